@@ -1,0 +1,91 @@
+/* Records shared by the engine and every program that uses it: call detail
+ * records, bills, report rows, the call under way on a line, the callback types
+ * of the engine's interface, and the column lists of the tables "cdrtbl" and
+ * "billtbl". C-compatible: field order, widths and types are the same on both
+ * sides of the library boundary. Every text is zero-terminated in its array. */
+#ifndef QUENTA_RECORDS_H
+#define QUENTA_RECORDS_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define QUENTA_API __attribute__((visibility("default")))
+
+#define CALLID_LEN 128
+#define TEXT_LEN 128
+#define ADMIN_LEN 64
+#define PERIOD_RECORD_LEN 1024
+
+/* One call detail record: one row of "cdrtbl". */
+typedef struct cdr_info {
+  char callid[TEXT_LEN];     /* "%s-%08d@%s": machine id, line, start time */
+  char machineid[TEXT_LEN];  /* gateway machine */
+  int lineid;                /* line on that machine */
+  char orgnum[TEXT_LEN];     /* calling number */
+  char desnum[TEXT_LEN];     /* dialled number */
+  char bdate[TEXT_LEN];      /* start, local time "%Y-%m-%d %H:%M:%S" */
+  char edate[TEXT_LEN];      /* end, same form */
+  int flag;                  /* 0 unsettled, 1 settled at checkout */
+} cdr_info;
+
+/* One priced call: one row of "billtbl". */
+typedef struct bill_info {
+  char m_callid[CALLID_LEN];             /* call id of the priced call */
+  int m_calltime;                        /* duration in seconds */
+  float m_count;                         /* the charge */
+  char m_admin[ADMIN_LEN];               /* operator who settled it */
+  char m_date[TEXT_LEN];                 /* when the bill was stored */
+  char m_period_record[PERIOD_RECORD_LEN]; /* detail text of the pricing */
+} bill_info;
+
+/* One row of the report join. */
+typedef struct report_info {
+  cdr_info m_cdr;
+  bill_info m_bill;
+} report_info;
+
+/* The call under way on a line, and the input of pricing. */
+typedef struct call_info {
+  char srcnum[TEXT_LEN];     /* calling number */
+  char desnum[TEXT_LEN];     /* dialled number */
+  char bdate[TEXT_LEN];      /* start time */
+  char edate[TEXT_LEN];      /* end time */
+  char callid[TEXT_LEN];
+  char verifydate[TEXT_LEN]; /* declared, never used */
+} call_info;
+
+/* quenta_getStatus: once per line, in first-report order. The texts are valid
+ * only during the call. flag is 1 once for each call that ended and was stored. */
+typedef void (*STATUS_CALLBACK)(const char *machineid, int lineid, const char *state,
+                                const char *srcnum, const char *desnum, const char *bdate,
+                                int flag);
+
+/* Row delivery of the select operations: a pointer to a cdr_info, bill_info or
+ * report_info that lives only during the call, and the caller's parameter. */
+typedef void (*USER_CALLBACK)(void *record, void *param);
+
+/* Column descriptions from which the database layer composes create statements. */
+typedef enum COLUMN_TYPE {
+  T_INT = 0,        /* smallint, written unquoted */
+  T_CHAR = 1,       /* varchar(m_len), written as text */
+  T_FLOAT = 2,      /* real, written unquoted */
+  T_CONSTRAINT = 3  /* "constraint key1 unique(m_name)"; not a column */
+} COLUMN_TYPE;
+
+typedef struct column_info {
+  const char *m_name;  /* column name; null ends a column list */
+  COLUMN_TYPE m_type;
+  unsigned m_len;      /* text length for T_CHAR */
+} column_info;
+
+/* "cdrtbl": callid, machineid, lineid, orgnum, desnum, bdate, edate, flag,
+ * unique(callid). "billtbl": callid, calltime, period, count, admin, date. */
+QUENTA_API extern const column_info gst_cdr_infos[];
+QUENTA_API extern const column_info gst_bill_infos[];
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

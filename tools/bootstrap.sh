@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the station needs to build, run and test, when
+# they are missing. Safe to run again: it only installs what is not there.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config git
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libsqlite3-dev sqlite3 libmxml-dev
+  qt6-base-dev fonts-wqy-zenhei
+  clang libclang-rt-14-dev
+  binutils procps iproute2 xvfb xauth
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "bootstrap: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
