@@ -21,7 +21,13 @@ extern "C" {
 
 #define SRV_PORT 9849
 
-/* 0 when the engine runs, -1 when start-up failed (nothing is left running). */
+/* quenta_init results besides 0 */
+#define QUENTA_INIT_FAILED -1     /* start-up failed; nothing is left running */
+#define QUENTA_INIT_RUNNING -2    /* another station runs on this machine (it holds the
+                                     single-instance lock named after the gateway port) */
+
+/* 0 when the engine runs (a second call after a successful one does nothing and
+ * returns 0), QUENTA_INIT_FAILED or QUENTA_INIT_RUNNING otherwise. */
 QUENTA_API int quenta_init(void);
 
 /* Calls cb once per known line; always 0. */
