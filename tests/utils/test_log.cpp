@@ -182,4 +182,16 @@ TEST_F(LogTest, RotationLosesNoLine)
   EXPECT_EQ(100, count);
 }
 
+TEST_F(LogTest, RotatedLogStaysCloseOnExec)
+{
+  // Programs the station starts must not inherit the log descriptor.
+  ASSERT_TRUE(fcntl(utils::logfd, F_GETFD) & FD_CLOEXEC);
+  utils::set_log_rotation(path_.c_str(), 100);
+  for (int i = 0; i < 5; i++)
+    utils::dlog(0, "w", "r.c", i, "%s", std::string(40, 'x').c_str());
+  struct stat st;
+  ASSERT_EQ(0, stat((path_ + ".1").c_str(), &st));
+  EXPECT_TRUE(fcntl(utils::logfd, F_GETFD) & FD_CLOEXEC);
+}
+
 }  // namespace
