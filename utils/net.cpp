@@ -42,9 +42,8 @@ int new_socket(int type)
   return s;
 }
 
-int enable_reuse(int s)
+int set_reuse(int s, int on)
 {
-  int on = 1;
   if (setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) < 0) {
     LOG_SYS_ERROR();
     return -1;
@@ -71,9 +70,13 @@ int connect_retry(int s, const sockaddr *addr, socklen_t len)
 }
 
 /* Binds a random port of 5000..65535, writing it into addr. A port that is
- * taken is simply tried again; other errors end the attempts. */
+ * taken is simply tried again; other errors end the attempts. Address reuse is
+ * off for this: with it, Linux lets two sockets share a UDP port, and a random
+ * port would then steal another socket's datagrams. */
 int bind_random_port(int s, sockaddr *addr)
 {
+  if (set_reuse(s, 0) < 0)
+    return -1;
   auto *in = reinterpret_cast<sockaddr_in *>(addr);
   for (int i = 0; i < PORT_ATTEMPTS; i++) {
     int port = rand() & 0xFFFF;
@@ -208,7 +211,7 @@ int tcp_bind(int sock, const struct sockaddr *addr, int len)
   int s = sock > 0 ? sock : new_socket(SOCK_STREAM);
   if (s < 0)
     return -1;
-  if (enable_reuse(s) < 0)
+  if (set_reuse(s, 1) < 0)
     goto fail;
   if (bind(s, addr, INET_SOCKLEN) < 0) {
     LOG_SYS_ERROR();
@@ -263,7 +266,7 @@ int udp_bind(int sock, struct sockaddr *addr, int len)
   if (s < 0)
     return -1;
   /* Buffer sizes are the caller's business: the gateway socket sets its own. */
-  if (enable_reuse(s) < 0)
+  if (getsockport(addr) != 0 && set_reuse(s, 1) < 0)
     goto fail;
   if (is_multicast_addr(addr, len) == 1) {
     if (bind_multicast(s, addr) < 0)

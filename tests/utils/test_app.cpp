@@ -258,8 +258,9 @@ TEST_F(LoopTest, WithoutSocketsTheLoopSleepsUntilTheTimer)
   EXPECT_EQ(3, utils::app_run());
   auto elapsed = std::chrono::steady_clock::now() - start;
   EXPECT_GE(elapsed, std::chrono::milliseconds(140));
-  EXPECT_LT(elapsed, std::chrono::milliseconds(1000));   // no wait after the quit
-  EXPECT_LT((double)(clock() - cpu) / CLOCKS_PER_SEC, 0.05);   // slept, did not spin
+  // Without a timer or socket left, a wait after the quit would never end.
+  EXPECT_LT(elapsed, std::chrono::seconds(5));
+  EXPECT_LT((double)(clock() - cpu) / CLOCKS_PER_SEC, 0.1);   // slept, did not spin
   utils::destroy_timer(t);
 }
 

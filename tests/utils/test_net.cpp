@@ -84,6 +84,27 @@ TEST_F(NetTest, UdpBindWithPortZeroPicksAPortAndReportsIt)
   }
 }
 
+TEST_F(NetTest, UdpBindWithPortZeroSkipsAPortInUse)
+{
+  // Find the port the generator offers first, and take it beforehand with a
+  // socket that allows sharing: the random choice must not share it.
+  srand(4242);
+  int first = rand() & 0xFFFF;
+  if (first <= 4999)
+    first += 5000;
+  sockaddr_in taken = loopback(first);
+  int holder = utils::udp_bind(0, sa(&taken), sizeof taken);
+  ASSERT_GE(holder, 0);
+  srand(4242);
+  sockaddr_in a = loopback();
+  int s = utils::udp_bind(0, sa(&a), sizeof a);
+  ASSERT_GE(s, 0);
+  EXPECT_NE(first, ntohs(a.sin_port));
+  EXPECT_EQ(ntohs(a.sin_port), local_port(s));
+  close(s);
+  close(holder);
+}
+
 TEST_F(NetTest, UdpBindFixedPortAndFailures)
 {
   sockaddr_in a = loopback();
