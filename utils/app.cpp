@@ -146,7 +146,10 @@ int app_init(int argc, char **argv, const char *appname)
   }
   open_app_log();
   init_random_seed();
-  scheduler_init(&__app_thread_scheduler);
+  /* The instance starts zero-filled; one that was used before start-up keeps
+   * its timer and its tasks. */
+  if (!__app_thread_scheduler.timer && !__app_thread_scheduler.entries)
+    scheduler_init(&__app_thread_scheduler);
   atexit(app_atexit);
   if (socket_library_startup() != 0) {
     DLOG("cannot initialize winsocket library!");

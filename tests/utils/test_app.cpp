@@ -16,6 +16,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "utils/app.h"
@@ -292,6 +293,19 @@ TEST_F(LoopTest, QuitFromACallbackStillRunsDueTasksButNotLaterTimers)
   EXPECT_EQ(1, task_runs);
   EXPECT_EQ(0, late_runs);
   utils::destroy_timer(late);
+}
+
+TEST_F(LoopTest, QuitFromAnotherThreadEndsTheLoopAtItsNextWakeUp)
+{
+  utils::timer *tick = utils::create_timer(10, nullptr, [](void *) {});
+  utils::start_timer(tick, -1);
+  std::thread other([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    utils::app_quit(4);
+  });
+  EXPECT_EQ(4, utils::app_run());
+  other.join();
+  utils::destroy_timer(tick);
 }
 
 TEST_F(LoopTest, MoreThanSixtyFourSocketsAreAllWatched)

@@ -204,6 +204,7 @@ TEST_F(DatalistTest, ListsOfListsCopyDeeply)
   auto *clone = static_cast<datalist *>(utils::type_clone(&utils::__datalist_typeinfo, inner));
   ASSERT_NE(nullptr, clone);
   EXPECT_EQ(2, utils::datalist_size(clone));
+  utils::type_free(&utils::__int_typeinfo, items(clone)[0]);   // about to be replaced
   EXPECT_EQ(2, utils::type_copy(&utils::__datalist_typeinfo, clone, copy));
   EXPECT_EQ(1, clone->ref);
 
