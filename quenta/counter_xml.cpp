@@ -109,7 +109,7 @@ int counter_build_rateinfo_xml(struct normal_counter *nc, mxml_node_t *rateinfo)
     return -1;
   }
   line += unit;
-  DLOG("rateinfo str: \"%s\"", line.c_str());
+  DLOG("rateinfo str: \"%.180s\"", line.c_str());
 
   auto *rule = static_cast<RateInfo *>(calloc(1, sizeof(RateInfo)));
   if (!rule) {
@@ -122,7 +122,7 @@ int counter_build_rateinfo_xml(struct normal_counter *nc, mxml_node_t *rateinfo)
     return -1;
   }
   if (is_default)
-    DLOG("default rule: %s", line.c_str());
+    DLOG("default rule: %.180s", line.c_str());
   return counter_add_rule(nc, rule, is_default);
 }
 
@@ -170,14 +170,15 @@ void counter_load_rate_xml(struct normal_counter *nc, const char *filename)
     return;
   }
   DLOG("buffer length: %d", (int)data.size());
-  DLOG("buf: %s", data.c_str());
+  /* a log line that would be too long is dropped whole: show the beginning */
+  DLOG("buf: %.180s", data.c_str());
 
   size_t start = data.find('<');
   std::string text = start == std::string::npos ? std::string() : data.substr(start);
   for (char &c : text)
     if (!is_xml_byte(c))
       c = 'X';
-  DLOG("xmlStart: %s", text.c_str());
+  DLOG("xmlStart: %.180s", text.c_str());
   fputs("\n\n", stderr);
 
   mxml_node_t *tree = mxmlLoadString(nullptr, text.c_str(), MXML_NO_CALLBACK);
