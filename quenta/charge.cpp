@@ -197,13 +197,13 @@ float get_normal_period_price(struct normal_counter *nc, char *btime, const char
       record = stretch_record(btime, end_label, charge);
       add_timeval(btime, advance);
       DLOG("new btime : %s", btime);
-      DLOG("count : %f", charge);
+      DLOG("count : %f", total);
     } else {
       float charge = (float)units_of(remaining, u) * p;
       total += charge;
       remaining = 0;
       record = stretch_record(btime, etime, charge);
-      DLOG("count : %f", charge);
+      DLOG("count : %f", total);
     }
     period_record_append(&nc->m_bill_info, record.c_str());
   }
@@ -248,7 +248,6 @@ float caculate_charge_from_rateinfo(struct normal_counter *nc, call_info *call, 
   time_t begin, end;
   if (!parse_date_time(call->bdate, &begin) || !parse_date_time(call->edate, &end)) {
     DLOG("call %s: unreadable start or end time", call->callid);
-    LOG_FUNCTION_FAILED();
     return -1.0f;
   }
   bill->m_calltime = (int)(end - begin);
@@ -257,7 +256,6 @@ float caculate_charge_from_rateinfo(struct normal_counter *nc, call_info *call, 
   if (bill->m_calltime < 0) {
     /* an end before the start is a broken record, not a free call */
     DLOG("call %s ends before it starts", call->callid);
-    LOG_FUNCTION_FAILED();
     return -1.0f;
   }
 

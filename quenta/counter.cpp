@@ -53,13 +53,16 @@ void counter_init(struct normal_counter *nc, const char *filename)
     LOG_FUNCTION_FAILED();
     return;
   }
-  if (strstr(filename, ".xml"))
+  if (!filename)
+    LOG_FUNCTION_FAILED();
+  else if (strstr(filename, ".xml"))
     counter_load_rate_xml(nc, filename);
   else
     counter_load_rate_file(nc, filename);
   /* without an index every lookup walks the list, which is slower but the same */
   nc->m_rate_index = create_rate_index(nc->m_rate_info);
-  DLOG("%d rules loaded from %s, default rule: %s", utils::datalist_size(nc->m_rate_info), filename,
+  DLOG("%d rules loaded from %s, default rule: %s", utils::datalist_size(nc->m_rate_info),
+       filename ? filename : "nothing",
        nc->m_default_rate ? "yes" : "no");
 }
 
@@ -136,8 +139,7 @@ bill_info *normal_counter_getresult(struct counter *c, call_info *call)
 
   RateInfo *rule = normal_counter_choose_rate(nc, call->desnum);
   if (!rule) {
-    DLOG("no rule prices %s", call->desnum);
-    LOG_FUNCTION_FAILED();
+    DLOG("no rule and no default rule prices %s", call->desnum);
     return nullptr;
   }
 
