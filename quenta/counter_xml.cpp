@@ -83,14 +83,16 @@ int counter_build_rateinfo_xml(struct normal_counter *nc, mxml_node_t *rateinfo)
   line += '|';
   int written = 0;
   for (int i = 1; i <= MAX_PERIODS; i++) {
-    std::string pname = "period" + std::to_string(i), rname = "rate" + std::to_string(i);
+    char pname[16], rname[16];
+    snprintf(pname, sizeof pname, "period%d", i);
+    snprintf(rname, sizeof rname, "rate%d", i);
     const char *start, *price;
-    value_kind pk = element_value(find_xml_element(first, pname.c_str()), &start);
+    value_kind pk = element_value(find_xml_element(first, pname), &start);
     if (pk == V_NOT_TEXT) {
-      DLOG("RateInfo %s: %s holds no text", pattern, pname.c_str());
+      DLOG("RateInfo %s: %s holds no text", pattern, pname);
       return -1;
     }
-    if (pk != V_TEXT || element_value(find_xml_element(first, rname.c_str()), &price) != V_TEXT)
+    if (pk != V_TEXT || element_value(find_xml_element(first, rname), &price) != V_TEXT)
       continue;
     if (written++ > 0)
       line += ',';
