@@ -154,7 +154,6 @@ TEST(Station, DISABLED_SecondRun)
 {
   ASSERT_EQ(0, chdir(station_dir().c_str()));
   std::string id;
-  std::ifstream("callid.txt") >> id;
   std::getline(std::ifstream("callid.txt"), id);
   ASSERT_EQ(0, quenta_init());
   std::vector<cdr_info> rows;
