@@ -62,7 +62,7 @@ public:
   }
 
   // Sends and waits for the echo of exactly what was sent.
-  bool send_acked(const std::string &datagram, int timeout_ms = 1000)
+  bool send_acked(const std::string &datagram, int timeout_ms = 3000)
   {
     return send(datagram) && receive(timeout_ms) == datagram;
   }

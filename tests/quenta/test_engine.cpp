@@ -85,7 +85,7 @@ std::string connected(const std::string &machine, int line, const std::string &s
 
 // Waits until the report shows flag 1 for the line; the flags of other lines
 // seen meanwhile are lost to this test only.
-bool wait_for_flag(const std::string &machine, int line, int timeout_ms = 3000)
+bool wait_for_flag(const std::string &machine, int line, int timeout_ms = 10000)
 {
   for (int waited = 0; waited < timeout_ms; waited += 20) {
     for (auto &l : status_of(machine))
@@ -314,7 +314,7 @@ TEST_F(Engine, PollingThreadRacesTheHandler)
       EXPECT_TRUE(gws[l]->send_acked(announce("RACE", l, "IDLE")));
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));  // next start second: new call ids
   }
-  for (int waited = 0; flags < lines * rounds && waited < 3000; waited += 50)
+  for (int waited = 0; flags < lines * rounds && waited < 15000; waited += 50)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   stop = true;
   console.join();
