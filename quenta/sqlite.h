@@ -2,15 +2,34 @@
  * database lock g_cs. Every statement of the process runs under g_cs: it is
  * entered, the file opened, the statement run (row callbacks included), the
  * file closed and g_cs left. g_cs is recursive, so a row callback may run a
- * further statement on the same thread. */
+ * further statement on the same thread. Such a statement should only read: the
+ * select's connection still reads the file, so a write from inside its callback
+ * would wait out the busy timeout and fail.
+ *
+ * Every connection waits up to SQLITE_BUSY_TIMEOUT_MS for a lock that another
+ * connection (the console's backup, a reader in another process) holds, so a
+ * short hold does not make a statement fail. Column values that the database
+ * hands over as null reach row callbacks as empty texts. */
 #ifndef QUENTA_SQLITE_H
 #define QUENTA_SQLITE_H
 
+#include <sqlite3.h>
+
 #include <mutex>
+
+#define SQLITE_BUSY_TIMEOUT_MS 5000
 
 /* Row callback in SQLite's form: parameter, column count, values, names.
  * Returns 0 to go on; anything else stops the statement (which then fails). */
 typedef int (*sqlite_row_callback)(void *param, int argc, char **argv, char **colnames);
+
+/* One value for a '?' parameter of a bound statement. */
+struct sqlite_value {
+  int m_type;           /* SQLITE_TEXT, SQLITE_INTEGER or SQLITE_FLOAT */
+  const char *m_text;   /* SQLITE_TEXT: zero-terminated, stored byte for byte */
+  sqlite3_int64 m_int;  /* SQLITE_INTEGER */
+  double m_real;        /* SQLITE_FLOAT */
+};
 
 /* The engine's database lock. */
 extern std::recursive_mutex g_cs;
@@ -19,5 +38,28 @@ extern std::recursive_mutex g_cs;
 int sqlite_exec_cmd(const char *dbname, const char *cmd, sqlite_row_callback cb, void *param);
 /* The same, returning 0 on success and 1 on failure. */
 int sqlite_exec_cmd2(const char *dbname, const char *cmd, sqlite_row_callback cb, void *param);
+
+/* Runs one statement whose '?' parameters take values[0..nvalues-1] in order,
+ * under g_cs like sqlite_exec_cmd and with the same log lines; rows it returns
+ * are discarded. The values never become part of the statement's text, so no
+ * byte of a value can change the statement. 0, or -1 when it failed. */
+int sqlite_exec_bound(const char *dbname, const char *cmd, const sqlite_value *values,
+                      int nvalues);
+
+/* The primary SQLite result code of this thread's last failed statement, and
+ * SQLITE_OK after a successful one. It tells a refusal that will not change
+ * from one that may pass on a later try:
+ *   permanent  SQLITE_CONSTRAINT (a call id "cdrtbl" already holds),
+ *              SQLITE_RANGE (a value list of the wrong length),
+ *              SQLITE_MISMATCH (a number column given a text that is no number),
+ *              SQLITE_ERROR (a statement the database does not accept);
+ *   transient  SQLITE_BUSY, SQLITE_LOCKED (another connection holds the file
+ *              longer than the busy timeout), SQLITE_READONLY, SQLITE_FULL,
+ *              SQLITE_CANTOPEN, SQLITE_IOERR, SQLITE_NOMEM.
+ * SQLITE_ABORT means a row callback stopped a select. */
+int sqlite_last_errcode();
+/* Records the outcome of an operation that refused its input before running a
+ * statement, so that sqlite_last_errcode tells it too. */
+void sqlite_set_last_errcode(int code);
 
 #endif

@@ -33,12 +33,20 @@ extern int pfd_count;           /* slots in use, holes included */
 extern int pfd_defrag;          /* holes since the last compaction */
 extern int quit_flag;           /* non-zero once app_quit was called */
 
-/* Start-up: opens "app.log" in the working directory as the log, seeds rand,
- * initialises the scheduler, registers the exit flush. Arguments are ignored. */
+/* Start-up: opens "app.log" of the working directory (by its absolute path,
+ * truncated, 0644) as the log with rotation, seeds rand, initialises the
+ * scheduler, registers the exit flush. Arguments are ignored; returns 0. A
+ * later call only reseeds: the log and the scheduler of the first one stay. */
 int app_init(int argc, char **argv, const char *appname);
 
-int app_run();                  /* until app_quit; returns the code's low 16 bits */
+/* Runs the loop until app_quit, then sweeps the timers 1000 more times so that
+ * what is already due (queued tasks among it) still runs, and returns the
+ * code's low 16 bits. quit_flag is 0 again on return, so the loop can be run
+ * again later, for instance by a restarted handler thread. */
+int app_run();
 void _app_schedule();           /* one non-blocking pass, for embedding */
+/* Asks the loop to end. Meant for callbacks of the loop; from another thread it
+ * takes effect when the loop next wakes (socket event or timer). */
 void app_quit(int code);
 
 int _register_sock(int sock, int events, void *ctxt, sock_callback call_back, const char *call_back_name);

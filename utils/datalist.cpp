@@ -102,8 +102,10 @@ void datalist_type_free(void *obj)
 int datalist_type_copy(void *dst, const void *src)
 {
   auto *d = static_cast<datalist *>(dst);
-  /* A destination made by type_clone holds garbage: start it empty. */
-  datalist_init(d);
+  /* A fresh record (zero-filled by type_clone) is started empty; a live list
+   * keeps its pool and references and is refilled. */
+  if (d->ref <= 0)
+    datalist_init(d);
   return datalist_copy(d, static_cast<const datalist *>(src));
 }
 
@@ -146,6 +148,10 @@ void datalist_free(struct datalist *l)
 
 void *datalist_allocmem(struct datalist *l, size_t nbytes)
 {
+  /* Nodes share this pool and hold pointers: keep every piece pointer-aligned. */
+  const size_t align = alignof(void *);
+  if (nbytes <= SIZE_MAX - (align - 1))
+    nbytes = (nbytes + align - 1) & ~(align - 1);
   return memblk_alloc(&l->memblk, nbytes);
 }
 
@@ -218,6 +224,8 @@ int datalist_getdata(const struct datalist *l, int index, void **data)
 
 int datalist_copy(struct datalist *dest, const struct datalist *src)
 {
+  if (dest == src)
+    return dest->n;
   while (dest->first) {
     datalist_iterator *it = dest->first;
     dest->first = it->next;
@@ -232,8 +240,15 @@ int datalist_copy(struct datalist *dest, const struct datalist *src)
       continue;
     }
     void *obj = datalist_append_type(dest, s->typeinfo);
-    if (!obj || type_copy(s->typeinfo, obj, s->data) < 0)
+    if (!obj)
       return -1;
+    if (type_copy(s->typeinfo, obj, s->data) < 0) {
+      /* A half-copied element is not left behind: the destination keeps
+       * exactly the elements copied so far. */
+      datalist_remove_data(dest, obj);
+      type_free(s->typeinfo, obj);
+      return -1;
+    }
   }
   return dest->n;
 }

@@ -38,7 +38,7 @@ struct datalist *create_datalist();                    /* record in its own pool
 int datalist_init(struct datalist *l);                 /* caller's record: empty, ref 1, no pool */
 void datalist_ref(struct datalist *l);
 void datalist_free(struct datalist *l);                /* drops a reference; the last one releases the pool */
-void *datalist_allocmem(struct datalist *l, size_t nbytes);
+void *datalist_allocmem(struct datalist *l, size_t nbytes); /* pointer-aligned, lives with the pool */
 
 /* Verbs. Adding to a list whose ref is 0 or less aborts the process. */
 int datalist_size(const struct datalist *l);

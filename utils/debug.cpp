@@ -47,8 +47,9 @@ void rotate_log()
   int fd = open(g_log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
   if (fd < 0)
     return;
+  /* dup2 would drop close-on-exec from the log descriptor; dup3 keeps it. */
   if (fd != logfd) {
-    dup2(fd, logfd);
+    dup3(fd, logfd, O_CLOEXEC);
     close(fd);
   }
 }

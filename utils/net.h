@@ -26,7 +26,8 @@ int tcp_connect(int sock, const struct sockaddr *addr, int len);
 int tcp_bind(int sock, const struct sockaddr *addr, int len);
 int tcp_listen(int sock, const struct sockaddr *addr, int len);
 int udp_connect(int sock, const struct sockaddr *addr, int len);
-/* Port 0 picks a random port of 5000..65535 and writes it into addr; a multicast
+/* Address reuse is enabled, except that port 0 picks a random port of
+ * 5000..65535 that no other socket holds and writes it into addr; a multicast
  * address binds the wildcard address and joins the group. */
 int udp_bind(int sock, struct sockaddr *addr, int len);
 

@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 
 #include "utils/export.h"
+#include "utils/utils.h"
 
 #define INET_SOCKLEN 16
 

@@ -48,7 +48,8 @@ int type_copy(const struct typeinfo *ti, void *dst, const void *src)
 
 void *type_clone(const struct typeinfo *ti, const void *src)
 {
-  void *obj = malloc(ti->size ? ti->size : 1);
+  /* Zero-filled, so a copy function can tell a fresh object from a live one. */
+  void *obj = calloc(1, ti->size ? ti->size : 1);
   if (!obj)
     return nullptr;
   if (type_copy(ti, obj, src) < 0) {

@@ -70,7 +70,8 @@ int qnstrcmp(const char *src, int srclen, const char *dest, int destlen)
 {
   if (srclen != destlen)
     return srclen - destlen;
-  if (srclen == 0)
+  /* Nothing to compare: never equal, and never an index below the strings. */
+  if (srclen <= 0)
     return -1;
   if (src[0] != dest[0] || src[srclen - 1] != dest[srclen - 1])
     return -1;
@@ -93,7 +94,9 @@ void *memblk_alloc(struct memblk **head, size_t nbytes)
 {
   if (!head)
     return nullptr;
-  nbytes = (nbytes + 3) & ~(size_t)3;
+  /* A size_t near its maximum would wrap to a small request when raised. */
+  if (nbytes <= SIZE_MAX - 3)
+    nbytes = (nbytes + 3) & ~(size_t)3;
   if (nbytes > MEMBLK_MAX_REQUEST) {
     DLOG("requested block size exceeds the maximun limit(%d): %d", (int)MEMBLK_MAX_REQUEST, (int)nbytes);
     abort();
@@ -106,7 +109,8 @@ void *memblk_alloc(struct memblk **head, size_t nbytes)
       return p;
     }
   }
-  size_t blk = calc_blksize(nbytes + 8);
+  /* The new block must hold its own header as well as the request. */
+  size_t blk = calc_blksize(nbytes + sizeof(memblk));
   auto *b = static_cast<memblk *>(calloc(1, blk));
   if (!b)
     return nullptr;

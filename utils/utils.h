@@ -40,7 +40,7 @@ struct memblk {
 };
 
 /* Returns nbytes (raised to a multiple of 4) from the pool at *head, growing it
- * by a block of calc_blksize(nbytes + 8) when no block has room; null without
+ * by a block of calc_blksize(nbytes + header) when no block has room; null without
  * memory or for a null head pointer. A request above MEMBLK_MAX_REQUEST logs
  * "requested block size exceeds the maximun limit(%d): %d" and aborts. */
 void *memblk_alloc(struct memblk **head, size_t nbytes);

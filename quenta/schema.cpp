@@ -1,0 +1,61 @@
+/* The columns of the engine's two tables, "cdrtbl" (one row per finished call)
+ * and "billtbl" (one row per stored bill), and the indexes that go with them. */
+#include "quenta/schema.h"
+
+#include <string.h>
+
+#include "quenta/records.h"
+
+/* Exported with C linkage through their declarations in quenta/records.h. */
+extern "C" {
+
+const column_info gst_cdr_infos[] = {
+    {"callid", T_CHAR, 128},
+    {"machineid", T_CHAR, 128},
+    {"lineid", T_INT, 0},
+    {"orgnum", T_CHAR, 128},
+    {"desnum", T_CHAR, 128},
+    {"bdate", T_CHAR, 128},
+    {"edate", T_CHAR, 128},
+    {"flag", T_INT, 0},
+    {"callid", T_CONSTRAINT, 0},
+    {nullptr, T_INT, 0},
+};
+
+const column_info gst_bill_infos[] = {
+    {"callid", T_CHAR, 64},
+    {"calltime", T_INT, 0},
+    {"period", T_CHAR, 128},
+    {"count", T_FLOAT, 0},
+    {"admin", T_CHAR, 64},
+    {"date", T_CHAR, 128},
+    {nullptr, T_INT, 0},
+};
+
+} /* extern "C" */
+
+namespace {
+
+const char *const cdrtbl_indexes[] = {
+    "create index if not exists cdrtbl_line on cdrtbl(machineid, lineid, flag)",
+    "create index if not exists cdrtbl_bdate on cdrtbl(bdate)",
+    nullptr,
+};
+
+const char *const billtbl_indexes[] = {
+    "create index if not exists billtbl_callid on billtbl(callid)",
+    nullptr,
+};
+
+} /* namespace */
+
+const char *const *schema_index_cmds(const char *tblname)
+{
+  if (!tblname)
+    return nullptr;
+  if (strcmp(tblname, "cdrtbl") == 0)
+    return cdrtbl_indexes;
+  if (strcmp(tblname, "billtbl") == 0)
+    return billtbl_indexes;
+  return nullptr;
+}

@@ -1,0 +1,16 @@
+/* The secondary indexes of the engine's tables. The tables' columns are the
+ * public lists gst_cdr_infos and gst_bill_infos (quenta/records.h); the indexes
+ * that keep the frequent lookups off full-table scans live here, next to them,
+ * so the database layer stays free of knowledge about particular tables. */
+#ifndef QUENTA_SCHEMA_H
+#define QUENTA_SCHEMA_H
+
+/* The "create index if not exists" statements for a table, ended by a null
+ * pointer; null for a table without secondary indexes. They are safe to run on
+ * every start: a file from an earlier run gains the missing ones.
+ *   "cdrtbl":  (machineid, lineid, flag)  unsettled calls of one line
+ *              (bdate)                    date range of the report
+ *   "billtbl": (callid)                   the report's join with "cdrtbl" */
+const char *const *schema_index_cmds(const char *tblname);
+
+#endif
