@@ -310,12 +310,18 @@ int bugreport()
   struct sockaddr_in sin;
   server_addr(cfg, &sin);
 
-  int sock = tcp_connect(0, reinterpret_cast<struct sockaddr *>(&sin), sizeof sin);
-  if (sock < 0) {
+  /* The timeouts go on before the connect: on Linux the send timeout bounds
+   * connect as well, so a server that never answers the handshake cannot hold
+   * the caller either. */
+  int sock = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (sock >= 0)
+    set_timeouts(sock, cfg.timeout);
+  if (sock < 0 || tcp_connect(sock, reinterpret_cast<struct sockaddr *>(&sin), sizeof sin) < 0) {
+    if (sock >= 0)
+      close(sock);
     say("bugreport: E%.03d cannot connect to server!\n", BUGREPORT_E_CONNECT);
     return -1;
   }
-  set_timeouts(sock, cfg.timeout);
   int rc = dialogue(sock, cfg);
   close(sock);
   return rc;

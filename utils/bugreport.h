@@ -10,7 +10,8 @@
  *   BUGREPORT_PORT     SMTP port                              25
  *   BUGREPORT_MAILBOX  sender and recipient of the report     "station@localhost"
  *   BUGREPORT_HELO     domain given in HELO                   "localhost"
- *   BUGREPORT_TIMEOUT  seconds to wait for each read or send  30 */
+ *   BUGREPORT_TIMEOUT  seconds to wait for the connection and for each
+ *                      read or send                           30 */
 #ifndef UTILS_BUGREPORT_H
 #define UTILS_BUGREPORT_H
 
