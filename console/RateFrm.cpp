@@ -103,6 +103,7 @@ TRateForm::TRateForm(QWidget *parent)
   RateTable->setSelectionBehavior(QAbstractItemView::SelectRows);
   RateTable->setSelectionMode(QAbstractItemView::SingleSelection);
   RateTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  RateTable->header()->setStretchLastSection(false);
   RateTable->setMinimumWidth(131 + 135 + 24);
 
   NameEdit = new QLineEdit(this);
@@ -388,6 +389,12 @@ void TRateForm::SaveBtnClick()
   if (m_current < 0 && NameEdit->text().isEmpty())
     return;
   const RateInfo edited = m_current >= 0 ? m_rules[static_cast<size_t>(m_current)] : RateInfo{};
+  // The name marks the default rule in the file: a second one would take the
+  // first one's place when the engine loads it.
+  if (!IsDefaultRule(edited) && NameEdit->text() == QLatin1String(DEFAULT_RULE_NAME)) {
+    ShowMessage(this, QStringLiteral("“.default”不能用作国家/城市/地区"), QStringLiteral("错误"));
+    return;
+  }
   RateInfo rule;
   if (!ReadRate(edited, &rule))
     return;

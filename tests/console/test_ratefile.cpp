@@ -198,16 +198,17 @@ private slots:
     QTest::addColumn<bool>("money");
     QTest::addColumn<float>("moneyValue");
     QTest::addColumn<bool>("count");
-    QTest::newRow("integer") << "12" << true << 12.0f << true;
-    QTest::newRow("decimals") << "0.25" << true << 0.25f << false;
-    QTest::newRow("trailing point") << "1." << true << 1.0f << false;
-    QTest::newRow("leading point") << ".5" << true << 0.5f << false;
-    QTest::newRow("point alone") << "." << false << 0.0f << false;
-    QTest::newRow("two points") << "1.2.3" << false << 0.0f << false;
-    QTest::newRow("empty") << "" << false << 0.0f << false;
-    QTest::newRow("sign") << "-1" << false << 0.0f << false;
-    QTest::newRow("int max") << "2147483647" << true << 2147483647.0f << true;
-    QTest::newRow("beyond int") << "2147483648" << true << 2147483648.0f << false;
+    QTest::addColumn<int>("countValue");
+    QTest::newRow("integer") << "12" << true << 12.0f << true << 12;
+    QTest::newRow("decimals") << "0.25" << true << 0.25f << false << 0;
+    QTest::newRow("trailing point") << "1." << true << 1.0f << false << 0;
+    QTest::newRow("leading point") << ".5" << true << 0.5f << false << 0;
+    QTest::newRow("point alone") << "." << false << 0.0f << false << 0;
+    QTest::newRow("two points") << "1.2.3" << false << 0.0f << false << 0;
+    QTest::newRow("empty") << "" << false << 0.0f << false << 0;
+    QTest::newRow("sign") << "-1" << false << 0.0f << false << 0;
+    QTest::newRow("int max") << "2147483647" << true << 2147483647.0f << true << 2147483647;
+    QTest::newRow("beyond int") << "2147483648" << true << 2147483648.0f << false << 0;
   }
   void numberTextsOfTheEdits()
   {
@@ -215,6 +216,7 @@ private slots:
     QFETCH(bool, money);
     QFETCH(float, moneyValue);
     QFETCH(bool, count);
+    QFETCH(int, countValue);
     float m = -1;
     int c = -1;
     QCOMPARE(ParseMoneyText(text, &m), money);
@@ -222,7 +224,7 @@ private slots:
       QCOMPARE(m, moneyValue);
     QCOMPARE(ParseCountText(text, &c), count);
     if (count)
-      QCOMPARE(c, static_cast<int>(moneyValue));
+      QCOMPARE(c, countValue);
   }
 };
 

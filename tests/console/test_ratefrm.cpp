@@ -243,11 +243,14 @@ private slots:
     form->MinFeeEdit->setText(QStringLiteral("1"));
     form->NameEdit->setText(QStringLiteral("a|b"));
     form->SaveBtn->click();
+    form->NameEdit->setText(QStringLiteral(".default"));
+    form->SaveBtn->click();
 
     const QStringList expected = {QStringLiteral("区号/代码不能为空"),
                                   QStringLiteral("至少要使用一个时段"),
                                   QStringLiteral("“.”不是有效的数值"),
-                                  QStringLiteral("国家/城市/地区中不能有“|”")};
+                                  QStringLiteral("国家/城市/地区中不能有“|”"),
+                                  QStringLiteral("“.default”不能用作国家/城市/地区")};
     QCOMPARE(op->messages.size(), expected.size());
     for (qsizetype i = 0; i < expected.size(); i++) {
       QCOMPARE(op->messages[i].text, expected[i]);

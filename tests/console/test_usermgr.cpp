@@ -12,6 +12,7 @@
 #include "ChangePwd.h"
 #include "ChangePwd2.h"
 #include "FormsTest.h"
+#include "RateFrm.h"
 #include "UserMgr.h"
 #include "Users.h"
 
@@ -191,6 +192,26 @@ private slots:
     f->op.then(fill({{"Password", "新密码"}, {"Password2", "新密码"}}));
     mgr()->ChangePwdBtn->click();
     QCOMPARE(f->dir.read(PASSWD_FILE), "admin \n" + own);
+  }
+
+  void theAdministratorsWindowsCloseWhenAnotherOperatorTakesOver()
+  {
+    f->dir.write(PASSWD_FILE, "admin\n" + kZhangSanGbk + " " + kZhangSanMima + "\n");
+    f->logIn(QStringLiteral("admin"));
+    Forms.MainForm->UserMgr->trigger();
+    Forms.MainForm->SetRate->trigger();
+    f->op.then(ScriptedOperator::logIn(QStringLiteral("张三"), QStringLiteral("密码")));
+    Forms.MainForm->N6->trigger();
+    QVERIFY(!mgr()->isVisible());
+    QVERIFY(!Forms.RateForm->isVisible());
+    QCOMPARE(f->op.messages.size(), 1);  // the rate editor's note on closing
+    QCOMPARE(f->op.messages[0].caption, QStringLiteral("请注意"));
+
+    // Handing back to the administrator opens nothing by itself.
+    f->op.then(ScriptedOperator::logIn(QStringLiteral("admin"), QString()));
+    Forms.MainForm->N6->trigger();
+    QVERIFY(!mgr()->isVisible());
+    QCOMPARE(f->op.messages.size(), 1);
   }
 };
 
