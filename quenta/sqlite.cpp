@@ -8,7 +8,7 @@
 
 #include "utils/debug.h"
 
-std::recursive_mutex g_cs;
+std::recursive_mutex &g_cs = *new std::recursive_mutex;
 
 namespace {
 

@@ -31,8 +31,9 @@ struct sqlite_value {
   double m_real;        /* SQLITE_FLOAT */
 };
 
-/* The engine's database lock. */
-extern std::recursive_mutex g_cs;
+/* The engine's database lock. It is never destroyed: the handler thread may
+ * still store a call while the process runs its exit handlers. */
+extern std::recursive_mutex &g_cs;
 
 /* Runs the statement once: 0, or -1 when it failed. */
 int sqlite_exec_cmd(const char *dbname, const char *cmd, sqlite_row_callback cb, void *param);
