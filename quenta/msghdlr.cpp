@@ -127,15 +127,22 @@ void register_sock_callback(void *ctxt, int events, int sock)
 {
   struct msghdlr *h = static_cast<struct msghdlr *>(ctxt);
   if (events & SOCKIN) {
-    /* A busy socket is read in batches, so the timer still gets its turn. */
-    for (int i = 0; i < MAX_BATCH; i++) {
+    /* Everything waiting is read, so a backlog that built up while the
+     * database held us is cleared at once; a socket that never runs dry is
+     * left after a while, so the timer still gets its turn. */
+    struct timespec start, now;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    for (bool first = true;; first = false) {
       struct sockaddr_in from;
       socklen_t fromlen;
-      int n = receive_datagram(h, &from, &fromlen, i == 0);
-      if (n == RECV_NONE || (n < 0 && i == 0))
+      int n = receive_datagram(h, &from, &fromlen, first);
+      if (n == RECV_NONE || (n < 0 && first))
         break;
       if (n >= 0)
         handle_datagram(h, &from, fromlen, n);
+      clock_gettime(CLOCK_MONOTONIC, &now);
+      if ((now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000 >= BATCH_BUDGET_MS)
+        break;
     }
   }
   if (events & SOCKERR) {
