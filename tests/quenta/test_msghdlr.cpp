@@ -429,7 +429,8 @@ TEST_F(HandlerTest, SimulatedGatewayCallIsCapturedAndItsCommandAnswered)
                        &rc);
   });
   bool connected = eventually([&] {
-    const Status *s = find(status(h_), "GW5", 3);
+    auto st = status(h_);
+    const Status *s = find(st, "GW5", 3);
     return s && s->state == "CONNECTED";
   }, 5000);
   EXPECT_TRUE(connected);
