@@ -5,10 +5,13 @@
 #define TESTS_QUENTA_GATEWAY_H
 
 #include <arpa/inet.h>
+#include <errno.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sqlite3.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -167,6 +170,29 @@ inline bool eventually(const std::function<bool()> &cond, int timeout_ms)
   }
   return cond();
 }
+
+/* Serialises the programs of this machine that bind the gateway port (test
+ * suites of every checkout, the gateway benchmark): held while a handler runs. */
+class PortLock {
+public:
+  PortLock()
+  {
+    fd_ = open("/tmp/quenta-gateway-port.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd_ >= 0)
+      while (flock(fd_, LOCK_EX) < 0 && errno == EINTR) {
+      }
+  }
+  ~PortLock()
+  {
+    if (fd_ >= 0)
+      close(fd_);
+  }
+  PortLock(const PortLock &) = delete;
+  PortLock &operator=(const PortLock &) = delete;
+
+private:
+  int fd_ = -1;
+};
 
 /* Waits until no socket of this host holds the gateway port. The suites of
  * another checkout may run on the same machine: their handler would share the

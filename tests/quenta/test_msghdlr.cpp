@@ -65,6 +65,7 @@ protected:
     return eventually([&] { return rows().size() >= n; }, timeout_ms);
   }
 
+  PortLock port_lock_;
   WorkDir work_;
   std::string dbpath_;
   msghdlr *h_ = nullptr;
@@ -451,6 +452,7 @@ TEST_F(HandlerTest, SimulatedGatewayCallIsCapturedAndItsCommandAnswered)
 
 TEST(HandlerLife, FailedCreationLeavesThePortFreeAndHandlersComeAndGo)
 {
+  PortLock port_lock;
   WorkDir work;
   ASSERT_TRUE(gateway_port_free()) << "another program holds UDP port " << SRV_PORT;
   auto fds = [] {
