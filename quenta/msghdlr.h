@@ -78,6 +78,7 @@ struct machine_info {
 struct cdr_row {
   std::string callid, machineid, lineid, orgnum, desnum, bdate, edate;
   int attempts;                       /* failed tries to store it so far */
+  int line;                           /* index of its line in the table */
 };
 
 struct msghdlr {

@@ -159,9 +159,16 @@ void retry_calls(struct msghdlr *h)
 
 void store_ended_calls(struct msghdlr *h)
 {
+  if (h->m_ended.empty())
+    return;
+  std::vector<int> lines;
   for (cdr_row &row : h->m_ended) {
+    lines.push_back(row.line);
     if (!h->m_retry.empty() || !settle(h, row))
       h->m_retry.push_back(std::move(row));
   }
   h->m_ended.clear();
+  std::scoped_lock lock(h->m_table_lock);
+  for (int i : lines)
+    h->m_infos[i].m_flag = 1;
 }

@@ -20,7 +20,8 @@ cdr_row call(const std::string &machine, const std::string &bdate, const std::st
                  .desnum = dest,
                  .bdate = bdate,
                  .edate = bdate,
-                 .attempts = 0};
+                 .attempts = 0,
+                 .line = 0};
 }
 
 class StoreTest : public ::testing::Test {
