@@ -48,6 +48,7 @@ protected:
   }
   void TearDown() override { msghdlr_release(h_); }
 
+  PortLock port_;
   WorkDir work_;
   std::string dbpath_;
   msghdlr *h_ = nullptr;
