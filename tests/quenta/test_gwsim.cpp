@@ -1,7 +1,11 @@
-// The gateway simulator's load mode against a real message handler, and its
-// command line. A scripted call played by the simulator is in test_msghdlr.
+// The gateway simulator against a real message handler: random calls as the
+// simulator reports and the handler stores them, a load run, and the command
+// line. A scripted call played by the simulator is in test_msghdlr.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <sstream>
+#include <tuple>
 
 #include "gateway.h"
 #include "quenta/msghdlr.h"
@@ -66,6 +70,39 @@ TEST_F(SimTest, ShortLoadRunIsAcknowledgedWithoutLoss)
   EXPECT_EQ("0", field(json, "duplicates"));
   EXPECT_NE("0.0", field(json, "p99"));
   EXPECT_EQ(10, line_count(h_));
+}
+
+// Random calls from four lines: every call the simulator reports in its CSV
+// summary is one row of "cdrtbl", and nothing else is stored.
+TEST_F(SimTest, RandomCallsAreStoredAsTheSimulatorReportsThem)
+{
+  int status = 0;
+  std::string csv = run_gwsim("-m 2 -l 2 -p R --random --duration 4 --seed 7 --talk 1:1.5 --idle 0.2:0.5 "
+                              "--numbers 114,0085212345678 --digit-interval 20 -k 500 --strict --format csv",
+                              &status);
+  ASSERT_EQ(0, status) << csv;
+  using Call = std::tuple<std::string, int, std::string, std::string>;  // machine, line, src, number
+  std::vector<Call> reported, stored;
+  std::istringstream in(csv);
+  std::string row;
+  ASSERT_TRUE(std::getline(in, row));
+  EXPECT_EQ("machine,line,src,number,start,end,seconds,ended_by", row);
+  while (std::getline(in, row)) {
+    std::vector<std::string> f;
+    std::istringstream cells(row);
+    for (std::string c; std::getline(cells, c, ',');)
+      f.push_back(c);
+    ASSERT_EQ(8u, f.size()) << row;
+    EXPECT_EQ("hangup", f[7]) << "the end of the run hangs up every open call: " << row;
+    reported.emplace_back(f[0], std::stoi(f[1]), f[2], f[3]);
+  }
+  EXPECT_GE(reported.size(), 4u) << csv;
+  ASSERT_TRUE(eventually([&] { return read_cdrs(dbpath_).size() >= reported.size(); }, 3000));
+  for (const Row &r : read_cdrs(dbpath_))
+    stored.emplace_back(r.machineid, r.lineid, r.orgnum, r.desnum);
+  std::sort(reported.begin(), reported.end());
+  std::sort(stored.begin(), stored.end());
+  EXPECT_EQ(reported, stored);
 }
 
 TEST(SimUsage, HelpAndWrongUsage)
