@@ -112,8 +112,11 @@ TEST(SimUsage, HelpAndWrongUsage)
   EXPECT_EQ(0, status);
   for (const char *word : {"--station", "--load", "--duration", "--random", "--seed", "--script", "connect"})
     EXPECT_NE(std::string::npos, help.find(word)) << word;
-  run_gwsim("-e 'GW1/1 fly' 2>/dev/null", &status);
-  EXPECT_EQ(2, status) << "wrong usage";
+  for (const char *wrong : {"-e 'GW1/1 fly'", "-e 'connect'", "--seed x", "--duration 2s", "--load 0",
+                            "--silent-ratio 2", "--format xml", "--load 10 --random", "-m 0"}) {
+    run_gwsim(std::string(wrong) + " 2>/dev/null", &status);
+    EXPECT_EQ(2, status) << wrong;
+  }
 }
 
 // With nobody answering, the lines keep alive until the script ends; the run

@@ -216,6 +216,10 @@ private:
       if (l.pc == l.steps.size()) {
         if (mode_ != Random)
           return;
+        /* Steps that have run are dropped, so a demo that makes random
+         * calls all day does not pile them up. */
+        l.steps.clear();
+        l.pc = 0;
         random_call(opt_, l.rng, l.key, l.steps);
       }
       const Step s = l.steps[l.pc++];
