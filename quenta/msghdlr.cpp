@@ -103,7 +103,12 @@ void handle_datagram(struct msghdlr *h, const struct sockaddr_in *from, socklen_
   if (process_message(h, &msg, from) > 0)
     msghdlr_send_ack(h, from, fromlen);
   uimsg_free_payload(&msg);
-  store_ended_calls(h);
+  if (!h->m_ended.empty()) {
+    /* Storing may wait for the database: the lines so far go out first. */
+    utils::log_batch_end();
+    store_ended_calls(h);
+    utils::log_batch_begin();
+  }
 }
 
 } /* namespace */
@@ -127,16 +132,26 @@ void register_sock_callback(void *ctxt, int events, int sock)
 {
   struct msghdlr *h = static_cast<struct msghdlr *>(ctxt);
   if (events & SOCKIN) {
-    /* A busy socket is read in batches, so the timer still gets its turn. */
-    for (int i = 0; i < MAX_BATCH; i++) {
+    /* The ten or so lines a message logs go out in one write per event. */
+    utils::log_batch_begin();
+    /* Everything waiting is read, so a backlog that built up while the
+     * database held us is cleared at once; a socket that never runs dry is
+     * left after a while, so the timer still gets its turn. */
+    struct timespec start, now;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    for (bool first = true;; first = false) {
       struct sockaddr_in from;
       socklen_t fromlen;
-      int n = receive_datagram(h, &from, &fromlen, i == 0);
-      if (n == RECV_NONE || (n < 0 && i == 0))
+      int n = receive_datagram(h, &from, &fromlen, first);
+      if (n == RECV_NONE || (n < 0 && first))
         break;
       if (n >= 0)
         handle_datagram(h, &from, fromlen, n);
+      clock_gettime(CLOCK_MONOTONIC, &now);
+      if ((now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000 >= BATCH_BUDGET_MS)
+        break;
     }
+    utils::log_batch_end();
   }
   if (events & SOCKERR) {
     int err = utils::getsockerr(sock);
