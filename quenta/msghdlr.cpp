@@ -40,6 +40,17 @@ void set_receive_buffer(int sock)
     DLOG("gateway socket receive buffer: %d bytes (asked for %d)", granted, want);
 }
 
+/* The socket is bound with address reuse; with the flag left on, Linux lets any
+ * later program bind the gateway port as well and hands it the gateways'
+ * unicast datagrams, so a stray second station would silently take hang-ups.
+ * Cleared after our bind, every later bind of the port fails instead. */
+void keep_port_to_ourselves(int sock)
+{
+  int off = 0;
+  if (setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &off, sizeof off) < 0)
+    LOG_SYS_ERROR();
+}
+
 void wake_callback(void *ctxt, int events, int sock)
 {
   (void)ctxt;
@@ -207,6 +218,7 @@ struct msghdlr *create_msghdlr(const char *dbpath, const char *tblname)
     LOG_FUNCTION_FAILED();
     goto failure;
   }
+  keep_port_to_ourselves(h->m_sock);
   set_receive_buffer(h->m_sock);
 
   if (create_cdr_database(h, dbpath, tblname) < 0) {

@@ -478,6 +478,14 @@ TEST(HandlerLife, FailedCreationLeavesThePortFreeAndHandlersComeAndGo)
     ASSERT_NE(nullptr, h);
     Gateway gw;
     EXPECT_TRUE(gw.exchange(discovery("R", i)));
+    // A second program cannot share the running handler's port, address
+    // reuse or not, so it cannot take the gateways' datagrams away.
+    int thief = socket(AF_INET, SOCK_DGRAM, 0);
+    int on = 1;
+    setsockopt(thief, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    EXPECT_NE(0, bind(thief, reinterpret_cast<sockaddr *>(&a), sizeof a));
+    close(thief);
+    EXPECT_TRUE(gw.exchange(discovery("R", i)));
     msghdlr_release(h);
   }
   EXPECT_EQ(before, fds());
