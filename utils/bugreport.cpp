@@ -4,6 +4,7 @@
 #include "utils/bugreport.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -314,6 +315,13 @@ int bugreport()
    * connect as well, so a server that never answers the handshake cannot hold
    * the caller either. */
   int sock = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (sock == 0) {
+    /* With standard input closed the socket is descriptor 0, which tcp_connect
+     * takes as "make a new one"; move it out of the way. */
+    int moved = fcntl(0, F_DUPFD_CLOEXEC, 1);
+    close(0);
+    sock = moved;
+  }
   if (sock >= 0)
     set_timeouts(sock, cfg.timeout);
   if (sock < 0 || tcp_connect(sock, reinterpret_cast<struct sockaddr *>(&sin), sizeof sin) < 0) {

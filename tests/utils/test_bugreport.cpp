@@ -301,6 +301,23 @@ TEST_F(BugreportTest, UnusableSettingsAreReportedAndReplacedByDefaults)
   EXPECT_EQ("MAIL FROM:<station@localhost>\r\n", server.commands[1]);
 }
 
+// A process may run with standard input closed; the report's socket is then
+// descriptor 0 and must still be the one that is connected.
+TEST_F(BugreportTest, ReportIsSentWithStandardInputClosed)
+{
+  EXPECT_EXIT(
+      {
+        SmtpServer server;
+        setenv("BUGREPORT_PORT", std::to_string(server.port()).c_str(), 1);
+        server.start();
+        close(0);
+        int rc = utils::bugreport();
+        server.join();
+        exit(rc == 0 && server.commands.size() == 5 ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
 TEST_F(BugreportTest, NoServerListeningIsStepConnect)
 {
   int probe = socket(AF_INET, SOCK_STREAM, 0);
