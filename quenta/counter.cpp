@@ -1,0 +1,178 @@
+/* The charging counter object: creation and release, the rule table, the choice
+ * of a rule for a call, the price query and the bill of a call. The loaders are
+ * in counter_file.cpp and counter_xml.cpp, the arithmetic in charge.cpp. */
+#include "quenta/counter.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "quenta/charge.h"
+#include "quenta/rate_index.h"
+#include "utils/debug.h"
+
+static const struct counter_ops gst_counter_ops = {
+    .release = normal_counter_release,
+    .setcfg = normal_counter_setcfg,
+    .getresult = normal_counter_getresult,
+    .getrate = normal_counter_getrate,
+};
+
+struct counter *create_normal_counter(const char *name)
+{
+  return create_normal_counter_file(name, RATE_FILE_NAME);
+}
+
+struct counter *create_normal_counter_file(const char *name, const char *filename)
+{
+  auto *nc = static_cast<normal_counter *>(calloc(1, sizeof(normal_counter)));
+  if (!nc) {
+    LOG_FUNCTION_FAILED();
+    return nullptr;
+  }
+  nc->ops = &gst_counter_ops;
+  nc->name = strdup(name ? name : "");
+  if (!nc->name) {
+    LOG_FUNCTION_FAILED();
+    free(nc);
+    return nullptr;
+  }
+  counter_init(nc, filename);
+  if (!nc->m_rate_info) {
+    LOG_FUNCTION_FAILED();
+    normal_counter_release(reinterpret_cast<counter *>(nc));
+    return nullptr;
+  }
+  return reinterpret_cast<counter *>(nc);
+}
+
+void counter_init(struct normal_counter *nc, const char *filename)
+{
+  nc->m_rate_info = utils::create_datalist();
+  if (!nc->m_rate_info) {
+    LOG_FUNCTION_FAILED();
+    return;
+  }
+  if (!filename)
+    LOG_FUNCTION_FAILED();
+  else if (strstr(filename, ".xml"))
+    counter_load_rate_xml(nc, filename);
+  else
+    counter_load_rate_file(nc, filename);
+  /* without an index every lookup walks the list, which is slower but the same */
+  nc->m_rate_index = create_rate_index(nc->m_rate_info);
+  DLOG("%d rules loaded from %s, default rule: %s", utils::datalist_size(nc->m_rate_info),
+       filename ? filename : "nothing",
+       nc->m_default_rate ? "yes" : "no");
+}
+
+void normal_counter_release(struct counter *c)
+{
+  if (!c)
+    return;
+  auto *nc = reinterpret_cast<normal_counter *>(c);
+  rate_index_release(nc->m_rate_index);
+  if (nc->m_rate_info) {
+    for (auto *it = utils::datalist_first(nc->m_rate_info); it; it = utils::datalist_next(it))
+      free(utils::datalist_itdata(it));
+    utils::datalist_free(nc->m_rate_info);
+  }
+  free(nc->m_default_rate);
+  free(nc->name);
+  free(nc);
+}
+
+int counter_add_rule(struct normal_counter *nc, RateInfo *rule, bool is_default)
+{
+  /* every price is a number of charging units: a rule without a unit cannot
+   * price anything, and is refused here rather than at the first call */
+  if (rule->m_min_bill_time <= 0) {
+    DLOG("rule %s refused: charging unit %d", rule->m_prefix, rule->m_min_bill_time);
+    free(rule);
+    return -1;
+  }
+  if (is_default) {
+    free(nc->m_default_rate);
+    nc->m_default_rate = rule;
+    return 0;
+  }
+  if (utils::datalist_append(nc->m_rate_info, rule) != 0) {
+    LOG_FUNCTION_FAILED();
+    free(rule);
+    return -1;
+  }
+  return 0;
+}
+
+int normal_counter_setcfg(struct counter *c, CONFIG_FLAG flag, void *param)
+{
+  (void)c;
+  (void)flag;
+  (void)param;
+  return 0;
+}
+
+RateInfo *normal_counter_choose_rate(struct normal_counter *nc, const char *desnum)
+{
+  RateInfo *current = nullptr;
+  if (nc->m_rate_index) {
+    /* the index hands over only the rules whose prefixes match, shortest first:
+     * the same rules the walk reports as matched, and the last is the longest */
+    rate_match m[RATE_INDEX_MAX_DEPTH];
+    int n = rate_index_matches(nc->m_rate_index, desnum, m);
+    for (int i = 0; i < n; i++) {
+      DPRINT("matching %s with %s\n", desnum, m[i].rule->m_prefix);
+      DPRINT("matched %s/%s current=%p\n", desnum, m[i].rule->m_prefix, (void *)m[i].rule);
+      current = m[i].rule;
+    }
+  } else if (nc->m_rate_info) {
+    current = rate_walk_longest(nc->m_rate_info, desnum);
+  }
+  return current ? current : nc->m_default_rate;
+}
+
+bill_info *normal_counter_getresult(struct counter *c, call_info *call)
+{
+  auto *nc = reinterpret_cast<normal_counter *>(c);
+  bill_info *bill = &nc->m_bill_info;
+  memset(bill, 0, sizeof *bill);
+
+  RateInfo *rule = normal_counter_choose_rate(nc, call->desnum);
+  if (!rule) {
+    DLOG("no rule and no default rule prices %s", call->desnum);
+    return nullptr;
+  }
+
+  float amount = caculate_charge_from_rateinfo(nc, call, rule);
+  if (amount < 0) {
+    LOG_FUNCTION_FAILED();
+    return nullptr;
+  }
+  snprintf(bill->m_callid, sizeof bill->m_callid, "%.*s", (int)sizeof call->callid - 1, call->callid);
+  bill->m_count = amount;
+  DLOG("count: %f", bill->m_count);
+
+  float package = rule->m_tao_price.m_category > 0 ? rule->m_tao_price.m_price : 0.0f;
+  char summary[256];
+  snprintf(summary, sizeof summary, "%.2f in %d second, handling charge %.2f total %.2f", package,
+           rule->m_tao_price.m_category, rule->m_handling_charge, amount);
+  period_record_append(bill, summary);
+  return bill;
+}
+
+float normal_counter_getrate(struct counter *c, const char *destnum, const char *bdate)
+{
+  auto *nc = reinterpret_cast<normal_counter *>(c);
+  if (!destnum)
+    return UNMATCHED_RATE;
+  RateInfo *rule = nullptr;
+  if (nc->m_rate_index)
+    rule = rate_index_first(nc->m_rate_index, destnum);
+  else if (nc->m_rate_info)
+    rule = rate_walk_first(nc->m_rate_info, destnum);
+  if (!rule)
+    return UNMATCHED_RATE;
+  if (rule->m_ppcount <= 0)
+    return rule->m_period_price[0].m_price;
+  return rule->m_period_price[find_period_price_index(bdate ? bdate : "", rule)].m_price;
+}
