@@ -1,6 +1,7 @@
 /* The log calls, the log file's rotation and the call-chain record.
  * Formatting happens on the caller's stack; the only shared state is the level,
- * the descriptor and the rotation counter, so the calls are safe from any thread. */
+ * the descriptor, the rotation counter and the log ring (which has its own
+ * short lock), so the calls are safe from any thread. */
 #include "utils/debug.h"
 
 #include <errno.h>
@@ -12,6 +13,8 @@
 
 #include <atomic>
 #include <string>
+
+#include "utils/logring.h"
 
 namespace utils {
 
@@ -67,6 +70,8 @@ void write_line(int level, const char *text, int len, int limit)
 
 void log_msg(const char *text, size_t len)
 {
+  /* Kept even when the write below fails: a problem report then still has it. */
+  log_ring_record(text, len);
   const char *p = text;
   size_t left = len;
   while (left > 0) {

@@ -39,7 +39,8 @@ void logfail(int level, const char *func, const char *file, int line);
 void checkpoint(int level, const char *func, const char *file, int line);
 
 /* Writes len bytes to logfd with one write call (retried on EINTR), then rotates
- * the log file when this write carried it past the rotation limit. */
+ * the log file when this write carried it past the rotation limit. A copy of
+ * the bytes goes into the log ring (utils/logring.h) for problem reports. */
 void log_msg(const char *text, size_t len);
 
 /* A level above 0 replaces loglevel; returns the level in force. */

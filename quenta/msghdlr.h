@@ -1,0 +1,161 @@
+/* The message handler: the engine's link to the gateway machines. It owns the
+ * UDP socket on port 9849 of every local address, the table of gateway lines
+ * (one record per machine id and line number, with its state, last address,
+ * silence counter and the call under way), and turns the end of every
+ * connected call into a row of "cdrtbl". Gateway messages are acknowledged by
+ * echoing them; commands go to a line's last address; the status report hands
+ * every line to the console. The handler runs the event loop on a thread of
+ * its own, fed by the socket and a one-second timer.
+ *
+ * Threads and locks. The handler's thread runs the loop, the dispatch, the
+ * timer and every write of the line table; the console's thread reads the
+ * table (msghdlr_get_status) and sends commands (msghdlr_send_command) on the
+ * same socket. The line table is guarded by m_table_lock, and that lock is
+ * always the innermost one:
+ *   - nothing else is locked or waited for while it is held: the handler
+ *     composes a finished call's row under it, leaves it, and only then waits
+ *     for g_cs to store the row; the status report copies a record under it and
+ *     calls the console's callback after leaving it, so the callback may call
+ *     back into the engine (and take g_cs) freely;
+ *   - so the order is g_cs, then m_table_lock, and never the reverse.
+ * The status report copies a record and clears its flag in one critical
+ * section: each record is reported as one consistent state, and a flag raised
+ * after the copy stays raised for the next report.
+ *
+ * Calls are never lost. A row that cannot be stored for a passing reason (the
+ * database busy, locked, read-only, full, not openable) waits in a queue of the
+ * handler's thread and is stored again, in order, at every following tick. A
+ * row the database refuses for good (its call id is already in "cdrtbl": the
+ * same machine, line and start second) is appended to CDR_FAILED_FILE in the
+ * working directory and logged. */
+#ifndef QUENTA_MSGHDLR_H
+#define QUENTA_MSGHDLR_H
+
+#include <netinet/in.h>
+
+#include <deque>
+#include <future>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "quenta/dbent.h"
+#include "quenta/records.h"
+#include "quenta/uimsg.h"
+#include "utils/timer.h"
+
+#define MAX_MACHINE_INFO 100                  /* lines the table can hold */
+#define MACHINE_ID_LEN 128
+#define STATE_LEN 64
+#define EXPIRE_TIME 10                        /* silent ticks after which a line is "UNKNOWN" */
+#define LOCAL_TIME_MIN 19                     /* set_local_time refuses smaller buffers */
+#define GATEWAY_RCVBUF (4 * 1024 * 1024)      /* receive buffer asked for the gateway socket */
+#define MAX_BATCH 64                          /* datagrams read per socket event */
+
+/* Calls the database refuses for good, one line per call: the eight values of
+ * the "cdrtbl" row in column order (callid, machineid, lineid, orgnum, desnum,
+ * bdate, edate, flag), separated by one tab and ended by a line feed. A
+ * backslash, tab, carriage return or line feed inside a value is written as
+ * "\\", "\t", "\r" or "\n", so the fields always stay separable. */
+#define CDR_FAILED_FILE "cdr.failed"
+
+#define STATE_CONNECTED "CONNECTED"
+#define STATE_UNKNOWN "UNKNOWN"
+
+/* One gateway line. */
+struct machine_info {
+  char m_machine_id[MACHINE_ID_LEN];  /* the machine's id, compared exactly */
+  unsigned m_line_id;                 /* line number on that machine; -1 when the messages name none */
+  struct sockaddr_in m_addr;          /* where its last Discovery or KeepAlive came from */
+  char m_state[STATE_LEN];            /* as last reported, or "UNKNOWN" */
+  int m_expire;                       /* ticks since its last accepted message */
+  call_info m_callinfo;               /* the call under way */
+  int m_flag;                         /* 1: a call ended since the last status report */
+};
+
+/* A finished call on its way to "cdrtbl". */
+struct cdr_row {
+  std::string callid, machineid, lineid, orgnum, desnum, bdate, edate;
+  int attempts;                       /* failed tries to store it so far */
+  int line;                           /* index of its line in the table */
+};
+
+struct msghdlr {
+  int m_sock;                         /* UDP, port 9849 of the any-address */
+  struct bill_v2 m_receiver;          /* the datagram being read */
+  int m_recv_len;                     /* its length, for the echo */
+  struct machine_info m_infos[MAX_MACHINE_INFO];  /* the line table */
+  int m_micount;                      /* records in use */
+  std::mutex m_table_lock;            /* guards m_infos and m_micount */
+  struct dbent *m_dbent;              /* describes "cdrtbl" */
+  char *m_cdrtbl_name;                /* owned */
+  utils::timer *m_timer;              /* one-second silence timer */
+  int m_wakefd;                       /* eventfd: msghdlr_release asks the loop to end */
+  std::thread m_thread;
+  std::vector<cdr_row> m_ended;       /* handler thread: calls ended during this event */
+  std::deque<cdr_row> m_retry;        /* handler thread: calls waiting to be stored, in order */
+};
+
+/* Create / release. */
+
+/* Binds the gateway port, describes the table tblname (creating it when the
+ * file lacks it) in the database file dbpath, and starts the handler thread.
+ * Null on failure, with everything it had made undone. */
+struct msghdlr *create_msghdlr(const char *dbpath, const char *tblname);
+
+/* Stops the thread and frees the handler: calls still waiting to be stored get
+ * one more try, and what is still refused then goes to CDR_FAILED_FILE. The
+ * engine's start-up uses it to undo a handler when a later step fails. */
+void msghdlr_release(struct msghdlr *h);
+
+/* Verbs, for the console's thread. */
+
+/* Calls cb once per line in the order the lines first reported, outside the
+ * line-table lock, and clears each line's flag as it is reported. Always 0. */
+int msghdlr_get_status(struct msghdlr *h, STATUS_CALLBACK cb);
+
+/* Sends an "Action" command with the attribute text command to the line's last
+ * address: 0 when sent or when the line is unknown, -1 when the command does
+ * not fit in one message or cannot be sent. */
+int msghdlr_send_command(struct msghdlr *h, const char *machineid, unsigned lineid, const char *command);
+
+/* The current local time as "%Y-%m-%d %H:%M:%S" (cut to size - 1 characters):
+ * 0, or -1 for a buffer of fewer than LOCAL_TIME_MIN bytes. */
+int set_local_time(char *buf, int size);
+
+/* Inside the handler: the handler's thread only (tests call them directly). */
+
+/* Thread entry: sets up the loop, reports 0 (or -1) through started, runs. */
+void msghdlr_start(struct msghdlr *h, std::promise<int> *started);
+void register_sock_callback(void *ctxt, int events, int sock);
+void timeout_callback(void *ctxt);
+
+/* Dispatches by type; above 0 when the message is accepted and to be echoed. */
+int process_message(struct msghdlr *h, const struct uimsg *msg, const struct sockaddr_in *from);
+int process_keepalive(struct msghdlr *h, const struct uimsg *msg, const struct sockaddr_in *from);
+int process_connected(struct msghdlr *h, const struct uimsg *msg);
+int process_cdr(struct msghdlr *h, const struct uimsg *msg);
+void process_ack(struct msghdlr *h, const struct uimsg *msg);
+
+/* One line record, with m_table_lock held. update_state ends a connected
+ * call: it forms the call id, raises the flag and queues the row on m_ended. */
+void update_address(struct machine_info *mi, const struct sockaddr_in *addr);
+void update_state(struct msghdlr *h, struct machine_info *mi, const char *state);
+void update_expire(struct machine_info *mi);
+void generate_callid(struct machine_info *mi);
+
+/* Storing, without m_table_lock. */
+int create_cdr_database(struct msghdlr *h, const char *dbpath, const char *tblname);
+/* Stores the calls of m_ended (behind those already waiting). */
+void store_ended_calls(struct msghdlr *h);
+/* Stores what waits in m_retry, in order, up to the first passing refusal. */
+void retry_calls(struct msghdlr *h);
+/* One row: 0 stored, 1 refused for a passing reason, -1 refused for good. */
+int cdrdb_insert(struct msghdlr *h, const cdr_row &row);
+/* Appends the row to CDR_FAILED_FILE: 0, or -1 when the file cannot be written. */
+int cdr_write_failed(const cdr_row &row);
+
+void msghdlr_send_ack(struct msghdlr *h, const struct sockaddr_in *addr, socklen_t len);
+
+#endif

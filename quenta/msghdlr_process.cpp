@@ -1,0 +1,232 @@
+/* The dispatch of gateway messages and the changes of line records: lines
+ * announce themselves, report states and calls, answer commands, and fall
+ * silent. Every change of the table happens here, on the handler's thread,
+ * with m_table_lock held; a call that ends is only composed here and stored
+ * by the caller once the lock is left. */
+#include <limits.h>
+#include <stdlib.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+
+#include "quenta/msghdlr.h"
+#include "utils/debug.h"
+
+namespace {
+
+/* What the handlers read from a message's attributes; the later of two equal
+ * names stands. The texts point into the message. */
+struct msg_fields {
+  char machine_id[MACHINE_ID_LEN];
+  int line_id;
+  const char *state;
+  const char *dest_num;
+  const char *src_num;
+};
+
+int read_line_id(const char *text)
+{
+  long v = strtol(text, nullptr, 10);
+  if (v > INT_MAX)
+    return INT_MAX;
+  if (v < INT_MIN)
+    return INT_MIN;
+  return (int)v;
+}
+
+void copy_cut(char *dst, size_t size, const char *src)
+{
+  size_t n = strnlen(src, size - 1);
+  memcpy(dst, src, n);
+  dst[n] = '\0';
+}
+
+void read_fields(const struct uimsg *msg, msg_fields *f)
+{
+  f->machine_id[0] = '\0';
+  f->line_id = -1;
+  f->state = "";
+  f->dest_num = "";
+  f->src_num = "";
+  for (const struct uiattr &a : msg->attrs) {
+    if (uimsg_name_is(a.name, "machine_id"))
+      copy_cut(f->machine_id, sizeof f->machine_id, a.value);
+    else if (uimsg_name_is(a.name, "line_id"))
+      f->line_id = read_line_id(a.value);
+    else if (uimsg_name_is(a.name, "state"))
+      f->state = a.value;
+    else if (uimsg_name_is(a.name, "dest_num"))
+      f->dest_num = a.value;
+    else if (uimsg_name_is(a.name, "src_num"))
+      f->src_num = a.value;
+  }
+}
+
+/* The first record of the line, or -1. */
+int find_line(const struct msghdlr *h, const msg_fields *f)
+{
+  for (int i = 0; i < h->m_micount; i++) {
+    const struct machine_info *mi = &h->m_infos[i];
+    if (mi->m_line_id == (unsigned)f->line_id && strcmp(mi->m_machine_id, f->machine_id) == 0)
+      return i;
+  }
+  return -1;
+}
+
+} /* namespace */
+
+void update_address(struct machine_info *mi, const struct sockaddr_in *addr) { mi->m_addr = *addr; }
+
+void update_expire(struct machine_info *mi) { mi->m_expire = 0; }
+
+void generate_callid(struct machine_info *mi)
+{
+  call_info *ci = &mi->m_callinfo;
+  char line[16];
+  snprintf(line, sizeof line, "%08d", (int)mi->m_line_id);
+  std::string id = std::string(mi->m_machine_id) + "-" + line + "@" + ci->bdate;
+  memset(ci->callid, 0, sizeof ci->callid);
+  copy_cut(ci->callid, sizeof ci->callid, id.c_str());
+}
+
+void update_state(struct msghdlr *h, struct machine_info *mi, const char *state)
+{
+  call_info *ci = &mi->m_callinfo;
+  if (strcmp(mi->m_state, STATE_CONNECTED) == 0 && strcmp(state, STATE_CONNECTED) != 0 && ci->desnum[0]) {
+    set_local_time(ci->edate, sizeof ci->edate);
+    generate_callid(mi);
+    /* The line's flag is raised by store_ended_calls once the row has been
+     * offered to the database, so a report never announces a call that a
+     * crash in between could still lose. */
+    DLOG("generate callid: %s", ci->callid);
+    /* Written as a decimal number of any length; the row never cuts it. */
+    h->m_ended.push_back(cdr_row{.callid = ci->callid,
+                                 .machineid = mi->m_machine_id,
+                                 .lineid = std::to_string((int)mi->m_line_id),
+                                 .orgnum = ci->srcnum,
+                                 .desnum = ci->desnum,
+                                 .bdate = ci->bdate,
+                                 .edate = ci->edate,
+                                 .attempts = 0,
+                                 .line = (int)(mi - h->m_infos)});
+    CHECKPOINT();
+    memset(ci, 0, sizeof *ci);
+  }
+  copy_cut(mi->m_state, sizeof mi->m_state, state);
+  DLOG("machine %s line %d enter state: %s", mi->m_machine_id, (int)mi->m_line_id, mi->m_state);
+}
+
+int process_keepalive(struct msghdlr *h, const struct uimsg *msg, const struct sockaddr_in *from)
+{
+  msg_fields f;
+  read_fields(msg, &f);
+  std::scoped_lock lock(h->m_table_lock);
+  int i = find_line(h, &f);
+  if (i >= 0) {
+    struct machine_info *mi = &h->m_infos[i];
+    if (memcmp(&mi->m_addr, from, sizeof mi->m_addr) != 0)
+      update_address(mi, from);
+    update_state(h, mi, f.state);
+    /* After the state change, so a call it ended keeps its dialled number. */
+    if (strcmp(f.state, STATE_CONNECTED) != 0)
+      copy_cut(mi->m_callinfo.desnum, sizeof mi->m_callinfo.desnum, f.dest_num);
+    update_expire(mi);
+    return 1;
+  }
+  if (h->m_micount >= MAX_MACHINE_INFO) {
+    DLOG("Machine info is full...");
+    return -1;
+  }
+  struct machine_info *mi = &h->m_infos[h->m_micount];
+  memset(mi, 0, sizeof *mi);
+  copy_cut(mi->m_machine_id, sizeof mi->m_machine_id, f.machine_id);
+  mi->m_line_id = (unsigned)f.line_id;
+  mi->m_addr = *from;
+  copy_cut(mi->m_state, sizeof mi->m_state, f.state);
+  h->m_micount++;
+  return 1;
+}
+
+int process_connected(struct msghdlr *h, const struct uimsg *msg)
+{
+  msg_fields f;
+  read_fields(msg, &f);
+  std::scoped_lock lock(h->m_table_lock);
+  int i = find_line(h, &f);
+  if (i < 0)
+    return -1;
+  struct machine_info *mi = &h->m_infos[i];
+  call_info *ci = &mi->m_callinfo;
+  if (f.dest_num[0]) {
+    copy_cut(ci->srcnum, sizeof ci->srcnum, f.src_num);
+    copy_cut(ci->desnum, sizeof ci->desnum, f.dest_num);
+    set_local_time(ci->bdate, sizeof ci->bdate);
+    DLOG("set %d info: srcnum: %s destnum: %s, bdate: %s", i, ci->srcnum, ci->desnum, ci->bdate);
+  }
+  update_state(h, mi, f.state);
+  update_expire(mi);
+  return 1;
+}
+
+int process_cdr(struct msghdlr *h, const struct uimsg *msg)
+{
+  msg_fields f;
+  read_fields(msg, &f);
+  std::scoped_lock lock(h->m_table_lock);
+  int i = find_line(h, &f);
+  if (i < 0)
+    return -1;
+  CHECKPOINT();
+  update_state(h, &h->m_infos[i], f.state);
+  update_expire(&h->m_infos[i]);
+  return 1;
+}
+
+void process_ack(struct msghdlr *h, const struct uimsg *msg)
+{
+  msg_fields f;
+  read_fields(msg, &f);
+  std::scoped_lock lock(h->m_table_lock);
+  int i = find_line(h, &f);
+  if (i < 0)
+    return;
+  DLOG("state: %s", f.state);
+  update_state(h, &h->m_infos[i], f.state);
+  update_expire(&h->m_infos[i]);
+}
+
+int process_message(struct msghdlr *h, const struct uimsg *msg, const struct sockaddr_in *from)
+{
+  if (uimsg_name_is(msg->type, "Discovery") || uimsg_name_is(msg->type, "KeepAlive"))
+    return process_keepalive(h, msg, from);
+  if (uimsg_name_is(msg->type, "Connected"))
+    return process_connected(h, msg);
+  if (uimsg_name_is(msg->type, "CDR"))
+    return process_cdr(h, msg);
+  if (uimsg_name_is(msg->type, "Action")) {
+    process_ack(h, msg);
+    return 0;
+  }
+  DLOG("unknown message type...");
+  return -1;
+}
+
+void timeout_callback(void *ctxt)
+{
+  struct msghdlr *h = static_cast<struct msghdlr *>(ctxt);
+  {
+    std::scoped_lock lock(h->m_table_lock);
+    for (int i = 0; i < h->m_micount; i++) {
+      struct machine_info *mi = &h->m_infos[i];
+      if (mi->m_expire < INT_MAX)
+        mi->m_expire++;
+      if (mi->m_expire >= EXPIRE_TIME)
+        update_state(h, mi, STATE_UNKNOWN);
+    }
+  }
+  retry_calls(h);
+  store_ended_calls(h);
+  if (utils::start_timer(h->m_timer, 1) < 0)
+    LOG_FUNCTION_FAILED();
+}

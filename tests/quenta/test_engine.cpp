@@ -1,0 +1,325 @@
+// The whole road of a call through the shipped shared library: gateway
+// datagrams on the real port, the line report, the stored call record, pricing
+// with the rate file, the bill, settling, the report, commands to a line, and
+// the console-like polling thread racing the handler.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "gateway_client.h"
+#include "quenta/quenta.h"
+
+namespace {
+
+using testgw::client;
+using testgw::message;
+
+struct line_state {
+  std::string machine, state, srcnum, desnum, bdate;
+  int line, flag;
+};
+
+std::vector<line_state> g_report;
+
+void collect(const char *machineid, int lineid, const char *state, const char *srcnum,
+             const char *desnum, const char *bdate, int flag)
+{
+  g_report.push_back({machineid, state, srcnum, desnum, bdate, lineid, flag});
+}
+
+std::vector<line_state> status_of(const std::string &machine_prefix)
+{
+  g_report.clear();
+  EXPECT_EQ(0, quenta_getStatus(collect));
+  std::vector<line_state> mine;
+  for (auto &l : g_report)
+    if (l.machine.rfind(machine_prefix, 0) == 0)
+      mine.push_back(l);
+  return mine;
+}
+
+template <typename T>
+void keep(void *record, void *param)
+{
+  static_cast<std::vector<T> *>(param)->push_back(*static_cast<T *>(record));
+}
+
+std::vector<cdr_info> select_cdrs(std::vector<std::string> conds)
+{
+  std::vector<const char *> list;
+  for (auto &c : conds)
+    list.push_back(c.c_str());
+  list.push_back(nullptr);
+  std::vector<cdr_info> rows;
+  EXPECT_EQ(0, quenta_selectCDRTable(list.data(), keep<cdr_info>, &rows));
+  return rows;
+}
+
+std::string announce(const std::string &machine, int line, const std::string &state,
+                     const std::string &dest = "")
+{
+  testgw::attrs a{{"machine_id", machine}, {"line_id", std::to_string(line)}, {"state", state}};
+  if (!dest.empty())
+    a.push_back({"dest_num", dest});
+  return message("KeepAlive", a);
+}
+
+std::string connected(const std::string &machine, int line, const std::string &src,
+                      const std::string &dest)
+{
+  return message("Connected", {{"machine_id", machine},
+                               {"line_id", std::to_string(line)},
+                               {"state", "CONNECTED"},
+                               {"src_num", src},
+                               {"dest_num", dest}});
+}
+
+// Waits until the report shows flag 1 for the line; the flags of other lines
+// seen meanwhile are lost to this test only.
+bool wait_for_flag(const std::string &machine, int line, int timeout_ms = 10000)
+{
+  for (int waited = 0; waited < timeout_ms; waited += 20) {
+    for (auto &l : status_of(machine))
+      if (l.machine == machine && l.line == line && l.flag == 1)
+        return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
+// One call on a line: announce, connect, hang up. Returns the stored call id.
+std::string make_call(client &gw, const std::string &machine, int line, const std::string &dest)
+{
+  EXPECT_TRUE(gw.send_acked(announce(machine, line, "IDLE")));
+  EXPECT_TRUE(gw.send_acked(connected(machine, line, "801", dest)));
+  EXPECT_TRUE(gw.send_acked(announce(machine, line, "IDLE")));
+  EXPECT_TRUE(wait_for_flag(machine, line)) << machine << "/" << line;
+  auto rows = select_cdrs({"machineid='" + machine + "'", "lineid=" + std::to_string(line), "flag=0"});
+  EXPECT_EQ(1u, rows.size());
+  return rows.empty() ? "" : rows.back().callid;
+}
+
+class Engine : public ::testing::Test {
+protected:
+  static void SetUpTestSuite()
+  {
+    char tmpl[] = "/tmp/enginetestXXXXXX";
+    dir_ = mkdtemp(tmpl);
+    ASSERT_EQ(0, chdir(dir_.c_str()));
+    std::ofstream rates("rateinfo");
+    rates << ".default||0.00|0:00:00-0.10|60:0.50|0|60\n"
+             "Local|0|0.00|0:00:00-0.20|180:1.00|0|60\n"
+             "Beijing|010|0.50|0:00:00-0.30,8:00:00-0.60|180:2.00|0|60\n";
+    rates.close();
+    ASSERT_EQ(0, quenta_init());
+    ASSERT_EQ(0, quenta_init()) << "a second start-up does nothing";
+  }
+  static std::string dir_;
+};
+std::string Engine::dir_;
+
+TEST_F(Engine, StartsInTheWorkingDirectory)
+{
+  struct stat st;
+  EXPECT_EQ(0, stat((dir_ + "/quentadb").c_str(), &st));
+  EXPECT_EQ(0, stat((dir_ + "/app.log").c_str(), &st));
+}
+
+TEST_F(Engine, LinesAppearInFirstReportOrder)
+{
+  client gw;
+  EXPECT_TRUE(gw.send_acked(announce("ORD-B", 1, "IDLE")));
+  EXPECT_TRUE(gw.send_acked(message("Discovery", {{"machine_id", "ORD-A"}, {"line_id", "0"}, {"state", "IDLE"}})));
+  EXPECT_TRUE(gw.send_acked(announce("ORD-B", 0, "FORBIDDEN")));
+  EXPECT_TRUE(gw.send_acked(announce("ORD-B", 1, "IDLE", "01")));
+  auto lines = status_of("ORD-");
+  ASSERT_EQ(3u, lines.size());
+  EXPECT_EQ("ORD-B", lines[0].machine);
+  EXPECT_EQ(1, lines[0].line);
+  EXPECT_EQ("01", lines[0].desnum);
+  EXPECT_EQ("ORD-A", lines[1].machine);
+  EXPECT_EQ("ORD-B", lines[2].machine);
+  EXPECT_EQ(0, lines[2].line);
+  EXPECT_EQ("FORBIDDEN", lines[2].state);
+  for (auto &l : lines)
+    EXPECT_EQ(0, l.flag);
+}
+
+TEST_F(Engine, CallIsCapturedPricedSettledAndReported)
+{
+  client gw;
+  EXPECT_TRUE(gw.send_acked(announce("ROAD", 3, "IDLE")));
+  EXPECT_TRUE(gw.send_acked(connected("ROAD", 3, "801", "0105551234")));
+  auto during = status_of("ROAD");
+  ASSERT_EQ(1u, during.size());
+  EXPECT_EQ("CONNECTED", during[0].state);
+  EXPECT_EQ("801", during[0].srcnum);
+  EXPECT_EQ("0105551234", during[0].desnum);
+  ASSERT_EQ(19u, during[0].bdate.size());
+  std::string bdate = during[0].bdate;
+
+  EXPECT_TRUE(gw.send_acked(announce("ROAD", 3, "IDLE")));
+  ASSERT_TRUE(wait_for_flag("ROAD", 3));
+  auto after = status_of("ROAD");
+  ASSERT_EQ(1u, after.size());
+  EXPECT_EQ(0, after[0].flag) << "an ended call is reported once";
+  EXPECT_EQ("", after[0].bdate);
+
+  // The console's condition list for a line's unsettled calls.
+  auto rows = select_cdrs({"machineid='ROAD'", "lineid=3", "flag=0"});
+  ASSERT_EQ(1u, rows.size());
+  const cdr_info cdr = rows[0];
+  EXPECT_EQ("ROAD-00000003@" + bdate, std::string(cdr.callid));
+  EXPECT_STREQ("801", cdr.orgnum);
+  EXPECT_STREQ("0105551234", cdr.desnum);
+  EXPECT_EQ(bdate, cdr.bdate);
+  EXPECT_EQ(19u, strlen(cdr.edate));
+
+  // The 010 rule (longest prefix): package 2.00 plus handling charge 0.50.
+  bill_info *priced = quenta_getbill(cdr.callid);
+  ASSERT_NE(nullptr, priced);
+  bill_info bill = *priced;
+  EXPECT_STREQ(cdr.callid, bill.m_callid);
+  EXPECT_NEAR(2.50f, bill.m_count, 1e-6);
+  EXPECT_LE(bill.m_calltime, 2);
+  EXPECT_EQ(nullptr, quenta_getbill("no-such-call"));
+
+  quenta_save(&bill, "operator1");
+  std::string bill_cond = std::string("callid='") + cdr.callid + "'";
+  const char *bconds[] = {bill_cond.c_str(), nullptr};
+  std::vector<bill_info> bills;
+  ASSERT_EQ(0, quenta_selectBillTable(bconds, keep<bill_info>, &bills));
+  ASSERT_EQ(1u, bills.size());
+  EXPECT_STREQ("operator1", bills[0].m_admin);
+  EXPECT_FLOAT_EQ(2.50f, bills[0].m_count);
+  EXPECT_EQ(19u, strlen(bills[0].m_date));
+
+  const char *settle_conds[] = {"machineid='ROAD'", "lineid=3", bill_cond.c_str(), nullptr};
+  const char *settle_sets[] = {"flag=1", nullptr};
+  ASSERT_EQ(0, quenta_updateCDRTable(settle_conds, settle_sets));
+  EXPECT_TRUE(select_cdrs({"machineid='ROAD'", "lineid=3", "flag=0"}).empty());
+
+  std::string from = "cdrtbl.bdate>='" + bdate + "'";
+  std::string to = "cdrtbl.bdate<='" + bdate + "'";
+  const char *report_conds[] = {from.c_str(), to.c_str(), "billtbl.callid=cdrtbl.callid", nullptr};
+  std::vector<report_info> report;
+  ASSERT_EQ(0, quenta_getReport(report_conds, keep<report_info>, &report));
+  bool found = false;
+  for (auto &r : report) {
+    if (std::string(r.m_cdr.callid) != cdr.callid)
+      continue;
+    found = true;
+    EXPECT_STREQ(cdr.callid, r.m_bill.m_callid);
+    EXPECT_STREQ("0105551234", r.m_cdr.desnum);
+    EXPECT_STREQ("operator1", r.m_bill.m_admin);
+    EXPECT_EQ(1, r.m_cdr.flag);
+  }
+  EXPECT_TRUE(found);
+
+  // Without the join condition every call record meets every bill.
+  std::vector<cdr_info> all_cdrs;
+  ASSERT_EQ(0, quenta_selectCDRTable(nullptr, keep<cdr_info>, &all_cdrs));
+  std::vector<bill_info> all_bills;
+  ASSERT_EQ(0, quenta_selectBillTable(nullptr, keep<bill_info>, &all_bills));
+  std::vector<report_info> cross;
+  ASSERT_EQ(0, quenta_getReport(nullptr, keep<report_info>, &cross));
+  EXPECT_EQ(all_cdrs.size() * all_bills.size(), cross.size());
+}
+
+TEST_F(Engine, RulesAndRatesFollowTheRateFile)
+{
+  client gw;
+  std::string local = make_call(gw, "RATE", 0, "0215551234");   // rule "0"
+  std::string other = make_call(gw, "RATE", 1, "8005551234");   // default rule
+  bill_info *b = quenta_getbill(local.c_str());
+  ASSERT_NE(nullptr, b);
+  EXPECT_NEAR(1.00f, b->m_count, 1e-6);
+  b = quenta_getbill(other.c_str());
+  ASSERT_NE(nullptr, b);
+  EXPECT_NEAR(0.50f, b->m_count, 1e-6);
+  // The price query takes the first matching rule in file order, not the longest.
+  EXPECT_FLOAT_EQ(0.20f, quenta_getrate("0105551234", "09:00:00"));
+  EXPECT_FLOAT_EQ(0.30f, quenta_getrate("8005551234", "09:00:00"));
+}
+
+TEST_F(Engine, DeletesRowsByCondition)
+{
+  client gw;
+  std::string id = make_call(gw, "DEL", 0, "0215550000");
+  std::string cond = "callid='" + id + "'";
+  const char *conds[] = {cond.c_str(), nullptr};
+  ASSERT_EQ(0, quenta_deleteCDRTableRecord(conds));
+  EXPECT_TRUE(select_cdrs({cond}).empty());
+  const char *bad[] = {"nosuchcolumn=1", nullptr};
+  EXPECT_EQ(-1, quenta_deleteCDRTableRecord(bad));
+}
+
+TEST_F(Engine, CommandReachesTheLinesLastAddress)
+{
+  client first, second;
+  EXPECT_TRUE(first.send_acked(announce("CMD", 5, "IDLE")));
+  EXPECT_TRUE(second.send_acked(announce("CMD", 5, "IDLE")));
+  EXPECT_EQ(0, quenta_sendCommand("CMD", 5, "call: deny\n"));
+  EXPECT_EQ("Action Action ui/1.0\ncall: deny\n\n", second.receive());
+  EXPECT_EQ("", first.receive(200));
+  // A line the engine never heard of: nothing is sent, and that is no failure.
+  EXPECT_EQ(0, quenta_sendCommand("CMD", 6, "call: permit\n"));
+  EXPECT_EQ("", second.receive(200));
+  // The gateway's answer changes the state and is not echoed.
+  EXPECT_TRUE(second.send(message("Action", {{"machine_id", "CMD"}, {"line_id", "5"}, {"state", "FORBIDDEN"}})));
+  EXPECT_EQ("", second.receive(300));
+  auto lines = status_of("CMD");
+  ASSERT_EQ(1u, lines.size());
+  EXPECT_EQ("FORBIDDEN", lines[0].state);
+}
+
+// The console's thread polls and selects while the handler thread captures
+// calls; under ThreadSanitizer this is the race check of the engine.
+TEST_F(Engine, PollingThreadRacesTheHandler)
+{
+  std::atomic<bool> stop{false};
+  std::atomic<int> flags{0};
+  std::thread console([&] {
+    while (!stop) {
+      g_report.clear();
+      quenta_getStatus(collect);
+      for (auto &l : g_report)
+        if (l.machine.rfind("RACE", 0) == 0 && l.flag)
+          flags++;
+      std::vector<cdr_info> rows;
+      const char *conds[] = {"flag=0", nullptr};
+      quenta_selectCDRTable(conds, keep<cdr_info>, &rows);
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  });
+  const int lines = 10, rounds = 3;
+  std::vector<std::unique_ptr<client>> gws;
+  for (int l = 0; l < lines; l++) {
+    gws.push_back(std::make_unique<client>());
+    EXPECT_TRUE(gws[l]->send_acked(announce("RACE", l, "IDLE")));
+  }
+  for (int r = 0; r < rounds; r++) {
+    for (int l = 0; l < lines; l++)
+      EXPECT_TRUE(gws[l]->send_acked(connected("RACE", l, "801", "021" + std::to_string(r))));
+    for (int l = 0; l < lines; l++)
+      EXPECT_TRUE(gws[l]->send_acked(announce("RACE", l, "IDLE")));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));  // next start second: new call ids
+  }
+  for (int waited = 0; flags < lines * rounds && waited < 15000; waited += 50)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  stop = true;
+  console.join();
+  EXPECT_EQ(lines * rounds, flags.load()) << "each ended call is reported exactly once";
+  EXPECT_EQ((size_t)(lines * rounds), select_cdrs({"machineid='RACE'"}).size());
+}
+
+}  // namespace

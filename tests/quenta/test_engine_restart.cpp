@@ -1,0 +1,185 @@
+// The engine across processes: operations before start-up fail without
+// touching anything, a second station on the machine is refused, and a
+// restart on the same working directory keeps the rows of the earlier run.
+// The parent never starts the engine itself; each station is a child process
+// running one of the disabled cases below.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "gateway_client.h"
+#include "quenta/quenta.h"
+
+extern char **environ;
+
+namespace {
+
+using testgw::client;
+using testgw::message;
+
+template <typename T>
+void keep(void *record, void *param)
+{
+  static_cast<std::vector<T> *>(param)->push_back(*static_cast<T *>(record));
+}
+
+void no_status(const char *, int, const char *, const char *, const char *, const char *, int)
+{
+  ADD_FAILURE() << "no line may be reported before start-up";
+}
+
+void no_row(void *, void *)
+{
+  ADD_FAILURE() << "no row may be delivered before start-up";
+}
+
+// Runs this binary's disabled case `name` in `dir`; returns the child's pid.
+pid_t spawn_case(const std::string &name, const std::string &dir)
+{
+  std::string filter = "--gtest_filter=Station.DISABLED_" + name;
+  std::string env_dir = "STATION_DIR=" + dir;
+  std::vector<char *> argv{const_cast<char *>("/proc/self/exe"), filter.data(),
+                           const_cast<char *>("--gtest_also_run_disabled_tests"), nullptr};
+  std::vector<char *> envp;
+  for (char **e = environ; *e; e++)
+    envp.push_back(*e);
+  envp.push_back(env_dir.data());
+  envp.push_back(nullptr);
+  char self[4096];
+  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  self[n > 0 ? n : 0] = '\0';
+  pid_t pid = -1;
+  EXPECT_EQ(0, posix_spawn(&pid, self, nullptr, nullptr, argv.data(), envp.data()));
+  return pid;
+}
+
+int wait_exit(pid_t pid)
+{
+  int status = 0;
+  EXPECT_EQ(pid, waitpid(pid, &status, 0));
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+std::string fresh_dir()
+{
+  char tmpl[] = "/tmp/restarttestXXXXXX";
+  std::string dir = mkdtemp(tmpl);
+  std::ofstream(dir + "/rateinfo") << ".default||0.00|0:00:00-0.10|60:0.50|0|60\n";
+  return dir;
+}
+
+TEST(BeforeStartUp, EveryOperationFailsWithoutTouchingAnything)
+{
+  const char *conds[] = {"flag=0", nullptr};
+  const char *sets[] = {"flag=1", nullptr};
+  EXPECT_EQ(0, quenta_getStatus(no_status));
+  EXPECT_EQ(-1, quenta_sendCommand("GW", 0, "call: deny\n"));
+  EXPECT_EQ(nullptr, quenta_getbill("x"));
+  bill_info bill{};
+  quenta_save(&bill, "nobody");
+  EXPECT_EQ(-1, quenta_selectCDRTable(conds, no_row, nullptr));
+  EXPECT_EQ(-1, quenta_deleteCDRTableRecord(conds));
+  EXPECT_EQ(-1, quenta_updateCDRTable(conds, sets));
+  EXPECT_EQ(-1, quenta_selectBillTable(conds, no_row, nullptr));
+  EXPECT_EQ(-1, quenta_deleteBillTableRecord(conds));
+  EXPECT_EQ(-1, quenta_updateBillTable(conds, sets));
+  EXPECT_EQ(0.0f, quenta_getrate("010", "08:00:00"));
+  EXPECT_EQ(-1, quenta_getReport(nullptr, no_row, nullptr));
+  EXPECT_EQ(-1, access("quentadb", F_OK)) << "nothing may have been created";
+}
+
+TEST(Station, RestartKeepsTheRowsOfTheEarlierRun)
+{
+  std::string dir = fresh_dir();
+  EXPECT_EQ(0, wait_exit(spawn_case("FirstRun", dir)));
+  EXPECT_EQ(0, wait_exit(spawn_case("SecondRun", dir)));
+}
+
+TEST(Station, SecondStationOnTheMachineIsRefused)
+{
+  std::string dir = fresh_dir(), other = fresh_dir();
+  pid_t first = spawn_case("Hold", dir);
+  // The holder signals readiness by creating its database file.
+  for (int i = 0; i < 200 && access((dir + "/quentadb").c_str(), F_OK) != 0; i++)
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  EXPECT_EQ(0, wait_exit(spawn_case("Refused", other)));
+  kill(first, SIGTERM);
+  wait_exit(first);
+  // Once the first station is gone, its lock has gone with it.
+  EXPECT_EQ(0, wait_exit(spawn_case("FirstRun", other)));
+}
+
+// --- the stations, run as child processes ---
+
+std::string station_dir()
+{
+  const char *d = getenv("STATION_DIR");
+  return d ? d : ".";
+}
+
+TEST(Station, DISABLED_FirstRun)
+{
+  ASSERT_EQ(0, chdir(station_dir().c_str()));
+  ASSERT_EQ(0, quenta_init());
+  client gw;
+  auto ka = [](const char *state) {
+    return message("KeepAlive", {{"machine_id", "RST"}, {"line_id", "1"}, {"state", state}});
+  };
+  ASSERT_TRUE(gw.send_acked(ka("IDLE")));
+  ASSERT_TRUE(gw.send_acked(message("Connected", {{"machine_id", "RST"}, {"line_id", "1"}, {"state", "CONNECTED"},
+                                                  {"src_num", "1"}, {"dest_num", "114"}})));
+  ASSERT_TRUE(gw.send_acked(ka("IDLE")));
+  std::vector<cdr_info> rows;
+  for (int i = 0; i < 100 && rows.empty(); i++) {
+    const char *conds[] = {"machineid='RST'", nullptr};
+    ASSERT_EQ(0, quenta_selectCDRTable(conds, keep<cdr_info>, &rows));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_EQ(1u, rows.size());
+  std::ofstream("callid.txt") << rows[0].callid;
+  fflush(nullptr);
+  _exit(::testing::Test::HasFailure() ? 1 : 0);  // no shutdown: the process just ends
+}
+
+TEST(Station, DISABLED_SecondRun)
+{
+  ASSERT_EQ(0, chdir(station_dir().c_str()));
+  std::string id;
+  std::getline(std::ifstream("callid.txt"), id);
+  ASSERT_EQ(0, quenta_init());
+  std::vector<cdr_info> rows;
+  const char *conds[] = {"machineid='RST'", nullptr};
+  ASSERT_EQ(0, quenta_selectCDRTable(conds, keep<cdr_info>, &rows));
+  ASSERT_EQ(1u, rows.size());
+  EXPECT_EQ(id, rows[0].callid);
+  EXPECT_NE(nullptr, quenta_getbill(id.c_str()));
+  _exit(::testing::Test::HasFailure() ? 1 : 0);
+}
+
+TEST(Station, DISABLED_Hold)
+{
+  ASSERT_EQ(0, chdir(station_dir().c_str()));
+  ASSERT_EQ(0, quenta_init());
+  pause();
+}
+
+TEST(Station, DISABLED_Refused)
+{
+  ASSERT_EQ(0, chdir(station_dir().c_str()));
+  EXPECT_EQ(QUENTA_INIT_RUNNING, quenta_init());
+  // A refused start-up leaves the process able to try again and nothing running.
+  EXPECT_EQ(0, quenta_getStatus(no_status));
+  EXPECT_EQ(nullptr, quenta_getbill("x"));
+  _exit(::testing::Test::HasFailure() ? 1 : 0);
+}
+
+}  // namespace

@@ -1,0 +1,110 @@
+// Storing finished calls without the handler's thread: a database that cannot
+// be opened keeps calls waiting in order until it can, a refused call id goes to
+// "cdr.failed", and a release never drops what still waits.
+#include <stdio.h>
+#include <sys/stat.h>
+
+#include "gateway.h"
+#include "quenta/msghdlr.h"
+
+using namespace gwtest;
+
+namespace {
+
+cdr_row call(const std::string &machine, const std::string &bdate, const std::string &dest)
+{
+  return cdr_row{.callid = machine + "-00000001@" + bdate,
+                 .machineid = machine,
+                 .lineid = "1",
+                 .orgnum = "801",
+                 .desnum = dest,
+                 .bdate = bdate,
+                 .edate = bdate,
+                 .attempts = 0,
+                 .line = 0};
+}
+
+class StoreTest : public ::testing::Test {
+protected:
+  void SetUp() override
+  {
+    dbdir_ = work_.path() + "/db";
+    ASSERT_EQ(0, mkdir(dbdir_.c_str(), 0755));
+    h_ = new msghdlr{};
+    h_->m_sock = -1;
+    h_->m_wakefd = -1;
+    ASSERT_EQ(0, create_cdr_database(h_, (dbdir_ + "/quentadb").c_str(), "cdrtbl"));
+  }
+  void TearDown() override
+  {
+    if (h_)
+      msghdlr_release(h_);
+  }
+  /* The database file disappears from under the handler and comes back. */
+  void take_away() { ASSERT_EQ(0, rename(dbdir_.c_str(), (dbdir_ + ".away").c_str())); }
+  void bring_back() { ASSERT_EQ(0, rename((dbdir_ + ".away").c_str(), dbdir_.c_str())); }
+  std::vector<Row> rows() { return read_cdrs(dbdir_ + "/quentadb"); }
+  std::string failed() { return slurp(work_.path() + "/cdr.failed"); }
+
+  WorkDir work_;
+  std::string dbdir_;
+  msghdlr *h_ = nullptr;
+};
+
+TEST_F(StoreTest, CallsWaitInOrderUntilTheDatabaseCanTakeThem)
+{
+  take_away();
+  h_->m_ended = {call("A", "2024-01-01 10:00:00", "1"), call("A", "2024-01-01 10:00:05", "2")};
+  store_ended_calls(h_);
+  EXPECT_TRUE(h_->m_ended.empty());
+  ASSERT_EQ(2u, h_->m_retry.size());
+  retry_calls(h_);
+  ASSERT_EQ(2u, h_->m_retry.size()) << "still away: nothing is dropped";
+  EXPECT_EQ(2, h_->m_retry.front().attempts);
+
+  bring_back();
+  // A call that ends now waits behind the older ones even though the
+  // database could take it.
+  h_->m_ended = {call("A", "2024-01-01 10:00:09", "3")};
+  store_ended_calls(h_);
+  EXPECT_EQ(3u, h_->m_retry.size());
+  EXPECT_TRUE(rows().empty());
+  retry_calls(h_);
+  EXPECT_TRUE(h_->m_retry.empty());
+  auto r = rows();
+  ASSERT_EQ(3u, r.size());
+  EXPECT_EQ("1", r[0].desnum);
+  EXPECT_EQ("2", r[1].desnum);
+  EXPECT_EQ("3", r[2].desnum);
+  EXPECT_EQ("", failed());
+  EXPECT_NE(std::string::npos, work_.log().find("kept for the next try"));
+  EXPECT_NE(std::string::npos, work_.log().find("stored after 3 tries"));
+}
+
+TEST_F(StoreTest, ARefusedCallIdIsKeptInTheFailedFileOneLineEach)
+{
+  h_->m_ended = {call("B", "2024-01-01 10:00:00", "1")};
+  store_ended_calls(h_);
+  cdr_row odd = call("B", "2024-01-01 10:00:00", "a\\b\nc\rd");
+  h_->m_ended = {odd, odd};
+  store_ended_calls(h_);
+  EXPECT_TRUE(h_->m_retry.empty());
+  EXPECT_EQ(1u, rows().size());
+  std::string line = "B-00000001@2024-01-01 10:00:00\tB\t1\t801\ta\\\\b\\nc\\rd\t2024-01-01 10:00:00\t"
+                     "2024-01-01 10:00:00\t0\n";
+  EXPECT_EQ(line + line, failed());
+}
+
+TEST_F(StoreTest, ReleaseWritesWhatStillWaits)
+{
+  take_away();
+  h_->m_ended = {call("C", "2024-01-01 10:00:00", "7")};
+  store_ended_calls(h_);
+  ASSERT_EQ(1u, h_->m_retry.size());
+  msghdlr_release(h_);
+  h_ = nullptr;
+  EXPECT_EQ("C-00000001@2024-01-01 10:00:00\tC\t1\t801\t7\t2024-01-01 10:00:00\t2024-01-01 10:00:00\t0\n",
+            failed());
+}
+
+}  // namespace

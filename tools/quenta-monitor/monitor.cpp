@@ -1,0 +1,134 @@
+/* quenta-monitor: starts the engine in the current directory, as the console
+ * does, and prints every line and the unsettled calls with their prices once a
+ * second (or once, with --once). It uses only the engine's public interface. */
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "quenta/quenta.h"
+
+namespace {
+
+volatile sig_atomic_t g_stop = 0;
+
+struct line_row {
+  std::string machine, state, desnum, bdate;
+  int line = 0, flag = 0;
+};
+
+std::vector<line_row> g_lines;
+
+void on_status(const char *machineid, int lineid, const char *state, const char *, const char *desnum,
+               const char *bdate, int flag)
+{
+  g_lines.push_back({machineid, state, desnum, bdate, lineid, flag});
+}
+
+void on_cdr(void *record, void *param)
+{
+  static_cast<std::vector<cdr_info> *>(param)->push_back(*static_cast<cdr_info *>(record));
+}
+
+void print_report()
+{
+  char now[32];
+  time_t t = time(nullptr);
+  struct tm tm;
+  localtime_r(&t, &tm);
+  strftime(now, sizeof now, "%Y-%m-%d %H:%M:%S", &tm);
+
+  g_lines.clear();
+  quenta_getStatus(on_status);
+  printf("== %s  lines: %zu\n", now, g_lines.size());
+  printf("%-20s %6s %-12s %-20s %-19s %4s\n", "machine", "line", "state", "dialled", "start", "flag");
+  for (const line_row &l : g_lines)
+    printf("%-20s %6d %-12s %-20s %-19s %4d\n", l.machine.c_str(), l.line, l.state.c_str(),
+           l.desnum.c_str(), l.bdate.c_str(), l.flag);
+
+  std::vector<cdr_info> calls;
+  const char *conds[] = {"flag=0", nullptr};
+  if (quenta_selectCDRTable(conds, on_cdr, &calls) != 0) {
+    printf("unsettled calls: cannot read the call records (see app.log)\n");
+    return;
+  }
+  float total = 0;
+  printf("unsettled calls: %zu\n", calls.size());
+  for (const cdr_info &c : calls) {
+    bill_info *bill = quenta_getbill(c.callid);
+    if (bill) {
+      total += bill->m_count;
+      printf("  %-48s %-16s %s  %5ds  %8.2f\n", c.callid, c.desnum, c.edate, bill->m_calltime,
+             bill->m_count);
+    } else {
+      printf("  %-48s %-16s %s  cannot be priced\n", c.callid, c.desnum, c.edate);
+    }
+  }
+  printf("amount due: %.2f\n\n", total);
+  fflush(stdout);
+}
+
+void usage(FILE *out)
+{
+  fprintf(out,
+          "usage: quenta-monitor [--once] [--interval SECONDS]\n"
+          "Starts the billing engine in the current directory (database \"quentadb\",\n"
+          "rate file \"rateinfo\", log \"app.log\") and prints every gateway line and the\n"
+          "unsettled calls with their prices.\n"
+          "  --once              print one report after one interval and exit\n"
+          "  --interval SECONDS  seconds between reports (default 1)\n"
+          "  --help              this text\n"
+          "Exit status: 0, or 1 when the engine cannot start (2: another station runs).\n");
+}
+
+void on_signal(int)
+{
+  g_stop = 1;
+}
+
+} /* namespace */
+
+int main(int argc, char **argv)
+{
+  bool once = false;
+  int interval = 1;
+  for (int i = 1; i < argc; i++) {
+    if (!strcmp(argv[i], "--once")) {
+      once = true;
+    } else if (!strcmp(argv[i], "--interval") && i + 1 < argc) {
+      interval = atoi(argv[++i]);
+      if (interval < 1)
+        interval = 1;
+    } else if (!strcmp(argv[i], "--help") || !strcmp(argv[i], "-h")) {
+      usage(stdout);
+      return 0;
+    } else {
+      usage(stderr);
+      return 64;
+    }
+  }
+
+  int rc = quenta_init();
+  if (rc == QUENTA_INIT_RUNNING) {
+    fprintf(stderr, "quenta-monitor: another station runs on this machine\n");
+    return 2;
+  }
+  if (rc != 0) {
+    fprintf(stderr, "quenta-monitor: the engine cannot start (see app.log)\n");
+    return 1;
+  }
+  signal(SIGINT, on_signal);
+  signal(SIGTERM, on_signal);
+  do {
+    for (int s = 0; s < interval && !g_stop; s++)
+      sleep(1);
+    if (!g_stop)
+      print_report();
+  } while (!once && !g_stop);
+  return 0;
+}
