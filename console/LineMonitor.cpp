@@ -9,6 +9,7 @@
 
 #include <QAction>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -100,7 +101,9 @@ void TMainForm::SetUpLineMonitor()
   // has scrolled away under the column captions is cut off with it.
   m_billButtons = new QWidget(Panel1);
   m_billButtons->setObjectName(QStringLiteral("BillButtons"));
-  static_cast<QVBoxLayout *>(Panel1->layout())->insertWidget(1, m_billButtons, 1);
+  auto *strip = static_cast<QVBoxLayout *>(Panel1->layout());
+  strip->insertWidget(1, m_billButtons, 1);
+  strip->setSpacing(0);
 
   LineList->installEventFilter(this);
   LineList->viewport()->installEventFilter(this);
@@ -293,6 +296,12 @@ void TMainForm::PlaceBillButtons()
 {
   if (!m_billButtons)
     return;
+  // The strip's heading ends where the rows begin, whatever height the
+  // list's column captions take in this style and font.
+  const int rowsTop = Panel1->mapFrom(this, LineList->viewport()->mapTo(this, QPoint(0, 0))).y();
+  const int heading = rowsTop - Panel2->geometry().top();
+  if (heading > 0 && heading != Panel2->height())
+    Panel2->setFixedHeight(heading);
   const int width = m_billButtons->width() - 2;
   for (int row = 0; row < LineCount(); row++) {
     const QRect rect = LineList->visualItemRect(LineList->topLevelItem(row));
