@@ -31,6 +31,7 @@
 #include "ShiftLog.h"
 #include "Switch.h"
 #include "UserMgr.h"
+#include "Users.h"
 
 namespace {
 
@@ -214,6 +215,13 @@ void TMainForm::TakeOperator(const QString &name)
   const bool admin = IsAdministrator(name);
   UserMgr->setEnabled(admin);
   SetRate->setEnabled(admin);
+  if (!admin) {
+    // The administrator's windows do not stay open for the next operator.
+    for (QWidget *window : {static_cast<QWidget *>(Forms.UserMgrFrm),
+                            static_cast<QWidget *>(Forms.RateForm)})
+      if (window->isVisible())
+        window->close();
+  }
   setWindowTitle(QStringLiteral(PROGRAM_TITLE) + name);
 }
 
@@ -253,8 +261,26 @@ void TMainForm::N6Click()
 
 void TMainForm::N5Click()
 {
-  Forms.ChangePwdDlg->setWindowTitle(QStringLiteral("更改密码 - ") + m_operator);
-  ShowModal(Forms.ChangePwdDlg);
+  TChangePwdDlg *dlg = Forms.ChangePwdDlg;
+  dlg->setWindowTitle(QStringLiteral("更改密码 - ") + m_operator);
+  for (;;) {
+    if (ShowModal(dlg) != QDialog::Accepted)
+      return;
+    if (!CheckPassword(m_operator, dlg->OrigPassword->text(), dlg))
+      continue;
+    if (dlg->Password->text() != dlg->Password2->text()) {
+      ShowMessage(dlg, QStringLiteral("密码不一致"), QStringLiteral("错误"));
+      continue;
+    }
+    if (PasswordLine(m_operator, dlg->Password->text()).isEmpty()) {
+      ShowMessage(dlg, QStringLiteral("密码中有无法使用的字符"), QStringLiteral("错误"));
+      continue;
+    }
+    if (!SetOwnPassword(StationFile(PASSWD_FILE), m_operator, dlg->Password->text()))
+      ShowMessage(this, QStringLiteral("无法写入密码文件，密码没有修改"), QStringLiteral("错误"),
+                  QMessageBox::Critical);
+    return;
+  }
 }
 
 void TMainForm::UserMgrClick()

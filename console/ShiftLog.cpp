@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QSaveFile>
 
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <locale.h>
@@ -72,7 +73,10 @@ bool ReadLastLog(const QString &path, const QString &operatorName, float *total)
   std::optional<QByteArray> gbkName = ToGbk(operatorName);
   if (!gbkName || name != *gbkName)
     return false;
-  *total = static_cast<float>(ParseDecimal(amount));
+  // A float holds less than a double: an amount beyond its range would turn
+  // into an infinite total, which every later checkout would keep.
+  const double value = ParseDecimal(amount);
+  *total = std::fabs(value) <= FLT_MAX ? static_cast<float>(value) : 0.0f;
   return true;
 }
 

@@ -11,8 +11,9 @@
 #define LASTLOG_FILE "lastlog"
 
 /* True when the record names operatorName (byte comparison of the GBK name);
- * *total then takes the record's amount. False, *total untouched, when the
- * file cannot be read, holds fewer than two words, or names someone else. */
+ * *total then takes the record's amount (0 when no float can hold it). False,
+ * *total untouched, when the file cannot be read, holds fewer than two words,
+ * or names someone else. */
 bool ReadLastLog(const QString &path, const QString &operatorName, float *total);
 
 /* Replaces the record with operatorName and total. The old record stays whole

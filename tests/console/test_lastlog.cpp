@@ -49,6 +49,7 @@ private slots:
     QTest::newRow("amount infinite") << QByteArray("admin inf") << "admin" << true << 0.0f;
     QTest::newRow("amount nan") << QByteArray("admin nan") << "admin" << true << 0.0f;
     QTest::newRow("amount out of range") << QByteArray("admin 1e999") << "admin" << true << 0.0f;
+    QTest::newRow("amount beyond a float") << QByteArray("admin 1e39") << "admin" << true << 0.0f;
   }
   void continuesOnlyTheSameOperator()
   {

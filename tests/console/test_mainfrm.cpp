@@ -47,6 +47,7 @@ private slots:
         {Forms.LoginDlg, "操作员登录"},
         {Forms.UserMgrFrm, "操作员管理"},
         {Forms.PasswordDlg, "更改密码"},
+        {Forms.ChangePwdDlg, "更改密码"},
         {Forms.SwitchDlg, "交班"},
         {Forms.ReportFrm, "报表统计"},
         {Forms.ConfirmDlg, "确认退出"},
@@ -58,7 +59,7 @@ private slots:
       QVERIFY2(window->isWindow(), qPrintable(window->objectName()));
       QVERIFY(!window->isVisible());
     }
-    QVERIFY(Forms.MainForm && Forms.ChangePwdDlg);
+    QVERIFY(Forms.MainForm);
     QCOMPARE(Forms.MainForm->LineList->columnCount(), 6);
     QCOMPARE(Forms.MainForm->LineList->headerItem()->text(4), QStringLiteral("通话时间"));
     // Nobody is on duty before the login.
