@@ -1,10 +1,134 @@
-/* The BillForm window. */
+/* The checkout dialog: its table, the total, the money field with its key
+ * filter, and the change that follows every change of the money typed. */
 #include "BillFrm.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "BillText.h"
+
+namespace {
+
+const int kBillColumnWidths[BILL_COLUMNS] = {160, 240, 105, 100};
+
+} // namespace
 
 TBillForm::TBillForm(QWidget *parent)
   : QDialog(parent)
 {
   setObjectName(QStringLiteral("BillForm"));
   setWindowTitle(QStringLiteral("结帐"));
-  resize(560, 400);
+  resize(640, 420);
+
+  BillTable = new QTreeWidget(this);
+  BillTable->setObjectName(QStringLiteral("BillTable"));
+  BillTable->setColumnCount(BILL_COLUMNS);
+  BillTable->setHeaderLabels({QStringLiteral("号码"), QStringLiteral("起始时间"),
+                              QStringLiteral("通话时长"), QStringLiteral("金额")});
+  BillTable->setRootIsDecorated(false);
+  BillTable->header()->setStretchLastSection(false);
+  BillTable->setUniformRowHeights(true);
+  BillTable->setAllColumnsShowFocus(true);
+  BillTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  BillTable->setSelectionMode(QAbstractItemView::NoSelection);
+  BillTable->setFocusPolicy(Qt::NoFocus);
+  BillTable->setStyleSheet(QStringLiteral(
+      "QTreeView::item { border-right: 1px solid palette(midlight);"
+      " border-bottom: 1px solid palette(midlight); }"));
+
+  // The amounts are read out to the customer: large figures.
+  QFont big = font();
+  big.setPointSize(big.pointSize() + 6);
+  big.setBold(true);
+  TotalAmout = new QLabel(this);
+  TotalAmout->setObjectName(QStringLiteral("TotalAmout"));
+  TotalAmout->setFont(big);
+  Money = new QLineEdit(this);
+  Money->setObjectName(QStringLiteral("Money"));
+  Money->setFont(big);
+  Money->installEventFilter(this);
+  Change = new QLabel(this);
+  Change->setObjectName(QStringLiteral("Change"));
+  Change->setFont(big);
+  OKBtn = new QPushButton(QStringLiteral("结帐"), this);
+  OKBtn->setObjectName(QStringLiteral("OKBtn"));
+  OKBtn->setDefault(true);
+  CancelBtn = new QPushButton(QStringLiteral("取消"), this);
+  CancelBtn->setObjectName(QStringLiteral("CancelBtn"));
+
+  auto *amounts = new QGridLayout;
+  amounts->addWidget(new QLabel(QStringLiteral("应付金额："), this), 0, 0, Qt::AlignRight);
+  amounts->addWidget(TotalAmout, 0, 1);
+  amounts->addWidget(new QLabel(QStringLiteral("已付金额："), this), 1, 0, Qt::AlignRight);
+  amounts->addWidget(Money, 1, 1);
+  amounts->addWidget(new QLabel(QStringLiteral("找零："), this), 2, 0, Qt::AlignRight);
+  amounts->addWidget(Change, 2, 1);
+  amounts->setColumnStretch(1, 1);
+  auto *buttons = new QVBoxLayout;
+  buttons->addStretch();
+  buttons->addWidget(OKBtn);
+  buttons->addWidget(CancelBtn);
+  auto *bottom = new QHBoxLayout;
+  bottom->addLayout(amounts, 1);
+  bottom->addSpacing(24);
+  bottom->addLayout(buttons);
+  auto *layout = new QVBoxLayout(this);
+  layout->addWidget(BillTable, 1);
+  layout->addLayout(bottom);
+
+  connect(OKBtn, &QPushButton::clicked, this, &QDialog::accept);
+  connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
+  connect(Money, &QLineEdit::textChanged, this, &TBillForm::MoneyChange);
+}
+
+void TBillForm::showEvent(QShowEvent *event)
+{
+  QDialog::showEvent(event);
+  if (!event->spontaneous())
+    FormShow();
+}
+
+void TBillForm::FormShow()
+{
+  for (int i = 0; i < BILL_COLUMNS; i++)
+    BillTable->setColumnWidth(i, kBillColumnWidths[i]);
+  Money->setText(QStringLiteral("0.00"));
+  Money->setFocus();
+  // The first figure typed replaces the zero instead of joining it.
+  Money->selectAll();
+  Change->setText(QStringLiteral("0.00"));
+}
+
+bool TBillForm::eventFilter(QObject *watched, QEvent *event)
+{
+  if (watched == Money && event->type() == QEvent::KeyPress)
+    return MoneyKeyPress(static_cast<QKeyEvent *>(event));
+  return QDialog::eventFilter(watched, event);
+}
+
+bool TBillForm::MoneyKeyPress(QKeyEvent *event)
+{
+  const QString typed = event->text();
+  // Keys without a character (arrows, Enter, Delete, the editing shortcuts)
+  // are the field's own business; only typed characters are filtered.
+  if (typed.size() != 1 || (typed[0] != QLatin1Char('\b') && !typed[0].isPrint()))
+    return false;
+  QString rest = Money->text();
+  if (Money->hasSelectedText())
+    rest.remove(Money->selectionStart(), Money->selectedText().size());
+  return !MoneyKeyAllowed(rest, typed[0]);
+}
+
+void TBillForm::MoneyChange()
+{
+  if (std::optional<QString> change = ChangeText(Money->text(), m_total))
+    Change->setText(*change);
 }

@@ -1,5 +1,6 @@
 /* The main window: its frame and menus, the login and engine start of its
- * first showing, the shift change, and the quit confirmation. */
+ * first showing, the shift change, and the quit confirmation. The line
+ * monitor is in LineMonitor.cpp, the checkout in Checkout.cpp. */
 #include "MainFrm.h"
 
 #include <QCloseEvent>
@@ -139,6 +140,8 @@ TMainForm::TMainForm(QWidget *parent)
   connect(SetRate, &QAction::triggered, this, &TMainForm::SetRateClick);
   connect(N8, &QAction::triggered, this, &TMainForm::N8Click);
   connect(Timer1, &QTimer::timeout, this, &TMainForm::Timer1Timer);
+
+  SetUpLineMonitor();
 }
 
 QString TMainForm::StationFile(const char *name) const
@@ -195,6 +198,7 @@ void TMainForm::FormShow()
     EndProgram(-1);
     return;
   }
+  LoadLineMap();
 
   TakeOperator(login->Username->text());
   if (!ReadLastLog())
@@ -292,10 +296,4 @@ void TMainForm::SetRateClick()
 void TMainForm::N8Click()
 {
   ShowWindow(Forms.ReportFrm);
-}
-
-void TMainForm::Timer1Timer()
-{
-  // The line monitor polls the engine here. A poll consumes the engine's
-  // ended-call flags, so there is none until the monitor can show them.
 }

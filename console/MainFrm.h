@@ -6,12 +6,21 @@
 #ifndef CONSOLE_MAINFRM_H
 #define CONSOLE_MAINFRM_H
 
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
 #include <QMainWindow>
 #include <QString>
+
+#include <memory>
+#include <vector>
+
+#include "LineMonitor.h"
 
 class QAction;
 class QCloseEvent;
 class QFrame;
+class QKeyEvent;
 class QLabel;
 class QMenu;
 class QShowEvent;
@@ -60,9 +69,43 @@ public:
   QStatusBar *StatusBar1;
   QTimer *Timer1;                 /* polls the lines once a second after login */
 
+  /* ---- the line monitor (LineMonitor.cpp) and the checkout (Checkout.cpp) ---- */
+
+  QMenu *PopupMenu1;              /* the list's pop-up menu */
+  QAction *LineBill;              /* "结帐" */
+  QAction *LineUp;                /* "上移" */
+  QAction *LineDown;              /* "下移" */
+  QAction *LineRename;            /* "改名" */
+
+  int LineCount() const { return static_cast<int>(m_lines.size()); }
+  /* The entry of a row, from 0; null past the last row. */
+  const LineEntry *Line(int row) const;
+  /* Machine ids in the order they were first met: the line map's, then the
+   * engine's. A machine's position plus one numbers its default line names. */
+  const QList<QByteArray> &Machines() const { return m_machines; }
+  /* True while a row's name is being edited in place. */
+  bool EditingName() const { return m_editing; }
+
+  /* One poll of the engine, as Timer1 makes every second. */
+  void PollLines();
+  /* Appends a row for the line; its row index. */
+  int AddLine(const QString &name, const QByteArray &machineId, int lineId);
+  /* The row of the line, or -1. */
+  int FindLine(const QByteArray &machineId, int lineId) const;
+  /* True when the engine holds calls of the line not yet settled, and when it
+   * cannot be asked (the line may have some). */
+  bool HasUnsettledCalls(const LineEntry &entry) const;
+  /* The row's button: red "结帐" when on, the row number when off. */
+  void SetBillButton(int row, bool on);
+  void LoadLineMap();
+  void SaveLineMap();
+  /* Settles the row's line with the customer. */
+  void Checkout(int row);
+
 protected:
   void showEvent(QShowEvent *event) override;
   void closeEvent(QCloseEvent *event) override;
+  bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
   void FormShow();
@@ -75,6 +118,29 @@ private:
   void N8Click();
   void Timer1Timer();
 
+  /* Line monitor handlers and helpers. */
+  void SetUpLineMonitor();
+  static void UpdateLineCallback(const char *machineid, int lineid, const char *state,
+                                 const char *srcnum, const char *desnum, const char *bdate,
+                                 int flag);
+  void UpdateLine(const char *machineid, int lineid, const char *state, const char *desnum,
+                  const char *bdate, int flag);
+  /* True when the key started a checkout. */
+  bool LineListKeyPress(QKeyEvent *event);
+  void LineListEditing();
+  void LineListEdited(int row, const QString &name);
+  void LineListEditEnded();
+  void LineRenameClick();
+  void LineUpClick();
+  void LineDownClick();
+  void PopupMenu1Popup();
+  void BillButtonClick(int row);
+  void LineBillClick();
+  int SelectedLine() const;
+  void SwapLines(int a, int b);
+  void RefreshAmountDue(int row);
+  void PlaceBillButtons();
+
   /* The operator goes on duty: the administrator's menus and the title follow. */
   void TakeOperator(const QString &name);
 
@@ -82,6 +148,13 @@ private:
   QString m_operator;             /* on duty; empty until the first login */
   float m_shiftTotal = 0;         /* money settled in this shift */
   bool m_started = false;         /* the first showing has run the login */
+
+  std::vector<std::unique_ptr<LineEntry>> m_lines; /* by row */
+  QList<QByteArray> m_machines;   /* machine ids, first met first */
+  bool m_editing = false;         /* a name is being edited in place */
+  bool m_lineMapChanged = false;  /* rows were added during this poll */
+  QDateTime m_pollTime;           /* "now" of the poll under way */
+  QWidget *m_billButtons = nullptr; /* the part of Panel1 below its heading */
 };
 
 /* True once quenta_init has been called: the engine's thread may be running,

@@ -1,0 +1,34 @@
+/* The texts of a checkout: call durations, amounts in yuan, the change due to
+ * the customer, and which keys the money field takes. Plain functions, no
+ * window; amounts always have a point and two decimals, whatever the locale. */
+#ifndef CONSOLE_BILLTEXT_H
+#define CONSOLE_BILLTEXT_H
+
+#include <QChar>
+#include <QString>
+
+#include <optional>
+
+/* "1小时2分5秒": hours only from an hour on, minutes only from a minute on,
+ * seconds always. A negative duration reads as 0 seconds. */
+QString DurationText(int seconds);
+
+/* "3.80元". */
+QString AmountText(float amount);
+
+/* The amount typed into the money field: digits with at most one point and at
+ * least one digit ("5", "5.", ".5"). Nothing for any other text. */
+std::optional<double> ParseMoney(const QString &text);
+
+/* The change for money typed against the total: "0.00" for an empty field,
+ * the difference in yuan otherwise ("1.20元", "-1.80元" when too little was
+ * paid). Nothing when the text is not a number yet (a lone point): the shown
+ * change then stays as it was. */
+std::optional<QString> ChangeText(const QString &money, float total);
+
+/* Whether the money field takes a typed character: digits, a point when the
+ * text left after replacing the selection holds none, and backspace.
+ * textOutsideSelection is the field's text without its selected part. */
+bool MoneyKeyAllowed(const QString &textOutsideSelection, QChar key);
+
+#endif

@@ -1,0 +1,127 @@
+/* The console's questions to the engine about calls, and settling them. The
+ * select callbacks run while the engine holds its database lock: they copy
+ * and count, nothing more. */
+#include "Calls.h"
+
+#include <QStringEncoder>
+
+#include "quenta/quenta.h"
+
+#include "Gbk.h"
+
+namespace {
+
+/* The three conditions of a line's unsettled calls, kept alive for one call. */
+struct LineConditions {
+  QByteArray machine;
+  QByteArray line;
+  const char *list[4];
+
+  LineConditions(const QByteArray &machineId, int lineId)
+    : machine("machineid='" + SqlQuoted(machineId) + "'"),
+      line("lineid=" + QByteArray::number(lineId)),
+      list{machine.constData(), line.constData(), "flag=0", nullptr}
+  {
+  }
+};
+
+void CountRow(void *, void *param)
+{
+  ++*static_cast<int *>(param);
+}
+
+void CopyCdr(void *record, void *param)
+{
+  static_cast<std::vector<cdr_info> *>(param)->push_back(*static_cast<const cdr_info *>(record));
+}
+
+/* Bills of the call in "billtbl": their number, or -1 when it could not be asked. */
+int CountBills(const char *callid)
+{
+  const QByteArray cond = "callid='" + SqlQuoted(QByteArray(callid)) + "'";
+  const char *conds[] = {cond.constData(), nullptr};
+  int n = 0;
+  if (quenta_selectBillTable(conds, CountRow, &n) != 0)
+    return -1;
+  return n;
+}
+
+void MarkSettled(const QByteArray &machineId, int lineId, const char *callid)
+{
+  const QByteArray machine = "machineid='" + SqlQuoted(machineId) + "'";
+  const QByteArray line = "lineid=" + QByteArray::number(lineId);
+  const QByteArray call = "callid='" + SqlQuoted(QByteArray(callid)) + "'";
+  const char *conds[] = {machine.constData(), line.constData(), call.constData(), nullptr};
+  const char *sets[] = {"flag=1", nullptr};
+  quenta_updateCDRTable(conds, sets);
+}
+
+} // namespace
+
+QByteArray SqlQuoted(const QByteArray &text)
+{
+  QByteArray quoted = text;
+  return quoted.replace('\'', "''");
+}
+
+int CountUnsettledCalls(const QByteArray &machineId, int lineId)
+{
+  LineConditions conds(machineId, lineId);
+  int n = 0;
+  if (quenta_selectCDRTable(conds.list, CountRow, &n) != 0)
+    return -1;
+  return n;
+}
+
+bool CollectUnsettledCalls(const QByteArray &machineId, int lineId,
+                           std::vector<CheckoutCall> *calls)
+{
+  calls->clear();
+  LineConditions conds(machineId, lineId);
+  std::vector<cdr_info> cdrs;
+  if (quenta_selectCDRTable(conds.list, CopyCdr, &cdrs) != 0)
+    return false;
+  for (const cdr_info &cdr : cdrs) {
+    const int bills = CountBills(cdr.callid);
+    if (bills > 0) {
+      MarkSettled(machineId, lineId, cdr.callid);
+      continue;
+    }
+    CheckoutCall call{cdr, std::nullopt};
+    // Without knowing whether it was billed already, the call is not priced:
+    // it shows as unpriceable and stays unsettled.
+    if (bills == 0) {
+      if (const bill_info *bill = quenta_getbill(cdr.callid))
+        call.bill = *bill;
+    }
+    calls->push_back(call);
+  }
+  return true;
+}
+
+void SettleCall(const QByteArray &machineId, int lineId, const bill_info &bill,
+                const QByteArray &operatorName)
+{
+  bill_info copy = bill;
+  quenta_save(&copy, operatorName.constData());
+  MarkSettled(machineId, lineId, bill.m_callid);
+}
+
+QByteArray OperatorForBill(const QString &name)
+{
+  QByteArray gbk = ToGbk(name).value_or(QByteArray());
+  if (gbk.isEmpty() && !name.isEmpty()) {
+    // Not reachable through a login, which needs a GBK name; keep what can be kept.
+    QStringEncoder encoder("GBK");
+    gbk = encoder.encode(name);
+  }
+  const qsizetype limit = ADMIN_LEN - 1;
+  qsizetype end = 0;
+  while (end < gbk.size()) {
+    const qsizetype width = static_cast<unsigned char>(gbk[end]) >= 0x81 ? 2 : 1;
+    if (end + width > limit)
+      break;
+    end += width;
+  }
+  return gbk.left(end);
+}

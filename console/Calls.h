@@ -1,0 +1,46 @@
+/* What the console asks the engine about a line's calls: how many are not yet
+ * settled, which ones a checkout takes with their prices, and settling them.
+ * Machine ids and call ids are GBK bytes as the engine reported them; every
+ * text value put between quotes in a condition has its quotes doubled, so no
+ * gateway can change a statement with the id it reports. */
+#ifndef CONSOLE_CALLS_H
+#define CONSOLE_CALLS_H
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+#include "quenta/records.h"
+
+/* The text between single quotes of an SQL literal: every ' doubled. */
+QByteArray SqlQuoted(const QByteArray &text);
+
+/* The line's call records with flag 0: their number, or -1 when the engine
+ * could not be asked. */
+int CountUnsettledCalls(const QByteArray &machineId, int lineId);
+
+/* One call a checkout takes: its record and, when the engine could price it,
+ * its bill (a copy; the engine's own record is overwritten by the next price). */
+struct CheckoutCall {
+  cdr_info cdr;
+  std::optional<bill_info> bill;
+};
+
+/* The line's unsettled calls in the engine's order, each priced. A call that
+ * already has a bill in "billtbl" (the program stopped between storing its
+ * bill and marking it) is marked settled here and left out, so it is never
+ * billed twice. False when the calls could not be read. */
+bool CollectUnsettledCalls(const QByteArray &machineId, int lineId,
+                           std::vector<CheckoutCall> *calls);
+
+/* Stores the bill with the operator and marks its call settled. */
+void SettleCall(const QByteArray &machineId, int lineId, const bill_info &bill,
+                const QByteArray &operatorName);
+
+/* The operator's name as the engine stores it in a bill: GBK, at most 63 bytes,
+ * never ending inside a double-byte character. */
+QByteArray OperatorForBill(const QString &name);
+
+#endif

@@ -1,0 +1,77 @@
+/* The checkout of one line: its unsettled calls priced in the checkout dialog,
+ * and on the operator's OK a bill stored and the call marked settled for each,
+ * the money added to the shift and the shift record rewritten. */
+#include "MainFrm.h"
+
+#include <QLabel>
+#include <QTreeWidget>
+
+#include "BillFrm.h"
+#include "BillText.h"
+#include "Calls.h"
+#include "Forms.h"
+#include "Modal.h"
+
+void TMainForm::Checkout(int row)
+{
+  if (row < 0 || row >= LineCount())
+    return;
+  LineEntry *entry = m_lines[row].get();
+
+  std::vector<CheckoutCall> calls;
+  if (!CollectUnsettledCalls(entry->machineId, entry->lineId, &calls)) {
+    // Not "nothing to pay": the calls could not be read, and the button
+    // keeps saying so.
+    ShowMessage(this, QStringLiteral("无法读取通话记录"), QStringLiteral("错误"));
+    return;
+  }
+  if (calls.empty()) {
+    entry->unsettled = false;
+    SetBillButton(row, false);
+    entry->amountDue.clear();
+    LineList->topLevelItem(row)->setText(5, QString());
+    return;
+  }
+
+  TBillForm *dialog = Forms.BillForm;
+  dialog->BillTable->clear();
+  float total = 0;
+  bool unpriced = false;
+  std::vector<bill_info> bills;
+  for (const CheckoutCall &call : calls) {
+    auto *item = new QTreeWidgetItem(dialog->BillTable);
+    item->setText(0, EngineText(call.cdr.desnum));
+    item->setText(1, EngineText(call.cdr.bdate));
+    if (call.bill) {
+      item->setText(2, DurationText(call.bill->m_calltime));
+      item->setText(3, AmountText(call.bill->m_count));
+      total += call.bill->m_count;
+      bills.push_back(*call.bill);
+    } else {
+      // Shown, so the customer sees every call, but neither counted nor
+      // settled: it waits for a rate that prices it.
+      item->setText(3, QStringLiteral("无法计费"));
+      unpriced = true;
+    }
+  }
+  dialog->TotalAmout->setText(AmountText(total));
+  dialog->SetTotal(total);
+  if (unpriced)
+    ShowMessage(this, QStringLiteral("有通话无法计费，请检查费率设置"), QStringLiteral("错误"));
+
+  if (ShowModal(dialog) != QDialog::Accepted)
+    return;  // nothing stored; the button keeps its look
+
+  const QByteArray operatorName = OperatorForBill(m_operator);
+  for (const bill_info &bill : bills)
+    SettleCall(entry->machineId, entry->lineId, bill, operatorName);
+
+  // The rows stay put while the dialog is open, but the entry is what counts.
+  row = FindLine(entry->machineId, entry->lineId);
+  // Calls that ended while the dialog was open were not part of it.
+  entry->unsettled = HasUnsettledCalls(*entry);
+  SetBillButton(row, entry->unsettled);
+  RefreshAmountDue(row);
+  m_shiftTotal += total;
+  WriteLastLog();
+}

@@ -1,0 +1,464 @@
+/* The line monitor of the main window: one row per gateway line, refreshed
+ * from the engine once a second, with its checkout button in the strip on the
+ * left; the line map; renaming and moving rows; the pop-up menu and the digit
+ * keys that start a checkout.
+ *
+ * Layout: the name editor, setting up, the poll and its callback, rows and
+ * buttons, the line map, then the handlers of the operator's actions. */
+#include "MainFrm.h"
+
+#include <QAction>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "quenta/quenta.h"
+
+#include "BillText.h"
+#include "Calls.h"
+#include "Gbk.h"
+#include "LineMap.h"
+#include "Modal.h"
+
+namespace {
+
+/* The window the engine's status report goes to while a poll runs; the
+ * engine's callback carries no context of its own. */
+TMainForm *g_polling = nullptr;
+
+/* Control characters would break the line map's lines apart. */
+QString CleanName(const QString &text)
+{
+  QString name = text;
+  for (QChar &c : name) {
+    if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+      c = QLatin1Char(' ');
+  }
+  return name;
+}
+
+} // namespace
+
+/* ---- the name editor ---- */
+
+QWidget *LineNameDelegate::createEditor(QWidget *parent, const QStyleOptionViewItem &,
+                                        const QModelIndex &index) const
+{
+  if (index.column() != 0)
+    return nullptr;
+  auto *editor = new QLineEdit(parent);
+  editor->setMaxLength(LINE_NAME_MAX);
+  emit const_cast<LineNameDelegate *>(this)->editingStarted();
+  return editor;
+}
+
+void LineNameDelegate::setModelData(QWidget *editor, QAbstractItemModel *,
+                                    const QModelIndex &index) const
+{
+  emit const_cast<LineNameDelegate *>(this)->nameAccepted(
+      index.row(), static_cast<QLineEdit *>(editor)->text());
+}
+
+void LineNameDelegate::destroyEditor(QWidget *editor, const QModelIndex &index) const
+{
+  QStyledItemDelegate::destroyEditor(editor, index);
+  emit const_cast<LineNameDelegate *>(this)->editingEnded();
+}
+
+QSize LineNameDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const
+{
+  QSize size = QStyledItemDelegate::sizeHint(option, index);
+  size.setHeight(qMax(size.height(), LINE_ROW_HEIGHT));
+  return size;
+}
+
+/* ---- setting up ---- */
+
+void TMainForm::SetUpLineMonitor()
+{
+  PopupMenu1 = new QMenu(this);
+  PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+  LineBill = PopupMenu1->addAction(QStringLiteral("结帐"));
+  LineBill->setObjectName(QStringLiteral("LineBill"));
+  LineUp = PopupMenu1->addAction(QStringLiteral("上移"));
+  LineUp->setObjectName(QStringLiteral("LineUp"));
+  LineDown = PopupMenu1->addAction(QStringLiteral("下移"));
+  LineDown->setObjectName(QStringLiteral("LineDown"));
+  LineRename = PopupMenu1->addAction(QStringLiteral("改名"));
+  LineRename->setObjectName(QStringLiteral("LineRename"));
+  LineList->setContextMenuPolicy(Qt::CustomContextMenu);
+
+  auto *names = new LineNameDelegate(LineList);
+  LineList->setItemDelegate(names);
+  LineList->setEditTriggers(QAbstractItemView::EditKeyPressed);
+
+  // The buttons live below the strip's heading, so that a button whose row
+  // has scrolled away under the column captions is cut off with it.
+  m_billButtons = new QWidget(Panel1);
+  m_billButtons->setObjectName(QStringLiteral("BillButtons"));
+  auto *strip = static_cast<QVBoxLayout *>(Panel1->layout());
+  strip->insertWidget(1, m_billButtons, 1);
+  strip->setSpacing(0);
+
+  LineList->installEventFilter(this);
+  LineList->viewport()->installEventFilter(this);
+  m_billButtons->installEventFilter(this);
+
+  connect(LineList, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
+    PopupMenu1->popup(LineList->viewport()->mapToGlobal(pos));
+  });
+  connect(PopupMenu1, &QMenu::aboutToShow, this, &TMainForm::PopupMenu1Popup);
+  connect(LineBill, &QAction::triggered, this, &TMainForm::LineBillClick);
+  connect(LineUp, &QAction::triggered, this, &TMainForm::LineUpClick);
+  connect(LineDown, &QAction::triggered, this, &TMainForm::LineDownClick);
+  connect(LineRename, &QAction::triggered, this, &TMainForm::LineRenameClick);
+  connect(names, &LineNameDelegate::editingStarted, this, &TMainForm::LineListEditing);
+  connect(names, &LineNameDelegate::nameAccepted, this, &TMainForm::LineListEdited);
+  connect(names, &LineNameDelegate::editingEnded, this, &TMainForm::LineListEditEnded);
+  connect(LineList->verticalScrollBar(), &QScrollBar::valueChanged, this,
+          &TMainForm::PlaceBillButtons);
+}
+
+bool TMainForm::eventFilter(QObject *watched, QEvent *event)
+{
+  if (watched == LineList && event->type() == QEvent::KeyPress) {
+    if (LineListKeyPress(static_cast<QKeyEvent *>(event)))
+      return true;
+  } else if ((watched == LineList->viewport() || watched == m_billButtons) &&
+             event->type() == QEvent::Resize) {
+    PlaceBillButtons();
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+/* ---- the poll ---- */
+
+void TMainForm::Timer1Timer()
+{
+  PollLines();
+}
+
+void TMainForm::PollLines()
+{
+  m_pollTime = QDateTime::currentDateTime();
+  TMainForm *previous = g_polling;
+  g_polling = this;
+  quenta_getStatus(UpdateLineCallback);
+  g_polling = previous;
+  // New rows are written to the map once per poll, not once per row.
+  if (m_lineMapChanged) {
+    m_lineMapChanged = false;
+    SaveLineMap();
+  }
+}
+
+void TMainForm::UpdateLineCallback(const char *machineid, int lineid, const char *state,
+                                   const char *, const char *desnum, const char *bdate, int flag)
+{
+  if (g_polling)
+    g_polling->UpdateLine(machineid ? machineid : "", lineid, state ? state : "",
+                          desnum ? desnum : "", bdate ? bdate : "", flag);
+}
+
+void TMainForm::UpdateLine(const char *machineid, int lineid, const char *state,
+                           const char *desnum, const char *bdate, int flag)
+{
+  const QByteArray machine = QByteArray(machineid).left(MACHINE_ID_MAX);
+  int row = FindLine(machine, lineid);
+  if (row < 0) {
+    qsizetype position = m_machines.indexOf(machine);
+    if (position < 0) {
+      m_machines.append(machine);
+      position = m_machines.size() - 1;
+    }
+    row = AddLine(DefaultLineName(static_cast<int>(position) + 1, lineid), machine, lineid);
+    m_lineMapChanged = true;
+  }
+  LineEntry &entry = *m_lines[row];
+  QTreeWidgetItem *item = LineList->topLevelItem(row);
+
+  if (flag != 0) {
+    entry.unsettled = true;
+    SetBillButton(row, true);
+    RefreshAmountDue(row);
+  }
+
+  const LineState now = StateOfLine(state, desnum);
+  if (now.code == LINE_OTHER || now.code != entry.shownState) {
+    item->setText(1, now.caption);
+    entry.shownState = now.code;
+  }
+  item->setText(2, EngineText(desnum));
+  item->setText(3, EngineText(bdate));
+
+  if (entry.shownState == LINE_IN_CALL && bdate[0] != '\0') {
+    item->setText(4, CallTimeText(bdate, m_pollTime).value_or(QString()));
+    // The call will leave a record: the line is as good as unsettled, though
+    // its button keeps its look until the call has ended.
+    entry.unsettled = true;
+  } else {
+    item->setText(4, QString());
+    if (entry.unsettled)
+      SetBillButton(row, true);
+  }
+}
+
+/* ---- rows and buttons ---- */
+
+const LineEntry *TMainForm::Line(int row) const
+{
+  if (row < 0 || row >= LineCount())
+    return nullptr;
+  return m_lines[row].get();
+}
+
+int TMainForm::AddLine(const QString &name, const QByteArray &machineId, int lineId)
+{
+  const int row = LineCount();
+  auto *item = new QTreeWidgetItem(LineList, QStringList{name, {}, {}, {}, {}, {}});
+  item->setFlags(item->flags() | Qt::ItemIsEditable);
+
+  auto entry = std::make_unique<LineEntry>();
+  entry->machineId = machineId.left(MACHINE_ID_MAX);
+  entry->lineId = lineId;
+  entry->name = name;
+  auto *button = new QPushButton(m_billButtons);
+  button->setObjectName(QStringLiteral("BillButton%1").arg(row + 1));
+  button->setFocusPolicy(Qt::NoFocus);
+  connect(button, &QPushButton::clicked, this, [this, row] { BillButtonClick(row); });
+  entry->button = button;
+  m_lines.push_back(std::move(entry));
+  PlaceBillButtons();
+  button->show();
+
+  LineEntry &e = *m_lines[row];
+  e.unsettled = HasUnsettledCalls(e);
+  SetBillButton(row, e.unsettled);
+  if (e.unsettled)
+    RefreshAmountDue(row);
+  return row;
+}
+
+int TMainForm::FindLine(const QByteArray &machineId, int lineId) const
+{
+  const QByteArray machine = machineId.left(MACHINE_ID_MAX);
+  for (int row = 0; row < LineCount(); row++) {
+    const LineEntry &e = *m_lines[row];
+    if (e.lineId == lineId && e.machineId == machine)
+      return row;
+  }
+  return -1;
+}
+
+bool TMainForm::HasUnsettledCalls(const LineEntry &entry) const
+{
+  return CountUnsettledCalls(entry.machineId, entry.lineId) != 0;
+}
+
+void TMainForm::SetBillButton(int row, bool on)
+{
+  QPushButton *button = m_lines[row]->button;
+  const QString text = on ? QStringLiteral("结帐") : QString::number(row + 1);
+  // Every poll confirms the look of an unsettled line; only a change costs.
+  if (button->text() == text)
+    return;
+  button->setText(text);
+  QFont font(QStringLiteral("宋体"));
+  font.setPointSize(14);
+  button->setFont(font);
+  QPalette colours = button->palette();
+  colours.setColor(QPalette::ButtonText,
+                   on ? QColor(Qt::red) : palette().color(QPalette::WindowText));
+  button->setPalette(colours);
+}
+
+void TMainForm::RefreshAmountDue(int row)
+{
+  LineEntry &entry = *m_lines[row];
+  std::vector<CheckoutCall> calls;
+  if (!CollectUnsettledCalls(entry.machineId, entry.lineId, &calls))
+    return;  // the engine could not be asked: keep what the column shows
+  float due = 0;
+  for (const CheckoutCall &call : calls) {
+    if (call.bill)
+      due += call.bill->m_count;
+  }
+  entry.amountDue = calls.empty() ? QString() : AmountText(due);
+  LineList->topLevelItem(row)->setText(5, entry.amountDue);
+}
+
+void TMainForm::PlaceBillButtons()
+{
+  if (!m_billButtons)
+    return;
+  // The strip's heading ends where the rows begin, whatever height the
+  // list's column captions take in this style and font.
+  const int rowsTop = Panel1->mapFrom(this, LineList->viewport()->mapTo(this, QPoint(0, 0))).y();
+  const int heading = rowsTop - Panel2->geometry().top();
+  if (heading > 0 && heading != Panel2->height())
+    Panel2->setFixedHeight(heading);
+  const int width = m_billButtons->width() - 2;
+  for (int row = 0; row < LineCount(); row++) {
+    const QRect rect = LineList->visualItemRect(LineList->topLevelItem(row));
+    const QPoint top = m_billButtons->mapFrom(this, LineList->viewport()->mapTo(this, rect.topLeft()));
+    m_lines[row]->button->setGeometry(1, top.y() + 1, width, BILL_BUTTON_HEIGHT);
+  }
+}
+
+/* ---- the line map ---- */
+
+void TMainForm::LoadLineMap()
+{
+  QList<LineMapEntry> entries;
+  if (!ReadLineMap(StationFile(LINEMAP_FILE), &entries))
+    return;
+  for (const LineMapEntry &e : entries) {
+    // A line listed twice would get a second row that no report ever reaches.
+    if (FindLine(e.machineId, e.lineId) >= 0)
+      continue;
+    if (!m_machines.contains(e.machineId))
+      m_machines.append(e.machineId);
+    AddLine(e.name, e.machineId, e.lineId);
+  }
+}
+
+void TMainForm::SaveLineMap()
+{
+  QList<LineMapEntry> entries;
+  for (int row = 0; row < LineCount(); row++) {
+    const LineEntry &e = *m_lines[row];
+    entries.append({e.machineId, e.lineId, LineList->topLevelItem(row)->text(0)});
+  }
+  if (!WriteLineMap(StationFile(LINEMAP_FILE), entries))
+    qWarning("cannot write the line map %s", qPrintable(StationFile(LINEMAP_FILE)));
+}
+
+/* ---- the operator's actions ---- */
+
+int TMainForm::SelectedLine() const
+{
+  const QList<QTreeWidgetItem *> selected = LineList->selectedItems();
+  if (selected.isEmpty())
+    return -1;
+  return LineList->indexOfTopLevelItem(selected.first());
+}
+
+bool TMainForm::LineListKeyPress(QKeyEvent *event)
+{
+  if (m_editing)
+    return false;
+  const QString key = event->text();
+  if (key.size() != 1 || key[0] < QLatin1Char('1') || key[0] > QLatin1Char('9'))
+    return false;
+  const int row = key[0].unicode() - '1';
+  if (row < LineCount())
+    Checkout(row);
+  // Taken either way: the list would otherwise jump to a row whose name
+  // begins with the digit.
+  return true;
+}
+
+void TMainForm::LineRenameClick()
+{
+  const int row = SelectedLine();
+  if (row < 0)
+    return;
+  QTreeWidgetItem *item = LineList->topLevelItem(row);
+  LineList->setCurrentItem(item, 0);
+  LineList->editItem(item, 0);
+}
+
+void TMainForm::LineListEditing()
+{
+  m_editing = true;
+}
+
+void TMainForm::LineListEdited(int row, const QString &text)
+{
+  m_editing = false;
+  if (row < 0 || row >= LineCount())
+    return;
+  const QString name = CleanName(text);
+  // A name of blanks would leave the line map with a line it cannot read back.
+  if (name.trimmed().isEmpty())
+    return;
+  if (!ToGbk(name)) {
+    ShowMessage(this, QStringLiteral("线路名称中有无法保存的字符"), QStringLiteral("错误"));
+    return;
+  }
+  LineList->topLevelItem(row)->setText(0, name);
+  m_lines[row]->name = name;
+  SaveLineMap();
+}
+
+void TMainForm::LineListEditEnded()
+{
+  m_editing = false;
+}
+
+void TMainForm::SwapLines(int a, int b)
+{
+  std::swap(m_lines[a], m_lines[b]);
+  // The buttons stay with their rows and serve whichever line is there now.
+  std::swap(m_lines[a]->button, m_lines[b]->button);
+  for (int row : {a, b}) {
+    QTreeWidgetItem *item = LineList->topLevelItem(row);
+    item->setText(0, m_lines[row]->name);
+    item->setText(5, m_lines[row]->amountDue);
+  }
+  SaveLineMap();
+  // The state column still shows the other line's state: the poll below
+  // writes each row's own.
+  m_lines[a]->shownState = LINE_NOT_SHOWN;
+  m_lines[b]->shownState = LINE_NOT_SHOWN;
+  PollLines();
+  for (int row : {a, b}) {
+    LineEntry &e = *m_lines[row];
+    e.unsettled = HasUnsettledCalls(e);
+    SetBillButton(row, e.unsettled);
+  }
+}
+
+void TMainForm::LineUpClick()
+{
+  const int row = SelectedLine();
+  if (row <= 0)
+    return;
+  SwapLines(row, row - 1);
+  LineList->setCurrentItem(LineList->topLevelItem(row - 1));
+}
+
+void TMainForm::LineDownClick()
+{
+  const int row = SelectedLine();
+  if (row < 0 || row >= LineCount() - 1)
+    return;
+  SwapLines(row, row + 1);
+  LineList->setCurrentItem(LineList->topLevelItem(row + 1));
+}
+
+void TMainForm::PopupMenu1Popup()
+{
+  const int row = SelectedLine();
+  LineRename->setEnabled(row >= 0);
+  LineBill->setEnabled(row >= 0 && m_lines[row]->unsettled);
+  LineUp->setEnabled(row > 0);
+  LineDown->setEnabled(row >= 0 && row < LineCount() - 1);
+}
+
+void TMainForm::BillButtonClick(int row)
+{
+  Checkout(row);
+}
+
+void TMainForm::LineBillClick()
+{
+  const int row = SelectedLine();
+  if (row >= 0)
+    Checkout(row);
+}

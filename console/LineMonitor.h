@@ -1,0 +1,51 @@
+/* The rows of the line monitor: one entry per gateway line shown in the main
+ * window's list, and the in-place editor of a row's name. The main window owns
+ * the entries (MainFrm.h); the monitor's code is in LineMonitor.cpp and the
+ * checkout in Checkout.cpp. */
+#ifndef CONSOLE_LINEMONITOR_H
+#define CONSOLE_LINEMONITOR_H
+
+#include <QByteArray>
+#include <QString>
+#include <QStyledItemDelegate>
+
+#include "LineText.h"
+
+class QPushButton;
+
+/* One row of the list. A row is known by its machine id and line id. */
+struct LineEntry {
+  QByteArray machineId;           /* as the engine reports it, at most 127 bytes */
+  int lineId = 0;                 /* as the engine reports it, from 0 */
+  QString name;                   /* display name, also the row's caption */
+  unsigned char shownState = LINE_NOT_SHOWN; /* state whose caption "状态" shows */
+  QPushButton *button = nullptr;  /* the checkout button of the entry's row */
+  bool unsettled = false;         /* the line has, or may have, calls not yet settled */
+  QString amountDue;              /* "应付金额": the unsettled calls' prices, or empty */
+};
+
+#define LINE_ROW_HEIGHT 22        /* a checkout button of 20 pixels fits beside a row */
+#define BILL_BUTTON_HEIGHT 20
+
+/* Edits a row's name in place (column 0 only). It never writes the list
+ * itself: an accepted text goes to the main window, which may refuse it. */
+class LineNameDelegate : public QStyledItemDelegate {
+  Q_OBJECT
+
+public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+  QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &option,
+                        const QModelIndex &index) const override;
+  void setModelData(QWidget *editor, QAbstractItemModel *model,
+                    const QModelIndex &index) const override;
+  void destroyEditor(QWidget *editor, const QModelIndex &index) const override;
+  QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+
+signals:
+  void editingStarted();
+  void nameAccepted(int row, const QString &name);
+  void editingEnded();            /* accepted or cancelled */
+};
+
+#endif

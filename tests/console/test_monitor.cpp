@@ -1,0 +1,298 @@
+// The line monitor against a running engine fed by gateway lines on test
+// sockets: rows for reported lines, their states and buttons, the line map,
+// renaming, moving, the pop-up menu and the digit keys.
+#include <QAction>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTest>
+#include <QTreeWidget>
+
+#include "EngineTest.h"
+#include "Gbk.h"
+#include "LineMap.h"
+
+namespace {
+
+QByteArray gbk(const QString &text)
+{
+  return ToGbk(text).value();
+}
+
+/* The line map as "machine/line/name" texts, in file order. */
+QStringList lineMapOf(const StationDir &dir)
+{
+  QList<LineMapEntry> rows;
+  ReadLineMap(dir.file(LINEMAP_FILE), &rows);
+  QStringList texts;
+  for (const LineMapEntry &e : rows)
+    texts << QString::fromLatin1(e.machineId) + QLatin1Char('/') + QString::number(e.lineId) +
+                 QLatin1Char('/') + e.name;
+  return texts;
+}
+
+QString lineText(const QByteArray &machine, int line, const QString &name)
+{
+  return QString::fromLatin1(machine) + QLatin1Char('/') + QString::number(line) +
+         QLatin1Char('/') + name;
+}
+
+} // namespace
+
+class TestLineMonitor : public QObject {
+  Q_OBJECT
+
+  std::unique_ptr<StationFixture> s;
+
+  void select(int row)
+  {
+    s->main->LineList->setCurrentItem(s->main->LineList->topLevelItem(row));
+  }
+
+  /* Renames the selected row through the pop-up menu: types text into the
+   * editor and ends the edit with key. True when the editing flag was up
+   * during the edit and is down after it. */
+  bool rename(const QString &text, Qt::Key key)
+  {
+    TMainForm *main = s->main;
+    main->LineRename->trigger();
+    auto *editor = main->LineList->viewport()->findChild<QLineEdit *>();
+    if (!editor || !main->EditingName())
+      return false;
+    editor->setText(text);
+    QTest::keyClick(editor, key);
+    // The list ends an edit from its event loop.
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return !main->EditingName() && !main->LineList->viewport()->findChild<QLineEdit *>();
+  }
+
+  /* What the pop-up menu offers for the selected row: rename, checkout, up, down. */
+  QString menuOffers()
+  {
+    TMainForm *main = s->main;
+    emit main->PopupMenu1->aboutToShow();
+    QString offers;
+    for (QAction *a : {main->LineRename, main->LineBill, main->LineUp, main->LineDown})
+      offers += a->isEnabled() ? QLatin1Char('+') : QLatin1Char('-');
+    return offers;
+  }
+
+private slots:
+  void init() { s = std::make_unique<StationFixture>(); }
+  void cleanup()
+  {
+    s->forms->verifyScriptDone();
+    s.reset();
+  }
+
+  void reportedLinesGetRowsWithDefaultNames()
+  {
+    const QByteArray m1 = FreshMachine(), m2 = FreshMachine();
+    // The map names the two machines first, so they are machines 1 and 2.
+    s->forms->dir.write(LINEMAP_FILE, m1 + " 0 " + gbk(QStringLiteral("前台")) + "\n" + m2 + " 7 X\n");
+    s->logIn();
+    QCOMPARE(s->main->Machines().mid(0, 2), QList<QByteArray>({m1, m2}));
+    TestLine a(m1, 0), b(m1, 1), c(m2, 0);
+    QVERIFY(a.discovery() && b.discovery("FORBIDDEN") && c.discovery() && c.keepAlive("IDLE", "01"));
+    s->main->PollLines();
+
+    QCOMPARE(s->row(m1, 0)->text(0), QStringLiteral("前台"));
+    QCOMPARE(s->row(m1, 1)->text(0), QStringLiteral("终端01线路#2"));
+    QCOMPARE(s->row(m2, 0)->text(0), QStringLiteral("终端02线路#1"));
+    QCOMPARE(s->row(m1, 0)->text(1), QStringLiteral("空闲"));
+    QCOMPARE(s->row(m1, 1)->text(1), QStringLiteral("禁用"));
+    QCOMPARE(s->row(m2, 0)->text(1), QStringLiteral("拨号中"));
+    QCOMPARE(s->row(m2, 0)->text(2), QStringLiteral("01"));
+    // The line map was rewritten with the new rows after the loaded ones.
+    const QStringList map = lineMapOf(s->forms->dir);
+    QCOMPARE(map.mid(0, 2), QStringList({lineText(m1, 0, "前台"), lineText(m2, 7, "X")}));
+    QVERIFY(map.contains(lineText(m1, 1, "终端01线路#2")));
+    QVERIFY(map.contains(lineText(m2, 0, "终端02线路#1")));
+    QCOMPARE(map.size(), s->main->LineCount());
+
+    // A status the console does not know is shown as the gateway sent it, at every report.
+    QVERIFY(c.keepAlive("RINGING"));
+    s->main->PollLines();
+    QCOMPARE(s->row(m2, 0)->text(1), QStringLiteral("RINGING"));
+    s->row(m2, 0)->setText(1, QString());
+    s->main->PollLines();
+    QCOMPARE(s->row(m2, 0)->text(1), QStringLiteral("RINGING"));
+  }
+
+  void theTimerPollsOnceLoggedIn()
+  {
+    const QByteArray m = FreshMachine();
+    s->logIn();
+    QCOMPARE(s->main->Timer1->interval(), 1000);
+    s->main->Timer1->start();
+    TestLine a(m, 0);
+    QVERIFY(a.discovery());
+    QTRY_VERIFY_WITH_TIMEOUT(s->main->FindLine(m, 0) >= 0, 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(s->row(m, 0)->text(1), QStringLiteral("空闲"), 3000);
+  }
+
+  void buttonTurnsRedWhenTheCallEnds()
+  {
+    const QByteArray m = FreshMachine();
+    s->logIn();
+    TestLine a(m, 0);
+    QVERIFY(a.discovery());
+    s->main->PollLines();
+    const int row = s->main->FindLine(m, 0);
+    QPushButton *button = s->entry(m, 0)->button;
+    QCOMPARE(button->text(), QString::number(row + 1));
+    QCOMPARE(button->font().pointSize(), 14);
+    QCOMPARE(button->palette().color(QPalette::ButtonText),
+             s->main->palette().color(QPalette::WindowText));
+
+    QVERIFY(a.connected("0105551234"));
+    s->main->PollLines();
+    QTreeWidgetItem *item = s->row(m, 0);
+    QCOMPARE(item->text(1), QStringLiteral("通话中"));
+    QCOMPARE(item->text(2), QStringLiteral("0105551234"));
+    QVERIFY(QDateTime::fromString(item->text(3), QStringLiteral("yyyy-MM-dd HH:mm:ss")).isValid());
+    QVERIFY2(QRegularExpression(QStringLiteral("^00:00:0[0-9]$")).match(item->text(4)).hasMatch(),
+             qPrintable(item->text(4)));
+    // The call is not over: the button keeps its look.
+    QCOMPARE(button->text(), QString::number(row + 1));
+
+    QVERIFY(a.hangUp());
+    s->main->PollLines();
+    QCOMPARE(button->text(), QStringLiteral("结帐"));
+    QCOMPARE(button->palette().color(QPalette::ButtonText), QColor(Qt::red));
+    QCOMPARE(item->text(1), QStringLiteral("空闲"));
+    QCOMPARE(item->text(4), QString());
+    QCOMPARE(item->text(5), QStringLiteral("1.20元"));
+
+    // A restart finds the unsettled call in the database, without a flag.
+    s->restart();
+    s->main->PollLines();
+    QCOMPARE(s->entry(m, 0)->button->text(), QStringLiteral("结帐"));
+    QCOMPARE(s->row(m, 0)->text(5), QStringLiteral("1.20元"));
+  }
+
+  void renamedLinesComeBackAfterARestart()
+  {
+    const QByteArray m = FreshMachine();
+    s->logIn();
+    TestLine a(m, 0), b(m, 1);
+    QVERIFY(a.discovery() && b.discovery());
+    s->main->PollLines();
+    TMainForm *main = s->main;
+    const int row = main->FindLine(m, 1);
+
+    select(row);
+    QVERIFY(rename(QStringLiteral("VIP 室"), Qt::Key_Return));
+    QCOMPARE(main->LineList->topLevelItem(row)->text(0), QStringLiteral("VIP 室"));
+    QVERIFY(s->forms->dir.read(LINEMAP_FILE).contains(m + " 1 VIP " + gbk(QStringLiteral("室")) + "\n"));
+
+    // Cancelling an edit changes nothing and ends the editing.
+    QVERIFY(rename(QStringLiteral("ignored"), Qt::Key_Escape));
+    QCOMPARE(main->LineList->topLevelItem(row)->text(0), QStringLiteral("VIP 室"));
+
+    // A name the file cannot hold is refused, and so is one of blanks.
+    QVERIFY(rename(QStringLiteral("室\U0001F600"), Qt::Key_Return));
+    QCOMPARE(s->forms->op.messages.size(), 1);
+    QCOMPARE(s->forms->op.messages[0].caption, QStringLiteral("错误"));
+    QVERIFY(rename(QStringLiteral("  "), Qt::Key_Return));
+    QCOMPARE(main->LineList->topLevelItem(row)->text(0), QStringLiteral("VIP 室"));
+    QCOMPARE(s->forms->op.messages.size(), 1);
+
+    // The map keeps one word of a name.
+    const QString other = s->row(m, 0)->text(0);
+    s->restart();
+    QCOMPARE(s->row(m, 1)->text(0), QStringLiteral("VIP"));
+    QCOMPARE(s->row(m, 0)->text(0), other);
+  }
+
+  void movingRowsKeepsButtonsAndStates()
+  {
+    const QByteArray m = FreshMachine();
+    s->forms->dir.write(LINEMAP_FILE, m + " 0 A\n" + m + " 1 B\n" + m + " 2 C\n");
+    s->logIn();
+    TMainForm *main = s->main;
+    TestLine a(m, 0), b(m, 1), c(m, 2);
+    QVERIFY(a.discovery("UNKNOWN") && b.discovery() && c.discovery());
+    QVERIFY(b.call("0101"));
+    main->PollLines();
+    QCOMPARE(main->LineList->topLevelItem(0)->text(1), QStringLiteral("离线"));
+    QCOMPARE(main->Line(1)->button->text(), QStringLiteral("结帐"));
+
+    select(0);
+    QCOMPARE(menuOffers(), QStringLiteral("+--+"));
+    main->LineDown->trigger();
+    // B moved up with its unsettled call; the buttons stayed with the rows.
+    QCOMPARE(main->LineList->topLevelItem(0)->text(0), QStringLiteral("B"));
+    QCOMPARE(main->LineList->topLevelItem(1)->text(0), QStringLiteral("A"));
+    QCOMPARE(main->Line(0)->name, QStringLiteral("B"));
+    QCOMPARE(main->Line(0)->button->objectName(), QStringLiteral("BillButton1"));
+    QCOMPARE(main->Line(0)->button->text(), QStringLiteral("结帐"));
+    QCOMPARE(main->Line(1)->button->text(), QStringLiteral("2"));
+    QCOMPARE(main->LineList->topLevelItem(0)->text(1), QStringLiteral("空闲"));
+    QCOMPARE(main->LineList->topLevelItem(1)->text(1), QStringLiteral("离线"));
+    QCOMPARE(main->LineList->topLevelItem(0)->text(5), QStringLiteral("1.20元"));
+    QCOMPARE(main->LineList->topLevelItem(1)->text(5), QString());
+    QCOMPARE(lineMapOf(s->forms->dir).mid(0, 3),
+             QStringList({lineText(m, 1, "B"), lineText(m, 0, "A"), lineText(m, 2, "C")}));
+
+    // The selection follows the moved line; B's row offers its checkout.
+    QCOMPARE(main->LineList->currentItem(), main->LineList->topLevelItem(1));
+    select(0);
+    QCOMPARE(menuOffers(), QStringLiteral("++-+"));
+    select(main->LineCount() - 1);
+    QVERIFY(menuOffers().endsWith(QStringLiteral("+-")));
+    main->LineList->clearSelection();
+    QCOMPARE(menuOffers(), QStringLiteral("----"));
+
+    select(1);
+    QCOMPARE(menuOffers(), QStringLiteral("+-++"));
+    main->LineUp->trigger();
+    QCOMPARE(main->LineList->topLevelItem(0)->text(0), QStringLiteral("A"));
+    QCOMPARE(main->Line(1)->button->text(), QStringLiteral("结帐"));
+    QCOMPARE(main->Line(0)->button->text(), QStringLiteral("1"));
+    QCOMPARE(main->LineList->currentItem(), main->LineList->topLevelItem(0));
+  }
+
+  void digitKeysStartTheCheckoutOfTheirRow()
+  {
+    const QByteArray m = FreshMachine();
+    s->forms->dir.write(LINEMAP_FILE, m + " 0 A\n" + m + " 1 B\n" + m + " 2 C\n");
+    s->logIn();
+    TMainForm *main = s->main;
+    TestLine c(m, 2);
+    QVERIFY(c.discovery() && c.call("0201"));
+    main->PollLines();
+    main->LineList->setFocus();
+
+    const QStringList &dialogs = s->forms->op.dialogs;
+    const qsizetype before = dialogs.size();
+    s->forms->op.then(ScriptedOperator::click("CancelBtn"));
+    QTest::keyClick(main->LineList, '3');
+    QCOMPARE(dialogs.mid(before), QStringList({"BillForm"}));
+    // Rows without calls open no dialog; keys past the rows and 0 do nothing.
+    QTest::keyClick(main->LineList, '1');
+    QCOMPARE(main->Line(0)->button->text(), QStringLiteral("1"));
+    if (main->LineCount() < 9)
+      QTest::keyClick(main->LineList, char('1' + main->LineCount()));
+    QTest::keyClick(main->LineList, '0');
+    QCOMPARE(dialogs.size(), before + 1);
+
+    // No checkout while a name is being edited.
+    select(0);
+    main->LineRename->trigger();
+    QVERIFY(main->EditingName());
+    QTest::keyClick(main->LineList, '3');
+    QCOMPARE(dialogs.size(), before + 1);
+    QTest::keyClick(main->LineList->viewport()->findChild<QLineEdit *>(), Qt::Key_Escape);
+    QCoreApplication::processEvents();
+    QVERIFY(!main->EditingName());
+    s->forms->op.then(ScriptedOperator::click("CancelBtn"));
+    QTest::keyClick(main->LineList, '3');
+    QCOMPARE(dialogs.size(), before + 2);
+  }
+};
+
+ENGINE_TEST_MAIN(TestLineMonitor)
+#include "test_monitor.moc"
