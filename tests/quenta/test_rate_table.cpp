@@ -224,6 +224,18 @@ TEST_F(RateTable, BrokenXmlDocumentLeavesTheTableEmpty)
   EXPECT_NE(std::string::npos, log().find("  FAILED: counter_load_rate_xml(): "));
 }
 
+TEST_F(RateTable, BrokenXmlDocumentWithSeveralTopLevelElementsIsReleasedWhole)
+{
+  // found by fuzzing: Mini-XML left the top-level nodes after the first
+  // unowned when the document failed to parse (the sanitizer build sees the leak)
+  load("\xEF\xBB\xBF<Fxml version=\"1.0\" encodi<RateInfng=\"g.b2312\"?:00</period1><rate1>0.10</rate1>"
+       "<unit>60</unit></RateInfo>\n<RateInfo><pattern>9104</pattern><unit>60</unit></RateInfo>\n"
+       "<RateInfo><pattern>9105</pattern></RateInfo>\n",
+       "leak.xml");
+  EXPECT_TRUE(prefixes().empty());
+  EXPECT_NE(std::string::npos, log().find("  FAILED: counter_load_rate_xml(): "));
+}
+
 // --- choosing the rule and the price query ---
 
 TEST_F(RateTable, LongestPrefixWinsAndTheFirstAmongEquals)
