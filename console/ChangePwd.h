@@ -1,0 +1,23 @@
+/* The new password for an operator chosen in the operator manager, typed
+ * twice. The fields keep what was typed the last time. */
+#ifndef CONSOLE_CHANGEPWD_H
+#define CONSOLE_CHANGEPWD_H
+
+#include <QDialog>
+
+class QLineEdit;
+class QPushButton;
+
+class TPasswordDlg : public QDialog {
+  Q_OBJECT
+
+public:
+  explicit TPasswordDlg(QWidget *parent = nullptr);
+
+  QLineEdit *Password;            /* "密    码：", shown as "*" */
+  QLineEdit *Password2;           /* "密码确认：", shown as "*" */
+  QPushButton *OKBtn;             /* "OK", default: ends with OK */
+  QPushButton *CancelBtn;         /* "Cancel": ends with Cancel */
+};
+
+#endif

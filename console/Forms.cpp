@@ -1,0 +1,38 @@
+/* Creation and release of the console's windows. */
+#include "Forms.h"
+
+#include "AddUser.h"
+#include "BillFrm.h"
+#include "ChangePwd.h"
+#include "ChangePwd2.h"
+#include "Confirm.h"
+#include "Login.h"
+#include "MainFrm.h"
+#include "RateFrm.h"
+#include "Report.h"
+#include "Switch.h"
+#include "UserMgr.h"
+
+ConsoleForms Forms = {};
+
+void CreateForms()
+{
+  Forms.MainForm = new TMainForm();
+  QWidget *owner = Forms.MainForm;
+  Forms.BillForm = new TBillForm(owner);
+  Forms.RateForm = new TRateForm(owner);
+  Forms.LoginDlg = new TLoginDlg(owner);
+  Forms.UserMgrFrm = new TUserMgrFrm(owner);
+  Forms.PasswordDlg = new TPasswordDlg(owner);
+  Forms.ChangePwdDlg = new TChangePwdDlg(owner);
+  Forms.SwitchDlg = new TSwitchDlg(owner);
+  Forms.ReportFrm = new TReportFrm(owner);
+  Forms.ConfirmDlg = new TConfirmDlg(owner);
+  Forms.AddUserDlg = new TAddUserDlg(owner);
+}
+
+void ReleaseForms()
+{
+  delete Forms.MainForm;  // the others are its children
+  Forms = {};
+}

@@ -1,0 +1,43 @@
+/* The console's eleven windows. All are created at start, in this order, and
+ * live until the program ends; every window reaches the others through here.
+ * The main window is the parent of the others, so they stay above it and go
+ * with it. */
+#ifndef CONSOLE_FORMS_H
+#define CONSOLE_FORMS_H
+
+class TMainForm;
+class TBillForm;
+class TRateForm;
+class TLoginDlg;
+class TUserMgrFrm;
+class TPasswordDlg;
+class TChangePwdDlg;
+class TSwitchDlg;
+class TReportFrm;
+class TConfirmDlg;
+class TAddUserDlg;
+
+struct ConsoleForms {
+  TMainForm *MainForm;            /* line monitor and menus */
+  TBillForm *BillForm;            /* checkout */
+  TRateForm *RateForm;            /* rate editor */
+  TLoginDlg *LoginDlg;            /* operator login */
+  TUserMgrFrm *UserMgrFrm;        /* operator management */
+  TPasswordDlg *PasswordDlg;      /* new password for a listed operator */
+  TChangePwdDlg *ChangePwdDlg;    /* the operator's own password */
+  TSwitchDlg *SwitchDlg;          /* shift change */
+  TReportFrm *ReportFrm;          /* statistics */
+  TConfirmDlg *ConfirmDlg;        /* quit confirmation */
+  TAddUserDlg *AddUserDlg;        /* new operator */
+};
+
+extern ConsoleForms Forms;
+
+/* Creates the eleven windows (none shown); the main window takes the process's
+ * current directory as the station's working directory. */
+void CreateForms();
+
+/* Destroys them all; Forms is empty afterwards. */
+void ReleaseForms();
+
+#endif

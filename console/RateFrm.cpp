@@ -1,0 +1,518 @@
+/* The rate editor window: its controls, the table loaded once from the rate
+ * file, a rule shown in and read back from the edits, save, new and delete,
+ * the key filters and change handlers of the edits, and the note on closing. */
+#include "RateFrm.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDir>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QSignalBlocker>
+#include <QTimeEdit>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+#include "Gbk.h"
+#include "Modal.h"
+#include "RateFile.h"
+#include "ShiftLog.h"
+
+namespace {
+
+enum class KeyKind {
+  Digit,
+  Point,
+  Backspace,
+  Passing,        /* moves the cursor or the focus, or a shortcut: never filtered */
+  Refused,
+};
+
+KeyKind ClassifyKey(const QKeyEvent *key)
+{
+  switch (key->key()) {
+  case Qt::Key_Backspace:
+    return KeyKind::Backspace;
+  case Qt::Key_Tab:
+  case Qt::Key_Backtab:
+  case Qt::Key_Return:
+  case Qt::Key_Enter:
+  case Qt::Key_Escape:
+  case Qt::Key_Delete:
+    return KeyKind::Passing;
+  default:
+    break;
+  }
+  // Pasting would bring in any text at all; the filters keep the keys too.
+  if (key->matches(QKeySequence::Paste))
+    return KeyKind::Refused;
+  if (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
+    return KeyKind::Passing;
+  const QString text = key->text();
+  if (text.isEmpty())
+    return KeyKind::Passing;
+  if (text.size() == 1 && text[0] >= QLatin1Char('0') && text[0] <= QLatin1Char('9'))
+    return KeyKind::Digit;
+  if (text == QLatin1String("."))
+    return KeyKind::Point;
+  return KeyKind::Refused;
+}
+
+/* An edit that takes only what its key filter lets through: no paste from a
+ * context menu, no drops, no input method composing other characters. */
+QLineEdit *NewFilteredEdit(const char *name, QWidget *parent, QObject *filter)
+{
+  auto *edit = new QLineEdit(parent);
+  edit->setObjectName(QLatin1String(name));
+  edit->setContextMenuPolicy(Qt::NoContextMenu);
+  edit->setAcceptDrops(false);
+  edit->setAttribute(Qt::WA_InputMethodEnabled, false);
+  edit->installEventFilter(filter);
+  return edit;
+}
+
+QString ConversionError(const QString &text)
+{
+  return QStringLiteral("“%1”不是有效的数值").arg(text);
+}
+
+} // namespace
+
+TRateForm::TRateForm(QWidget *parent)
+  : QWidget(parent, Qt::Window), m_path(QDir::current().filePath(QStringLiteral(RATE_FILE)))
+{
+  setObjectName(QStringLiteral("RateForm"));
+  setWindowTitle(QStringLiteral("费率设置"));
+
+  RateTable = new QTreeWidget(this);
+  RateTable->setObjectName(QStringLiteral("RateTable"));
+  RateTable->setColumnCount(2);
+  RateTable->setHeaderLabels({QStringLiteral("国家/城市/地区"), QStringLiteral("区号/代码")});
+  RateTable->setRootIsDecorated(false);
+  RateTable->setUniformRowHeights(true);
+  RateTable->setAllColumnsShowFocus(true);
+  RateTable->setSelectionBehavior(QAbstractItemView::SelectRows);
+  RateTable->setSelectionMode(QAbstractItemView::SingleSelection);
+  RateTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  RateTable->header()->setStretchLastSection(false);
+  RateTable->setMinimumWidth(131 + 135 + 24);
+
+  NameEdit = new QLineEdit(this);
+  NameEdit->setObjectName(QStringLiteral("NameEdit"));
+  NameEdit->setMaxLength(RATE_TEXT_MAX);
+  PrefixEdit = NewFilteredEdit("PrefixEdit", this, this);
+  PrefixEdit->setMaxLength(RATE_TEXT_MAX);
+  ChargeEdit = NewFilteredEdit("ChargeEdit", this, this);
+  UnitEdit = NewFilteredEdit("UnitEdit", this, this);
+  UnitEdit->setMaxLength(COUNT_EDIT_MAX);
+  MinTimeEdit = NewFilteredEdit("MinTimeEdit", this, this);
+  MinTimeEdit->setMaxLength(COUNT_EDIT_MAX);
+  MinFeeEdit = NewFilteredEdit("MinFeeEdit", this, this);
+  FreePeriodEdit = NewFilteredEdit("FreePeriodEdit", this, this);
+  FreePeriodEdit->setMaxLength(COUNT_EDIT_MAX);
+
+  auto *rule = new QGridLayout;
+  rule->addWidget(new QLabel(QStringLiteral("国家/城市/地区"), this), 0, 0);
+  rule->addWidget(NameEdit, 0, 1, 1, 3);
+  rule->addWidget(new QLabel(QStringLiteral("区号/代码"), this), 1, 0);
+  rule->addWidget(PrefixEdit, 1, 1, 1, 3);
+  rule->addWidget(new QLabel(QStringLiteral("手续费"), this), 2, 0);
+  rule->addWidget(ChargeEdit, 2, 1);
+  rule->addWidget(new QLabel(QStringLiteral("计费间隔"), this), 2, 2);
+  rule->addWidget(UnitEdit, 2, 3);
+
+  auto *periodBox = new QGroupBox(this);
+  auto *periods = new QGridLayout(periodBox);
+  for (int n = 0; n < MAX_PERIODS; n++) {
+    const QString number = QString::number(n + 1);
+    CheckBox[n] = new QCheckBox(QStringLiteral("时段") + number, periodBox);
+    CheckBox[n]->setObjectName(QStringLiteral("CheckBox") + number);
+    Period[n] = new QTimeEdit(periodBox);
+    Period[n]->setObjectName(QStringLiteral("Period") + number);
+    Period[n]->setDisplayFormat(QStringLiteral("H:mm:ss"));
+    Period[n]->setEnabled(false);
+    RateEdit[n] = NewFilteredEdit("", periodBox, this);
+    RateEdit[n]->setObjectName(QStringLiteral("Rate%1Edit").arg(n + 1));
+    periods->addWidget(CheckBox[n], n, 0);
+    periods->addWidget(Period[n], n, 1);
+    periods->addWidget(new QLabel(QStringLiteral("费率") + number, periodBox), n, 2);
+    periods->addWidget(RateEdit[n], n, 3);
+  }
+
+  auto *package = new QGridLayout;
+  package->addWidget(new QLabel(QStringLiteral("3+1时长"), this), 0, 0);
+  package->addWidget(MinTimeEdit, 0, 1);
+  package->addWidget(new QLabel(QStringLiteral("费率"), this), 0, 2);
+  package->addWidget(MinFeeEdit, 0, 3);
+  package->addWidget(new QLabel(QStringLiteral("免收费时长"), this), 1, 0);
+  package->addWidget(FreePeriodEdit, 1, 1);
+
+  SaveBtn = new QPushButton(QStringLiteral("保存"), this);
+  SaveBtn->setObjectName(QStringLiteral("SaveBtn"));
+  SaveBtn->setEnabled(false);
+  Button2 = new QPushButton(QStringLiteral("新建"), this);
+  Button2->setObjectName(QStringLiteral("Button2"));
+  Button3 = new QPushButton(QStringLiteral("删除"), this);
+  Button3->setObjectName(QStringLiteral("Button3"));
+  Button3->setEnabled(false);
+  ConfirmBtn = new QPushButton(QStringLiteral("退出"), this);
+  ConfirmBtn->setObjectName(QStringLiteral("ConfirmBtn"));
+
+  auto *buttons = new QHBoxLayout;
+  buttons->addStretch();
+  buttons->addWidget(SaveBtn);
+  buttons->addWidget(Button2);
+  buttons->addWidget(Button3);
+  buttons->addWidget(ConfirmBtn);
+  auto *editor = new QVBoxLayout;
+  editor->addLayout(rule);
+  editor->addWidget(periodBox);
+  editor->addLayout(package);
+  editor->addStretch();
+  editor->addLayout(buttons);
+  auto *layout = new QHBoxLayout(this);
+  layout->addWidget(RateTable, 1);
+  layout->addLayout(editor);
+
+  connect(RateTable, &QTreeWidget::itemSelectionChanged, this, &TRateForm::RateTableClick);
+  connect(SaveBtn, &QPushButton::clicked, this, &TRateForm::SaveBtnClick);
+  connect(Button2, &QPushButton::clicked, this, &TRateForm::Button2Click);
+  connect(Button3, &QPushButton::clicked, this, &TRateForm::Button3Click);
+  connect(ConfirmBtn, &QPushButton::clicked, this, &TRateForm::ConfirmBtnClick);
+  connect(NameEdit, &QLineEdit::textChanged, this, &TRateForm::NameEditChange);
+  connect(PrefixEdit, &QLineEdit::textChanged, this, &TRateForm::PrefixEditChange);
+  for (QLineEdit *money : {ChargeEdit, RateEdit[0], RateEdit[1], RateEdit[2], RateEdit[3], MinFeeEdit})
+    connect(money, &QLineEdit::textChanged, this, &TRateForm::RateEditChange);
+  for (QLineEdit *count : {UnitEdit, MinTimeEdit, FreePeriodEdit})
+    connect(count, &QLineEdit::textChanged, this, &TRateForm::NumberEditChange);
+  for (QTimeEdit *picker : Period)
+    connect(picker, &QTimeEdit::timeChanged, this, &TRateForm::PeriodChange);
+  connect(CheckBox[0], &QCheckBox::clicked, this, &TRateForm::CheckBox1Click);
+  connect(CheckBox[1], &QCheckBox::clicked, this, &TRateForm::CheckBox2Click);
+  connect(CheckBox[2], &QCheckBox::clicked, this, &TRateForm::CheckBox3Click);
+  connect(CheckBox[3], &QCheckBox::clicked, this, &TRateForm::CheckBox4Click);
+}
+
+void TRateForm::showEvent(QShowEvent *event)
+{
+  QWidget::showEvent(event);
+  if (!event->spontaneous())
+    FormShow();
+}
+
+void TRateForm::closeEvent(QCloseEvent *event)
+{
+  FormClose();
+  event->accept();
+}
+
+bool TRateForm::eventFilter(QObject *watched, QEvent *event)
+{
+  if (event->type() == QEvent::KeyPress) {
+    auto *edit = qobject_cast<QLineEdit *>(watched);
+    auto *key = static_cast<QKeyEvent *>(event);
+    if (edit == ChargeEdit || edit == MinFeeEdit || std::find(std::begin(RateEdit), std::end(RateEdit), edit) != std::end(RateEdit))
+      return RateEditKeyPress(edit, key);
+    if (edit == PrefixEdit || edit == UnitEdit || edit == MinTimeEdit || edit == FreePeriodEdit)
+      return NumberEditKeyPress(edit, key);
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void TRateForm::FormShow()
+{
+  RateTable->setColumnWidth(0, 131);
+  RateTable->setColumnWidth(1, 135);
+  if (m_rules.empty())
+    LoadRates();
+  m_current = 0;
+  ShowRate(m_rules[0]);
+  RateTable->setCurrentItem(RateTable->topLevelItem(0));
+  Button3->setEnabled(false);
+}
+
+void TRateForm::FormClose()
+{
+  // Unsaved edits go; the rows keep what was saved.
+  ShowMessage(this, QStringLiteral(RATE_CLOSE_NOTE), QStringLiteral("请注意"),
+              QMessageBox::Information);
+}
+
+void TRateForm::LoadRates()
+{
+  QList<RateInfo> rules;
+  int unreadable = 0;
+  const bool opened = ReadRateFile(m_path, &rules, &unreadable);
+  RateTable->clear();
+  m_rules.clear();
+  for (const RateInfo &rule : rules)
+    AppendRow(rule);
+  if (!opened) {
+    AppendRow(DefaultRule());
+    return;
+  }
+  if (rules.isEmpty()) {
+    AppendRow(DefaultRule());
+    ShowMessage(this, QStringLiteral("费率文件中没有可用的费率，现以默认费率开始"),
+                QStringLiteral("请注意"));
+  } else if (unreadable > 0) {
+    ShowMessage(this,
+                QStringLiteral("费率文件中有%1行无法读取，已略过；保存时这些行不再写入")
+                    .arg(unreadable),
+                QStringLiteral("请注意"));
+  }
+}
+
+bool TRateForm::SaveRates()
+{
+  if (WriteRateFile(m_path, QList<RateInfo>(m_rules.begin(), m_rules.end())))
+    return true;
+  ShowMessage(this, QStringLiteral("无法写入费率文件，费率没有保存"), QStringLiteral("错误"),
+              QMessageBox::Critical);
+  return false;
+}
+
+void TRateForm::AppendRow(const RateInfo &rule)
+{
+  auto *row = new QTreeWidgetItem(RateTable);
+  if (IsDefaultRule(rule)) {
+    row->setText(0, QStringLiteral(DEFAULT_RULE_CAPTION));
+  } else {
+    row->setText(0, FromGbk(FIELD_TEXT(rule.m_name)));
+    row->setText(1, FromGbk(FIELD_TEXT(rule.m_prefix)));
+  }
+  m_rules.push_back(rule);
+}
+
+int TRateForm::SelectedRow() const
+{
+  const QList<QTreeWidgetItem *> selected = RateTable->selectedItems();
+  return selected.isEmpty() ? -1 : RateTable->indexOfTopLevelItem(selected.first());
+}
+
+void TRateForm::ShowRate(const RateInfo &rule)
+{
+  const bool isDefault = IsDefaultRule(rule);
+  NameEdit->setText(isDefault ? QStringLiteral(DEFAULT_RULE_CAPTION)
+                              : FromGbk(FIELD_TEXT(rule.m_name)));
+  PrefixEdit->setText(isDefault ? QString() : FromGbk(FIELD_TEXT(rule.m_prefix)));
+  NameEdit->setEnabled(!isDefault);
+  PrefixEdit->setEnabled(!isDefault);
+  ChargeEdit->setText(FormatMoney(rule.m_handling_charge));
+  UnitEdit->setText(QString::number(rule.m_min_bill_time));
+  MinTimeEdit->setText(QString::number(rule.m_tao_price.m_category));
+  MinFeeEdit->setText(FormatMoney(rule.m_tao_price.m_price));
+  for (int n = 0; n < MAX_PERIODS; n++) {
+    const period_price &p = rule.m_period_price[n];
+    const bool inUse = p.m_time[0] != '\0';
+    Period[n]->setTime(inUse ? PeriodStartTime(p) : QTime(0, 0, 0));
+    Period[n]->setEnabled(inUse);
+    CheckBox[n]->setChecked(inUse);
+    RateEdit[n]->setText(FormatMoney(p.m_price));
+  }
+  FreePeriodEdit->setText(QString::number(rule.m_invalid_timeval));
+  SaveBtn->setEnabled(false);
+}
+
+bool TRateForm::ReadRate(const RateInfo &edited, RateInfo *rule)
+{
+  RateInfo r{};
+  if (IsDefaultRule(edited)) {
+    STORE_TEXT(r.m_name, DEFAULT_RULE_NAME);
+  } else {
+    const std::optional<QByteArray> name = ToGbk(NameEdit->text());
+    const std::optional<QByteArray> prefix = ToGbk(PrefixEdit->text());
+    if (!name || !prefix) {
+      ShowMessage(this, QStringLiteral("国家/城市/地区中有无法保存的字符"), QStringLiteral("错误"));
+      return false;
+    }
+    STORE_TEXT(r.m_name, *name);
+    STORE_TEXT(r.m_prefix, *prefix);
+  }
+  r.m_namelen = static_cast<int>(qstrlen(r.m_name));
+  r.m_prefixlen = static_cast<int>(qstrlen(r.m_prefix));
+
+  auto money = [this](QLineEdit *edit, float *value) {
+    if (ParseMoneyText(edit->text(), value))
+      return true;
+    ShowMessage(this, ConversionError(edit->text()), QStringLiteral("错误"));
+    return false;
+  };
+  auto count = [this](QLineEdit *edit, int *value) {
+    if (ParseCountText(edit->text(), value))
+      return true;
+    ShowMessage(this, ConversionError(edit->text()), QStringLiteral("错误"));
+    return false;
+  };
+  if (!money(ChargeEdit, &r.m_handling_charge) || !count(UnitEdit, &r.m_min_bill_time)
+      || !count(MinTimeEdit, &r.m_tao_price.m_category)
+      || !money(MinFeeEdit, &r.m_tao_price.m_price))
+    return false;
+  for (int n = 0; n < MAX_PERIODS; n++) {
+    period_price &p = r.m_period_price[n];
+    if (CheckBox[n]->isChecked()) {
+      STORE_TEXT(p.m_time, Period[n]->time().toString(QStringLiteral("H:mm:ss")).toLatin1());
+      p.m_timelen = static_cast<int>(qstrlen(p.m_time));
+    }
+    // Kept for a period out of use too: ticking it again brings its price back.
+    if (!money(RateEdit[n], &p.m_price))
+      return false;
+  }
+  SortPeriods(&r);
+  if (!count(FreePeriodEdit, &r.m_invalid_timeval))
+    return false;
+  *rule = r;
+  return true;
+}
+
+void TRateForm::RateTableClick()
+{
+  const int row = SelectedRow();
+  if (row >= 0 && row != m_current) {
+    ShowRate(m_rules[static_cast<size_t>(row)]);
+    m_current = row;
+  }
+  Button3->setEnabled(row > 0);
+}
+
+void TRateForm::SaveBtnClick()
+{
+  if (m_current < 0 && NameEdit->text().isEmpty())
+    return;
+  const RateInfo edited = m_current >= 0 ? m_rules[static_cast<size_t>(m_current)] : RateInfo{};
+  // The name marks the default rule in the file: a second one would take the
+  // first one's place when the engine loads it.
+  if (!IsDefaultRule(edited) && NameEdit->text() == QLatin1String(DEFAULT_RULE_NAME)) {
+    ShowMessage(this, QStringLiteral("“.default”不能用作国家/城市/地区"), QStringLiteral("错误"));
+    return;
+  }
+  RateInfo rule;
+  if (!ReadRate(edited, &rule))
+    return;
+  // A line the engine cannot read would end its loading of the file there.
+  const QString fault = RateRuleFault(rule);
+  if (!fault.isEmpty()) {
+    ShowMessage(this, fault, QStringLiteral("错误"));
+    return;
+  }
+  if (m_current >= 0) {
+    RateTable->topLevelItem(m_current)->setText(1, PrefixEdit->text());
+    m_rules[static_cast<size_t>(m_current)] = rule;
+  } else {
+    AppendRow(rule);
+    m_current = RuleCount() - 1;
+    RateTable->setCurrentItem(RateTable->topLevelItem(m_current));
+  }
+  RateTable->topLevelItem(m_current)->setText(0, NameEdit->text());
+  SaveRates();
+  ShowRate(m_rules[static_cast<size_t>(m_current)]);
+}
+
+void TRateForm::Button2Click()
+{
+  ShowRate(NewRuleTemplate());
+  m_current = -1;
+  // Clicking the row that was selected shows its rule again.
+  RateTable->clearSelection();
+}
+
+void TRateForm::Button3Click()
+{
+  const int row = SelectedRow();
+  if (row <= 0)
+    return;
+  {
+    // The row goes with its rule; no row is shown while they part.
+    const QSignalBlocker quiet(RateTable);
+    m_rules.erase(m_rules.begin() + row);
+    delete RateTable->takeTopLevelItem(row);
+    RateTable->clearSelection();
+  }
+  m_current = -1;
+  Button3->setEnabled(false);
+  SaveRates();
+  ShowRate(NewRuleTemplate());
+}
+
+void TRateForm::ConfirmBtnClick()
+{
+  close();
+}
+
+bool TRateForm::RateEditKeyPress(QLineEdit *edit, QKeyEvent *key)
+{
+  switch (ClassifyKey(key)) {
+  case KeyKind::Digit:
+  case KeyKind::Backspace:
+  case KeyKind::Passing:
+    return false;
+  case KeyKind::Point:
+    return edit->text().contains(QLatin1Char('.'));
+  case KeyKind::Refused:
+    break;
+  }
+  return true;
+}
+
+bool TRateForm::NumberEditKeyPress(QLineEdit *, QKeyEvent *key)
+{
+  switch (ClassifyKey(key)) {
+  case KeyKind::Digit:
+  case KeyKind::Backspace:
+  case KeyKind::Passing:
+    return false;
+  case KeyKind::Point:
+  case KeyKind::Refused:
+    break;
+  }
+  return true;
+}
+
+void TRateForm::RateEditChange(const QString &text)
+{
+  if (text.isEmpty())
+    qobject_cast<QLineEdit *>(sender())->setText(QStringLiteral("0.2"));
+  SaveBtn->setEnabled(true);
+}
+
+void TRateForm::NumberEditChange(const QString &text)
+{
+  if (text.isEmpty())
+    qobject_cast<QLineEdit *>(sender())->setText(QStringLiteral("0"));
+  SaveBtn->setEnabled(true);
+}
+
+void TRateForm::NameEditChange()
+{
+  SaveBtn->setEnabled(true);
+}
+
+void TRateForm::PrefixEditChange()
+{
+  SaveBtn->setEnabled(true);
+}
+
+void TRateForm::PeriodChange()
+{
+  SaveBtn->setEnabled(true);
+}
+
+void TRateForm::CheckBoxClick(int n)
+{
+  Period[n]->setEnabled(CheckBox[n]->isChecked());
+  SaveBtn->setEnabled(true);
+}
+
+void TRateForm::CheckBox1Click() { CheckBoxClick(0); }
+void TRateForm::CheckBox2Click() { CheckBoxClick(1); }
+void TRateForm::CheckBox3Click() { CheckBoxClick(2); }
+void TRateForm::CheckBox4Click() { CheckBoxClick(3); }

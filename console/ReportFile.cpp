@@ -1,0 +1,49 @@
+/* The report's query conditions, its rows and its text file. */
+#include "ReportFile.h"
+
+#include <QSaveFile>
+
+#include "Gbk.h"
+#include "RateFile.h"
+#include "ShiftLog.h"
+
+ReportRow ReportRowOf(const report_info &info)
+{
+  ReportRow row;
+  row.number = FIELD_TEXT(info.m_cdr.desnum);
+  row.start = FIELD_TEXT(info.m_cdr.bdate);
+  row.seconds = QByteArray::number(info.m_bill.m_calltime);
+  row.amount = FormatMoney(info.m_bill.m_count).toLatin1();
+  row.admin = FIELD_TEXT(info.m_bill.m_admin);
+  return row;
+}
+
+QByteArray ReportTimeText(const QDate &date, const QTime &time)
+{
+  return (date.toString(QStringLiteral("yyyy-MM-dd")) + QLatin1Char(' ')
+          + time.toString(QStringLiteral("HH:mm:ss")))
+      .toLatin1();
+}
+
+QList<QByteArray> ReportConditions(const QByteArray &from, const QByteArray &to)
+{
+  return {"cdrtbl.bdate>='" + from + "'", "cdrtbl.bdate<='" + to + "'",
+          "billtbl.callid=cdrtbl.callid"};
+}
+
+QByteArray ReportFileText(const QList<ReportRow> &rows)
+{
+  QByteArray text = *ToGbk(QStringLiteral(REPORT_HEADING)) + '\n';
+  for (const ReportRow &r : rows)
+    text += r.number + ", " + r.start + ", " + r.seconds + ", " + r.amount + ", " + r.admin + '\n';
+  return text;
+}
+
+bool WriteReportFile(const QString &path, const QList<ReportRow> &rows)
+{
+  QSaveFile file(path);
+  if (!file.open(QIODevice::WriteOnly))
+    return false;
+  file.write(ReportFileText(rows));
+  return file.commit();
+}

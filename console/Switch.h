@@ -1,0 +1,31 @@
+/* The shift change: shows the takings of the shift that ends and lets the next
+ * operator log in. The main window fills the title and checks the login. */
+#ifndef CONSOLE_SWITCH_H
+#define CONSOLE_SWITCH_H
+
+#include <QDialog>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+class TSwitchDlg : public QDialog {
+  Q_OBJECT
+
+public:
+  explicit TSwitchDlg(QWidget *parent = nullptr);
+
+  QLabel *Title;                  /* the shift's takings */
+  QLineEdit *Username;            /* "操作员" */
+  QLineEdit *Password;            /* "密  码", shown as "*" */
+  QPushButton *OKBtn;             /* "确定", default: ends with OK */
+  QPushButton *Button1;           /* "取消": ends with Cancel */
+
+protected:
+  void showEvent(QShowEvent *event) override;
+
+private:
+  void FormShow();
+};
+
+#endif

@@ -1,0 +1,184 @@
+/* The operator manager window: the account list, adding an operator, setting
+ * a password, deleting an operator. */
+#include "UserMgr.h"
+
+#include <QDir>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QSignalBlocker>
+#include <QVBoxLayout>
+
+#include "AddUser.h"
+#include "ChangePwd.h"
+#include "Forms.h"
+#include "Gbk.h"
+#include "Modal.h"
+#include "Users.h"
+
+TUserMgrFrm::TUserMgrFrm(QWidget *parent)
+  : QWidget(parent, Qt::Window), m_path(QDir::current().filePath(QStringLiteral(PASSWD_FILE)))
+{
+  setObjectName(QStringLiteral("UserMgrFrm"));
+  setWindowTitle(QStringLiteral("操作员管理"));
+  resize(360, 320);
+
+  UserList = new QListWidget(this);
+  UserList->setObjectName(QStringLiteral("UserList"));
+  UserList->setSelectionMode(QAbstractItemView::SingleSelection);
+  AddUserBtn = new QPushButton(QStringLiteral("添加"), this);
+  AddUserBtn->setObjectName(QStringLiteral("AddUserBtn"));
+  ChangePwdBtn = new QPushButton(QStringLiteral("更改密码"), this);
+  ChangePwdBtn->setObjectName(QStringLiteral("ChangePwdBtn"));
+  ChangePwdBtn->setEnabled(false);
+  DelUserBtn = new QPushButton(QStringLiteral("删除"), this);
+  DelUserBtn->setObjectName(QStringLiteral("DelUserBtn"));
+  DelUserBtn->setEnabled(false);
+  Button1 = new QPushButton(QStringLiteral("确定"), this);
+  Button1->setObjectName(QStringLiteral("Button1"));
+
+  auto *buttons = new QVBoxLayout;
+  buttons->addWidget(AddUserBtn);
+  buttons->addWidget(ChangePwdBtn);
+  buttons->addWidget(DelUserBtn);
+  buttons->addStretch();
+  buttons->addWidget(Button1);
+  auto *layout = new QHBoxLayout(this);
+  layout->addWidget(UserList, 1);
+  layout->addLayout(buttons);
+
+  connect(UserList, &QListWidget::itemSelectionChanged, this, &TUserMgrFrm::UserListClick);
+  connect(AddUserBtn, &QPushButton::clicked, this, &TUserMgrFrm::AddUserBtnClick);
+  connect(ChangePwdBtn, &QPushButton::clicked, this, &TUserMgrFrm::ChangePwdBtnClick);
+  connect(DelUserBtn, &QPushButton::clicked, this, &TUserMgrFrm::DelUserBtnClick);
+  connect(Button1, &QPushButton::clicked, this, &TUserMgrFrm::Button1Click);
+}
+
+void TUserMgrFrm::showEvent(QShowEvent *event)
+{
+  QWidget::showEvent(event);
+  if (!event->spontaneous())
+    FormShow();
+}
+
+void TUserMgrFrm::FormShow()
+{
+  LoadUsers();
+}
+
+void TUserMgrFrm::LoadUsers()
+{
+  UserList->clear();
+  m_users = ::LoadUsers(m_path);
+  for (const PasswdEntry &user : m_users)
+    AppendItem(user);
+}
+
+void TUserMgrFrm::SaveUsers()
+{
+  if (WritePasswdFile(m_path, m_users))
+    return;
+  ShowMessage(this, QStringLiteral("无法写入密码文件，修改没有保存"), QStringLiteral("错误"),
+              QMessageBox::Critical);
+  LoadUsers();
+}
+
+void TUserMgrFrm::AppendItem(const PasswdEntry &user)
+{
+  UserList->addItem(FromGbk(user.name));
+}
+
+int TUserMgrFrm::SelectedIndex() const
+{
+  const QList<QListWidgetItem *> selected = UserList->selectedItems();
+  return selected.isEmpty() ? -1 : UserList->row(selected.first());
+}
+
+void TUserMgrFrm::UserListClick()
+{
+  const int index = SelectedIndex();
+  ChangePwdBtn->setEnabled(index >= 0);
+  // Without "admin" in the file nobody could manage the station any more.
+  DelUserBtn->setEnabled(index > 0 && m_users[index].name != ADMIN_NAME);
+}
+
+void TUserMgrFrm::AddUserBtnClick()
+{
+  TAddUserDlg *dlg = Forms.AddUserDlg;
+  dlg->Username->clear();
+  dlg->Password->clear();
+  dlg->Password2->clear();
+  dlg->Username->setFocus();
+  for (;;) {
+    if (ShowModal(dlg) != QDialog::Accepted)
+      return;
+    const QString name = dlg->Username->text();
+    const QString password = dlg->Password->text();
+    if (FindUser(m_users, name) >= 0) {
+      ShowMessage(dlg, QStringLiteral("用户名已存在"), QStringLiteral("错误"));
+      continue;
+    }
+    if (password != dlg->Password2->text()) {
+      ShowMessage(dlg, QStringLiteral("密码不匹配！"), QStringLiteral("错误"));
+      continue;
+    }
+    const QString fault = NewUserFault(name, password);
+    if (!fault.isEmpty()) {
+      ShowMessage(dlg, fault, QStringLiteral("错误"));
+      continue;
+    }
+    const PasswdEntry user{*ToGbk(name), PasswordDigest(name, password)};
+    m_users.append(user);
+    AppendItem(user);
+    SaveUsers();
+    return;
+  }
+}
+
+void TUserMgrFrm::ChangePwdBtnClick()
+{
+  const int index = SelectedIndex();
+  if (index < 0)
+    return;
+  // The digest is taken over the name exactly as the file holds it.
+  const QString name = FromGbk(m_users[index].name);
+  if (ToGbk(name) != m_users[index].name) {
+    ShowMessage(this, QStringLiteral("该操作员名无法识别，不能设置密码"), QStringLiteral("错误"));
+    return;
+  }
+  TPasswordDlg *dlg = Forms.PasswordDlg;
+  QByteArray digest;
+  do {
+    if (ShowModal(dlg) != QDialog::Accepted)
+      return;
+    if (dlg->Password->text() != dlg->Password2->text())
+      continue;
+    digest = PasswordDigest(name, dlg->Password->text());
+    if (digest.isEmpty())
+      ShowMessage(dlg, QStringLiteral("密码中有无法使用的字符"), QStringLiteral("错误"));
+  } while (digest.isEmpty());
+  m_users[index].digest = digest;
+  SaveUsers();
+}
+
+void TUserMgrFrm::DelUserBtnClick()
+{
+  const int index = SelectedIndex();
+  if (index <= 0 || m_users[index].name == ADMIN_NAME)
+    return;
+  {
+    const QSignalBlocker quiet(UserList);
+    m_users.removeAt(index);
+    delete UserList->takeItem(index);
+    UserList->clearSelection();
+  }
+  UserListClick();
+  SaveUsers();
+}
+
+void TUserMgrFrm::Button1Click()
+{
+  close();
+}

@@ -1,0 +1,98 @@
+/* Loading and checking accounts for the user manager, and the own password
+ * change's rewrite of the password file. */
+#include "Users.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+#include <algorithm>
+
+#include "Gbk.h"
+
+namespace {
+
+bool IsBlank(char c)
+{
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+/* True when the line, after its leading blanks, is name's account line. */
+bool NamesOperator(const QByteArray &line, const QByteArray &name)
+{
+  qsizetype i = 0;
+  while (i < line.size() && IsBlank(line[i]))
+    i++;
+  if (line.mid(i, name.size()) != name)
+    return false;
+  i += name.size();
+  return i == line.size() || IsBlank(line[i]);
+}
+
+} // namespace
+
+QList<PasswdEntry> LoadUsers(const QString &path)
+{
+  QList<PasswdEntry> users;
+  if (!ReadPasswdFile(path, &users))
+    users = {PasswdEntry{QByteArray(ADMIN_NAME), QByteArray()}};
+  return users;
+}
+
+qsizetype FindUser(const QList<PasswdEntry> &users, const QString &name)
+{
+  for (qsizetype i = 0; i < users.size(); i++)
+    if (FromGbk(users[i].name).compare(name, Qt::CaseInsensitive) == 0)
+      return i;
+  return -1;
+}
+
+QString NewUserFault(const QString &name, const QString &password)
+{
+  if (name.isEmpty())
+    return QStringLiteral("操作员名不能为空");
+  const std::optional<QByteArray> gbk = ToGbk(name);
+  if (!gbk || !ToGbk(password))
+    return QStringLiteral("操作员名或密码中有无法使用的字符");
+  if (std::any_of(gbk->begin(), gbk->end(), IsBlank) || gbk->startsWith('#'))
+    return QStringLiteral("操作员名中不能有空格，也不能以“#”开头");
+  return QString();
+}
+
+QByteArray PasswordLine(const QString &name, const QString &password)
+{
+  const std::optional<QByteArray> gbk = ToGbk(name);
+  const QByteArray digest = PasswordDigest(name, password);
+  if (!gbk || digest.isEmpty())
+    return QByteArray();
+  return *gbk + ' ' + digest + '\n';
+}
+
+bool SetOwnPassword(const QString &path, const QString &name, const QString &password)
+{
+  const QByteArray account = PasswordLine(name, password);
+  if (name.isEmpty() || account.isEmpty())
+    return false;
+  const QByteArray gbkName = *ToGbk(name);
+
+  QList<QByteArray> lines;
+  QFile old(path);
+  if (old.exists()) {
+    if (!old.open(QIODevice::ReadOnly))
+      return false;
+    // Every line, however many and however long: none is lost on the way.
+    while (!old.atEnd()) {
+      QByteArray line = old.readLine();
+      lines.append(NamesOperator(line, gbkName) ? account : line);
+    }
+    old.close();
+  } else {
+    lines.append(account);
+  }
+
+  QSaveFile file(path);
+  if (!file.open(QIODevice::WriteOnly))
+    return false;
+  for (const QByteArray &line : lines)
+    file.write(line);
+  return file.commit();
+}

@@ -1,0 +1,92 @@
+/* The console program Mirolt: creates its windows, shows the main window
+ * (whose first showing logs an operator in and starts the engine) and runs the
+ * window loop until the main window closes. Everything the station keeps lies
+ * in the current directory. */
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QProcessEnvironment>
+
+#include <cstdio>
+#include <exception>
+#include <unistd.h>
+
+#include "Forms.h"
+#include "MainFrm.h"
+#include "Modal.h"
+#include "Unattended.h"
+
+namespace {
+
+/* A failure thrown inside a handler is shown and the window loop goes on. */
+class TApplication : public QApplication {
+public:
+  using QApplication::QApplication;
+
+  bool notify(QObject *receiver, QEvent *event) override
+  {
+    try {
+      return QApplication::notify(receiver, event);
+    } catch (const std::exception &e) {
+      ShowMessage(nullptr, QString::fromLocal8Bit(e.what()), QStringLiteral("错误"),
+                  QMessageBox::Critical);
+    }
+    return false;
+  }
+};
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+  TApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Mirolt"));
+  QApplication::setApplicationVersion(QStringLiteral("2.14"));
+
+  QCommandLineParser options;
+  options.setApplicationDescription(QStringLiteral(
+      "The operator console of the call-billing station. The station's files lie in\n"
+      "the current directory. The last two options are for tests and tools only."));
+  options.addHelpOption();
+  options.addVersionOption();
+  QCommandLineOption login(QStringLiteral("login"),
+      QStringLiteral("Log in unattended as <name>, with the password in the environment "
+                     "variable MIROLT_PASSWORD (empty when unset). Message boxes are then "
+                     "written to standard error as \"caption: text\", every other dialog is "
+                     "cancelled, and a failed login ends the program with status 0."),
+      QStringLiteral("name"));
+  QCommandLineOption screenshots(QStringLiteral("screenshots"),
+      QStringLiteral("With --login: save a PNG of every window into <dir> after the login, "
+                     "then end."),
+      QStringLiteral("dir"));
+  options.addOption(login);
+  options.addOption(screenshots);
+  options.process(app);
+
+  if (options.isSet(screenshots) && !options.isSet(login)) {
+    std::fprintf(stderr, "Mirolt: --screenshots needs --login\n");
+    return 2;
+  }
+  if (options.isSet(login))
+    RunUnattended(options.value(login),
+                  QProcessEnvironment::systemEnvironment().value(QStringLiteral("MIROLT_PASSWORD")),
+                  options.value(screenshots));
+
+  try {
+    CreateForms();
+  } catch (const std::exception &e) {
+    ShowMessage(nullptr, QString::fromLocal8Bit(e.what()), QStringLiteral("错误"),
+                QMessageBox::Critical);
+    return -1;
+  }
+  Forms.MainForm->show();
+  int status = app.exec();
+
+  if (EngineCalled()) {
+    // The engine's thread has no stop and runs on: leave without running
+    // destructors under it.
+    std::fflush(nullptr);
+    _exit(status);
+  }
+  ReleaseForms();
+  return status;
+}

@@ -1,0 +1,96 @@
+/* The console suites' working directories and scripted operator. */
+#include "ConsoleTest.h"
+
+#include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "Modal.h"
+
+StationDir::StationDir()
+  : m_previous(QDir::currentPath())
+{
+  QVERIFY(m_dir.isValid());
+  QVERIFY(QDir::setCurrent(m_dir.path()));
+}
+
+StationDir::~StationDir()
+{
+  QDir::setCurrent(m_previous);
+}
+
+void StationDir::write(const char *name, const QByteArray &bytes) const
+{
+  QFile f(file(name));
+  QVERIFY(f.open(QIODevice::WriteOnly));
+  QCOMPARE(f.write(bytes), bytes.size());
+}
+
+bool StationDir::exists(const char *name) const
+{
+  return QFile::exists(file(name));
+}
+
+QByteArray StationDir::read(const char *name) const
+{
+  QFile f(file(name));
+  if (!f.open(QIODevice::ReadOnly))
+    return QByteArray();
+  return f.readAll();
+}
+
+ScriptedOperator::ScriptedOperator()
+{
+  SetDialogAnswer([this](QDialog *dialog) {
+    dialogs.append(dialog->objectName());
+    if (m_script.isEmpty()) {
+      unexpected.append(dialog->objectName());
+      return;
+    }
+    Answer answer = m_script.takeFirst();
+    answer(dialog);
+  });
+  SetMessageAnswer([this](const QString &text, const QString &caption) {
+    messages.append({text, caption});
+  });
+  SetProgramEnd([this](int status) { ends.append(status); });
+}
+
+ScriptedOperator::~ScriptedOperator()
+{
+  SetDialogAnswer(nullptr);
+  SetMessageAnswer(nullptr);
+  SetProgramEnd(nullptr);
+}
+
+ScriptedOperator &ScriptedOperator::then(Answer answer)
+{
+  m_script.append(std::move(answer));
+  return *this;
+}
+
+Answer ScriptedOperator::logIn(const QString &name, const QString &password)
+{
+  return [name, password](QDialog *dialog) {
+    auto *user = dialog->findChild<QLineEdit *>(QStringLiteral("Username"));
+    auto *pass = dialog->findChild<QLineEdit *>(QStringLiteral("Password"));
+    auto *ok = dialog->findChild<QPushButton *>(QStringLiteral("OKBtn"));
+    QVERIFY(user && pass && ok);
+    QVERIFY2(user->text().isEmpty() && pass->text().isEmpty(), "the dialog kept old input");
+    QCOMPARE(dialog->focusWidget(), user);
+    user->setText(name);
+    pass->setText(password);
+    ok->click();
+  };
+}
+
+Answer ScriptedOperator::click(const char *button)
+{
+  return [button](QDialog *dialog) {
+    auto *b = dialog->findChild<QPushButton *>(QLatin1String(button));
+    QVERIFY2(b, button);
+    b->click();
+  };
+}

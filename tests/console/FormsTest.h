@@ -1,0 +1,69 @@
+/* For the suites of the console's windows: the eleven windows made afresh in
+ * a fresh working directory for every test, the login through the main
+ * window's first showing, and a main that never tears the test down under a
+ * running engine. */
+#ifndef TESTS_CONSOLE_FORMSTEST_H
+#define TESTS_CONSOLE_FORMSTEST_H
+
+#include <QCoreApplication>
+#include <QEvent>
+
+#include <cstdio>
+#include <memory>
+#include <unistd.h>
+
+#include "ConsoleTest.h"
+#include "Forms.h"
+#include "MainFrm.h"
+#include "Passwd.h"
+#include "ShiftLog.h"
+
+struct FormsFixture {
+  StationDir dir;                 /* first: the windows take it as the station's directory */
+  ScriptedOperator op;
+
+  FormsFixture() { CreateForms(); }
+  ~FormsFixture() { ReleaseForms(); }
+
+  /* Shows the main window and lets its first showing run with the answers
+   * scripted so far. */
+  void showMainForm()
+  {
+    Forms.MainForm->show();
+    QCoreApplication::sendPostedEvents(Forms.MainForm, QEvent::MetaCall);
+  }
+
+  /* Logs name in through the main window's first showing. */
+  void logIn(const QString &name, const QString &password = QString())
+  {
+    op.then(ScriptedOperator::logIn(name, password));
+    showMainForm();
+  }
+
+  /* Ends the test: every scripted answer used, no dialog left unanswered. */
+  void verifyScriptDone() const
+  {
+    QVERIFY2(op.unexpected.isEmpty(), qPrintable(op.unexpected.join(QLatin1Char(' '))));
+    QCOMPARE(op.pending(), 0);
+  }
+};
+
+/* Once a test has started the engine its thread runs on to the process's end;
+ * leave without destructors running under it. */
+#define FORMS_TEST_MAIN(TestClass)                                                       \
+  int main(int argc, char *argv[])                                                       \
+  {                                                                                      \
+    QApplication app(argc, argv);                                                        \
+    int rc;                                                                              \
+    {                                                                                    \
+      TestClass test;                                                                    \
+      rc = QTest::qExec(&test, argc, argv);                                              \
+    }                                                                                    \
+    if (EngineCalled()) {                                                                \
+      std::fflush(nullptr);                                                              \
+      _exit(rc);                                                                         \
+    }                                                                                    \
+    return rc;                                                                           \
+  }
+
+#endif

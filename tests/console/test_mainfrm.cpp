@@ -1,0 +1,161 @@
+// The main window: its eleven windows, the administrator's menus and the
+// title, the shift record at login, the windows its menus open, and the
+// question before the program ends.
+#include <QAction>
+#include <QHeaderView>
+#include <QLabel>
+#include <QTest>
+#include <QTreeWidget>
+
+#include "AddUser.h"
+#include "BillFrm.h"
+#include "ChangePwd.h"
+#include "ChangePwd2.h"
+#include "Confirm.h"
+#include "FormsTest.h"
+#include "Login.h"
+#include "RateFrm.h"
+#include "Report.h"
+#include "Switch.h"
+#include "UserMgr.h"
+
+namespace {
+
+const QByteArray kZhangSanGbk = "\xd5\xc5\xc8\xfd";                     // 张三
+const QByteArray kZhangSanMima = "58b6b09f6c5ec2d6317253f3d1be59ed";    // 张三 / 密码
+
+} // namespace
+
+class TestMainForm : public QObject {
+  Q_OBJECT
+
+  std::unique_ptr<FormsFixture> f;
+
+private slots:
+  void init() { f = std::make_unique<FormsFixture>(); }
+  void cleanup()
+  {
+    f->verifyScriptDone();
+    f.reset();
+  }
+
+  void elevenWindowsExistFromTheStart()
+  {
+    const QList<QPair<QWidget *, QString>> windows = {
+        {Forms.BillForm, "结帐"},
+        {Forms.RateForm, "费率设置"},
+        {Forms.LoginDlg, "操作员登录"},
+        {Forms.UserMgrFrm, "操作员管理"},
+        {Forms.PasswordDlg, "更改密码"},
+        {Forms.ChangePwdDlg, "更改密码"},
+        {Forms.SwitchDlg, "交班"},
+        {Forms.ReportFrm, "报表统计"},
+        {Forms.ConfirmDlg, "确认退出"},
+        {Forms.AddUserDlg, "添加操作员"},
+    };
+    for (const auto &[window, caption] : windows) {
+      QVERIFY(window);
+      QCOMPARE(window->windowTitle(), caption);
+      QVERIFY2(window->isWindow(), qPrintable(window->objectName()));
+      QVERIFY(!window->isVisible());
+    }
+    QVERIFY(Forms.MainForm);
+    QCOMPARE(Forms.MainForm->LineList->columnCount(), 6);
+    QCOMPARE(Forms.MainForm->LineList->headerItem()->text(4), QStringLiteral("通话时间"));
+    // Nobody is on duty before the login.
+    QVERIFY(!Forms.MainForm->UserMgr->isEnabled());
+    QVERIFY(!Forms.MainForm->SetRate->isEnabled());
+  }
+
+  void onlyAdminGetsItsMenus_data()
+  {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<bool>("admin");
+    QTest::newRow("admin") << "admin" << "" << true;
+    QTest::newRow("Admin") << "Admin" << "" << false;
+    QTest::newRow("张三") << "张三" << "密码" << false;
+  }
+  void onlyAdminGetsItsMenus()
+  {
+    QFETCH(QString, name);
+    QFETCH(QString, password);
+    QFETCH(bool, admin);
+    f->dir.write(PASSWD_FILE, "admin\nAdmin\n" + kZhangSanGbk + " " + kZhangSanMima + "\n");
+    f->logIn(name, password);
+    TMainForm *main = Forms.MainForm;
+    QCOMPARE(main->UserMgr->isEnabled(), admin);
+    QCOMPARE(main->SetRate->isEnabled(), admin);
+    QVERIFY(main->N5->isEnabled() && main->N6->isEnabled() && main->N8->isEnabled());
+    QCOMPARE(main->windowTitle(), QStringLiteral("IP电话计费程序 v2.14 - ") + name);
+    const int widths[] = {180, 100, 220, 240, 300, 200};
+    for (int i = 0; i < 6; i++)
+      QCOMPARE(main->LineList->columnWidth(i), widths[i]);
+  }
+
+  void loginContinuesOrRestartsTheShift_data()
+  {
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<float>("total");
+    QTest::addColumn<QByteArray>("after");
+    QTest::newRow("same operator continues") << QByteArray("admin 12.50") << 12.5f
+                                             << QByteArray("admin 12.50");
+    QTest::newRow("another operator's record") << QByteArray("bob 12.50") << 0.0f
+                                               << QByteArray("admin 0.00");
+    QTest::newRow("no record") << QByteArray() << 0.0f << QByteArray("admin 0.00");
+    QTest::newRow("amount unreadable") << QByteArray("admin x") << 0.0f << QByteArray("admin x");
+  }
+  void loginContinuesOrRestartsTheShift()
+  {
+    QFETCH(QByteArray, before);
+    QFETCH(float, total);
+    QFETCH(QByteArray, after);
+    if (!before.isEmpty())
+      f->dir.write(LASTLOG_FILE, before);
+    f->logIn(QStringLiteral("admin"));
+    QCOMPARE(Forms.MainForm->ShiftTotal(), total);
+    QCOMPARE(f->dir.read(LASTLOG_FILE), after);
+  }
+
+  void menusOpenTheirWindows()
+  {
+    f->logIn(QStringLiteral("admin"));
+    TMainForm *main = Forms.MainForm;
+    main->UserMgr->trigger();
+    main->SetRate->trigger();
+    main->N8->trigger();
+    QVERIFY(Forms.UserMgrFrm->isVisible());
+    QVERIFY(Forms.RateForm->isVisible());
+    QVERIFY(Forms.ReportFrm->isVisible());
+    // The own password change names who is on duty.
+    f->op.then([](QDialog *dlg) {
+      QCOMPARE(dlg->windowTitle(), QStringLiteral("更改密码 - admin"));
+    });
+    main->N5->trigger();
+    QCOMPARE(f->op.dialogs.last(), QStringLiteral("ChangePwdDlg"));
+  }
+
+  void quittingAsksFirst()
+  {
+    f->logIn(QStringLiteral("admin"));
+    TMainForm *main = Forms.MainForm;
+    f->op.then([](QDialog *dlg) {
+      auto *question = dlg->findChild<QLabel *>();
+      QVERIFY(question);
+      QCOMPARE(question->text(), QStringLiteral("确定要退出计费程序吗？"));
+      ScriptedOperator::click("CancelBtn")(dlg);
+    });
+    main->Exit1->trigger();
+    QCOMPARE(f->op.dialogs.last(), QStringLiteral("ConfirmDlg"));
+    QVERIFY(main->isVisible());
+    QVERIFY(f->op.ends.isEmpty());
+
+    f->op.then(ScriptedOperator::click("OKBtn"));
+    QVERIFY(main->close());
+    QVERIFY(!main->isVisible());
+    QCOMPARE(f->op.ends, QList<int>{0});
+  }
+};
+
+FORMS_TEST_MAIN(TestMainForm)
+#include "test_mainfrm.moc"

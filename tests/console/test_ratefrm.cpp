@@ -1,0 +1,312 @@
+// The rate editor: the default rule of a station without rates, new rules with
+// their periods in order, editing and deleting rows (never row 0), the key
+// filters and refills of the edits, the rules it refuses to save, what it
+// makes of unusable files, and its note on closing.
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimeEdit>
+#include <QTreeWidget>
+
+#include "ConsoleTest.h"
+#include "RateFile.h"
+#include "RateFrm.h"
+
+namespace {
+
+const QByteArray kDefaultLine = ".default||0.00|0:00:00-0.00|0:0.00|0|60\n";
+const QByteArray kBeijingGbk = "\xb1\xb1\xbe\xa9";  // 北京
+const QByteArray kThreeRules = kDefaultLine + kBeijingGbk + "|010|0.50|0:00:00-0.30|0:0.00|0|60\n"
+                               + "Shanghai|021|0.00|0:00:00-0.40,8:00:00-0.70|180:1.00|3|6\n";
+
+} // namespace
+
+class TestRateForm : public QObject {
+  Q_OBJECT
+
+  std::unique_ptr<StationDir> dir;
+  std::unique_ptr<ScriptedOperator> op;
+  std::unique_ptr<TRateForm> form;
+
+  void select(int row) { form->RateTable->setCurrentItem(form->RateTable->topLevelItem(row)); }
+  QString caption(int row, int column = 0)
+  {
+    return form->RateTable->topLevelItem(row)->text(column);
+  }
+  void verifyPeriod(int n, bool inUse, QTime start, const char *price)
+  {
+    QCOMPARE(form->CheckBox[n]->isChecked(), inUse);
+    QCOMPARE(form->Period[n]->isEnabled(), inUse);
+    QCOMPARE(form->Period[n]->time(), start);
+    QCOMPARE(form->RateEdit[n]->text(), QLatin1String(price));
+  }
+
+private slots:
+  void init()
+  {
+    dir = std::make_unique<StationDir>();
+    op = std::make_unique<ScriptedOperator>();
+    form = std::make_unique<TRateForm>();
+  }
+  void cleanup()
+  {
+    form.reset();
+    op.reset();
+    dir.reset();
+  }
+
+  void withoutFileTheDefaultRuleIsShownAndSavedExactly()
+  {
+    form->show();
+    QCOMPARE(form->RuleCount(), 1);
+    QCOMPARE(caption(0), QStringLiteral("默认费率"));
+    QCOMPARE(caption(0, 1), QString());
+    QCOMPARE(form->RateTable->columnWidth(0), 131);
+    QCOMPARE(form->RateTable->columnWidth(1), 135);
+    QCOMPARE(form->NameEdit->text(), QStringLiteral("默认费率"));
+    QVERIFY(!form->NameEdit->isEnabled());
+    QCOMPARE(form->PrefixEdit->text(), QString());
+    QVERIFY(!form->PrefixEdit->isEnabled());
+    QCOMPARE(form->ChargeEdit->text(), QStringLiteral("0.00"));
+    QCOMPARE(form->UnitEdit->text(), QStringLiteral("60"));
+    QCOMPARE(form->MinTimeEdit->text(), QStringLiteral("0"));
+    QCOMPARE(form->MinFeeEdit->text(), QStringLiteral("0.00"));
+    QCOMPARE(form->FreePeriodEdit->text(), QStringLiteral("0"));
+    verifyPeriod(0, true, QTime(0, 0, 0), "0.00");
+    for (int n = 1; n < MAX_PERIODS; n++)
+      verifyPeriod(n, false, QTime(0, 0, 0), "0.00");
+    QVERIFY(!form->SaveBtn->isEnabled());
+    QVERIFY(!form->Button3->isEnabled());
+    QVERIFY(!dir->exists(RATE_FILE));
+    QVERIFY(op->messages.isEmpty());
+
+    form->CheckBox[1]->click();  // a change, taken back
+    QVERIFY(form->SaveBtn->isEnabled());
+    QVERIFY(form->Period[1]->isEnabled());
+    form->CheckBox[1]->click();
+    QVERIFY(!form->Period[1]->isEnabled());
+    form->SaveBtn->click();
+    QCOMPARE(dir->read(RATE_FILE), kDefaultLine);
+    QVERIFY(!form->SaveBtn->isEnabled());
+  }
+
+  void periodsAppearSortedAfterSaving()
+  {
+    form->show();
+    form->Button2->click();
+    QCOMPARE(form->CurrentRow(), -1);
+    QVERIFY(form->NameEdit->isEnabled() && form->PrefixEdit->isEnabled());
+    form->NameEdit->setText(QStringLiteral("北京"));
+    form->PrefixEdit->setText(QStringLiteral("010"));
+    form->Period[0]->setTime(QTime(20, 0, 0));
+    form->RateEdit[0]->setText(QStringLiteral("0.2"));
+    form->CheckBox[1]->click();
+    form->Period[1]->setTime(QTime(8, 0, 0));
+    form->RateEdit[1]->setText(QStringLiteral("0.8"));
+    form->CheckBox[2]->click();
+    form->RateEdit[2]->setText(QStringLiteral("0.1"));
+    form->RateEdit[3]->setText(QStringLiteral("5"));  // out of use: not written
+    form->SaveBtn->click();
+
+    verifyPeriod(0, true, QTime(0, 0, 0), "0.10");
+    verifyPeriod(1, true, QTime(8, 0, 0), "0.80");
+    verifyPeriod(2, true, QTime(20, 0, 0), "0.20");
+    verifyPeriod(3, false, QTime(0, 0, 0), "5.00");
+    QCOMPARE(form->RuleCount(), 2);
+    QCOMPARE(form->CurrentRow(), 1);
+    QCOMPARE(caption(1), QStringLiteral("北京"));
+    QCOMPARE(caption(1, 1), QStringLiteral("010"));
+    QVERIFY(form->Button3->isEnabled());
+    QVERIFY(!form->SaveBtn->isEnabled());
+    QCOMPARE(dir->read(RATE_FILE),
+             kDefaultLine + kBeijingGbk + "|010|0.00|0:00:00-0.10,8:00:00-0.80,20:00:00-0.20|0:0.00|0|60\n");
+  }
+
+  void rowsAreEditedAndDeletedButNeverRowZero()
+  {
+    dir->write(RATE_FILE, kThreeRules);
+    form->show();
+    QCOMPARE(form->RuleCount(), 3);
+    QCOMPARE(caption(1), QStringLiteral("北京"));
+    QCOMPARE(caption(2, 1), QStringLiteral("021"));
+
+    select(2);
+    QCOMPARE(form->NameEdit->text(), QStringLiteral("Shanghai"));
+    QCOMPARE(form->MinTimeEdit->text(), QStringLiteral("180"));
+    QCOMPARE(form->FreePeriodEdit->text(), QStringLiteral("3"));
+    QCOMPARE(form->UnitEdit->text(), QStringLiteral("6"));
+    verifyPeriod(1, true, QTime(8, 0, 0), "0.70");
+    form->NameEdit->setText(QStringLiteral("上海"));
+    form->PrefixEdit->setText(QStringLiteral("0210"));
+    form->SaveBtn->click();
+    QCOMPARE(caption(2), QStringLiteral("上海"));
+    QCOMPARE(caption(2, 1), QStringLiteral("0210"));
+    QVERIFY(dir->read(RATE_FILE).endsWith("\xc9\xcf\xba\xa3|0210|0.00|0:00:00-0.40,8:00:00-0.70|180:1.00|3|6\n"));
+
+    select(0);
+    QVERIFY(!form->Button3->isEnabled());
+    QCOMPARE(form->NameEdit->text(), QStringLiteral("默认费率"));
+    select(1);
+    QVERIFY(form->Button3->isEnabled());
+    form->Button3->click();
+    QCOMPARE(form->RuleCount(), 2);
+    QCOMPARE(form->CurrentRow(), -1);
+    QVERIFY(!form->Button3->isEnabled());
+    QCOMPARE(form->NameEdit->text(), QString());  // the new-rule template
+    QVERIFY(form->CheckBox[0]->isChecked());
+    QCOMPARE(caption(1), QStringLiteral("上海"));
+    QCOMPARE(dir->read(RATE_FILE).count('\n'), 2);
+    QVERIFY(dir->read(RATE_FILE).startsWith(kDefaultLine));
+  }
+
+  void aFirstRowThatIsNoDefaultRuleStaysToo()
+  {
+    dir->write(RATE_FILE, "x|010|0|0:00:00-1|0:0|0|60\ny|020|0|0:00:00-1|0:0|0|60\n");
+    form->show();
+    QVERIFY(form->NameEdit->isEnabled());
+    select(1);
+    select(0);
+    QVERIFY(!form->Button3->isEnabled());
+  }
+
+  void emptiedEditsAreRefilled_data()
+  {
+    QTest::addColumn<QString>("edit");
+    QTest::addColumn<QString>("refill");
+    QTest::newRow("charge") << "ChargeEdit" << "0.2";
+    QTest::newRow("rate 3") << "Rate3Edit" << "0.2";
+    QTest::newRow("package price") << "MinFeeEdit" << "0.2";
+    QTest::newRow("unit") << "UnitEdit" << "0";
+    QTest::newRow("package length") << "MinTimeEdit" << "0";
+    QTest::newRow("free limit") << "FreePeriodEdit" << "0";
+  }
+  void emptiedEditsAreRefilled()
+  {
+    QFETCH(QString, edit);
+    QFETCH(QString, refill);
+    form->show();
+    auto *e = form->findChild<QLineEdit *>(edit);
+    QVERIFY(e);
+    e->setFocus();
+    e->selectAll();
+    QTest::keyClick(e, Qt::Key_Backspace);
+    QCOMPARE(e->text(), refill);
+    QVERIFY(form->SaveBtn->isEnabled());
+  }
+
+  void keyFiltersLetOnlyNumbersIn()
+  {
+    form->show();
+    form->Button2->click();
+    form->ChargeEdit->selectAll();
+    QTest::keyClicks(form->ChargeEdit, QStringLiteral("1a.2.3 "));
+    QCOMPARE(form->ChargeEdit->text(), QStringLiteral("1.23"));
+    QTest::keyClick(form->ChargeEdit, Qt::Key_Backspace);
+    QCOMPARE(form->ChargeEdit->text(), QStringLiteral("1.2"));
+    QTest::keyClick(form->ChargeEdit, Qt::Key_Left);  // the cursor still moves
+    QTest::keyClick(form->ChargeEdit, Qt::Key_9);
+    QCOMPARE(form->ChargeEdit->text(), QStringLiteral("1.92"));
+
+    QTest::keyClicks(form->PrefixEdit, QStringLiteral("01-0.x"));
+    QCOMPARE(form->PrefixEdit->text(), QStringLiteral("010"));
+    form->UnitEdit->selectAll();
+    QTest::keyClicks(form->UnitEdit, QStringLiteral("3.0"));
+    QCOMPARE(form->UnitEdit->text(), QStringLiteral("30"));
+
+    QApplication::clipboard()->setText(QStringLiteral("1x|2"));
+    QTest::keyClick(form->PrefixEdit, Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(form->PrefixEdit->text(), QStringLiteral("010"));
+  }
+
+  void saveRefusesWhatCouldNotBeLoaded()
+  {
+    form->show();
+    form->Button2->click();
+    form->PrefixEdit->setText(QStringLiteral("010"));
+    form->SaveBtn->click();  // no name: nothing at all happens
+    QCOMPARE(form->RuleCount(), 1);
+    QVERIFY(op->messages.isEmpty());
+
+    form->NameEdit->setText(QStringLiteral("x"));
+    form->PrefixEdit->clear();
+    form->SaveBtn->click();
+    form->PrefixEdit->setText(QStringLiteral("010"));
+    form->CheckBox[0]->click();
+    form->SaveBtn->click();
+    form->CheckBox[0]->click();
+    form->MinFeeEdit->setText(QStringLiteral("."));
+    form->SaveBtn->click();
+    form->MinFeeEdit->setText(QStringLiteral("1"));
+    form->NameEdit->setText(QStringLiteral("a|b"));
+    form->SaveBtn->click();
+    form->NameEdit->setText(QStringLiteral(".default"));
+    form->SaveBtn->click();
+
+    const QStringList expected = {QStringLiteral("区号/代码不能为空"),
+                                  QStringLiteral("至少要使用一个时段"),
+                                  QStringLiteral("“.”不是有效的数值"),
+                                  QStringLiteral("国家/城市/地区中不能有“|”"),
+                                  QStringLiteral("“.default”不能用作国家/城市/地区")};
+    QCOMPARE(op->messages.size(), expected.size());
+    for (qsizetype i = 0; i < expected.size(); i++) {
+      QCOMPARE(op->messages[i].text, expected[i]);
+      QCOMPARE(op->messages[i].caption, QStringLiteral("错误"));
+    }
+    QCOMPARE(form->RuleCount(), 1);
+    QCOMPARE(form->CurrentRow(), -1);
+    QVERIFY(!dir->exists(RATE_FILE));
+  }
+
+  void unusableFilesStartFromWhatCanBeRead_data()
+  {
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("nothing usable") << QByteArray("a|b|010|0.50|0:00:00-0.30|0:0.00|0|60\nbroken\n")
+                                    << 1 << QStringLiteral("费率文件中没有可用的费率，现以默认费率开始");
+    QTest::newRow("empty file") << QByteArray() << 1
+                                << QStringLiteral("费率文件中没有可用的费率，现以默认费率开始");
+    QTest::newRow("one bad line") << QByteArray(kThreeRules + "x||0|0:00:00-1|0:0|0|60\n") << 3
+                                  << QStringLiteral("费率文件中有1行无法读取，已略过；保存时这些行不再写入");
+  }
+  void unusableFilesStartFromWhatCanBeRead()
+  {
+    QFETCH(QByteArray, file);
+    QFETCH(int, rows);
+    QFETCH(QString, message);
+    dir->write(RATE_FILE, file);
+    form->show();
+    QCOMPARE(form->RuleCount(), rows);
+    QCOMPARE(caption(0), QStringLiteral("默认费率"));
+    QCOMPARE(op->messages.size(), 1);
+    QCOMPARE(op->messages[0].text, message);
+    QCOMPARE(op->messages[0].caption, QStringLiteral("请注意"));
+    QCOMPARE(dir->read(RATE_FILE), file);  // nothing is written before a save
+  }
+
+  void closingTellsWhenRatesTakeEffectAndDropsUnsavedEdits()
+  {
+    form->show();
+    form->UnitEdit->setText(QStringLiteral("30"));
+    form->ConfirmBtn->click();
+    QVERIFY(!form->isVisible());
+    QCOMPARE(op->messages.size(), 1);
+    QCOMPARE(op->messages[0].text, QStringLiteral("重新运行计费程序新费率方可生效"));
+    QCOMPARE(op->messages[0].caption, QStringLiteral("请注意"));
+
+    // The table is read once per run: a file changed since stays unread.
+    dir->write(RATE_FILE, kThreeRules);
+    form->show();
+    QCOMPARE(form->RuleCount(), 1);
+    QCOMPARE(form->UnitEdit->text(), QStringLiteral("60"));
+    QCOMPARE(form->CurrentRow(), 0);
+    QVERIFY(!form->SaveBtn->isEnabled());
+  }
+};
+
+CONSOLE_TEST_MAIN(TestRateForm)
+#include "test_ratefrm.moc"
