@@ -6,6 +6,7 @@
 #define TESTS_RELIABILITY_RELIABILITY_H
 
 #include <arpa/inet.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -13,6 +14,7 @@
 #include <spawn.h>
 #include <sqlite3.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -67,6 +69,29 @@ inline long file_size(const std::string &path)
   struct stat st;
   return stat(path.c_str(), &st) == 0 ? (long)st.st_size : -1;
 }
+
+// Serialises the programs of this machine that bind the gateway port (the
+// suites of every checkout, the gateway benchmark): held while a station runs.
+class PortLock {
+public:
+  PortLock()
+  {
+    fd_ = open("/tmp/quenta-gateway-port.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd_ >= 0)
+      while (flock(fd_, LOCK_EX) < 0 && errno == EINTR) {
+      }
+  }
+  ~PortLock()
+  {
+    if (fd_ >= 0)
+      close(fd_);
+  }
+  PortLock(const PortLock &) = delete;
+  PortLock &operator=(const PortLock &) = delete;
+
+private:
+  int fd_ = -1;
+};
 
 // Another checkout's suites may hold the gateway port on the same machine;
 // its handler would share the port and take our datagrams.

@@ -22,6 +22,7 @@ long seconds_of(const std::string &local_time)
 
 void silence_rule_holds_across_a_jump(long shift_seconds)
 {
+  PortLock port_lock;
   ASSERT_TRUE(gateway_port_free());
   WorkDir dir;
   const char *asan = getenv("ASAN_OPTIONS");
@@ -50,7 +51,12 @@ void silence_rule_holds_across_a_jump(long shift_seconds)
 
   // the call started before the jump and ended after it
   std::vector<Row> rows;
-  ASSERT_TRUE(eventually([&] { return (rows = cdr_rows(dir)).size() == 1; }, 10000));
+  ASSERT_TRUE(eventually([&] { return (rows = cdr_rows(dir)).size() == 1; }, 30000))
+      << rows.size() << " rows; the end of app.log:\n"
+      << [&] {
+           std::string log = slurp(dir.file("app.log"));
+           return log.substr(log.size() > 3000 ? log.size() - 3000 : 0);
+         }();
   long span = seconds_of(rows[0].edate) - seconds_of(rows[0].bdate);
   EXPECT_NEAR((double)(shift_seconds + silent_ms / 1000), (double)span, 3.0)
       << rows[0].bdate << " .. " << rows[0].edate;

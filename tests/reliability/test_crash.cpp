@@ -28,6 +28,7 @@ std::vector<std::string> seen_calls(const WorkDir &dir)
 
 TEST(CrashSafety, ReportedCallsSurviveRepeatedKillsExactlyOnce)
 {
+  PortLock port_lock;
   ASSERT_TRUE(gateway_port_free());
   WorkDir dir;
   unsigned seed = (unsigned)time(nullptr);

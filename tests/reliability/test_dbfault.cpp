@@ -54,6 +54,7 @@ long long first_flag(const WorkDir &dir, const std::string &m)
 
 TEST(DatabaseFaults, CallsEndingWhileAnotherProcessHoldsTheLockAreAllStored)
 {
+  PortLock port_lock;
   ASSERT_TRUE(gateway_port_free());
   WorkDir dir;
   Station station(dir);
@@ -81,6 +82,7 @@ TEST(DatabaseFaults, CallsEndingWhileAnotherProcessHoldsTheLockAreAllStored)
 
 TEST(DatabaseFaults, CallsEndingWhileTheFileIsReadOnlyAreStoredOnceItIsWritable)
 {
+  PortLock port_lock;
   ASSERT_TRUE(gateway_port_free());
   WorkDir dir;
   std::vector<std::string> args;

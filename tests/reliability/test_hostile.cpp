@@ -75,6 +75,7 @@ void expect_calls_stored(const WorkDir &dir, const std::vector<SimCall> &calls)
 
 TEST(HostileGateways, StationStaysUpKeepsItsLinesAndItsTimerAndStoresBytesExactly)
 {
+  PortLock port_lock;
   ASSERT_TRUE(gateway_port_free());
   WorkDir dir;
   Station station(dir);
@@ -159,6 +160,7 @@ TEST(HostileGateways, StationStaysUpKeepsItsLinesAndItsTimerAndStoresBytesExactl
 
 TEST(HostileGateways, AFloodOfNewLinesLeavesTheHundredKnownLinesWorking)
 {
+  PortLock port_lock;
   ASSERT_TRUE(gateway_port_free());
   WorkDir dir;
   Station station(dir);

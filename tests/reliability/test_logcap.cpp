@@ -15,6 +15,7 @@ constexpr long kSlack = 2 * 300; // a line of each thread that crossed the cap
 
 TEST(LogCap, AppLogStaysUnderItsCapThroughALongLoad)
 {
+  PortLock port_lock;
   ASSERT_TRUE(gateway_port_free());
   WorkDir dir;
   Station station(dir, {"--log-cap", std::to_string(kCap)});
