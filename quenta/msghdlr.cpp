@@ -40,6 +40,17 @@ void set_receive_buffer(int sock)
     DLOG("gateway socket receive buffer: %d bytes (asked for %d)", granted, want);
 }
 
+/* The socket is bound with address reuse; with the flag left on, Linux lets any
+ * later program bind the gateway port as well and hands it the gateways'
+ * unicast datagrams, so a stray second station would silently take hang-ups.
+ * Cleared after our bind, every later bind of the port fails instead. */
+void keep_port_to_ourselves(int sock)
+{
+  int off = 0;
+  if (setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &off, sizeof off) < 0)
+    LOG_SYS_ERROR();
+}
+
 void wake_callback(void *ctxt, int events, int sock)
 {
   (void)ctxt;
@@ -103,7 +114,12 @@ void handle_datagram(struct msghdlr *h, const struct sockaddr_in *from, socklen_
   if (process_message(h, &msg, from) > 0)
     msghdlr_send_ack(h, from, fromlen);
   uimsg_free_payload(&msg);
-  store_ended_calls(h);
+  if (!h->m_ended.empty()) {
+    /* Storing may wait for the database: the lines so far go out first. */
+    utils::log_batch_end();
+    store_ended_calls(h);
+    utils::log_batch_begin();
+  }
 }
 
 } /* namespace */
@@ -127,16 +143,26 @@ void register_sock_callback(void *ctxt, int events, int sock)
 {
   struct msghdlr *h = static_cast<struct msghdlr *>(ctxt);
   if (events & SOCKIN) {
-    /* A busy socket is read in batches, so the timer still gets its turn. */
-    for (int i = 0; i < MAX_BATCH; i++) {
+    /* The ten or so lines a message logs go out in one write per event. */
+    utils::log_batch_begin();
+    /* Everything waiting is read, so a backlog that built up while the
+     * database held us is cleared at once; a socket that never runs dry is
+     * left after a while, so the timer still gets its turn. */
+    struct timespec start, now;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    for (bool first = true;; first = false) {
       struct sockaddr_in from;
       socklen_t fromlen;
-      int n = receive_datagram(h, &from, &fromlen, i == 0);
-      if (n == RECV_NONE || (n < 0 && i == 0))
+      int n = receive_datagram(h, &from, &fromlen, first);
+      if (n == RECV_NONE || (n < 0 && first))
         break;
       if (n >= 0)
         handle_datagram(h, &from, fromlen, n);
+      clock_gettime(CLOCK_MONOTONIC, &now);
+      if ((now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000 >= BATCH_BUDGET_MS)
+        break;
     }
+    utils::log_batch_end();
   }
   if (events & SOCKERR) {
     int err = utils::getsockerr(sock);
@@ -192,6 +218,7 @@ struct msghdlr *create_msghdlr(const char *dbpath, const char *tblname)
     LOG_FUNCTION_FAILED();
     goto failure;
   }
+  keep_port_to_ourselves(h->m_sock);
   set_receive_buffer(h->m_sock);
 
   if (create_cdr_database(h, dbpath, tblname) < 0) {

@@ -53,7 +53,7 @@
 #define EXPIRE_TIME 10                        /* silent ticks after which a line is "UNKNOWN" */
 #define LOCAL_TIME_MIN 19                     /* set_local_time refuses smaller buffers */
 #define GATEWAY_RCVBUF (4 * 1024 * 1024)      /* receive buffer asked for the gateway socket */
-#define MAX_BATCH 64                          /* datagrams read per socket event */
+#define BATCH_BUDGET_MS 50                    /* socket reading per event before the timer's turn */
 
 /* Calls the database refuses for good, one line per call: the eight values of
  * the "cdrtbl" row in column order (callid, machineid, lineid, orgnum, desnum,

@@ -1,4 +1,5 @@
-/* The log calls, the log file's rotation and the call-chain record.
+/* The log calls, per-thread log batches, the log file's rotation and the
+ * call-chain record.
  * Formatting happens on the caller's stack; the only shared state is the level,
  * the descriptor, the rotation counter and the log ring (which has its own
  * short lock), so the calls are safe from any thread. */
@@ -67,12 +68,54 @@ void write_line(int level, const char *text, int len, int limit)
   log_msg(text, (size_t)len);
 }
 
+/* The lines of this thread's open batch. */
+struct log_batch {
+  bool active = false;
+  std::string text;
+};
+thread_local log_batch t_batch;
+
+void write_log(const char *text, size_t len);
+
+void end_batch()
+{
+  if (!t_batch.text.empty()) {
+    write_log(t_batch.text.data(), t_batch.text.size());
+    t_batch.text.clear();
+  }
+}
+
 } /* namespace */
 
 void log_msg(const char *text, size_t len)
 {
-  /* Kept even when the write below fails: a problem report then still has it. */
+  /* Kept even when the write fails: a problem report then still has it. */
   log_ring_record(text, len);
+  if (t_batch.active) {
+    t_batch.text.append(text, len);
+    if (t_batch.text.size() >= LOG_BATCH_LIMIT)
+      end_batch();
+    return;
+  }
+  write_log(text, len);
+}
+
+void log_batch_begin()
+{
+  t_batch.active = true;
+}
+
+void log_batch_end()
+{
+  errno_guard keep;
+  t_batch.active = false;
+  end_batch();
+}
+
+namespace {
+
+void write_log(const char *text, size_t len)
+{
   const char *p = text;
   size_t left = len;
   while (left > 0) {
@@ -94,6 +137,8 @@ void log_msg(const char *text, size_t len)
     g_log_written.fetch_sub(before + len, std::memory_order_relaxed);
   }
 }
+
+} /* namespace */
 
 void dprint(int level, const char *fmt, ...)
 {
@@ -191,7 +236,8 @@ size_t log_rotation_limit()
 
 void flush_log_msg()
 {
-  /* Lines are written at once; nothing is pending. */
+  errno_guard keep;
+  end_batch();
 }
 
 void log_function_enter(void *func)

@@ -1,5 +1,6 @@
 /* Logging of the runtime library: one line per call, written with one write to
- * the log descriptor, no timestamps, no locks. Also the call-chain record of the
+ * the log descriptor (or with the other lines of the thread's log batch), no
+ * timestamps, no locks. Also the call-chain record of the
  * callbacks the event loop is running, and the call-site macros every module uses.
  *
  * Line shapes:
@@ -42,6 +43,17 @@ void checkpoint(int level, const char *func, const char *file, int line);
  * the log file when this write carried it past the rotation limit. A copy of
  * the bytes goes into the log ring (utils/logring.h) for problem reports. */
 void log_msg(const char *text, size_t len);
+
+/* Log batches. The lines this thread logs between log_batch_begin and
+ * log_batch_end reach the log descriptor together, with one write, when the
+ * batch ends (or as soon as it holds LOG_BATCH_LIMIT bytes): every line still
+ * arrives whole and in order, for a fraction of the system calls. Meant for a
+ * loop that logs several lines per event; batches do not nest, and a thread
+ * that is about to wait (for a lock, the database) ends its batch first.
+ * flush_log_msg writes the calling thread's pending batch. */
+#define LOG_BATCH_LIMIT 16384
+void log_batch_begin();
+void log_batch_end();
 
 /* A level above 0 replaces loglevel; returns the level in force. */
 int set_debug_level(int level);

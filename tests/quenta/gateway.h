@@ -5,11 +5,15 @@
 #define TESTS_QUENTA_GATEWAY_H
 
 #include <arpa/inet.h>
+#include <errno.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sqlite3.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -167,12 +171,82 @@ inline bool eventually(const std::function<bool()> &cond, int timeout_ms)
   return cond();
 }
 
+/* Serialises the programs of this machine that bind the gateway port (test
+ * suites of every checkout, the gateway benchmark): held while a handler runs. */
+class PortLock {
+public:
+  PortLock()
+  {
+    fd_ = open("/tmp/quenta-gateway-port.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd_ >= 0)
+      while (flock(fd_, LOCK_EX) < 0 && errno == EINTR) {
+      }
+  }
+  ~PortLock()
+  {
+    if (fd_ >= 0)
+      close(fd_);
+  }
+  PortLock(const PortLock &) = delete;
+  PortLock &operator=(const PortLock &) = delete;
+
+private:
+  int fd_ = -1;
+};
+
+/* Waits until no socket of this host holds the gateway port. The suites of
+ * another checkout may run on the same machine: their handler would share the
+ * port (it binds with address reuse) and take our datagrams. */
+inline bool gateway_port_free(int timeout_ms = 30000)
+{
+  return eventually(
+      [] {
+        int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(SRV_PORT);
+        a.sin_addr.s_addr = htonl(INADDR_ANY);
+        bool free = bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
+        close(s);
+        return free;
+      },
+      timeout_ms);
+}
+
 inline std::string slurp(const std::string &path)
 {
   std::ifstream in(path, std::ios::binary);
   std::stringstream ss;
   ss << in.rdbuf();
   return ss.str();
+}
+
+/* The gateway simulator of this build tree, found from the test program. */
+inline std::string gwsim_path()
+{
+  char self[4096] = {};
+  if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0)
+    return "gwsim";
+  std::string dir = self;
+  return dir.substr(0, dir.rfind('/')) + "/../../tools/gwsim/gwsim";
+}
+
+/* Runs a command and returns its standard output; status gets its exit status. */
+inline std::string run_command(const std::string &cmd, int *status)
+{
+  std::string out;
+  FILE *p = popen(cmd.c_str(), "r");
+  if (!p) {
+    *status = -1;
+    return out;
+  }
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+    out.append(buf, n);
+  int rc = pclose(p);
+  *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  return out;
 }
 
 /* A fresh temporary working directory with its own log file "app.log". */

@@ -72,7 +72,7 @@ struct Receiver {
       if (n <= 0)
         continue;
       for (auto &f : fds) {
-        if (!(f.revents & POLLIN))
+        if (!(f.revents & (POLLIN | POLLERR)))
           continue;
         for (;;) {
           ssize_t len = recv(f.fd, buf, sizeof buf, MSG_DONTWAIT);
@@ -121,7 +121,7 @@ long announce(const Options &opt, const Plan &plan, const std::vector<int> &sock
     if (poll(fds.data(), fds.size(), 100) <= 0)
       continue;
     for (size_t i = 0; i < fds.size(); i++) {
-      if (!(fds[i].revents & POLLIN))
+      if (!(fds[i].revents & (POLLIN | POLLERR)))
         continue;
       ssize_t len;
       while ((len = recv(socks[i], buf, sizeof buf, MSG_DONTWAIT)) >= 0)

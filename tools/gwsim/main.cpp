@@ -2,6 +2,7 @@
  * command line and the choice of mode; the modes live in sim.cpp (script,
  * random, keep-alive) and load.cpp. */
 #include <arpa/inet.h>
+#include <errno.h>
 #include <getopt.h>
 #include <netdb.h>
 #include <signal.h>
@@ -142,6 +143,16 @@ bool parse_int(const char *text, int lo, int &v)
   return true;
 }
 
+bool parse_double(const char *text, double lo, double hi, double &v)
+{
+  char *end = nullptr;
+  double d = strtod(text, &end);
+  if (end == text || *end || !(d >= lo && d <= hi))
+    return false;
+  v = d;
+  return true;
+}
+
 int usage(const std::string &msg)
 {
   std::cerr << "gwsim: " << msg << "\nTry 'gwsim --help'.\n";
@@ -196,18 +207,23 @@ int main(int argc, char **argv)
       if (!parse_int(optarg, 0, opt.first_line))
         return usage("--first-line wants a number");
       break;
-    case O_SEED: opt.seed = strtoull(optarg, nullptr, 10); break;
+    case O_SEED: {
+      char *end = nullptr;
+      errno = 0;
+      opt.seed = strtoull(optarg, &end, 10);
+      if (end == optarg || *end || errno)
+        return usage("--seed wants a whole number");
+      break;
+    }
     case 'f': opt.script_files.push_back(optarg); break;
     case 'e': opt.exec_texts.push_back(optarg); break;
     case O_RANDOM: opt.random = true; break;
     case O_LOAD:
-      opt.load_rate = strtod(optarg, nullptr);
-      if (opt.load_rate <= 0)
+      if (!parse_double(optarg, 0, 1e7, opt.load_rate) || opt.load_rate <= 0)
         return usage("--load wants a rate above 0");
       break;
     case O_DURATION:
-      opt.duration = strtod(optarg, nullptr);
-      if (opt.duration < 0)
+      if (!parse_double(optarg, 0, 1e9, opt.duration))
         return usage("--duration wants seconds");
       break;
     case O_TALK:
@@ -232,7 +248,10 @@ int main(int argc, char **argv)
       }
       break;
     }
-    case O_SILENT: opt.silent_ratio = strtod(optarg, nullptr); break;
+    case O_SILENT:
+      if (!parse_double(optarg, 0, 1, opt.silent_ratio))
+        return usage("--silent-ratio wants a share from 0 to 1");
+      break;
     case 'k':
       if (!parse_int(optarg, 1, opt.keepalive_ms))
         return usage("--keepalive wants milliseconds");

@@ -126,7 +126,6 @@ public:
     double dur = opt_.duration;
     if (dur >= 0 && mode_ != Script)
       stop_at_ = after(t0, dur);
-    bool finishing = false;
     TimePoint finish_at{};
     int linger = opt_.linger_ms >= 0 ? opt_.linger_ms : 500;
 
@@ -134,36 +133,38 @@ public:
     while (!g_stop) {
       TimePoint now = Clock::now();
       for (auto &l : lines_) {
-        if (!finishing)
+        if (!finishing_)
           run_steps(l, now);
         end_silence(l, now);
         keepalive(l, now);
         expire(l, now);
       }
-      if (!finishing && done(now)) {
-        finishing = true;
+      if (!finishing_ && done(now)) {
+        finishing_ = true;
         if (mode_ == Random)
           for (auto &l : lines_)
             if (l.announced && !l.silent && l.state != "IDLE")
               exec(l, make_step(Step::Hangup, "end of run", "IDLE"), now);
         finish_at = now + milliseconds(linger);
       }
-      if (finishing && now >= finish_at && no_pending())
+      /* Echoes still due are awaited for one echo timeout at most: a station
+       * that went away must not keep the run alive. */
+      if (finishing_ && now >= finish_at && no_pending())
         break;
 
       TimePoint wake = now + milliseconds(1000);
       auto sooner = [&](TimePoint t) { wake = std::min(wake, t); };
       for (auto &l : lines_) {
-        if (!finishing && l.pc < l.steps.size())
+        if (!finishing_ && l.pc < l.steps.size())
           sooner(l.next_step);
-        if (l.announced && !l.silent)
+        if (l.announced && !l.silent && !finishing_)
           sooner(l.last_sent + milliseconds(opt_.keepalive_ms));
         if (l.silent && !l.silent_forever)
           sooner(l.silent_until);
         if (!l.pending.empty())
           sooner(l.pending.front().sent + milliseconds(opt_.echo_timeout_ms));
       }
-      if (finishing)
+      if (finishing_ && finish_at > now)
         sooner(finish_at);
       if (stop_at_)
         sooner(*stop_at_);
@@ -177,8 +178,10 @@ public:
         rep_.errors.push_back(std::string("poll: ") + strerror(errno));
         return finish(1);
       }
+      /* A pending socket error (a refused datagram) is read and so cleared
+       * like a datagram; left alone it would wake every poll at once. */
       for (size_t i = 0; n > 0 && i < lines_.size(); i++)
-        if (fds[i].revents & POLLIN)
+        if (fds[i].revents & (POLLIN | POLLERR))
           receive(lines_[i], Clock::now());
     }
     return finish(0);
@@ -213,6 +216,10 @@ private:
       if (l.pc == l.steps.size()) {
         if (mode_ != Random)
           return;
+        /* Steps that have run are dropped, so a demo that makes random
+         * calls all day does not pile them up. */
+        l.steps.clear();
+        l.pc = 0;
         random_call(opt_, l.rng, l.key, l.steps);
       }
       const Step s = l.steps[l.pc++];
@@ -230,6 +237,9 @@ private:
     std::string text = compose(type, attrs);
     ssize_t n = sendto(l.sock, text.data(), text.size(), 0, reinterpret_cast<const sockaddr *>(&opt_.station),
                        sizeof opt_.station);
+    /* A refused send still counts for the keep-alive clock, or it would be
+     * tried again at once, over and over. */
+    l.last_sent = now;
     if (n < 0) {
       rep_.errors.push_back("send from " + name(l) + ": " + strerror(errno));
       return;
@@ -237,7 +247,6 @@ private:
     if (opt_.verbose)
       std::cerr << ">> " << name(l) << " " << text;
     l.rep.sent++;
-    l.last_sent = now;
     if (expects_echo(type))
       l.pending.push_back({text, now});
     else
@@ -378,9 +387,11 @@ private:
       exec(l, make_step(Step::KeepAlive, "after silence", l.state), now);
   }
 
+  /* Keep-alives stop with the run's last step: during the linger only the
+   * echoes still due and the station's commands are awaited. */
   void keepalive(LineRt &l, TimePoint now)
   {
-    if (!l.announced || l.silent || now < l.last_sent + milliseconds(opt_.keepalive_ms))
+    if (finishing_ || !l.announced || l.silent || now < l.last_sent + milliseconds(opt_.keepalive_ms))
       return;
     Attrs a = ids(l);
     a.insert(a.end(), {{"state", l.state}, {"dest_num", l.dest}});
@@ -389,7 +400,15 @@ private:
 
   void expire(LineRt &l, TimePoint now)
   {
-    while (!l.pending.empty() && now >= l.pending.front().sent + milliseconds(opt_.echo_timeout_ms)) {
+    auto overdue = [&] {
+      return !l.pending.empty() && now >= l.pending.front().sent + milliseconds(opt_.echo_timeout_ms);
+    };
+    if (!overdue())
+      return;
+    /* An echo waiting unread in the socket is not missing: on a busy machine
+     * this pass may simply have run late. */
+    receive(l, now);
+    while (overdue()) {
       if (opt_.verbose)
         std::cerr << "!! " << name(l) << " no echo for " << l.pending.front().text;
       l.rep.missing++;
@@ -484,6 +503,7 @@ private:
   Mode mode_;
   std::vector<LineRt> lines_;
   std::optional<TimePoint> stop_at_;
+  bool finishing_ = false;          /* the last step has run; lingering */
 };
 
 } /* namespace */

@@ -1,0 +1,313 @@
+// The gateway path under load: a real message handler on UDP port 9849 and, in
+// the same run, a bare UDP echo loop (recvfrom and sendto only) as the limit,
+// both driven by the gateway simulator's load mode from 100 lines. Reports
+// echo latency at fixed rates, the highest rate echoed without loss, and the
+// kernel's UDP receive errors (/proc/net/snmp) during each run.
+//
+//   build/bench/bench_gateway [--benchmark_filter=...]
+//   GWSIM=path/to/gwsim   the simulator (default: ../tools/gwsim/gwsim beside this program)
+//   BENCH_SECONDS=N       length of each fixed-rate run (default 5)
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <benchmark/benchmark.h>
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "quenta/msghdlr.h"
+#include "quenta/quenta.h"
+#include "utils/debug.h"
+
+namespace {
+
+std::string g_gwsim;
+std::string g_workdir;
+int g_bare_port;
+double g_seconds = 5;
+msghdlr *g_handler;
+
+/* The bare echo loop: what the kernel and the simulator allow at best. */
+class BareEcho {
+public:
+  BareEcho()
+  {
+    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    int size = GATEWAY_RCVBUF;
+    setsockopt(fd_, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size);
+    timeval tick{0, 100000};  /* so the loop sees stop_ */
+    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tick, sizeof tick);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    getsockname(fd_, reinterpret_cast<sockaddr *>(&a), &len);
+    port_ = ntohs(a.sin_port);
+    thread_ = std::thread([this] { run(); });
+  }
+  ~BareEcho()
+  {
+    stop_ = true;
+    thread_.join();
+    close(fd_);
+  }
+  int port() const { return port_; }
+
+private:
+  void run()
+  {
+    char buf[2048];
+    while (!stop_) {
+      sockaddr_in from;
+      socklen_t len = sizeof from;
+      ssize_t n = recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr *>(&from), &len);
+      if (n <= 0)
+        continue;
+      sendto(fd_, buf, (size_t)n, 0, reinterpret_cast<sockaddr *>(&from), len);
+    }
+  }
+  int fd_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+/* The kernel's UDP counters by name. */
+std::map<std::string, long> udp_counters()
+{
+  std::ifstream in("/proc/net/snmp");
+  std::string names, values, line;
+  while (std::getline(in, line)) {
+    if (line.rfind("Udp: ", 0) != 0)
+      continue;
+    if (names.empty())
+      names = line;
+    else
+      values = line;
+  }
+  std::map<std::string, long> out;
+  std::istringstream n(names), v(values);
+  std::string name, value;
+  n >> name;
+  v >> value;
+  while (n >> name && v >> value)
+    out[name] = atol(value.c_str());
+  return out;
+}
+
+/* Sockets of this host bound to the gateway port: 1 when only our handler
+ * holds it (another one would share it through address reuse and take part
+ * of the datagrams). */
+int gateway_port_sockets()
+{
+  std::ifstream in("/proc/net/udp");
+  std::string line;
+  char port[8];
+  snprintf(port, sizeof port, ":%04X ", SRV_PORT);
+  int n = 0;
+  std::getline(in, line);
+  while (std::getline(in, line)) {
+    std::istringstream f(line);
+    std::string slot, local;
+    f >> slot >> local;
+    if ((local + " ").find(port) != std::string::npos)
+      n++;
+  }
+  return n;
+}
+
+double json_number(const std::string &json, const std::string &key)
+{
+  size_t at = json.find("\"" + key + "\": ");
+  if (at == std::string::npos)
+    return -1;
+  return atof(json.c_str() + at + key.size() + 4);
+}
+
+struct LoadResult {
+  double sent = 0, echoed = 0, lost = 0, rate = 0, p50 = 0, p90 = 0, p99 = 0, max = 0;
+  long rcv_errors = 0, buf_errors = 0;
+  int port_sockets = 0;
+  bool ok = false;
+};
+
+LoadResult load(int port, double rate, double seconds)
+{
+  auto before = udp_counters();
+  std::string cmd = g_gwsim + " --station 127.0.0.1:" + std::to_string(port) +
+                    " -m 10 -l 10 -p B --format json --load " + std::to_string((long)rate) + " --duration " +
+                    std::to_string(seconds);
+  LoadResult r;
+  FILE *p = popen(cmd.c_str(), "r");
+  if (!p)
+    return r;
+  std::string json;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+    json.append(buf, n);
+  r.ok = pclose(p) == 0;
+  auto after = udp_counters();
+  r.port_sockets = gateway_port_sockets();
+  r.sent = json_number(json, "sent");
+  r.echoed = json_number(json, "echoed");
+  r.lost = json_number(json, "lost");
+  r.rate = json_number(json, "achieved_rate");
+  r.p50 = json_number(json, "p50");
+  r.p90 = json_number(json, "p90");
+  r.p99 = json_number(json, "p99");
+  r.max = json_number(json, "max");
+  r.rcv_errors = after["InErrors"] - before["InErrors"];
+  r.buf_errors = after["RcvbufErrors"] - before["RcvbufErrors"];
+  return r;
+}
+
+void report(benchmark::State &state, const LoadResult &r)
+{
+  if (!r.ok)
+    state.SkipWithError("the simulator failed");
+  else if (r.port_sockets > 1)
+    state.SkipWithError("another program shares the gateway port");
+  state.counters["sent"] = r.sent;
+  state.counters["echoed"] = r.echoed;
+  state.counters["lost"] = r.lost;
+  state.counters["sent_per_s"] = r.rate;
+  state.counters["p50_us"] = r.p50;
+  state.counters["p90_us"] = r.p90;
+  state.counters["p99_us"] = r.p99;
+  state.counters["max_us"] = r.max;
+  state.counters["udp_rcv_errors"] = (double)r.rcv_errors;
+  state.counters["udp_rcvbuf_errors"] = (double)r.buf_errors;
+}
+
+void fixed_rate(benchmark::State &state, int port, double rate)
+{
+  for (auto _ : state) {
+    LoadResult r = load(port, rate, g_seconds);
+    state.SetIterationTime(g_seconds);
+    report(state, r);
+  }
+}
+
+/* The highest rate whose every datagram came back: doubling until the first
+ * loss (or until the simulator cannot send that fast), then halving the gap. */
+void lossless_rate(benchmark::State &state, int port)
+{
+  const double probe = 2;
+  for (auto _ : state) {
+    double good = 0, bad = 0, rate = 5000;
+    LoadResult best;
+    int probes = 0;
+    auto clean = [](const LoadResult &r, double asked) {
+      return r.ok && r.port_sockets <= 1 && r.lost == 0 && r.rcv_errors == 0 && r.rate >= 0.95 * asked;
+    };
+    while (probes < 8) {
+      LoadResult r = load(port, rate, probe);
+      probes++;
+      if (clean(r, rate)) {
+        good = rate;
+        best = r;
+        rate *= 2;
+      } else {
+        bad = rate;
+        break;
+      }
+    }
+    for (int i = 0; i < 4 && bad > 0 && bad - good > 0.05 * bad; i++) {
+      rate = (good + bad) / 2;
+      LoadResult r = load(port, rate, probe);
+      probes++;
+      if (clean(r, rate)) {
+        good = rate;
+        best = r;
+      } else {
+        bad = rate;
+      }
+    }
+    state.SetIterationTime(probe * probes);
+    state.counters["lossless_per_s"] = good;
+    state.counters["first_loss_per_s"] = bad;
+    state.counters["p99_us_at_best"] = best.p99;
+    state.counters[port == SRV_PORT ? "handler_lossless" : "bare_lossless"] = good;
+    static double handler, bare;
+    (port == SRV_PORT ? handler : bare) = good;
+    if (handler > 0 && bare > 0)
+      state.counters["handler_to_bare"] = handler / bare;
+  }
+}
+
+} /* namespace */
+
+int main(int argc, char **argv)
+{
+  const char *env = getenv("GWSIM");
+  if (env) {
+    g_gwsim = env;
+  } else {
+    char self[PATH_MAX] = {};
+    if (readlink("/proc/self/exe", self, sizeof self - 1) > 0) {
+      std::string dir = self;
+      dir = dir.substr(0, dir.rfind('/'));
+      g_gwsim = dir + "/../tools/gwsim/gwsim";
+    }
+  }
+  if (const char *s = getenv("BENCH_SECONDS"))
+    g_seconds = atof(s);
+
+  /* The test suites of every checkout take this lock before they bind the
+   * gateway port; so do we. */
+  int lock = open("/tmp/quenta-gateway-port.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (lock < 0 || flock(lock, LOCK_EX) < 0) {
+    perror("bench_gateway: gateway port lock");
+    return 1;
+  }
+  if (gateway_port_sockets() > 0) {
+    fprintf(stderr, "bench_gateway: another program holds UDP port %d\n", SRV_PORT);
+    return 1;
+  }
+  char tmpl[] = "/tmp/benchgwXXXXXX";
+  g_workdir = mkdtemp(tmpl);
+  if (chdir(g_workdir.c_str()) != 0)
+    return 1;
+  /* The handler logs as it does in service, to a rotated file. */
+  utils::set_log_file("app.log");
+  utils::set_log_rotation("app.log", LOG_ROTATE_DEFAULT);
+  g_handler = create_msghdlr((g_workdir + "/quentadb").c_str(), "cdrtbl");
+  if (!g_handler) {
+    fprintf(stderr, "bench_gateway: cannot start the handler on port %d\n", SRV_PORT);
+    return 1;
+  }
+  BareEcho bare;
+  g_bare_port = bare.port();
+
+  for (double rate : {1000.0, 10000.0}) {
+    std::string r = std::to_string((int)rate);
+    benchmark::RegisterBenchmark(("handler/rate:" + r).c_str(),
+                                 [rate](benchmark::State &s) { fixed_rate(s, SRV_PORT, rate); })
+        ->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+    benchmark::RegisterBenchmark(("bare_echo/rate:" + r).c_str(),
+                                 [rate](benchmark::State &s) { fixed_rate(s, g_bare_port, rate); })
+        ->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+  }
+  benchmark::RegisterBenchmark("bare_echo/lossless", [](benchmark::State &s) { lossless_rate(s, g_bare_port); })
+      ->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+  benchmark::RegisterBenchmark("handler/lossless", [](benchmark::State &s) { lossless_rate(s, SRV_PORT); })
+      ->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  msghdlr_release(g_handler);
+  std::string cmd = "rm -rf '" + g_workdir + "'";
+  return system(cmd.c_str()) == 0 ? 0 : 1;
+}

@@ -1,0 +1,87 @@
+// Log batches: a thread's lines wait for the end of its batch and then arrive
+// whole and in order; a full batch goes out by itself; other threads are not
+// held back; errno survives.
+#include <errno.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "utils/debug.h"
+
+namespace {
+
+class LogBatchTest : public ::testing::Test {
+protected:
+  void SetUp() override
+  {
+    char tmpl[] = "/tmp/logbatchXXXXXX";
+    dir_ = mkdtemp(tmpl);
+    saved_fd_ = utils::logfd;
+    ASSERT_EQ(0, utils::set_log_file((dir_ + "/app.log").c_str()));
+  }
+  void TearDown() override
+  {
+    utils::log_batch_end();
+    close(utils::logfd);
+    utils::logfd = saved_fd_;
+    std::string cmd = "rm -rf '" + dir_ + "'";
+    (void)!system(cmd.c_str());
+  }
+  std::string log()
+  {
+    std::ifstream in(dir_ + "/app.log", std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+  }
+  std::string dir_;
+  int saved_fd_ = 2;
+};
+
+TEST_F(LogBatchTest, LinesWaitForTheEndOfTheBatchAndKeepTheirOrder)
+{
+  DPRINT("before\n");
+  utils::log_batch_begin();
+  DPRINT("one\n");
+  DLOG("two %d", 2);
+  CHECKPOINT();
+  EXPECT_EQ("before\n", log());
+  errno = EAGAIN;
+  utils::log_batch_end();
+  EXPECT_EQ(EAGAIN, errno);
+  std::string text = log();
+  EXPECT_EQ(0u, text.find("before\none\n  TestBody(): "));
+  EXPECT_LT(text.find("two 2\n"), text.find("  CHECKPOINT: "));
+  DPRINT("after\n");
+  EXPECT_EQ("after\n", log().substr(log().size() - 6)) << "no batch is open any more";
+}
+
+TEST_F(LogBatchTest, AFullBatchIsWrittenAtOnceAndFlushWritesTheRest)
+{
+  utils::log_batch_begin();
+  std::string line(99, 'x');
+  size_t lines = LOG_BATCH_LIMIT / 100 + 1;
+  for (size_t i = 0; i < lines; i++)
+    DPRINT("%s\n", line.c_str());
+  EXPECT_EQ(lines * 100, log().size());
+  DPRINT("tail\n");
+  EXPECT_EQ(lines * 100, log().size());
+  utils::flush_log_msg();
+  EXPECT_EQ(lines * 100 + 5, log().size());
+}
+
+TEST_F(LogBatchTest, OtherThreadsAreNotHeldBack)
+{
+  utils::log_batch_begin();
+  DPRINT("mine\n");
+  std::thread([] { DPRINT("theirs\n"); }).join();
+  EXPECT_EQ("theirs\n", log());
+  utils::log_batch_end();
+  EXPECT_EQ("theirs\nmine\n", log());
+}
+
+}  // namespace
