@@ -75,6 +75,8 @@ TEST(DatabaseFaults, CallsEndingWhileAnotherProcessHoldsTheLockAreAllStored)
 
   EXPECT_TRUE(eventually([&] { return numbers_stored(dir, "LOCK") == expected_numbers(7000); }, 30000));
   EXPECT_TRUE(station.alive());
+  // the rows come first, the report that announces them at the next poll
+  EXPECT_TRUE(eventually([&] { return first_flag(dir, "LOCK") >= 0; }, 5000));
   long long flagged = first_flag(dir, "LOCK");
   EXPECT_GE(flagged, released - 100) << "a call was announced while its row could not have been written";
   EXPECT_LT(file_size(dir.file("cdr.failed")), 0) << slurp(dir.file("cdr.failed"));
