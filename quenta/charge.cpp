@@ -100,6 +100,10 @@ int get_timeval_from_string(const char *t1, const char *t2)
 
 void add_timeval(char *t, int seconds)
 {
+  /* a unit longer than a day comes round to the same time of day */
+  seconds %= 86400;
+  if (seconds < 0)
+    seconds += 86400;
   int h = seconds / 3600, m = (seconds % 3600) / 60, s = seconds % 60;
   DLOG("timeval : %d", seconds);
   time_of_day tod = parse_time(t);
@@ -192,10 +196,10 @@ float get_normal_period_price(struct normal_counter *nc, char *btime, const char
       total += charge;
       /* the clock moves by whole units, so it ends strictly after the stretch:
        * an exact multiple of the unit moves one uncharged unit further */
-      int advance = len + u - len % u;
-      remaining -= advance;
+      long long advance = (long long)len + u - len % u;
+      remaining = advance >= remaining ? 0 : remaining - (int)advance;
       record = stretch_record(btime, end_label, charge);
-      add_timeval(btime, advance);
+      add_timeval(btime, (int)(advance % 86400));
       DLOG("new btime : %s", btime);
       DLOG("count : %f", total);
     } else {
@@ -233,6 +237,9 @@ float get_period_price(struct normal_counter *nc, call_info *call, const RateInf
     LOG_FUNCTION_FAILED();
     return -1.0f;
   }
+  /* the day's last unit may already reach past the end of the call */
+  if (get_timeval_from_string(etime, btime) <= 0)
+    return first;
   float second = get_normal_period_price(nc, btime, etime, rule);
   if (second < 0) {
     LOG_FUNCTION_FAILED();

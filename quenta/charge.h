@@ -38,7 +38,7 @@ int get_next_index(int index, const RateInfo *rule);
 
 /* Seconds from t2 to t1 within one day (negative when t1 is earlier). */
 int get_timeval_from_string(const char *t1, const char *t2);
-/* Adds seconds (at most one day) to the time of day t, wrapping past midnight,
+/* Adds seconds to the time of day t (whole days drop out), wrapping past midnight,
  * and writes it back over t's eight characters. */
 void add_timeval(char *t, int seconds);
 /* Sign of the comparison of edate's date part with bdate's: 0 same day,

@@ -3,6 +3,7 @@
  * in counter_file.cpp and counter_xml.cpp, the arithmetic in charge.cpp. */
 #include "quenta/counter.h"
 
+#include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -82,12 +83,47 @@ void normal_counter_release(struct counter *c)
   free(nc);
 }
 
+/* "H:MM:SS" with one or two digits in each field, 0-23, 0-59, 0-59: the only
+ * period starts the pricing can place on the day. */
+static bool valid_time_of_day(const char *t)
+{
+  int field[3] = {0, 0, 0};
+  for (int f = 0; f < 3; f++) {
+    int digits = 0;
+    while (*t >= '0' && *t <= '9' && digits < 3) {
+      field[f] = field[f] * 10 + (*t++ - '0');
+      digits++;
+    }
+    if (digits == 0 || digits > 2)
+      return false;
+    if (f < 2 && *t++ != ':')
+      return false;
+  }
+  return *t == '\0' && field[0] <= 23 && field[1] <= 59 && field[2] <= 59;
+}
+
+/* Why the rule cannot price a call, or null when it can. */
+static const char *unpriceable(const RateInfo *rule)
+{
+  /* every price is a number of charging units */
+  if (rule->m_min_bill_time <= 0)
+    return "no charging unit";
+  if (!isfinite(rule->m_handling_charge) || !isfinite(rule->m_tao_price.m_price))
+    return "an amount beyond the range of money";
+  for (int i = 0; i <= rule->m_ppcount && i < MAX_PERIODS; i++) {
+    if (!valid_time_of_day(rule->m_period_price[i].m_time))
+      return "a period start that is no time of day";
+    if (!isfinite(rule->m_period_price[i].m_price))
+      return "an amount beyond the range of money";
+  }
+  return nullptr;
+}
+
 int counter_add_rule(struct normal_counter *nc, RateInfo *rule, bool is_default)
 {
-  /* every price is a number of charging units: a rule without a unit cannot
-   * price anything, and is refused here rather than at the first call */
-  if (rule->m_min_bill_time <= 0) {
-    DLOG("rule %s refused: charging unit %d", rule->m_prefix, rule->m_min_bill_time);
+  /* a rule that cannot price a call is refused here rather than at the first call */
+  if (const char *why = unpriceable(rule)) {
+    DLOG("rule %.127s refused: %s", rule->m_prefix, why);
     free(rule);
     return -1;
   }
@@ -144,6 +180,11 @@ bill_info *normal_counter_getresult(struct counter *c, call_info *call)
   }
 
   float amount = caculate_charge_from_rateinfo(nc, call, rule);
+  if (!isfinite(amount)) {
+    /* a sum of units beyond what a float holds: no bill is better than "inf" */
+    DLOG("call %.127s: the charge is beyond the range of money", call->callid);
+    return nullptr;
+  }
   if (amount < 0) {
     LOG_FUNCTION_FAILED();
     return nullptr;

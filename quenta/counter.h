@@ -78,11 +78,13 @@ float normal_counter_getrate(struct counter *c, const char *destnum, const char 
 RateInfo *normal_counter_choose_rate(struct normal_counter *nc, const char *desnum);
 
 /* Loader steps (counter_file.cpp, counter_xml.cpp). A rule is added only when it
- * parses and its charging unit is not 0. */
+ * parses and can price a call: a charging unit above 0, every period start a
+ * time of day (hour 0-23, minute and second 0-59) and every amount a finite
+ * float. */
 void counter_load_rate_file(struct normal_counter *nc, const char *filename);
 void counter_load_rate_xml(struct normal_counter *nc, const char *filename);
-/* Takes a parsed rule: becomes the default rule or is appended; -1 (rule freed)
- * when it cannot be priced or the list cannot grow. */
+/* Takes a parsed rule: becomes the default rule or is appended; -1 (rule freed,
+ * the reason logged) when it cannot price a call or the list cannot grow. */
 int counter_add_rule(struct normal_counter *nc, RateInfo *rule, bool is_default);
 
 /* Calls through the operations table. */

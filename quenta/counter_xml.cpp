@@ -142,14 +142,17 @@ int counter_build_rateinfos(struct normal_counter *nc, mxml_node_t *set)
 
 int counter_process_xml(struct normal_counter *nc, mxml_node_t *tree)
 {
-  mxml_node_t *node = tree;
-  /* Mini-XML names the declaration after its whole text ("?xml version=...")
-   * and hangs the rest of the document below it */
-  if (mxmlGetType(node) == MXML_ELEMENT && strncasecmp(mxmlGetElement(node), "?xml", 4) == 0)
-    node = mxmlGetFirstChild(node);
-  for (; node; node = mxmlGetNextSibling(node))
-    if (is_element(node, "RateInfoDataSet"))
+  for (mxml_node_t *node = tree; node; node = mxmlGetNextSibling(node)) {
+    /* Mini-XML names the declaration after its whole text ("?xml version=...")
+     * and may hang the rest of the document below it */
+    if (mxmlGetType(node) == MXML_ELEMENT && strncasecmp(mxmlGetElement(node), "?xml", 4) == 0) {
+      for (mxml_node_t *n = mxmlGetFirstChild(node); n; n = mxmlGetNextSibling(n))
+        if (is_element(n, "RateInfoDataSet"))
+          counter_build_rateinfos(nc, n);
+    } else if (is_element(node, "RateInfoDataSet")) {
       counter_build_rateinfos(nc, node);
+    }
+  }
   return 0;
 }
 
@@ -183,11 +186,19 @@ void counter_load_rate_xml(struct normal_counter *nc, const char *filename)
   DLOG("xmlStart: %.180s", text.c_str());
   fputs("\n\n", stderr);
 
-  mxml_node_t *tree = mxmlLoadString(nullptr, text.c_str(), MXML_NO_CALLBACK);
-  if (!tree) {
+  /* The document hangs below a node of our own: Mini-XML without one leaves
+   * every top-level node after the first unowned when a document fails to
+   * parse, and deleting the first would not free its siblings. */
+  mxml_node_t *top = mxmlNewElement(MXML_NO_PARENT, "rates");
+  if (!top) {
     LOG_FUNCTION_FAILED();
     return;
   }
-  counter_process_xml(nc, tree);
-  mxmlDelete(tree);
+  if (!mxmlLoadString(top, text.c_str(), MXML_NO_CALLBACK)) {
+    LOG_FUNCTION_FAILED();
+    mxmlDelete(top);
+    return;
+  }
+  counter_process_xml(nc, mxmlGetFirstChild(top));
+  mxmlDelete(top);
 }

@@ -27,7 +27,9 @@
  * handler's thread and is stored again, in order, at every following tick. A
  * row the database refuses for good (its call id is already in "cdrtbl": the
  * same machine, line and start second) is appended to CDR_FAILED_FILE in the
- * working directory and logged. */
+ * working directory and logged. A line's flag rises only once its call is
+ * settled in one of the two, so a report never announces a call that still
+ * exists only in memory. */
 #ifndef QUENTA_MSGHDLR_H
 #define QUENTA_MSGHDLR_H
 
@@ -139,7 +141,7 @@ int process_cdr(struct msghdlr *h, const struct uimsg *msg);
 void process_ack(struct msghdlr *h, const struct uimsg *msg);
 
 /* One line record, with m_table_lock held. update_state ends a connected
- * call: it forms the call id, raises the flag and queues the row on m_ended. */
+ * call: it forms the call id and queues the row on m_ended. */
 void update_address(struct machine_info *mi, const struct sockaddr_in *addr);
 void update_state(struct msghdlr *h, struct machine_info *mi, const char *state);
 void update_expire(struct machine_info *mi);
@@ -147,9 +149,11 @@ void generate_callid(struct machine_info *mi);
 
 /* Storing, without m_table_lock. */
 int create_cdr_database(struct msghdlr *h, const char *dbpath, const char *tblname);
-/* Stores the calls of m_ended (behind those already waiting). */
+/* Stores the calls of m_ended (behind those already waiting) and raises the
+ * flags of the lines whose calls it settled. */
 void store_ended_calls(struct msghdlr *h);
-/* Stores what waits in m_retry, in order, up to the first passing refusal. */
+/* Stores what waits in m_retry, in order, up to the first passing refusal,
+ * raising the flags of the lines whose calls it settled. */
 void retry_calls(struct msghdlr *h);
 /* One row: 0 stored, 1 refused for a passing reason, -1 refused for good. */
 int cdrdb_insert(struct msghdlr *h, const cdr_row &row);

@@ -96,9 +96,9 @@ void update_state(struct msghdlr *h, struct machine_info *mi, const char *state)
   if (strcmp(mi->m_state, STATE_CONNECTED) == 0 && strcmp(state, STATE_CONNECTED) != 0 && ci->desnum[0]) {
     set_local_time(ci->edate, sizeof ci->edate);
     generate_callid(mi);
-    /* The line's flag is raised by store_ended_calls once the row has been
-     * offered to the database, so a report never announces a call that a
-     * crash in between could still lose. */
+    /* The line's flag is raised once the row is settled (store_ended_calls,
+     * retry_calls), so a report never announces a call that a crash in
+     * between could still lose. */
     DLOG("generate callid: %s", ci->callid);
     /* Written as a decimal number of any length; the row never cuts it. */
     h->m_ended.push_back(cdr_row{.callid = ci->callid,

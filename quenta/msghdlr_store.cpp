@@ -148,27 +148,42 @@ static bool settle(struct msghdlr *h, cdr_row &row)
   return false;
 }
 
+/* Raises the flags of the lines whose calls are settled. A call waiting in the
+ * queue exists only in memory: announcing it before it is settled would let a
+ * crash lose a call the console was already told about. */
+static void raise_flags(struct msghdlr *h, const std::vector<int> &lines)
+{
+  if (lines.empty())
+    return;
+  std::scoped_lock lock(h->m_table_lock);
+  for (int i : lines)
+    if (i >= 0 && i < h->m_micount)
+      h->m_infos[i].m_flag = 1;
+}
+
 void retry_calls(struct msghdlr *h)
 {
+  std::vector<int> settled;
   while (!h->m_retry.empty()) {
     if (!settle(h, h->m_retry.front()))
-      return;
+      break;
+    settled.push_back(h->m_retry.front().line);
     h->m_retry.pop_front();
   }
+  raise_flags(h, settled);
 }
 
 void store_ended_calls(struct msghdlr *h)
 {
   if (h->m_ended.empty())
     return;
-  std::vector<int> lines;
+  std::vector<int> settled;
   for (cdr_row &row : h->m_ended) {
-    lines.push_back(row.line);
-    if (!h->m_retry.empty() || !settle(h, row))
+    if (h->m_retry.empty() && settle(h, row))
+      settled.push_back(row.line);
+    else
       h->m_retry.push_back(std::move(row));
   }
   h->m_ended.clear();
-  std::scoped_lock lock(h->m_table_lock);
-  for (int i : lines)
-    h->m_infos[i].m_flag = 1;
+  raise_flags(h, settled);
 }

@@ -10,6 +10,7 @@
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -222,7 +223,9 @@ int set_log_file(const char *name)
 void set_log_rotation(const char *name, size_t limit)
 {
   g_log_path = name ? name : "";
-  g_log_written.store(0);
+  /* the cap is on the file's size: what the file already holds counts */
+  struct stat st;
+  g_log_written.store(fstat(logfd, &st) == 0 && S_ISREG(st.st_mode) ? (size_t)st.st_size : 0);
   g_log_limit.store(g_log_path.empty() ? 0 : limit);
 }
 

@@ -100,8 +100,6 @@ TEST_F(Charge, WorkedExampleOverMidnight)
 
 TEST_F(Charge, CallsThatCannotBePricedGiveNoBill)
 {
-  // the last unit before midnight carries the clock past the call's end
-  EXPECT_EQ(nullptr, price("010", "2024-03-01 23:58:30", "2024-03-02 00:00:20"));
   // ends before it starts: on the same day, on an earlier day, or by the time of day
   EXPECT_EQ(nullptr, price("010", "2024-03-01 10:00:00", "2024-03-01 09:59:00"));
   EXPECT_EQ(nullptr, price("030", "2024-03-01 10:00:00", "2024-03-01 09:59:59"));
@@ -255,7 +253,9 @@ const priced_call kCalls[] = {
      "00:00:00-00:00:59 0.30,0.00 in 0 second, handling charge 0.50 total 0.80"},
     {"010", "2024-03-01 23:59:30", "2024-03-02 00:00:40", 70, 1.20,
      "23:59:30-23:59:59 0.40,00:00:30-00:00:40 0.30,0.00 in 0 second, handling charge 0.50 total 1.20"},
-    {"010", "2024-03-01 23:58:30", "2024-03-02 00:00:20", -1, 0, nullptr},
+    // two units carry the clock to 00:00:30, past the end: nothing is left after midnight
+    {"010", "2024-03-01 23:58:30", "2024-03-02 00:00:20", 110, 1.30,
+     "23:58:30-23:59:59 0.80,0.00 in 0 second, handling charge 0.50 total 1.30"},
     {"010", "2024-03-01 10:00:00", "2024-03-01 09:59:00", -1, 0, nullptr},
     {"010", "2024-03-02 10:00:00", "2024-03-01 11:00:00", -1, 0, nullptr},
     // R2: 0.20 night, 0.50 from 08:00

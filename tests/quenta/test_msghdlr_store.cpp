@@ -81,6 +81,30 @@ TEST_F(StoreTest, CallsWaitInOrderUntilTheDatabaseCanTakeThem)
   EXPECT_NE(std::string::npos, work_.log().find("stored after 3 tries"));
 }
 
+TEST_F(StoreTest, ALineIsFlaggedOnlyOnceItsCallIsSettled)
+{
+  h_->m_micount = 2;
+  take_away();
+  cdr_row waiting = call("D", "2024-01-01 10:00:00", "1");
+  h_->m_ended = {waiting};
+  store_ended_calls(h_);
+  EXPECT_EQ(0, h_->m_infos[0].m_flag) << "a call only in memory is not announced";
+  retry_calls(h_);
+  EXPECT_EQ(0, h_->m_infos[0].m_flag);
+
+  bring_back();
+  retry_calls(h_);
+  EXPECT_EQ(1, h_->m_infos[0].m_flag);
+
+  // a refused call id is settled in the failed file: that is announced too
+  cdr_row again = waiting;
+  again.line = 1;
+  h_->m_ended = {again};
+  store_ended_calls(h_);
+  EXPECT_EQ(1, h_->m_infos[1].m_flag);
+  EXPECT_NE("", failed());
+}
+
 TEST_F(StoreTest, ARefusedCallIdIsKeptInTheFailedFileOneLineEach)
 {
   h_->m_ended = {call("B", "2024-01-01 10:00:00", "1")};

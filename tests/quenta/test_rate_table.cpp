@@ -133,7 +133,22 @@ TEST_F(RateTable, RuleWithoutChargingUnitIsRefusedAlone)
   load("A|010|0.50|00:00:00-0.30|0:0|0|0\nB|0|0|00:00:00-0.20|0:0|0|60\n.default||0|0:00:00-0|0:0|0|00\n");
   EXPECT_EQ((std::vector<std::string>{"0"}), prefixes());
   EXPECT_EQ(nullptr, reinterpret_cast<normal_counter *>(c_)->m_default_rate);
-  EXPECT_NE(std::string::npos, log().find("rule 010 refused: charging unit 0"));
+  EXPECT_NE(std::string::npos, log().find("rule 010 refused: no charging unit"));
+}
+
+TEST_F(RateTable, RulesThatCannotPriceACallAreRefusedAlone)
+{
+  load("A|010|0|00:00:00-0.30,999912:10:00-0.10|0:0|0|60\n"   // a start hours past any day
+       "B|011|0|00:00:00-0.30,8:60:00-0.10|0:0|0|60\n"        // minute 60
+       "C|012|0|0::0-0.30|0:0|0|60\n"                         // empty fields
+       "D|013|0|00:00:00-1" + std::string(40, '0') + "|0:0|0|60\n"  // beyond a float
+       "E|014|0|00:00:00-0.10|60:1" + std::string(40, '0') + "|0|60\n"
+       "F|015|0|0:00:00-0.10,23:59:59-0.20|0:0|0|60\n");
+  EXPECT_EQ((std::vector<std::string>{"015"}), prefixes());
+  std::string l = log();
+  EXPECT_NE(std::string::npos, l.find("rule 010 refused: a period start that is no time of day"));
+  EXPECT_NE(std::string::npos, l.find("rule 013 refused: an amount beyond the range of money"));
+  EXPECT_NE(std::string::npos, l.find("rule 014 refused: an amount beyond the range of money"));
 }
 
 TEST_F(RateTable, LaterDefaultLineReplacesEarlierAndKeepsItsPrefixDigits)
@@ -220,6 +235,18 @@ TEST_F(RateTable, XmlDocumentWithoutDeclarationAndLongerThanOneRead)
 TEST_F(RateTable, BrokenXmlDocumentLeavesTheTableEmpty)
 {
   load("<RateInfoDataSet><RateInfo><pattern>010</pattern></RateInfoDataSet>", "bad.xml");
+  EXPECT_TRUE(prefixes().empty());
+  EXPECT_NE(std::string::npos, log().find("  FAILED: counter_load_rate_xml(): "));
+}
+
+TEST_F(RateTable, BrokenXmlDocumentWithSeveralTopLevelElementsIsReleasedWhole)
+{
+  // found by fuzzing: Mini-XML left the top-level nodes after the first
+  // unowned when the document failed to parse (the sanitizer build sees the leak)
+  load("\xEF\xBB\xBF<Fxml version=\"1.0\" encodi<RateInfng=\"g.b2312\"?:00</period1><rate1>0.10</rate1>"
+       "<unit>60</unit></RateInfo>\n<RateInfo><pattern>9104</pattern><unit>60</unit></RateInfo>\n"
+       "<RateInfo><pattern>9105</pattern></RateInfo>\n",
+       "leak.xml");
   EXPECT_TRUE(prefixes().empty());
   EXPECT_NE(std::string::npos, log().find("  FAILED: counter_load_rate_xml(): "));
 }

@@ -189,6 +189,20 @@ TEST_F(LogTest, RotationLosesNoLine)
   EXPECT_EQ(300, count);
 }
 
+TEST_F(LogTest, RotationCountsWhatTheFileAlreadyHolds)
+{
+  // lines written before the cap was set (start-up) count toward it
+  for (int i = 0; i < 50; i++)
+    utils::dlog(0, "w", "r.c", i, "%s", std::string(40, 'x').c_str());
+  size_t before = slurp(path_).size();
+  ASSERT_GT(before, 2048u);
+  utils::set_log_rotation(path_.c_str(), 4096);
+  while (slurp(path_ + ".1").empty() && slurp(path_).size() < 8192)
+    utils::dlog(0, "w", "r.c", 0, "%s", std::string(40, 'y').c_str());
+  EXPECT_LE(slurp(path_ + ".1").size(), 4096u + 80u);
+  EXPECT_GE(slurp(path_ + ".1").size(), 4096u);
+}
+
 TEST_F(LogTest, RotatedLogStaysCloseOnExec)
 {
   // Programs the station starts must not inherit the log descriptor.

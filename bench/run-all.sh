@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Gathers every benchmark figure of the station in one run: the message path
+# against a bare UDP echo, storing a call, rule choice and pricing with a
+# 50,000-rule deck against the plain walk, the two lookups on 1,000,000 rows
+# with and without indexes, and quenta_init on a 1,000,000-row database.
+# Builds what it needs in build/ (RelWithDebInfo), runs each benchmark, keeps
+# the console and JSON output in build/bench-results/ and prints the machine
+# and the figures at the end. Takes about ten minutes.
+#   bench/run-all.sh [BUILD_DIR]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+out="$build/bench-results"
+
+if [ ! -f "$build/build.ninja" ]; then
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+fi
+benches=(bench_gateway bench_store bench_rates bench_db bench_startup)
+targets=(gwsim)
+for b in "${benches[@]}"; do
+  [ -f "bench/$b.cpp" ] && targets+=("$b")
+done
+cmake --build "$build" -j2 --target "${targets[@]}"
+mkdir -p "$out"
+
+run() {
+  local name=$1
+  shift
+  [ -x "$build/bench/$name" ] || return 0
+  echo "== $name $*"
+  "$build/bench/$name" --benchmark_out="$out/$name.json" --benchmark_out_format=json "$@" |
+    tee "$out/$name.txt"
+}
+
+run bench_gateway
+run bench_store
+# the parser prints a dump of every rule it reads: that is not part of the figures
+"$build/bench/bench_rates" --benchmark_filter='ChooseRule50k|PriceCall50k' \
+  --benchmark_out="$out/bench_rates.json" --benchmark_out_format=json 2>/dev/null |
+  grep -E '^(BM_|Benchmark|-)' | tee "$out/bench_rates.txt"
+run bench_db
+run bench_startup
+
+{
+  echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')," \
+    "$(free -g | awk '/Mem:/ {print $2}') GiB, $(. /etc/os-release && echo "$PRETTY_NAME"), $(uname -r)"
+  echo "compiler: $(c++ --version | head -1); load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
+  echo "commit: $(git rev-parse --short HEAD 2>/dev/null || echo unknown)"
+} | tee "$out/machine.txt"
+echo "results in $out/"
