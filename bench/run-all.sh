@@ -2,7 +2,8 @@
 # Gathers every benchmark figure of the station in one run: the message path
 # against a bare UDP echo, storing a call, rule choice and pricing with a
 # 50,000-rule deck against the plain walk, the two lookups on 1,000,000 rows
-# with and without indexes, and quenta_init on a 1,000,000-row database.
+# with and without indexes, quenta_init on a 1,000,000-row database, and the console's poll of 100
+# lines on 1,000,000 calls.
 # Builds what it needs in build/ (RelWithDebInfo), runs each benchmark, keeps
 # the console and JSON output in build/bench-results/ and prints the machine
 # and the figures at the end. Takes about ten minutes.
@@ -20,6 +21,10 @@ targets=(gwsim)
 for b in "${benches[@]}"; do
   [ -f "bench/$b.cpp" ] && targets+=("$b")
 done
+# the console's poll is built only where the console is
+if grep -q '^QUENTA_CONSOLE:BOOL=ON' "$build/CMakeCache.txt" 2>/dev/null; then
+  targets+=(bench_console_poll)
+fi
 cmake --build "$build" -j2 --target "${targets[@]}"
 mkdir -p "$out"
 
@@ -40,6 +45,7 @@ run bench_store
   grep -E '^(BM_|Benchmark|-)' | tee "$out/bench_rates.txt"
 run bench_db
 run bench_startup
+QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} run bench_console_poll
 
 {
   echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')," \
