@@ -10,11 +10,13 @@
 #   bench/run-all.sh [BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build=${1:-build}
+build=$(realpath -m "${1:-build}") # absolute: some benchmarks work in a directory of their own
 out="$build/bench-results"
 
 if [ ! -f "$build/build.ninja" ]; then
-  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUENTA_BENCH=ON
+else
+  cmake "$build" -DQUENTA_BENCH=ON >/dev/null # a tree configured without them gets them
 fi
 benches=(bench_gateway bench_store bench_rates bench_db bench_startup)
 targets=(gwsim)
