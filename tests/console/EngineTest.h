@@ -14,10 +14,6 @@
 #include <QTimer>
 #include <QTreeWidget>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,6 +24,7 @@
 #include <vector>
 
 #include "quenta/quenta.h"
+#include "testkit.h"
 
 #include "FormsTest.h"
 #include "MainFrm.h"
@@ -73,18 +70,7 @@ public:
   TestLine(const QByteArray &machine, int line)
     : m_machine(machine.toStdString()), m_line(line)
   {
-    m_fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in me{};
-    me.sin_family = AF_INET;
-    me.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(m_fd, reinterpret_cast<sockaddr *>(&me), sizeof me);
-    m_station.sin_family = AF_INET;
-    m_station.sin_port = htons(SRV_PORT);
-    m_station.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   }
-  ~TestLine() { close(m_fd); }
-  TestLine(const TestLine &) = delete;
-  TestLine &operator=(const TestLine &) = delete;
 
   /* Each sends a message and is true once the station echoed it, that is once
    * the engine has handled it. */
@@ -125,29 +111,16 @@ public:
   }
 
 private:
-  using Attrs = std::vector<std::pair<std::string, std::string>>;
+  using Attrs = testkit::Attrs;
 
   std::string lineText() const { return std::to_string(m_line); }
 
   bool exchange(const std::string &type, const Attrs &attrs)
   {
-    std::string text = type + " " + type + " ui/1.0\n";
-    for (const auto &a : attrs)
-      text += a.first + ": " + a.second + "\n";
-    text += "\n";
-    if (sendto(m_fd, text.data(), text.size(), 0, reinterpret_cast<sockaddr *>(&m_station),
-               sizeof m_station) != static_cast<ssize_t>(text.size()))
-      return false;
-    pollfd p{m_fd, POLLIN, 0};
-    if (::poll(&p, 1, 2000) <= 0)
-      return false;
-    char echo[2048];
-    const ssize_t n = recv(m_fd, echo, sizeof echo, 0);
-    return n == static_cast<ssize_t>(text.size()) && text.compare(0, text.size(), echo, n) == 0;
+    return m_socket.exchange(testkit::message(type, attrs));
   }
 
-  int m_fd = -1;
-  sockaddr_in m_station{};
+  testkit::GatewaySocket m_socket{SRV_PORT};
   std::string m_machine;
   int m_line;
   time_t m_lastStart = -1;        /* second of the last call's start, or -1 */
@@ -235,24 +208,16 @@ struct StationFixture {
   qsizetype checkouts() const { return forms->op.dialogs.count(QStringLiteral("BillForm")); }
 };
 
-/* The engine's thread runs on to the process's end: leave without destructors
- * running under it, after removing the engine's directory. */
+/* The suite's engine directory is removed before the program leaves. */
 #define ENGINE_TEST_MAIN(TestClass)                                                      \
   int main(int argc, char *argv[])                                                       \
   {                                                                                      \
-    QApplication app(argc, argv);                                                        \
-    int rc;                                                                              \
-    {                                                                                    \
-      TestClass test;                                                                    \
-      rc = QTest::qExec(&test, argc, argv);                                              \
-    }                                                                                    \
-    if (EngineDir() || EngineCalled()) {                                                 \
-      if (EngineDir())                                                                   \
-        EngineDir()->remove();                                                           \
-      std::fflush(nullptr);                                                              \
-      _exit(rc);                                                                         \
-    }                                                                                    \
-    return rc;                                                                           \
+    return RunConsoleSuite<TestClass>(argc, argv, [] {                                   \
+      if (!EngineDir())                                                                  \
+        return EngineCalled();                                                           \
+      EngineDir()->remove();                                                             \
+      return true;                                                                       \
+    });                                                                                  \
   }
 
 #endif

@@ -51,22 +51,29 @@ struct FormsFixture {
   }
 };
 
-/* Once a test has started the engine its thread runs on to the process's end;
- * leave without destructors running under it. */
+/* Runs the suite. Once a test has started the engine its thread runs on to the
+ * process's end: then the program leaves without destructors running under
+ * it. engine_left (which may tidy up) says whether that is so. */
+template <class TestClass>
+int RunConsoleSuite(int argc, char *argv[], bool (*engine_left)())
+{
+  QApplication app(argc, argv);
+  int rc;
+  {
+    TestClass test;
+    rc = QTest::qExec(&test, argc, argv);
+  }
+  if (engine_left()) {
+    std::fflush(nullptr);
+    _exit(rc);
+  }
+  return rc;
+}
+
 #define FORMS_TEST_MAIN(TestClass)                                                       \
   int main(int argc, char *argv[])                                                       \
   {                                                                                      \
-    QApplication app(argc, argv);                                                        \
-    int rc;                                                                              \
-    {                                                                                    \
-      TestClass test;                                                                    \
-      rc = QTest::qExec(&test, argc, argv);                                              \
-    }                                                                                    \
-    if (EngineCalled()) {                                                                \
-      std::fflush(nullptr);                                                              \
-      _exit(rc);                                                                         \
-    }                                                                                    \
-    return rc;                                                                           \
+    return RunConsoleSuite<TestClass>(argc, argv, [] { return EngineCalled(); });        \
   }
 
 #endif

@@ -20,7 +20,7 @@
 #include "Gbk.h"
 #include "Report.h"
 #include "ReportFile.h"
-#include "gateway_client.h"
+#include "testkit.h"
 #include "quenta/quenta.h"
 
 namespace {
@@ -50,18 +50,18 @@ cdr_info storedCall(int line)
 
 /* One call on the line: it announces itself, is connected to the number and
  * hangs up at once. */
-cdr_info makeCall(testgw::client &gw, int line, const std::string &number)
+cdr_info makeCall(testkit::GatewaySocket &gw, int line, const std::string &number)
 {
   const std::string id = std::to_string(line);
-  const testgw::attrs idle = {{"machine_id", kMachine}, {"line_id", id}, {"state", "IDLE"}};
+  const testkit::Attrs idle = {{"machine_id", kMachine}, {"line_id", id}, {"state", "IDLE"}};
   [&] {
-    QVERIFY(gw.send_acked(testgw::message("KeepAlive", idle)));
-    QVERIFY(gw.send_acked(testgw::message("Connected", {{"machine_id", kMachine},
+    QVERIFY(gw.exchange(testkit::message("KeepAlive", idle)));
+    QVERIFY(gw.exchange(testkit::message("Connected", {{"machine_id", kMachine},
                                                          {"line_id", id},
                                                          {"state", "CONNECTED"},
                                                          {"src_num", "801"},
                                                          {"dest_num", number}})));
-    QVERIFY(gw.send_acked(testgw::message("KeepAlive", idle)));
+    QVERIFY(gw.exchange(testkit::message("KeepAlive", idle)));
   }();
   return storedCall(line);
 }
@@ -117,7 +117,7 @@ private slots:
     f->logIn(QStringLiteral("admin"));
     QVERIFY(!Forms.MainForm->OperatorName().isEmpty());
 
-    testgw::client gw;
+    testkit::GatewaySocket gw;
     const char *numbers[] = {"0105550001", "0205550002", "0305550003"};
     for (int i = 0; i < 3; i++) {
       settled.push_back(makeCall(gw, i + 1, numbers[i]));

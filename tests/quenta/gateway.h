@@ -4,43 +4,30 @@
 #ifndef TESTS_QUENTA_GATEWAY_H
 #define TESTS_QUENTA_GATEWAY_H
 
-#include <arpa/inet.h>
-#include <errno.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <sqlite3.h>
 #include <stdlib.h>
-#include <sys/file.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <fstream>
-#include <functional>
 #include <optional>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include "quenta/quenta.h"
+#include "testkit.h"
 #include "utils/debug.h"
 
 namespace gwtest {
 
-using Attrs = std::vector<std::pair<std::string, std::string>>;
-
-inline std::string message(const std::string &type, const Attrs &attrs)
-{
-  std::string text = type + " " + type + " ui/1.0\n";
-  for (auto &a : attrs)
-    text += a.first + ": " + a.second + "\n";
-  return text + "\n";
-}
+using testkit::Attrs;
+using testkit::eventually;
+using testkit::gateway_port_free;
+using testkit::message;
+using testkit::PortLock;
+using testkit::slurp;
 
 inline std::string keepalive(const std::string &machine, int line, const std::string &state,
                              const std::string &dest = "")
@@ -61,57 +48,11 @@ inline std::string connected(const std::string &machine, int line, const std::st
                                {"src_num", src}, {"dest_num", dest}});
 }
 
-/* One gateway endpoint: a UDP socket on 127.0.0.1 talking to the station. */
-class Gateway {
+/* One gateway endpoint on 127.0.0.1; a send the socket refuses fails the test. */
+class Gateway : public testkit::GatewaySocket {
 public:
-  Gateway()
-  {
-    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(0, bind(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a));
-    station_.sin_family = AF_INET;
-    station_.sin_port = htons(SRV_PORT);
-    station_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  }
-  ~Gateway() { close(fd_); }
-  Gateway(const Gateway &) = delete;
-  Gateway &operator=(const Gateway &) = delete;
-
-  void send(const std::string &bytes)
-  {
-    ASSERT_EQ((ssize_t)bytes.size(), sendto(fd_, bytes.data(), bytes.size(), 0,
-                                            reinterpret_cast<sockaddr *>(&station_), sizeof station_));
-  }
-  std::optional<std::string> receive(int timeout_ms = 2000)
-  {
-    pollfd p{fd_, POLLIN, 0};
-    if (poll(&p, 1, timeout_ms) <= 0)
-      return std::nullopt;
-    char buf[4096];
-    ssize_t n = recv(fd_, buf, sizeof buf, 0);
-    if (n < 0)
-      return std::nullopt;
-    return std::string(buf, (size_t)n);
-  }
-  /* Sends and waits for the echo: true when the same bytes came back. */
-  bool exchange(const std::string &bytes, int timeout_ms = 2000)
-  {
-    send(bytes);
-    auto echo = receive(timeout_ms);
-    return echo && *echo == bytes;
-  }
-  /* Sends and expects no reply within the time. */
-  bool unanswered(const std::string &bytes, int wait_ms = 300)
-  {
-    send(bytes);
-    return !receive(wait_ms);
-  }
-
-private:
-  int fd_ = -1;
-  sockaddr_in station_{};
+  Gateway() { EXPECT_TRUE(bound()); }
+  void send(const std::string &bytes) { ASSERT_TRUE(GatewaySocket::send(bytes)); }
 };
 
 struct Row {
@@ -157,68 +98,6 @@ inline long parse_local_time(const std::string &text)
     return -1;
   tm.tm_isdst = -1;
   return (long)mktime(&tm);
-}
-
-/* Polls cond every 20 ms for up to timeout_ms. */
-inline bool eventually(const std::function<bool()> &cond, int timeout_ms)
-{
-  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  while (std::chrono::steady_clock::now() < until) {
-    if (cond())
-      return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return cond();
-}
-
-/* Serialises the programs of this machine that bind the gateway port (test
- * suites of every checkout, the gateway benchmark): held while a handler runs. */
-class PortLock {
-public:
-  PortLock()
-  {
-    fd_ = open("/tmp/quenta-gateway-port.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd_ >= 0)
-      while (flock(fd_, LOCK_EX) < 0 && errno == EINTR) {
-      }
-  }
-  ~PortLock()
-  {
-    if (fd_ >= 0)
-      close(fd_);
-  }
-  PortLock(const PortLock &) = delete;
-  PortLock &operator=(const PortLock &) = delete;
-
-private:
-  int fd_ = -1;
-};
-
-/* Waits until no socket of this host holds the gateway port. The suites of
- * another checkout may run on the same machine: their handler would share the
- * port (it binds with address reuse) and take our datagrams. */
-inline bool gateway_port_free(int timeout_ms = 30000)
-{
-  return eventually(
-      [] {
-        int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(SRV_PORT);
-        a.sin_addr.s_addr = htonl(INADDR_ANY);
-        bool free = bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
-        close(s);
-        return free;
-      },
-      timeout_ms);
-}
-
-inline std::string slurp(const std::string &path)
-{
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
 }
 
 /* The gateway simulator of this build tree, found from the test program. */

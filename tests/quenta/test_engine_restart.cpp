@@ -16,15 +16,15 @@
 #include <thread>
 #include <vector>
 
-#include "gateway_client.h"
+#include "testkit.h"
 #include "quenta/quenta.h"
 
 extern char **environ;
 
 namespace {
 
-using testgw::client;
-using testgw::message;
+using client = testkit::GatewaySocket;
+using testkit::message;
 
 template <typename T>
 void keep(void *record, void *param)
@@ -134,10 +134,10 @@ TEST(Station, DISABLED_FirstRun)
   auto ka = [](const char *state) {
     return message("KeepAlive", {{"machine_id", "RST"}, {"line_id", "1"}, {"state", state}});
   };
-  ASSERT_TRUE(gw.send_acked(ka("IDLE")));
-  ASSERT_TRUE(gw.send_acked(message("Connected", {{"machine_id", "RST"}, {"line_id", "1"}, {"state", "CONNECTED"},
+  ASSERT_TRUE(gw.exchange(ka("IDLE")));
+  ASSERT_TRUE(gw.exchange(message("Connected", {{"machine_id", "RST"}, {"line_id", "1"}, {"state", "CONNECTED"},
                                                   {"src_num", "1"}, {"dest_num", "114"}})));
-  ASSERT_TRUE(gw.send_acked(ka("IDLE")));
+  ASSERT_TRUE(gw.exchange(ka("IDLE")));
   std::vector<cdr_info> rows;
   for (int i = 0; i < 100 && rows.empty(); i++) {
     const char *conds[] = {"machineid='RST'", nullptr};

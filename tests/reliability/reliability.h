@@ -30,86 +30,19 @@
 #include <thread>
 #include <vector>
 
+#include "testkit.h"
+
 extern char **environ;
 
 namespace rel {
 
-constexpr int kPort = 9849;
-
-inline long long now_ms()
-{
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
-}
-
-// Polls cond every 20 ms until it holds or timeout_ms have passed: the wait
-// ends as soon as the condition holds, so a generous limit costs nothing.
-inline bool eventually(const std::function<bool()> &cond, int timeout_ms)
-{
-  long long until = now_ms() + timeout_ms;
-  while (now_ms() < until) {
-    if (cond())
-      return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return cond();
-}
-
-inline std::string slurp(const std::string &path)
-{
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-inline long file_size(const std::string &path)
-{
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 ? (long)st.st_size : -1;
-}
-
-// Serialises the programs of this machine that bind the gateway port (the
-// suites of every checkout, the gateway benchmark): held while a station runs.
-class PortLock {
-public:
-  PortLock()
-  {
-    fd_ = open("/tmp/quenta-gateway-port.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd_ >= 0)
-      while (flock(fd_, LOCK_EX) < 0 && errno == EINTR) {
-      }
-  }
-  ~PortLock()
-  {
-    if (fd_ >= 0)
-      close(fd_);
-  }
-  PortLock(const PortLock &) = delete;
-  PortLock &operator=(const PortLock &) = delete;
-
-private:
-  int fd_ = -1;
-};
-
-// Another checkout's suites may hold the gateway port on the same machine;
-// its handler would share the port and take our datagrams.
-inline bool gateway_port_free(int timeout_ms = 60000)
-{
-  return eventually(
-      [] {
-        int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(kPort);
-        a.sin_addr.s_addr = htonl(INADDR_ANY);
-        bool free = bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
-        close(s);
-        return free;
-      },
-      timeout_ms);
-}
+using testkit::eventually;
+using testkit::file_size;
+using testkit::gateway_port_free;
+using testkit::message;
+using testkit::now_ms;
+using testkit::PortLock;
+using testkit::slurp;
 
 // A fresh working directory with a small rate file, removed at the end.
 class WorkDir {
@@ -241,41 +174,9 @@ inline int gwsim(const std::vector<std::string> &args, const std::string &out = 
 }
 
 // One gateway endpoint on 127.0.0.1 for datagrams the simulator never sends.
-class RawGateway {
+class RawGateway : public testkit::GatewaySocket {
 public:
-  RawGateway()
-  {
-    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in me{};
-    me.sin_family = AF_INET;
-    me.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(0, bind(fd_, reinterpret_cast<sockaddr *>(&me), sizeof me));
-    int big = 1 << 20;
-    setsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &big, sizeof big);
-    station_.sin_family = AF_INET;
-    station_.sin_port = htons(kPort);
-    station_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  }
-  ~RawGateway() { close(fd_); }
-  RawGateway(const RawGateway &) = delete;
-  RawGateway &operator=(const RawGateway &) = delete;
-
-  bool send(const std::string &bytes)
-  {
-    return sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr *>(&station_),
-                  sizeof station_) == (ssize_t)bytes.size();
-  }
-  std::optional<std::string> receive(int timeout_ms)
-  {
-    pollfd p{fd_, POLLIN, 0};
-    if (poll(&p, 1, timeout_ms) <= 0)
-      return std::nullopt;
-    char buf[65536];
-    ssize_t n = recv(fd_, buf, sizeof buf, 0);
-    if (n < 0)
-      return std::nullopt;
-    return std::string(buf, (size_t)n);
-  }
+  RawGateway() { EXPECT_TRUE(bound()); }
   // Sends and waits for the very same bytes back; other datagrams are skipped.
   bool exchange(const std::string &bytes, int timeout_ms = 5000)
   {
@@ -294,19 +195,7 @@ public:
     while (receive(0)) {
     }
   }
-
-private:
-  int fd_ = -1;
-  sockaddr_in station_{};
 };
-
-inline std::string message(const std::string &type, const std::vector<std::pair<std::string, std::string>> &attrs)
-{
-  std::string text = type + " " + type + " ui/1.0\n";
-  for (auto &a : attrs)
-    text += a.first + ": " + a.second + "\n";
-  return text + "\n";
-}
 
 inline std::string keepalive(const std::string &m, int line, const std::string &state, const std::string &dest = "")
 {
