@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstring>
 
+#include "BillText.h"
 #include "ShiftLog.h"
 
 namespace {
@@ -235,18 +236,10 @@ QString RateRuleFault(const RateInfo &rule)
 
 bool ParseMoneyText(const QString &text, float *value)
 {
-  int digits = 0, points = 0;
-  for (QChar c : text) {
-    if (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
-      digits++;
-    else if (c == QLatin1Char('.'))
-      points++;
-    else
-      return false;
-  }
-  if (digits == 0 || points > 1)
+  std::optional<double> money = ParseMoney(text);
+  if (!money)
     return false;
-  *value = static_cast<float>(ParseDecimal(text.toLatin1()));
+  *value = static_cast<float>(*money);
   return true;
 }
 
