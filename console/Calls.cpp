@@ -99,12 +99,17 @@ bool CollectUnsettledCalls(const QByteArray &machineId, int lineId,
   return true;
 }
 
-void SettleCall(const QByteArray &machineId, int lineId, const bill_info &bill,
+bool SettleCall(const QByteArray &machineId, int lineId, const bill_info &bill,
                 const QByteArray &operatorName)
 {
   bill_info copy = bill;
   quenta_save(&copy, operatorName.constData());
+  // The engine does not say whether the bill was stored; a call marked
+  // settled without its bill would be lost to every report, so ask.
+  if (CountBills(bill.m_callid) <= 0)
+    return false;
   MarkSettled(machineId, lineId, bill.m_callid);
+  return true;
 }
 
 QByteArray OperatorForBill(const QString &name)

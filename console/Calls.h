@@ -35,8 +35,9 @@ struct CheckoutCall {
 bool CollectUnsettledCalls(const QByteArray &machineId, int lineId,
                            std::vector<CheckoutCall> *calls);
 
-/* Stores the bill with the operator and marks its call settled. */
-void SettleCall(const QByteArray &machineId, int lineId, const bill_info &bill,
+/* Stores the bill with the operator and marks its call settled. False when
+ * the bill could not be stored: the call then stays unsettled. */
+bool SettleCall(const QByteArray &machineId, int lineId, const bill_info &bill,
                 const QByteArray &operatorName);
 
 /* The operator's name as the engine stores it in a bill: GBK, at most 63 bytes,

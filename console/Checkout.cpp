@@ -63,8 +63,18 @@ void TMainForm::Checkout(int row)
     return;  // nothing stored; the button keeps its look
 
   const QByteArray operatorName = OperatorForBill(m_operator);
-  for (const bill_info &bill : bills)
-    SettleCall(entry->machineId, entry->lineId, bill, operatorName);
+  float stored = 0;
+  bool unstored = false;
+  for (const bill_info &bill : bills) {
+    if (SettleCall(entry->machineId, entry->lineId, bill, operatorName))
+      stored += bill.m_count;
+    else
+      unstored = true;
+  }
+  // The shift counts what its bills show; a call whose bill could not be
+  // stored is still to be settled, and counts when it is.
+  if (unstored)
+    ShowMessage(this, QStringLiteral("有账单未能保存，相关通话仍未结帐"), QStringLiteral("错误"));
 
   // The rows stay put while the dialog is open, but the entry is what counts.
   row = FindLine(entry->machineId, entry->lineId);
@@ -72,6 +82,6 @@ void TMainForm::Checkout(int row)
   entry->unsettled = HasUnsettledCalls(*entry);
   SetBillButton(row, entry->unsettled);
   RefreshAmountDue(row);
-  m_shiftTotal += total;
+  m_shiftTotal += stored;
   WriteLastLog();
 }

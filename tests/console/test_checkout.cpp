@@ -8,6 +8,8 @@
 #include <QTest>
 #include <QTreeWidget>
 
+#include <sqlite3.h>
+
 #include "BillFrm.h"
 #include "EngineTest.h"
 
@@ -33,6 +35,17 @@ std::vector<int> flagsOf(const QByteArray &machine)
   for (const cdr_info &c : CallsOf(machine))
     flags.push_back(c.flag);
   return flags;
+}
+
+/* Runs a statement on the engine's database from a connection of our own. */
+bool execOnEngineDb(const char *sql)
+{
+  sqlite3 *db = nullptr;
+  const QByteArray path = EngineDir()->filePath(QStringLiteral("quentadb")).toLocal8Bit();
+  bool ok = sqlite3_open(path.constData(), &db) == SQLITE_OK &&
+            sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+  sqlite3_close(db);
+  return ok;
 }
 
 /* An answer that checks the table, then clicks the button. */
@@ -194,6 +207,40 @@ private slots:
     QVERIFY(BillsOf(CallsOf(m)[1].callid).empty());
     QCOMPARE(s->entry(m, 0)->button->text(), QStringLiteral("结帐"));
     QCOMPARE(s->main->ShiftTotal(), 1.80f);
+  }
+
+  void aBillThatCannotBeStoredLeavesItsCallUnsettled()
+  {
+    const QByteArray m = FreshMachine();
+    s->logIn();
+    TestLine a(m, 0);
+    QVERIFY(a.discovery());
+    QVERIFY(a.call("0101") && a.call("0202"));
+    s->main->PollLines();
+    const float before = s->main->ShiftTotal();
+
+    // The bills' table is out of reach while the customer pays.
+    bool away = false;
+    s->forms->op.then([&away](QDialog *dlg) {
+      away = execOnEngineDb("alter table billtbl rename to billtbl_away");
+      static_cast<TBillForm *>(dlg)->OKBtn->click();
+    });
+    s->entry(m, 0)->button->click();
+    QVERIFY(away);
+    QVERIFY(execOnEngineDb("alter table billtbl_away rename to billtbl"));
+
+    QCOMPARE(s->forms->op.messages.size(), 1);
+    QCOMPARE(s->forms->op.messages[0].text, QStringLiteral("有账单未能保存，相关通话仍未结帐"));
+    QCOMPARE(s->forms->op.messages[0].caption, QStringLiteral("错误"));
+    QCOMPARE(flagsOf(m), std::vector<int>({0, 0}));
+    QCOMPARE(s->entry(m, 0)->button->text(), QStringLiteral("结帐"));
+    QCOMPARE(s->main->ShiftTotal(), before);
+
+    // With the table back, the next checkout settles both.
+    s->forms->op.then(ScriptedOperator::click("OKBtn"));
+    s->entry(m, 0)->button->click();
+    QCOMPARE(flagsOf(m), std::vector<int>({1, 1}));
+    QCOMPARE(s->main->ShiftTotal(), before + 1.80f);
   }
 
   void aCallBilledBeforeAStopIsNotBilledAgain()
