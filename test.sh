@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the whole test suite from a fresh checkout: installs what is missing,
 # builds, runs every libFuzzer harness for 60 seconds (two at a time, in
-# build-fuzz/), and runs every test with CTest. Ends non-zero on any failure.
+# build-fuzz/), runs every test with CTest, and runs the engine's end-to-end
+# suites again under ThreadSanitizer (build-tsan/). Ends non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")"
 tools/bootstrap.sh
@@ -15,7 +16,19 @@ fuzz/run.sh 60 || fuzz_status=$?
 
 ctest_status=0
 ctest --test-dir build --output-on-failure -j"$jobs" || ctest_status=$?
+# The console's poll and the handler's capture on two threads: no race.
+tsan_status=0
+{
+  cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUENTA_TSAN=ON \
+    -DQUENTA_CONSOLE=OFF -DQUENTA_BENCH=OFF >/dev/null &&
+    cmake --build build-tsan -j"$jobs" --target test_engine test_msghdlr gwsim &&
+    ctest --test-dir build-tsan --output-on-failure -j"$jobs" -R '^(Engine|Handler[A-Za-z]*)\.'
+} || tsan_status=$?
+
 if [ "$fuzz_status" -ne 0 ]; then
   echo "test.sh: the fuzz runs failed (status $fuzz_status); see fuzz/artifacts/"
 fi
-[ "$fuzz_status" -eq 0 ] && [ "$ctest_status" -eq 0 ]
+if [ "$tsan_status" -ne 0 ]; then
+  echo "test.sh: the ThreadSanitizer run of the engine suites failed (status $tsan_status)"
+fi
+[ "$fuzz_status" -eq 0 ] && [ "$ctest_status" -eq 0 ] && [ "$tsan_status" -eq 0 ]
