@@ -1,19 +1,10 @@
 /* The login dialog. Each showing starts empty, with the cursor in the name. */
 #include "Login.h"
 
-#include <QGridLayout>
-#include <QHBoxLayout>
-#include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QShowEvent>
-#include <QVBoxLayout>
 
-void ShowAsStars(QLineEdit *edit)
-{
-  edit->setEchoMode(QLineEdit::Password);
-  edit->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
-}
+#include "FieldDialog.h"
 
 TLoginDlg::TLoginDlg(QWidget *parent)
   : QDialog(parent)
@@ -21,35 +12,12 @@ TLoginDlg::TLoginDlg(QWidget *parent)
   setObjectName(QStringLiteral("LoginDlg"));
   setWindowTitle(QStringLiteral("操作员登录"));
 
-  Username = new QLineEdit(this);
-  Username->setObjectName(QStringLiteral("Username"));
-  Username->setMaxLength(OPERATOR_NAME_MAX);
-  Password = new QLineEdit(this);
-  Password->setObjectName(QStringLiteral("Password"));
-  ShowAsStars(Password);
-  OKBtn = new QPushButton(QStringLiteral("确定"), this);
-  OKBtn->setObjectName(QStringLiteral("OKBtn"));
-  OKBtn->setDefault(true);
-  Button1 = new QPushButton(QStringLiteral("取消"), this);
-  Button1->setObjectName(QStringLiteral("Button1"));
-
-  auto *fields = new QGridLayout;
-  fields->addWidget(new QLabel(QStringLiteral("操作员"), this), 0, 0);
-  fields->addWidget(Username, 0, 1);
-  fields->addWidget(new QLabel(QStringLiteral("密  码"), this), 1, 0);
-  fields->addWidget(Password, 1, 1);
-  fields->setColumnMinimumWidth(1, 180);
-  auto *buttons = new QHBoxLayout;
-  buttons->addStretch();
-  buttons->addWidget(OKBtn);
-  buttons->addWidget(Button1);
-  auto *layout = new QVBoxLayout(this);
-  layout->addLayout(fields);
-  layout->addLayout(buttons);
-  layout->setSizeConstraint(QLayout::SetFixedSize);
-
-  connect(OKBtn, &QPushButton::clicked, this, &QDialog::accept);
-  connect(Button1, &QPushButton::clicked, this, &QDialog::reject);
+  Username = NameField(this, "Username");
+  Password = PasswordField(this, "Password");
+  OKBtn = DialogButton(this, QStringLiteral("确定"), "OKBtn", true);
+  Button1 = DialogButton(this, QStringLiteral("取消"), "Button1");
+  LayOutFieldDialog(this, {{QStringLiteral("操作员"), Username}, {QStringLiteral("密  码"), Password}},
+                    OKBtn, Button1);
 }
 
 void TLoginDlg::showEvent(QShowEvent *event)

@@ -5,10 +5,10 @@
 
 #include <QDialog>
 
+#include "FieldDialog.h"
+
 class QLineEdit;
 class QPushButton;
-
-#define OPERATOR_NAME_MAX 127     /* characters of an operator name */
 
 class TLoginDlg : public QDialog {
   Q_OBJECT
@@ -27,8 +27,5 @@ protected:
 private:
   void FormShow();
 };
-
-/* Makes a password edit show "*" for every typed character. */
-void ShowAsStars(QLineEdit *edit);
 
 #endif
