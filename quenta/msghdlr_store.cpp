@@ -15,6 +15,7 @@
 #include "quenta/sqlite.h"
 #include "quenta/sqlite_dbent.h"
 #include "utils/debug.h"
+#include "utils/utils.h"
 
 namespace {
 
@@ -98,20 +99,10 @@ int cdr_write_failed(const cdr_row &row)
   }
   /* One write keeps the line whole; fsync keeps it across a power cut, which
    * matters for a call that exists nowhere else. */
-  const char *p = line.data();
-  size_t left = line.size();
   int rc = 0;
-  while (left > 0) {
-    ssize_t n = write(fd, p, left);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0) {
-      LOG_SYS_ERROR();
-      rc = -1;
-      break;
-    }
-    p += n;
-    left -= (size_t)n;
+  if (utils::write_whole(fd, line.data(), line.size()) < 0) {
+    LOG_SYS_ERROR();
+    rc = -1;
   }
   if (rc == 0 && fsync(fd) < 0) {
     LOG_SYS_ERROR();

@@ -19,6 +19,7 @@
 #include "utils/logring.h"
 #include "utils/net.h"
 #include "utils/sockaddr.h"
+#include "utils/utils.h"
 
 extern char **environ;
 
@@ -28,16 +29,7 @@ namespace {
 
 void write_stderr(const char *text, size_t len)
 {
-  while (len > 0) {
-    ssize_t n = write(2, text, len);
-    if (n < 0) {
-      if (errno == EINTR)
-        continue;
-      return;
-    }
-    text += n;
-    len -= (size_t)n;
-  }
+  write_whole(2, text, len);
 }
 
 /* One message, one write, however long the formatted text. */

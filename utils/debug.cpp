@@ -17,6 +17,7 @@
 #include <string>
 
 #include "utils/logring.h"
+#include "utils/utils.h"
 
 namespace utils {
 
@@ -116,18 +117,8 @@ namespace {
 
 void write_log(const char *text, size_t len)
 {
-  const char *p = text;
-  size_t left = len;
-  while (left > 0) {
-    ssize_t n = write(logfd, p, left);
-    if (n < 0) {
-      if (errno == EINTR)
-        continue;
-      return;
-    }
-    p += n;
-    left -= (size_t)n;
-  }
+  if (write_whole(logfd, text, len) < 0)
+    return;
   size_t limit = g_log_limit.load(std::memory_order_relaxed);
   if (limit == 0)
     return;

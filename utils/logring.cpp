@@ -13,6 +13,7 @@
 
 #include "utils/app.h"
 #include "utils/debug.h"
+#include "utils/utils.h"
 
 namespace utils {
 
@@ -51,16 +52,7 @@ void ring_append(const char *text, size_t len)
 
 void write_stderr(const char *text, size_t len)
 {
-  while (len > 0) {
-    ssize_t n = write(2, text, len);
-    if (n < 0) {
-      if (errno == EINTR)
-        continue;
-      return;
-    }
-    text += n;
-    len -= (size_t)n;
-  }
+  write_whole(2, text, len);
 }
 
 } /* namespace */

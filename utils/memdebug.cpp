@@ -65,17 +65,7 @@ void __attribute__((format(printf, 1, 2))) report(const char *fmt, ...)
   if (n < 0)
     return;
   size_t len = (size_t)n < sizeof buf ? (size_t)n : sizeof buf - 1;
-  const char *p = buf;
-  while (len > 0) {
-    ssize_t w = write(2, p, len);
-    if (w < 0) {
-      if (errno == EINTR)
-        continue;
-      return;
-    }
-    p += w;
-    len -= (size_t)w;
-  }
+  write_whole(2, buf, len);
 }
 
 [[noreturn]] void die()

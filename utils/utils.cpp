@@ -2,10 +2,12 @@
  * memory pool, the r5 hash and the local time-of-day clock. */
 #include "utils/utils.h"
 
+#include <errno.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/time.h>
 #include <time.h>
+#include <unistd.h>
 
 #include "utils/debug.h"
 
@@ -154,6 +156,24 @@ int gettimeofday(struct timeval *tv, void *zone)
   int64_t secs = (int64_t)ts.tv_sec + local.tm_gmtoff;
   tv->tv_sec = (int32_t)(uint32_t)(uint64_t)secs;
   tv->tv_usec = (int32_t)(ts.tv_nsec / 1000000) * 1000;
+  return 0;
+}
+
+int write_whole(int fd, const void *data, size_t len)
+{
+  const char *p = static_cast<const char *>(data);
+  while (len > 0) {
+    ssize_t n = write(fd, p, len);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0) {
+      if (n == 0)
+        errno = EIO; /* a descriptor that takes nothing would loop for ever */
+      return -1;
+    }
+    p += n;
+    len -= (size_t)n;
+  }
   return 0;
 }
 

@@ -65,6 +65,10 @@ struct timeval {
  * wrap modulo 2^32 rather than overflow. zone is not used; returns 0. */
 int gettimeofday(struct timeval *tv, void *zone);
 
+/* Writes all len bytes to fd, going on after a short write or an interrupted
+ * one. 0 when every byte was written, -1 (errno set) at the first other failure. */
+int write_whole(int fd, const void *data, size_t len);
+
 } /* namespace utils */
 
 #endif

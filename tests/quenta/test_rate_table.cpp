@@ -294,8 +294,8 @@ TEST_F(RateTable, LookupLogsOnlyTheRulesItExamines)
   EXPECT_NE(std::string::npos, l.find("matching 0105551234 with 010\n"));
   EXPECT_NE(std::string::npos, l.find(matched));
   EXPECT_LT(l.find("with 0\n"), l.find("with 010\n"));
-  EXPECT_EQ(std::string::npos, l.find("8610"));
-  EXPECT_EQ(std::string::npos, l.find("020"));
+  EXPECT_EQ(std::string::npos, l.find("with 8610"));
+  EXPECT_EQ(std::string::npos, l.find("with 020"));
 }
 
 TEST_F(RateTable, GetrateTakesTheFirstMatchAndIgnoresTheDefault)

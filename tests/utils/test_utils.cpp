@@ -2,10 +2,15 @@
 // 16-bit strings, the r5 hash, byte copy and the local clock.
 #include <gtest/gtest.h>
 #include <stdint.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <string>
+#include <thread>
 
 #include "utils/utils.h"
 
@@ -181,6 +186,39 @@ TEST(Clock, LocalWallClockInMilliseconds)
   EXPECT_EQ(0, tv.tv_usec % 1000);
   EXPECT_GE(tv.tv_usec, 0);
   EXPECT_LT(tv.tv_usec, 1000000);
+}
+
+// A pipe takes at most its capacity per write: a block larger than that
+// arrives whole, in order, through short writes; a pipe nobody reads fails.
+TEST(WriteWhole, LargeBlockThroughShortWritesAndABrokenPipe)
+{
+  int fds[2];
+  ASSERT_EQ(0, pipe(fds));
+  ASSERT_GT(fcntl(fds[1], F_SETPIPE_SZ, 4096), 0);
+  std::string block(256 * 1024, '\0');
+  for (size_t i = 0; i < block.size(); i++)
+    block[i] = (char)(i * 7 + i / 4096);
+  std::string got;
+  std::thread reader([&] {
+    char buf[1000];
+    ssize_t n;
+    while ((n = read(fds[0], buf, sizeof buf)) > 0)
+      got.append(buf, (size_t)n);
+  });
+  EXPECT_EQ(0, utils::write_whole(fds[1], block.data(), block.size()));
+  close(fds[1]);
+  reader.join();
+  EXPECT_TRUE(got == block);
+  close(fds[0]);
+
+  ASSERT_EQ(0, pipe(fds));
+  close(fds[0]);
+  signal(SIGPIPE, SIG_IGN);
+  errno = 0;
+  EXPECT_EQ(-1, utils::write_whole(fds[1], "x", 1));
+  EXPECT_EQ(EPIPE, errno);
+  EXPECT_EQ(0, utils::write_whole(fds[1], "", 0));
+  close(fds[1]);
 }
 
 }  // namespace
