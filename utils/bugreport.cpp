@@ -27,11 +27,6 @@ namespace utils {
 
 namespace {
 
-void write_stderr(const char *text, size_t len)
-{
-  write_whole(2, text, len);
-}
-
 /* One message, one write, however long the formatted text. */
 void __attribute__((format(printf, 1, 2))) say(const char *fmt, ...)
 {
@@ -43,14 +38,14 @@ void __attribute__((format(printf, 1, 2))) say(const char *fmt, ...)
   if (n < 0)
     return;
   if ((size_t)n < sizeof small) {
-    write_stderr(small, (size_t)n);
+    write_whole(2, small, (size_t)n);
     return;
   }
   std::string big((size_t)n + 1, '\0');
   va_start(ap, fmt);
   vsnprintf(big.data(), big.size(), fmt, ap);
   va_end(ap);
-  write_stderr(big.data(), (size_t)n);
+  write_whole(2, big.data(), (size_t)n);
 }
 
 struct report_config {
@@ -254,7 +249,7 @@ int dialogue(int sock, const report_config &cfg)
     return -1;
 
   std::string body = build_body();
-  write_stderr(body.data(), body.size());
+  write_whole(2, body.data(), body.size());
   if (exchange(sock, wire_form(body), BUGREPORT_E_BODY_SEND, BUGREPORT_E_BODY_READ, BUGREPORT_E_BODY_REPLY, "250",
                line, size) != 0)
     return -1;

@@ -50,11 +50,6 @@ void ring_append(const char *text, size_t len)
   logbuf_tail += len;
 }
 
-void write_stderr(const char *text, size_t len)
-{
-  write_whole(2, text, len);
-}
-
 } /* namespace */
 
 void log_ring_put(const char *text, size_t len)
@@ -99,7 +94,7 @@ void write_log_msg(void *, int, int)
     std::scoped_lock hold(g_ring_lock);
     if (logbuf_tail - logbuf_head > LOGBUF_SIZE) {
       static const char lost[] = "log buffer overflow!\n";
-      write_stderr(lost, sizeof lost - 1);
+      write_whole(2, lost, sizeof lost - 1);
       logbuf_head = logbuf_tail - LOGBUF_SIZE;
     }
     unsigned long pending = logbuf_tail - logbuf_head;

@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "quenta/msghdlr.h"
 #include "quenta/quenta.h"
 #include "testkit.h"
 #include "utils/debug.h"
@@ -157,6 +158,27 @@ public:
 private:
   std::string dir_, old_cwd_;
   int saved_logfd_ = 2;
+};
+
+/* A real message handler on the gateway port, storing its calls in
+ * "quentadb" of a fresh working directory. */
+class HandlerFixture : public ::testing::Test {
+protected:
+  void SetUp() override
+  {
+    ASSERT_TRUE(gateway_port_free()) << "another program holds UDP port " << SRV_PORT;
+    dbpath_ = work_.path() + "/quentadb";
+    h_ = create_msghdlr(dbpath_.c_str(), "cdrtbl");
+    ASSERT_NE(nullptr, h_);
+  }
+  void TearDown() override { msghdlr_release(h_); }
+
+  std::vector<Row> rows() const { return read_cdrs(dbpath_); }
+
+  PortLock port_lock_;
+  WorkDir work_;
+  std::string dbpath_;
+  msghdlr *h_ = nullptr;
 };
 
 }  // namespace gwtest

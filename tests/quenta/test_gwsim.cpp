@@ -41,22 +41,7 @@ int line_count(msghdlr *h)
   return g_lines;
 }
 
-class SimTest : public ::testing::Test {
-protected:
-  void SetUp() override
-  {
-    ASSERT_TRUE(gateway_port_free()) << "another program holds UDP port " << SRV_PORT;
-    dbpath_ = work_.path() + "/quentadb";
-    h_ = create_msghdlr(dbpath_.c_str(), "cdrtbl");
-    ASSERT_NE(nullptr, h_);
-  }
-  void TearDown() override { msghdlr_release(h_); }
-
-  PortLock port_;
-  WorkDir work_;
-  std::string dbpath_;
-  msghdlr *h_ = nullptr;
-};
+class SimTest : public HandlerFixture {};
 
 TEST_F(SimTest, ShortLoadRunIsAcknowledgedWithoutLoss)
 {

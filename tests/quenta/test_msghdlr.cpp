@@ -48,27 +48,12 @@ const Status *find(const std::vector<Status> &st, const std::string &m, int l)
   return nullptr;
 }
 
-class HandlerTest : public ::testing::Test {
+class HandlerTest : public HandlerFixture {
 protected:
-  void SetUp() override
-  {
-    ASSERT_TRUE(gateway_port_free()) << "another program holds UDP port " << SRV_PORT;
-    dbpath_ = work_.path() + "/quentadb";
-    h_ = create_msghdlr(dbpath_.c_str(), "cdrtbl");
-    ASSERT_NE(nullptr, h_);
-  }
-  void TearDown() override { msghdlr_release(h_); }
-
-  std::vector<Row> rows() const { return read_cdrs(dbpath_); }
   bool rows_reach(size_t n, int timeout_ms = 3000) const
   {
     return eventually([&] { return rows().size() >= n; }, timeout_ms);
   }
-
-  PortLock port_lock_;
-  WorkDir work_;
-  std::string dbpath_;
-  msghdlr *h_ = nullptr;
 };
 
 TEST_F(HandlerTest, AcceptedMessagesAreEchoedByteForByte)
