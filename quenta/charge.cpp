@@ -12,6 +12,7 @@
 #include <string>
 
 #include "utils/debug.h"
+#include "utils/decimal.h"
 
 namespace {
 
@@ -64,13 +65,11 @@ int units_of(int n, int u)
 
 std::string stretch_record(const char *from, const char *to, float charge)
 {
-  char amount[64];
-  snprintf(amount, sizeof amount, "%.2f", charge);
   std::string r(from);
   r += '-';
   r += to;
   r += ' ';
-  r += amount;
+  r += utils::decimal_text(charge).s;
   r += ',';
   return r;
 }
@@ -201,13 +200,13 @@ float get_normal_period_price(struct normal_counter *nc, char *btime, const char
       record = stretch_record(btime, end_label, charge);
       add_timeval(btime, (int)(advance % 86400));
       DLOG("new btime : %s", btime);
-      DLOG("count : %f", total);
+      DLOG("count : %s", utils::decimal_text(total, 6).s);
     } else {
       float charge = (float)units_of(remaining, u) * p;
       total += charge;
       remaining = 0;
       record = stretch_record(btime, etime, charge);
-      DLOG("count : %f", total);
+      DLOG("count : %s", utils::decimal_text(total, 6).s);
     }
     period_record_append(&nc->m_bill_info, record.c_str());
   }
@@ -296,6 +295,6 @@ float caculate_charge_from_rateinfo(struct normal_counter *nc, call_info *call, 
     charge = (float)units_of(bill->m_calltime - category, u) * rule->m_period_price[0].m_price;
   }
   float amount = rule->m_handling_charge + package + charge;
-  DLOG("count: %f", amount);
+  DLOG("count: %s", utils::decimal_text(amount, 6).s);
   return amount;
 }
