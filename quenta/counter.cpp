@@ -199,7 +199,9 @@ bill_info *normal_counter_getresult(struct counter *c, call_info *call)
   snprintf(summary, sizeof summary, "%s in %d second, handling charge %s total %s",
            utils::decimal_text(package).s, rule->m_tao_price.m_category,
            utils::decimal_text(rule->m_handling_charge).s, utils::decimal_text(amount).s);
-  period_record_append(bill, summary);
+  int left_out = nc->m_stretches_left_out + period_record_finish(bill, summary);
+  if (left_out > 0)
+    DLOG("call %.127s: %d stretches left out of the detail text", bill->m_callid, left_out);
   return bill;
 }
 
