@@ -1,17 +1,20 @@
 /* Pricing one call under its rule: free limit, package, per-period units across
  * period starts and midnight, handling charge, and the detail text of the bill.
  * Order of work: caculate_charge_from_rateinfo decides free / package / rest;
- * the rest of a multi-period call goes through get_period_price (midnight
- * split) and get_normal_period_price (one day's stretches). */
+ * the rest of a multi-period call goes through get_period_price (the split at
+ * every midnight) and get_normal_period_price (one day's stretches). */
 #include "quenta/charge.h"
 
+#include <limits.h>
 #include <stdio.h>
 #include <string.h>
 #include <time.h>
 
+#include <algorithm>
 #include <string>
 
 #include "utils/debug.h"
+#include "utils/decimal.h"
 
 namespace {
 
@@ -64,15 +67,37 @@ int units_of(int n, int u)
 
 std::string stretch_record(const char *from, const char *to, float charge)
 {
-  char amount[64];
-  snprintf(amount, sizeof amount, "%.2f", charge);
   std::string r(from);
   r += '-';
   r += to;
   r += ' ';
-  r += amount;
+  r += utils::decimal_text(charge).s;
   r += ',';
   return r;
+}
+
+/* A stretch goes into the detail text whole or not at all; after the first one
+ * left out, every later one is left out too, so the text stays the call's
+ * first stretches in order. */
+void stretch_append(struct normal_counter *nc, const std::string &record)
+{
+  bill_info *bill = &nc->m_bill_info;
+  size_t cur = strnlen(bill->m_period_record, sizeof bill->m_period_record);
+  if (nc->m_stretches_left_out > 0 || cur + record.size() > sizeof bill->m_period_record - 1) {
+    nc->m_stretches_left_out++;
+    return;
+  }
+  period_record_append(bill, record.c_str());
+}
+
+/* seconds (0 up to a day) as "HH:MM:SS" over t's eight characters */
+void write_time_of_day(char *t, long long seconds)
+{
+  char buf[40];
+  int s = (int)(seconds % 86400);
+  snprintf(buf, sizeof buf, "%02d:%02d:%02d", s / 3600, s / 60 % 60, s % 60);
+  memcpy(t, buf, 8);
+  t[8] = '\0';
 }
 
 } /* namespace */
@@ -90,6 +115,25 @@ void period_record_append(bill_info *bill, const char *text)
     n = room;
   memcpy(bill->m_period_record + cur, text, n);
   bill->m_period_record[cur + n] = '\0';
+}
+
+int period_record_finish(bill_info *bill, const char *summary)
+{
+  const size_t limit = sizeof bill->m_period_record - 1;
+  size_t len = strnlen(bill->m_period_record, sizeof bill->m_period_record);
+  size_t slen = strlen(summary);
+  int taken = 0;
+  /* every stretch ends in "," and holds no other: take whole ones off the end */
+  while (len > 0 && len + slen > limit) {
+    size_t cut = len - 1;
+    while (cut > 0 && bill->m_period_record[cut - 1] != ',')
+      cut--;
+    len = cut;
+    taken++;
+  }
+  bill->m_period_record[len] = '\0';
+  period_record_append(bill, summary);
+  return taken;
 }
 
 int get_timeval_from_string(const char *t1, const char *t2)
@@ -161,9 +205,12 @@ void print_call_info(const call_info *call)
          call->edate, call->desnum, call->srcnum);
 }
 
-float get_normal_period_price(struct normal_counter *nc, char *btime, const char *etime,
-                              const RateInfo *rule)
+/* The stretches of the same-day span btime..etime; btime advances in place and
+ * *moved receives how far the clock moved in all (it may pass midnight). */
+static float price_span(struct normal_counter *nc, char *btime, const char *etime, const RateInfo *rule,
+                        long long *moved)
 {
+  *moved = 0;
   const int u = rule->m_min_bill_time;
   if (u <= 0) {
     LOG_FUNCTION_FAILED();
@@ -198,26 +245,51 @@ float get_normal_period_price(struct normal_counter *nc, char *btime, const char
        * an exact multiple of the unit moves one uncharged unit further */
       long long advance = (long long)len + u - len % u;
       remaining = advance >= remaining ? 0 : remaining - (int)advance;
+      *moved += advance;
       record = stretch_record(btime, end_label, charge);
       add_timeval(btime, (int)(advance % 86400));
       DLOG("new btime : %s", btime);
-      DLOG("count : %f", total);
+      DLOG("count : %s", utils::decimal_text(total, 6).s);
     } else {
       float charge = (float)units_of(remaining, u) * p;
       total += charge;
       remaining = 0;
       record = stretch_record(btime, etime, charge);
-      DLOG("count : %f", total);
+      DLOG("count : %s", utils::decimal_text(total, 6).s);
     }
-    period_record_append(&nc->m_bill_info, record.c_str());
+    stretch_append(nc, record);
   }
   return total;
+}
+
+float get_normal_period_price(struct normal_counter *nc, char *btime, const char *etime,
+                              const RateInfo *rule)
+{
+  long long moved;
+  return price_span(nc, btime, etime, rule, &moved);
+}
+
+/* Days from the date of `from` to the date of `to` ("%Y-%m-%d" at the start of
+ * each); false when either cannot be read. */
+static bool days_between(const char *from, const char *to, long long *days)
+{
+  int y1, m1, d1, y2, m2, d2;
+  if (sscanf(from, "%d-%d-%d", &y1, &m1, &d1) != 3 || sscanf(to, "%d-%d-%d", &y2, &m2, &d2) != 3)
+    return false;
+  struct tm a, b;
+  memset(&a, 0, sizeof a);
+  memset(&b, 0, sizeof b);
+  a.tm_year = y1 - 1900, a.tm_mon = m1 - 1, a.tm_mday = d1;
+  b.tm_year = y2 - 1900, b.tm_mon = m2 - 1, b.tm_mday = d2;
+  *days = ((long long)timegm(&b) - (long long)timegm(&a)) / 86400;
+  return true;
 }
 
 float get_period_price(struct normal_counter *nc, call_info *call, const RateInfo *rule)
 {
   int d = is_span_day(call);
-  if (d < 0) {
+  long long days = 0;
+  if (d < 0 || (d > 0 && (!days_between(call->bdate, call->edate, &days) || days <= 0))) {
     LOG_FUNCTION_FAILED();
     return -1.0f;
   }
@@ -231,43 +303,66 @@ float get_period_price(struct normal_counter *nc, call_info *call, const RateInf
     }
     return charge;
   }
-  /* to the end of the start day; its last unit carries btime past midnight */
-  float first = get_normal_period_price(nc, btime, DAY_LAST_SECOND, rule);
-  if (first < 0) {
-    LOG_FUNCTION_FAILED();
-    return -1.0f;
+
+  /* The call is split at every midnight; positions count seconds from 00:00:00
+   * of the start day. Each day is priced from where the clock stands to
+   * 23:59:59. Its last unit carries the clock past midnight, and the next day
+   * goes on from there; a day that carried nothing (it began at 23:59:59, or
+   * its units stopped short) leaves the next day to start at 00:00:00. */
+  const long long end = days * 86400 + get_timeval_from_string(etime, "00:00:00");
+  long long pos = get_timeval_from_string(btime, "00:00:00");
+  float total = 0.0f;
+  for (long long day = 0; day <= days; day++) {
+    const long long midnight = day * 86400;
+    /* the last unit charged already covers the rest of the call */
+    if (pos >= end)
+      break;
+    /* a unit longer than a day can carry the clock over whole days */
+    if (pos - midnight >= 86400)
+      continue;
+    if (day > 0)
+      write_time_of_day(btime, pos - midnight);
+    long long moved;
+    float part = price_span(nc, btime, day < days ? DAY_LAST_SECOND : etime, rule, &moved);
+    if (part < 0) {
+      LOG_FUNCTION_FAILED();
+      return -1.0f;
+    }
+    total += part;
+    pos = std::max(pos + moved, midnight + 86400);
   }
-  /* the day's last unit may already reach past the end of the call */
-  if (get_timeval_from_string(etime, btime) <= 0)
-    return first;
-  float second = get_normal_period_price(nc, btime, etime, rule);
-  if (second < 0) {
-    LOG_FUNCTION_FAILED();
-    return -1.0f;
-  }
-  return first + second;
+  return total;
 }
 
 float caculate_charge_from_rateinfo(struct normal_counter *nc, call_info *call, const RateInfo *rule)
 {
   print_call_info(call);
   bill_info *bill = &nc->m_bill_info;
+  nc->m_stretches_left_out = 0;
   time_t begin, end;
   if (!parse_date_time(call->bdate, &begin) || !parse_date_time(call->edate, &end)) {
-    DLOG("call %s: unreadable start or end time", call->callid);
+    /* a row without a readable time (an older release stored such rows) is
+     * settled as a free call rather than left open for ever */
+    DLOG("call %.127s: unreadable start or end time, free", call->callid);
+    bill->m_calltime = 0;
+    return 0.0f;
+  }
+  long long calltime = (long long)end - (long long)begin;
+  if (calltime > INT_MAX) {
+    DLOG("call %.127s lasts %lld seconds, beyond a call time", call->callid, calltime);
     return -1.0f;
   }
-  bill->m_calltime = (int)(end - begin);
+  bill->m_calltime = calltime < INT_MIN ? INT_MIN : (int)calltime;
   DLOG("apst_counter->m_bill_info.calltime: %d", bill->m_calltime);
   DLOG("invalid timeval: %d", rule->m_invalid_timeval);
-  if (bill->m_calltime < 0) {
-    /* an end before the start is a broken record, not a free call */
-    DLOG("call %s ends before it starts", call->callid);
-    return -1.0f;
-  }
 
-  if (bill->m_calltime < rule->m_invalid_timeval)
+  /* an end before the start (the wall clock stepped back) falls below any free
+   * limit: a free call, shown with no duration */
+  if (bill->m_calltime < rule->m_invalid_timeval) {
+    if (bill->m_calltime < 0)
+      bill->m_calltime = 0;
     return 0.0f;
+  }
 
   const int category = rule->m_tao_price.m_category;
   float package = category > 0 ? rule->m_tao_price.m_price : 0.0f;
@@ -276,12 +371,15 @@ float caculate_charge_from_rateinfo(struct normal_counter *nc, call_info *call, 
 
   float charge;
   if (rule->m_ppcount > 0) {
-    char start[20];
-    if (!format_date_time(begin + category, start, sizeof start)) {
+    /* the split works on the texts' fixed places: both in the canonical form */
+    char start[20], stop[20];
+    if (!format_date_time(begin + category, start, sizeof start) ||
+        !format_date_time(end, stop, sizeof stop)) {
       LOG_FUNCTION_FAILED();
       return -1.0f;
     }
     memcpy(call->bdate, start, sizeof start);
+    memcpy(call->edate, stop, sizeof stop);
     charge = get_period_price(nc, call, rule);
     if (charge < 0) {
       LOG_FUNCTION_FAILED();
@@ -296,6 +394,6 @@ float caculate_charge_from_rateinfo(struct normal_counter *nc, call_info *call, 
     charge = (float)units_of(bill->m_calltime - category, u) * rule->m_period_price[0].m_price;
   }
   float amount = rule->m_handling_charge + package + charge;
-  DLOG("count: %f", amount);
+  DLOG("count: %s", utils::decimal_text(amount, 6).s);
   return amount;
 }

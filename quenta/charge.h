@@ -1,9 +1,29 @@
 /* The charge of a call under one rate rule. A call costs nothing below the free
  * limit; up to the package length it costs the package price; beyond that its
  * rest is charged in whole charging units at the price of the period each
- * stretch falls in, split at period starts and at midnight; the handling charge
- * is added once. All money is single precision: each stretch charge, the
- * running sum and the total; two decimals only in text.
+ * stretch falls in, split at period starts and at every midnight; the handling
+ * charge is added once. All money is single precision: each stretch charge, the
+ * running sum of a day and the sum of the days; two decimals only in text, and
+ * every amount text has a point whatever the process's number locale.
+ *
+ * Midnight. Each day of the call is priced from where its clock stands to
+ * "23:59:59". The last unit of a day carries the clock past midnight, and the
+ * next day starts where that unit ends; when the day carried nothing (the start
+ * moved by the package is 23:59:59 itself) the next day starts at 00:00:00.
+ * What lies after a midnight is free only when the last unit charged before it
+ * already reaches past the end of the call (23:58:30 to 00:00:20 in one-minute
+ * units: two units carry the clock to 00:00:30, and nothing is left to charge).
+ *
+ * Free bills. A call that ends before it starts (the wall clock stepped back)
+ * falls below any free limit: amount 0, its call time shown as 0. A call whose
+ * start or end time cannot be read (rows of an earlier release lack a start)
+ * gets the same free bill, so that its line can be settled.
+ *
+ * Detail text. The stretches in order, each ending in ",", then the summary,
+ * within the bill's 1024 bytes. A call with more stretches than fit is priced in
+ * full all the same; its text keeps the first stretches that leave room for the
+ * summary (whole ones only: never part of a stretch) and always ends with the
+ * summary, which holds the amount.
  *
  * Times of day are "%H:%M:%S" texts (a period start may have a one-digit hour);
  * date-times are "%Y-%m-%d %H:%M:%S", the time of day from the twelfth
@@ -17,12 +37,15 @@
 #define TIME_OFFSET 11           /* the time of day inside a date-time text */
 #define DAY_LAST_SECOND "23:59:59"
 
-/* The amount of the call (0.0 when free), or -1.0. Sets the bill's m_calltime,
- * appends the stretch records to its m_period_record and moves the call's start
- * (call->bdate) forward as it prices: the caller passes a scratch copy. */
+/* The amount of the call (0.0 when free), or -1.0 (a rule without a unit, a
+ * call longer than an int of seconds). Sets the bill's m_calltime, appends the
+ * stretch records to its m_period_record and rewrites the call's times (the
+ * start moved forward as it prices, both in canonical form): the caller passes
+ * a scratch copy. */
 float caculate_charge_from_rateinfo(struct normal_counter *nc, call_info *call, const RateInfo *rule);
 
-/* The charge after the package, the call split at midnight; -1.0 on failure. */
+/* The charge after the package, the call split at every midnight (see above);
+ * -1.0 on failure, among them an end date before the start date. */
 float get_period_price(struct normal_counter *nc, call_info *call, const RateInfo *rule);
 
 /* The charge of the same-day span btime..etime; btime ("HH:MM:SS", room for
@@ -48,5 +71,8 @@ void print_call_info(const call_info *call);
 
 /* Appends text to the bill's detail text, cut so that it stays terminated. */
 void period_record_append(bill_info *bill, const char *text);
+/* Ends the detail text with the summary: the last stretches are taken off,
+ * whole, until the summary fits. Returns how many were taken off. */
+int period_record_finish(bill_info *bill, const char *summary);
 
 #endif

@@ -11,6 +11,7 @@
 
 #include "quenta/sqlite_dbent.h"
 #include "utils/debug.h"
+#include "utils/decimal.h"
 
 namespace {
 
@@ -114,7 +115,7 @@ int cdrdb_callback(void *param, int argc, char **argv, char **colnames)
   /* cut so that the line stays within the log's limit instead of being dropped */
   DLOG("Bill info: callid: %.80s, calltime: %d, period_record: %.100s", ce->m_bill_info->m_callid,
        ce->m_bill_info->m_calltime, ce->m_bill_info->m_period_record);
-  DLOG("count: %f", ce->m_bill_info->m_count);
+  DLOG("count: %s", utils::decimal_text(ce->m_bill_info->m_count, 6).s);
   return 0;
 }
 
@@ -192,13 +193,14 @@ void countent_save(struct countent *ce, const bill_info *bill, const char *admin
     LOG_FUNCTION_FAILED();
     return;
   }
-  char calltime[16], count[64];
+  char calltime[16];
   snprintf(calltime, sizeof calltime, "%d", bill->m_calltime);
-  snprintf(count, sizeof count, "%.2f", bill->m_count);
+  /* a number column goes into the statement unquoted: "1,10" would be two values */
+  utils::decimal_text count(bill->m_count);
   std::string callid = bounded(bill->m_callid, sizeof bill->m_callid);
   std::string period = bounded(bill->m_period_record, sizeof bill->m_period_record);
   std::string date = local_time_now();
-  const char *values[] = {callid.c_str(), calltime, period.c_str(), count, admin, date.c_str(), nullptr};
+  const char *values[] = {callid.c_str(), calltime, period.c_str(), count.s, admin, date.c_str(), nullptr};
   if (billdb_insert(ce, values) != 0) {
     LOG_FUNCTION_FAILED();
     return;

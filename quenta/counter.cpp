@@ -11,6 +11,7 @@
 #include "quenta/charge.h"
 #include "quenta/rate_index.h"
 #include "utils/debug.h"
+#include "utils/decimal.h"
 
 static const struct counter_ops gst_counter_ops = {
     .release = normal_counter_release,
@@ -191,13 +192,16 @@ bill_info *normal_counter_getresult(struct counter *c, call_info *call)
   }
   snprintf(bill->m_callid, sizeof bill->m_callid, "%.*s", (int)sizeof call->callid - 1, call->callid);
   bill->m_count = amount;
-  DLOG("count: %f", bill->m_count);
+  DLOG("count: %s", utils::decimal_text(bill->m_count, 6).s);
 
   float package = rule->m_tao_price.m_category > 0 ? rule->m_tao_price.m_price : 0.0f;
   char summary[256];
-  snprintf(summary, sizeof summary, "%.2f in %d second, handling charge %.2f total %.2f", package,
-           rule->m_tao_price.m_category, rule->m_handling_charge, amount);
-  period_record_append(bill, summary);
+  snprintf(summary, sizeof summary, "%s in %d second, handling charge %s total %s",
+           utils::decimal_text(package).s, rule->m_tao_price.m_category,
+           utils::decimal_text(rule->m_handling_charge).s, utils::decimal_text(amount).s);
+  int left_out = nc->m_stretches_left_out + period_record_finish(bill, summary);
+  if (left_out > 0)
+    DLOG("call %.127s: %d stretches left out of the detail text", bill->m_callid, left_out);
   return bill;
 }
 

@@ -50,6 +50,7 @@ struct normal_counter {
   utils::datalist *m_rate_info;      /* RateInfo pointers in file order, owned */
   bill_info m_bill_info;             /* the bill getresult fills and returns */
   struct rate_index *m_rate_index;   /* lookup index over m_rate_info, or null: walk */
+  int m_stretches_left_out;          /* stretches of the last call that missed its detail text */
 };
 
 /* Create / release. */

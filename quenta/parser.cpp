@@ -7,7 +7,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include <charconv>
+#include "utils/decimal.h"
 
 const int RateInfo_start = RI_START;
 
@@ -37,14 +37,11 @@ bool accumulate(int *value, char c)
   return true;
 }
 
-/* Decimal text to single precision. The grammar only lets digits and one
- * point through, so this reads exactly what strtod reads in the C locale, and
- * does not depend on the locale a host program has set. */
+/* Decimal text to single precision, read with a point whatever locale the
+ * host program (the console) has set. */
 float decimal_value(const char *text)
 {
-  double v = 0.0;
-  std::from_chars(text, text + strlen(text), v);
-  return (float)v;
+  return (float)utils::parse_decimal(text);
 }
 
 void start_record(RateInfo *info)
@@ -273,16 +270,17 @@ void RateInfo_dump(const RateInfo *info)
   printf("fsm struct {\n");
   printf("\tprefix: %.*s\n", (int)sizeof info->m_prefix, info->m_prefix);
   printf("\tname: %.*s\n", (int)sizeof info->m_name, info->m_name);
-  printf("\thandling charge: %f\n", info->m_handling_charge);
+  printf("\thandling charge: %s\n", utils::decimal_text(info->m_handling_charge, 6).s);
   for (int i = 0; i < MAX_PERIODS; i++) {
     const period_price *pp = &info->m_period_price[i];
-    printf("\tperiod %d: start: %.*s, price text: %.*s, price: %f\n", i, (int)sizeof pp->m_time,
-           pp->m_time, (int)sizeof pp->m_buf, pp->m_buf, pp->m_price);
+    printf("\tperiod %d: start: %.*s, price text: %.*s, price: %s\n", i, (int)sizeof pp->m_time,
+           pp->m_time, (int)sizeof pp->m_buf, pp->m_buf, utils::decimal_text(pp->m_price, 6).s);
   }
-  printf("\ttao price: %d seconds, %f\n", info->m_tao_price.m_category, info->m_tao_price.m_price);
+  printf("\ttao price: %d seconds, %s\n", info->m_tao_price.m_category,
+         utils::decimal_text(info->m_tao_price.m_price, 6).s);
   printf("\tfree limit: %d\n", info->m_invalid_timeval);
   printf("\tunit: %d\n", info->m_min_bill_time);
-  printf("\tcount: %f\n", info->m_count);
+  printf("\tcount: %s\n", utils::decimal_text(info->m_count, 6).s);
   printf("}\n");
 }
 

@@ -6,6 +6,7 @@
 
 #include "quenta/init.h"
 #include "utils/debug.h"
+#include "utils/decimal.h"
 
 namespace {
 
@@ -54,7 +55,7 @@ void fill_bill(bill_info &bill, const char *name, const char *value)
   else if (starts_with(name, "period"))
     copy_text(bill.m_period_record, 129, value);  /* only the first 128 characters */
   else if (starts_with(name, "count"))
-    bill.m_count = (float)atof(value);
+    bill.m_count = (float)utils::parse_decimal(value);
   else if (starts_with(name, "admin"))
     copy_text(bill.m_admin, sizeof bill.m_admin, value);
   else if (starts_with(name, "date"))

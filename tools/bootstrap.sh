@@ -10,6 +10,7 @@ packages=(
   qt6-base-dev fonts-wqy-zenhei
   clang libclang-rt-14-dev
   binutils procps iproute2 xvfb xauth
+  locales
 )
 
 missing=()

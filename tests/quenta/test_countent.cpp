@@ -1,8 +1,10 @@
 // The counting entity on a real database file: a call id yields the priced bill
-// of its CDR, unknown and unpriceable calls yield none, call ids of any length
+// of its CDR (a free one when its times are unusable), unknown and unpriceable
+// calls yield none, call ids of any length
 // and with quotes are looked up safely, and bills are stored with operator,
-// time and the amount in two decimals.
+// time and the amount in two decimals, with a point under any locale.
 #include <gtest/gtest.h>
+#include <locale.h>
 #include <sqlite3.h>
 #include <string.h>
 #include <time.h>
@@ -11,6 +13,7 @@
 #include <vector>
 
 #include "quenta/countent.h"
+#include "quenta/init.h"
 #include "quenta/sqlite_dbent.h"
 #include "rate_test_util.h"
 
@@ -108,14 +111,14 @@ TEST_F(Countent, CallIdYieldsThePricedBillOfItsRecord)
 
 TEST_F(Countent, UnpriceableCallGivesNoBill)
 {
-  // ends before it starts on the same day
+  // ends before it starts on the same day, and an empty start (older releases): free
   add_cdr("gw1-1", "0105551234", "2024-03-01 10:00:00", "2024-03-01 09:59:00");
+  add_cdr("gw1-4", "0105551234", "", "2024-03-01 10:00:00");
   // no prefix matches and there is no default rule
   add_cdr("gw1-2", "0205551234", "2024-03-01 10:00:00", "2024-03-01 10:01:00");
-  EXPECT_EQ(nullptr, countent_getbill(ce_, "gw1-1"));
   EXPECT_EQ(nullptr, countent_getbill(ce_, "gw1-2"));
 
-  // a record whose end time is null in the table reads as empty, and cannot be priced
+  // a record whose end time is null in the table reads as empty: free as well
   sqlite3 *db = nullptr;
   ASSERT_EQ(SQLITE_OK, sqlite3_open(db_.c_str(), &db));
   ASSERT_EQ(SQLITE_OK, sqlite3_exec(db,
@@ -123,7 +126,12 @@ TEST_F(Countent, UnpriceableCallGivesNoBill)
                                     "'2024-03-01 10:00:00', null, 0)",
                                     nullptr, nullptr, nullptr));
   sqlite3_close(db);
-  EXPECT_EQ(nullptr, countent_getbill(ce_, "gw1-3"));
+  for (const char *id : {"gw1-1", "gw1-3", "gw1-4"}) {
+    bill_info *b = countent_getbill(ce_, id);
+    ASSERT_NE(nullptr, b) << id;
+    EXPECT_EQ(0, b->m_calltime);
+    EXPECT_STREQ("0.00 in 0 second, handling charge 0.50 total 0.00", b->m_period_record);
+  }
   EXPECT_NE(std::string::npos, log().find("  FAILED: countent_getbill(): quenta/countent.cpp: "));
   EXPECT_TRUE(bills().empty());
 }
@@ -189,6 +197,70 @@ TEST_F(Countent, BillsAreStoredWithOperatorTimeAndTwoDecimals)
   double age = difftime(mktime(&tm), before);
   EXPECT_GE(age, -1);
   EXPECT_LE(age, 60);
+}
+
+// The console runs the engine under the user's locale: with a decimal comma
+// the rate file and the rate XML are read, and bills written and read, alike.
+class CountentUnderCommaLocale : public Countent {
+protected:
+  static const char *comma_locale()
+  {
+    for (const char *name : {"de_DE.UTF-8", "fr_FR.UTF-8"})
+      if (setlocale(LC_ALL, name))
+        return name;
+    return nullptr;
+  }
+  // a machine without one gets it made in the build tree, kept for the next run
+  static void SetUpTestSuite()
+  {
+    if (!comma_locale()) {
+      (void)system("test -d '" LOCALE_DIR "/de_DE.UTF-8' || (mkdir -p '" LOCALE_DIR "' && localedef -i de_DE "
+                   "-f UTF-8 '" LOCALE_DIR "/de_DE.UTF-8') >/dev/null 2>&1");
+      setenv("LOCPATH", LOCALE_DIR, 1);
+    }
+    name_ = comma_locale();
+    setlocale(LC_ALL, "C");
+  }
+  void SetUp() override
+  {
+    if (!name_)
+      GTEST_SKIP() << "no decimal-comma locale, and localedef could not make de_DE.UTF-8";
+    setlocale(LC_ALL, name_);
+    Countent::SetUp();
+    ASSERT_STREQ(",", localeconv()->decimal_point);
+  }
+  void TearDown() override
+  {
+    setlocale(LC_ALL, "C");
+    if (name_)
+      Countent::TearDown();
+  }
+  static inline const char *name_ = nullptr;
+};
+
+TEST_F(CountentUnderCommaLocale, AmountsKeepThePoint)
+{
+  add_cdr("gw1-1", "0105551234", "2024-03-01 07:58:30", "2024-03-01 08:01:10");
+  bill_info *b = countent_getbill(ce_, "gw1-1");
+  ASSERT_NE(nullptr, b);
+  EXPECT_STREQ("07:58:30-08:00:00 0.60,08:00:30-08:01:10 0.60,0.00 in 0 second, handling charge 0.50 total 1.70",
+               b->m_period_record);
+  countent_save(ce_, b, "alice");
+  std::vector<bill_info> back;
+  user_rows rows{[](void *r, void *p) { static_cast<std::vector<bill_info> *>(p)->push_back(*(bill_info *)r); },
+                 &back};
+  ASSERT_EQ(0, dbent_select(cdr_, "billtbl", nullptr, bill_select_callback, &rows));
+  ASSERT_EQ(1u, back.size());
+  EXPECT_EQ(1.70f, back[0].m_count);
+
+  ratetest::write_file("rates.xml", "<RateInfoDataSet><RateInfo><pattern>020</pattern><period1>00:00:00"
+                                    "</period1><rate1>0.15</rate1><unit>60</unit></RateInfo></RateInfoDataSet>");
+  testing::internal::CaptureStdout();
+  counter *c = create_normal_counter_file("counter", "rates.xml");
+  testing::internal::GetCapturedStdout();
+  ASSERT_NE(nullptr, c);
+  EXPECT_EQ(0.15f, counter_getrate(c, "0201", "10:00:00"));
+  counter_release(c);
 }
 
 }  // namespace
