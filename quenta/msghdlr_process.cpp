@@ -215,6 +215,9 @@ int process_message(struct msghdlr *h, const struct uimsg *msg, const struct soc
 void timeout_callback(void *ctxt)
 {
   struct msghdlr *h = static_cast<struct msghdlr *>(ctxt);
+  /* Re-armed first, so the time spent storing below never delays the ticks. */
+  if (utils::start_timer(h->m_timer, 1) < 0)
+    LOG_FUNCTION_FAILED();
   /* A silent line logs its state at every tick: one write for them all. */
   utils::log_batch_begin();
   {
@@ -230,6 +233,4 @@ void timeout_callback(void *ctxt)
   utils::log_batch_end();
   retry_calls(h);
   store_ended_calls(h);
-  if (utils::start_timer(h->m_timer, 1) < 0)
-    LOG_FUNCTION_FAILED();
 }
