@@ -177,6 +177,48 @@ TEST_F(HandlerTest, CallsEndByAnyOtherStateAndOnlyFromExactlyConnected)
   EXPECT_EQ("", find(status(h_), "A", 1)->state);
 }
 
+// A line that turns CONNECTED by any message but a Connected with a dialled
+// number starts its call then; a station started during a call starts it at
+// the line's first message.
+TEST_F(HandlerTest, ACallConnectedWithoutAConnectedMessageStartsWhenItConnects)
+{
+  Gateway gw;
+  const Attrs connected_state = {{"line_id", "1"}, {"state", "CONNECTED"}};
+  const std::vector<std::pair<std::string, std::string>> ways = {
+      {"KA", "KeepAlive"}, {"DI", "Discovery"}, {"CD", "CDR"}, {"AC", "Action"}, {"CO", "Connected"}};
+  long before = time(nullptr);
+  auto call = [&](const std::string &m, const std::string &type) {
+    ASSERT_TRUE(gw.exchange(keepalive(m, 1, "DIALING", "555")));
+    Attrs a = connected_state;
+    a.push_back({"machine_id", m});
+    if (type == "Action")
+      gw.send(message(type, a));  // no echo
+    else
+      ASSERT_TRUE(gw.exchange(message(type, a)));
+    ASSERT_TRUE(gw.exchange(keepalive(m, 1, "DIALING", "555")));
+  };
+  for (const auto &[m, type] : ways) {
+    ASSERT_TRUE(gw.exchange(discovery(m, 1)));
+    call(m, type);
+  }
+  ASSERT_TRUE(gw.exchange(keepalive("RS", 1, "CONNECTED")));
+  auto st = status(h_);
+  const Status *restarted = find(st, "RS", 1);
+  ASSERT_NE(nullptr, restarted);
+  EXPECT_LE(std::abs(parse_local_time(restarted->bdate) - before), 2);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  call("KA", "KeepAlive");  // a second such call on the line is a call of its own
+
+  ASSERT_TRUE(rows_reach(ways.size() + 1));
+  for (const Row &r : rows()) {
+    EXPECT_EQ(r.machineid + "-00000001@" + r.bdate, r.callid);
+    EXPECT_LE(std::abs(parse_local_time(r.bdate) - before), 3) << r.machineid;
+    EXPECT_EQ("", r.orgnum);
+  }
+  EXPECT_EQ(ways.size() + 1, rows().size());
+  EXPECT_EQ("", slurp(work_.path() + "/cdr.failed"));
+}
+
 TEST_F(HandlerTest, LinesAreKnownOnlyAfterAnnouncingThemselves)
 {
   Gateway gw;
@@ -324,10 +366,10 @@ TEST_F(HandlerTest, TenSilentSecondsMakeALineUnknownAndEndItsCall)
   EXPECT_GE(silent, 8);
   EXPECT_LE(silent, 11);
   EXPECT_LE(parse_local_time(x.edate) - start, 11);
-  EXPECT_EQ("Y-00000001@", y.callid);
+  EXPECT_EQ("Y-00000001@" + y.bdate, y.callid) << "the call started when the line turned CONNECTED";
+  EXPECT_LE(std::abs(parse_local_time(y.bdate) - start), 2);
   EXPECT_EQ("", y.orgnum);
   EXPECT_EQ("555", y.desnum);
-  EXPECT_EQ("", y.bdate);
 }
 
 TEST_F(HandlerTest, CallsEndingWhileTheDatabaseIsLockedAreAllStored)
