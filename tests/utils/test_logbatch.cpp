@@ -1,16 +1,20 @@
 // Log batches: a thread's lines wait for the end of its batch and then arrive
 // whole and in order; a full batch goes out by itself; other threads are not
-// held back; errno survives.
+// held back; errno survives; a fatal path writes the batch before it aborts.
 #include <errno.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
 
+#include "utils/datalist.h"
 #include "utils/debug.h"
+#include "utils/memdebug.h"
+#include "utils/utils.h"
 
 namespace {
 
@@ -82,6 +86,41 @@ TEST_F(LogBatchTest, OtherThreadsAreNotHeldBack)
   EXPECT_EQ("theirs\n", log());
   utils::log_batch_end();
   EXPECT_EQ("theirs\nmine\n", log());
+}
+
+TEST_F(LogBatchTest, AFatalPathWritesTheBatchAndItsLineBeforeItAborts)
+{
+  const std::vector<std::pair<std::function<void()>, std::string>> fatal = {
+      {[] {
+         utils::memblk *head = nullptr;
+         utils::memblk_alloc(&head, 65532);
+       },
+       "requested block size exceeds the maximun limit(65528): 65532\n"},
+      {[] {
+         utils::datalist zero = {};
+         int a = 0;
+         utils::datalist_append(&zero, &a);
+       },
+       "alloc_datalist_iterator(): datalist not initialized!\n"},
+      {[] {
+         char *p = static_cast<char *>(MEMDEBUG_ALLOC(5));
+         p[5] = 0;
+         MEMDEBUG_ALLOC(1);
+       },
+       ""},  // the memory debugger's report goes to standard error
+  };
+  for (const auto &[path, line] : fatal) {
+    ASSERT_EQ(0, ftruncate(utils::logfd, 0));
+    EXPECT_DEATH(
+        {
+          utils::log_batch_begin();
+          DPRINT("before\n");
+          path();
+        },
+        "");
+    EXPECT_EQ(0u, log().find("before\n")) << line;
+    EXPECT_NE(std::string::npos, log().find(line));
+  }
 }
 
 }  // namespace
