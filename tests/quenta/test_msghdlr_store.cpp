@@ -5,8 +5,6 @@
 #include <stdio.h>
 #include <sys/stat.h>
 
-#include <fstream>
-
 #include "gateway.h"
 #include "quenta/msghdlr.h"
 
@@ -123,25 +121,6 @@ TEST_F(StoreTest, ARefusedCallIdIsKeptInTheFailedFileOneLineEach)
   std::string line = "B-00000001@2024-01-01 10:00:00\tB\t1\t801\ta\\\\b\\nc\\rd\t2024-01-01 10:00:00\t"
                      "2024-01-01 10:00:00\t0\n";
   EXPECT_EQ(line + line, failed());
-}
-
-// A call an earlier run stored is dropped, one whose call id holds another
-// call goes to the failed file, and a line cut short does not stop the rest.
-TEST_F(StoreTest, StartUpStoresWhatThePendingFileHolds)
-{
-  cdr_row stored = call("P", "2024-01-01 10:00:00", "1"), fresh = call("P", "2024-01-01 10:00:05", "2"),
-          taken = call("P", "2024-01-01 10:00:00", "3");
-  h_->m_ended = {stored};
-  store_ended_calls(h_);
-  std::ofstream(work_.path() + "/cdr.pending")
-      << cdr_line(stored) << cdr_line(fresh) << cdr_line(taken) << cdr_line(fresh).substr(0, 40);
-  EXPECT_EQ(3, store_pending_calls(h_));
-  auto r = rows();
-  ASSERT_EQ(2u, r.size());
-  EXPECT_EQ("2", r[1].desnum);
-  EXPECT_EQ(cdr_line(taken), failed());
-  EXPECT_EQ("", pending());
-  EXPECT_NE(std::string::npos, work_.log().find("line 4 is not a whole call"));
 }
 
 TEST_F(StoreTest, ACallThePendingFileCannotTakeStaysInMemoryUntilItCan)

@@ -25,8 +25,8 @@
 
 #include <map>
 #include <set>
-#include <thread>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -106,6 +106,18 @@ std::string quoted(const std::string &text)
       q += '\'';
   }
   return q + "'";
+}
+
+/* The call ids of the line's rows, those that match `extra` too when given. */
+std::vector<std::string> line_calls(const std::pair<std::string, int> &line, const char *extra)
+{
+  std::string mcond = "machineid=" + quoted(line.first);
+  std::string lcond = "lineid=" + std::to_string(line.second);
+  const char *conds[] = {mcond.c_str(), lcond.c_str(), extra, nullptr};
+  std::vector<std::string> ids;
+  if (quenta_selectCDRTable(conds, collect_callid, &ids) != 0)
+    fprintf(stderr, "rel_station: select for %s/%d failed\n", line.first.c_str(), line.second);
+  return ids;
 }
 
 std::set<std::string> load_seen(const char *path)
@@ -203,22 +215,11 @@ int main(int argc, char **argv)
     g_new.clear();
     quenta_getStatus(on_status);
     for (const auto &line : g_new) {
-      std::string mcond = "machineid=" + quoted(line.first);
-      std::string lcond = "lineid=" + std::to_string(line.second);
-      const char *conds[] = {mcond.c_str(), lcond.c_str(), "flag=0", nullptr};
-      std::vector<std::string> ids;
-      quenta_selectCDRTable(conds, collect_callid, &ids);
-      for (const std::string &id : ids)
+      for (const std::string &id : line_calls(line, "flag=0"))
         append_durable(unsettled_fd, id + "\n");
     }
     for (const auto &line : g_ended) {
-      std::string mcond = "machineid=" + quoted(line.first);
-      std::string lcond = "lineid=" + std::to_string(line.second);
-      const char *conds[] = {mcond.c_str(), lcond.c_str(), nullptr};
-      std::vector<std::string> ids;
-      if (quenta_selectCDRTable(conds, collect_callid, &ids) != 0)
-        fprintf(stderr, "rel_station: select for %s/%d failed\n", line.first.c_str(), line.second);
-      for (const std::string &id : ids) {
+      for (const std::string &id : line_calls(line, nullptr)) {
         if (seen.insert(id).second)
           append_durable(seen_fd, id + "\n");
       }

@@ -90,34 +90,16 @@ TEST_F(LogBatchTest, OtherThreadsAreNotHeldBack)
 
 TEST_F(LogBatchTest, AFatalPathWritesTheBatchAndItsLineBeforeItAborts)
 {
+  utils::memblk *pool = nullptr;
+  utils::datalist zero = {};
   const std::vector<std::pair<std::function<void()>, std::string>> fatal = {
-      {[] {
-         utils::memblk *head = nullptr;
-         utils::memblk_alloc(&head, 65532);
-       },
-       "requested block size exceeds the maximun limit(65528): 65532\n"},
-      {[] {
-         utils::datalist zero = {};
-         int a = 0;
-         utils::datalist_append(&zero, &a);
-       },
-       "alloc_datalist_iterator(): datalist not initialized!\n"},
-      {[] {
-         char *p = static_cast<char *>(MEMDEBUG_ALLOC(5));
-         p[5] = 0;
-         MEMDEBUG_ALLOC(1);
-       },
-       ""},  // the memory debugger's report goes to standard error
+      {[&] { utils::memblk_alloc(&pool, 65532); }, "exceeds the maximun limit(65528): 65532\n"},
+      {[&] { utils::datalist_append(&zero, &pool); }, "alloc_datalist_iterator(): datalist not initialized!\n"},
+      {[] { static_cast<char *>(MEMDEBUG_ALLOC(5))[5] = 0; MEMDEBUG_ALLOC(1); }, ""},  // reported on stderr
   };
   for (const auto &[path, line] : fatal) {
     ASSERT_EQ(0, ftruncate(utils::logfd, 0));
-    EXPECT_DEATH(
-        {
-          utils::log_batch_begin();
-          DPRINT("before\n");
-          path();
-        },
-        "");
+    EXPECT_DEATH(utils::log_batch_begin(); DPRINT("before\n"); path(), "");
     EXPECT_EQ(0u, log().find("before\n")) << line;
     EXPECT_NE(std::string::npos, log().find(line));
   }
