@@ -1,5 +1,5 @@
-/* Engine start-up: quenta_init brings up the runtime, claims the station's
- * single-instance lock, builds the database path and creates the message
+/* Engine start-up: quenta_init claims the station's single-instance lock,
+ * brings up the runtime, builds the database path and creates the message
  * handler, the counting entity and the query entity. A start-up that fails
  * half way releases what it created, so the process may try again. */
 #include <errno.h>
@@ -50,17 +50,20 @@ void release_engine()
 
 int start_engine()
 {
+  /* The lock comes before the log: opening "app.log" truncates it, and a
+   * second start in the folder of a running station must leave its log alone.
+   * Until then the lines go to standard error. */
+  int rc = claim_instance_lock();
+  if (rc != 0) {
+    LOG_FUNCTION_FAILED();
+    return rc;
+  }
   CHECKPOINT();
   utils::app_init(0, nullptr, APP_NAME);
   CHECKPOINT();
 
   /* g_cs, the database lock, is a process-wide object that exists before the
    * first statement; nothing to initialise here. */
-  int rc = claim_instance_lock();
-  if (rc != 0) {
-    LOG_FUNCTION_FAILED();
-    return rc;
-  }
 
   std::string path;
   if (!build_database_path(path)) {

@@ -225,6 +225,8 @@ struct msghdlr *create_msghdlr(const char *dbpath, const char *tblname)
     LOG_FUNCTION_FAILED();
     goto failure;
   }
+  /* Calls an earlier run could not store come first, before any new one. */
+  store_pending_calls(h);
   h->m_wakefd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (h->m_wakefd < 0) {
     LOG_SYS_ERROR();
@@ -268,12 +270,14 @@ void msghdlr_release(struct msghdlr *h)
     }
     h->m_thread.join();
   }
-  /* The thread has ended: its queue is ours now. */
+  /* The thread has ended: its queue is ours now. What still waits is in the
+   * pending file for the next start. */
   if (h->m_dbent) {
     retry_calls(h);
     for (const cdr_row &row : h->m_retry) {
-      if (cdr_write_failed(row) == 0)
-        DLOG("call %s could not be stored before release: written to " CDR_FAILED_FILE, row.callid.c_str());
+      if (!row.on_file && cdr_write_failed(row) == 0)
+        DLOG("call %s could not be stored or kept before release: written to " CDR_FAILED_FILE,
+             row.callid.c_str());
     }
     h->m_retry.clear();
   }

@@ -22,14 +22,20 @@
  * section: each record is reported as one consistent state, and a flag raised
  * after the copy stays raised for the next report.
  *
- * Calls are never lost. A row that cannot be stored for a passing reason (the
- * database busy, locked, read-only, full, not openable) waits in a queue of the
- * handler's thread and is stored again, in order, at every following tick. A
- * row the database refuses for good (its call id is already in "cdrtbl": the
- * same machine, line and start second) is appended to CDR_FAILED_FILE in the
- * working directory and logged. A line's flag rises only once its call is
- * settled in one of the two, so a report never announces a call that still
- * exists only in memory. */
+ * Calls are never lost. A row that cannot be stored at its first try for a
+ * passing reason (the database busy, locked, read-only, full, corrupt, not a
+ * database, not openable) is appended at once to CDR_PENDING_FILE and waits in
+ * a queue of the handler's thread; it is stored again, in order, at every
+ * following tick, and leaves the file once stored. Every try waits at most
+ * HANDLER_STORE_WAIT_MS for the database, g_cs included, so a database that
+ * another process (or a long statement of the console) holds never holds up
+ * the echoes or the silence rule: the file keeps the call meanwhile. The next
+ * start stores what the file still holds before it reads a datagram. A row the
+ * database refuses for good (its call id is already in "cdrtbl" with another
+ * call: the same machine, line and start second) is appended to
+ * CDR_FAILED_FILE in the working directory and logged. A line's flag rises only
+ * once its call is settled in one of the two, so a report never announces a
+ * call that the console's select cannot find. */
 #ifndef QUENTA_MSGHDLR_H
 #define QUENTA_MSGHDLR_H
 
@@ -62,6 +68,19 @@
  * "\\", "\t", "\r" or "\n", so the fields always stay separable. */
 #define CDR_FAILED_FILE "cdr.failed"
 
+/* Calls not stored yet, one line per call in the form of CDR_FAILED_FILE, in
+ * the order they ended. A call is appended (and synced) when its first try
+ * fails, or when it ends behind others that wait; once stored it leaves the
+ * file, which is then written anew as CDR_PENDING_TMP and renamed over it, or
+ * emptied when nothing waits. So after a crash at any moment every call is in
+ * "cdrtbl" or in the file (or, for a moment, in both). Read back at start-up: a
+ * line a crash cut short is skipped, a call "cdrtbl" already holds is dropped.
+ * When the file cannot be written (a full disk) the call stays in memory only,
+ * the log says so, and every tick tries to write the file again. */
+#define CDR_PENDING_FILE "cdr.pending"
+#define CDR_PENDING_TMP "cdr.pending.tmp"
+#define HANDLER_STORE_WAIT_MS 100             /* a store try's wait for the database, g_cs included */
+
 #define STATE_CONNECTED "CONNECTED"
 #define STATE_UNKNOWN "UNKNOWN"
 
@@ -80,7 +99,8 @@ struct machine_info {
 struct cdr_row {
   std::string callid, machineid, lineid, orgnum, desnum, bdate, edate;
   int attempts;                       /* failed tries to store it so far */
-  int line;                           /* index of its line in the table */
+  int line;                           /* index of its line in the table; -1: read back from CDR_PENDING_FILE */
+  bool on_file = false;               /* written to CDR_PENDING_FILE */
 };
 
 struct msghdlr {
@@ -107,8 +127,9 @@ struct msghdlr {
 struct msghdlr *create_msghdlr(const char *dbpath, const char *tblname);
 
 /* Stops the thread and frees the handler: calls still waiting to be stored get
- * one more try, and what is still refused then goes to CDR_FAILED_FILE. The
- * engine's start-up uses it to undo a handler when a later step fails. */
+ * one more try; what still waits then stays in CDR_PENDING_FILE for the next
+ * start (a call the file could not take goes to CDR_FAILED_FILE). The engine's
+ * start-up uses it to undo a handler when a later step fails. */
 void msghdlr_release(struct msghdlr *h);
 
 /* Verbs, for the console's thread. */
@@ -153,12 +174,21 @@ int create_cdr_database(struct msghdlr *h, const char *dbpath, const char *tblna
  * flags of the lines whose calls it settled. */
 void store_ended_calls(struct msghdlr *h);
 /* Stores what waits in m_retry, in order, up to the first passing refusal,
- * raising the flags of the lines whose calls it settled. */
+ * raising the flags of the lines whose calls it settled, and brings
+ * CDR_PENDING_FILE up to date. */
 void retry_calls(struct msghdlr *h);
+/* Start-up, before the thread runs: reads CDR_PENDING_FILE into m_retry and
+ * stores what it can. The number of calls read, or -1 when the file cannot be
+ * read (logged; the handler runs all the same). */
+int store_pending_calls(struct msghdlr *h);
 /* One row: 0 stored, 1 refused for a passing reason, -1 refused for good. */
 int cdrdb_insert(struct msghdlr *h, const cdr_row &row);
 /* Appends the row to CDR_FAILED_FILE: 0, or -1 when the file cannot be written. */
 int cdr_write_failed(const cdr_row &row);
+/* The row as a line of CDR_FAILED_FILE or CDR_PENDING_FILE, and back: false
+ * for a text that is not a whole line of that form. */
+std::string cdr_line(const cdr_row &row);
+bool cdr_parse_line(const std::string &line, cdr_row *row);
 
 void msghdlr_send_ack(struct msghdlr *h, const struct sockaddr_in *addr, socklen_t len);
 

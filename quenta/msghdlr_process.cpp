@@ -90,10 +90,30 @@ void generate_callid(struct machine_info *mi)
   copy_cut(ci->callid, sizeof ci->callid, id.c_str());
 }
 
+/* A line that turns "CONNECTED" without a Connected message having started its
+ * call (a gateway that sends none, a station restarted during a call) starts
+ * it now: its call id and its price need a start. */
+static void start_call_unannounced(struct machine_info *mi)
+{
+  call_info *ci = &mi->m_callinfo;
+  if (ci->bdate[0])
+    return;
+  set_local_time(ci->bdate, sizeof ci->bdate);
+  DLOG("machine %s line %d connected without a Connected message: bdate: %s", mi->m_machine_id,
+       (int)mi->m_line_id, ci->bdate);
+}
+
 void update_state(struct msghdlr *h, struct machine_info *mi, const char *state)
 {
   call_info *ci = &mi->m_callinfo;
-  if (strcmp(mi->m_state, STATE_CONNECTED) == 0 && strcmp(state, STATE_CONNECTED) != 0 && ci->desnum[0]) {
+  bool was_connected = strcmp(mi->m_state, STATE_CONNECTED) == 0;
+  bool connected = strcmp(state, STATE_CONNECTED) == 0;
+  if (!was_connected && connected)
+    start_call_unannounced(mi);
+  /* A call without a dialled number leaves no record, nor its start behind. */
+  if (was_connected && !connected && !ci->desnum[0])
+    memset(ci, 0, sizeof *ci);
+  if (was_connected && !connected && ci->desnum[0]) {
     set_local_time(ci->edate, sizeof ci->edate);
     generate_callid(mi);
     /* The line's flag is raised once the row is settled (store_ended_calls,
@@ -144,6 +164,8 @@ int process_keepalive(struct msghdlr *h, const struct uimsg *msg, const struct s
   mi->m_line_id = (unsigned)f.line_id;
   mi->m_addr = *from;
   copy_cut(mi->m_state, sizeof mi->m_state, f.state);
+  if (strcmp(mi->m_state, STATE_CONNECTED) == 0)
+    start_call_unannounced(mi);
   h->m_micount++;
   return 1;
 }
@@ -215,6 +237,9 @@ int process_message(struct msghdlr *h, const struct uimsg *msg, const struct soc
 void timeout_callback(void *ctxt)
 {
   struct msghdlr *h = static_cast<struct msghdlr *>(ctxt);
+  /* Re-armed first, so the time spent storing below never delays the ticks. */
+  if (utils::start_timer(h->m_timer, 1) < 0)
+    LOG_FUNCTION_FAILED();
   /* A silent line logs its state at every tick: one write for them all. */
   utils::log_batch_begin();
   {
@@ -230,6 +255,4 @@ void timeout_callback(void *ctxt)
   utils::log_batch_end();
   retry_calls(h);
   store_ended_calls(h);
-  if (utils::start_timer(h->m_timer, 1) < 0)
-    LOG_FUNCTION_FAILED();
 }

@@ -4,6 +4,9 @@
  * statements used for inserts. */
 #include "quenta/sqlite.h"
 
+#include <chrono>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "utils/debug.h"
@@ -28,11 +31,11 @@ public:
   ~sqlite_conn() { close(); }
 
   /* The busy timeout belongs to the connection, so it is set on every open. */
-  int open(const char *dbname)
+  int open(const char *dbname, int busy_ms)
   {
     int rc = sqlite3_open(dbname, &m_db);
     if (rc == SQLITE_OK)
-      sqlite3_busy_timeout(m_db, SQLITE_BUSY_TIMEOUT_MS);
+      sqlite3_busy_timeout(m_db, busy_ms);
     return rc;
   }
 
@@ -108,8 +111,24 @@ int bind_value(sqlite3_stmt *stmt, int index, const sqlite_value &v)
   }
 }
 
+/* Hands the current row to cb as texts (null as the empty text): its result. */
+int hand_row(sqlite3_stmt *stmt, sqlite_row_callback cb, void *param)
+{
+  int n = sqlite3_column_count(stmt);
+  std::vector<std::string> texts((size_t)n);
+  std::vector<char *> values((size_t)n), names((size_t)n);
+  for (int i = 0; i < n; i++) {
+    const unsigned char *t = sqlite3_column_text(stmt, i);
+    texts[(size_t)i] = t ? reinterpret_cast<const char *>(t) : "";
+    values[(size_t)i] = texts[(size_t)i].data();
+    names[(size_t)i] = const_cast<char *>(sqlite3_column_name(stmt, i));
+  }
+  return cb(param, n, values.data(), names.data());
+}
+
 /* Prepares, binds and steps to the end; the caller holds g_cs. */
-int run_bound(sqlite3 *db, const char *cmd, const sqlite_value *values, int nvalues)
+int run_bound(sqlite3 *db, const char *cmd, const sqlite_value *values, int nvalues, sqlite_row_callback cb,
+              void *param)
 {
   sqlite_stmt stmt;
   int rc = sqlite3_prepare_v2(db, cmd, -1, stmt.out(), nullptr);
@@ -117,15 +136,69 @@ int run_bound(sqlite3 *db, const char *cmd, const sqlite_value *values, int nval
     rc = SQLITE_MISUSE; /* the text held no statement */
   for (int i = 0; rc == SQLITE_OK && i < nvalues; i++)
     rc = bind_value(stmt.get(), i + 1, values[i]);
-  while (rc == SQLITE_OK || rc == SQLITE_ROW)
+  while (rc == SQLITE_OK || rc == SQLITE_ROW) {
     rc = sqlite3_step(stmt.get());
+    if (rc == SQLITE_ROW && cb && hand_row(stmt.get(), cb, param) != 0)
+      return SQLITE_ABORT;
+  }
   return rc == SQLITE_DONE ? SQLITE_OK : rc;
+}
+
+/* Takes g_cs within wait_ms. Tried every millisecond rather than with a timed
+ * lock: ThreadSanitizer does not follow pthread_mutex_clocklock, and the
+ * handler's statements run under it in the test builds. */
+bool lock_within(std::unique_lock<std::recursive_mutex> &lock, int wait_ms)
+{
+  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
+  while (!lock.try_lock()) {
+    if (std::chrono::steady_clock::now() >= until)
+      return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+/* One statement's turn: g_cs, a connection, the statement (run), the
+ * connection closed and g_cs left, in that order, so that no two statements of
+ * the process ever overlap, not even in their open or close. With a wait of
+ * its own the statement gives up on g_cs after wait_ms, and what is left of
+ * the wait bounds its wait for the file. The SQLite result code. */
+template <typename Run>
+int take_turn(const char *dbname, const char *cmd, int wait_ms, Run run)
+{
+  using namespace std::chrono;
+  std::unique_lock lock(g_cs, std::defer_lock);
+  int busy_ms = SQLITE_BUSY_TIMEOUT_MS;
+  if (wait_ms <= SQLITE_WAIT_DEFAULT) {
+    lock.lock();
+  } else {
+    auto start = steady_clock::now();
+    if (!lock_within(lock, wait_ms)) {
+      DLOG("database lock not free within %d ms: not run: %s", wait_ms, cmd);
+      note_result(SQLITE_BUSY);
+      return SQLITE_BUSY;
+    }
+    long left = wait_ms - (long)duration_cast<milliseconds>(steady_clock::now() - start).count();
+    busy_ms = left > 1 ? (int)left : 1;
+  }
+  DLOG("EnterCriticalSession !!!");
+  int rc;
+  {
+    sqlite_conn conn;
+    rc = conn.open(dbname, busy_ms);
+    if (rc != SQLITE_OK)
+      DLOG("Can't open database: %s\n", conn.errmsg(rc));
+    else
+      rc = run(conn);
+  }
+  note_result(rc);
+  lock.unlock();
+  DLOG("LeaveCriticalSection !!!");
+  return rc;
 }
 
 } /* namespace */
 
-/* g_cs is left only after the connection is closed, so no two statements of
- * the process ever overlap, not even in their open or close. */
 int sqlite_exec_cmd2(const char *dbname, const char *cmd, sqlite_row_callback cb, void *param)
 {
   if (!dbname || !cmd) {
@@ -133,27 +206,15 @@ int sqlite_exec_cmd2(const char *dbname, const char *cmd, sqlite_row_callback cb
     note_result(SQLITE_MISUSE);
     return 1;
   }
-  std::unique_lock lock(g_cs);
-  DLOG("EnterCriticalSession !!!");
-  int rc;
-  {
-    sqlite_conn conn;
-    rc = conn.open(dbname);
-    if (rc != SQLITE_OK) {
-      DLOG("Can't open database: %s\n", conn.errmsg(rc));
-    } else {
-      row_relay relay{cb, param, {}, {'\0'}};
-      char *errmsg = nullptr;
-      rc = sqlite3_exec(conn.get(), cmd, cb ? relay_row : nullptr, cb ? &relay : nullptr,
-                        &errmsg);
-      if (rc != SQLITE_OK)
-        DLOG("SQL error: %s:%s\n", cmd, errmsg ? errmsg : conn.errmsg(rc));
-      sqlite3_free(errmsg);
-    }
-  }
-  note_result(rc);
-  lock.unlock();
-  DLOG("LeaveCriticalSection !!!");
+  int rc = take_turn(dbname, cmd, SQLITE_WAIT_DEFAULT, [&](sqlite_conn &conn) {
+    row_relay relay{cb, param, {}, {'\0'}};
+    char *errmsg = nullptr;
+    int r = sqlite3_exec(conn.get(), cmd, cb ? relay_row : nullptr, cb ? &relay : nullptr, &errmsg);
+    if (r != SQLITE_OK)
+      DLOG("SQL error: %s:%s\n", cmd, errmsg ? errmsg : conn.errmsg(r));
+    sqlite3_free(errmsg);
+    return r;
+  });
   return rc == SQLITE_OK ? 0 : 1;
 }
 
@@ -165,28 +226,23 @@ int sqlite_exec_cmd(const char *dbname, const char *cmd, sqlite_row_callback cb,
 int sqlite_exec_bound(const char *dbname, const char *cmd, const sqlite_value *values,
                       int nvalues)
 {
+  return sqlite_exec_bound_wait(dbname, cmd, values, nvalues, SQLITE_WAIT_DEFAULT, nullptr, nullptr);
+}
+
+int sqlite_exec_bound_wait(const char *dbname, const char *cmd, const sqlite_value *values,
+                           int nvalues, int wait_ms, sqlite_row_callback cb, void *param)
+{
   if (!dbname || !cmd || (nvalues > 0 && !values)) {
     LOG_FUNCTION_FAILED();
     note_result(SQLITE_MISUSE);
     return -1;
   }
-  std::unique_lock lock(g_cs);
-  DLOG("EnterCriticalSession !!!");
-  int rc;
-  {
-    sqlite_conn conn;
-    rc = conn.open(dbname);
-    if (rc != SQLITE_OK) {
-      DLOG("Can't open database: %s\n", conn.errmsg(rc));
-    } else {
-      rc = run_bound(conn.get(), cmd, values, nvalues);
-      if (rc != SQLITE_OK)
-        DLOG("SQL error: %s:%s\n", cmd, conn.errmsg(rc));
-    }
-  }
-  note_result(rc);
-  lock.unlock();
-  DLOG("LeaveCriticalSection !!!");
+  int rc = take_turn(dbname, cmd, wait_ms, [&](sqlite_conn &conn) {
+    int r = run_bound(conn.get(), cmd, values, nvalues, cb, param);
+    if (r != SQLITE_OK)
+      DLOG("SQL error: %s:%s\n", cmd, conn.errmsg(r));
+    return r;
+  });
   return rc == SQLITE_OK ? 0 : -1;
 }
 

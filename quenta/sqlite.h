@@ -6,9 +6,12 @@
  * select's connection still reads the file, so a write from inside its callback
  * would wait out the busy timeout and fail.
  *
- * Every connection waits up to SQLITE_BUSY_TIMEOUT_MS for a lock that another
+ * A statement waits up to SQLITE_BUSY_TIMEOUT_MS for a lock that another
  * connection (the console's backup, a reader in another process) holds, so a
- * short hold does not make a statement fail. Column values that the database
+ * short hold does not make a statement fail; it waits for g_cs as long as it
+ * takes. A statement given a wait of its own (the handler's inserts, which must
+ * not stall the gateways) spends at most that many milliseconds on both
+ * together and then fails with SQLITE_BUSY. Column values that the database
  * hands over as null reach row callbacks as empty texts. */
 #ifndef QUENTA_SQLITE_H
 #define QUENTA_SQLITE_H
@@ -18,6 +21,7 @@
 #include <mutex>
 
 #define SQLITE_BUSY_TIMEOUT_MS 5000
+#define SQLITE_WAIT_DEFAULT 0          /* a statement's wait: g_cs unbounded, the file SQLITE_BUSY_TIMEOUT_MS */
 
 /* Row callback in SQLite's form: parameter, column count, values, names.
  * Returns 0 to go on; anything else stops the statement (which then fails). */
@@ -46,6 +50,10 @@ int sqlite_exec_cmd2(const char *dbname, const char *cmd, sqlite_row_callback cb
  * byte of a value can change the statement. 0, or -1 when it failed. */
 int sqlite_exec_bound(const char *dbname, const char *cmd, const sqlite_value *values,
                       int nvalues);
+/* The same with a wait of wait_ms milliseconds in all for g_cs and the file
+ * (SQLITE_WAIT_DEFAULT: as above), handing each row to cb (or to none) as texts. */
+int sqlite_exec_bound_wait(const char *dbname, const char *cmd, const sqlite_value *values,
+                           int nvalues, int wait_ms, sqlite_row_callback cb, void *param);
 
 /* The primary SQLite result code of this thread's last failed statement, and
  * SQLITE_OK after a successful one. It tells a refusal that will not change

@@ -117,6 +117,14 @@ void sqlite_dbent_release(struct dbent *e)
   free(ent);
 }
 
+void sqlite_dbent_set_wait(struct dbent *e, int wait_ms)
+{
+  sqlite_dbent *ent = as_sqlite(e);
+  ent->m_wait_ms = wait_ms;
+  for (auto *it = utils::datalist_first(ent->m_tblents); it; it = utils::datalist_next(it))
+    static_cast<sqlite_tblent *>(utils::datalist_itdata(it))->m_wait_ms = wait_ms;
+}
+
 int sqlite_dbent_create(struct dbent *e, const char *tblname, const column_info *columns)
 {
   sqlite_dbent *ent = as_sqlite(e);
@@ -125,6 +133,7 @@ int sqlite_dbent_create(struct dbent *e, const char *tblname, const column_info 
     LOG_FUNCTION_FAILED();
     return -1;
   }
+  reinterpret_cast<sqlite_tblent *>(tbl)->m_wait_ms = ent->m_wait_ms;
   if (tblent_create(tbl, columns) != 0 || utils::datalist_append(ent->m_tblents, tbl) != 0) {
     LOG_FUNCTION_FAILED();
     tblent_release(tbl);

@@ -15,6 +15,7 @@ struct sqlite_dbent {
   const struct dbent_ops *ops;   /* gst_sqlite_dbent_ops */
   char *m_dbname;                /* database file path, owned */
   utils::datalist *m_tblents;    /* described tables (tblent *), in order of description */
+  int m_wait_ms;                 /* wait of its inserts; SQLITE_WAIT_DEFAULT unless set */
 };
 
 /* Create / release. */
@@ -24,6 +25,10 @@ struct sqlite_dbent {
 struct dbent *create_sqlite_dbent(const char *dbname);
 /* Releases the described tables, then the entity. */
 void sqlite_dbent_release(struct dbent *ent);
+
+/* Bounds the wait of the entity's inserts, in the tables described so far and
+ * later, to wait_ms for g_cs and the file together (sqlite_exec_bound_wait). */
+void sqlite_dbent_set_wait(struct dbent *ent, int wait_ms);
 
 /* Verbs. Each returns 0, or -1 when it failed (sqlite_last_errcode tells why). */
 

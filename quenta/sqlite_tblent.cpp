@@ -242,7 +242,8 @@ int sqlite_tblent_insert(struct tblent *e, const char *const *values)
   }
 
   std::string cmd = sqlite_tblent_insert_cmd(ent->m_tblname, n);
-  if (sqlite_exec_bound(ent->m_dbname, cmd.c_str(), bound.data(), (int)n) != 0) {
+  if (sqlite_exec_bound_wait(ent->m_dbname, cmd.c_str(), bound.data(), (int)n, ent->m_wait_ms, nullptr,
+                             nullptr) != 0) {
     LOG_FUNCTION_FAILED();
     return -1;
   }

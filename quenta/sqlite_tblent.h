@@ -17,6 +17,7 @@ struct sqlite_tblent {
   column_info m_column[MAX_COLUMN_INFO];  /* value columns in order, names owned */
   unsigned m_ncolumn;                     /* value columns in m_column */
   int m_constraint;                       /* 1 when the list held a unique constraint */
+  int m_wait_ms;                          /* wait of its inserts (sqlite_exec_bound_wait) */
 };
 
 /* Create / release. */

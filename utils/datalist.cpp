@@ -16,7 +16,7 @@ datalist_iterator *alloc_datalist_iterator(datalist *l)
 {
   if (l->ref <= 0) {
     dprint(0, "%s(): datalist not initialized!\n", "alloc_datalist_iterator");
-    abort();
+    log_abort();
   }
   datalist_iterator *it = l->free;
   if (it) {

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <stdarg.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -111,6 +112,12 @@ void log_batch_end()
   errno_guard keep;
   t_batch.active = false;
   end_batch();
+}
+
+void log_abort()
+{
+  log_batch_end();
+  abort();
 }
 
 namespace {

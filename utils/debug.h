@@ -55,6 +55,10 @@ void log_msg(const char *text, size_t len);
 void log_batch_begin();
 void log_batch_end();
 
+/* Fatal paths of the library: writes the calling thread's pending batch (the
+ * fatal line with it), so the log keeps what led there, then aborts. */
+[[noreturn]] void log_abort();
+
 /* A level above 0 replaces loglevel; returns the level in force. */
 int set_debug_level(int level);
 

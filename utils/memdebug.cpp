@@ -16,6 +16,7 @@
 #include <random>
 #include <string>
 
+#include "utils/debug.h"
 #include "utils/utils.h"
 
 namespace utils {
@@ -68,9 +69,10 @@ void __attribute__((format(printf, 1, 2))) report(const char *fmt, ...)
   write_whole(2, buf, len);
 }
 
+/* The report went to standard error; the log keeps the lines that led here. */
 [[noreturn]] void die()
 {
-  abort();
+  log_abort();
 }
 
 inline size_t padded(size_t size)

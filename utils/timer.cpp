@@ -196,7 +196,7 @@ int timer_check_timeout()
     void *ctxt = t->ctxt;
     /* Re-arm before the call, counted from now: the callback may then stop,
      * restart or destroy its own timer and finds the entry where it expects. */
-    if (--e->repeat != 0)
+    if (e->repeat <= 0 || --e->repeat != 0) /* endless: never counted, so never overflows */
       enqueue_after(e, t->interval);
     else
       recycle_entry(e);

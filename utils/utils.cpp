@@ -101,7 +101,7 @@ void *memblk_alloc(struct memblk **head, size_t nbytes)
     nbytes = (nbytes + 3) & ~(size_t)3;
   if (nbytes > MEMBLK_MAX_REQUEST) {
     DLOG("requested block size exceeds the maximun limit(%d): %d", (int)MEMBLK_MAX_REQUEST, (int)nbytes);
-    abort();
+    log_abort();
   }
   for (memblk *b = *head; b; b = b->next) {
     if (b->free >= nbytes) {

@@ -112,6 +112,11 @@ TEST(Station, SecondStationOnTheMachineIsRefused)
   for (int i = 0; i < 200 && access((dir + "/quentadb").c_str(), F_OK) != 0; i++)
     std::this_thread::sleep_for(std::chrono::milliseconds(25));
   EXPECT_EQ(0, wait_exit(spawn_case("Refused", other)));
+  // nor does a second start in the station's own folder touch its log
+  std::string log = testkit::slurp(dir + "/app.log");
+  EXPECT_FALSE(log.empty());
+  EXPECT_EQ(0, wait_exit(spawn_case("Refused", dir)));
+  EXPECT_EQ(0u, testkit::slurp(dir + "/app.log").rfind(log, 0)) << "the running station's log was truncated";
   kill(first, SIGTERM);
   wait_exit(first);
   // Once the first station is gone, its lock has gone with it.

@@ -177,6 +177,43 @@ TEST_F(HandlerTest, CallsEndByAnyOtherStateAndOnlyFromExactlyConnected)
   EXPECT_EQ("", find(status(h_), "A", 1)->state);
 }
 
+// A line that turns CONNECTED by any message but a Connected with a dialled
+// number starts its call then; so does a line first heard of while CONNECTED
+// (a station started during a call).
+TEST_F(HandlerTest, ACallConnectedWithoutAConnectedMessageStartsWhenItConnects)
+{
+  Gateway gw;
+  long before = time(nullptr);
+  auto call = [&](const std::string &type) {  // the type names the line's machine
+    ASSERT_TRUE(gw.exchange(keepalive(type, 1, "DIALING", "555")));
+    std::string connect = message(type, {{"machine_id", type}, {"line_id", "1"}, {"state", "CONNECTED"}});
+    if (type == "Action")
+      gw.send(connect);  // never echoed
+    else
+      ASSERT_TRUE(gw.exchange(connect));
+    ASSERT_TRUE(gw.exchange(keepalive(type, 1, "IDLE")));
+  };
+  const std::vector<std::string> types = {"KeepAlive", "Discovery", "CDR", "Action", "Connected"};
+  for (const std::string &type : types) {
+    ASSERT_TRUE(gw.exchange(discovery(type, 1)));
+    call(type);
+  }
+  ASSERT_TRUE(gw.exchange(keepalive("RS", 1, "CONNECTED")));
+  auto st = status(h_);
+  ASSERT_NE(nullptr, find(st, "RS", 1));
+  EXPECT_LE(std::abs(parse_local_time(find(st, "RS", 1)->bdate) - before), 2);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  call("KeepAlive");  // a second such call on the line is a call of its own
+
+  ASSERT_TRUE(rows_reach(types.size() + 1));
+  for (const Row &r : rows()) {
+    EXPECT_EQ(r.machineid + "-00000001@" + r.bdate, r.callid);
+    EXPECT_LE(std::abs(parse_local_time(r.bdate) - before), 3) << r.machineid;
+    EXPECT_EQ("", r.orgnum);
+  }
+  EXPECT_EQ("", slurp(work_.path() + "/cdr.failed"));
+}
+
 TEST_F(HandlerTest, LinesAreKnownOnlyAfterAnnouncingThemselves)
 {
   Gateway gw;
@@ -324,10 +361,10 @@ TEST_F(HandlerTest, TenSilentSecondsMakeALineUnknownAndEndItsCall)
   EXPECT_GE(silent, 8);
   EXPECT_LE(silent, 11);
   EXPECT_LE(parse_local_time(x.edate) - start, 11);
-  EXPECT_EQ("Y-00000001@", y.callid);
+  EXPECT_EQ("Y-00000001@" + y.bdate, y.callid) << "the call started when the line turned CONNECTED";
+  EXPECT_LE(std::abs(parse_local_time(y.bdate) - start), 2);
   EXPECT_EQ("", y.orgnum);
   EXPECT_EQ("555", y.desnum);
-  EXPECT_EQ("", y.bdate);
 }
 
 TEST_F(HandlerTest, CallsEndingWhileTheDatabaseIsLockedAreAllStored)

@@ -1,6 +1,7 @@
 // Storing finished calls without the handler's thread: a database that cannot
-// be opened keeps calls waiting in order until it can, a refused call id goes to
-// "cdr.failed", and a release never drops what still waits.
+// be opened keeps calls waiting in order (and in "cdr.pending") until it can, a
+// refused call id goes to "cdr.failed", and a release never drops what still
+// waits.
 #include <stdio.h>
 #include <sys/stat.h>
 
@@ -45,6 +46,7 @@ protected:
   void bring_back() { ASSERT_EQ(0, rename((dbdir_ + ".away").c_str(), dbdir_.c_str())); }
   std::vector<Row> rows() { return read_cdrs(dbdir_ + "/quentadb"); }
   std::string failed() { return slurp(work_.path() + "/cdr.failed"); }
+  std::string pending() { return slurp(work_.path() + "/cdr.pending"); }
 
   WorkDir work_;
   std::string dbdir_;
@@ -58,6 +60,7 @@ TEST_F(StoreTest, CallsWaitInOrderUntilTheDatabaseCanTakeThem)
   store_ended_calls(h_);
   EXPECT_TRUE(h_->m_ended.empty());
   ASSERT_EQ(2u, h_->m_retry.size());
+  EXPECT_EQ(cdr_line(h_->m_retry[0]) + cdr_line(h_->m_retry[1]), pending()) << "on disk at once";
   retry_calls(h_);
   ASSERT_EQ(2u, h_->m_retry.size()) << "still away: nothing is dropped";
   EXPECT_EQ(2, h_->m_retry.front().attempts);
@@ -77,6 +80,7 @@ TEST_F(StoreTest, CallsWaitInOrderUntilTheDatabaseCanTakeThem)
   EXPECT_EQ("2", r[1].desnum);
   EXPECT_EQ("3", r[2].desnum);
   EXPECT_EQ("", failed());
+  EXPECT_EQ("", pending()) << "stored calls leave the file";
   EXPECT_NE(std::string::npos, work_.log().find("kept for the next try"));
   EXPECT_NE(std::string::npos, work_.log().find("stored after 3 tries"));
 }
@@ -119,7 +123,21 @@ TEST_F(StoreTest, ARefusedCallIdIsKeptInTheFailedFileOneLineEach)
   EXPECT_EQ(line + line, failed());
 }
 
-TEST_F(StoreTest, ReleaseWritesWhatStillWaits)
+TEST_F(StoreTest, ACallThePendingFileCannotTakeStaysInMemoryUntilItCan)
+{
+  std::string file = work_.path() + "/cdr.pending";
+  ASSERT_EQ(0, symlink("/dev/full", file.c_str()));
+  take_away();
+  h_->m_ended = {call("F", "2024-01-01 10:00:00", "9")};
+  store_ended_calls(h_);
+  ASSERT_EQ(1u, h_->m_retry.size());
+  EXPECT_NE(std::string::npos, work_.log().find("cannot be written to cdr.pending: kept in memory only"));
+  ASSERT_EQ(0, unlink(file.c_str()));
+  retry_calls(h_);
+  EXPECT_EQ(cdr_line(h_->m_retry.front()), pending()) << "the next tick writes it";
+}
+
+TEST_F(StoreTest, ReleaseLeavesWhatStillWaitsInThePendingFile)
 {
   take_away();
   h_->m_ended = {call("C", "2024-01-01 10:00:00", "7")};
@@ -128,7 +146,8 @@ TEST_F(StoreTest, ReleaseWritesWhatStillWaits)
   msghdlr_release(h_);
   h_ = nullptr;
   EXPECT_EQ("C-00000001@2024-01-01 10:00:00\tC\t1\t801\t7\t2024-01-01 10:00:00\t2024-01-01 10:00:00\t0\n",
-            failed());
+            pending());
+  EXPECT_EQ("", failed());
 }
 
 }  // namespace

@@ -6,11 +6,15 @@
  *   - for every ended call a report shows, it reads the line's rows of
  *     "cdrtbl" and appends the call id of each row it has not seen yet to the
  *     record file, flushed to disk (fsync) before the call counts as seen.
+ *   - for every line a report shows for the first time, it runs the console's
+ *     check of unsettled calls (machineid, lineid, flag=0) and appends the
+ *     call ids it finds to the unsettled file.
  * "ready" is written to the ready file once quenta_init has returned 0.
- *   rel_station DIR [--poll MS] [--log-cap BYTES] [--user UID]
+ *   rel_station DIR [--poll MS] [--log-cap BYTES] [--user UID] [--select MS]
  * --user runs the station as that user (from root), so that a file made
- * read-only really is read-only to it.
- * Files, all in DIR: status.log, seen.calls, station.ready. */
+ * read-only really is read-only to it. --select runs a select of the unsettled
+ * calls every MS ms on a thread of its own, as a console's statements would.
+ * Files, all in DIR: status.log, seen.calls, unsettled.calls, station.ready. */
 #include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
@@ -22,6 +26,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -63,13 +68,15 @@ struct line_state {
 };
 
 std::map<std::pair<std::string, int>, line_state> g_lines;
-std::vector<std::pair<std::string, int>> g_ended;
+std::vector<std::pair<std::string, int>> g_ended, g_new;
 int g_status_fd = -1;
 
 void on_status(const char *machineid, int lineid, const char *state, const char *, const char *, const char *,
                int flag)
 {
   auto key = std::make_pair(std::string(machineid), lineid);
+  if (!g_lines.count(key))
+    g_new.push_back(key);
   line_state &ls = g_lines[key];
   if (ls.state != state || flag) {
     ls.state = state;
@@ -99,6 +106,18 @@ std::string quoted(const std::string &text)
       q += '\'';
   }
   return q + "'";
+}
+
+/* The call ids of the line's rows, those that match `extra` too when given. */
+std::vector<std::string> line_calls(const std::pair<std::string, int> &line, const char *extra)
+{
+  std::string mcond = "machineid=" + quoted(line.first);
+  std::string lcond = "lineid=" + std::to_string(line.second);
+  const char *conds[] = {mcond.c_str(), lcond.c_str(), extra, nullptr};
+  std::vector<std::string> ids;
+  if (quenta_selectCDRTable(conds, collect_callid, &ids) != 0)
+    fprintf(stderr, "rel_station: select for %s/%d failed\n", line.first.c_str(), line.second);
+  return ids;
 }
 
 std::set<std::string> load_seen(const char *path)
@@ -131,6 +150,7 @@ int main(int argc, char **argv)
   int poll_ms = 20;
   long log_cap = -1;
   int drop_to = -1;
+  int select_ms = 0;
   for (int i = 2; i + 1 < argc; i += 2) {
     if (!strcmp(argv[i], "--poll"))
       poll_ms = atoi(argv[i + 1]);
@@ -138,6 +158,8 @@ int main(int argc, char **argv)
       log_cap = atol(argv[i + 1]);
     else if (!strcmp(argv[i], "--user"))
       drop_to = atoi(argv[i + 1]);
+    else if (!strcmp(argv[i], "--select"))
+      select_ms = atoi(argv[i + 1]);
   }
   if (chdir(argv[1]) != 0) {
     perror("rel_station: chdir");
@@ -147,8 +169,9 @@ int main(int argc, char **argv)
 
   std::set<std::string> seen = load_seen("seen.calls");
   int seen_fd = open("seen.calls", O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  int unsettled_fd = open("unsettled.calls", O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   g_status_fd = open("status.log", O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (seen_fd < 0 || g_status_fd < 0) {
+  if (seen_fd < 0 || unsettled_fd < 0 || g_status_fd < 0) {
     perror("rel_station: open");
     return 2;
   }
@@ -178,18 +201,25 @@ int main(int argc, char **argv)
     return 2;
   }
   close(ready);
+  if (select_ms > 0)
+    std::thread([select_ms] {
+      const char *conds[] = {"flag=0", nullptr};
+      for (std::vector<std::string> ids;; ids.clear()) {
+        quenta_selectCDRTable(conds, collect_callid, &ids);
+        usleep((useconds_t)select_ms * 1000);
+      }
+    }).detach();
 
   for (;;) {
     g_ended.clear();
+    g_new.clear();
     quenta_getStatus(on_status);
+    for (const auto &line : g_new) {
+      for (const std::string &id : line_calls(line, "flag=0"))
+        append_durable(unsettled_fd, id + "\n");
+    }
     for (const auto &line : g_ended) {
-      std::string mcond = "machineid=" + quoted(line.first);
-      std::string lcond = "lineid=" + std::to_string(line.second);
-      const char *conds[] = {mcond.c_str(), lcond.c_str(), nullptr};
-      std::vector<std::string> ids;
-      if (quenta_selectCDRTable(conds, collect_callid, &ids) != 0)
-        fprintf(stderr, "rel_station: select for %s/%d failed\n", line.first.c_str(), line.second);
-      for (const std::string &id : ids) {
+      for (const std::string &id : line_calls(line, nullptr)) {
         if (seen.insert(id).second)
           append_durable(seen_fd, id + "\n");
       }

@@ -1,16 +1,20 @@
 // Log batches: a thread's lines wait for the end of its batch and then arrive
 // whole and in order; a full batch goes out by itself; other threads are not
-// held back; errno survives.
+// held back; errno survives; a fatal path writes the batch before it aborts.
 #include <errno.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
 
+#include "utils/datalist.h"
 #include "utils/debug.h"
+#include "utils/memdebug.h"
+#include "utils/utils.h"
 
 namespace {
 
@@ -82,6 +86,23 @@ TEST_F(LogBatchTest, OtherThreadsAreNotHeldBack)
   EXPECT_EQ("theirs\n", log());
   utils::log_batch_end();
   EXPECT_EQ("theirs\nmine\n", log());
+}
+
+TEST_F(LogBatchTest, AFatalPathWritesTheBatchAndItsLineBeforeItAborts)
+{
+  utils::memblk *pool = nullptr;
+  utils::datalist zero = {};
+  const std::vector<std::pair<std::function<void()>, std::string>> fatal = {
+      {[&] { utils::memblk_alloc(&pool, 65532); }, "exceeds the maximun limit(65528): 65532\n"},
+      {[&] { utils::datalist_append(&zero, &pool); }, "alloc_datalist_iterator(): datalist not initialized!\n"},
+      {[] { static_cast<char *>(MEMDEBUG_ALLOC(5))[5] = 0; MEMDEBUG_ALLOC(1); }, ""},  // reported on stderr
+  };
+  for (const auto &[path, line] : fatal) {
+    ASSERT_EQ(0, ftruncate(utils::logfd, 0));
+    EXPECT_DEATH(utils::log_batch_begin(); DPRINT("before\n"); path(), "");
+    EXPECT_EQ(0u, log().find("before\n")) << line;
+    EXPECT_NE(std::string::npos, log().find(line));
+  }
 }
 
 }  // namespace

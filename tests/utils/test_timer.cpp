@@ -2,6 +2,7 @@
 // due times, callbacks that stop, restart or destroy their own timer, the wait
 // the sweep reports, the time arithmetic and the queue dump.
 #include <gtest/gtest.h>
+#include <limits.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -132,6 +133,11 @@ TEST_F(TimerTest, ZeroIntervalRestartedFromItsCallbackFiresOncePerSweep)
   utils::timer_check_timeout();
   utils::timer_check_timeout();
   EXPECT_EQ((std::vector<int>{2, 2}), fired);
+  // the far end of the endless counts is not counted down into an overflow
+  utils::start_timer(endless, INT_MIN + 1);
+  utils::timer_check_timeout();
+  utils::timer_check_timeout();
+  EXPECT_EQ(4u, fired.size());
   EXPECT_EQ(0, utils::stop_timer(endless));
 }
 
