@@ -1,11 +1,9 @@
 // The console under a comma-decimal locale, as Qt sets it from the
-// environment: every amount it shows, takes, keeps or exports has a point
-// (checkout, shift record and dialog, rate editor and file, report).
+// environment: every amount it shows, takes, keeps or exports has a point.
 #include <QAction>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTreeWidget>
 
 #include <clocale>
 #include <cstdlib>
@@ -20,16 +18,16 @@
 
 #define COMMA_LOCALE "de_DE.UTF-8"
 
-namespace {
-
-QTemporaryDir *g_locales;         /* where a generated locale lives */
+/* Where a generated locale lives; gone at exit() (QTest's -functions) as after
+ * the suite. */
+static std::unique_ptr<QTemporaryDir> g_locales;
 
 /* Sets the environment for the application about to be made to run under the
  * comma locale, generated first when the machine lacks it. */
-bool UseCommaLocale()
+static bool UseCommaLocale()
 {
   if (!std::setlocale(LC_ALL, COMMA_LOCALE)) {
-    g_locales = new QTemporaryDir;
+    g_locales = std::make_unique<QTemporaryDir>();
     const QByteArray dir = g_locales->path().toLocal8Bit();
     const QByteArray make = "localedef -i de_DE -f UTF-8 '" + dir + "/" COMMA_LOCALE "' >/dev/null 2>&1";
     if (std::system(make.constData()) == -1 || setenv("LOCPATH", dir.constData(), 1) != 0 ||
@@ -40,9 +38,7 @@ bool UseCommaLocale()
   return setenv("LC_ALL", COMMA_LOCALE, 1) == 0;
 }
 
-bool g_commaLocale;
-
-} // namespace
+static bool g_commaLocale;
 
 class TestCommaLocale : public QObject {
   Q_OBJECT
@@ -58,20 +54,17 @@ private slots:
 
     StationFixture s;
     s.forms->dir.write(LASTLOG_FILE, "admin 12.50");
-    s.forms->dir.write(RATE_FILE, ".default||0.00|0:00:00-0.50|0:0.00|0|60\n"
-                                  "A|010|0.20|0:00:00-0.30|180:1.00|0|60\n");
+    s.forms->dir.write(RATE_FILE, ".default||0.00|0:00:00-0.50|0:0.00|0|60\nA|010|0.20|0:00:00-0.30|180:1.00|0|60\n");
     s.logIn();
     const QByteArray m = FreshMachine();
     TestLine a(m, 0);
     QVERIFY(a.discovery() && a.call("0101"));
     s.main->PollLines();
-    QCOMPARE(s.row(m, 0)->text(5), QStringLiteral("1.20元"));
     s.forms->op.then([](QDialog *dlg) {
       auto *bill = static_cast<TBillForm *>(dlg);
-      QCOMPARE(bill->BillTable->topLevelItem(0)->text(3) + bill->TotalAmout->text(),
-               QStringLiteral("1.20元1.20元"));
       bill->Money->setText(QStringLiteral("5.5"));
-      QCOMPARE(bill->Change->text(), QStringLiteral("4.30元"));
+      QCOMPARE(bill->BillTable->topLevelItem(0)->text(3) + bill->TotalAmout->text() + bill->Change->text(),
+               QStringLiteral("1.20元1.20元4.30元"));
     });
     s.entry(m, 0)->button->click();
     s.forms->op.then([](QDialog *dlg) {
@@ -88,12 +81,10 @@ private slots:
     rates->MinFeeEdit->setText(QStringLiteral("1.5"));
     rates->SaveBtn->click();
     QCOMPARE(s.forms->dir.read(RATE_FILE).split('\n')[1], QByteArray("A|010|0.20|0:00:00-0.30|180:1.50|0|60"));
-
     Forms.ReportFrm->RunReport("2000-01-01 00:00:00", "2000-01-01 00:00:01");
-    QCOMPARE(Forms.ReportFrm->Info->text(), QStringLiteral("总计：0.00"));
     report_info info{};
     info.m_bill.m_count = 1.2f;
-    QCOMPARE(ReportRowOf(info).amount, QByteArray("1.20"));
+    QCOMPARE(Forms.ReportFrm->Info->text() + ReportRowOf(info).amount, QStringLiteral("总计：0.001.20"));
     s.forms->verifyScriptDone();
   }
 };
@@ -102,11 +93,12 @@ int main(int argc, char *argv[])
 {
   g_commaLocale = UseCommaLocale();
   return RunConsoleSuite<TestCommaLocale>(argc, argv, [] {
-    delete g_locales;  // the process has loaded the locale already
+    g_locales.reset();  // the process has loaded the locale already
     if (!EngineDir())
       return EngineCalled();
     EngineDir()->remove();
     return true;
   });
 }
+
 #include "test_locale.moc"
