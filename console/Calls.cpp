@@ -35,15 +35,23 @@ void CopyCdr(void *record, void *param)
   static_cast<std::vector<cdr_info> *>(param)->push_back(*static_cast<const cdr_info *>(record));
 }
 
-/* Bills of the call in "billtbl": their number, or -1 when it could not be asked. */
-int CountBills(const char *callid)
+using SelectFunction = int (*)(const char *const *conds, USER_CALLBACK cb, void *param);
+
+/* Rows of the call in a table ("cdrtbl" or "billtbl", by its select): their
+ * number, or -1 when it could not be asked. */
+int CountRowsOfCall(SelectFunction select, const char *callid)
 {
   const QByteArray cond = "callid='" + SqlQuoted(QByteArray(callid)) + "'";
   const char *conds[] = {cond.constData(), nullptr};
   int n = 0;
-  if (quenta_selectBillTable(conds, CountRow, &n) != 0)
+  if (select(conds, CountRow, &n) != 0)
     return -1;
   return n;
+}
+
+int CountBills(const char *callid)
+{
+  return CountRowsOfCall(quenta_selectBillTable, callid);
 }
 
 void MarkSettled(const QByteArray &machineId, int lineId, const char *callid)
@@ -82,17 +90,30 @@ bool CollectUnsettledCalls(const QByteArray &machineId, int lineId,
   if (quenta_selectCDRTable(conds.list, CopyCdr, &cdrs) != 0)
     return false;
   for (const cdr_info &cdr : cdrs) {
+    // Without knowing whether a call was billed already, no call can be
+    // offered: the records cannot be read.
     const int bills = CountBills(cdr.callid);
+    if (bills < 0) {
+      calls->clear();
+      return false;
+    }
     if (bills > 0) {
       MarkSettled(machineId, lineId, cdr.callid);
       continue;
     }
     CheckoutCall call{cdr, std::nullopt};
-    // Without knowing whether it was billed already, the call is not priced:
-    // it shows as unpriceable and stays unsettled.
-    if (bills == 0) {
-      if (const bill_info *bill = quenta_getbill(cdr.callid))
-        call.bill = *bill;
+    if (const bill_info *bill = quenta_getbill(cdr.callid)) {
+      call.bill = *bill;
+    } else {
+      // The engine has no bill both when no rate prices the call and when
+      // the call cannot be read; asking for its row again tells them apart.
+      const int rows = CountRowsOfCall(quenta_selectCDRTable, cdr.callid);
+      if (rows < 0) {
+        calls->clear();
+        return false;
+      }
+      if (rows == 0)
+        continue;  // gone since the select: nothing left to settle
     }
     calls->push_back(call);
   }

@@ -28,10 +28,11 @@ struct CheckoutCall {
   std::optional<bill_info> bill;
 };
 
-/* The line's unsettled calls in the engine's order, each priced. A call that
- * already has a bill in "billtbl" (the program stopped between storing its
- * bill and marking it) is marked settled here and left out, so it is never
- * billed twice. False when the calls could not be read. */
+/* The line's unsettled calls in the engine's order, each priced; a call
+ * without a bill is one no rate prices. A call that already has a bill in
+ * "billtbl" (the program stopped between storing its bill and marking it) is
+ * marked settled here and left out, so it is never billed twice. False, and
+ * no calls, when the calls or their bills could not be read. */
 bool CollectUnsettledCalls(const QByteArray &machineId, int lineId,
                            std::vector<CheckoutCall> *calls);
 

@@ -1,6 +1,6 @@
 /* The checkout of one line: its unsettled calls priced in the checkout dialog,
- * and on the operator's OK a bill stored and the call marked settled for each,
- * the money added to the shift and the shift record rewritten. */
+ * and on the operator's OK, call by call, the bill stored, the call marked
+ * settled, its money added to the shift and the shift record rewritten. */
 #include "MainFrm.h"
 
 #include <QLabel>
@@ -63,18 +63,25 @@ void TMainForm::Checkout(int row)
     return;  // nothing stored; the button keeps its look
 
   const QByteArray operatorName = OperatorForBill(m_operator);
-  float stored = 0;
   bool unstored = false;
+  QString recordFailure;
   for (const bill_info &bill : bills) {
-    if (SettleCall(entry->machineId, entry->lineId, bill, operatorName))
-      stored += bill.m_count;
-    else
+    // The shift counts what its bills show; a call whose bill could not be
+    // stored is still to be settled, and counts when it is.
+    if (!SettleCall(entry->machineId, entry->lineId, bill, operatorName)) {
       unstored = true;
+      continue;
+    }
+    // The record follows every stored bill, so that a crash in the middle
+    // leaves the shift holding exactly the bills stored so far.
+    m_shiftTotal += bill.m_count;
+    QString reason;
+    recordFailure = StoreShiftRecord(&reason) ? QString() : reason;
   }
-  // The shift counts what its bills show; a call whose bill could not be
-  // stored is still to be settled, and counts when it is.
   if (unstored)
     ShowMessage(this, QStringLiteral("有账单未能保存，相关通话仍未结帐"), QStringLiteral("错误"));
+  if (!recordFailure.isEmpty())
+    ShowShiftRecordFailure(recordFailure);
 
   // The rows stay put while the dialog is open, but the entry is what counts.
   row = FindLine(entry->machineId, entry->lineId);
@@ -82,6 +89,4 @@ void TMainForm::Checkout(int row)
   entry->unsettled = HasUnsettledCalls(*entry);
   SetBillButton(row, entry->unsettled);
   RefreshAmountDue(row);
-  m_shiftTotal += stored;
-  WriteLastLog();
 }

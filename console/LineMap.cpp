@@ -2,12 +2,12 @@
 #include "LineMap.h"
 
 #include <QFile>
-#include <QSaveFile>
 
 #include <climits>
 
 #include "Gbk.h"
 #include "LineText.h"
+#include "SaveFile.h"
 
 namespace {
 
@@ -94,18 +94,14 @@ bool ReadLineMap(const QString &path, QList<LineMapEntry> *entries)
   return true;
 }
 
-bool WriteLineMap(const QString &path, const QList<LineMapEntry> &entries)
+bool WriteLineMap(const QString &path, const QList<LineMapEntry> &entries, QString *reason)
 {
   QByteArray text;
   for (const LineMapEntry &e : entries) {
     std::optional<QByteArray> name = ToGbk(e.name);
     if (!name)
-      return false;
+      return RefuseWrite(reason, QStringLiteral("线路名称中有无法保存的字符"));
     text += e.machineId + ' ' + QByteArray::number(e.lineId) + ' ' + *name + '\n';
   }
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly))
-    return false;
-  file.write(text);
-  return file.commit();
+  return ReplaceFile(path, text, reason);
 }

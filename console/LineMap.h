@@ -28,7 +28,9 @@ bool ReadLineMap(const QString &path, QList<LineMapEntry> *entries);
 
 /* Replaces the file with one line per entry. The old file stays whole until
  * the new one is complete. False when nothing could be written, or when a name
- * has a character with no GBK form (the file is then left as it was). */
-bool WriteLineMap(const QString &path, const QList<LineMapEntry> &entries);
+ * has a character with no GBK form (the file is then left as it was); *reason
+ * (when given) says why in the operator's words. */
+bool WriteLineMap(const QString &path, const QList<LineMapEntry> &entries,
+                  QString *reason = nullptr);
 
 #endif

@@ -24,6 +24,7 @@
 #include "Gbk.h"
 #include "LineMap.h"
 #include "Modal.h"
+#include "SaveFile.h"
 
 namespace {
 
@@ -334,8 +335,12 @@ void TMainForm::SaveLineMap()
     const LineEntry &e = *m_lines[row];
     entries.append({e.machineId, e.lineId, LineList->topLevelItem(row)->text(0)});
   }
-  if (!WriteLineMap(StationFile(LINEMAP_FILE), entries))
-    qWarning("cannot write the line map %s", qPrintable(StationFile(LINEMAP_FILE)));
+  QString reason;
+  if (WriteLineMap(StationFile(LINEMAP_FILE), entries, &reason))
+    return;
+  qWarning("cannot write the line map %s", qPrintable(StationFile(LINEMAP_FILE)));
+  ShowSaveFailure(this, LINEMAP_FILE, reason,
+                  QStringLiteral("线路的名称和顺序没有保存，程序重新启动后会恢复原样。"));
 }
 
 /* ---- the operator's actions ---- */

@@ -28,6 +28,7 @@
 #include "Passwd.h"
 #include "RateFrm.h"
 #include "Report.h"
+#include "SaveFile.h"
 #include "ShiftLog.h"
 #include "Switch.h"
 #include "UserMgr.h"
@@ -161,8 +162,24 @@ bool TMainForm::ReadLastLog()
 
 void TMainForm::WriteLastLog()
 {
-  if (!::WriteLastLog(StationFile(LASTLOG_FILE), m_operator, m_shiftTotal))
-    qWarning("cannot write the shift record %s", qPrintable(StationFile(LASTLOG_FILE)));
+  QString reason;
+  if (!StoreShiftRecord(&reason))
+    ShowShiftRecordFailure(reason);
+}
+
+bool TMainForm::StoreShiftRecord(QString *reason)
+{
+  if (::WriteLastLog(StationFile(LASTLOG_FILE), m_operator, m_shiftTotal, reason))
+    return true;
+  qWarning("cannot write the shift record %s", qPrintable(StationFile(LASTLOG_FILE)));
+  return false;
+}
+
+void TMainForm::ShowShiftRecordFailure(const QString &reason)
+{
+  // The total in the window is right; only a restart would lose it.
+  ShowSaveFailure(this, LASTLOG_FILE, reason,
+                  QStringLiteral("本班金额没有记下，程序重新启动后会不准确。"));
 }
 
 void TMainForm::showEvent(QShowEvent *event)
@@ -253,10 +270,11 @@ void TMainForm::N6Click()
     if (ShowModal(dlg) != QDialog::Accepted)
       return;
   } while (!CheckPassword(dlg->Username->text(), dlg->Password->text(), dlg));
-  // The record keeps the previous operator until this shift's first checkout
-  // writes it: a restart before then continues the previous shift.
   TakeOperator(dlg->Username->text());
   m_shiftTotal = 0;
+  // At once: a record left naming the previous operator would let a restart
+  // continue the shift just handed over, and hand its takings over twice.
+  WriteLastLog();
 }
 
 void TMainForm::N5Click()
@@ -276,9 +294,9 @@ void TMainForm::N5Click()
       ShowMessage(dlg, QStringLiteral("密码中有无法使用的字符"), QStringLiteral("错误"));
       continue;
     }
-    if (!SetOwnPassword(StationFile(PASSWD_FILE), m_operator, dlg->Password->text()))
-      ShowMessage(this, QStringLiteral("无法写入密码文件，密码没有修改"), QStringLiteral("错误"),
-                  QMessageBox::Critical);
+    QString reason;
+    if (!SetOwnPassword(StationFile(PASSWD_FILE), m_operator, dlg->Password->text(), &reason))
+      ShowSaveFailure(this, PASSWD_FILE, reason, QStringLiteral("密码没有修改。"));
     return;
   }
 }

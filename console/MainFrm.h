@@ -51,7 +51,8 @@ public:
   /* Continues the shift when "lastlog" names the operator on duty: true, and
    * the shift total is the stored one. */
   bool ReadLastLog();
-  /* Stores the operator on duty and the shift total in "lastlog". */
+  /* Stores the operator on duty and the shift total in "lastlog"; when that
+   * fails the operator is told. */
   void WriteLastLog();
 
   QMenu *File1;                   /* "文件" */
@@ -143,6 +144,10 @@ private:
 
   /* The operator goes on duty: the administrator's menus and the title follow. */
   void TakeOperator(const QString &name);
+  /* "lastlog" from the operator and the shift total; false and *reason when
+   * it could not be written, which ShowShiftRecordFailure tells. */
+  bool StoreShiftRecord(QString *reason);
+  void ShowShiftRecordFailure(const QString &reason);
 
   QString m_workDir;              /* taken once, when the window is made */
   QString m_operator;             /* on duty; empty until the first login */

@@ -4,10 +4,10 @@
 
 #include <QCryptographicHash>
 #include <QFile>
-#include <QSaveFile>
 
 #include "Gbk.h"
 #include "Modal.h"
+#include "SaveFile.h"
 
 namespace {
 
@@ -83,14 +83,12 @@ bool ReadPasswdFile(const QString &path, QList<PasswdEntry> *entries)
   return true;
 }
 
-bool WritePasswdFile(const QString &path, const QList<PasswdEntry> &entries)
+bool WritePasswdFile(const QString &path, const QList<PasswdEntry> &entries, QString *reason)
 {
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly))
-    return false;
+  QByteArray text;
   for (const PasswdEntry &e : entries)
-    file.write(e.name + ' ' + e.digest + '\n');
-  return file.commit();
+    text += e.name + ' ' + e.digest + '\n';
+  return ReplaceFile(path, text, reason);
 }
 
 PasswordCheck LookupPassword(const QString &path, const QString &name, const QString &password)

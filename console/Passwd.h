@@ -48,8 +48,10 @@ bool ReadPasswdFile(const QString &path, QList<PasswdEntry> *entries);
 
 /* Replaces the file with one line per entry, "name digest\n" (an entry without
  * digest gives the name, a blank and the line feed). The old file stays whole
- * until the new one is complete. False when it could not be written. */
-bool WritePasswdFile(const QString &path, const QList<PasswdEntry> &entries);
+ * until the new one is complete. False when it could not be written, and
+ * *reason (when given) says why in the operator's words. */
+bool WritePasswdFile(const QString &path, const QList<PasswdEntry> &entries,
+                     QString *reason = nullptr);
 
 /* The verdict of the file on a name and password. The first line that carries
  * the name decides. Without a readable file only "admin" with an empty

@@ -3,13 +3,13 @@
 #include "RateFile.h"
 
 #include <QFile>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <climits>
 #include <cstring>
 
 #include "BillText.h"
+#include "SaveFile.h"
 #include "ShiftLog.h"
 
 namespace {
@@ -158,14 +158,12 @@ bool ReadRateFile(const QString &path, QList<RateInfo> *rules, int *unreadable)
   return true;
 }
 
-bool WriteRateFile(const QString &path, const QList<RateInfo> &rules)
+bool WriteRateFile(const QString &path, const QList<RateInfo> &rules, QString *reason)
 {
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly))
-    return false;
+  QByteArray text;
   for (const RateInfo &rule : rules)
-    file.write(FormatRateLine(rule));
-  return file.commit();
+    text += FormatRateLine(rule);
+  return ReplaceFile(path, text, reason);
 }
 
 int PeriodStartSeconds(const period_price &period)

@@ -61,8 +61,9 @@ bool ParseRateLine(const QByteArray &line, RateInfo *rule);
 bool ReadRateFile(const QString &path, QList<RateInfo> *rules, int *unreadable);
 
 /* Replaces the file with one line per rule, in order. The old file stays whole
- * until the new one is complete; false when it could not be written. */
-bool WriteRateFile(const QString &path, const QList<RateInfo> &rules);
+ * until the new one is complete; false when it could not be written, and
+ * *reason (when given) says why in the operator's words. */
+bool WriteRateFile(const QString &path, const QList<RateInfo> &rules, QString *reason = nullptr);
 
 /* Seconds since midnight of a start time "h:m:s" (h*3600 + m*60 + s; missing
  * parts count 0), PERIOD_UNUSED_SECONDS for an empty one. */

@@ -25,6 +25,7 @@
 #include "Gbk.h"
 #include "Modal.h"
 #include "RateFile.h"
+#include "SaveFile.h"
 #include "ShiftLog.h"
 
 namespace {
@@ -274,10 +275,10 @@ void TRateForm::LoadRates()
 
 bool TRateForm::SaveRates()
 {
-  if (WriteRateFile(m_path, QList<RateInfo>(m_rules.begin(), m_rules.end())))
+  QString reason;
+  if (WriteRateFile(m_path, QList<RateInfo>(m_rules.begin(), m_rules.end()), &reason))
     return true;
-  ShowMessage(this, QStringLiteral("无法写入费率文件，费率没有保存"), QStringLiteral("错误"),
-              QMessageBox::Critical);
+  ShowSaveFailure(this, RATE_FILE, reason, QStringLiteral("费率没有保存。"));
   return false;
 }
 

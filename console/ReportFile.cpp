@@ -12,7 +12,8 @@ ReportRow ReportRowOf(const report_info &info)
   ReportRow row;
   row.number = FIELD_TEXT(info.m_cdr.desnum);
   row.start = FIELD_TEXT(info.m_cdr.bdate);
-  row.seconds = QByteArray::number(info.m_bill.m_calltime);
+  // A call that ended before it began (the clock was set back) lasted nothing.
+  row.seconds = QByteArray::number(qMax(info.m_bill.m_calltime, 0));
   row.amount = FormatMoney(info.m_bill.m_count).toLatin1();
   row.admin = FIELD_TEXT(info.m_bill.m_admin);
   return row;

@@ -20,7 +20,7 @@
 struct ReportRow {
   QByteArray number;              /* dialled number */
   QByteArray start;               /* begin time of the call */
-  QByteArray seconds;             /* duration in seconds, decimal */
+  QByteArray seconds;             /* duration in seconds, decimal, never negative */
   QByteArray amount;              /* the bill, two decimals */
   QByteArray admin;               /* operator who settled it */
 };

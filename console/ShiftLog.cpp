@@ -2,7 +2,6 @@
 #include "ShiftLog.h"
 
 #include <QFile>
-#include <QSaveFile>
 
 #include <cfloat>
 #include <cmath>
@@ -11,6 +10,7 @@
 #include <stdlib.h>
 
 #include "Gbk.h"
+#include "SaveFile.h"
 
 namespace {
 
@@ -80,14 +80,11 @@ bool ReadLastLog(const QString &path, const QString &operatorName, float *total)
   return true;
 }
 
-bool WriteLastLog(const QString &path, const QString &operatorName, float total)
+bool WriteLastLog(const QString &path, const QString &operatorName, float total,
+                  QString *reason)
 {
   std::optional<QByteArray> gbkName = ToGbk(operatorName);
   if (!gbkName)
-    return false;
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly))
-    return false;
-  file.write(*gbkName + ' ' + FormatMoney(total).toLatin1());
-  return file.commit();
+    return RefuseWrite(reason, QStringLiteral("操作员名中有无法保存的字符"));
+  return ReplaceFile(path, *gbkName + ' ' + FormatMoney(total).toLatin1(), reason);
 }

@@ -17,8 +17,10 @@
 bool ReadLastLog(const QString &path, const QString &operatorName, float *total);
 
 /* Replaces the record with operatorName and total. The old record stays whole
- * until the new one is complete; false when nothing could be written. */
-bool WriteLastLog(const QString &path, const QString &operatorName, float total);
+ * until the new one is complete; false when nothing could be written, and
+ * *reason (when given) says why in the operator's words. */
+bool WriteLastLog(const QString &path, const QString &operatorName, float total,
+                  QString *reason = nullptr);
 
 /* The leading decimal number of a word as the C library reads it ("12.5x" is
  * 12.5, "abc" is 0), independent of the process's locale. A value that is not

@@ -3,6 +3,7 @@
 #include "UserMgr.h"
 
 #include <QDir>
+#include <QFile>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QListWidget>
@@ -16,6 +17,7 @@
 #include "Forms.h"
 #include "Gbk.h"
 #include "Modal.h"
+#include "SaveFile.h"
 #include "Users.h"
 
 TUserMgrFrm::TUserMgrFrm(QWidget *parent)
@@ -70,18 +72,45 @@ void TUserMgrFrm::FormShow()
 
 void TUserMgrFrm::LoadUsers()
 {
-  UserList->clear();
-  m_users = ::LoadUsers(m_path);
-  for (const PasswdEntry &user : m_users)
-    AppendItem(user);
+  ShowUsers(::LoadUsers(m_path), -1);
+}
+
+bool TUserMgrFrm::Reread(int *index)
+{
+  QList<PasswdEntry> users;
+  if (!ReadPasswdFile(m_path, &users)) {
+    if (QFile::exists(m_path)) {
+      ShowMessage(this, QStringLiteral("无法读取文件 " PASSWD_FILE "，修改没有保存。"),
+                  QStringLiteral("错误"), QMessageBox::Critical);
+      return false;
+    }
+    users = ::LoadUsers(m_path);
+  }
+  *index = static_cast<int>(FindUserAgain(m_users, *index, users));
+  ShowUsers(users, *index);
+  return true;
+}
+
+void TUserMgrFrm::ShowUsers(const QList<PasswdEntry> &users, int selected)
+{
+  {
+    const QSignalBlocker quiet(UserList);
+    UserList->clear();
+    m_users = users;
+    for (const PasswdEntry &user : m_users)
+      AppendItem(user);
+    if (selected >= 0)
+      UserList->setCurrentRow(selected);
+  }
+  UserListClick();
 }
 
 void TUserMgrFrm::SaveUsers()
 {
-  if (WritePasswdFile(m_path, m_users))
+  QString reason;
+  if (WritePasswdFile(m_path, m_users, &reason))
     return;
-  ShowMessage(this, QStringLiteral("无法写入密码文件，修改没有保存"), QStringLiteral("错误"),
-              QMessageBox::Critical);
+  ShowSaveFailure(this, PASSWD_FILE, reason, QStringLiteral("修改没有保存。"));
   LoadUsers();
 }
 
@@ -116,6 +145,9 @@ void TUserMgrFrm::AddUserBtnClick()
       return;
     const QString name = dlg->Username->text();
     const QString password = dlg->Password->text();
+    int selected = SelectedIndex();
+    if (!Reread(&selected))
+      return;
     if (FindUser(m_users, name) >= 0) {
       ShowMessage(dlg, QStringLiteral("用户名已存在"), QStringLiteral("错误"));
       continue;
@@ -139,7 +171,7 @@ void TUserMgrFrm::AddUserBtnClick()
 
 void TUserMgrFrm::ChangePwdBtnClick()
 {
-  const int index = SelectedIndex();
+  int index = SelectedIndex();
   if (index < 0)
     return;
   // The digest is taken over the name exactly as the file holds it.
@@ -159,14 +191,25 @@ void TUserMgrFrm::ChangePwdBtnClick()
     if (digest.isEmpty())
       ShowMessage(dlg, QStringLiteral("密码中有无法使用的字符"), QStringLiteral("错误"));
   } while (digest.isEmpty());
+  if (!Reread(&index))
+    return;
+  if (index < 0) {
+    // Deleted meanwhile: setting its password would bring it back.
+    ShowMessage(this, QStringLiteral("操作员“%1”已不存在，密码没有设置。").arg(name),
+                QStringLiteral("错误"));
+    return;
+  }
   m_users[index].digest = digest;
   SaveUsers();
 }
 
 void TUserMgrFrm::DelUserBtnClick()
 {
-  const int index = SelectedIndex();
+  int index = SelectedIndex();
   if (index <= 0 || m_users[index].name == ADMIN_NAME)
+    return;
+  // Gone already, or first now: nothing to write.
+  if (!Reread(&index) || index <= 0)
     return;
   {
     const QSignalBlocker quiet(UserList);

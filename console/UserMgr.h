@@ -1,8 +1,10 @@
 /* The operator manager: the accounts of the password file, added, deleted and
  * given new passwords by the administrator. The list is read from the file
- * each time the window is shown, and the file is rewritten from the list at
- * every change (its comment lines do not survive that). The first account,
- * and "admin" wherever it stands, cannot be deleted. */
+ * each time the window is shown and again before every change, since the
+ * operator's own password change writes the file while the window is open;
+ * the file is then rewritten from the list (its comment lines do not survive
+ * that). The first account, and "admin" wherever it stands, cannot be
+ * deleted. */
 #ifndef CONSOLE_USERMGR_H
 #define CONSOLE_USERMGR_H
 
@@ -35,6 +37,13 @@ protected:
 private:
   /* The list from the file. */
   void LoadUsers();
+  /* The list from the file once more, before a change is made to it: *index
+   * (an entry of the list as it was, or -1) becomes that entry's place now,
+   * selected, or -1 when it is gone. False, the operator told, when the file
+   * is there but cannot be read: nothing may be written over it then. */
+  bool Reread(int *index);
+  /* Shows users, the entry at selected (or none) selected. */
+  void ShowUsers(const QList<PasswdEntry> &users, int selected);
   /* The file from the list; when that fails the operator is told and the
    * list shows the file again. */
   void SaveUsers();

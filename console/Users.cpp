@@ -3,11 +3,11 @@
 #include "Users.h"
 
 #include <QFile>
-#include <QSaveFile>
 
 #include <algorithm>
 
 #include "Gbk.h"
+#include "SaveFile.h"
 
 namespace {
 
@@ -46,6 +46,21 @@ qsizetype FindUser(const QList<PasswdEntry> &users, const QString &name)
   return -1;
 }
 
+qsizetype FindUserAgain(const QList<PasswdEntry> &before, qsizetype index,
+                        const QList<PasswdEntry> &now)
+{
+  if (index < 0 || index >= before.size())
+    return -1;
+  const QByteArray &name = before[index].name;
+  qsizetype nth = 0;
+  for (qsizetype i = 0; i < index; i++)
+    nth += before[i].name == name;
+  for (qsizetype i = 0; i < now.size(); i++)
+    if (now[i].name == name && nth-- == 0)
+      return i;
+  return -1;
+}
+
 QString NewUserFault(const QString &name, const QString &password)
 {
   if (name.isEmpty())
@@ -67,32 +82,27 @@ QByteArray PasswordLine(const QString &name, const QString &password)
   return *gbk + ' ' + digest + '\n';
 }
 
-bool SetOwnPassword(const QString &path, const QString &name, const QString &password)
+bool SetOwnPassword(const QString &path, const QString &name, const QString &password,
+                    QString *reason)
 {
   const QByteArray account = PasswordLine(name, password);
   if (name.isEmpty() || account.isEmpty())
-    return false;
+    return RefuseWrite(reason, QStringLiteral("操作员名或密码中有无法使用的字符"));
   const QByteArray gbkName = *ToGbk(name);
 
-  QList<QByteArray> lines;
+  QByteArray text;
   QFile old(path);
   if (old.exists()) {
     if (!old.open(QIODevice::ReadOnly))
-      return false;
+      return RefuseWrite(reason, QStringLiteral("原有的文件无法读取"));
     // Every line, however many and however long: none is lost on the way.
     while (!old.atEnd()) {
       QByteArray line = old.readLine();
-      lines.append(NamesOperator(line, gbkName) ? account : line);
+      text += NamesOperator(line, gbkName) ? account : line;
     }
     old.close();
   } else {
-    lines.append(account);
+    text = account;
   }
-
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly))
-    return false;
-  for (const QByteArray &line : lines)
-    file.write(line);
-  return file.commit();
+  return ReplaceFile(path, text, reason);
 }

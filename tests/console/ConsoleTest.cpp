@@ -86,6 +86,18 @@ Answer ScriptedOperator::logIn(const QString &name, const QString &password)
   };
 }
 
+Answer ScriptedOperator::fill(const QList<QPair<const char *, QString>> &texts)
+{
+  return [texts](QDialog *dialog) {
+    for (const auto &[name, text] : texts) {
+      auto *edit = dialog->findChild<QLineEdit *>(QLatin1String(name));
+      QVERIFY2(edit, name);
+      edit->setText(text);
+    }
+    click("OKBtn")(dialog);
+  };
+}
+
 Answer ScriptedOperator::click(const char *button)
 {
   return [button](QDialog *dialog) {

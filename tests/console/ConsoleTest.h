@@ -49,6 +49,8 @@ public:
   static Answer logIn(const QString &name, const QString &password);
   /* Clicks the named button. */
   static Answer click(const char *button);
+  /* Types the texts into the dialog's edits (by object name), clicks OKBtn. */
+  static Answer fill(const QList<QPair<const char *, QString>> &texts);
 
   struct Message {
     QString text;

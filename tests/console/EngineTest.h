@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <sqlite3.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -42,6 +43,7 @@ inline void StartEngineOnce(const QByteArray &rateFile)
 {
   if (EngineDir())
     return;
+  HoldGatewayPort();
   auto *dir = new QTemporaryDir;
   QVERIFY(dir->isValid());
   QFile rates(dir->filePath(QStringLiteral("rateinfo")));
@@ -157,6 +159,18 @@ inline std::vector<bill_info> BillsOf(const char *callid)
     static_cast<std::vector<bill_info> *>(p)->push_back(*static_cast<bill_info *>(r));
   }, &rows);
   return rows;
+}
+
+/* Runs a statement on the engine's database from a connection of our own
+ * (the suite links SQLite). */
+inline bool execOnEngineDb(const QByteArray &sql)
+{
+  sqlite3 *db = nullptr;
+  const QByteArray path = EngineDir()->filePath(QStringLiteral("quentadb")).toLocal8Bit();
+  bool ok = sqlite3_open(path.constData(), &db) == SQLITE_OK &&
+            sqlite3_exec(db, sql.constData(), nullptr, nullptr, nullptr) == SQLITE_OK;
+  sqlite3_close(db);
+  return ok;
 }
 
 /* The rate file of the console's engine suites: calls shorter than three

@@ -17,6 +17,15 @@
 #include "MainFrm.h"
 #include "Passwd.h"
 #include "ShiftLog.h"
+#include "testkit.h"
+
+/* Taken before the first engine start and held to the process's end: the
+ * engine binds the gateway port, which the suites of every checkout on this
+ * machine take turns at. */
+inline void HoldGatewayPort()
+{
+  static testkit::PortLock lock;
+}
 
 struct FormsFixture {
   StationDir dir;                 /* first: the windows take it as the station's directory */
@@ -37,6 +46,7 @@ struct FormsFixture {
   void logIn(const QString &name, const QString &password = QString())
   {
     op.then(ScriptedOperator::logIn(name, password));
+    HoldGatewayPort();
     showMainForm();
     // The engine refuses to start while another station (a test of another
     // build, say) runs on this machine; say so rather than fail later.

@@ -8,8 +8,6 @@
 #include <QTest>
 #include <QTreeWidget>
 
-#include <sqlite3.h>
-
 #include "BillFrm.h"
 #include "EngineTest.h"
 
@@ -35,17 +33,6 @@ std::vector<int> flagsOf(const QByteArray &machine)
   for (const cdr_info &c : CallsOf(machine))
     flags.push_back(c.flag);
   return flags;
-}
-
-/* Runs a statement on the engine's database from a connection of our own. */
-bool execOnEngineDb(const char *sql)
-{
-  sqlite3 *db = nullptr;
-  const QByteArray path = EngineDir()->filePath(QStringLiteral("quentadb")).toLocal8Bit();
-  bool ok = sqlite3_open(path.constData(), &db) == SQLITE_OK &&
-            sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
-  sqlite3_close(db);
-  return ok;
 }
 
 /* An answer that checks the table, then clicks the button. */

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "ConsoleTest.h"
+#include "testkit.h"
 
 namespace {
 
@@ -40,6 +41,7 @@ class TestProgram : public QObject {
   Q_OBJECT
 
   std::unique_ptr<QTemporaryDir> dir;
+  std::unique_ptr<testkit::PortLock> port;  /* the stations started here bind the gateway port */
 
   QString stationDir(const char *name)
   {
@@ -51,10 +53,15 @@ class TestProgram : public QObject {
 private slots:
   void init()
   {
+    port = std::make_unique<testkit::PortLock>();
     dir = std::make_unique<QTemporaryDir>();
     QVERIFY(dir->isValid());
   }
-  void cleanup() { dir.reset(); }
+  void cleanup()
+  {
+    dir.reset();
+    port.reset();
+  }
 
   void failedLoginEndsWithZeroAndWritesNothing()
   {

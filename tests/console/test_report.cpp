@@ -222,6 +222,8 @@ private slots:
     const ReportRow r = ReportRowOf(info);
     QCOMPARE(ReportFileText({r}), *ToGbk(QStringLiteral(REPORT_HEADING "\n"))
                                       + "0105550001, 2026-12-09 08:00:00, 125, 0.12, " + kZhangSanGbk + "\n");
+    info.m_bill.m_calltime = -30;  // ended before it began: the clock was set back
+    QCOMPARE(ReportRowOf(info).seconds, QByteArray("0"));
     QCOMPARE(ReportTimeText(QDate(2026, 1, 2), QTime(3, 4, 5)), QByteArray("2026-01-02 03:04:05"));
     QCOMPARE(ReportConditions("a", "b"),
              (QList<QByteArray>{"cdrtbl.bdate>='a'", "cdrtbl.bdate<='b'", "billtbl.callid=cdrtbl.callid"}));

@@ -1,7 +1,7 @@
 // The shift change: the takings in the dialog's title, taking over with a
 // login (asked again when it fails, nothing changed on Cancel), the
 // administrator's menus following the new operator, and what the shift record
-// keeps across a restart.
+// keeps across a restart (the new operator from the handover on).
 #include <QAction>
 #include <QLabel>
 #include <QTest>
@@ -84,11 +84,11 @@ private slots:
     QCOMPARE(main->windowTitle(), QStringLiteral("IP电话计费程序 v2.14 - 张三"));
     QVERIFY(!main->UserMgr->isEnabled());
     QVERIFY(!main->SetRate->isEnabled());
-    // No checkout yet: the record still holds the previous shift, which a
-    // restart and the previous operator's login continue.
-    QCOMPARE(f->dir.read(LASTLOG_FILE), QByteArray("admin 12.50"));
+    // The record names the new operator at once: a restart before his first
+    // checkout does not let the previous operator hand the shift over again.
+    QCOMPARE(f->dir.read(LASTLOG_FILE), kZhangSanGbk + " 0.00");
     restart(QStringLiteral("admin"));
-    QCOMPARE(Forms.MainForm->ShiftTotal(), 12.5f);
+    QCOMPARE(Forms.MainForm->ShiftTotal(), 0.0f);
   }
 
   void administratorTakingOverGetsTheMenus()

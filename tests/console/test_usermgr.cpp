@@ -22,18 +22,7 @@ const QByteArray kZhangSanGbk = "\xd5\xc5\xc8\xfd";                     // 张�
 const QByteArray kZhangSanMima = "58b6b09f6c5ec2d6317253f3d1be59ed";    // 张三 / 密码
 const QByteArray kBobSecret = "bb20f63bb59e0455a4c09b19bd125401";       // bob / secret
 
-/* Types the texts into the dialog's edits (by object name) and clicks OKBtn. */
-Answer fill(const QList<QPair<const char *, QString>> &texts)
-{
-  return [texts](QDialog *dlg) {
-    for (const auto &[name, text] : texts) {
-      auto *edit = dlg->findChild<QLineEdit *>(QLatin1String(name));
-      QVERIFY2(edit, name);
-      edit->setText(text);
-    }
-    ScriptedOperator::click("OKBtn")(dlg);
-  };
-}
+const auto fill = ScriptedOperator::fill;
 
 } // namespace
 

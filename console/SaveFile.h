@@ -1,0 +1,28 @@
+/* Replacing a file of the station whole, and telling the operator when that
+ * fails. Every file the console keeps ("lastlog", "linemap", "passwd",
+ * "rateinfo") is written through ReplaceFile: the old file stays whole until
+ * the new one is complete, and a failure comes back in words an operator at
+ * the counter can act on, for a message box that names the file. */
+#ifndef CONSOLE_SAVEFILE_H
+#define CONSOLE_SAVEFILE_H
+
+#include <QByteArray>
+#include <QString>
+
+class QWidget;
+
+/* Replaces the file at path with bytes. True when it holds them; otherwise
+ * false, the file as it was, and *reason (when given) says why in the
+ * operator's words ("磁盘空间已满"). */
+bool ReplaceFile(const QString &path, const QByteArray &bytes, QString *reason);
+
+/* Sets *reason, when given, to text and returns false: for the writers'
+ * own refusals ("名称中有无法保存的字符"). */
+bool RefuseWrite(QString *reason, const QString &text);
+
+/* Tells the operator, caption "错误": "无法保存文件 lastlog：<reason>", then
+ * what that means for him (consequence, a line of its own; may be empty). */
+void ShowSaveFailure(QWidget *parent, const char *fileName, const QString &reason,
+                     const QString &consequence);
+
+#endif

@@ -1,0 +1,176 @@
+// Nothing the console keeps is lost, miscounted or hidden: the operator
+// manager, the shift record during a checkout, failed saves, unreadable calls.
+#include <QAction>
+#include <QDialog>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+
+#include <dlfcn.h>
+
+#include "EngineTest.h"
+#include "LineMap.h"
+#include "RateFile.h"
+#include "RateFrm.h"
+#include "UserMgr.h"
+#include "Users.h"
+
+/* Run before the console's next quenta_save or quenta_getbill: the moment a
+ * crash or a failing disk would strike. */
+static std::function<void()> g_beforeSave, g_beforeGetbill;
+
+void quenta_save(bill_info *bill, const char *admin)
+{
+  if (g_beforeSave)
+    g_beforeSave();
+  reinterpret_cast<void (*)(bill_info *, const char *)>(dlsym(RTLD_NEXT, "quenta_save"))(bill, admin);
+}
+
+bill_info *quenta_getbill(const char *callid)
+{
+  if (g_beforeGetbill)
+    std::exchange(g_beforeGetbill, nullptr)();
+  return reinterpret_cast<bill_info *(*)(const char *)>(dlsym(RTLD_NEXT, "quenta_getbill"))(callid);
+}
+
+class TestSafekeeping : public QObject {
+  Q_OBJECT
+
+  std::unique_ptr<StationFixture> s;
+  QByteArray m;                   /* the test's machine: lines 0 and 1 are shown */
+  static constexpr auto fill = &ScriptedOperator::fill;
+
+  QByteArray read(const char *file) const { return s->forms->dir.read(file); }
+  /* The first lines of the message boxes shown (all with the caption "错误"). */
+  QStringList told() const
+  {
+    QStringList texts;
+    for (const ScriptedOperator::Message &msg : s->forms->op.messages)
+      texts << msg.text.section(QLatin1Char('\n'), 0, 0) + (msg.caption == "错误" ? "" : msg.caption);
+    return texts;
+  }
+  /* Calls of line 0, stored and polled. */
+  bool calls(const std::vector<std::string> &numbers)
+  {
+    TestLine a(m, 0);
+    for (const std::string &n : numbers)
+      if (!a.call(n))
+        return false;
+    s->main->PollLines();
+    return true;
+  }
+  void checkout(bool ok = true)
+  {
+    if (ok)
+      s->forms->op.then(ScriptedOperator::click("OKBtn"));
+    s->entry(m, 0)->button->click();
+  }
+
+private slots:
+  void init()
+  {
+    s = std::make_unique<StationFixture>();
+    m = FreshMachine();
+    s->logIn();
+    QVERIFY(TestLine(m, 0).discovery() && TestLine(m, 1).discovery());
+    s->main->PollLines();
+  }
+  void cleanup()
+  {
+    g_beforeSave = g_beforeGetbill = nullptr;
+    s->forms->verifyScriptDone();
+    s.reset();
+  }
+
+  void theManagerWritesOnlyOverThePasswordFileAsItIsNow()
+  {
+    const QByteArray bob = PasswordLine("bob", "b"), carol = PasswordLine("carol", "c");
+    const QByteArray admin = PasswordLine("admin", "new");
+    s->forms->dir.write(PASSWD_FILE, "admin\n" + bob + carol);
+    TUserMgrFrm *mgr = Forms.UserMgrFrm;
+    s->main->UserMgr->trigger();
+    mgr->UserList->setCurrentRow(2);
+    // The administrator's own new password, then bob's line taken out by hand.
+    s->forms->op.then(fill({{"OrigPassword", ""}, {"Password", "new"}, {"Password2", "new"}}))
+        .then(fill({{"Password", "c2"}, {"Password2", "c2"}}))
+        .then(fill({{"Password", "c3"}, {"Password2", "c3"}}))
+        .then(fill({{"Username", "dave"}, {"Password", "d"}, {"Password2", "d"}}));
+    s->main->N5->trigger();
+    s->forms->dir.write(PASSWD_FILE, admin + carol);
+    mgr->ChangePwdBtn->click();
+    QCOMPARE(read(PASSWD_FILE), admin + PasswordLine("carol", "c2"));
+    QCOMPARE(mgr->UserList->currentItem()->text(), QStringLiteral("carol"));
+    // Gone meanwhile: a new password does not bring it back.
+    s->forms->dir.write(PASSWD_FILE, admin + bob);
+    mgr->ChangePwdBtn->click();
+    mgr->AddUserBtn->click();
+    QCOMPARE(read(PASSWD_FILE), admin + bob + PasswordLine("dave", "d"));
+    QCOMPARE(told(), QStringList{"操作员“carol”已不存在，密码没有设置。"});
+  }
+
+  void theShiftRecordHoldsEachBillAsItIsStored()
+  {
+    QVERIFY(calls({"0101", "0202"}));
+    // What a crash before each store would leave: the record and the bills.
+    QByteArrayList left;
+    g_beforeSave = [&] {
+      size_t bills = 0;
+      for (const cdr_info &c : CallsOf(m))
+        bills += BillsOf(c.callid).size();
+      left << read(LASTLOG_FILE) + " " + QByteArray::number(bills);
+    };
+    checkout();
+    QCOMPARE(left, QByteArrayList({"admin 0.00 0", "admin 1.20 1"}));
+    QCOMPARE(read(LASTLOG_FILE), QByteArray("admin 1.80"));
+  }
+
+  void aFileThatCannotBeSavedIsToldByName()
+  {
+    // A folder in each file's place, then every road that writes one.
+    for (const char *file : {LASTLOG_FILE, LINEMAP_FILE, PASSWD_FILE, RATE_FILE}) {
+      QFile::remove(s->forms->dir.file(file));
+      QVERIFY(QDir().mkdir(s->forms->dir.file(file)));
+    }
+    QVERIFY(calls({"0101", "0202"}));
+    s->restart();
+    s->main->PollLines();
+    emit static_cast<LineNameDelegate *>(s->main->LineList->itemDelegate())->nameAccepted(0, "VIP");
+    s->main->LineList->setCurrentItem(s->row(m, 1));
+    s->main->LineUp->trigger();
+    s->forms->op.then(ScriptedOperator::logIn("admin", {}))
+        .then(fill({{"OrigPassword", ""}, {"Password", "x"}, {"Password2", "x"}}))
+        .then(fill({{"Username", "dave"}, {"Password", "d"}, {"Password2", "d"}}));
+    s->main->N6->trigger();
+    s->main->N5->trigger();
+    Forms.UserMgrFrm->show();
+    Forms.UserMgrFrm->AddUserBtn->click();
+    Forms.RateForm->show();
+    Forms.RateForm->ChargeEdit->setText("1");
+    Forms.RateForm->SaveBtn->click();
+    checkout();  // two bills, told once
+    const QString lastlog = "无法保存文件 lastlog：已有同名的文件夹";
+    const QString linemap = "无法保存文件 linemap：已有同名的文件夹";
+    QCOMPARE(told(), QStringList({lastlog, linemap, linemap, linemap, lastlog,
+                                  "无法保存文件 passwd：原有的文件无法读取",
+                                  "无法读取文件 passwd，修改没有保存。",
+                                  "无法保存文件 rateinfo：已有同名的文件夹", lastlog}));
+  }
+
+  void recordsThatCannotBeReadAreNotTakenForAMissingRate()
+  {
+    QVERIFY(calls({"0101"}));
+    // The calls while they are priced, then the bills, which are asked first.
+    g_beforeGetbill = [] { QVERIFY(execOnEngineDb("alter table cdrtbl rename to away")); };
+    checkout(false);
+    QVERIFY(execOnEngineDb("alter table away rename to cdrtbl"));
+    QVERIFY(execOnEngineDb("alter table billtbl rename to away"));
+    checkout(false);
+    QVERIFY(execOnEngineDb("alter table away rename to billtbl"));
+    QCOMPARE(s->checkouts(), 0);
+    QCOMPARE(told(), QStringList({"无法读取通话记录", "无法读取通话记录"}));
+    QCOMPARE(s->entry(m, 0)->button->text(), QStringLiteral("结帐"));
+  }
+};
+
+ENGINE_TEST_MAIN(TestSafekeeping)
+#include "test_safekeeping.moc"
