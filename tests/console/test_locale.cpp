@@ -65,10 +65,16 @@ private slots:
       bill->Money->setText(QStringLiteral("5.5"));
       QCOMPARE(bill->BillTable->topLevelItem(0)->text(3) + bill->TotalAmout->text() + bill->Change->text(),
                QStringLiteral("1.20元1.20元4.30元"));
+      ScriptedOperator::click("OKBtn")(dlg);
     });
     s.entry(m, 0)->button->click();
+    // The bill went into the database with its cents and comes back with them.
+    QCOMPARE(s.forms->dir.read(LASTLOG_FILE), QByteArray("admin 13.70"));
+    Forms.ReportFrm->RunReport("2000-01-01 00:00:00", "2999-01-01 00:00:00");
+    QCOMPARE(Forms.ReportFrm->ReportTable->topLevelItem(0)->text(3) + Forms.ReportFrm->Info->text(),
+             QStringLiteral("1.20总计：1.20"));
     s.forms->op.then([](QDialog *dlg) {
-      QCOMPARE(static_cast<TSwitchDlg *>(dlg)->Title->text(), QStringLiteral("本班总金额：12.50￥"));
+      QCOMPARE(static_cast<TSwitchDlg *>(dlg)->Title->text(), QStringLiteral("本班总金额：13.70￥"));
       ScriptedOperator::logIn(QStringLiteral("admin"), QString())(dlg);
     });
     s.main->N6->trigger();
