@@ -1,10 +1,12 @@
 /* The line monitor of the main window: one row per gateway line, refreshed
  * from the engine once a second, with its checkout button in the strip on the
  * left and what a call in progress costs so far; the line map; renaming and
- * moving rows; the pop-up menu and the digit keys that start a checkout.
+ * moving rows; the pop-up menu, the digit keys that start a checkout, and
+ * booth control (calls denied and permitted).
  *
  * Layout: the name editor, setting up, the poll and its callback, rows and
- * buttons, the line map, then the handlers of the operator's actions. */
+ * buttons, the line map, the handlers of the operator's actions, then booth
+ * control. */
 #include "MainFrm.h"
 
 #include <QAction>
@@ -22,6 +24,7 @@
 #include "BillText.h"
 #include "Calls.h"
 #include "Gbk.h"
+#include "LineCommand.h"
 #include "LineMap.h"
 #include "Modal.h"
 #include "SaveFile.h"
@@ -92,6 +95,11 @@ void TMainForm::SetUpLineMonitor()
   LineDown->setObjectName(QStringLiteral("LineDown"));
   LineRename = PopupMenu1->addAction(QStringLiteral("改名"));
   LineRename->setObjectName(QStringLiteral("LineRename"));
+  PopupMenu1->addSeparator();
+  LineDeny = PopupMenu1->addAction(QStringLiteral("禁止呼叫"));
+  LineDeny->setObjectName(QStringLiteral("LineDeny"));
+  LinePermit = PopupMenu1->addAction(QStringLiteral("允许呼叫"));
+  LinePermit->setObjectName(QStringLiteral("LinePermit"));
   LineList->setContextMenuPolicy(Qt::CustomContextMenu);
 
   auto *names = new LineNameDelegate(LineList);
@@ -118,6 +126,8 @@ void TMainForm::SetUpLineMonitor()
   connect(LineUp, &QAction::triggered, this, &TMainForm::LineUpClick);
   connect(LineDown, &QAction::triggered, this, &TMainForm::LineDownClick);
   connect(LineRename, &QAction::triggered, this, &TMainForm::LineRenameClick);
+  connect(LineDeny, &QAction::triggered, this, &TMainForm::LineDenyClick);
+  connect(LinePermit, &QAction::triggered, this, &TMainForm::LinePermitClick);
   connect(names, &LineNameDelegate::editingStarted, this, &TMainForm::LineListEditing);
   connect(names, &LineNameDelegate::nameAccepted, this, &TMainForm::LineListEdited);
   connect(names, &LineNameDelegate::editingEnded, this, &TMainForm::LineListEditEnded);
@@ -496,6 +506,10 @@ void TMainForm::PopupMenu1Popup()
   LineBill->setEnabled(row >= 0 && m_lines[row]->unsettled);
   LineUp->setEnabled(row > 0);
   LineDown->setEnabled(row >= 0 && row < LineCount() - 1);
+  // A line the engine has not reported has no address to send a command to.
+  const bool reported = row >= 0 && m_lines[row]->shownState != LINE_NOT_SHOWN;
+  LineDeny->setEnabled(reported && m_lines[row]->shownState != LINE_DISABLED);
+  LinePermit->setEnabled(reported);
 }
 
 void TMainForm::BillButtonClick(int row)
@@ -510,3 +524,42 @@ void TMainForm::LineBillClick()
     Checkout(row);
 }
 
+/* ---- booth control ---- */
+
+bool TMainForm::SendLineCommand(int row, const QByteArray &command, const QString &action)
+{
+  if (row < 0 || row >= LineCount())
+    return false;
+  const LineEntry &entry = *m_lines[row];
+  if (::SendLineCommand(entry.machineId, entry.lineId, command))
+    return true;
+  ShowMessage(this,
+              QStringLiteral("未能向线路“%1”发送“%2”命令，请检查网络连接后重试。")
+                  .arg(entry.name, action),
+              QStringLiteral("错误"));
+  return false;
+}
+
+bool TMainForm::DenyLine(int row)
+{
+  return SendLineCommand(row, LINE_DENY_COMMAND, QStringLiteral("禁止呼叫"));
+}
+
+bool TMainForm::PermitLine(int row)
+{
+  return SendLineCommand(row, LINE_PERMIT_COMMAND, QStringLiteral("允许呼叫"));
+}
+
+void TMainForm::LineDenyClick()
+{
+  const int row = SelectedLine();
+  if (row >= 0)
+    DenyLine(row);
+}
+
+void TMainForm::LinePermitClick()
+{
+  const int row = SelectedLine();
+  if (row >= 0)
+    PermitLine(row);
+}

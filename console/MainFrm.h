@@ -77,6 +77,8 @@ public:
   QAction *LineUp;                /* "上移" */
   QAction *LineDown;              /* "下移" */
   QAction *LineRename;            /* "改名" */
+  QAction *LineDeny;              /* "禁止呼叫" */
+  QAction *LinePermit;            /* "允许呼叫" */
 
   int LineCount() const { return static_cast<int>(m_lines.size()); }
   /* The entry of a row, from 0; null past the last row. */
@@ -104,6 +106,14 @@ public:
   void SaveLineMap();
   /* Settles the row's line with the customer. */
   void Checkout(int row);
+
+  /* Booth control: sends the row's line a command through the engine; when
+   * it cannot be sent the operator is told (caption "错误"), naming the action.
+   * True when sent. The gateway's answer, the line's new state, shows at a
+   * later poll. DenyLine sends "call: deny", PermitLine "call: permit". */
+  bool SendLineCommand(int row, const QByteArray &command, const QString &action);
+  bool DenyLine(int row);
+  bool PermitLine(int row);
 
 protected:
   void showEvent(QShowEvent *event) override;
@@ -139,6 +149,8 @@ private:
   void PopupMenu1Popup();
   void BillButtonClick(int row);
   void LineBillClick();
+  void LineDenyClick();
+  void LinePermitClick();
   int SelectedLine() const;
   void SwapLines(int a, int b);
   /* Reads the line's unsettled calls again for "应付金额". */
