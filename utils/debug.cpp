@@ -218,11 +218,6 @@ log_silence::~log_silence()
   t_silence--;
 }
 
-bool log_silenced()
-{
-  return t_silence > 0;
-}
-
 int set_debug_level(int level)
 {
   if (level > 0)

@@ -71,8 +71,6 @@ public:
   log_silence(const log_silence &) = delete;
   log_silence &operator=(const log_silence &) = delete;
 };
-/* True while the calling thread holds a silence. */
-bool log_silenced();
 
 /* A level above 0 replaces loglevel; returns the level in force. */
 int set_debug_level(int level);

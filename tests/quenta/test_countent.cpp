@@ -136,39 +136,6 @@ TEST_F(Countent, UnpriceableCallGivesNoBill)
   EXPECT_TRUE(bills().empty());
 }
 
-// A call without a record is priced by the checkout's own pricing: the same
-// bill but for its call id, or none alike; the checkout's record stays as it was.
-TEST_F(Countent, CallWithoutRecordIsPricedAsItsRecordWouldBe)
-{
-  const struct {
-    const char *desnum, *bdate, *edate;
-  } calls[] = {
-      {"0105551234", "2024-03-01 07:58:30", "2024-03-01 08:01:10"},  // over a period start
-      {"0105551234", "2024-03-01 23:50:00", "2024-03-03 00:05:00"},  // over two midnights
-      {"0105551234", "2024-03-01 10:00:00", "2024-03-01 10:00:02"},  // below the free limit
-      {"8123", "2024-03-01 09:00:00", "2024-03-01 09:02:00"},        // one period
-      {"0205551234", "2024-03-01 10:00:00", "2024-03-01 10:01:00"},  // no rule
-  };
-  for (const auto &c : calls) {
-    SCOPED_TRACE(std::string(c.desnum) + " " + c.bdate + " " + c.edate);
-    const std::string id = std::string("gw1-00000001@") + c.bdate + c.desnum;
-    add_cdr(id, c.desnum, c.bdate, c.edate);
-    const bill_info *checkout = countent_getbill(ce_, id.c_str());
-    bill_info before{}, running;
-    if (checkout)
-      before = *checkout;
-    EXPECT_EQ(checkout ? 0 : -1, countent_price_call(ce_, c.desnum, c.bdate, c.edate, &running));
-    EXPECT_EQ(checkout, ce_->m_bill_info);
-    if (!checkout)
-      continue;
-    EXPECT_EQ(0, memcmp(&before, checkout, sizeof before));
-    EXPECT_STREQ("", running.m_callid);
-    EXPECT_EQ(checkout->m_calltime, running.m_calltime);
-    EXPECT_EQ(checkout->m_count, running.m_count);
-    EXPECT_STREQ(checkout->m_period_record, running.m_period_record);
-  }
-}
-
 TEST_F(Countent, CallIdsOfAnyLengthAndWithQuotesAreLookedUpSafely)
 {
   std::string quoted = "gw'1-00000001@2024-03-01 07:58:30";

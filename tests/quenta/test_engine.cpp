@@ -251,21 +251,6 @@ TEST_F(Engine, RulesAndRatesFollowTheRateFile)
   EXPECT_FLOAT_EQ(0.30f, quenta_getrate("8005551234", "09:00:00"));
 }
 
-// The running price of a call without a record: the 010 rule's package and
-// handling charge, and not one log line however often it runs.
-TEST_F(Engine, CallInProgressIsPricedWithoutALogLine)
-{
-  bill_info bill;
-  for (int i = 0; i < 3; i++)
-    ASSERT_EQ(0, quenta_priceCall("0107770001", "2024-03-01 07:58:30", "2024-03-01 08:01:10", &bill));
-  EXPECT_NEAR(2.50f, bill.m_count, 1e-6);
-  EXPECT_EQ(160, bill.m_calltime);
-  EXPECT_EQ(-1, quenta_priceCall(nullptr, "2024-03-01 07:58:30", "2024-03-01 08:01:10", &bill));
-  EXPECT_EQ(0.0f, bill.m_count);
-  EXPECT_EQ(-1, quenta_priceCall("0107770001", "2024-03-01 07:58:30", "2024-03-01 08:01:10", nullptr));
-  EXPECT_EQ(std::string::npos, testkit::slurp(dir_ + "/app.log").find("0107770001"));
-}
-
 TEST_F(Engine, DeletesRowsByCondition)
 {
   client gw;

@@ -3,7 +3,6 @@
 // line. A scripted call played by the simulator is in test_msghdlr.
 #include <algorithm>
 #include <atomic>
-#include <thread>
 #include <chrono>
 #include <sstream>
 #include <tuple>
@@ -89,31 +88,6 @@ TEST_F(SimTest, RandomCallsAreStoredAsTheSimulatorReportsThem)
   std::sort(reported.begin(), reported.end());
   std::sort(stored.begin(), stored.end());
   EXPECT_EQ(reported, stored);
-}
-
-// A line announced denied makes no random call until the station permits it;
-// a line beside it calls all along.
-TEST_F(SimTest, ADeniedLineMakesNoRandomCallUntilPermitted)
-{
-  int status = 0;
-  std::string csv;
-  std::thread sim([&] {
-    csv = run_gwsim("-m 1 -l 1 -p P --random --duration 2.5 --talk 0.2:0.3 --idle 0.1:0.2 --numbers 114 "
-                    "--digit-interval 20 -k 200 --format csv -e 'D/1 announce FORBIDDEN'",
-                    &status);
-  });
-  EXPECT_TRUE(eventually([&] { return line_count(h_) == 2; }, 3000));
-  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-  auto calls_of = [&](const std::string &machine) {
-    auto r = rows();
-    return std::count_if(r.begin(), r.end(), [&](const Row &row) { return row.machineid == machine; });
-  };
-  EXPECT_EQ(0, calls_of("D"));
-  EXPECT_GT(calls_of("P1"), 0);
-  EXPECT_EQ(0, msghdlr_send_command(h_, "D", 1, "call: permit\n"));
-  sim.join();
-  ASSERT_EQ(0, status) << csv;
-  EXPECT_TRUE(eventually([&] { return calls_of("D") > 0; }, 2000)) << csv;
 }
 
 TEST(SimUsage, HelpAndWrongUsage)
