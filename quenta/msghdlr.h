@@ -5,7 +5,9 @@
  * connected call into a row of "cdrtbl". Gateway messages are acknowledged by
  * echoing them; commands go to a line's last address; the status report hands
  * every line to the console. The handler runs the event loop on a thread of
- * its own, fed by the socket and a one-second timer.
+ * its own, fed by the socket and a one-second timer. With a "gateways" file,
+ * a datagram from a sender it does not list is dropped before it is read
+ * (quenta/gateways.h).
  *
  * Threads and locks. The handler's thread runs the loop, the dispatch, the
  * timer and every write of the line table; the console's thread reads the
