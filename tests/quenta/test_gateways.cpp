@@ -181,4 +181,16 @@ TEST_F(ClosedNetwork, ARefusedSenderChangesNothingAndTheShopGatewayWorksOn)
   EXPECT_EQ(1u, count(work_.log(), "unknown sender 127.0.0.2:"));
 }
 
+TEST_F(ClosedNetwork, TheSimulatorFloodsFromAnotherAddressAndIsNotAnswered)
+{
+  int status = 0;
+  std::string json = run_command(
+      gwsim_path() + " --bind 127.0.0.2 -m 2 -l 5 --flood 400 --duration 0.5 --linger 300 --format json", &status);
+  ASSERT_EQ(0, status) << json;
+  EXPECT_NE(std::string::npos, json.find("\"mode\": \"flood\"")) << json;
+  EXPECT_NE(std::string::npos, json.find("\"sent\": 200, \"echoed\": 0,")) << json;
+  EXPECT_EQ(200u, msghdlr_refused(h_, nullptr, 0));
+  EXPECT_TRUE(lines(h_).empty());
+}
+
 }  // namespace
