@@ -96,9 +96,7 @@ TEST(RefusalLog, EverySenderAtMostOnceAMinuteAndTheLogBoundedUnderManySenders)
   EXPECT_NE(std::string::npos, log.find("10.0.0.1:40000 refused (not in \"gateways\"): 60 datagram(s) since"));
   EXPECT_LE(count(log, "unknown sender 10.1."), (size_t)REFUSAL_SLOTS - 1);
   EXPECT_EQ(1u, count(log, "further unknown senders"));
-  char last[INET_ADDRSTRLEN];
-  EXPECT_EQ(10000u + REFUSAL_LOG_TICKS + 2, gateway_refused(&g, last, sizeof last));
-  EXPECT_STREQ("10.0.0.1", last);
+  EXPECT_EQ(10000u + REFUSAL_LOG_TICKS + 2, gateway_refused(&g, nullptr, 0));
 }
 
 /* A handler whose gateways file lists 127.0.0.1 alone. */
@@ -144,8 +142,7 @@ TEST_F(ClosedNetwork, ARefusedSenderChangesNothingAndTheShopGatewayWorksOn)
   ASSERT_EQ(0, msghdlr_send_command(h_, "GW1", 1, "call: deny\n"));
   EXPECT_NE(std::string::npos, shop.receive().value_or("").find("call: deny")) << "the command goes to the shop";
   ASSERT_TRUE(shop.exchange(keepalive("GW1", 1, "IDLE")));
-  ASSERT_TRUE(eventually([&] { return rows().size() == 1; }, 3000));
-  EXPECT_EQ("114", rows()[0].desnum);
+  EXPECT_TRUE(eventually([&] { return rows().size() == 1 && rows()[0].desnum == "114"; }, 3000));
   EXPECT_TRUE(eventually([&] { return count(work_.log(), "unknown sender 127.0.0.2:") == 1; }, 3000));
 
   // The simulator's flood from 127.0.0.2: 200 datagrams from ten sockets, none answered.
