@@ -54,9 +54,10 @@ long read_number(const char **p, int max_digits, const char **why)
   return v;
 }
 
+/* A multiplicative hash; its high bits pick the slot. */
 unsigned slot_of(uint32_t addr)
 {
-  return (unsigned)((addr * 2654435761u) >> 26) % REFUSAL_SLOTS;
+  return (unsigned)(((uint64_t)(addr * 2654435761u) * REFUSAL_SLOTS) >> 32);
 }
 
 const char *address_text(uint32_t addr, char *buf, size_t size)
