@@ -14,12 +14,12 @@
 #include <unistd.h>
 
 #include <random>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "quenta/counter.h"
 #include "quenta/rate_index.h"
+#include "rate_deck.h"
 #include "utils/debug.h"
 
 namespace {
@@ -75,8 +75,8 @@ struct deck {
   std::vector<std::string> numbers;  // what the lookups dial, in turn
 };
 
-// A deck of distinct prefixes of three to eight digits under a few leading
-// digits, as national and international destinations nest, written once.
+// The deck of bench/rate_deck.h, written once; one in four numbers dialled
+// matches no prefix.
 const deck &the_deck()
 {
   static deck d = [] {
@@ -84,30 +84,11 @@ const deck &the_deck()
     char tmpl[] = "/tmp/bench-ratesXXXXXX";
     d.dir = mkdtemp(tmpl);
     d.path = d.dir + "/rateinfo";
+    d.prefixes = bench::write_rate_deck(d.path, kDeckRules);
     std::mt19937 rng(7);
-    std::uniform_int_distribution<int> digit(0, 9), len(3, 8), lead(0, 3);
-    const char *leads[] = {"0", "00", "01", "013"};
-    std::set<std::string> seen;
-    FILE *f = fopen(d.path.c_str(), "w");
-    while ((int)d.prefixes.size() < kDeckRules) {
-      std::string p = leads[lead(rng)];
-      for (int n = len(rng); (int)p.size() < n;)
-        p += (char)('0' + digit(rng));
-      if (!seen.insert(p).second)
-        continue;
-      d.prefixes.push_back(p);
-      fprintf(f, "R%zu|%s|0.10|00:00:00-0.30,08:00:00-0.60,20:00:00-0.40|60:0.50|3|60\n", d.prefixes.size(),
-              p.c_str());
-    }
-    fprintf(f, ".default||0.00|0:00:00-0.90|0:0.00|0|60\n");
-    fclose(f);
     std::uniform_int_distribution<int> pick(0, kDeckRules - 1);
-    for (int i = 0; i < 1024; i++) {
-      std::string n = i % 4 == 0 ? "9" : d.prefixes[pick(rng)];  // one in four unmatched
-      while (n.size() < 12)
-        n += (char)('0' + digit(rng));
-      d.numbers.push_back(n);
-    }
+    for (int i = 0; i < 1024; i++)
+      d.numbers.push_back(bench::number_under(i % 4 == 0 ? "9" : d.prefixes[pick(rng)], rng));
     return d;
   }();
   return d;

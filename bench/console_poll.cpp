@@ -10,140 +10,30 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
 
-#include <arpa/inet.h>
-#include <poll.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "quenta/quenta.h"
 
-#include "Forms.h"
-#include "Login.h"
 #include "MainFrm.h"
-#include "Modal.h"
+#include "console_lines.h"
 
 namespace {
 
-constexpr int kMachines = 10;
-constexpr int kLines = 10;
+using namespace bench;
+
 constexpr int kInCall = 20;       // lines 0..19 are in a call all the time
 constexpr int kCalls = 1000000;
-
-std::string MachineOf(int line) { return "GW" + std::to_string(line / kLines + 1); }
-
-/* The gateway side: one socket per line, a keep-alive every two seconds with
- * the line's state, echoes drained. */
-class Gateways {
-public:
-  Gateways()
-  {
-    m_station.sin_family = AF_INET;
-    m_station.sin_port = htons(SRV_PORT);
-    m_station.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    for (int i = 0; i < kMachines * kLines; i++) {
-      int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-      sockaddr_in me{};
-      me.sin_family = AF_INET;
-      me.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      bind(fd, reinterpret_cast<sockaddr *>(&me), sizeof me);
-      m_fds.push_back(fd);
-    }
-  }
-  ~Gateways()
-  {
-    m_stop = true;
-    if (m_thread.joinable())
-      m_thread.join();
-    for (int fd : m_fds)
-      close(fd);
-  }
-
-  void start()
-  {
-    for (int i = 0; i < kMachines * kLines; i++) {
-      send(i, "Discovery", "IDLE", "");
-      if (i < kInCall)
-        send(i, "Connected", "CONNECTED", "008522" + std::to_string(1000000 + i));
-    }
-    m_thread = std::thread([this] { run(); });
-  }
-
-  /* A call of the line that has ended; true once the engine has stored it.
-   * The engine echoes a message before it stores the call that message
-   * ended, and handles datagrams one after the other: the third echo comes
-   * after the store. */
-  bool endedCall(int line)
-  {
-    std::scoped_lock lock(m_mutex);
-    char echo[1024];
-    while (recv(m_fds[line], echo, sizeof echo, 0) > 0) {
-    }
-    send(line, "Connected", "CONNECTED", "0085290000001");
-    send(line, "KeepAlive", "IDLE", "");
-    send(line, "KeepAlive", "IDLE", "");
-    for (int echoes = 0; echoes < 3; echoes++) {
-      pollfd p{m_fds[line], POLLIN, 0};
-      if (::poll(&p, 1, 2000) <= 0 || recv(m_fds[line], echo, sizeof echo, 0) <= 0)
-        return false;
-    }
-    return true;
-  }
-
-private:
-  void send(int line, const char *type, const char *state, const std::string &dialled)
-  {
-    std::string text = std::string(type) + " " + type + " ui/1.0\n" + "machine_id: " +
-                       MachineOf(line) + "\nline_id: " + std::to_string(line % kLines) +
-                       "\nstate: " + state + "\n";
-    if (std::string(type) == "Connected")
-      text += "src_num: 8001\n";
-    text += "dest_num: " + dialled + "\n\n";
-    sendto(m_fds[line], text.data(), text.size(), 0, reinterpret_cast<sockaddr *>(&m_station),
-           sizeof m_station);
-  }
-
-  void run()
-  {
-    auto next = std::chrono::steady_clock::now();
-    while (!m_stop) {
-      {
-        std::scoped_lock lock(m_mutex);
-        char echo[1024];
-        for (int fd : m_fds)
-          while (recv(fd, echo, sizeof echo, 0) > 0) {
-          }
-        if (std::chrono::steady_clock::now() >= next) {
-          for (int i = 0; i < kMachines * kLines; i++)
-            send(i, "KeepAlive", i < kInCall ? "CONNECTED" : "IDLE", "");
-          next += std::chrono::seconds(2);
-        }
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-  }
-
-  sockaddr_in m_station{};
-  std::vector<int> m_fds;
-  std::mutex m_mutex;
-  std::thread m_thread;
-  std::atomic<bool> m_stop{false};
-};
 
 Gateways *g_gateways = nullptr;
 
@@ -213,29 +103,6 @@ bool BuildDatabase(const std::string &path)
   return ok;
 }
 
-/* The console as an operator leaves it after logging in, without its timer:
- * the benchmark makes the polls. */
-void OpenConsole()
-{
-  SetDialogAnswer([](QDialog *dialog) {
-    if (dialog == Forms.LoginDlg) {
-      Forms.LoginDlg->Username->setText(QStringLiteral("admin"));
-      Forms.LoginDlg->OKBtn->click();
-    }
-  });
-  CreateForms();
-  Forms.MainForm->show();
-  QCoreApplication::sendPostedEvents(Forms.MainForm, QEvent::MetaCall);
-  Forms.MainForm->Timer1->stop();
-  QCoreApplication::processEvents();
-}
-
-void PollAndPaint()
-{
-  Forms.MainForm->PollLines();
-  QCoreApplication::processEvents();
-}
-
 void BM_PollOfRefreshedRows(benchmark::State &state)
 {
   OpenConsole();
@@ -257,7 +124,7 @@ void BM_PollWithAnEndedCall(benchmark::State &state)
     const int row = main->FindLine(QByteArray::fromStdString(MachineOf(line)), line % kLines);
     // Each line already shows its older unsettled call: red, with an amount.
     const QString before = main->LineList->topLevelItem(row)->text(5);
-    if (!g_gateways->endedCall(line)) {
+    if (!g_gateways->endedCall(line, "0085290000001")) {
       state.SkipWithError("the station did not answer");
       break;
     }
@@ -321,7 +188,7 @@ int main(int argc, char *argv[])
   // The first start on the file builds the engine's indexes.
   if (quenta_init() != 0)
     return 1;
-  Gateways gateways;
+  Gateways gateways(kInCall, [](int line) { return "008522" + std::to_string(1000000 + line); });
   g_gateways = &gateways;
   gateways.start();
   std::this_thread::sleep_for(std::chrono::milliseconds(300));

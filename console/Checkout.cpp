@@ -28,8 +28,8 @@ void TMainForm::Checkout(int row)
   if (calls.empty()) {
     entry->unsettled = false;
     SetBillButton(row, false);
-    entry->amountDue.clear();
-    LineList->topLevelItem(row)->setText(5, QString());
+    entry->unsettledAmount.reset();
+    ShowAmounts(row);
     return;
   }
 

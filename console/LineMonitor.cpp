@@ -1,10 +1,12 @@
 /* The line monitor of the main window: one row per gateway line, refreshed
  * from the engine once a second, with its checkout button in the strip on the
- * left; the line map; renaming and moving rows; the pop-up menu and the digit
- * keys that start a checkout.
+ * left and what a call in progress costs so far; the line map; renaming and
+ * moving rows; the pop-up menu, the digit keys that start a checkout, and
+ * booth control (calls denied and permitted).
  *
  * Layout: the name editor, setting up, the poll and its callback, rows and
- * buttons, the line map, then the handlers of the operator's actions. */
+ * buttons, the line map, the handlers of the operator's actions, then booth
+ * control. */
 #include "MainFrm.h"
 
 #include <QAction>
@@ -22,6 +24,7 @@
 #include "BillText.h"
 #include "Calls.h"
 #include "Gbk.h"
+#include "LineCommand.h"
 #include "LineMap.h"
 #include "Modal.h"
 #include "SaveFile.h"
@@ -92,6 +95,11 @@ void TMainForm::SetUpLineMonitor()
   LineDown->setObjectName(QStringLiteral("LineDown"));
   LineRename = PopupMenu1->addAction(QStringLiteral("改名"));
   LineRename->setObjectName(QStringLiteral("LineRename"));
+  PopupMenu1->addSeparator();
+  LineDeny = PopupMenu1->addAction(QStringLiteral("禁止呼叫"));
+  LineDeny->setObjectName(QStringLiteral("LineDeny"));
+  LinePermit = PopupMenu1->addAction(QStringLiteral("允许呼叫"));
+  LinePermit->setObjectName(QStringLiteral("LinePermit"));
   LineList->setContextMenuPolicy(Qt::CustomContextMenu);
 
   auto *names = new LineNameDelegate(LineList);
@@ -118,6 +126,8 @@ void TMainForm::SetUpLineMonitor()
   connect(LineUp, &QAction::triggered, this, &TMainForm::LineUpClick);
   connect(LineDown, &QAction::triggered, this, &TMainForm::LineDownClick);
   connect(LineRename, &QAction::triggered, this, &TMainForm::LineRenameClick);
+  connect(LineDeny, &QAction::triggered, this, &TMainForm::LineDenyClick);
+  connect(LinePermit, &QAction::triggered, this, &TMainForm::LinePermitClick);
   connect(names, &LineNameDelegate::editingStarted, this, &TMainForm::LineListEditing);
   connect(names, &LineNameDelegate::nameAccepted, this, &TMainForm::LineListEdited);
   connect(names, &LineNameDelegate::editingEnded, this, &TMainForm::LineListEditEnded);
@@ -146,7 +156,13 @@ void TMainForm::Timer1Timer()
 
 void TMainForm::PollLines()
 {
-  m_pollTime = QDateTime::currentDateTime();
+  PollLines(QDateTime::currentDateTime());
+}
+
+void TMainForm::PollLines(const QDateTime &now)
+{
+  m_pollTime = now;
+  m_pollEnd = EngineDateTime(now);
   TMainForm *previous = g_polling;
   g_polling = this;
   quenta_getStatus(UpdateLineCallback);
@@ -186,6 +202,8 @@ void TMainForm::UpdateLine(const char *machineid, int lineid, const char *state,
   if (flag != 0) {
     entry.unsettled = true;
     SetBillButton(row, true);
+    // The call that ended is one of them now, no longer the call in progress.
+    entry.runningCost.reset();
     RefreshAmountDue(row);
   }
 
@@ -198,15 +216,49 @@ void TMainForm::UpdateLine(const char *machineid, int lineid, const char *state,
   item->setText(3, EngineText(bdate));
 
   if (entry.shownState == LINE_IN_CALL && bdate[0] != '\0') {
-    item->setText(4, CallTimeText(bdate, m_pollTime).value_or(QString()));
+    item->setText(COLUMN_CALL_TIME, CallTimeText(bdate, m_pollTime).value_or(QString()));
     // The call will leave a record: the line is as good as unsettled, though
     // its button keeps its look until the call has ended.
     entry.unsettled = true;
+    PriceRunningCall(entry, desnum, bdate);
   } else {
-    item->setText(4, QString());
+    item->setText(COLUMN_CALL_TIME, QString());
+    entry.runningCost.reset();
+    entry.runningText.clear();
     if (entry.unsettled)
       SetBillButton(row, true);
   }
+  ShowAmounts(row);
+}
+
+void TMainForm::PriceRunningCall(LineEntry &entry, const char *desnum, const char *bdate)
+{
+  // A line connected without a number leaves no record: nothing to pay.
+  if (desnum[0] == '\0') {
+    entry.runningCost.reset();
+    entry.runningText.clear();
+    return;
+  }
+  // Priced as if the call ended at this poll: the checkout of a call that
+  // ends in this second lists exactly this bill.
+  const std::optional<bill_info> bill = PriceCallSoFar(desnum, bdate, m_pollEnd);
+  if (bill) {
+    entry.runningCost = bill->m_count;
+    entry.runningText = AmountText(bill->m_count);
+  } else {
+    // Counted as nothing, as the checkout counts a call no rate prices.
+    entry.runningCost = 0.0f;
+    entry.runningText = QStringLiteral("无法计费");
+  }
+}
+
+void TMainForm::ShowAmounts(int row)
+{
+  LineEntry &entry = *m_lines[row];
+  entry.amountDue = AmountDueText(entry.unsettledAmount, entry.runningCost);
+  QTreeWidgetItem *item = LineList->topLevelItem(row);
+  item->setText(COLUMN_AMOUNT_DUE, entry.amountDue);
+  item->setText(COLUMN_RUNNING_COST, entry.runningText);
 }
 
 /* ---- rows and buttons ---- */
@@ -221,7 +273,7 @@ const LineEntry *TMainForm::Line(int row) const
 int TMainForm::AddLine(const QString &name, const QByteArray &machineId, int lineId)
 {
   const int row = LineCount();
-  auto *item = new QTreeWidgetItem(LineList, QStringList{name, {}, {}, {}, {}, {}});
+  auto *item = new QTreeWidgetItem(LineList, QStringList{name, {}, {}, {}, {}, {}, {}});
   item->setFlags(item->flags() | Qt::ItemIsEditable);
 
   auto entry = std::make_unique<LineEntry>();
@@ -284,13 +336,14 @@ void TMainForm::RefreshAmountDue(int row)
   std::vector<CheckoutCall> calls;
   if (!CollectUnsettledCalls(entry.machineId, entry.lineId, &calls))
     return;  // the engine could not be asked: keep what the column shows
+  // Added in the checkout's order, so that the amount shown is the one it asks.
   float due = 0;
   for (const CheckoutCall &call : calls) {
     if (call.bill)
       due += call.bill->m_count;
   }
-  entry.amountDue = calls.empty() ? QString() : AmountText(due);
-  LineList->topLevelItem(row)->setText(5, entry.amountDue);
+  entry.unsettledAmount = calls.empty() ? std::nullopt : std::optional<float>(due);
+  ShowAmounts(row);
 }
 
 void TMainForm::PlaceBillButtons()
@@ -412,9 +465,8 @@ void TMainForm::SwapLines(int a, int b)
   // The buttons stay with their rows and serve whichever line is there now.
   std::swap(m_lines[a]->button, m_lines[b]->button);
   for (int row : {a, b}) {
-    QTreeWidgetItem *item = LineList->topLevelItem(row);
-    item->setText(0, m_lines[row]->name);
-    item->setText(5, m_lines[row]->amountDue);
+    LineList->topLevelItem(row)->setText(0, m_lines[row]->name);
+    ShowAmounts(row);
   }
   SaveLineMap();
   // The state column still shows the other line's state: the poll below
@@ -454,6 +506,10 @@ void TMainForm::PopupMenu1Popup()
   LineBill->setEnabled(row >= 0 && m_lines[row]->unsettled);
   LineUp->setEnabled(row > 0);
   LineDown->setEnabled(row >= 0 && row < LineCount() - 1);
+  // A line the engine has not reported has no address to send a command to.
+  const bool reported = row >= 0 && m_lines[row]->shownState != LINE_NOT_SHOWN;
+  LineDeny->setEnabled(reported && m_lines[row]->shownState != LINE_DISABLED);
+  LinePermit->setEnabled(reported);
 }
 
 void TMainForm::BillButtonClick(int row)
@@ -466,4 +522,44 @@ void TMainForm::LineBillClick()
   const int row = SelectedLine();
   if (row >= 0)
     Checkout(row);
+}
+
+/* ---- booth control ---- */
+
+bool TMainForm::SendLineCommand(int row, const QByteArray &command, const QString &action)
+{
+  if (row < 0 || row >= LineCount())
+    return false;
+  const LineEntry &entry = *m_lines[row];
+  if (::SendLineCommand(entry.machineId, entry.lineId, command))
+    return true;
+  ShowMessage(this,
+              QStringLiteral("未能向线路“%1”发送“%2”命令，请检查网络连接后重试。")
+                  .arg(entry.name, action),
+              QStringLiteral("错误"));
+  return false;
+}
+
+bool TMainForm::DenyLine(int row)
+{
+  return SendLineCommand(row, LINE_DENY_COMMAND, QStringLiteral("禁止呼叫"));
+}
+
+bool TMainForm::PermitLine(int row)
+{
+  return SendLineCommand(row, LINE_PERMIT_COMMAND, QStringLiteral("允许呼叫"));
+}
+
+void TMainForm::LineDenyClick()
+{
+  const int row = SelectedLine();
+  if (row >= 0)
+    DenyLine(row);
+}
+
+void TMainForm::LinePermitClick()
+{
+  const int row = SelectedLine();
+  if (row >= 0)
+    PermitLine(row);
 }

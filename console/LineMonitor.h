@@ -9,6 +9,8 @@
 #include <QString>
 #include <QStyledItemDelegate>
 
+#include <optional>
+
 #include "LineText.h"
 
 class QPushButton;
@@ -21,8 +23,18 @@ struct LineEntry {
   unsigned char shownState = LINE_NOT_SHOWN; /* state whose caption "状态" shows */
   QPushButton *button = nullptr;  /* the checkout button of the entry's row */
   bool unsettled = false;         /* the line has, or may have, calls not yet settled */
-  QString amountDue;              /* "应付金额": the unsettled calls' prices, or empty */
+  std::optional<float> unsettledAmount; /* the unsettled calls' prices as last read; nothing: none */
+  std::optional<float> runningCost; /* the call in progress priced at the poll (0 when no rule
+                                       prices it); nothing: no call in progress */
+  QString runningText;            /* "本次话费": that price, "无法计费", or empty */
+  QString amountDue;              /* "应付金额": unsettled calls and the call in progress, or empty */
 };
+
+/* Columns of the list by logical index; "本次话费" shows between "通话时间" and
+ * "应付金额". */
+#define COLUMN_CALL_TIME 4
+#define COLUMN_AMOUNT_DUE 5
+#define COLUMN_RUNNING_COST 6
 
 #define LINE_ROW_HEIGHT 22        /* a checkout button of 20 pixels fits beside a row */
 #define BILL_BUTTON_HEIGHT 20

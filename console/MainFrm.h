@@ -29,7 +29,7 @@ class QTimer;
 class QTreeWidget;
 
 #define PROGRAM_TITLE "IP电话计费程序 v2.14 - "   /* followed by the operator's name */
-#define LINE_COLUMNS 6
+#define LINE_COLUMNS 7
 #define BILL_STRIP_WIDTH 81
 
 class TMainForm : public QMainWindow {
@@ -77,6 +77,8 @@ public:
   QAction *LineUp;                /* "上移" */
   QAction *LineDown;              /* "下移" */
   QAction *LineRename;            /* "改名" */
+  QAction *LineDeny;              /* "禁止呼叫" */
+  QAction *LinePermit;            /* "允许呼叫" */
 
   int LineCount() const { return static_cast<int>(m_lines.size()); }
   /* The entry of a row, from 0; null past the last row. */
@@ -87,8 +89,10 @@ public:
   /* True while a row's name is being edited in place. */
   bool EditingName() const { return m_editing; }
 
-  /* One poll of the engine, as Timer1 makes every second. */
+  /* One poll of the engine, as Timer1 makes every second: the call times and
+   * running costs as of now (the clock's now, or the one given). */
   void PollLines();
+  void PollLines(const QDateTime &now);
   /* Appends a row for the line; its row index. */
   int AddLine(const QString &name, const QByteArray &machineId, int lineId);
   /* The row of the line, or -1. */
@@ -102,6 +106,14 @@ public:
   void SaveLineMap();
   /* Settles the row's line with the customer. */
   void Checkout(int row);
+
+  /* Booth control: sends the row's line a command through the engine; when
+   * it cannot be sent the operator is told (caption "错误"), naming the action.
+   * True when sent. The gateway's answer, the line's new state, shows at a
+   * later poll. DenyLine sends "call: deny", PermitLine "call: permit". */
+  bool SendLineCommand(int row, const QByteArray &command, const QString &action);
+  bool DenyLine(int row);
+  bool PermitLine(int row);
 
 protected:
   void showEvent(QShowEvent *event) override;
@@ -137,9 +149,16 @@ private:
   void PopupMenu1Popup();
   void BillButtonClick(int row);
   void LineBillClick();
+  void LineDenyClick();
+  void LinePermitClick();
   int SelectedLine() const;
   void SwapLines(int a, int b);
+  /* Reads the line's unsettled calls again for "应付金额". */
   void RefreshAmountDue(int row);
+  /* Prices the entry's call in progress at the poll's moment. */
+  void PriceRunningCall(LineEntry &entry, const char *desnum, const char *bdate);
+  /* Writes "应付金额" and "本次话费" from the entry. */
+  void ShowAmounts(int row);
   void PlaceBillButtons();
 
   /* The operator goes on duty: the administrator's menus and the title follow. */
@@ -159,6 +178,7 @@ private:
   bool m_editing = false;         /* a name is being edited in place */
   bool m_lineMapChanged = false;  /* rows were added during this poll */
   QDateTime m_pollTime;           /* "now" of the poll under way */
+  QByteArray m_pollEnd;           /* the same in the engine's form: the running calls' end */
   QWidget *m_billButtons = nullptr; /* the part of Panel1 below its heading */
 };
 

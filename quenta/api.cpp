@@ -77,6 +77,18 @@ QUENTA_API bill_info *quenta_getbill(const char *callid)
   return bill;
 }
 
+QUENTA_API int quenta_priceCall(const char *desnum, const char *bdate, const char *edate, bill_info *bill)
+{
+  if (!bill)
+    return -1;
+  if (!quenta_running() || !desnum || !bdate || !edate) {
+    memset(bill, 0, sizeof *bill);
+    return -1;
+  }
+  utils::log_silence quiet;
+  return countent_price_call(gpst_countent, desnum, bdate, edate, bill);
+}
+
 QUENTA_API void quenta_save(bill_info *bill, const char *admin)
 {
   if (!quenta_running() || !bill)

@@ -5,6 +5,7 @@
  * every midnight) and get_normal_period_price (one day's stretches). */
 #include "quenta/charge.h"
 
+#include <ctype.h>
 #include <limits.h>
 #include <stdio.h>
 #include <string.h>
@@ -22,12 +23,56 @@ struct time_of_day {
   int hour, minute, second;
 };
 
+/* Reads up to n integers as sscanf reads "%d", seps[0], "%d", seps[1], ...:
+ * each integer after optional white space and a sign, saturated as strtol
+ * saturates, each separator character as it stands (a blank takes any white
+ * space). Returns how many integers it read; out holds them. By hand, since
+ * the pricing reads a time of day a dozen times a stretch and sscanf was
+ * most of its cost. */
+int scan_ints(const char *text, const char *seps, int *out, int n)
+{
+  const char *p = text;
+  for (int i = 0; i < n; i++) {
+    while (isspace((unsigned char)*p))
+      p++;
+    bool negative = false;
+    if (*p == '+' || *p == '-')
+      negative = *p++ == '-';
+    if (!isdigit((unsigned char)*p))
+      return i;
+    unsigned long long v = 0;
+    bool over = false;
+    for (; isdigit((unsigned char)*p); p++) {
+      if (v > (ULLONG_MAX - 9) / 10)
+        over = true;
+      else
+        v = v * 10 + (unsigned)(*p - '0');
+    }
+    const unsigned long long top = (unsigned long long)LONG_MAX;
+    long value;
+    if (negative)
+      value = over || v > top ? LONG_MIN : -(long)v;
+    else
+      value = over || v > top ? LONG_MAX : (long)v;
+    out[i] = (int)value;
+    if (i + 1 == n)
+      break;
+    if (seps[i] == ' ') {
+      while (isspace((unsigned char)*p))
+        p++;
+    } else if (*p++ != seps[i]) {
+      return i + 1;
+    }
+  }
+  return n;
+}
+
 /* "%H:%M:%S"; fields the text does not hold stay 0. */
 time_of_day parse_time(const char *t)
 {
-  time_of_day tod{0, 0, 0};
-  sscanf(t, "%d:%d:%d", &tod.hour, &tod.minute, &tod.second);
-  return tod;
+  int f[3] = {0, 0, 0};
+  scan_ints(t, "::", f, 3);
+  return time_of_day{f[0], f[1], f[2]};
 }
 
 /* A "%Y-%m-%d %H:%M:%S" text as seconds on a zone-free calendar. The call's
@@ -37,15 +82,15 @@ bool parse_date_time(const char *text, time_t *out)
 {
   struct tm tm;
   memset(&tm, 0, sizeof tm);
-  int y, mo, d, h, mi, s;
-  if (sscanf(text, "%d-%d-%d %d:%d:%d", &y, &mo, &d, &h, &mi, &s) != 6)
+  int f[6];
+  if (scan_ints(text, "-- ::", f, 6) != 6)
     return false;
-  tm.tm_year = y - 1900;
-  tm.tm_mon = mo - 1;
-  tm.tm_mday = d;
-  tm.tm_hour = h;
-  tm.tm_min = mi;
-  tm.tm_sec = s;
+  tm.tm_year = f[0] - 1900;
+  tm.tm_mon = f[1] - 1;
+  tm.tm_mday = f[2];
+  tm.tm_hour = f[3];
+  tm.tm_min = f[4];
+  tm.tm_sec = f[5];
   tm.tm_isdst = 0;
   *out = timegm(&tm);
   return true;
@@ -79,12 +124,12 @@ std::string stretch_record(const char *from, const char *to, float charge)
 /* A stretch goes into the detail text whole or not at all; after the first one
  * left out, every later one is left out too, so the text stays the call's
  * first stretches in order. */
-void stretch_append(struct normal_counter *nc, const std::string &record)
+void stretch_append(struct charge_run *run, const std::string &record)
 {
-  bill_info *bill = &nc->m_bill_info;
+  bill_info *bill = run->bill;
   size_t cur = strnlen(bill->m_period_record, sizeof bill->m_period_record);
-  if (nc->m_stretches_left_out > 0 || cur + record.size() > sizeof bill->m_period_record - 1) {
-    nc->m_stretches_left_out++;
+  if (run->stretches_left_out > 0 || cur + record.size() > sizeof bill->m_period_record - 1) {
+    run->stretches_left_out++;
     return;
   }
   period_record_append(bill, record.c_str());
@@ -207,7 +252,7 @@ void print_call_info(const call_info *call)
 
 /* The stretches of the same-day span btime..etime; btime advances in place and
  * *moved receives how far the clock moved in all (it may pass midnight). */
-static float price_span(struct normal_counter *nc, char *btime, const char *etime, const RateInfo *rule,
+static float price_span(struct charge_run *run, char *btime, const char *etime, const RateInfo *rule,
                         long long *moved)
 {
   *moved = 0;
@@ -257,35 +302,35 @@ static float price_span(struct normal_counter *nc, char *btime, const char *etim
       record = stretch_record(btime, etime, charge);
       DLOG("count : %s", utils::decimal_text(total, 6).s);
     }
-    stretch_append(nc, record);
+    stretch_append(run, record);
   }
   return total;
 }
 
-float get_normal_period_price(struct normal_counter *nc, char *btime, const char *etime,
+float get_normal_period_price(struct charge_run *run, char *btime, const char *etime,
                               const RateInfo *rule)
 {
   long long moved;
-  return price_span(nc, btime, etime, rule, &moved);
+  return price_span(run, btime, etime, rule, &moved);
 }
 
 /* Days from the date of `from` to the date of `to` ("%Y-%m-%d" at the start of
  * each); false when either cannot be read. */
 static bool days_between(const char *from, const char *to, long long *days)
 {
-  int y1, m1, d1, y2, m2, d2;
-  if (sscanf(from, "%d-%d-%d", &y1, &m1, &d1) != 3 || sscanf(to, "%d-%d-%d", &y2, &m2, &d2) != 3)
+  int f[3], t[3];
+  if (scan_ints(from, "--", f, 3) != 3 || scan_ints(to, "--", t, 3) != 3)
     return false;
   struct tm a, b;
   memset(&a, 0, sizeof a);
   memset(&b, 0, sizeof b);
-  a.tm_year = y1 - 1900, a.tm_mon = m1 - 1, a.tm_mday = d1;
-  b.tm_year = y2 - 1900, b.tm_mon = m2 - 1, b.tm_mday = d2;
+  a.tm_year = f[0] - 1900, a.tm_mon = f[1] - 1, a.tm_mday = f[2];
+  b.tm_year = t[0] - 1900, b.tm_mon = t[1] - 1, b.tm_mday = t[2];
   *days = ((long long)timegm(&b) - (long long)timegm(&a)) / 86400;
   return true;
 }
 
-float get_period_price(struct normal_counter *nc, call_info *call, const RateInfo *rule)
+float get_period_price(struct charge_run *run, call_info *call, const RateInfo *rule)
 {
   int d = is_span_day(call);
   long long days = 0;
@@ -296,7 +341,7 @@ float get_period_price(struct normal_counter *nc, call_info *call, const RateInf
   char *btime = call->bdate + TIME_OFFSET;
   const char *etime = call->edate + TIME_OFFSET;
   if (d == 0) {
-    float charge = get_normal_period_price(nc, btime, etime, rule);
+    float charge = get_normal_period_price(run, btime, etime, rule);
     if (charge < 0) {
       LOG_FUNCTION_FAILED();
       return -1.0f;
@@ -323,7 +368,7 @@ float get_period_price(struct normal_counter *nc, call_info *call, const RateInf
     if (day > 0)
       write_time_of_day(btime, pos - midnight);
     long long moved;
-    float part = price_span(nc, btime, day < days ? DAY_LAST_SECOND : etime, rule, &moved);
+    float part = price_span(run, btime, day < days ? DAY_LAST_SECOND : etime, rule, &moved);
     if (part < 0) {
       LOG_FUNCTION_FAILED();
       return -1.0f;
@@ -334,11 +379,11 @@ float get_period_price(struct normal_counter *nc, call_info *call, const RateInf
   return total;
 }
 
-float caculate_charge_from_rateinfo(struct normal_counter *nc, call_info *call, const RateInfo *rule)
+float caculate_charge_from_rateinfo(struct charge_run *run, call_info *call, const RateInfo *rule)
 {
   print_call_info(call);
-  bill_info *bill = &nc->m_bill_info;
-  nc->m_stretches_left_out = 0;
+  bill_info *bill = run->bill;
+  run->stretches_left_out = 0;
   time_t begin, end;
   if (!parse_date_time(call->bdate, &begin) || !parse_date_time(call->edate, &end)) {
     /* a row without a readable time (an older release stored such rows) is
@@ -380,7 +425,7 @@ float caculate_charge_from_rateinfo(struct normal_counter *nc, call_info *call, 
     }
     memcpy(call->bdate, start, sizeof start);
     memcpy(call->edate, stop, sizeof stop);
-    charge = get_period_price(nc, call, rule);
+    charge = get_period_price(run, call, rule);
     if (charge < 0) {
       LOG_FUNCTION_FAILED();
       return -1.0f;

@@ -37,20 +37,27 @@
 #define TIME_OFFSET 11           /* the time of day inside a date-time text */
 #define DAY_LAST_SECOND "23:59:59"
 
+/* One pricing under way: the bill it fills (the counter's own, or a caller's)
+ * and how many stretches missed the bill's detail text so far. */
+struct charge_run {
+  bill_info *bill;
+  int stretches_left_out;
+};
+
 /* The amount of the call (0.0 when free), or -1.0 (a rule without a unit, a
- * call longer than an int of seconds). Sets the bill's m_calltime, appends the
- * stretch records to its m_period_record and rewrites the call's times (the
- * start moved forward as it prices, both in canonical form): the caller passes
- * a scratch copy. */
-float caculate_charge_from_rateinfo(struct normal_counter *nc, call_info *call, const RateInfo *rule);
+ * call longer than an int of seconds). Sets m_calltime of the run's bill,
+ * appends the stretch records to its m_period_record and rewrites the call's
+ * times (the start moved forward as it prices, both in canonical form): the
+ * caller passes a scratch copy. */
+float caculate_charge_from_rateinfo(struct charge_run *run, call_info *call, const RateInfo *rule);
 
 /* The charge after the package, the call split at every midnight (see above);
  * -1.0 on failure, among them an end date before the start date. */
-float get_period_price(struct normal_counter *nc, call_info *call, const RateInfo *rule);
+float get_period_price(struct charge_run *run, call_info *call, const RateInfo *rule);
 
 /* The charge of the same-day span btime..etime; btime ("HH:MM:SS", room for
  * its terminator) is advanced in place. -1.0 when etime lies before btime. */
-float get_normal_period_price(struct normal_counter *nc, char *btime, const char *etime,
+float get_normal_period_price(struct charge_run *run, char *btime, const char *etime,
                               const RateInfo *rule);
 
 /* Index of the period that holds the time of day btime; a period's own start

@@ -1,6 +1,6 @@
 /* The counting entity: creation over the CDR and bill tables, the lookup that
- * reads one CDR and prices it inside the select's row callback, and the
- * storing of a bill with operator and time. */
+ * reads one CDR and prices it inside the select's row callback, the price of
+ * a call without a CDR, and the storing of a bill with operator and time. */
 #include "quenta/countent.h"
 
 #include <stdlib.h>
@@ -185,6 +185,17 @@ bill_info *countent_getbill(struct countent *ce, const char *callid)
     return nullptr;
   }
   return ce->m_bill_info;
+}
+
+int countent_price_call(struct countent *ce, const char *desnum, const char *bdate, const char *edate,
+                        bill_info *bill)
+{
+  call_info call;
+  memset(&call, 0, sizeof call);
+  copy_field(call.desnum, sizeof call.desnum, desnum);
+  copy_field(call.bdate, sizeof call.bdate, bdate);
+  copy_field(call.edate, sizeof call.edate, edate);
+  return counter_price(ce->m_counter, &call, bill);
 }
 
 void countent_save(struct countent *ce, const bill_info *bill, const char *admin)

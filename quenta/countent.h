@@ -35,6 +35,13 @@ void countent_release(struct countent *ce);
  * lookup, or null when the call id is unknown, the call cannot be priced or the
  * select failed. Any call id text is safe, whatever its length or quotes. */
 bill_info *countent_getbill(struct countent *ce, const char *callid);
+/* Prices a call that has no CDR (the call in progress on a line, as if it
+ * ended at edate) through the counter's one pricing, the one countent_getbill
+ * uses, into the caller's *bill; the record countent_getbill returned is left
+ * alone. 0, or -1 when no rule prices the call. Texts longer than a call
+ * field are cut to it, as a CDR row's are. */
+int countent_price_call(struct countent *ce, const char *desnum, const char *bdate, const char *edate,
+                        bill_info *bill);
 /* Stores the bill with the operator and the current local time; the amount is
  * written with two decimals. Failures are logged; the caller is not told. */
 void countent_save(struct countent *ce, const bill_info *bill, const char *admin);

@@ -18,6 +18,7 @@ static const struct counter_ops gst_counter_ops = {
     .setcfg = normal_counter_setcfg,
     .getresult = normal_counter_getresult,
     .getrate = normal_counter_getrate,
+    .price = normal_counter_price,
 };
 
 struct counter *create_normal_counter(const char *name)
@@ -171,24 +172,32 @@ RateInfo *normal_counter_choose_rate(struct normal_counter *nc, const char *desn
 bill_info *normal_counter_getresult(struct counter *c, call_info *call)
 {
   auto *nc = reinterpret_cast<normal_counter *>(c);
-  bill_info *bill = &nc->m_bill_info;
+  if (normal_counter_price(c, call, &nc->m_bill_info) != 0)
+    return nullptr;
+  return &nc->m_bill_info;
+}
+
+int normal_counter_price(struct counter *c, call_info *call, bill_info *bill)
+{
+  auto *nc = reinterpret_cast<normal_counter *>(c);
   memset(bill, 0, sizeof *bill);
 
   RateInfo *rule = normal_counter_choose_rate(nc, call->desnum);
   if (!rule) {
     DLOG("no rule and no default rule prices %s", call->desnum);
-    return nullptr;
+    return -1;
   }
 
-  float amount = caculate_charge_from_rateinfo(nc, call, rule);
+  charge_run run{bill, 0};
+  float amount = caculate_charge_from_rateinfo(&run, call, rule);
   if (!isfinite(amount)) {
     /* a sum of units beyond what a float holds: no bill is better than "inf" */
     DLOG("call %.127s: the charge is beyond the range of money", call->callid);
-    return nullptr;
+    return -1;
   }
   if (amount < 0) {
     LOG_FUNCTION_FAILED();
-    return nullptr;
+    return -1;
   }
   snprintf(bill->m_callid, sizeof bill->m_callid, "%.*s", (int)sizeof call->callid - 1, call->callid);
   bill->m_count = amount;
@@ -199,10 +208,10 @@ bill_info *normal_counter_getresult(struct counter *c, call_info *call)
   snprintf(summary, sizeof summary, "%s in %d second, handling charge %s total %s",
            utils::decimal_text(package).s, rule->m_tao_price.m_category,
            utils::decimal_text(rule->m_handling_charge).s, utils::decimal_text(amount).s);
-  int left_out = nc->m_stretches_left_out + period_record_finish(bill, summary);
+  int left_out = run.stretches_left_out + period_record_finish(bill, summary);
   if (left_out > 0)
     DLOG("call %.127s: %d stretches left out of the detail text", bill->m_callid, left_out);
-  return bill;
+  return 0;
 }
 
 float normal_counter_getrate(struct counter *c, const char *destnum, const char *bdate)

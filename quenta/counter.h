@@ -7,8 +7,10 @@
  * rule a walk over that order would give:
  *   getresult - the longest matching prefix, the first in the file among equals;
  *   getrate   - the first matching rule in file order.
- * After loading the table is only read, so lookups take no lock. The bill that
- * getresult returns lives inside the counter until its next getresult. */
+ * After loading the table is only read, so lookups take no lock. A call is
+ * priced by one function, price, into a bill the caller names; the bill that
+ * getresult returns is price's into the counter's own record, which lives
+ * until the next getresult. */
 #ifndef QUENTA_COUNTER_H
 #define QUENTA_COUNTER_H
 
@@ -36,6 +38,9 @@ struct counter_ops {
   bill_info *(*getresult)(struct counter *c, call_info *call);
   /* Price per unit for destnum at the time of day bdate ("%H:%M:%S"). */
   float (*getrate)(struct counter *c, const char *destnum, const char *bdate);
+  /* Prices the call (start rewritten, as getresult) into *bill: 0, or -1 when
+   * no rule applies or the call cannot be priced (*bill then holds no amount). */
+  int (*price)(struct counter *c, call_info *call, bill_info *bill);
 };
 
 struct counter {
@@ -50,7 +55,6 @@ struct normal_counter {
   utils::datalist *m_rate_info;      /* RateInfo pointers in file order, owned */
   bill_info m_bill_info;             /* the bill getresult fills and returns */
   struct rate_index *m_rate_index;   /* lookup index over m_rate_info, or null: walk */
-  int m_stretches_left_out;          /* stretches of the last call that missed its detail text */
 };
 
 /* Create / release. */
@@ -73,6 +77,10 @@ void counter_init(struct normal_counter *nc, const char *filename);
 int normal_counter_setcfg(struct counter *c, CONFIG_FLAG flag, void *param); /* accepts anything; 0 */
 bill_info *normal_counter_getresult(struct counter *c, call_info *call);
 float normal_counter_getrate(struct counter *c, const char *destnum, const char *bdate);
+/* The pricing of a call: the rule of normal_counter_choose_rate, the bill
+ * cleared, the charge, the detail text ending in its summary. It touches
+ * nothing of the counter but reads its rules. */
+int normal_counter_price(struct counter *c, call_info *call, bill_info *bill);
 
 /* The rule that prices a call to desnum: the longest matching prefix, else the
  * default rule; null when neither exists. Logs the rules it examines. */
@@ -95,6 +103,10 @@ inline bill_info *counter_get_result(struct counter *c, call_info *call) { retur
 inline float counter_getrate(struct counter *c, const char *destnum, const char *bdate)
 {
   return c->ops->getrate(c, destnum, bdate);
+}
+inline int counter_price(struct counter *c, call_info *call, bill_info *bill)
+{
+  return c->ops->price(c, call, bill);
 }
 
 #endif

@@ -61,9 +61,17 @@ void rotate_log()
   }
 }
 
+thread_local int t_silence = 0;
+
+/* Whether a call at this level writes nothing: tested before any formatting. */
+inline bool muted(int level)
+{
+  return level < loglevel || t_silence > 0;
+}
+
 void write_line(int level, const char *text, int len, int limit)
 {
-  if (level < loglevel)
+  if (muted(level))
     return;
   if (len < 0 || len > limit)
     return;
@@ -140,7 +148,7 @@ void write_log(const char *text, size_t len)
 
 void dprint(int level, const char *fmt, ...)
 {
-  if (level < loglevel)
+  if (muted(level))
     return;
   errno_guard keep;
   char buf[DPRINT_LIMIT + 1];
@@ -153,7 +161,7 @@ void dprint(int level, const char *fmt, ...)
 
 void dlog(int level, const char *func, const char *file, int line, const char *fmt, ...)
 {
-  if (level < loglevel)
+  if (muted(level))
     return;
   errno_guard keep;
   char msg[DLOG_MSG_LIMIT + 1];
@@ -170,7 +178,7 @@ void dlog(int level, const char *func, const char *file, int line, const char *f
 
 void logsyserr(int level, const char *func, const char *file, int line)
 {
-  if (level < loglevel)
+  if (muted(level))
     return;
   errno_guard keep;
   char err[128];
@@ -182,7 +190,7 @@ void logsyserr(int level, const char *func, const char *file, int line)
 
 void logfail(int level, const char *func, const char *file, int line)
 {
-  if (level < loglevel)
+  if (muted(level))
     return;
   errno_guard keep;
   char buf[LOGLINE_LIMIT + 1];
@@ -192,12 +200,22 @@ void logfail(int level, const char *func, const char *file, int line)
 
 void checkpoint(int level, const char *func, const char *file, int line)
 {
-  if (level < loglevel)
+  if (muted(level))
     return;
   errno_guard keep;
   char buf[LOGLINE_LIMIT + 1];
   int n = snprintf(buf, sizeof buf, "  CHECKPOINT: %s(): %s: %d\n", func, file, line);
   write_line(level, buf, n, LOGLINE_LIMIT);
+}
+
+log_silence::log_silence()
+{
+  t_silence++;
+}
+
+log_silence::~log_silence()
+{
+  t_silence--;
 }
 
 int set_debug_level(int level)

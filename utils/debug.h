@@ -59,6 +59,19 @@ void log_batch_end();
  * fatal line with it), so the log keeps what led there, then aborts. */
 [[noreturn]] void log_abort();
 
+/* Log silence of the calling thread: while a silence is held (they nest), the
+ * thread's log calls write nothing and format nothing; other threads log as
+ * before. For work repeated so often that its lines would crowd the log out
+ * and rotate away what matters (the running price of every call in progress,
+ * once a second); the same work done once still logs in full. */
+class log_silence {
+public:
+  log_silence();
+  ~log_silence();
+  log_silence(const log_silence &) = delete;
+  log_silence &operator=(const log_silence &) = delete;
+};
+
 /* A level above 0 replaces loglevel; returns the level in force. */
 int set_debug_level(int level);
 

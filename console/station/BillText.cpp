@@ -20,6 +20,13 @@ QString AmountText(float amount)
   return FormatMoney(amount) + QStringLiteral("元");
 }
 
+QString AmountDueText(std::optional<float> unsettled, std::optional<float> running)
+{
+  if (!unsettled && !running)
+    return QString();
+  return AmountText(unsettled.value_or(0.0f) + running.value_or(0.0f));
+}
+
 std::optional<double> ParseMoney(const QString &text)
 {
   int digits = 0;

@@ -16,6 +16,11 @@ QString DurationText(int seconds);
 /* "3.80元". */
 QString AmountText(float amount);
 
+/* "应付金额" of a line: its unsettled calls plus the call in progress, added as
+ * the checkout adds them once that call has ended (the calls in order, the
+ * newest last); empty when there is neither. */
+QString AmountDueText(std::optional<float> unsettled, std::optional<float> running);
+
 /* The amount typed into the money field: digits with at most one point and at
  * least one digit ("5", "5.", ".5"). Nothing for any other text. */
 std::optional<double> ParseMoney(const QString &text);

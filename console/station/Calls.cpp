@@ -120,6 +120,14 @@ bool CollectUnsettledCalls(const QByteArray &machineId, int lineId,
   return true;
 }
 
+std::optional<bill_info> PriceCallSoFar(const char *dialled, const char *begin, const QByteArray &end)
+{
+  bill_info bill;
+  if (quenta_priceCall(dialled, begin, end.constData(), &bill) != 0)
+    return std::nullopt;
+  return bill;
+}
+
 bool SettleCall(const QByteArray &machineId, int lineId, const bill_info &bill,
                 const QByteArray &operatorName)
 {

@@ -1,5 +1,6 @@
 /* What the console asks the engine about a line's calls: how many are not yet
- * settled, which ones a checkout takes with their prices, and settling them.
+ * settled, which ones a checkout takes with their prices, what the call in
+ * progress costs so far, and settling them.
  * Machine ids and call ids are GBK bytes as the engine reported them; every
  * text value put between quotes in a condition has its quotes doubled, so no
  * gateway can change a statement with the id it reports. */
@@ -35,6 +36,13 @@ struct CheckoutCall {
  * no calls, when the calls or their bills could not be read. */
 bool CollectUnsettledCalls(const QByteArray &machineId, int lineId,
                            std::vector<CheckoutCall> *calls);
+
+/* The call in progress priced as if it ended at `end` (the engine's
+ * "%Y-%m-%d %H:%M:%S" form, EngineDateTime): the bill its checkout would list
+ * had the call ended then, or nothing when no rule prices it. dialled and
+ * begin are the texts the engine reports for the line. The engine logs
+ * nothing for it, so it may run for every line at every poll. */
+std::optional<bill_info> PriceCallSoFar(const char *dialled, const char *begin, const QByteArray &end);
 
 /* Stores the bill with the operator and marks its call settled. False when
  * the bill could not be stored: the call then stays unsettled. */

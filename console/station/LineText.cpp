@@ -50,6 +50,20 @@ std::optional<QString> CallTimeText(const char *begin, const QDateTime &now)
       .arg(s, 2, 10, QLatin1Char('0'));
 }
 
+QByteArray EngineDateTime(const QDateTime &moment)
+{
+  if (!moment.isValid())
+    return QByteArray();
+  // By hand rather than QDateTime::toString: the digits stay ASCII whatever
+  // locale the window shows its dates in.
+  const QDate d = moment.date();
+  const QTime t = moment.time();
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", d.year(), d.month(), d.day(),
+                t.hour(), t.minute(), t.second());
+  return QByteArray(text);
+}
+
 QString EngineText(const char *text)
 {
   if (!text)

@@ -1,9 +1,11 @@
 /* What the line monitor shows of one reported line: the state caption of the
  * engine's status text, the default name of a line met for the first time,
- * and the running time of a call in progress. Plain functions, no window. */
+ * and the running time of a call in progress; the poll's moment in the
+ * engine's form. Plain functions, no window. */
 #ifndef CONSOLE_LINETEXT_H
 #define CONSOLE_LINETEXT_H
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QString>
 
@@ -39,6 +41,10 @@ QString DefaultLineName(int machineNumber, int lineId);
  * begin cannot be read; a begin later than now (the clock was set back) shows
  * 00:00:00. */
 std::optional<QString> CallTimeText(const char *begin, const QDateTime &now);
+
+/* The moment as the engine writes a call's start and end: "%Y-%m-%d %H:%M:%S"
+ * local time, seconds cut off. Empty for an invalid moment. */
+QByteArray EngineDateTime(const QDateTime &moment);
 
 /* A text the engine reports (GBK bytes; null reads as empty) for the window. */
 QString EngineText(const char *text);

@@ -41,6 +41,25 @@ QUENTA_API int quenta_sendCommand(const char *machineid, unsigned int lineid, co
  * next call. Null when the call is not found or cannot be priced. */
 QUENTA_API bill_info *quenta_getbill(const char *callid);
 
+/* Prices a call that has no row in "cdrtbl" (the call in progress on a line,
+ * as if it ended at edate) from its dialled number, start and end, texts
+ * "%Y-%m-%d %H:%M:%S" in local time as the engine stamps a call, with exactly
+ * the rule choice and arithmetic of quenta_getbill (one pricing serves both),
+ * into the caller's *bill: m_calltime, m_count and m_period_record as the
+ * checkout of a call with these times shows them; m_callid, m_admin and m_date
+ * are empty (a time that cannot be read gives the free bill a checkout gives).
+ * 0, or -1 when no rule prices the number, the call is beyond pricing (longer
+ * than an int of seconds, an amount beyond a float) or an argument is null;
+ * *bill then holds no amount.
+ *
+ * The record quenta_getbill returned stays as it was. It reads no table and
+ * takes no lock: the rate table is only read once the engine runs, and the
+ * pricing works in *bill and on the caller's stack. It logs nothing, not even
+ * a failure: it is meant to run once a second for every call in progress,
+ * whose lines would crowd the log out; the checkout's quenta_getbill of the
+ * same call logs in full. */
+QUENTA_API int quenta_priceCall(const char *desnum, const char *bdate, const char *edate, bill_info *bill);
+
 /* Stores the bill in "billtbl" with the operator (at most 63 characters) and now. */
 QUENTA_API void quenta_save(bill_info *bill, const char *admin);
 

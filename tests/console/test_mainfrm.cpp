@@ -60,8 +60,11 @@ private slots:
       QVERIFY(!window->isVisible());
     }
     QVERIFY(Forms.MainForm);
-    QCOMPARE(Forms.MainForm->LineList->columnCount(), 6);
+    QCOMPARE(Forms.MainForm->LineList->columnCount(), 7);
     QCOMPARE(Forms.MainForm->LineList->headerItem()->text(4), QStringLiteral("通话时间"));
+    // The call's cost so far reads beside its call time.
+    QCOMPARE(Forms.MainForm->LineList->headerItem()->text(6), QStringLiteral("本次话费"));
+    QCOMPARE(Forms.MainForm->LineList->header()->visualIndex(6), 5);
     // Nobody is on duty before the login.
     QVERIFY(!Forms.MainForm->UserMgr->isEnabled());
     QVERIFY(!Forms.MainForm->SetRate->isEnabled());

@@ -104,7 +104,7 @@ TEST_F(Charge, CallsThatCannotBePricedGiveNoBill)
 {
   // longer than a call time holds: a wall clock stepped a century forward
   EXPECT_EQ(nullptr, price("010", "1925-03-01 10:00:00", "2025-03-01 10:00:00"));
-  EXPECT_NE(std::string::npos, log().find("  FAILED: normal_counter_getresult(): quenta/counter.cpp: "));
+  EXPECT_NE(std::string::npos, log().find("  FAILED: normal_counter_price(): quenta/counter.cpp: "));
   // a priced call right after still gets its own bill
   bill_info *b = price("030", "2024-03-01 10:00:00", "2024-03-01 10:01:00");
   ASSERT_NE(nullptr, b);
@@ -225,11 +225,11 @@ TEST_F(Charge, DetailTextStaysTerminatedAndRuleWithoutUnitFails)
   memset(&c, 0, sizeof c);
   strcpy(c.bdate, "2024-03-01 10:00:00");
   strcpy(c.edate, "2024-03-01 10:05:00");
-  auto *nc = reinterpret_cast<normal_counter *>(c_);
-  EXPECT_EQ(-1.0f, caculate_charge_from_rateinfo(nc, &c, &r));
+  charge_run run{&bill, 0};
+  EXPECT_EQ(-1.0f, caculate_charge_from_rateinfo(&run, &c, &r));
   r.m_ppcount = 0;
   strcpy(c.bdate, "2024-03-01 10:00:00");
-  EXPECT_EQ(-1.0f, caculate_charge_from_rateinfo(nc, &c, &r));
+  EXPECT_EQ(-1.0f, caculate_charge_from_rateinfo(&run, &c, &r));
 }
 
 // Hand-computed calls: every amount and detail text worked out from the rule

@@ -105,8 +105,8 @@ TEST_F(HandlerTest, WholeCallIsStoredAsOneRow)
 {
   Gateway gw;
   ASSERT_TRUE(gw.exchange(discovery("GW7", 2)));
-  ASSERT_TRUE(gw.exchange(keepalive("GW7", 2, "DIALING", "1")));
-  ASSERT_TRUE(gw.exchange(keepalive("GW7", 2, "DIALING", "11")));
+  ASSERT_TRUE(gw.exchange(keepalive("GW7", 2, "IDLE", "1")));
+  ASSERT_TRUE(gw.exchange(keepalive("GW7", 2, "IDLE", "11")));
   ASSERT_TRUE(gw.exchange(connected("GW7", 2, "801", "114")));
   long before = time(nullptr);
   auto st = status(h_);
@@ -185,7 +185,7 @@ TEST_F(HandlerTest, ACallConnectedWithoutAConnectedMessageStartsWhenItConnects)
   Gateway gw;
   long before = time(nullptr);
   auto call = [&](const std::string &type) {  // the type names the line's machine
-    ASSERT_TRUE(gw.exchange(keepalive(type, 1, "DIALING", "555")));
+    ASSERT_TRUE(gw.exchange(keepalive(type, 1, "IDLE", "555")));
     std::string connect = message(type, {{"machine_id", type}, {"line_id", "1"}, {"state", "CONNECTED"}});
     if (type == "Action")
       gw.send(connect);  // never echoed
@@ -331,7 +331,7 @@ TEST_F(HandlerTest, TenSilentSecondsMakeALineUnknownAndEndItsCall)
   ASSERT_TRUE(gw.exchange(connected("X", 1, "801", "114")));
   // Y: connected through KeepAlive messages only, after reporting its number.
   ASSERT_TRUE(gw.exchange(discovery("Y", 1)));
-  ASSERT_TRUE(gw.exchange(keepalive("Y", 1, "DIALING", "555")));
+  ASSERT_TRUE(gw.exchange(keepalive("Y", 1, "IDLE", "555")));
   ASSERT_TRUE(gw.exchange(keepalive("Y", 1, "CONNECTED", "")));
   // Z: idle and silent. W: connected and keeping alive.
   ASSERT_TRUE(gw.exchange(discovery("Z", 1)));

@@ -1,5 +1,5 @@
-// The log calls: line shapes, the cut and drop limits, levels, errno, the
-// call-chain record and the rotation of the log file.
+// The log calls: line shapes, the cut and drop limits, levels, a thread's
+// silence, errno, the call-chain record and the rotation of the log file.
 #include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -107,6 +107,18 @@ TEST_F(LogTest, LevelsAndErrno)
   EXPECT_EQ(EACCES, errno);
   utils::dlog(1, "f", "a.c", 3, "%s", "x");
   EXPECT_EQ(EACCES, errno);
+}
+
+// A silence mutes its own thread's log calls while it lasts, and only those.
+TEST_F(LogTest, SilenceMutesItsThreadOnly)
+{
+  {
+    utils::log_silence outer, inner;
+    utils::logfail(0, "f", "a.c", 1);
+    std::thread([] { utils::dlog(0, "g", "b.c", 2, "other thread"); }).join();
+  }
+  utils::checkpoint(0, "f", "a.c", 3);
+  EXPECT_EQ("  g(): b.c: 2: other thread\n  CHECKPOINT: f(): a.c: 3\n", log());
 }
 
 TEST_F(LogTest, SetLogFileFailsOnMissingDirectory)

@@ -25,6 +25,7 @@ using TimePoint = Clock::time_point;
 using Attrs = std::vector<std::pair<std::string, std::string>>;
 
 constexpr int kDatagramMax = 512;   /* the station reads at most this much */
+constexpr const char *kDeniedState = "FORBIDDEN"; /* a line in this state makes no calls */
 
 struct Range {
   double lo, hi;                    /* seconds */
@@ -44,7 +45,8 @@ struct Options {
   std::vector<std::string> script_files;
   std::vector<std::string> exec_texts;
   bool random = false;
-  double duration = -1;             /* seconds of random or load mode; -1: the mode's default */
+  double duration = -1;             /* seconds of a random, keep-alive or load run, the most a
+                                       script run takes; -1: the mode's default */
   Range talk{5, 60};
   Range idle{2, 20};
   std::vector<std::string> numbers; /* random mode dials these; empty: random digits */
@@ -86,7 +88,7 @@ struct Step {
   enum Kind {
     Announce,   /* Discovery; a: state */
     KeepAlive,  /* one KeepAlive now; a: state */
-    Digits,     /* KeepAlive "DIALING" with the digits so far; a: digits */
+    Digits,     /* KeepAlive "IDLE" with the digits so far in dest_num; a: digits */
     Connect,    /* Connected; a: number, b: calling number */
     Wait,       /* let seconds pass (keep-alives go on) */
     Hangup,     /* KeepAlive with a: state and no number */

@@ -49,7 +49,8 @@ Modes (without any of them the lines announce themselves and keep alive for
                              lines never announce themselves and no echo is
                              expected; the summary counts what the station answered
       --duration SECONDS     length of a random, keep-alive or load run (default 60
-                             for random, 10 for load)
+                             for random, 10 for load); for a script run, the
+                             longest it may take
 
 Script: one command per line or separated by ";", "#" starts a comment.
   [SELECTOR] COMMAND [ARGUMENTS]
@@ -58,12 +59,13 @@ Script: one command per line or separated by ";", "#" starts a comment.
   commands in order; all lines run at the same time.
     announce [STATE]         Discovery (state IDLE); keep-alives start
     keepalive [STATE]        one KeepAlive with STATE now (alias: state)
-    dial DIGITS              one KeepAlive "DIALING" per digit, carrying the
-                             digits so far in dest_num
+    dial DIGITS              one KeepAlive per digit, state IDLE, carrying the
+                             digits so far in dest_num (as gateways report dialling)
     connect NUMBER [CALLER]  Connected: state CONNECTED, dest_num NUMBER, src_num
                              CALLER (default 8000 + line number); the call starts
     talk SECONDS             let time pass (alias: wait); keep-alives go on
-    hangup [STATE]           KeepAlive with STATE (IDLE) and no number; ends a call
+    hangup [STATE]           KeepAlive with STATE (IDLE; FORBIDDEN while the line is
+                             denied) and no number; ends a call
     cdr [STATE]              CDR message with a call id of the simulator's own
     silent [SECONDS]         send nothing for SECONDS (default: for the rest of the
                              run); the station gives a call up after ten seconds,
@@ -73,6 +75,14 @@ Script: one command per line or separated by ";", "#" starts a comment.
     move                     continue from a new socket (a new source address)
   Example:
     gwsim -e 'GW7/2 announce; GW7/2 dial 114; GW7/2 connect 114 801; GW7/2 talk 5; GW7/2 hangup'
+
+Denied lines: a line whose state is FORBIDDEN (after a command answered so, by
+default "call: deny", or announced so) makes no calls. It keeps alive with
+state FORBIDDEN, and its next dial or connect, scripted or random, waits until
+a command answered with another state (by default "call: permit", answered
+IDLE) permits it; then its steps go on where they stopped. Being denied ends
+a call in progress and drops the digits dialled so far. A script run lasts as
+long as one of its lines waits so (--duration bounds it).
 
 Random mode:
       --talk MIN:MAX         seconds a call lasts (default 5:60)

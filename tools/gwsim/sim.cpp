@@ -1,7 +1,9 @@
 /* Script, random and keep-alive runs: one poll loop over the sockets of all
  * lines. Each pass runs the steps that are due, sends keep-alives, ends
  * silences, gives up echoes that are overdue, and reads what the station sent:
- * echoes of our messages, and commands, which are answered with a new state. */
+ * echoes of our messages, and commands, which are answered with a new state.
+ * A line in the denied state makes no calls: its next dial or connect waits
+ * until a command permits it again. */
 #include <arpa/inet.h>
 #include <errno.h>
 #include <poll.h>
@@ -76,6 +78,20 @@ struct LineRt {
   LineReport rep;
 };
 
+bool denied(const LineRt &l)
+{
+  return l.state == kDeniedState;
+}
+
+/* A denied line is held before the steps that begin a call. */
+bool held(const LineRt &l)
+{
+  if (!denied(l) || l.pc >= l.steps.size())
+    return false;
+  Step::Kind k = l.steps[l.pc].kind;
+  return k == Step::Digits || k == Step::Connect;
+}
+
 bool expects_echo(const std::string &type)
 {
   for (const char *t : {"Discovery", "KeepAlive", "Connected", "CDR"})
@@ -124,7 +140,7 @@ public:
     for (auto &l : lines_)
       l.next_step = t0;
     double dur = opt_.duration;
-    if (dur >= 0 && mode_ != Script)
+    if (dur >= 0)
       stop_at_ = after(t0, dur);
     TimePoint finish_at{};
     int linger = opt_.linger_ms >= 0 ? opt_.linger_ms : 500;
@@ -143,7 +159,7 @@ public:
         finishing_ = true;
         if (mode_ == Random)
           for (auto &l : lines_)
-            if (l.announced && !l.silent && l.state != "IDLE")
+            if (l.announced && !l.silent && l.state != "IDLE" && !denied(l))
               exec(l, make_step(Step::Hangup, "end of run", "IDLE"), now);
         finish_at = now + milliseconds(linger);
       }
@@ -155,7 +171,7 @@ public:
       TimePoint wake = now + milliseconds(1000);
       auto sooner = [&](TimePoint t) { wake = std::min(wake, t); };
       for (auto &l : lines_) {
-        if (!finishing_ && l.pc < l.steps.size())
+        if (!finishing_ && l.pc < l.steps.size() && !held(l))
           sooner(l.next_step);
         if (l.announced && !l.silent && !finishing_)
           sooner(l.last_sent + milliseconds(opt_.keepalive_ms));
@@ -197,8 +213,10 @@ private:
 
   bool done(TimePoint now) const
   {
+    if (stop_at_ && now >= *stop_at_)
+      return true;
     if (mode_ != Script)
-      return stop_at_ && now >= *stop_at_;
+      return false;
     for (auto &l : lines_)
       if (l.pc < l.steps.size() || (l.next_step > now && !l.silent_forever))
         return false;
@@ -222,6 +240,8 @@ private:
         l.pc = 0;
         random_call(opt_, l.rng, l.key, l.steps);
       }
+      if (held(l))
+        return;
       const Step s = l.steps[l.pc++];
       exec(l, s, now);
     }
@@ -296,7 +316,13 @@ private:
     case Step::KeepAlive:
     case Step::Digits:
     case Step::Hangup: {
-      std::string state = s.kind == Step::Digits ? "DIALING" : s.a;
+      /* Gateways report dialling as an idle line with the digits so far; a
+       * denied line stays denied when its receiver goes down. */
+      std::string state = s.a;
+      if (s.kind == Step::Digits)
+        state = "IDLE";
+      else if (s.kind == Step::Hangup && denied(l))
+        state = l.state;
       if (state != "CONNECTED")
         end_call(l, s.kind == Step::Hangup ? "hangup" : "state", now);
       l.state = state;
@@ -462,6 +488,8 @@ private:
       if (state != "CONNECTED")
         end_call(l, "command", now);
       l.state = state;
+      if (denied(l))
+        l.dest.clear();  /* what was dialled so far is dropped */
       Attrs a = ids(l);
       a.emplace_back("state", state);
       send(l, "Action", a, now);

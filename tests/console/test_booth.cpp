@@ -1,0 +1,71 @@
+// Booth control against a running engine and the gateway simulator: the pop-up
+// menu denies and permits a line's calls with the gateway's commands, the row
+// follows the gateway's answer, a denied line makes no call until permitted,
+// and a command that cannot be sent is told.
+#include <QAction>
+#include <QElapsedTimer>
+#include <QMenu>
+#include <QProcess>
+#include <QTest>
+#include <QTreeWidget>
+
+#include "EngineTest.h"
+#include "LineMap.h"
+
+class TestBoothControl : public QObject {
+  Q_OBJECT
+
+private slots:
+  void aDeniedLineMakesNoCallUntilPermitted()
+  {
+    StationFixture s;
+    const QByteArray m = FreshMachine();
+    // A row the engine has not heard from has no address to send to.
+    s.forms->dir.write(LINEMAP_FILE, m + " 9 Booth\n");
+    s.logIn();
+    TMainForm *main = s.main;
+    auto offers = [&](int row) {  // "禁止呼叫", "允许呼叫"
+      main->LineList->setCurrentItem(main->LineList->topLevelItem(row));
+      emit main->PopupMenu1->aboutToShow();
+      return QString(main->LineDeny->isEnabled() ? '+' : '-') + (main->LinePermit->isEnabled() ? '+' : '-');
+    };
+    auto shows = [&](const char *state) {
+      return QTest::qWaitFor([&] { return main->PollLines(), s.row(m, 1)->text(1) == state; }, 5000);
+    };
+    QCOMPARE(offers(main->FindLine(m, 9)), "--");
+
+    const QString l = QString::fromLatin1(m) + "/1 ";
+    QProcess sim;
+    sim.start(GWSIM_PATH, {"-k", "200", "--digit-interval", "300", "--duration", "20", "--format", "json", "-e",
+                           l + "announce;" + l + "talk 1.5;" + l + "dial 12;" + l + "connect 12;" + l + "talk 0.2;" +
+                               l + "hangup"});
+    QElapsedTimer started;
+    started.start();
+    QVERIFY(QTest::qWaitFor([&] { return main->PollLines(), main->FindLine(m, 1) >= 0; }, 5000));
+    QCOMPARE(offers(main->FindLine(m, 1)), "++");
+    main->LineDeny->trigger();
+    QVERIFY(shows("禁用"));
+    QCOMPARE(offers(main->FindLine(m, 1)), "-+");
+    // Past the moment the script dials, the line has kept still.
+    QTest::qWait(static_cast<int>(qMax<qint64>(0, 2000 - started.elapsed())));
+    QVERIFY(shows("禁用") && CallsOf(m).empty());
+    main->LinePermit->trigger();
+    QVERIFY(shows("拨号中"));  // an idle line with the digits so far
+    QVERIFY(QTest::qWaitFor([&] { return CallsOf(m).size() == 1; }, 10000));
+    QVERIFY(sim.waitForFinished(10000));
+    const QByteArray summary = sim.readAllStandardOutput();
+    QVERIFY2(summary.contains(R"("command": "call: deny\n", "answer": "FORBIDDEN")"), summary.constData());
+    QVERIFY2(summary.contains(R"("command": "call: permit\n", "answer": "IDLE")"), summary.constData());
+
+    // Longer than a datagram the engine sends: it refuses to send it.
+    QVERIFY(!main->SendLineCommand(main->FindLine(m, 1), QByteArray(600, 'x') + "\n", "禁止呼叫"));
+    QCOMPARE(s.forms->op.messages.size(), 1);
+    QCOMPARE(s.forms->op.messages[0].caption, "错误");
+    QCOMPARE(s.forms->op.messages[0].text,
+             QStringLiteral("未能向线路“%1”发送“禁止呼叫”命令，请检查网络连接后重试。").arg(s.entry(m, 1)->name));
+    s.forms->verifyScriptDone();
+  }
+};
+
+ENGINE_TEST_MAIN(TestBoothControl)
+#include "test_booth.moc"
