@@ -1,16 +1,52 @@
-/* The checkout of one line: its unsettled calls priced in the checkout dialog,
- * and on the operator's OK, call by call, the bill stored, the call marked
- * settled, its money added to the shift and the shift record rewritten. */
+/* The checkout of one line: its unsettled calls priced in the checkout dialog
+ * (with the receipt the dialog can print), and on the operator's OK, call by
+ * call, the bill stored, the call marked settled, its money added to the
+ * shift and the shift record rewritten; then, when the shop wants it, the
+ * line denied until the next customer is let in. */
 #include "MainFrm.h"
 
 #include <QLabel>
 #include <QTreeWidget>
+
+#include "quenta/quenta.h"
 
 #include "BillFrm.h"
 #include "BillText.h"
 #include "Calls.h"
 #include "Forms.h"
 #include "Modal.h"
+#include "ShopInfo.h"
+
+namespace {
+
+/* The shop's heading and the line, operator and calls of the receipt. */
+Receipt ReceiptOf(const ShopInfo &shop, const QString &lineName, const QString &operatorName,
+                  const std::vector<CheckoutCall> &calls)
+{
+  Receipt receipt;
+  receipt.shopName = shop.name;
+  receipt.address = shop.address;
+  receipt.phone = shop.phone;
+  receipt.footer = shop.footer;
+  receipt.lineName = lineName;
+  receipt.operatorName = operatorName;
+  for (const CheckoutCall &call : calls) {
+    // Only what is settled is on it: an unpriced call stays to be paid.
+    if (call.bill)
+      receipt.calls.push_back({EngineText(call.cdr.desnum), EngineText(call.cdr.bdate),
+                               call.bill->m_calltime, call.bill->m_count});
+  }
+  return receipt;
+}
+
+/* Sends the line an "Action" command; false when it could not be sent. */
+bool SendToLine(const LineEntry &entry, const char *command)
+{
+  return quenta_sendCommand(entry.machineId.constData(), static_cast<unsigned>(entry.lineId),
+                            command) == 0;
+}
+
+} // namespace
 
 void TMainForm::Checkout(int row)
 {
@@ -56,6 +92,11 @@ void TMainForm::Checkout(int row)
   }
   dialog->TotalAmout->setText(AmountText(total));
   dialog->SetTotal(total);
+  // Read now, so that the receipt and the denial follow the settings of the
+  // moment, also when they were written by hand.
+  ShopInfo shop;
+  ReadShopInfo(StationFile(SHOPINFO_FILE), &shop);
+  dialog->SetReceipt(ReceiptOf(shop, entry->name, m_operator, calls));
   if (unpriced)
     ShowMessage(this, QStringLiteral("有通话无法计费，请检查费率设置"), QStringLiteral("错误"));
 
@@ -82,6 +123,12 @@ void TMainForm::Checkout(int row)
     ShowMessage(this, QStringLiteral("有账单未能保存，相关通话仍未结帐"), QStringLiteral("错误"));
   if (!recordFailure.isEmpty())
     ShowShiftRecordFailure(recordFailure);
+  UpdateStatusBar();
+  // The customer has paid and goes: the line makes no calls until the
+  // operator lets the next one in.
+  if (shop.denyAfterCheckout && !SendToLine(*entry, "call: deny\n"))
+    ShowMessage(this, QStringLiteral("无法向线路“%1”发送禁止呼叫命令").arg(entry->name),
+                QStringLiteral("错误"));
 
   // The rows stay put while the dialog is open, but the entry is what counts.
   row = FindLine(entry->machineId, entry->lineId);
