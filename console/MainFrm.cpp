@@ -24,6 +24,7 @@
 #include "ChangePwd2.h"
 #include "Confirm.h"
 #include "Forms.h"
+#include "GatewayText.h"
 #include "Login.h"
 #include "Modal.h"
 #include "Passwd.h"
@@ -139,19 +140,22 @@ TMainForm::TMainForm(QWidget *parent)
   StatusBar1 = statusBar();
   StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
   StatusBar1->setSizeGripEnabled(false);
-  QLabel **fields[] = {&StatusOperator, &StatusTakings, &StatusLines, &StatusEngine};
-  const char *names[] = {"StatusOperator", "StatusTakings", "StatusLines", "StatusEngine"};
-  for (int i = 0; i < 4; i++) {
+  QLabel **fields[] = {&StatusOperator, &StatusTakings, &StatusLines, &StatusGateways,
+                       &StatusEngine};
+  const char *names[] = {"StatusOperator", "StatusTakings", "StatusLines", "StatusGateways",
+                         "StatusEngine"};
+  for (int i = 0; i < 5; i++) {
     auto *field = new QLabel(StatusBar1);
     field->setObjectName(QLatin1String(names[i]));
     field->setContentsMargins(8, 0, 8, 0);
     *fields[i] = field;
-    // The engine's word stands at the right edge, the rest from the left.
+    // The engine's words stand at the right edge, the rest from the left.
     if (i < 3)
       StatusBar1->addWidget(field);
     else
       StatusBar1->addPermanentWidget(field);
   }
+  StatusGateways->setStyleSheet(QStringLiteral("color: #b00000;"));
 
   Timer1 = new QTimer(this);
   Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -390,4 +394,6 @@ void TMainForm::UpdateStatusBar()
   StatusLines->setText(QStringLiteral("在线线路：%1/%2").arg(online).arg(LineCount()));
   StatusEngine->setText(m_engineRunning ? QStringLiteral("计费引擎：运行中")
                                         : QStringLiteral("计费引擎：未启动"));
+  StatusGateways->setText(m_engineRunning ? RefusedGatewaysNote() : QString());
+  StatusGateways->setVisible(!StatusGateways->text().isEmpty());
 }
