@@ -1,7 +1,10 @@
 /* The checkout dialog: its table, the total, the money field with its key
- * filter, and the change that follows every change of the money typed. */
+ * filter, the change that follows every change of the money typed, and the
+ * receipt printed from it. */
 #include "BillFrm.h"
 
+#include <QDateTime>
+#include <QDir>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -14,6 +17,7 @@
 #include <QVBoxLayout>
 
 #include "BillText.h"
+#include "ReceiptPrint.h"
 
 namespace {
 
@@ -22,7 +26,7 @@ const int kBillColumnWidths[BILL_COLUMNS] = {160, 240, 105, 100};
 } // namespace
 
 TBillForm::TBillForm(QWidget *parent)
-  : QDialog(parent)
+  : QDialog(parent), m_receiptDir(QDir::current().filePath(QStringLiteral(RECEIPT_DIR)))
 {
   setObjectName(QStringLiteral("BillForm"));
   setWindowTitle(QStringLiteral("结帐"));
@@ -63,6 +67,10 @@ TBillForm::TBillForm(QWidget *parent)
   OKBtn->setDefault(true);
   CancelBtn = new QPushButton(QStringLiteral("取消"), this);
   CancelBtn->setObjectName(QStringLiteral("CancelBtn"));
+  PrintBtn = new QPushButton(QStringLiteral("打印小票"), this);
+  PrintBtn->setObjectName(QStringLiteral("PrintBtn"));
+  // Enter in the money field settles; printing takes a click of its own.
+  PrintBtn->setAutoDefault(false);
 
   auto *amounts = new QGridLayout;
   amounts->addWidget(new QLabel(QStringLiteral("应付金额："), this), 0, 0, Qt::AlignRight);
@@ -74,6 +82,8 @@ TBillForm::TBillForm(QWidget *parent)
   amounts->setColumnStretch(1, 1);
   auto *buttons = new QVBoxLayout;
   buttons->addStretch();
+  buttons->addWidget(PrintBtn);
+  buttons->addSpacing(12);
   buttons->addWidget(OKBtn);
   buttons->addWidget(CancelBtn);
   auto *bottom = new QHBoxLayout;
@@ -87,6 +97,7 @@ TBillForm::TBillForm(QWidget *parent)
   connect(OKBtn, &QPushButton::clicked, this, &QDialog::accept);
   connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
   connect(Money, &QLineEdit::textChanged, this, &TBillForm::MoneyChange);
+  connect(PrintBtn, &QPushButton::clicked, this, &TBillForm::PrintBtnClick);
 }
 
 void TBillForm::showEvent(QShowEvent *event)
@@ -131,4 +142,16 @@ void TBillForm::MoneyChange()
 {
   if (std::optional<QString> change = ChangeText(Money->text(), m_total))
     Change->setText(*change);
+}
+
+void TBillForm::PrintBtnClick()
+{
+  Receipt receipt = m_receipt;
+  receipt.time = QDateTime::currentDateTime();
+  receipt.total = m_total;
+  // As the change shows it: nothing typed yet is nothing paid.
+  receipt.paid = static_cast<float>(ParseMoney(Money->text()).value_or(0));
+  receipt.change = receipt.paid - m_total;
+  if (PrintReceipt(this, receipt, m_receiptDir))
+    emit receiptPrinted(receipt);
 }

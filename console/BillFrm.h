@@ -1,10 +1,14 @@
 /* The checkout dialog: a line's unsettled calls, their prices and the total,
- * the money received and the change. The main window fills the table and
- * hands over the total before it shows the dialog; OK settles the calls. */
+ * the money received and the change, and the customer's receipt. The main
+ * window fills the table and hands over the total and the receipt's calls
+ * before it shows the dialog; OK settles the calls. */
 #ifndef CONSOLE_BILLFRM_H
 #define CONSOLE_BILLFRM_H
 
 #include <QDialog>
+#include <QString>
+
+#include "Receipt.h"
 
 class QKeyEvent;
 class QLabel;
@@ -23,6 +27,9 @@ public:
   /* The checkout total the change is counted against. */
   void SetTotal(float total) { m_total = total; }
   float Total() const { return m_total; }
+  /* What the receipt holds besides the money and the time: the shop, the
+   * line, the operator and the calls settled. */
+  void SetReceipt(const Receipt &receipt) { m_receipt = receipt; }
 
   QTreeWidget *BillTable;         /* "号码", "起始时间", "通话时长", "金额"; read only */
   QLabel *TotalAmout;             /* beside "应付金额：": the total */
@@ -30,6 +37,11 @@ public:
   QLabel *Change;                 /* beside "找零：" */
   QPushButton *OKBtn;             /* "结帐", default: ends with OK */
   QPushButton *CancelBtn;         /* "取消" */
+  QPushButton *PrintBtn;          /* "打印小票": the receipt of what the dialog shows now */
+
+signals:
+  /* A receipt went to the printer or into its file. */
+  void receiptPrinted(const Receipt &receipt);
 
 protected:
   void showEvent(QShowEvent *event) override;
@@ -40,8 +52,11 @@ private:
   /* True when the key is refused. */
   bool MoneyKeyPress(QKeyEvent *event);
   void MoneyChange();
+  void PrintBtnClick();
 
   float m_total = 0;
+  Receipt m_receipt;
+  QString m_receiptDir;           /* where receipts go as PDF files without a printer */
 };
 
 #endif

@@ -1,16 +1,45 @@
-/* The checkout of one line: its unsettled calls priced in the checkout dialog,
- * and on the operator's OK, call by call, the bill stored, the call marked
- * settled, its money added to the shift and the shift record rewritten. */
+/* The checkout of one line: its unsettled calls priced in the checkout dialog
+ * (with the receipt the dialog can print), and on the operator's OK, call by
+ * call, the bill stored, the call marked settled, its money added to the
+ * shift and the shift record rewritten; then, when the shop wants it, the
+ * line denied until the next customer is let in. */
 #include "MainFrm.h"
 
 #include <QLabel>
 #include <QTreeWidget>
+
+#include "quenta/quenta.h"
 
 #include "BillFrm.h"
 #include "BillText.h"
 #include "Calls.h"
 #include "Forms.h"
 #include "Modal.h"
+#include "ShopInfo.h"
+
+namespace {
+
+/* The shop's heading and the line, operator and calls of the receipt. */
+Receipt ReceiptOf(const ShopInfo &shop, const QString &lineName, const QString &operatorName,
+                  const std::vector<CheckoutCall> &calls)
+{
+  Receipt receipt;
+  receipt.shopName = shop.name;
+  receipt.address = shop.address;
+  receipt.phone = shop.phone;
+  receipt.footer = shop.footer;
+  receipt.lineName = lineName;
+  receipt.operatorName = operatorName;
+  for (const CheckoutCall &call : calls) {
+    // Only what is settled is on it: an unpriced call stays to be paid.
+    if (call.bill)
+      receipt.calls.push_back({EngineText(call.cdr.desnum), EngineText(call.cdr.bdate),
+                               call.bill->m_calltime, call.bill->m_count});
+  }
+  return receipt;
+}
+
+} // namespace
 
 void TMainForm::Checkout(int row)
 {
@@ -56,6 +85,11 @@ void TMainForm::Checkout(int row)
   }
   dialog->TotalAmout->setText(AmountText(total));
   dialog->SetTotal(total);
+  // Read now, so that the receipt and the denial follow the settings of the
+  // moment, also when they were written by hand.
+  ShopInfo shop;
+  ReadShopInfo(StationFile(SHOPINFO_FILE), &shop);
+  dialog->SetReceipt(ReceiptOf(shop, entry->name, m_operator, calls));
   if (unpriced)
     ShowMessage(this, QStringLiteral("有通话无法计费，请检查费率设置"), QStringLiteral("错误"));
 
@@ -82,6 +116,12 @@ void TMainForm::Checkout(int row)
     ShowMessage(this, QStringLiteral("有账单未能保存，相关通话仍未结帐"), QStringLiteral("错误"));
   if (!recordFailure.isEmpty())
     ShowShiftRecordFailure(recordFailure);
+  UpdateStatusBar();
+  // The customer has paid and goes: the line makes no calls until the
+  // operator lets the next one in.
+  // A command that cannot be sent is told, as from the line's menu.
+  if (shop.denyAfterCheckout)
+    DenyLine(row);
 
   // The rows stay put while the dialog is open, but the entry is what counts.
   row = FindLine(entry->machineId, entry->lineId);

@@ -6,10 +6,13 @@
 #include "ChangePwd.h"
 #include "ChangePwd2.h"
 #include "Confirm.h"
+#include "DisplayLocale.h"
 #include "Login.h"
 #include "MainFrm.h"
 #include "RateFrm.h"
+#include "ReceiptDlg.h"
 #include "Report.h"
+#include "ShopDlg.h"
 #include "Switch.h"
 #include "UserMgr.h"
 
@@ -17,6 +20,7 @@ ConsoleForms Forms = {};
 
 void CreateForms()
 {
+  UseChineseDisplay();
   Forms.MainForm = new TMainForm();
   QWidget *owner = Forms.MainForm;
   Forms.BillForm = new TBillForm(owner);
@@ -29,6 +33,10 @@ void CreateForms()
   Forms.ReportFrm = new TReportFrm(owner);
   Forms.ConfirmDlg = new TConfirmDlg(owner);
   Forms.AddUserDlg = new TAddUserDlg(owner);
+  Forms.ShopDlg = new TShopDlg(owner);
+  Forms.ReceiptDlg = new TReceiptDlg(owner);
+  QObject::connect(Forms.BillForm, &TBillForm::receiptPrinted, Forms.ReceiptDlg,
+                   &TReceiptDlg::Keep);
 }
 
 void ReleaseForms()

@@ -1,7 +1,7 @@
-/* The console's eleven windows. All are created at start, in this order, and
- * live until the program ends; every window reaches the others through here.
- * The main window is the parent of the others, so they stay above it and go
- * with it. */
+/* The console's thirteen windows. All are created at start, in this order,
+ * and live until the program ends; every window reaches the others through
+ * here. The main window is the parent of the others, so they stay above it
+ * and go with it. */
 #ifndef CONSOLE_FORMS_H
 #define CONSOLE_FORMS_H
 
@@ -16,6 +16,8 @@ class TSwitchDlg;
 class TReportFrm;
 class TConfirmDlg;
 class TAddUserDlg;
+class TShopDlg;
+class TReceiptDlg;
 
 struct ConsoleForms {
   TMainForm *MainForm;            /* line monitor and menus */
@@ -29,12 +31,15 @@ struct ConsoleForms {
   TReportFrm *ReportFrm;          /* statistics */
   TConfirmDlg *ConfirmDlg;        /* quit confirmation */
   TAddUserDlg *AddUserDlg;        /* new operator */
+  TShopDlg *ShopDlg;              /* the shop's settings */
+  TReceiptDlg *ReceiptDlg;        /* the reprint of the last receipt */
 };
 
 extern ConsoleForms Forms;
 
-/* Creates the eleven windows (none shown); the main window takes the process's
- * current directory as the station's working directory. */
+/* Creates the windows (none shown), in Chinese whatever the machine's locale;
+ * the main window takes the process's current directory as the station's
+ * working directory. */
 void CreateForms();
 
 /* Destroys them all; Forms is empty afterwards. */

@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTreeWidget>
@@ -46,6 +47,17 @@ QString CleanName(const QString &text)
   return name;
 }
 
+/* The row's colours for the state; black text on every tint, whatever the
+ * desktop's colours. */
+void TintRow(QTreeWidgetItem *item, unsigned char state)
+{
+  const QColor tint = StateTint(state);
+  for (int column = 0; column < LINE_COLUMNS; column++) {
+    item->setBackground(column, tint.isValid() ? QBrush(tint) : QBrush());
+    item->setForeground(column, tint.isValid() ? QBrush(Qt::black) : QBrush());
+  }
+}
+
 } // namespace
 
 /* ---- the name editor ---- */
@@ -72,6 +84,17 @@ void LineNameDelegate::destroyEditor(QWidget *editor, const QModelIndex &index) 
 {
   QStyledItemDelegate::destroyEditor(editor, index);
   emit const_cast<LineNameDelegate *>(this)->editingEnded();
+}
+
+void LineNameDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
+                             const QModelIndex &index) const
+{
+  // The list's style sheet (its grid lines) leaves a cell's own background
+  // unpainted: the tint goes down first.
+  const QVariant tint = index.data(Qt::BackgroundRole);
+  if (tint.canConvert<QBrush>())
+    painter->fillRect(option.rect, tint.value<QBrush>());
+  QStyledItemDelegate::paint(painter, option, index);
 }
 
 QSize LineNameDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const
@@ -172,6 +195,7 @@ void TMainForm::PollLines(const QDateTime &now)
     m_lineMapChanged = false;
     SaveLineMap();
   }
+  UpdateStatusBar();
 }
 
 void TMainForm::UpdateLineCallback(const char *machineid, int lineid, const char *state,
@@ -210,6 +234,8 @@ void TMainForm::UpdateLine(const char *machineid, int lineid, const char *state,
   const LineState now = StateOfLine(state, desnum);
   if (now.code == LINE_OTHER || now.code != entry.shownState) {
     item->setText(1, now.caption);
+    if (now.code != entry.shownState)
+      TintRow(item, now.code);
     entry.shownState = now.code;
   }
   item->setText(2, EngineText(desnum));
@@ -473,6 +499,8 @@ void TMainForm::SwapLines(int a, int b)
   // writes each row's own.
   m_lines[a]->shownState = LINE_NOT_SHOWN;
   m_lines[b]->shownState = LINE_NOT_SHOWN;
+  TintRow(LineList->topLevelItem(a), LINE_NOT_SHOWN);
+  TintRow(LineList->topLevelItem(b), LINE_NOT_SHOWN);
   PollLines();
   for (int row : {a, b}) {
     LineEntry &e = *m_lines[row];

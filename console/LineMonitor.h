@@ -39,7 +39,8 @@ struct LineEntry {
 #define LINE_ROW_HEIGHT 22        /* a checkout button of 20 pixels fits beside a row */
 #define BILL_BUTTON_HEIGHT 20
 
-/* Edits a row's name in place (column 0 only). It never writes the list
+/* Draws the rows, with their state's tint beneath the list's grid lines, and
+ * edits a row's name in place (column 0 only). It never writes the list
  * itself: an accepted text goes to the main window, which may refuse it. */
 class LineNameDelegate : public QStyledItemDelegate {
   Q_OBJECT
@@ -53,6 +54,8 @@ public:
                     const QModelIndex &index) const override;
   void destroyEditor(QWidget *editor, const QModelIndex &index) const override;
   QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+  void paint(QPainter *painter, const QStyleOptionViewItem &option,
+             const QModelIndex &index) const override;
 
 signals:
   void editingStarted();

@@ -20,16 +20,21 @@
 
 #include "quenta/quenta.h"
 
+#include "BillText.h"
 #include "ChangePwd2.h"
 #include "Confirm.h"
 #include "Forms.h"
+#include "GatewayText.h"
 #include "Login.h"
 #include "Modal.h"
 #include "Passwd.h"
 #include "RateFrm.h"
+#include "ReceiptDlg.h"
+#include "ReceiptPrint.h"
 #include "Report.h"
 #include "SaveFile.h"
 #include "ShiftLog.h"
+#include "ShopDlg.h"
 #include "Switch.h"
 #include "UserMgr.h"
 #include "Users.h"
@@ -67,8 +72,12 @@ TMainForm::TMainForm(QWidget *parent)
   N5->setObjectName(QStringLiteral("N5"));
   UserMgr = File1->addAction(QStringLiteral("用户管理..."));
   UserMgr->setObjectName(QStringLiteral("UserMgr"));
+  ShopSet = File1->addAction(QStringLiteral("店铺设置..."));
+  ShopSet->setObjectName(QStringLiteral("ShopSet"));
   N6 = File1->addAction(QStringLiteral("换班..."));
   N6->setObjectName(QStringLiteral("N6"));
+  Reprint = File1->addAction(QStringLiteral("重打小票"));
+  Reprint->setObjectName(QStringLiteral("Reprint"));
   File1->addSeparator();
   Exit1 = File1->addAction(QStringLiteral("退出"));
   Exit1->setObjectName(QStringLiteral("Exit1"));
@@ -83,6 +92,7 @@ TMainForm::TMainForm(QWidget *parent)
   // Nobody is on duty yet: the administrator's windows stay shut until the
   // login has decided who is.
   UserMgr->setEnabled(false);
+  ShopSet->setEnabled(false);
   SetRate->setEnabled(false);
 
   auto *central = new QWidget(this);
@@ -133,6 +143,23 @@ TMainForm::TMainForm(QWidget *parent)
 
   StatusBar1 = statusBar();
   StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+  StatusBar1->setSizeGripEnabled(false);
+  QLabel **fields[] = {&StatusOperator, &StatusTakings, &StatusLines, &StatusGateways,
+                       &StatusEngine};
+  const char *names[] = {"StatusOperator", "StatusTakings", "StatusLines", "StatusGateways",
+                         "StatusEngine"};
+  for (int i = 0; i < 5; i++) {
+    auto *field = new QLabel(StatusBar1);
+    field->setObjectName(QLatin1String(names[i]));
+    field->setContentsMargins(8, 0, 8, 0);
+    *fields[i] = field;
+    // The engine's words stand at the right edge, the rest from the left.
+    if (i < 3)
+      StatusBar1->addWidget(field);
+    else
+      StatusBar1->addPermanentWidget(field);
+  }
+  StatusGateways->setStyleSheet(QStringLiteral("color: #b00000;"));
 
   Timer1 = new QTimer(this);
   Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -144,9 +171,12 @@ TMainForm::TMainForm(QWidget *parent)
   connect(UserMgr, &QAction::triggered, this, &TMainForm::UserMgrClick);
   connect(SetRate, &QAction::triggered, this, &TMainForm::SetRateClick);
   connect(N8, &QAction::triggered, this, &TMainForm::N8Click);
+  connect(ShopSet, &QAction::triggered, this, &TMainForm::ShopSetClick);
+  connect(Reprint, &QAction::triggered, this, &TMainForm::ReprintClick);
   connect(Timer1, &QTimer::timeout, this, &TMainForm::Timer1Timer);
 
   SetUpLineMonitor();
+  UpdateStatusBar();
 }
 
 QString TMainForm::StationFile(const char *name) const
@@ -219,6 +249,7 @@ void TMainForm::FormShow()
     EndProgram(-1);
     return;
   }
+  m_engineRunning = true;
   LoadLineMap();
 
   TakeOperator(login->Username->text());
@@ -227,6 +258,7 @@ void TMainForm::FormShow()
   for (int i = 0; i < LINE_COLUMNS; i++)
     LineList->setColumnWidth(i, kLineColumnWidths[i]);
   Timer1->start();
+  UpdateStatusBar();
   showMaximized();
 }
 
@@ -235,6 +267,7 @@ void TMainForm::TakeOperator(const QString &name)
   m_operator = name;
   const bool admin = IsAdministrator(name);
   UserMgr->setEnabled(admin);
+  ShopSet->setEnabled(admin);
   SetRate->setEnabled(admin);
   if (!admin) {
     // The administrator's windows do not stay open for the next operator.
@@ -276,6 +309,7 @@ void TMainForm::N6Click()
   } while (!CheckPassword(dlg->Username->text(), dlg->Password->text(), dlg));
   TakeOperator(dlg->Username->text());
   m_shiftTotal = 0;
+  UpdateStatusBar();
   // At once: a record left naming the previous operator would let a restart
   // continue the shift just handed over, and hand its takings over twice.
   WriteLastLog();
@@ -318,4 +352,52 @@ void TMainForm::SetRateClick()
 void TMainForm::N8Click()
 {
   ShowWindow(Forms.ReportFrm);
+}
+
+void TMainForm::ShopSetClick()
+{
+  ShopInfo info;
+  QString reason;
+  if (!ReadShopInfo(StationFile(SHOPINFO_FILE), &info, &reason)) {
+    // Whatever it holds would be lost under the new settings.
+    ShowMessage(this, QStringLiteral("无法读取文件 %1：%2").arg(QLatin1String(SHOPINFO_FILE), reason),
+                QStringLiteral("错误"));
+    return;
+  }
+  TShopDlg *dlg = Forms.ShopDlg;
+  dlg->SetInfo(info);
+  if (ShowModal(dlg) != QDialog::Accepted)
+    return;
+  if (!WriteShopInfo(StationFile(SHOPINFO_FILE), dlg->Info(info), &reason))
+    ShowSaveFailure(this, SHOPINFO_FILE, reason, QStringLiteral("店铺设置没有改变。"));
+}
+
+void TMainForm::ReprintClick()
+{
+  TReceiptDlg *dlg = Forms.ReceiptDlg;
+  if (!dlg->HasReceipt()) {
+    ShowMessage(this, QStringLiteral("还没有打印过小票"), QStringLiteral("重打小票"),
+                QMessageBox::Information);
+    return;
+  }
+  if (ShowModal(dlg) == QDialog::Accepted)
+    PrintReceipt(this, dlg->Reprint(), StationFile(RECEIPT_DIR));
+}
+
+void TMainForm::UpdateStatusBar()
+{
+  int online = 0;
+  for (const auto &line : m_lines) {
+    const unsigned char state = line->shownState;
+    if (state != LINE_OFFLINE && state != LINE_NOT_SHOWN)
+      online++;
+  }
+  StatusOperator->setText(QStringLiteral("操作员：") +
+                          (m_operator.isEmpty() ? QStringLiteral("未登录") : m_operator));
+  StatusTakings->setText(QStringLiteral("本班收入：") + AmountText(m_shiftTotal));
+  StatusLines->setText(QStringLiteral("在线线路：%1/%2").arg(online).arg(LineCount()));
+  StatusEngine->setText(m_engineRunning ? QStringLiteral("计费引擎：运行中")
+                                        : QStringLiteral("计费引擎：未启动"));
+  StatusGateways->setText(m_engineRunning ? RefusedGatewaysNote() : QString());
+  StatusGateways->setVisible(!StatusGateways->text().isEmpty());
 }

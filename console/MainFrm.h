@@ -58,6 +58,8 @@ public:
   QMenu *File1;                   /* "文件" */
   QAction *N5;                    /* "修改密码...": own password */
   QAction *UserMgr;               /* "用户管理...": administrator only */
+  QAction *ShopSet;               /* "店铺设置...": administrator only */
+  QAction *Reprint;               /* "重打小票": the last receipt again */
   QAction *N6;                    /* "换班...": shift change */
   QAction *Exit1;                 /* "退出" */
   QMenu *N1;                      /* "费率" */
@@ -67,7 +69,13 @@ public:
   QTreeWidget *LineList;          /* one row per gateway line */
   QFrame *Panel1;                 /* the strip of checkout buttons left of the rows */
   QLabel *Panel2;                 /* its heading "结帐" */
-  QStatusBar *StatusBar1;
+  QStatusBar *StatusBar1;         /* the operator, the takings, lines online, the engine,
+                                     refused gateways */
+  QLabel *StatusOperator;         /* "操作员：admin" */
+  QLabel *StatusTakings;          /* "本班收入：36.50元" */
+  QLabel *StatusLines;            /* "在线线路：3/8" */
+  QLabel *StatusEngine;           /* "计费引擎：运行中" */
+  QLabel *StatusGateways;         /* senders the "gateways" file refused, when any */
   QTimer *Timer1;                 /* polls the lines once a second after login */
 
   /* ---- the line monitor (LineMonitor.cpp) and the checkout (Checkout.cpp) ---- */
@@ -129,7 +137,11 @@ private:
   void UserMgrClick();
   void SetRateClick();
   void N8Click();
+  void ShopSetClick();
+  void ReprintClick();
   void Timer1Timer();
+  /* The status bar from the state of the moment. */
+  void UpdateStatusBar();
 
   /* Line monitor handlers and helpers. */
   void SetUpLineMonitor();
@@ -172,6 +184,7 @@ private:
   QString m_operator;             /* on duty; empty until the first login */
   float m_shiftTotal = 0;         /* money settled in this shift */
   bool m_started = false;         /* the first showing has run the login */
+  bool m_engineRunning = false;   /* quenta_init succeeded */
 
   std::vector<std::unique_ptr<LineEntry>> m_lines; /* by row */
   QList<QByteArray> m_machines;   /* machine ids, first met first */

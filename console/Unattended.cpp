@@ -20,6 +20,7 @@
 #include "MainFrm.h"
 #include "Modal.h"
 #include "RateFrm.h"
+#include "ReceiptDlg.h"
 #include "Report.h"
 #include "UserMgr.h"
 
@@ -28,6 +29,7 @@ namespace {
 QString g_name;
 QString g_password;
 QString g_shotDir;
+double g_wait = 0;
 int g_logins = 0;
 
 /* Saves the window as it is drawn now; false when the file cannot be written. */
@@ -53,6 +55,7 @@ void TakeScreenshots()
   TMainForm *main = Forms.MainForm;
   if (main->OperatorName().isEmpty())
     return; // the login or the engine failed: the program is ending already
+  main->PollLines();
   Grab(main);
   main->N6->trigger();     // the shift change, with this shift's takings
   main->N5->trigger();     // the own password change, captioned with the operator
@@ -66,7 +69,23 @@ void TakeScreenshots()
   main->N8->trigger();
   Grab(Forms.ReportFrm);
   Forms.ReportFrm->hide();
-  GrabHidden(Forms.BillForm);
+  main->ShopSet->trigger();  // the shop settings, cancelled
+  // The checkout of the first line with calls waiting, its receipt printed
+  // (or kept as a file) and the checkout cancelled; the reprint's preview.
+  int waiting = -1;
+  for (int row = 0; row < main->LineCount() && waiting < 0; row++) {
+    const LineEntry *line = main->Line(row);
+    if (line->unsettled && line->shownState != LINE_IN_CALL)
+      waiting = row;
+  }
+  if (waiting >= 0)
+    main->Checkout(waiting);
+  else
+    GrabHidden(Forms.BillForm);
+  if (Forms.ReceiptDlg->HasReceipt())
+    main->Reprint->trigger();
+  else
+    GrabHidden(Forms.ReceiptDlg);
   GrabHidden(Forms.PasswordDlg);
   GrabHidden(Forms.AddUserDlg);
   EndProgram(0);
@@ -83,11 +102,18 @@ void AnswerDialog(QDialog *dialog)
     Forms.LoginDlg->Password->setText(g_password);
     if (!g_shotDir.isEmpty()) {
       Grab(dialog);
-      // Runs once the main window's start has gone through, or finds that it
-      // ended the program.
-      QTimer::singleShot(0, TakeScreenshots);
+      // Runs once the main window's start has gone through (and the lines
+      // have played for the time asked), or finds that it ended the program.
+      QTimer::singleShot(static_cast<int>(g_wait * 1000), TakeScreenshots);
     }
     Forms.LoginDlg->OKBtn->click();
+    return;
+  }
+  if (dialog == Forms.BillForm && !g_shotDir.isEmpty()) {
+    // The customer hands over a note.
+    Forms.BillForm->Money->setText(QStringLiteral("20"));
+    Grab(dialog);
+    Forms.BillForm->PrintBtn->click();
     return;
   }
   // Anything else is looked at, if screenshots are wanted, and cancelled.
@@ -97,8 +123,10 @@ void AnswerDialog(QDialog *dialog)
 
 } // namespace
 
-void RunUnattended(const QString &name, const QString &password, const QString &screenshotDir)
+void RunUnattended(const QString &name, const QString &password, const QString &screenshotDir,
+                   double waitSeconds)
 {
+  g_wait = waitSeconds > 0 ? waitSeconds : 0;
   g_name = name;
   g_password = password;
   g_shotDir = screenshotDir;

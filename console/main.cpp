@@ -45,7 +45,7 @@ int main(int argc, char *argv[])
   QCommandLineParser options;
   options.setApplicationDescription(QStringLiteral(
       "The operator console of the call-billing station. The station's files lie in\n"
-      "the current directory. The last two options are for tests and tools only."));
+      "the current directory. The last three options are for tests and tools only."));
   options.addHelpOption();
   options.addVersionOption();
   QCommandLineOption login(QStringLiteral("login"),
@@ -58,8 +58,13 @@ int main(int argc, char *argv[])
       QStringLiteral("With --login: save a PNG of every window into <dir> after the login, "
                      "then end."),
       QStringLiteral("dir"));
+  QCommandLineOption wait(QStringLiteral("screenshot-wait"),
+      QStringLiteral("With --screenshots: let the lines play for <seconds> after the login "
+                     "before the windows are drawn (default 0)."),
+      QStringLiteral("seconds"), QStringLiteral("0"));
   options.addOption(login);
   options.addOption(screenshots);
+  options.addOption(wait);
   options.process(app);
 
   if (options.isSet(screenshots) && !options.isSet(login)) {
@@ -69,7 +74,7 @@ int main(int argc, char *argv[])
   if (options.isSet(login))
     RunUnattended(options.value(login),
                   QProcessEnvironment::systemEnvironment().value(QStringLiteral("MIROLT_PASSWORD")),
-                  options.value(screenshots));
+                  options.value(screenshots), options.value(wait).toDouble());
 
   try {
     CreateForms();

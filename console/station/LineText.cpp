@@ -1,4 +1,5 @@
-/* State captions, default line names and call times of the line monitor. */
+/* State captions and tints, default line names and call times of the line
+ * monitor. */
 #include "LineText.h"
 
 #include <cstdio>
@@ -20,6 +21,18 @@ LineState StateOfLine(const char *status, const char *dialled)
   if (std::strcmp(status, "FORBIDDEN") == 0)
     return {LINE_DISABLED, QStringLiteral("禁用")};
   return {LINE_OTHER, EngineText(status)};
+}
+
+QColor StateTint(unsigned char code)
+{
+  switch (code) {
+  case LINE_IDLE: return QColor(0xFF, 0xFF, 0xFF);
+  case LINE_DIALLING: return QColor(0xFC, 0xE3, 0x8A);
+  case LINE_IN_CALL: return QColor(0x9C, 0xC9, 0xF0);
+  case LINE_DISABLED: return QColor(0xE5, 0x90, 0x50);
+  case LINE_OFFLINE: return QColor(0x8A, 0x8A, 0x8A);
+  default: return QColor();
+  }
 }
 
 QString DefaultLineName(int machineNumber, int lineId)

@@ -112,6 +112,10 @@ public:
     return hangUp();
   }
 
+  /* The next datagram the station sends the line unasked (a command), or
+   * nothing within timeout_ms. */
+  std::optional<std::string> command(int timeout_ms) { return m_socket.receive(timeout_ms); }
+
 private:
   using Attrs = testkit::Attrs;
 

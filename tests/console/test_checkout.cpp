@@ -111,6 +111,7 @@ private slots:
     }
     QCOMPARE(s->main->ShiftTotal(), 13.80f);
     QCOMPARE(s->forms->dir.read(LASTLOG_FILE), kZhangSanGbk + " 13.80");
+    QCOMPARE(s->main->StatusTakings->text(), QStringLiteral("本班收入：13.80元"));
     const int row = s->main->FindLine(m, 0);
     QCOMPARE(s->entry(m, 0)->button->text(), QString::number(row + 1));
     QCOMPARE(s->row(m, 0)->text(5), QString());

@@ -1,6 +1,7 @@
 // The console under a comma-decimal locale, as Qt sets it from the
 // environment: every amount it shows, takes, keeps or exports has a point.
 #include <QAction>
+#include <QDateEdit>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -56,6 +57,11 @@ private slots:
     s.forms->dir.write(LASTLOG_FILE, "admin 12.50");
     s.forms->dir.write(RATE_FILE, ".default||0.00|0:00:00-0.50|0:0.00|0|60\nA|010|0.20|0:00:00-0.30|180:1.00|0|60\n");
     s.logIn();
+    // The dates are shown in Chinese all the same.
+    Forms.ReportFrm->show();
+    QVERIFY2(Forms.ReportFrm->FromDate->text().contains(QStringLiteral("星期")),
+             qPrintable(Forms.ReportFrm->FromDate->text()));
+    Forms.ReportFrm->hide();
     const QByteArray m = FreshMachine();
     TestLine a(m, 0);
     QVERIFY(a.discovery() && a.call("0101"));

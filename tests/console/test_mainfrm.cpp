@@ -1,4 +1,4 @@
-// The main window: its eleven windows, the administrator's menus and the
+// The main window: its windows, the administrator's menus and the
 // title, the shift record at login, the windows its menus open, and the
 // question before the program ends.
 #include <QAction>
@@ -15,7 +15,9 @@
 #include "FormsTest.h"
 #include "Login.h"
 #include "RateFrm.h"
+#include "ReceiptDlg.h"
 #include "Report.h"
+#include "ShopDlg.h"
 #include "Switch.h"
 #include "UserMgr.h"
 
@@ -39,7 +41,7 @@ private slots:
     f.reset();
   }
 
-  void elevenWindowsExistFromTheStart()
+  void everyWindowExistsFromTheStart()
   {
     const QList<QPair<QWidget *, QString>> windows = {
         {Forms.BillForm, "结帐"},
@@ -52,6 +54,8 @@ private slots:
         {Forms.ReportFrm, "报表统计"},
         {Forms.ConfirmDlg, "确认退出"},
         {Forms.AddUserDlg, "添加操作员"},
+        {Forms.ShopDlg, "店铺设置"},
+        {Forms.ReceiptDlg, "重打小票"},
     };
     for (const auto &[window, caption] : windows) {
       QVERIFY(window);
@@ -67,6 +71,7 @@ private slots:
     QCOMPARE(Forms.MainForm->LineList->header()->visualIndex(6), 5);
     // Nobody is on duty before the login.
     QVERIFY(!Forms.MainForm->UserMgr->isEnabled());
+    QVERIFY(!Forms.MainForm->ShopSet->isEnabled());
     QVERIFY(!Forms.MainForm->SetRate->isEnabled());
   }
 
@@ -88,6 +93,7 @@ private slots:
     f->logIn(name, password);
     TMainForm *main = Forms.MainForm;
     QCOMPARE(main->UserMgr->isEnabled(), admin);
+    QCOMPARE(main->ShopSet->isEnabled(), admin);
     QCOMPARE(main->SetRate->isEnabled(), admin);
     QVERIFY(main->N5->isEnabled() && main->N6->isEnabled() && main->N8->isEnabled());
     QCOMPARE(main->windowTitle(), QStringLiteral("IP电话计费程序 v2.14 - ") + name);

@@ -1,7 +1,9 @@
 // The line monitor against a running engine fed by gateway lines on test
-// sockets: rows for reported lines, their states and buttons, the line map,
-// renaming, moving, the pop-up menu and the digit keys.
+// sockets: rows for reported lines, their states, tints and buttons, the
+// status bar, the line map, renaming, moving, the pop-up menu and the digit
+// keys.
 #include <QAction>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -9,9 +11,12 @@
 #include <QTest>
 #include <QTreeWidget>
 
+#include <cmath>
+
 #include "EngineTest.h"
 #include "Gbk.h"
 #include "LineMap.h"
+#include "LineText.h"
 
 namespace {
 
@@ -30,6 +35,14 @@ QStringList lineMapOf(const StationDir &dir)
     texts << QString::fromLatin1(e.machineId) + QLatin1Char('/') + QString::number(e.lineId) +
                  QLatin1Char('/') + e.name;
   return texts;
+}
+
+/* CIE L* of an sRGB colour: the lightness a colour-blind eye sees as well. */
+double lightness(const QColor &c)
+{
+  auto linear = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+  const double y = 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+  return y > 0.008856 ? 116 * std::cbrt(y) - 16 : 903.3 * y;
 }
 
 QString lineText(const QByteArray &machine, int line, const QString &name)
@@ -207,6 +220,44 @@ private slots:
     QCOMPARE(s->row(m, 0)->text(0), other);
   }
 
+  void rowsAreTintedByStateAndCountedInTheStatusBar()
+  {
+    const QByteArray m = FreshMachine();
+    s->logIn();
+    TMainForm *main = s->main;
+    QCOMPARE(main->StatusOperator->text(), QStringLiteral("操作员：admin"));
+    QCOMPARE(main->StatusTakings->text(), QStringLiteral("本班收入：0.00元"));
+    QCOMPARE(main->StatusEngine->text(), QStringLiteral("计费引擎：运行中"));
+    TestLine idle(m, 0), dialling(m, 1), talking(m, 2), denied(m, 3), silent(m, 4);
+    QVERIFY(idle.discovery() && dialling.discovery() && dialling.keepAlive("IDLE", "0105") &&
+            talking.discovery() && talking.connected("0101") && denied.discovery("FORBIDDEN") &&
+            silent.discovery("UNKNOWN"));
+    main->PollLines();
+    // Lighter to darker, far enough apart to tell without hue, text readable on each.
+    double above = 109;  // idle may be white itself
+    const unsigned char states[] = {LINE_IDLE, LINE_DIALLING, LINE_IN_CALL, LINE_DISABLED, LINE_OFFLINE};
+    for (int line = 0; line < 5; line++) {
+      const QColor tint = StateTint(states[line]);
+      QCOMPARE(s->row(m, line)->background(0).color(), tint);
+      QCOMPARE(s->row(m, line)->background(5).color(), tint);
+      QVERIFY2(above - lightness(tint) >= 9, qPrintable(s->row(m, line)->text(1)));
+      above = lightness(tint);
+      QVERIFY(above >= 55);  // black text keeps about 6:1
+    }
+    QVERIFY(talking.hangUp());
+    main->PollLines();
+    QCOMPARE(s->row(m, 2)->background(0).color(), StateTint(LINE_IDLE));
+
+    // Online: every row the engine reports in a state other than offline.
+    int online = 0;
+    for (int row = 0; row < main->LineCount(); row++) {
+      const QString state = main->LineList->topLevelItem(row)->text(1);
+      online += !state.isEmpty() && state != QStringLiteral("离线");
+    }
+    QCOMPARE(main->StatusLines->text(),
+             QStringLiteral("在线线路：%1/%2").arg(online).arg(main->LineCount()));
+  }
+
   void movingRowsKeepsButtonsAndStates()
   {
     const QByteArray m = FreshMachine();
@@ -232,6 +283,7 @@ private slots:
     QCOMPARE(main->Line(1)->button->text(), QStringLiteral("2"));
     QCOMPARE(main->LineList->topLevelItem(0)->text(1), QStringLiteral("空闲"));
     QCOMPARE(main->LineList->topLevelItem(1)->text(1), QStringLiteral("离线"));
+    QCOMPARE(main->LineList->topLevelItem(1)->background(0).color(), StateTint(LINE_OFFLINE));
     QCOMPARE(main->LineList->topLevelItem(0)->text(5), QStringLiteral("1.20元"));
     QCOMPARE(main->LineList->topLevelItem(1)->text(5), QString());
     QCOMPARE(lineMapOf(s->forms->dir).mid(0, 3),

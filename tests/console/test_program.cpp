@@ -126,7 +126,7 @@ private slots:
     QCOMPARE(Finish(&p), 0);
     const char *windows[] = {"MainForm", "BillForm", "RateForm", "LoginDlg",
                              "UserMgrFrm", "PasswordDlg", "ChangePwdDlg", "SwitchDlg",
-                             "ReportFrm", "ConfirmDlg", "AddUserDlg"};
+                             "ReportFrm", "ConfirmDlg", "AddUserDlg", "ShopDlg", "ReceiptDlg"};
     for (const char *w : windows) {
       QImage image(shots + QLatin1Char('/') + QLatin1String(w) + QStringLiteral(".png"));
       QVERIFY2(!image.isNull() && image.width() > 100, w);

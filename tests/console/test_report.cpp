@@ -139,6 +139,10 @@ private slots:
     QVERIFY(report()->isVisible());
     const QDateTime now = QDateTime::currentDateTime();
     QCOMPARE(report()->FromDate->date(), now.date());
+    // In Chinese, whatever the machine's locale.
+    const QString weekday = QStringLiteral("一二三四五六日").mid(now.date().dayOfWeek() - 1, 1);
+    QCOMPARE(report()->FromDate->text(), QStringLiteral("%1年%2月%3日星期%4").arg(now.date().year())
+                                             .arg(now.date().month()).arg(now.date().day()).arg(weekday));
     QCOMPARE(report()->FromTime->time(), QTime(0, 0, 0));
     QCOMPARE(report()->ToDate->date(), now.date());
     QVERIFY(qAbs(report()->ToTime->time().secsTo(now.time())) <= 2);

@@ -83,6 +83,7 @@ private slots:
     QCOMPARE(main->ShiftTotal(), 0.0f);
     QCOMPARE(main->windowTitle(), QStringLiteral("IP电话计费程序 v2.14 - 张三"));
     QVERIFY(!main->UserMgr->isEnabled());
+    QVERIFY(!main->ShopSet->isEnabled());
     QVERIFY(!main->SetRate->isEnabled());
     // The record names the new operator at once: a restart before his first
     // checkout does not let the previous operator hand the shift over again.
