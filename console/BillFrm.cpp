@@ -1,6 +1,6 @@
-/* The checkout dialog: its table, the total, the money field with its key
- * filter, the change that follows every change of the money typed, and the
- * receipt printed from it. */
+/* The checkout dialog: its table, the total, the money field, the change
+ * that follows every change of the money typed, and the receipt printed
+ * from it. */
 #include "BillFrm.h"
 
 #include <QDateTime>
@@ -8,7 +8,6 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -17,6 +16,7 @@
 #include <QVBoxLayout>
 
 #include "BillText.h"
+#include "MoneyField.h"
 #include "ReceiptPrint.h"
 
 namespace {
@@ -55,10 +55,8 @@ TBillForm::TBillForm(QWidget *parent)
   TotalAmout = new QLabel(this);
   TotalAmout->setObjectName(QStringLiteral("TotalAmout"));
   TotalAmout->setFont(big);
-  Money = new QLineEdit(this);
-  Money->setObjectName(QStringLiteral("Money"));
+  Money = MoneyField(this, "Money");
   Money->setFont(big);
-  Money->installEventFilter(this);
   Change = new QLabel(this);
   Change->setObjectName(QStringLiteral("Change"));
   Change->setFont(big);
@@ -116,26 +114,6 @@ void TBillForm::FormShow()
   // The first figure typed replaces the zero instead of joining it.
   Money->selectAll();
   Change->setText(QStringLiteral("0.00"));
-}
-
-bool TBillForm::eventFilter(QObject *watched, QEvent *event)
-{
-  if (watched == Money && event->type() == QEvent::KeyPress)
-    return MoneyKeyPress(static_cast<QKeyEvent *>(event));
-  return QDialog::eventFilter(watched, event);
-}
-
-bool TBillForm::MoneyKeyPress(QKeyEvent *event)
-{
-  const QString typed = event->text();
-  // Keys without a character (arrows, Enter, Delete, the editing shortcuts)
-  // are the field's own business; only typed characters are filtered.
-  if (typed.size() != 1 || (typed[0] != QLatin1Char('\b') && !typed[0].isPrint()))
-    return false;
-  QString rest = Money->text();
-  if (Money->hasSelectedText())
-    rest.remove(Money->selectionStart(), Money->selectedText().size());
-  return !MoneyKeyAllowed(rest, typed[0]);
 }
 
 void TBillForm::MoneyChange()

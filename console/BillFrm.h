@@ -10,7 +10,6 @@
 
 #include "Receipt.h"
 
-class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -45,12 +44,9 @@ signals:
 
 protected:
   void showEvent(QShowEvent *event) override;
-  bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
   void FormShow();
-  /* True when the key is refused. */
-  bool MoneyKeyPress(QKeyEvent *event);
   void MoneyChange();
   void PrintBtnClick();
 
