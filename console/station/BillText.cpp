@@ -73,8 +73,6 @@ Settlement SettlementOf(float total, float deposit, float paid)
   // In fen, so that an exact payment is 0.00 and never a stray "-0.00".
   const long long fen = std::llround((static_cast<double>(deposit) + paid - total) * 100);
   const float amount = static_cast<float>(std::llabs(fen) / 100.0);
-  if (deposit <= 0)
-    return {QStringLiteral("找零"), fen < 0 ? -amount : amount};
   if (fen < 0)
     return {QStringLiteral("还需补交"), amount};
   return {paid > 0 ? QStringLiteral("找零") : QStringLiteral("退还"), amount};

@@ -37,8 +37,7 @@ std::optional<QString> ChangeText(const QString &money, float total);
  * deposit and the money paid now against the total, in whole fen. The
  * caption is "还需补交" (still owed) when they fall short, else "找零" when
  * money was paid now, else "退还" (the rest of the deposit handed back); the
- * amount is never negative. Without a deposit (0) it is "找零" and paid less
- * the total, negative when too little was paid, as ChangeText shows it. */
+ * amount is never negative. (Without a deposit the checkout shows ChangeText.) */
 struct Settlement {
   QString caption;
   float amount;
