@@ -77,9 +77,12 @@ void TMainForm::LoadDeposits()
 void TMainForm::WatchDeposit(int row)
 {
   LineEntry &entry = *m_lines[row];
-  const DepositCheck check =
-      CheckDeposit(entry.depositLevel, DepositOf(row).value_or(0.0f),
-                   AmountDue(entry.unsettledAmount, entry.runningCost));
+  DepositCheck check = CheckDeposit(entry.depositLevel, DepositOf(row).value_or(0.0f),
+                                    AmountDue(entry.unsettledAmount, entry.runningCost));
+  // A line the engine has not reported since the start has no address to
+  // deny (a deposit read at login): it waits, warned, for the poll that does.
+  if (check.deny && entry.shownState == LINE_NOT_SHOWN)
+    check = {DEPOSIT_LOW, check.beep, false};
   if (check.level == entry.depositLevel)
     return;
   // The level first: a denial that cannot be sent is told in a message box,

@@ -193,7 +193,8 @@ private:
   /* Where the row's line stands against its deposit now, once a poll and
    * whenever the deposit changes: the row's look and text follow; the first
    * time it reaches DEPOSIT_LOW the window beeps, the first time it reaches
-   * DEPOSIT_USED_UP the line is denied. */
+   * DEPOSIT_USED_UP the line is denied (a line not reported since the start
+   * waits at DEPOSIT_LOW until it is). */
   void WatchDeposit(int row);
   /* "deposits" from m_deposits; consequence is what a failure means. */
   void StoreDeposits(const QString &consequence);
