@@ -20,6 +20,7 @@
 
 #include "quenta/quenta.h"
 
+#include "Backup.h"
 #include "ChangePwd2.h"
 #include "Confirm.h"
 #include "Forms.h"
@@ -69,6 +70,8 @@ TMainForm::TMainForm(QWidget *parent)
   UserMgr->setObjectName(QStringLiteral("UserMgr"));
   N6 = File1->addAction(QStringLiteral("换班..."));
   N6->setObjectName(QStringLiteral("N6"));
+  BackupDb = File1->addAction(QStringLiteral("备份数据库"));
+  BackupDb->setObjectName(QStringLiteral("BackupDb"));
   File1->addSeparator();
   Exit1 = File1->addAction(QStringLiteral("退出"));
   Exit1->setObjectName(QStringLiteral("Exit1"));
@@ -137,6 +140,7 @@ TMainForm::TMainForm(QWidget *parent)
   connect(Exit1, &QAction::triggered, this, &TMainForm::Exit1Click);
   connect(N5, &QAction::triggered, this, &TMainForm::N5Click);
   connect(N6, &QAction::triggered, this, &TMainForm::N6Click);
+  connect(BackupDb, &QAction::triggered, this, &TMainForm::BackupDbClick);
   connect(UserMgr, &QAction::triggered, this, &TMainForm::UserMgrClick);
   connect(SetRate, &QAction::triggered, this, &TMainForm::SetRateClick);
   connect(N8, &QAction::triggered, this, &TMainForm::N8Click);
@@ -224,6 +228,9 @@ void TMainForm::FormShow()
     LineList->setColumnWidth(i, kLineColumnWidths[i]);
   Timer1->start();
   showMaximized();
+  // The day's backup: its name tells whether an earlier run made it.
+  if (!HasBackupOf(m_workDir, QDate::currentDate()))
+    BackUpDatabase(false);
 }
 
 void TMainForm::TakeOperator(const QString &name)
@@ -275,6 +282,32 @@ void TMainForm::N6Click()
   // At once: a record left naming the previous operator would let a restart
   // continue the shift just handed over, and hand its takings over twice.
   WriteLastLog();
+
+  // The shift just handed over, kept in a copy of its own.
+  BackUpDatabase(false);
+}
+
+void TMainForm::BackupDbClick()
+{
+  BackUpDatabase(true);
+}
+
+bool TMainForm::BackUpDatabase(bool tellWhere)
+{
+  StatusBar1->showMessage(QStringLiteral("正在备份数据库..."));
+  StatusBar1->repaint();
+  QString path, reason;
+  if (!::BackUpDatabase(m_workDir, QDateTime::currentDateTime(), &path, &reason)) {
+    StatusBar1->clearMessage();
+    ShowMessage(this, QStringLiteral("数据库没有备份：%1\n计费照常进行，数据库本身没有受到影响。").arg(reason),
+                QStringLiteral("错误"), QMessageBox::Critical);
+    return false;
+  }
+  const QString done = QStringLiteral("数据库已备份到 %1").arg(QDir::toNativeSeparators(path));
+  StatusBar1->showMessage(done);
+  if (tellWhere)
+    ShowMessage(this, done, QStringLiteral("备份数据库"), QMessageBox::Information);
+  return true;
 }
 
 void TMainForm::N5Click()

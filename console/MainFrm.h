@@ -54,11 +54,16 @@ public:
   /* Stores the operator on duty and the shift total in "lastlog"; when that
    * fails the operator is told. */
   void WriteLastLog();
+  /* Backs the database up into "backups" now. A failure is shown with its
+   * reason; a success only in the status bar, or in a message box naming the
+   * file when tellWhere. True when made. */
+  bool BackUpDatabase(bool tellWhere);
 
   QMenu *File1;                   /* "文件" */
   QAction *N5;                    /* "修改密码...": own password */
   QAction *UserMgr;               /* "用户管理...": administrator only */
   QAction *N6;                    /* "换班...": shift change */
+  QAction *BackupDb;              /* "备份数据库": a backup now */
   QAction *Exit1;                 /* "退出" */
   QMenu *N1;                      /* "费率" */
   QAction *SetRate;               /* "费率设置...": administrator only */
@@ -114,6 +119,7 @@ private:
   void Exit1Click();
   void N5Click();
   void N6Click();
+  void BackupDbClick();
   void UserMgrClick();
   void SetRateClick();
   void N8Click();
