@@ -107,7 +107,7 @@ void BM_BackupWhileCallsAreStored(benchmark::State &state)
   for (auto _ : state) {
     if (state.range(0) == 0)
       std::this_thread::sleep_for(std::chrono::seconds(3));
-    else if (sqlite_backup(db.c_str(), copy.c_str(), SQLITE_BUSY_TIMEOUT_MS) != 0)
+    else if (sqlite_backup(db.c_str(), copy.c_str(), SQLITE_BUSY_TIMEOUT_MS, nullptr, nullptr) != 0)
       state.SkipWithError("the backup failed");
   }
   stores.stop();

@@ -4,6 +4,7 @@
 #include "MainFrm.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -294,10 +295,20 @@ void TMainForm::BackupDbClick()
 
 bool TMainForm::BackUpDatabase(bool tellWhere)
 {
+  // The lines go on being shown while a big file is copied; what the
+  // operator does meanwhile waits until it is done.
+  if (m_backingUp)
+    return false;
+  m_backingUp = true;
   StatusBar1->showMessage(QStringLiteral("正在备份数据库..."));
   StatusBar1->repaint();
   QString path, reason;
-  if (!::BackUpDatabase(m_workDir, QDateTime::currentDateTime(), &path, &reason)) {
+  const bool made = ::BackUpDatabase(m_workDir, QDateTime::currentDateTime(), &path, &reason, [this](int percent) {
+    StatusBar1->showMessage(QStringLiteral("正在备份数据库... %1%").arg(percent));
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  });
+  m_backingUp = false;
+  if (!made) {
     StatusBar1->clearMessage();
     ShowMessage(this, QStringLiteral("数据库没有备份：%1\n计费照常进行，数据库本身没有受到影响。").arg(reason),
                 QStringLiteral("错误"), QMessageBox::Critical);

@@ -159,6 +159,7 @@ private:
   QString m_operator;             /* on duty; empty until the first login */
   float m_shiftTotal = 0;         /* money settled in this shift */
   bool m_started = false;         /* the first showing has run the login */
+  bool m_backingUp = false;       /* a backup is under way */
 
   std::vector<std::unique_ptr<LineEntry>> m_lines; /* by row */
   QList<QByteArray> m_machines;   /* machine ids, first met first */

@@ -151,6 +151,11 @@ public:
 
   void keep() { m_kept = true; }
   int pages() const { return m_done; }
+  int percent() const
+  {
+    int total = m_backup ? sqlite3_backup_pagecount(m_backup) : 0;
+    return total > 0 ? (int)(100LL * m_done / total) : 0;
+  }
   int restarts() const { return m_restarts; }
 
 private:
@@ -192,7 +197,8 @@ std::string folder_of(const std::string &path)
 
 } /* namespace */
 
-int sqlite_backup(const char *dbname, const char *dest, int busy_ms)
+int sqlite_backup(const char *dbname, const char *dest, int busy_ms, void (*progress)(int percent, void *param),
+                  void *param)
 {
   if (!dbname || !dest || !*dest) {
     LOG_FUNCTION_FAILED();
@@ -205,11 +211,11 @@ int sqlite_backup(const char *dbname, const char *dest, int busy_ms)
   if (result != 0)
     return result;
 
-  auto progress = steady::now();
+  auto moved = steady::now();
   int rc, synced = 0;
   while ((rc = job.round()) != SQLITE_DONE) {
     if (rc == SQLITE_OK) {
-      progress = steady::now();
+      moved = steady::now();
       /* The copy's pages reach the disk a few MiB at a time: a store's fsync
        * on the same disk would otherwise wait behind all of them. */
       if (job.pages() < synced || job.pages() - synced >= BACKUP_SYNC_PAGES) {
@@ -217,7 +223,7 @@ int sqlite_backup(const char *dbname, const char *dest, int busy_ms)
         synced = job.pages();
       }
     } else if ((rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED) {
-      if (ms_since(progress) >= busy_ms) {
+      if (ms_since(moved) >= busy_ms) {
         DLOG("backup %s: the database stayed locked for %d ms", part.c_str(), busy_ms);
         return QUENTA_BACKUP_BUSY;
       }
@@ -227,6 +233,8 @@ int sqlite_backup(const char *dbname, const char *dest, int busy_ms)
       return backup_result(rc);
     }
     sqlite_yield_lock(BACKUP_YIELD_MS);
+    if (progress)
+      progress(job.percent(), param);
   }
   int pages = job.pages(), restarts = job.restarts();
   rc = job.end();
@@ -248,9 +256,9 @@ int sqlite_backup(const char *dbname, const char *dest, int busy_ms)
   return 0;
 }
 
-extern "C" QUENTA_API int quenta_backup(const char *path)
+extern "C" QUENTA_API int quenta_backup(const char *path, BACKUP_CALLBACK progress, void *param)
 {
   if (!quenta_running() || !path || !*path)
     return QUENTA_BACKUP_FAILED;
-  return sqlite_backup(gpst_dbent->m_dbname, path, SQLITE_BUSY_TIMEOUT_MS);
+  return sqlite_backup(gpst_dbent->m_dbname, path, SQLITE_BUSY_TIMEOUT_MS, progress, param);
 }

@@ -66,7 +66,8 @@ void sqlite_yield_lock(int max_ms);
  * describes the rounds and the restarts. A round that finds the database locked
  * by another program is tried again until busy_ms have passed without
  * progress. 0, or a QUENTA_BACKUP_* result. */
-int sqlite_backup(const char *dbname, const char *dest, int busy_ms);
+int sqlite_backup(const char *dbname, const char *dest, int busy_ms, void (*progress)(int percent, void *param),
+                  void *param);
 
 /* The primary SQLite result code of this thread's last failed statement, and
  * SQLITE_OK after a successful one. It tells a refusal that will not change

@@ -78,7 +78,8 @@ void PruneBackups(const QString &workDir, int keep)
     folder.remove(part);
 }
 
-bool BackUpDatabase(const QString &workDir, const QDateTime &now, QString *path, QString *reason)
+bool BackUpDatabase(const QString &workDir, const QDateTime &now, QString *path, QString *reason,
+                    const std::function<void(int percent)> &progress)
 {
   const QString folder = Folder(workDir);
   if (!QDir().mkpath(folder)) {
@@ -87,7 +88,11 @@ bool BackUpDatabase(const QString &workDir, const QDateTime &now, QString *path,
     return false;
   }
   const QString target = folder + QLatin1Char('/') + BackupName(now);
-  const int rc = quenta_backup(QFile::encodeName(target).constData());
+  BACKUP_CALLBACK relay = [](int percent, void *param) {
+    (*static_cast<const std::function<void(int)> *>(param))(percent);
+  };
+  const int rc = quenta_backup(QFile::encodeName(target).constData(), progress ? relay : nullptr,
+                               const_cast<std::function<void(int)> *>(&progress));
   if (rc != 0) {
     *reason = BackupFailureReason(rc);
     return false;

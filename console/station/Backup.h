@@ -15,6 +15,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 #define BACKUP_DIR "backups"
@@ -41,8 +42,10 @@ void PruneBackups(const QString &workDir, int keep = BACKUPS_KEPT);
 
 /* Makes a backup now, named by now, and prunes the folder. True and *path
  * (the backup's full path) when made; false and *reason in the operator's
- * words otherwise. */
-bool BackUpDatabase(const QString &workDir, const QDateTime &now, QString *path, QString *reason);
+ * words otherwise. progress, when given, hears the share copied (0 to 100)
+ * between the copy's rounds, with the engine's database lock free. */
+bool BackUpDatabase(const QString &workDir, const QDateTime &now, QString *path, QString *reason,
+                    const std::function<void(int percent)> &progress = {});
 
 /* What a quenta_backup result means, in the operator's words. */
 QString BackupFailureReason(int result);

@@ -79,9 +79,13 @@ QUENTA_API int quenta_getReport(const char *const *conds, USER_CALLBACK cb, void
  * calls meanwhile. A call stored during the copy makes it start over; after
  * two such restarts the copy keeps one read snapshot to its end, and calls that
  * end meanwhile wait in "cdr.pending" until it is done. Blocks the caller for
- * about the time a copy of the file takes. 0, or a QUENTA_BACKUP_* result (the
- * log has SQLite's own message). */
-QUENTA_API int quenta_backup(const char *path);
+ * about the time a copy of the file takes; progress (when not null) is called
+ * between rounds with the share of the pass copied so far (0 to 100; it falls
+ * back when the copy starts over) and param, on the caller's thread, while the
+ * database lock is free: it may run other engine operations, but not a second
+ * backup. 0, or a QUENTA_BACKUP_* result (the log has SQLite's own message). */
+typedef void (*BACKUP_CALLBACK)(int percent, void *param);
+QUENTA_API int quenta_backup(const char *path, BACKUP_CALLBACK progress, void *param);
 
 #ifdef __cplusplus
 }

@@ -85,7 +85,8 @@ TEST_F(Backup, ACopyTakenWhileCallsAreStoredIsWholeAndMissesNone)
 
   const std::set<std::string> before = calls(dbpath_);
   const std::string copy = work_.path() + "/copy";
-  EXPECT_EQ(0, sqlite_backup(dbpath_.c_str(), copy.c_str(), SQLITE_BUSY_TIMEOUT_MS));
+  auto progress = [](int percent, void *) { EXPECT_TRUE(percent >= 0 && percent <= 100) << percent; };
+  EXPECT_EQ(0, sqlite_backup(dbpath_.c_str(), copy.c_str(), SQLITE_BUSY_TIMEOUT_MS, progress, nullptr));
   const size_t after = calls(dbpath_).size();
   stop = true;
   gateways.join();
@@ -145,7 +146,7 @@ TEST_P(BackupFailure, SaysWhyAndLeavesNoFile)
     ASSERT_EQ(SQLITE_OK, sqlite3_exec(holder, "begin exclusive", nullptr, nullptr, nullptr));
   }
   const std::string dest = work_.path() + "/" + f.dest;
-  EXPECT_EQ(f.expected, sqlite_backup(db.c_str(), dest.c_str(), 300));
+  EXPECT_EQ(f.expected, sqlite_backup(db.c_str(), dest.c_str(), 300, nullptr, nullptr));
   sqlite3_close(holder);
   EXPECT_EQ(-1, testkit::file_size(dest));
   EXPECT_EQ(-1, testkit::file_size(dest + ".part"));
