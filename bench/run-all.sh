@@ -3,7 +3,8 @@
 # against a bare UDP echo, storing a call, rule choice and pricing with a
 # 50,000-rule deck against the plain walk, the two lookups on 1,000,000 rows
 # with and without indexes, quenta_init on a 1,000,000-row database, the console's poll of 100
-# lines on 1,000,000 calls, and the rate editor's import of a 50,000-line deck.
+# lines on 1,000,000 calls, the rate editor's import of a 50,000-line deck, and
+# a backup of 1,000,000 calls while calls are stored.
 # Builds what it needs in build/ (RelWithDebInfo), runs each benchmark, keeps
 # the console and JSON output in build/bench-results/ and prints the machine
 # and the figures at the end. Takes about ten minutes.
@@ -18,7 +19,7 @@ if [ ! -f "$build/build.ninja" ]; then
 else
   cmake "$build" -DQUENTA_BENCH=ON >/dev/null # a tree configured without them gets them
 fi
-benches=(bench_gateway bench_store bench_rates bench_db bench_startup)
+benches=(bench_gateway bench_store bench_rates bench_db bench_startup bench_backup)
 targets=(gwsim)
 for b in "${benches[@]}"; do
   [ -f "bench/$b.cpp" ] && targets+=("$b")
@@ -47,6 +48,7 @@ run bench_store
   grep -E '^(BM_|Benchmark|-)' | tee "$out/bench_rates.txt"
 run bench_db
 run bench_startup
+run bench_backup
 QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} run bench_console_poll
 # the parser's dump of every rule checked goes to standard output: not part of the figures
 if [ -x "$build/bench/bench_rate_import" ]; then
