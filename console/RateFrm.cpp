@@ -587,7 +587,7 @@ bool TRateForm::ImportDeck(const QString &path)
 {
   QFile file(path);
   const QString name = QFileInfo(path).fileName();
-  if (!file.open(QIODevice::ReadOnly) || QFileInfo(path).isDir()) {
+  if (!file.open(QIODevice::ReadOnly)) {
     ShowMessage(this, QStringLiteral("无法读取文件 %1").arg(name), QStringLiteral("错误"));
     return false;
   }

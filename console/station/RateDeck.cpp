@@ -14,6 +14,8 @@
 #include "RateFile.h"
 #include "ShiftLog.h"
 
+#define DECIMAL_DIGITS_MAX 18   /* significant digits of a price: exact in the arithmetic below */
+
 namespace {
 
 enum DeckColumn { kName, kPrefix, kPrice, kCharge, kUnit, kColumns };
@@ -21,7 +23,6 @@ enum DeckColumn { kName, kPrefix, kPrice, kCharge, kUnit, kColumns };
 using Wide = __int128;
 
 const char kHeader[] = "名称,区号,每分钟价格,手续费,计费间隔\r\n";
-#define DECIMAL_DIGITS_MAX 18   /* significant digits of a price: exact in the arithmetic below */
 
 Wide Power10(int n)
 {

@@ -82,8 +82,10 @@ QUENTA_API int quenta_getReport(const char *const *conds, USER_CALLBACK cb, void
  * about the time a copy of the file takes; progress (when not null) is called
  * between rounds with the share of the pass copied so far (0 to 100; it falls
  * back when the copy starts over) and param, on the caller's thread, while the
- * database lock is free: it may run other engine operations, but not a second
- * backup. 0, or a QUENTA_BACKUP_* result (the log has SQLite's own message). */
+ * database lock is free: it may read through other engine operations, but not
+ * write (once the copy holds its snapshot a write waits for it and fails) nor
+ * start a second backup. 0, or a QUENTA_BACKUP_* result (the log has SQLite's
+ * own message). */
 typedef void (*BACKUP_CALLBACK)(int percent, void *param);
 QUENTA_API int quenta_backup(const char *path, BACKUP_CALLBACK progress, void *param);
 

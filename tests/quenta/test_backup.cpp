@@ -6,9 +6,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <fstream>
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "gateway.h"
 #include "quenta/quenta.h"
@@ -20,51 +22,37 @@ using gwtest::eventually;
 
 constexpr int kMachines = 10;
 constexpr int kLines = 10;
-constexpr int kBulkCalls = 20000;  // some 10 MB: many rounds of copying
+constexpr int kBulkCalls = 20000;  // some 10 MB
 
-/* The first column of the rows, run under the engine's database lock: a
+/* The first column of the rows, read under the engine's database lock: a
  * reader of its own would have to win the file from the handler's writes. */
-std::string query(const std::string &dbpath, const char *sql)
+std::vector<std::string> query(const std::string &dbpath, const char *sql)
 {
-  std::string out;
-  sqlite_exec_cmd(
-      dbpath.c_str(), sql,
-      [](void *p, int, char **v, char **) {
-        *static_cast<std::string *>(p) += v[0];
-        return 0;
-      },
-      &out);
-  return out;
+  std::vector<std::string> rows;
+  auto row = [](void *p, int, char **v, char **) {
+    static_cast<std::vector<std::string> *>(p)->push_back(v[0]);
+    return 0;
+  };
+  sqlite_exec_cmd(dbpath.c_str(), sql, row, &rows);
+  return rows;
 }
 
-/* Calls of earlier years, long enough to make the file big. */
-void fill(const std::string &dbpath, int calls)
-{
-  const std::string sql = "with recursive n(i) as (select 1 union all select i + 1 from n where i < " +
-                          std::to_string(calls) +
-                          ") insert into cdrtbl select 'OLD-' || i, 'OLD', 1, '8001', printf('%.400c', '9'),"
-                          " '2020-01-01 10:00:00', '2020-01-01 10:01:35', 1 from n";
-  ASSERT_EQ(0, sqlite_exec_cmd(dbpath.c_str(), sql.c_str(), nullptr, nullptr));
-}
-
-/* The gateways' calls in the database (not the filling). */
+/* The gateways' calls in the database, not the calls of earlier years. */
 std::set<std::string> calls(const std::string &dbpath)
 {
-  std::set<std::string> ids;
-  std::string list = query(dbpath, "select group_concat(callid, '|') from cdrtbl where machineid != 'OLD'");
-  for (size_t at = 0; at < list.size();) {
-    size_t bar = list.find('|', at);
-    ids.insert(list.substr(at, bar == std::string::npos ? std::string::npos : bar - at));
-    at = bar == std::string::npos ? list.size() : bar + 1;
-  }
-  return ids;
+  std::vector<std::string> ids = query(dbpath, "select callid from cdrtbl where machineid != 'OLD'");
+  return {ids.begin(), ids.end()};
 }
 
 class Backup : public gwtest::HandlerFixture {};
 
 TEST_F(Backup, ACopyTakenWhileCallsAreStoredIsWholeAndMissesNone)
 {
-  fill(dbpath_, kBulkCalls);
+  // Calls of earlier years, long enough to make a file of many rounds.
+  const std::string fill = "with recursive n(i) as (select 1 union all select i + 1 from n where i < " +
+                           std::to_string(kBulkCalls) + ") insert into cdrtbl select 'OLD-' || i, 'OLD', 1, '8001',"
+                           " printf('%.400c', '9'), '2020-01-01 10:00:00', '2020-01-01 10:01:35', 1 from n";
+  ASSERT_EQ(0, sqlite_exec_cmd(dbpath_.c_str(), fill.c_str(), nullptr, nullptr));
   // 100 lines take turns: each line calls again only after 2 s, so every
   // call id (machine, line, start second) is new.
   std::atomic<bool> stop{false};
@@ -91,8 +79,9 @@ TEST_F(Backup, ACopyTakenWhileCallsAreStoredIsWholeAndMissesNone)
   stop = true;
   gateways.join();
 
-  EXPECT_EQ("ok", query(copy, "pragma integrity_check"));
-  EXPECT_EQ(std::to_string(kBulkCalls), query(copy, "select count(*) from cdrtbl where machineid = 'OLD'"));
+  EXPECT_EQ(std::vector<std::string>{"ok"}, query(copy, "pragma integrity_check"));
+  EXPECT_EQ(std::vector<std::string>{std::to_string(kBulkCalls)},
+            query(copy, "select count(*) from cdrtbl where machineid = 'OLD'"));
   const std::set<std::string> backed = calls(copy);
   for (const std::string &id : before)
     ASSERT_TRUE(backed.count(id)) << id << " was stored before the backup began";
@@ -111,17 +100,13 @@ TEST_F(Backup, ACopyTakenWhileCallsAreStoredIsWholeAndMissesNone)
 
 struct Failure {
   const char *name;
-  const char *database;  // the database file's bytes; null: a real database
-  const char *dest;      // relative to the working directory
+  bool garbage;          // the database file holds no database
   bool locked;           // another connection holds the database exclusively
+  const char *dest;      // relative to the working directory
   int expected;
 };
 
 void PrintTo(const Failure &f, std::ostream *out) { *out << f.name; }
-
-const char kNoDatabase[] =
-    "This file has the name of the station's database but none of its contents: it is a plain "
-    "text, as long as a database header and longer, that SQLite must refuse to read as one.";
 
 class BackupFailure : public ::testing::TestWithParam<Failure> {
 protected:
@@ -131,32 +116,26 @@ protected:
 TEST_P(BackupFailure, SaysWhyAndLeavesNoFile)
 {
   const Failure &f = GetParam();
-  const std::string db = work_.path() + "/quentadb";
-  if (f.database) {
-    FILE *out = fopen(db.c_str(), "w");
-    ASSERT_NE(nullptr, out);
-    fputs(f.database, out);
-    fclose(out);
-  } else {
+  const std::string db = work_.path() + "/quentadb", dest = work_.path() + "/" + f.dest;
+  if (f.garbage)
+    std::ofstream(db) << std::string(4096, 'x');
+  else
     ASSERT_EQ(0, sqlite_exec_cmd(db.c_str(), "create table t(x)", nullptr, nullptr));
-  }
   sqlite3 *holder = nullptr;
   if (f.locked) {
     ASSERT_EQ(SQLITE_OK, sqlite3_open(db.c_str(), &holder));
     ASSERT_EQ(SQLITE_OK, sqlite3_exec(holder, "begin exclusive", nullptr, nullptr, nullptr));
   }
-  const std::string dest = work_.path() + "/" + f.dest;
   EXPECT_EQ(f.expected, sqlite_backup(db.c_str(), dest.c_str(), 300, nullptr, nullptr));
   sqlite3_close(holder);
   EXPECT_EQ(-1, testkit::file_size(dest));
   EXPECT_EQ(-1, testkit::file_size(dest + ".part"));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, BackupFailure,
-    ::testing::Values(Failure{"NoSuchFolder", nullptr, "missing/copy", false, QUENTA_BACKUP_CANTWRITE},
-                      Failure{"NotADatabase", kNoDatabase, "copy", false, QUENTA_BACKUP_UNREADABLE},
-                      Failure{"LockedThroughout", nullptr, "copy", true, QUENTA_BACKUP_BUSY}),
-    [](const ::testing::TestParamInfo<Failure> &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, BackupFailure,
+                         ::testing::Values(Failure{"NoSuchFolder", false, false, "missing/copy", QUENTA_BACKUP_CANTWRITE},
+                                           Failure{"NotADatabase", true, false, "copy", QUENTA_BACKUP_UNREADABLE},
+                                           Failure{"LockedThroughout", false, true, "copy", QUENTA_BACKUP_BUSY}),
+                         [](const ::testing::TestParamInfo<Failure> &info) { return std::string(info.param.name); });
 
 }  // namespace
