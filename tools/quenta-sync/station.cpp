@@ -67,6 +67,7 @@ bool station_db::ensure_open()
     return false;
   }
   sqlite3_busy_timeout(m_db, STATION_WAIT_MS);
+  m_opens++;
   m_ino = st.st_ino;
   m_dev = st.st_dev;
   return true;

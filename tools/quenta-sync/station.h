@@ -95,6 +95,9 @@ public:
   const std::string &error() const { return m_error; }
   /* The last failure was the file being held by another connection. */
   bool busy() const { return m_busy; }
+  /* How many times the file was opened: a change counter means nothing to
+   * another connection's. */
+  long long opens() const { return m_opens; }
   /* Microseconds spent inside read transactions since the start. */
   long long db_time_us() const { return m_db_us; }
 
@@ -114,6 +117,7 @@ private:
   std::string m_error;
   bool m_busy = false;
   long long m_db_us = 0;
+  long long m_opens = 0;
 };
 
 } /* namespace qsync */

@@ -257,7 +257,7 @@ cycle_result syncer::cycle()
   station_tables tables;
   if (!m_station.look(version, tables))
     return station_trouble();
-  if (m_gate && version == m_data_version) {
+  if (m_gate && version == m_data_version && m_station.opens() == m_gate_open) {
     long long us = m_station.db_time_us() - db_before;
     m_stats.idle_cycles++;
     m_stats.idle_db_us += us;
@@ -296,6 +296,7 @@ cycle_result syncer::cycle()
     return r;
   m_gate = true;
   m_data_version = version;
+  m_gate_open = m_station.opens();
   log_recovered("station");
   if (m_stats.calls > calls || m_stats.bills > bills || m_stats.shifts > shifts || m_stats.flags > flags)
     log_line("station: copied %lld calls, %lld bills, %lld shifts, %lld changed flags",

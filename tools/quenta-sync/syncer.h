@@ -75,8 +75,8 @@ private:
   /* the calls the server holds as unsettled, by station call id (GBK) */
   std::unordered_map<std::string, line_key> m_unsettled;
   std::map<line_key, std::unordered_set<std::string>> m_lines;
-  bool m_gate = false;  /* the last cycle finished at m_data_version */
-  long long m_data_version = 0;
+  bool m_gate = false;  /* the last cycle finished at m_data_version of open m_gate_open */
+  long long m_data_version = 0, m_gate_open = 0;
   cycle_stats m_stats;
   volatile sig_atomic_t *m_stop = nullptr;
 };
