@@ -5,7 +5,9 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
+#include <thread>
 
 namespace qsync {
 
@@ -25,7 +27,7 @@ std::string column_text(sqlite3_stmt *st, int i)
  * since nothing is written) on destruction; its time is counted. */
 class station_db::read_txn {
 public:
-  explicit read_txn(station_db &db) : m_db(db), m_start(steady::now())
+  explicit read_txn(station_db &db) : m_db(db), m_start(steady::now()), m_wait_before(db.m_wait_us)
   {
     m_ok = sqlite3_exec(db.m_db, "begin", nullptr, nullptr, nullptr) == SQLITE_OK;
   }
@@ -33,7 +35,9 @@ public:
   {
     if (m_ok)
       sqlite3_exec(m_db.m_db, "rollback", nullptr, nullptr, nullptr);
-    m_db.m_db_us += std::chrono::duration_cast<std::chrono::microseconds>(steady::now() - m_start).count();
+    /* the time spent waiting for the station's own lock holds nothing of it */
+    long long us = std::chrono::duration_cast<std::chrono::microseconds>(steady::now() - m_start).count();
+    m_db.m_db_us += std::max(0LL, us - (m_db.m_wait_us - m_wait_before));
   }
   read_txn(const read_txn &) = delete;
   read_txn &operator=(const read_txn &) = delete;
@@ -45,6 +49,7 @@ public:
 private:
   station_db &m_db;
   steady::time_point m_start;
+  long long m_wait_before;
   bool m_ok;
 };
 
@@ -66,11 +71,28 @@ bool station_db::ensure_open()
     close();
     return false;
   }
-  sqlite3_busy_timeout(m_db, STATION_WAIT_MS);
+  sqlite3_busy_handler(m_db, on_busy, this);
   m_opens++;
   m_ino = st.st_ino;
   m_dev = st.st_dev;
   return true;
+}
+
+int station_db::on_busy(void *self, int tries)
+{
+  /* SQLite's own waits, timed: 1, 2, 5, 10 ms, then 20 ms each */
+  static const int steps[] = {1, 2, 5, 10};
+  auto *db = static_cast<station_db *>(self);
+  if (tries == 0)
+    db->m_waited_ms = 0;
+  int ms = tries < 4 ? steps[tries] : 20;
+  if (db->m_waited_ms + ms > STATION_WAIT_MS)
+    return 0;
+  auto start = steady::now();
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  db->m_wait_us += std::chrono::duration_cast<std::chrono::microseconds>(steady::now() - start).count();
+  db->m_waited_ms += ms;
+  return 1;
 }
 
 void station_db::close()

@@ -5,7 +5,8 @@
  * wait at most 5 s (the gateway handler's at most 100 ms), so every read
  * transaction here ends after STATION_READ_ROWS rows or STATION_READ_MS
  * milliseconds, whichever comes first. A station that holds the file itself
- * makes a read wait at most STATION_WAIT_MS, then fail as busy.
+ * makes a read wait at most STATION_WAIT_MS, then fail as busy; that wait
+ * holds nothing of the station and is counted apart.
  *
  * The tables: "cdrtbl" (rows appended, callid unique, flag turned from 0 to 1
  * in place at checkout), "billtbl" (appended, no key: the row's SQLite rowid
@@ -98,12 +99,16 @@ public:
   /* How many times the file was opened: a change counter means nothing to
    * another connection's. */
   long long opens() const { return m_opens; }
-  /* Microseconds spent inside read transactions since the start. */
+  /* Microseconds spent inside read transactions since the start, less the
+   * time spent waiting for the file while another connection held it. */
   long long db_time_us() const { return m_db_us; }
+  /* Microseconds spent waiting for the file. */
+  long long wait_us() const { return m_wait_us; }
 
 private:
   class read_txn;
   friend class read_txn;
+  static int on_busy(void *self, int tries);
   sqlite3_stmt *prepare(const char *sql);
   template <typename Take>
   int step_rows(sqlite3_stmt *st, int limit, bool &more, read_txn &txn, Take take);
@@ -116,7 +121,8 @@ private:
   std::map<std::string, sqlite3_stmt *> m_stmts;
   std::string m_error;
   bool m_busy = false;
-  long long m_db_us = 0;
+  long long m_db_us = 0, m_wait_us = 0;
+  int m_waited_ms = 0;  /* of the current wait */
   long long m_opens = 0;
 };
 

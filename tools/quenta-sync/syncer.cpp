@@ -330,10 +330,11 @@ int syncer::run(volatile sig_atomic_t &stop)
   const cycle_stats &s = m_stats;
   long long work = s.cycles - s.idle_cycles;
   log_line("stopped after %lld cycles (%lld with nothing new): station database time per cycle with nothing new "
-           "%.3f ms at most, %.3f ms on average; per cycle with rows %.1f ms at most, %.1f ms on average",
+           "%.3f ms at most, %.3f ms on average; per cycle with rows %.1f ms at most, %.1f ms on average; "
+           "%.1f ms waited in all for the file while the station held it",
            s.cycles, s.idle_cycles, s.idle_db_max_us / 1000.0,
            s.idle_cycles ? s.idle_db_us / 1000.0 / (double)s.idle_cycles : 0.0, s.work_db_max_us / 1000.0,
-           work ? s.work_db_us / 1000.0 / (double)work : 0.0);
+           work ? s.work_db_us / 1000.0 / (double)work : 0.0, m_station.wait_us() / 1000.0);
   m_server.disconnect();
   return status;
 }
