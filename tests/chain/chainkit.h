@@ -1,5 +1,5 @@
 // What the chain suites share: a PostgreSQL server of their own (a fresh
-// cluster copied from a template made once per build tree, run by "nobody",
+// cluster copied from a template made once per machine, run by "nobody",
 // on 127.0.0.1 and a free port, killed with the suite), station files made in
 // one transaction, and the sync program as a child process.
 #ifndef TESTS_CHAIN_CHAINKIT_H
