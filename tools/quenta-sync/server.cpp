@@ -66,6 +66,8 @@ bool server::connect(const std::string &dsn)
     disconnect();
     return false;
   }
+  /* the server's notices ("... already exists, skipping") are no failures */
+  PQsetNoticeProcessor(m_conn, [](void *, const char *) {}, nullptr);
   /* A commit that a crash of the server loses takes its position with it, and
    * the rows are copied again: the copy need not wait for the server's disk. */
   static const char *const setup =
@@ -153,13 +155,16 @@ schema_state server::ensure_schema(bool create)
   m_server_version = 0;
   if (!run("begin"))
     return schema_state::failed;
-  /* one program at a time looks at and creates the schema */
-  result r = exec("select pg_advisory_xact_lock(720518, 0), to_regclass('quenta.schema_version') is not null");
+  /* One program at a time looks at and creates the schema: the look is a
+   * statement of its own, so that it sees what the holder before committed. */
+  result r = exec("select pg_advisory_xact_lock(720518, 0)");
+  if (r)
+    r = exec("select to_regclass('quenta.schema_version') is not null");
   if (!r) {
     rollback();
     return schema_state::failed;
   }
-  if (strcmp(PQgetvalue(r.get(), 0, 1), "t") == 0) {
+  if (strcmp(PQgetvalue(r.get(), 0, 0), "t") == 0) {
     result v = exec("select coalesce(max(version), 0) from quenta.schema_version");
     if (!v) {
       rollback();

@@ -298,9 +298,16 @@ cycle_result syncer::cycle()
   m_data_version = version;
   m_gate_open = m_station.opens();
   log_recovered("station");
-  if (m_stats.calls > calls || m_stats.bills > bills || m_stats.shifts > shifts || m_stats.flags > flags)
-    log_line("station: copied %lld calls, %lld bills, %lld shifts, %lld changed flags",
-             m_stats.calls - calls, m_stats.bills - bills, m_stats.shifts - shifts, m_stats.flags - flags);
+  std::string done;
+  const std::pair<long long, const char *> counts[] = {{m_stats.calls - calls, " calls"},
+                                                       {m_stats.bills - bills, " bills"},
+                                                       {m_stats.shifts - shifts, " shifts"},
+                                                       {m_stats.flags - flags, " changed flags"}};
+  for (const auto &c : counts)
+    if (c.first > 0)
+      done += (done.empty() ? "" : ", ") + std::to_string(c.first) + c.second;
+  if (!done.empty())
+    log_line("station: copied %s", done.c_str());
   return r;
 }
 
