@@ -55,7 +55,6 @@ bool server::fail(const std::string &what)
 bool server::connect(const std::string &dsn)
 {
   disconnect();
-  m_busy = false;
   /* given before the DSN, so the DSN may override them; the encoding after it */
   const char *keys[] = {"connect_timeout", "keepalives", "keepalives_idle", "keepalives_interval",
                         "keepalives_count", "application_name", "dbname", "client_encoding", nullptr};
@@ -209,12 +208,10 @@ schema_state server::ensure_schema(bool create)
 
 bool server::claim_station(const std::string &station, station_position &pos)
 {
-  m_busy = false;
   result r = exec("select pg_try_advisory_lock(720518, hashtext($1))", {station});
   if (!r)
     return false;
   if (strcmp(PQgetvalue(r.get(), 0, 0), "t") != 0) {
-    m_busy = true;
     m_error = "another quenta-sync copies station \"" + station + "\" to this server";
     return false;
   }

@@ -2,8 +2,9 @@
  * through libpq, the versioned schema "quenta" (created on first contact,
  * refused when newer than this program knows), one session lock per station
  * name, and the stores that copy rows. Every store is one transaction that
- * upserts its rows by their key and moves the station's position on the
- * server from the value this program last read to the batch's last row: a
+ * writes its rows by their key (COPY, or an upsert when a row is there
+ * already) and moves the station's position on the server from the value
+ * this program last read to the batch's last row: a
  * batch either lands whole with its position or not at all, so a repeat after
  * a crash lands on the same rows and a committed batch is never sent again.
  *
@@ -75,10 +76,9 @@ public:
    * SCHEMA_VERSION; `newer` (with the server's version in error()) when the
    * server's schema is newer. `create` false: only reads the version. */
   schema_state ensure_schema(bool create = true);
-  int server_version() const { return m_server_version; }
 
-  /* Takes the station's session lock (false with busy() when another sync
-   * program holds it), records the station and reads its position. */
+  /* Takes the station's session lock (false when another sync program
+   * holds it), records the station and reads its position. */
   bool claim_station(const std::string &station, station_position &pos);
   bool unsettled(const std::string &station, std::vector<server_unsettled> &out);
 
@@ -96,7 +96,6 @@ public:
                std::vector<takings_row> &out);
 
   const std::string &error() const { return m_error; }
-  bool busy() const { return m_busy; }
 
 private:
   struct result_free {
@@ -122,7 +121,6 @@ private:
   PGconn *m_conn = nullptr;
   std::string m_error;
   std::string m_sqlstate;  /* of the last statement */
-  bool m_busy = false;
   int m_server_version = 0;
 };
 

@@ -8,6 +8,8 @@
 #include <map>
 #include <string>
 
+#include "log.h"
+
 namespace qsync {
 
 #define SYNC_CONF_NAME "sync.conf"
@@ -22,7 +24,7 @@ struct sync_settings {
   int batch = SYNC_BATCH_DEFAULT;
   std::string db_path = "quentadb";       /* the station's database */
   std::string rate_path = "rateinfo";     /* the station's rate file */
-  std::string log_path = "quenta-sync.log";
+  std::string log_path = SYNC_LOG_NAME;
   bool once = false;                      /* one cycle, no retries */
   bool verbose = false;                   /* log lines also on stderr */
 };

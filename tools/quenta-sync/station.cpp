@@ -59,7 +59,6 @@ bool station_db::ensure_open()
   if (stat(m_path.c_str(), &st) != 0) {
     close();
     m_error = "no station database \"" + m_path + "\" (yet)";
-    m_busy = false;
     return false;
   }
   if (m_db && st.st_ino == m_ino && st.st_dev == m_dev)
@@ -126,8 +125,8 @@ sqlite3_stmt *station_db::prepare(const char *sql)
 
 bool station_db::fail(const char *what, int rc)
 {
-  m_busy = (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED;
-  m_error = std::string(what) + ": " + (m_busy ? "the file is held by another connection: " : "") +
+  bool held = (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED;
+  m_error = std::string(what) + ": " + (held ? "the file is held by another connection: " : "") +
             (m_db ? sqlite3_errmsg(m_db) : sqlite3_errstr(rc));
   return false;
 }

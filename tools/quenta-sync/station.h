@@ -94,8 +94,6 @@ public:
   bool flags_of(const std::vector<std::string> &callids, std::vector<int> &flags);
 
   const std::string &error() const { return m_error; }
-  /* The last failure was the file being held by another connection. */
-  bool busy() const { return m_busy; }
   /* How many times the file was opened: a change counter means nothing to
    * another connection's. */
   long long opens() const { return m_opens; }
@@ -120,7 +118,6 @@ private:
   dev_t m_dev = 0;
   std::map<std::string, sqlite3_stmt *> m_stmts;
   std::string m_error;
-  bool m_busy = false;
   long long m_db_us = 0, m_wait_us = 0;
   int m_waited_ms = 0;  /* of the current wait */
   long long m_opens = 0;

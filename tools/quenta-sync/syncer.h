@@ -52,8 +52,6 @@ public:
    * 0, 1 (--once and the cycle failed) or 3 (the schema is newer). */
   int run(volatile sig_atomic_t &stop);
 
-  const cycle_stats &stats() const { return m_stats; }
-
 private:
   bool attach();
   cycle_result copy_calls(long long upto);
