@@ -49,11 +49,13 @@ public:
   {
     char tmpl[] = "/tmp/quentachainXXXXXX";
     dir_ = mkdtemp(tmpl);
-    EXPECT_EQ(0, sh("mkdir -p '" PG_TEMPLATE_DIR "' && flock '" PG_TEMPLATE_DIR ".lock' sh -c '"
-                    "[ -f " PG_TEMPLATE_DIR "/data/PG_VERSION ] || { rm -rf " PG_TEMPLATE_DIR "/data && "
+    // made in a directory of its own and moved in whole: a template is never half made
+    EXPECT_EQ(0, sh("mkdir -p " PG_TEMPLATE_DIR " && flock " PG_TEMPLATE_DIR ".lock sh -c '"
+                    "[ -d " PG_TEMPLATE_DIR "/data ] || { rm -rf " PG_TEMPLATE_DIR "/new && "
                     "chown nobody " PG_TEMPLATE_DIR " && " AS_NOBODY PG_BIN "/initdb -D " PG_TEMPLATE_DIR
-                    "/data -U quenta --auth=trust -N -E UTF8 --locale=C.UTF-8 >/dev/null; }' && "
-                    "cp -a '" PG_TEMPLATE_DIR "/data' '" + dir_ + "/data' && chown -R nobody '" + dir_ + "'"));
+                    "/new -U quenta --auth=trust -N -E UTF8 --locale=C.UTF-8 >/dev/null && "
+                    "mv " PG_TEMPLATE_DIR "/new " PG_TEMPLATE_DIR "/data; }' && "
+                    "cp -a " PG_TEMPLATE_DIR "/data '" + dir_ + "/data' && chown -R nobody '" + dir_ + "'"));
     port_ = free_port();
     EXPECT_TRUE(start());
   }
