@@ -2,8 +2,8 @@
 # Gathers every benchmark figure of the station in one run: the message path
 # against a bare UDP echo, storing a call, rule choice and pricing with a
 # 50,000-rule deck against the plain walk, the two lookups on 1,000,000 rows
-# with and without indexes, quenta_init on a 1,000,000-row database, and the console's poll of 100
-# lines on 1,000,000 calls.
+# with and without indexes, quenta_init on a 1,000,000-row database, the console's poll of 100
+# lines on 1,000,000 calls, and the chain's sync program on 1,000,000 calls and bills.
 # Builds what it needs in build/ (RelWithDebInfo), runs each benchmark, keeps
 # the console and JSON output in build/bench-results/ and prints the machine
 # and the figures at the end. Takes about ten minutes.
@@ -48,6 +48,11 @@ run bench_store
 run bench_db
 run bench_startup
 QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} run bench_console_poll
+# the chain's sync program against a PostgreSQL server of its own (as root)
+if [ -x "$build/tools/quenta-sync/quenta-sync" ] && [ "$(id -u)" = 0 ]; then
+  echo "== chain_sync.sh"
+  bench/chain_sync.sh "$build" | tee "$out/chain_sync.txt"
+fi
 
 {
   echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')," \
