@@ -2,7 +2,9 @@
 // the same run, a bare UDP echo loop (recvfrom and sendto only) as the limit,
 // both driven by the gateway simulator's load mode from 100 lines. Reports
 // echo latency at fixed rates, the highest rate echoed without loss, and the
-// kernel's UDP receive errors (/proc/net/snmp) during each run.
+// kernel's UDP receive errors (/proc/net/snmp) during each run. The handler's
+// "gateways" file lists 127.0.0.1 alone; one run adds a flood from 127.0.0.2,
+// which the handler refuses, beside the lines it answers.
 //
 //   build/bench/bench_gateway [--benchmark_filter=...]
 //   GWSIM=path/to/gwsim   the simulator (default: ../tools/gwsim/gwsim beside this program)
@@ -10,6 +12,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <benchmark/benchmark.h>
 #include <limits.h>
 #include <stdio.h>
@@ -18,6 +21,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -199,6 +203,54 @@ void fixed_rate(benchmark::State &state, int port, double rate)
   }
 }
 
+/* CPU seconds of this process (the handler's thread does nearly all of it). */
+double process_cpu_seconds()
+{
+  rusage ru{};
+  getrusage(RUSAGE_SELF, &ru);
+  return (double)(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) + (double)(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
+
+/* The lines at rate (0: none, the flood alone) while a second simulator
+ * floods the handler from 127.0.0.2, a sender its gateways file leaves out, at
+ * flood datagrams/s from 100 sockets for the whole run. */
+void rate_under_flood(benchmark::State &state, double rate, double flood)
+{
+  for (auto _ : state) {
+    double cpu_before = process_cpu_seconds();
+    std::string cmd = g_gwsim + " --bind 127.0.0.2 -m 10 -l 10 -p F --format json --flood " +
+                      std::to_string((long)flood) + " --duration " + std::to_string(g_seconds + 3) +
+                      " --linger 200";
+    uint64_t refused_before = msghdlr_refused(g_handler, nullptr, 0);
+    FILE *p = popen(cmd.c_str(), "r");
+    if (!p) {
+      state.SkipWithError("cannot start the flood");
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    LoadResult r;
+    if (rate > 0)
+      r = load(SRV_PORT, rate, g_seconds);
+    std::string json;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+      json.append(buf, n);
+    bool flood_ok = pclose(p) == 0;
+    double refused = (double)(msghdlr_refused(g_handler, nullptr, 0) - refused_before);
+    state.SetIterationTime(g_seconds);
+    if (rate > 0)
+      report(state, r);
+    if (!flood_ok)
+      state.SkipWithError("the flood failed");
+    state.counters["flood_sent"] = json_number(json, "sent");
+    state.counters["flood_answered"] = json_number(json, "echoed");
+    state.counters["refused"] = refused;
+    if (rate == 0 && refused > 0)
+      state.counters["cpu_us_per_refused"] = (process_cpu_seconds() - cpu_before) * 1e6 / refused;
+  }
+}
+
 /* The highest rate whose every datagram came back: doubling until the first
  * loss (or until the simulator cannot send that fast), then halving the gap. */
 void lossless_rate(benchmark::State &state, int port)
@@ -282,6 +334,8 @@ int main(int argc, char **argv)
   /* The handler logs as it does in service, to a rotated file. */
   utils::set_log_file("app.log");
   utils::set_log_rotation("app.log", LOG_ROTATE_DEFAULT);
+  /* Every run pays the sender check; the flood's sender is not listed. */
+  std::ofstream(GATEWAYS_FILE) << "127.0.0.1/32\n";
   g_handler = create_msghdlr((g_workdir + "/quentadb").c_str(), "cdrtbl");
   if (!g_handler) {
     fprintf(stderr, "bench_gateway: cannot start the handler on port %d\n", SRV_PORT);
@@ -299,6 +353,11 @@ int main(int argc, char **argv)
                                  [rate](benchmark::State &s) { fixed_rate(s, g_bare_port, rate); })
         ->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
   }
+  benchmark::RegisterBenchmark("handler/flood:10000", [](benchmark::State &s) { rate_under_flood(s, 0, 10000); })
+      ->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+  benchmark::RegisterBenchmark("handler/rate:10000/flood:10000",
+                               [](benchmark::State &s) { rate_under_flood(s, 10000, 10000); })
+      ->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
   benchmark::RegisterBenchmark("bare_echo/lossless", [](benchmark::State &s) { lossless_rate(s, g_bare_port); })
       ->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
   benchmark::RegisterBenchmark("handler/lossless", [](benchmark::State &s) { lossless_rate(s, SRV_PORT); })

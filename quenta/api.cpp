@@ -58,6 +58,15 @@ QUENTA_API int quenta_sendCommand(const char *machineid, unsigned int lineid, co
   return msghdlr_send_command(gpst_msghdlr, machineid, lineid, command);
 }
 
+QUENTA_API unsigned long long quenta_getRefused(char *lastaddr, int size)
+{
+  if (lastaddr && size > 0)
+    lastaddr[0] = '\0';
+  if (!quenta_running())
+    return 0;
+  return msghdlr_refused(gpst_msghdlr, lastaddr, size);
+}
+
 QUENTA_API bill_info *quenta_getbill(const char *callid)
 {
   if (!quenta_running() || !callid)

@@ -156,7 +156,8 @@ void register_sock_callback(void *ctxt, int events, int sock)
       int n = receive_datagram(h, &from, &fromlen, first);
       if (n == RECV_NONE || (n < 0 && first))
         break;
-      if (n >= 0)
+      /* A sender the gateways file does not list is not even parsed. */
+      if (n >= 0 && gateway_admit(&h->m_gateways, &from))
         handle_datagram(h, &from, fromlen, n);
       clock_gettime(CLOCK_MONOTONIC, &now);
       if ((now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000 >= BATCH_BUDGET_MS)
@@ -209,6 +210,7 @@ struct msghdlr *create_msghdlr(const char *dbpath, const char *tblname)
   }
   h->m_sock = -1;
   h->m_wakefd = -1;
+  gateway_guard_load(&h->m_gateways, GATEWAYS_FILE);
 
   struct sockaddr_in addr;
   MK_INET_ANYADDR(addr);
@@ -310,6 +312,11 @@ int msghdlr_get_status(struct msghdlr *h, STATUS_CALLBACK cb)
        copy.m_callinfo.bdate, copy.m_flag);
   }
   return 0;
+}
+
+uint64_t msghdlr_refused(const struct msghdlr *h, char *buf, int size)
+{
+  return gateway_refused(&h->m_gateways, buf, size);
 }
 
 int msghdlr_send_command(struct msghdlr *h, const char *machineid, unsigned lineid, const char *command)

@@ -5,7 +5,9 @@
  * connected call into a row of "cdrtbl". Gateway messages are acknowledged by
  * echoing them; commands go to a line's last address; the status report hands
  * every line to the console. The handler runs the event loop on a thread of
- * its own, fed by the socket and a one-second timer.
+ * its own, fed by the socket and a one-second timer. With a "gateways" file,
+ * a datagram from a sender it does not list is dropped before it is read
+ * (quenta/gateways.h).
  *
  * Threads and locks. The handler's thread runs the loop, the dispatch, the
  * timer and every write of the line table; the console's thread reads the
@@ -49,6 +51,7 @@
 #include <vector>
 
 #include "quenta/dbent.h"
+#include "quenta/gateways.h"
 #include "quenta/records.h"
 #include "quenta/uimsg.h"
 #include "utils/timer.h"
@@ -117,13 +120,16 @@ struct msghdlr {
   std::thread m_thread;
   std::vector<cdr_row> m_ended;       /* handler thread: calls ended during this event */
   std::deque<cdr_row> m_retry;        /* handler thread: calls waiting to be stored, in order */
+  struct gateway_guard m_gateways;    /* who may speak (GATEWAYS_FILE), and the refused */
 };
 
 /* Create / release. */
 
-/* Binds the gateway port, describes the table tblname (creating it when the
- * file lacks it) in the database file dbpath, and starts the handler thread.
- * Null on failure, with everything it had made undone. */
+/* Reads GATEWAYS_FILE of the working directory (quenta/gateways.h: without it
+ * every sender is answered), binds the gateway port, describes the table
+ * tblname (creating it when the file lacks it) in the database file dbpath,
+ * and starts the handler thread. Null on failure, with everything it had made
+ * undone. */
 struct msghdlr *create_msghdlr(const char *dbpath, const char *tblname);
 
 /* Stops the thread and frees the handler: calls still waiting to be stored get
@@ -142,6 +148,11 @@ int msghdlr_get_status(struct msghdlr *h, STATUS_CALLBACK cb);
  * address: 0 when sent or when the line is unknown, -1 when the command does
  * not fit in one message or cannot be sent. */
 int msghdlr_send_command(struct msghdlr *h, const char *machineid, unsigned lineid, const char *command);
+
+/* Datagrams refused since creation because GATEWAYS_FILE does not list their
+ * sender; with buf (size bytes), the latest refused sender's dotted address,
+ * or "". Any thread. */
+uint64_t msghdlr_refused(const struct msghdlr *h, char *buf, int size);
 
 /* The current local time as "%Y-%m-%d %H:%M:%S" (cut to size - 1 characters):
  * 0, or -1 for a buffer of fewer than LOCAL_TIME_MIN bytes. */

@@ -252,6 +252,7 @@ void timeout_callback(void *ctxt)
         update_state(h, mi, STATE_UNKNOWN);
     }
   }
+  gateway_guard_tick(&h->m_gateways);
   utils::log_batch_end();
   retry_calls(h);
   store_ended_calls(h);

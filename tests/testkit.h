@@ -117,16 +117,18 @@ inline std::string message(const std::string &type, const Attrs &attrs)
   return text + "\n";
 }
 
-// One gateway endpoint: a UDP socket on 127.0.0.1 of its own, talking to the
-// station's port. The send buffer is large so that a burst is not cut short.
+// One gateway endpoint: a UDP socket of its own on 127.0.0.1 (or on source:
+// any 127.x.y.z is this host too, seen by the station as another sender),
+// talking to the station's port. The send buffer is large so that a burst is
+// not cut short.
 class GatewaySocket {
 public:
-  explicit GatewaySocket(int station_port = kGatewayPort)
+  explicit GatewaySocket(int station_port = kGatewayPort, const char *source = "127.0.0.1")
   {
     fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_in me{};
     me.sin_family = AF_INET;
-    me.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    inet_pton(AF_INET, source, &me.sin_addr);
     bound_ = fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr *>(&me), sizeof me) == 0;
     int big = 1 << 20;
     setsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &big, sizeof big);

@@ -58,6 +58,16 @@ QUENTA_API float quenta_getrate(const char *destnum, const char *time);
  * condition "billtbl.callid=cdrtbl.callid" itself. */
 QUENTA_API int quenta_getReport(const char *const *conds, USER_CALLBACK cb, void *param);
 
+/* The closed gateway network. With a file "gateways" in the working directory
+ * (read by quenta_init; a change needs a restart) the station answers only the
+ * addresses and networks it lists, one IPv4 address or address/prefix a line,
+ * and drops every other datagram unread. Returns the number of datagrams
+ * dropped since the start (0 without the file, and before quenta_init);
+ * when lastaddr is given (size bytes), it receives the dotted address of the
+ * latest dropped sender, or "" when none was dropped. Cheap enough for the
+ * console's one-second timer. */
+QUENTA_API unsigned long long quenta_getRefused(char *lastaddr, int size);
+
 #ifdef __cplusplus
 }
 #endif

@@ -49,10 +49,14 @@ inline std::string connected(const std::string &machine, int line, const std::st
                                {"src_num", src}, {"dest_num", dest}});
 }
 
-/* One gateway endpoint on 127.0.0.1; a send the socket refuses fails the test. */
+/* One gateway endpoint on 127.0.0.1 (or source); a send the socket refuses
+ * fails the test. */
 class Gateway : public testkit::GatewaySocket {
 public:
-  Gateway() { EXPECT_TRUE(bound()); }
+  explicit Gateway(const char *source = "127.0.0.1") : GatewaySocket(testkit::kGatewayPort, source)
+  {
+    EXPECT_TRUE(bound());
+  }
   void send(const std::string &bytes) { ASSERT_TRUE(GatewaySocket::send(bytes)); }
 };
 

@@ -56,6 +56,7 @@ struct Options {
   std::vector<std::pair<std::string, std::string>> actions; /* command text -> new state */
   bool answer_actions = true;
   double load_rate = 0;             /* datagrams per second; 0: not load mode */
+  bool flood = false;               /* load mode as an unknown sender: no announcement, no echo expected */
   Format format = Format::Text;
   std::string output;               /* summary file; empty: standard output */
   bool verbose = false;
@@ -181,9 +182,10 @@ void write_report(const Options &opt, const Report &report, FILE *out);
 std::string local_time_text();
 
 /* ---- common helpers (sim.cpp) ---- */
-int open_line_socket(sockaddr_in &local);   /* bound to an ephemeral port; -1 */
+int open_line_socket(sockaddr_in &local);   /* bound to an ephemeral port of g_source; -1 */
 std::string address_text(const sockaddr_in &addr);
 extern volatile int g_stop;                 /* set by SIGINT / SIGTERM */
+extern in_addr g_source;                    /* --bind: source address of every line socket */
 
 } /* namespace gwsim */
 

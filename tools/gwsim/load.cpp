@@ -1,7 +1,9 @@
 /* Load mode: every line announces itself, then KeepAlive messages go out at a
  * fixed rate, the lines taking turns, for a fixed time. Each message carries its
  * sequence number and its sending time, so a receiving thread can tell every
- * echo's latency without sharing anything with the sender. */
+ * echo's latency without sharing anything with the sender. Flood mode is the
+ * same traffic from a sender the station should not answer: no announcement,
+ * and every echo that comes back is counted as an answer. */
 #include <errno.h>
 #include <poll.h>
 #include <string.h>
@@ -151,7 +153,7 @@ double percentile(const std::vector<int64_t> &sorted, double p)
 
 int run_load(const Options &opt, const Plan &plan, Report &report)
 {
-  report.mode = "load";
+  report.mode = opt.flood ? "flood" : "load";
   double duration = opt.duration >= 0 ? opt.duration : 10;
   int linger = opt.linger_ms >= 0 ? opt.linger_ms : 1000;
   report.rate = opt.load_rate;
@@ -177,7 +179,7 @@ int run_load(const Options &opt, const Plan &plan, Report &report)
     lr.address = address_text(local);
     report.lines.push_back(lr);
   }
-  if (announce(opt, plan, socks, report) < (long)socks.size()) {
+  if (!opt.flood && announce(opt, plan, socks, report) < (long)socks.size()) {
     for (int s : socks)
       close(s);
     return 1;
@@ -228,7 +230,7 @@ int run_load(const Options &opt, const Plan &plan, Report &report)
   std::sort(rx.latency_ns.begin(), rx.latency_ns.end());
   report.sent = (long)sent;
   report.echoed = (long)rx.latency_ns.size();
-  report.lost = report.sent - report.echoed;
+  report.lost = opt.flood ? 0 : report.sent - report.echoed;
   report.missing = report.lost;
   report.unexpected = rx.unexpected;
   report.duplicates = rx.duplicates;

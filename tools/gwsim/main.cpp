@@ -33,6 +33,8 @@ Station and lines:
   -l, --lines M              lines per machine (default 1)
   -p, --prefix TEXT          machine ids are TEXT1, TEXT2, ... (default GW)
       --first-line N         number of every machine's first line (default 1)
+      --bind ADDRESS         send from this local IPv4 address (default: any); on
+                             one machine 127.0.0.2 plays a host other than 127.0.0.1
       --seed N               seed of the random choices (default: from the clock;
                              the summary names it, so a run can be repeated)
 
@@ -43,6 +45,9 @@ Modes (without any of them the lines announce themselves and keep alive for
       --random               every line makes calls at random for --duration seconds
       --load RATE            load mode: RATE datagrams per second in all, the lines
                              taking turns, for --duration seconds (default 10)
+      --flood RATE           load mode as a sender the station does not know: the
+                             lines never announce themselves and no echo is
+                             expected; the summary counts what the station answered
       --duration SECONDS     length of a random, keep-alive or load run (default 60
                              for random, 10 for load)
 
@@ -98,7 +103,7 @@ Output:
 Load mode reports datagrams sent (and the rate reached), echoes received, loss,
 duplicates and the echo latency percentiles p50, p90, p99 and max in
 microseconds. Every line first announces itself; the run stops when one is
-not acknowledged.
+not acknowledged. Flood mode reports datagrams sent and answered.
 
 Exit status: 0 done, 1 the run failed (see the errors of the summary), 2 wrong
 usage, 3 an echo was missing under --strict.
@@ -163,6 +168,8 @@ void on_signal(int) { g_stop = 1; }
 
 } /* namespace */
 
+in_addr gwsim::g_source = {htonl(INADDR_ANY)};
+
 int main(int argc, char **argv)
 {
   Options opt;
@@ -170,7 +177,7 @@ int main(int argc, char **argv)
   bool actions_given = false;
   enum {
     O_FIRST = 1000, O_SEED, O_RANDOM, O_LOAD, O_DURATION, O_TALK, O_IDLE, O_NUMBERS, O_SILENT,
-    O_DIGIT, O_ACTION, O_NOACTION, O_ECHOTO, O_LINGER, O_FORMAT, O_STRICT
+    O_DIGIT, O_ACTION, O_NOACTION, O_ECHOTO, O_LINGER, O_FORMAT, O_STRICT, O_BIND, O_FLOOD
   };
   static const option longopts[] = {
       {"station", required_argument, nullptr, 's'},   {"machines", required_argument, nullptr, 'm'},
@@ -186,7 +193,9 @@ int main(int argc, char **argv)
       {"echo-timeout", required_argument, nullptr, O_ECHOTO}, {"linger", required_argument, nullptr, O_LINGER},
       {"format", required_argument, nullptr, O_FORMAT}, {"output", required_argument, nullptr, 'o'},
       {"verbose", no_argument, nullptr, 'v'},         {"strict", no_argument, nullptr, O_STRICT},
-      {"help", no_argument, nullptr, 'h'},            {nullptr, 0, nullptr, 0}};
+      {"help", no_argument, nullptr, 'h'},
+      {"bind", required_argument, nullptr, O_BIND},   {"flood", required_argument, nullptr, O_FLOOD},
+      {nullptr, 0, nullptr, 0}};
 
   int c;
   while ((c = getopt_long(argc, argv, "s:m:l:p:f:e:k:o:vh", longopts, nullptr)) != -1) {
@@ -291,6 +300,15 @@ int main(int argc, char **argv)
     case 'o': opt.output = optarg; break;
     case 'v': opt.verbose = true; break;
     case O_STRICT: opt.strict = true; break;
+    case O_BIND:
+      if (inet_pton(AF_INET, optarg, &g_source) != 1)
+        return usage("--bind wants an IPv4 address");
+      break;
+    case O_FLOOD:
+      if (!parse_double(optarg, 0, 1e7, opt.load_rate) || opt.load_rate <= 0)
+        return usage("--flood wants a rate above 0");
+      opt.flood = true;
+      break;
     case 'h': fputs(kHelp, stdout); return 0;
     default: return usage("unknown option");
     }

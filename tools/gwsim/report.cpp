@@ -55,7 +55,11 @@ std::string csv_text(const std::string &s)
 
 void write_text(const Options &opt, const Report &r, FILE *out)
 {
-  if (r.mode == "load") {
+  if (r.mode == "flood") {
+    fprintf(out, "gwsim flood against %s: %.0f datagrams/s for %.1f s from %zu lines\n", opt.station_text.c_str(),
+            r.rate, r.duration, r.lines.size());
+    fprintf(out, "  sent %ld (%.1f/s), answered %ld\n", r.sent, r.achieved_rate, r.echoed);
+  } else if (r.mode == "load") {
     fprintf(out, "gwsim load against %s: %.0f datagrams/s for %.1f s from %zu lines\n", opt.station_text.c_str(),
             r.rate, r.duration, r.lines.size());
     double loss = r.sent ? 100.0 * (double)r.lost / (double)r.sent : 0;
@@ -87,7 +91,7 @@ void write_text(const Options &opt, const Report &r, FILE *out)
 
 void write_csv(const Report &r, FILE *out)
 {
-  if (r.mode == "load") {
+  if (r.mode == "load" || r.mode == "flood") {
     fprintf(out, "rate,duration,lines,sent,achieved_rate,echoed,lost,duplicates,p50_us,p90_us,p99_us,max_us\n");
     fprintf(out, "%.0f,%.1f,%zu,%ld,%.1f,%ld,%ld,%ld,%.1f,%.1f,%.1f,%.1f\n", r.rate, r.duration, r.lines.size(),
             r.sent, r.achieved_rate, r.echoed, r.lost, r.duplicates, r.p50_us, r.p90_us, r.p99_us, r.max_us);
@@ -105,7 +109,7 @@ void write_json(const Options &opt, const Report &r, FILE *out)
           json_text(opt.station_text).c_str(), (unsigned long long)opt.seed);
   fprintf(out, " \"sent\": %ld, \"echoed\": %ld, \"missing\": %ld, \"unexpected\": %ld,\n", r.sent, r.echoed,
           r.missing, r.unexpected);
-  if (r.mode == "load")
+  if (r.mode == "load" || r.mode == "flood")
     fprintf(out,
             " \"rate\": %.1f, \"duration\": %.1f, \"achieved_rate\": %.1f, \"lost\": %ld, \"duplicates\": %ld,\n"
             " \"latency_us\": {\"p50\": %.1f, \"p90\": %.1f, \"p99\": %.1f, \"max\": %.1f},\n",

@@ -28,7 +28,7 @@ int open_line_socket(sockaddr_in &local)
   (void)setsockopt(s, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
   sockaddr_in any{};
   any.sin_family = AF_INET;
-  any.sin_addr.s_addr = htonl(INADDR_ANY);
+  any.sin_addr = g_source;
   socklen_t len = sizeof local;
   if (bind(s, reinterpret_cast<sockaddr *>(&any), sizeof any) < 0 ||
       getsockname(s, reinterpret_cast<sockaddr *>(&local), &len) < 0) {
