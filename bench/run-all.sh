@@ -4,7 +4,8 @@
 # 50,000-rule deck against the plain walk, the two lookups on 1,000,000 rows
 # with and without indexes, quenta_init on a 1,000,000-row database, the console's poll of 100
 # lines on 1,000,000 calls, the running cost of 100 calls in progress under a 50,000-rule deck,
-# the rate editor's import of a 50,000-line deck, and a backup of 1,000,000 calls while calls are stored.
+# the rate editor's import of a 50,000-line deck, a backup of 1,000,000 calls while calls
+# are stored, and the chain's sync program on 1,000,000 calls and bills.
 # Builds what it needs in build/ (RelWithDebInfo), runs each benchmark, keeps
 # the console and JSON output in build/bench-results/ and prints the machine
 # and the figures at the end. Takes about ten minutes.
@@ -57,6 +58,11 @@ if [ -x "$build/bench/bench_rate_import" ]; then
   QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} "$build/bench/bench_rate_import" \
     --benchmark_out="$out/bench_rate_import.json" --benchmark_out_format=json 2>/dev/null |
     grep -E '^(BM_|Benchmark|-)' | tee "$out/bench_rate_import.txt"
+fi
+# the chain's sync program against a PostgreSQL server of its own (as root)
+if [ -x "$build/tools/quenta-sync/quenta-sync" ] && [ "$(id -u)" = 0 ]; then
+  echo "== chain_sync.sh"
+  bench/chain_sync.sh "$build" | tee "$out/chain_sync.txt"
 fi
 
 {
