@@ -3,7 +3,9 @@
 # against a bare UDP echo, storing a call, rule choice and pricing with a
 # 50,000-rule deck against the plain walk, the two lookups on 1,000,000 rows
 # with and without indexes, quenta_init on a 1,000,000-row database, the console's poll of 100
-# lines on 1,000,000 calls, and the running cost of 100 calls in progress under a 50,000-rule deck.
+# lines on 1,000,000 calls, the running cost of 100 calls in progress under a 50,000-rule deck,
+# the rate editor's import of a 50,000-line deck, a backup of 1,000,000 calls while calls
+# are stored, and the chain's sync program on 1,000,000 calls and bills.
 # Builds what it needs in build/ (RelWithDebInfo), runs each benchmark, keeps
 # the console and JSON output in build/bench-results/ and prints the machine
 # and the figures at the end. Takes about ten minutes.
@@ -18,14 +20,14 @@ if [ ! -f "$build/build.ninja" ]; then
 else
   cmake "$build" -DQUENTA_BENCH=ON >/dev/null # a tree configured without them gets them
 fi
-benches=(bench_gateway bench_store bench_rates bench_db bench_startup)
+benches=(bench_gateway bench_store bench_rates bench_db bench_startup bench_backup)
 targets=(gwsim)
 for b in "${benches[@]}"; do
   [ -f "bench/$b.cpp" ] && targets+=("$b")
 done
 # the console's poll is built only where the console is
 if grep -q '^QUENTA_CONSOLE:BOOL=ON' "$build/CMakeCache.txt" 2>/dev/null; then
-  targets+=(bench_console_poll bench_console_running)
+  targets+=(bench_console_poll bench_console_running bench_rate_import)
 fi
 cmake --build "$build" -j2 --target "${targets[@]}"
 mkdir -p "$out"
@@ -47,8 +49,21 @@ run bench_store
   grep -E '^(BM_|Benchmark|-)' | tee "$out/bench_rates.txt"
 run bench_db
 run bench_startup
+run bench_backup
 QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} run bench_console_poll
 QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} run bench_console_running
+# the parser's dump of every rule checked goes to standard output: not part of the figures
+if [ -x "$build/bench/bench_rate_import" ]; then
+  echo "== bench_rate_import"
+  QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} "$build/bench/bench_rate_import" \
+    --benchmark_out="$out/bench_rate_import.json" --benchmark_out_format=json 2>/dev/null |
+    grep -E '^(BM_|Benchmark|-)' | tee "$out/bench_rate_import.txt"
+fi
+# the chain's sync program against a PostgreSQL server of its own (as root)
+if [ -x "$build/tools/quenta-sync/quenta-sync" ] && [ "$(id -u)" = 0 ]; then
+  echo "== chain_sync.sh"
+  bench/chain_sync.sh "$build" | tee "$out/chain_sync.txt"
+fi
 
 {
   echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')," \

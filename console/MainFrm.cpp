@@ -4,6 +4,7 @@
 #include "MainFrm.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -20,6 +21,7 @@
 
 #include "quenta/quenta.h"
 
+#include "Backup.h"
 #include "BillText.h"
 #include "ChangePwd2.h"
 #include "Confirm.h"
@@ -78,6 +80,8 @@ TMainForm::TMainForm(QWidget *parent)
   N6->setObjectName(QStringLiteral("N6"));
   Reprint = File1->addAction(QStringLiteral("重打小票"));
   Reprint->setObjectName(QStringLiteral("Reprint"));
+  BackupDb = File1->addAction(QStringLiteral("备份数据库"));
+  BackupDb->setObjectName(QStringLiteral("BackupDb"));
   File1->addSeparator();
   Exit1 = File1->addAction(QStringLiteral("退出"));
   Exit1->setObjectName(QStringLiteral("Exit1"));
@@ -168,6 +172,7 @@ TMainForm::TMainForm(QWidget *parent)
   connect(Exit1, &QAction::triggered, this, &TMainForm::Exit1Click);
   connect(N5, &QAction::triggered, this, &TMainForm::N5Click);
   connect(N6, &QAction::triggered, this, &TMainForm::N6Click);
+  connect(BackupDb, &QAction::triggered, this, &TMainForm::BackupDbClick);
   connect(UserMgr, &QAction::triggered, this, &TMainForm::UserMgrClick);
   connect(SetRate, &QAction::triggered, this, &TMainForm::SetRateClick);
   connect(N8, &QAction::triggered, this, &TMainForm::N8Click);
@@ -261,6 +266,9 @@ void TMainForm::FormShow()
   Timer1->start();
   UpdateStatusBar();
   showMaximized();
+  // The day's backup: its name tells whether an earlier run made it.
+  if (!HasBackupOf(m_workDir, QDate::currentDate()))
+    BackUpDatabase(false);
 }
 
 void TMainForm::TakeOperator(const QString &name)
@@ -314,6 +322,43 @@ void TMainForm::N6Click()
   // At once: a record left naming the previous operator would let a restart
   // continue the shift just handed over, and hand its takings over twice.
   WriteLastLog();
+
+  // The shift just handed over, kept in a copy of its own.
+  BackUpDatabase(false);
+}
+
+void TMainForm::BackupDbClick()
+{
+  BackUpDatabase(true);
+}
+
+bool TMainForm::BackUpDatabase(bool tellWhere)
+{
+  // The lines go on being shown while a big file is copied; what the
+  // operator does meanwhile waits until it is done.
+  if (m_backingUp)
+    return false;
+  m_backingUp = true;
+  StatusBar1->showMessage(QStringLiteral("正在备份数据库..."));
+  StatusBar1->repaint();
+  QString path, reason;
+  const bool made = ::BackUpDatabase(m_workDir, QDateTime::currentDateTime(), &path, &reason, [this](int percent) {
+    StatusBar1->showMessage(QStringLiteral("正在备份数据库... %1%").arg(percent));
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  });
+  m_backingUp = false;
+  if (!made) {
+    StatusBar1->clearMessage();
+    ShowMessage(this, QStringLiteral("数据库没有备份：%1\n计费照常进行，数据库本身没有受到影响。").arg(reason),
+                QStringLiteral("错误"), QMessageBox::Critical);
+    return false;
+  }
+  const QString done = QStringLiteral("数据库已备份到 %1").arg(QDir::toNativeSeparators(path));
+  // A message hides the operator's fields beside it: it stands for a while only.
+  StatusBar1->showMessage(done, 10000);
+  if (tellWhere)
+    ShowMessage(this, done, QStringLiteral("备份数据库"), QMessageBox::Information);
+  return true;
 }
 
 void TMainForm::N5Click()

@@ -55,6 +55,10 @@ public:
   /* Stores the operator on duty and the shift total in "lastlog"; when that
    * fails the operator is told. */
   void WriteLastLog();
+  /* Backs the database up into "backups" now. A failure is shown with its
+   * reason; a success only in the status bar, or in a message box naming the
+   * file when tellWhere. True when made. */
+  bool BackUpDatabase(bool tellWhere);
 
   QMenu *File1;                   /* "文件" */
   QAction *N5;                    /* "修改密码...": own password */
@@ -62,6 +66,7 @@ public:
   QAction *ShopSet;               /* "店铺设置...": administrator only */
   QAction *Reprint;               /* "重打小票": the last receipt again */
   QAction *N6;                    /* "换班...": shift change */
+  QAction *BackupDb;              /* "备份数据库": a backup now */
   QAction *Exit1;                 /* "退出" */
   QMenu *N1;                      /* "费率" */
   QAction *SetRate;               /* "费率设置...": administrator only */
@@ -147,6 +152,7 @@ private:
   void Exit1Click();
   void N5Click();
   void N6Click();
+  void BackupDbClick();
   void UserMgrClick();
   void SetRateClick();
   void N8Click();
@@ -212,6 +218,7 @@ private:
   float m_shiftTotal = 0;         /* money settled in this shift */
   bool m_started = false;         /* the first showing has run the login */
   bool m_engineRunning = false;   /* quenta_init succeeded */
+  bool m_backingUp = false;       /* a backup is under way */
 
   std::vector<std::unique_ptr<LineEntry>> m_lines; /* by row */
   QList<QByteArray> m_machines;   /* machine ids, first met first */

@@ -1,11 +1,15 @@
 /* The rate editor window: its controls, the table loaded once from the rate
  * file, a rule shown in and read back from the edits, save, new and delete,
- * the key filters and change handlers of the edits, and the note on closing. */
+ * the key filters and change handlers of the edits, the import and export of
+ * decks, and the note on closing. */
 #include "RateFrm.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -24,7 +28,9 @@
 
 #include "Gbk.h"
 #include "Modal.h"
+#include "RateDeck.h"
 #include "RateFile.h"
+#include "RateImport.h"
 #include "SaveFile.h"
 #include "ShiftLog.h"
 
@@ -84,6 +90,32 @@ QLineEdit *NewFilteredEdit(const char *name, QWidget *parent, QObject *filter)
 QString ConversionError(const QString &text)
 {
   return QStringLiteral("“%1”不是有效的数值").arg(text);
+}
+
+QTreeWidgetItem *RuleRow(const RateInfo &rule)
+{
+  auto *row = new QTreeWidgetItem;
+  if (IsDefaultRule(rule)) {
+    row->setText(0, QStringLiteral(DEFAULT_RULE_CAPTION));
+  } else {
+    row->setText(0, FromGbk(FIELD_TEXT(rule.m_name)));
+    row->setText(1, QString::fromLatin1(FIELD_TEXT(rule.m_prefix)));  // digits only
+  }
+  return row;
+}
+
+QFileDialog *DeckDialog(QWidget *parent, const char *name, QFileDialog::AcceptMode mode)
+{
+  auto *dialog = new QFileDialog(parent);
+  dialog->setObjectName(QLatin1String(name));
+  dialog->setAcceptMode(mode);
+  dialog->setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+  dialog->setNameFilters({QStringLiteral("CSV文件 (*.csv)"), QStringLiteral("所有文件 (*)")});
+  dialog->setDefaultSuffix(QStringLiteral("csv"));
+  // Asked through the dialog seam or not at all: the overwrite question
+  // would be a box of the file dialog's own.
+  dialog->setOption(QFileDialog::DontConfirmOverwrite);
+  return dialog;
 }
 
 } // namespace
@@ -167,6 +199,16 @@ TRateForm::TRateForm(QWidget *parent)
   Button3->setEnabled(false);
   ConfirmBtn = new QPushButton(QStringLiteral("退出"), this);
   ConfirmBtn->setObjectName(QStringLiteral("ConfirmBtn"));
+  ImportBtn = new QPushButton(QStringLiteral("导入..."), this);
+  ImportBtn->setObjectName(QStringLiteral("ImportBtn"));
+  ExportBtn = new QPushButton(QStringLiteral("导出..."), this);
+  ExportBtn->setObjectName(QStringLiteral("ExportBtn"));
+  OpenDialog1 = DeckDialog(this, "OpenDialog1", QFileDialog::AcceptOpen);
+  OpenDialog1->setWindowTitle(QStringLiteral("导入费率"));
+  SaveDialog1 = DeckDialog(this, "SaveDialog1", QFileDialog::AcceptSave);
+  SaveDialog1->setWindowTitle(QStringLiteral("导出费率"));
+  SaveDialog1->selectFile(QStringLiteral("费率.csv"));
+  ImportDlg = new TRateImportDlg(this);
 
   auto *buttons = new QHBoxLayout;
   buttons->addStretch();
@@ -180,8 +222,15 @@ TRateForm::TRateForm(QWidget *parent)
   editor->addLayout(package);
   editor->addStretch();
   editor->addLayout(buttons);
+  auto *deck = new QHBoxLayout;
+  deck->addWidget(ImportBtn);
+  deck->addWidget(ExportBtn);
+  deck->addStretch();
+  auto *table = new QVBoxLayout;
+  table->addWidget(RateTable, 1);
+  table->addLayout(deck);
   auto *layout = new QHBoxLayout(this);
-  layout->addWidget(RateTable, 1);
+  layout->addLayout(table, 1);
   layout->addLayout(editor);
 
   connect(RateTable, &QTreeWidget::itemSelectionChanged, this, &TRateForm::RateTableClick);
@@ -189,6 +238,8 @@ TRateForm::TRateForm(QWidget *parent)
   connect(Button2, &QPushButton::clicked, this, &TRateForm::Button2Click);
   connect(Button3, &QPushButton::clicked, this, &TRateForm::Button3Click);
   connect(ConfirmBtn, &QPushButton::clicked, this, &TRateForm::ConfirmBtnClick);
+  connect(ImportBtn, &QPushButton::clicked, this, &TRateForm::ImportBtnClick);
+  connect(ExportBtn, &QPushButton::clicked, this, &TRateForm::ExportBtnClick);
   connect(NameEdit, &QLineEdit::textChanged, this, &TRateForm::NameEditChange);
   connect(PrefixEdit, &QLineEdit::textChanged, this, &TRateForm::PrefixEditChange);
   for (QLineEdit *money : {ChargeEdit, RateEdit[0], RateEdit[1], RateEdit[2], RateEdit[3], MinFeeEdit})
@@ -253,10 +304,8 @@ void TRateForm::LoadRates()
   QList<RateInfo> rules;
   int unreadable = 0;
   const bool opened = ReadRateFile(m_path, &rules, &unreadable);
-  RateTable->clear();
-  m_rules.clear();
-  for (const RateInfo &rule : rules)
-    AppendRow(rule);
+  m_rules = rules;
+  FillTable();
   if (!opened) {
     AppendRow(DefaultRule());
     return;
@@ -276,7 +325,7 @@ void TRateForm::LoadRates()
 bool TRateForm::SaveRates()
 {
   QString reason;
-  if (WriteRateFile(m_path, QList<RateInfo>(m_rules.begin(), m_rules.end()), &reason))
+  if (WriteRateFile(m_path, m_rules, &reason))
     return true;
   ShowSaveFailure(this, RATE_FILE, reason, QStringLiteral("费率没有保存。"));
   return false;
@@ -284,14 +333,21 @@ bool TRateForm::SaveRates()
 
 void TRateForm::AppendRow(const RateInfo &rule)
 {
-  auto *row = new QTreeWidgetItem(RateTable);
-  if (IsDefaultRule(rule)) {
-    row->setText(0, QStringLiteral(DEFAULT_RULE_CAPTION));
-  } else {
-    row->setText(0, FromGbk(FIELD_TEXT(rule.m_name)));
-    row->setText(1, FromGbk(FIELD_TEXT(rule.m_prefix)));
-  }
+  RateTable->addTopLevelItem(RuleRow(rule));
   m_rules.push_back(rule);
+}
+
+void TRateForm::FillTable()
+{
+  // One insertion for the lot: a row at a time costs the view a model change
+  // each, which a deck of tens of thousands of rules makes felt.
+  QList<QTreeWidgetItem *> rows;
+  rows.reserve(m_rules.size());
+  for (const RateInfo &rule : m_rules)
+    rows.append(RuleRow(rule));
+  const QSignalBlocker quiet(RateTable);
+  RateTable->clear();
+  RateTable->addTopLevelItems(rows);
 }
 
 int TRateForm::SelectedRow() const
@@ -379,7 +435,7 @@ void TRateForm::RateTableClick()
 {
   const int row = SelectedRow();
   if (row >= 0 && row != m_current) {
-    ShowRate(m_rules[static_cast<size_t>(row)]);
+    ShowRate(m_rules[row]);
     m_current = row;
   }
   Button3->setEnabled(row > 0);
@@ -389,7 +445,7 @@ void TRateForm::SaveBtnClick()
 {
   if (m_current < 0 && NameEdit->text().isEmpty())
     return;
-  const RateInfo edited = m_current >= 0 ? m_rules[static_cast<size_t>(m_current)] : RateInfo{};
+  const RateInfo edited = m_current >= 0 ? m_rules[m_current] : RateInfo{};
   // The name marks the default rule in the file: a second one would take the
   // first one's place when the engine loads it.
   if (!IsDefaultRule(edited) && NameEdit->text() == QLatin1String(DEFAULT_RULE_NAME)) {
@@ -407,7 +463,7 @@ void TRateForm::SaveBtnClick()
   }
   if (m_current >= 0) {
     RateTable->topLevelItem(m_current)->setText(1, PrefixEdit->text());
-    m_rules[static_cast<size_t>(m_current)] = rule;
+    m_rules[m_current] = rule;
   } else {
     AppendRow(rule);
     m_current = RuleCount() - 1;
@@ -415,7 +471,7 @@ void TRateForm::SaveBtnClick()
   }
   RateTable->topLevelItem(m_current)->setText(0, NameEdit->text());
   SaveRates();
-  ShowRate(m_rules[static_cast<size_t>(m_current)]);
+  ShowRate(m_rules[m_current]);
 }
 
 void TRateForm::Button2Click()
@@ -517,3 +573,80 @@ void TRateForm::CheckBox1Click() { CheckBoxClick(0); }
 void TRateForm::CheckBox2Click() { CheckBoxClick(1); }
 void TRateForm::CheckBox3Click() { CheckBoxClick(2); }
 void TRateForm::CheckBox4Click() { CheckBoxClick(3); }
+
+void TRateForm::ImportBtnClick()
+{
+  if (ShowModal(OpenDialog1) != QDialog::Accepted)
+    return;
+  const QStringList chosen = OpenDialog1->selectedFiles();
+  if (!chosen.isEmpty() && !chosen.first().isEmpty())
+    ImportDeck(chosen.first());
+}
+
+bool TRateForm::ImportDeck(const QString &path)
+{
+  QFile file(path);
+  const QString name = QFileInfo(path).fileName();
+  if (!file.open(QIODevice::ReadOnly)) {
+    ShowMessage(this, QStringLiteral("无法读取文件 %1").arg(name), QStringLiteral("错误"));
+    return false;
+  }
+  if (file.size() > DECK_FILE_MAX) {
+    ShowMessage(this, QStringLiteral("文件 %1 太大，不是费率表").arg(name), QStringLiteral("错误"));
+    return false;
+  }
+  const DeckPlan plan = PlanDeck(file.readAll(), m_rules);
+  ImportDlg->ShowPlan(path, plan);
+  if (ShowModal(ImportDlg) != QDialog::Accepted || !ImportDlg->OKBtn->isEnabled())
+    return false;
+
+  QList<RateInfo> rules = ApplyDeck(m_rules, plan);
+  QString reason;
+  if (!WriteRateFile(m_path, rules, &reason)) {
+    ShowSaveFailure(this, RATE_FILE, reason, QStringLiteral("费率没有导入。"));
+    return false;
+  }
+  m_rules = std::move(rules);
+  FillTable();
+  // Rows keep their places: the one shown stays shown, with its new rule.
+  if (m_current >= 0) {
+    ShowRate(m_rules[m_current]);
+    RateTable->setCurrentItem(RateTable->topLevelItem(m_current));
+  }
+  ShowMessage(this,
+              QStringLiteral("已导入%1条费率：新增%2条，替换%3条。")
+                  .arg(plan.added.size() + plan.replacements.size())
+                  .arg(plan.added.size())
+                  .arg(plan.replacements.size()),
+              QStringLiteral("导入费率"), QMessageBox::Information);
+  return true;
+}
+
+void TRateForm::ExportBtnClick()
+{
+  if (ShowModal(SaveDialog1) != QDialog::Accepted)
+    return;
+  const QStringList chosen = SaveDialog1->selectedFiles();
+  if (!chosen.isEmpty() && !chosen.first().isEmpty())
+    ExportDeck(chosen.first());
+}
+
+bool TRateForm::ExportDeck(const QString &path)
+{
+  int lossy = 0;
+  const QByteArray deck = FormatDeck(m_rules, &lossy);
+  QString reason;
+  if (!ReplaceFile(path, deck, &reason)) {
+    ShowSaveFailure(this, QFileInfo(path).fileName(), reason, QStringLiteral("费率没有导出。"));
+    return false;
+  }
+  int exported = 0;
+  for (const RateInfo &rule : m_rules)
+    exported += !IsDefaultRule(rule);
+  QString text = QStringLiteral("已导出%1条费率到 %2。").arg(exported).arg(QDir::toNativeSeparators(path));
+  if (lossy > 0)
+    text += QStringLiteral("\n其中%1条有多个时段、3+1时长或免收费时长，文件中只有时段1的价格；"
+                           "再导入时，这些费率只保留时段1的价格。").arg(lossy);
+  ShowMessage(this, text, QStringLiteral("导出费率"), QMessageBox::Information);
+  return true;
+}

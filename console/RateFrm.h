@@ -2,24 +2,27 @@
  * beside it, saved to "rateinfo" at every save and delete. The table is read
  * from the file the first time the editor opens in a run and kept in memory
  * afterwards; the engine reads the file only when it starts, which the editor
- * says every time it closes. Row 0 (normally the default rule) stays. */
+ * says every time it closes. Row 0 (normally the default rule) stays. Rules
+ * also come in from a CSV deck (a preview first, written on confirmation) and
+ * go out to one. */
 #ifndef CONSOLE_RATEFRM_H
 #define CONSOLE_RATEFRM_H
 
+#include <QList>
 #include <QWidget>
-
-#include <vector>
 
 #include "quenta/rateinfo.h"
 
 class QCheckBox;
 class QCloseEvent;
+class QFileDialog;
 class QKeyEvent;
 class QLineEdit;
 class QPushButton;
 class QShowEvent;
 class QTimeEdit;
 class QTreeWidget;
+class TRateImportDlg;
 
 #define DEFAULT_RULE_CAPTION "默认费率"   /* the default rule as the table shows it */
 #define RATE_CLOSE_NOTE "重新运行计费程序新费率方可生效"
@@ -32,10 +35,19 @@ public:
   explicit TRateForm(QWidget *parent = nullptr);
 
   /* The rule of table row i, as last saved. */
-  const RateInfo &Rule(int row) const { return m_rules[static_cast<size_t>(row)]; }
+  const RateInfo &Rule(int row) const { return m_rules[row]; }
   int RuleCount() const { return static_cast<int>(m_rules.size()); }
   /* The row whose rule the edits show; -1 while a new rule is entered. */
   int CurrentRow() const { return m_current; }
+
+  /* Imports the deck at path: reads it, shows the preview, and on
+   * confirmation writes the rules it adds and replaces. True when written;
+   * false, the operator told why, when it could not be read or written, and
+   * when the import was cancelled. */
+  bool ImportDeck(const QString &path);
+  /* Writes the rules to a deck at path; false, the operator told, when the
+   * file could not be written. */
+  bool ExportDeck(const QString &path);
 
   QTreeWidget *RateTable;         /* "国家/城市/地区", "区号/代码" */
   QLineEdit *NameEdit;            /* display name; fixed for the default rule */
@@ -52,6 +64,11 @@ public:
   QPushButton *Button2;           /* "新建" */
   QPushButton *Button3;           /* "删除": never for row 0 */
   QPushButton *ConfirmBtn;        /* "退出" */
+  QPushButton *ImportBtn;         /* "导入...": a deck into the table */
+  QPushButton *ExportBtn;         /* "导出...": the table to a deck */
+  QFileDialog *OpenDialog1;       /* the deck to import, "*.csv" */
+  QFileDialog *SaveDialog1;       /* where the deck is exported, "*.csv" */
+  TRateImportDlg *ImportDlg;      /* the import's preview */
 
 protected:
   void showEvent(QShowEvent *event) override;
@@ -73,6 +90,8 @@ private:
   bool ReadRate(const RateInfo &edited, RateInfo *rule);
   /* Appends a table row for the rule and its record. */
   void AppendRow(const RateInfo &rule);
+  /* The table's rows anew from the records, all in one insertion. */
+  void FillTable();
   int SelectedRow() const;
 
   void FormShow();
@@ -82,6 +101,8 @@ private:
   void Button2Click();
   void Button3Click();
   void ConfirmBtnClick();
+  void ImportBtnClick();
+  void ExportBtnClick();
   /* Key filters: true when the key is refused. */
   bool RateEditKeyPress(QLineEdit *edit, QKeyEvent *key);
   bool NumberEditKeyPress(QLineEdit *edit, QKeyEvent *key);
@@ -96,7 +117,7 @@ private:
   void CheckBox4Click();
   void CheckBoxClick(int n);
 
-  std::vector<RateInfo> m_rules;  /* one per table row, in row order */
+  QList<RateInfo> m_rules;        /* one per table row, in row order */
   int m_current = -1;             /* row shown in the edits, or -1 */
   QString m_path;                 /* "rateinfo" of the working directory */
 };

@@ -6,8 +6,10 @@
 #include <QCoreApplication>
 #include <QDialog>
 #include <QDir>
+#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -52,6 +54,22 @@ void GrabHidden(QWidget *window)
   window->hide();
 }
 
+/* The import preview of a small deck, as the operator sees it before he
+ * confirms: grabbed and cancelled like every other dialog. */
+void GrabImportPreview()
+{
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("费率表.csv"));
+  QFile deck(path);
+  if (!deck.open(QIODevice::WriteOnly))
+    return;
+  deck.write("名称,区号,每分钟价格,手续费,计费间隔\n北京,010,0.30\n上海,021,0.30\n广州,020,0.39,,6\n"
+             "\"香港, 九龙\",00852,1.20,0.50,6\n台北,00886,1.5\n首尔,0082,二元\n纽约,001212,0.80,,6\n"
+             "纽约,001212,0.90\n伦敦,0044x,1.8\n东京,0081,2.40,,6\n");
+  deck.close();
+  Forms.RateForm->ImportDeck(path);
+}
+
 void TakeScreenshots()
 {
   TMainForm *main = Forms.MainForm;
@@ -67,6 +85,7 @@ void TakeScreenshots()
   Forms.UserMgrFrm->hide();
   main->SetRate->trigger();
   Grab(Forms.RateForm);
+  GrabImportPreview();
   Forms.RateForm->hide();
   main->N8->trigger();
   Grab(Forms.ReportFrm);

@@ -4,6 +4,7 @@
  * statements used for inserts. */
 #include "quenta/sqlite.h"
 
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -14,6 +15,10 @@
 std::recursive_mutex &g_cs = *new std::recursive_mutex;
 
 namespace {
+
+/* Threads waiting for g_cs in take_turn: a long job that takes g_cs in
+ * rounds lets them have it between rounds (sqlite_yield_lock). */
+std::atomic<int> g_cs_waiting{0};
 
 thread_local int t_last_errcode = SQLITE_OK;
 
@@ -169,11 +174,13 @@ int take_turn(const char *dbname, const char *cmd, int wait_ms, Run run)
   using namespace std::chrono;
   std::unique_lock lock(g_cs, std::defer_lock);
   int busy_ms = SQLITE_BUSY_TIMEOUT_MS;
+  g_cs_waiting++;
   if (wait_ms <= SQLITE_WAIT_DEFAULT) {
     lock.lock();
   } else {
     auto start = steady_clock::now();
     if (!lock_within(lock, wait_ms)) {
+      g_cs_waiting--;
       DLOG("database lock not free within %d ms: not run: %s", wait_ms, cmd);
       note_result(SQLITE_BUSY);
       return SQLITE_BUSY;
@@ -181,6 +188,7 @@ int take_turn(const char *dbname, const char *cmd, int wait_ms, Run run)
     long left = wait_ms - (long)duration_cast<milliseconds>(steady_clock::now() - start).count();
     busy_ms = left > 1 ? (int)left : 1;
   }
+  g_cs_waiting--;
   DLOG("EnterCriticalSession !!!");
   int rc;
   {
@@ -244,6 +252,13 @@ int sqlite_exec_bound_wait(const char *dbname, const char *cmd, const sqlite_val
     return r;
   });
   return rc == SQLITE_OK ? 0 : -1;
+}
+
+void sqlite_yield_lock(int max_ms)
+{
+  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(max_ms);
+  while (g_cs_waiting.load() > 0 && std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 int sqlite_last_errcode()

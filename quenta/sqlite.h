@@ -55,6 +55,20 @@ int sqlite_exec_bound(const char *dbname, const char *cmd, const sqlite_value *v
 int sqlite_exec_bound_wait(const char *dbname, const char *cmd, const sqlite_value *values,
                            int nvalues, int wait_ms, sqlite_row_callback cb, void *param);
 
+/* For a job that holds g_cs in rounds, called between rounds with g_cs free:
+ * returns once the statements that wait for g_cs have taken it, or after
+ * max_ms. A waiting statement otherwise might never see g_cs free: a thread
+ * that leaves a mutex and takes it again at once keeps it. */
+void sqlite_yield_lock(int max_ms);
+
+/* Copies the database at dbname to dest while other statements go on: the
+ * online backup that quenta_backup exports (include/quenta/quenta.h), which
+ * describes the rounds and the restarts. A round that finds the database locked
+ * by another program is tried again until busy_ms have passed without
+ * progress. 0, or a QUENTA_BACKUP_* result. */
+int sqlite_backup(const char *dbname, const char *dest, int busy_ms, void (*progress)(int percent, void *param),
+                  void *param);
+
 /* The primary SQLite result code of this thread's last failed statement, and
  * SQLITE_OK after a successful one. It tells a refusal that will not change
  * from one that may pass on a later try:

@@ -7,9 +7,10 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   libgtest-dev libgmock-dev libbenchmark-dev
   libsqlite3-dev sqlite3 libmxml-dev
+  postgresql libpq-dev
   qt6-base-dev fonts-wqy-zenhei qt6-translations-l10n
   clang libclang-rt-14-dev
-  binutils procps iproute2 xvfb xauth
+  binutils procps iproute2 util-linux xvfb xauth
   locales poppler-utils
 )
 

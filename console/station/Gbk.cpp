@@ -4,9 +4,36 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 
+#include <optional>
+
+namespace {
+
+/* Made once per thread: finding a converter by its name costs more than
+ * converting a name, and a rate table converts tens of thousands. A stateless
+ * converter carries nothing from one text to the next but its error flag, so
+ * one that met an error is made anew in place (with Qt 6.4 a converter reset
+ * or assigned over refuses every later text). */
+QStringEncoder &GbkEncoder()
+{
+  thread_local std::optional<QStringEncoder> encoder;
+  if (!encoder || encoder->hasError())
+    encoder.emplace("GBK", QStringConverter::Flag::Stateless);
+  return *encoder;
+}
+
+QStringDecoder &GbkDecoder()
+{
+  thread_local std::optional<QStringDecoder> decoder;
+  if (!decoder || decoder->hasError())
+    decoder.emplace("GBK", QStringConverter::Flag::Stateless);
+  return *decoder;
+}
+
+} // namespace
+
 std::optional<QByteArray> ToGbk(const QString &text)
 {
-  QStringEncoder encoder("GBK", QStringConverter::Flag::Stateless);
+  QStringEncoder &encoder = GbkEncoder();
   QByteArray bytes = encoder.encode(text);
   if (!encoder.isValid() || encoder.hasError())
     return std::nullopt;
@@ -15,6 +42,5 @@ std::optional<QByteArray> ToGbk(const QString &text)
 
 QString FromGbk(const QByteArray &bytes)
 {
-  QStringDecoder decoder("GBK", QStringConverter::Flag::Stateless);
-  return decoder.decode(bytes);
+  return GbkDecoder().decode(bytes);
 }

@@ -212,6 +212,9 @@ QString RateRuleFault(const RateInfo &rule)
   const QByteArray prefix = FIELD_TEXT(rule.m_prefix);
   if (name.contains('|'))
     return QStringLiteral("国家/城市/地区中不能有“|”");
+  // A line break would end the rule's line inside its name.
+  if (name.contains('\n') || name.contains('\r'))
+    return QStringLiteral("国家/城市/地区中不能有换行");
   if (!isDefault) {
     if (prefix.isEmpty())
       return QStringLiteral("区号/代码不能为空");

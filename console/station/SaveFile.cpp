@@ -46,7 +46,13 @@ bool RefuseWrite(QString *reason, const QString &text)
 void ShowSaveFailure(QWidget *parent, const char *fileName, const QString &reason,
                      const QString &consequence)
 {
-  QString text = QStringLiteral("无法保存文件 %1：%2").arg(QLatin1String(fileName), reason);
+  ShowSaveFailure(parent, QString::fromLatin1(fileName), reason, consequence);
+}
+
+void ShowSaveFailure(QWidget *parent, const QString &fileName, const QString &reason,
+                     const QString &consequence)
+{
+  QString text = QStringLiteral("无法保存文件 %1：%2").arg(fileName, reason);
   if (!consequence.isEmpty())
     text += QLatin1Char('\n') + consequence;
   ShowMessage(parent, text, QStringLiteral("错误"), QMessageBox::Critical);

@@ -24,5 +24,8 @@ bool RefuseWrite(QString *reason, const QString &text);
  * what that means for him (consequence, a line of its own; may be empty). */
 void ShowSaveFailure(QWidget *parent, const char *fileName, const QString &reason,
                      const QString &consequence);
+/* The same for a file the operator named. */
+void ShowSaveFailure(QWidget *parent, const QString &fileName, const QString &reason,
+                     const QString &consequence);
 
 #endif

@@ -87,6 +87,37 @@ QUENTA_API int quenta_getReport(const char *const *conds, USER_CALLBACK cb, void
  * console's one-second timer. */
 QUENTA_API unsigned long long quenta_getRefused(char *lastaddr, int size);
 
+/* quenta_backup results besides 0 */
+#define QUENTA_BACKUP_FAILED -1       /* the engine does not run, or no path was given */
+#define QUENTA_BACKUP_UNREADABLE -2   /* the database cannot be read: missing, damaged, not a database */
+#define QUENTA_BACKUP_BUSY -3         /* another program kept the database locked for 5 s */
+#define QUENTA_BACKUP_FULL -4         /* the disk that takes the backup is full */
+#define QUENTA_BACKUP_CANTWRITE -5    /* the backup cannot be made there: no such folder, no
+                                         permission, a disk error */
+
+/* Writes a consistent copy of the database "quentadb" to path (relative to the
+ * working directory, or absolute; its folder must exist) while the station
+ * runs, with SQLite's online backup. The copy is written under path with
+ * ".part" appended and renamed to path once whole and on disk, so a file named
+ * path is always a complete backup; an earlier file of that name is replaced,
+ * a failure leaves neither. The copy holds every call and bill stored before
+ * the call began.
+ *
+ * The pages are copied in rounds of at most about 20 ms under the engine's
+ * database lock, which is free between rounds: the gateway handler stores
+ * calls meanwhile. A call stored during the copy makes it start over; after
+ * two such restarts the copy keeps one read snapshot to its end, and calls that
+ * end meanwhile wait in "cdr.pending" until it is done. Blocks the caller for
+ * about the time a copy of the file takes; progress (when not null) is called
+ * between rounds with the share of the pass copied so far (0 to 100; it falls
+ * back when the copy starts over) and param, on the caller's thread, while the
+ * database lock is free: it may read through other engine operations, but not
+ * write (once the copy holds its snapshot a write waits for it and fails) nor
+ * start a second backup. 0, or a QUENTA_BACKUP_* result (the log has SQLite's
+ * own message). */
+typedef void (*BACKUP_CALLBACK)(int percent, void *param);
+QUENTA_API int quenta_backup(const char *path, BACKUP_CALLBACK progress, void *param);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,6 +1,8 @@
 /* quenta-monitor: starts the engine in the current directory, as the console
  * does, and prints every line and the unsettled calls with their prices once a
- * second (or once, with --once). It uses only the engine's public interface. */
+ * second (or once, with --once). With --settle it also settles every ended
+ * call as an operator at the counter would: a station that keeps its own
+ * accounts, for demonstrations. It uses only the engine's public interface. */
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -23,6 +25,7 @@ struct line_row {
 };
 
 std::vector<line_row> g_lines;
+const char *g_settle_as = nullptr; /* operator name (GBK) for --settle */
 
 void on_status(const char *machineid, int lineid, const char *state, const char *, const char *desnum,
                const char *bdate, int flag)
@@ -33,6 +36,30 @@ void on_status(const char *machineid, int lineid, const char *state, const char 
 void on_cdr(void *record, void *param)
 {
   static_cast<std::vector<cdr_info> *>(param)->push_back(*static_cast<cdr_info *>(record));
+}
+
+/* A text value inside a condition, quoted for SQL. */
+std::string quoted(const char *text)
+{
+  std::string q = "'";
+  for (const char *p = text; *p; p++) {
+    q += *p;
+    if (*p == '\'')
+      q += '\'';
+  }
+  return q + "'";
+}
+
+/* Checkout of one call, in the console's order: the bill, then the flag. */
+void settle(const cdr_info &call, const bill_info &bill)
+{
+  bill_info copy = bill;
+  quenta_save(&copy, g_settle_as);
+  std::string cond = "callid=" + quoted(call.callid);
+  const char *conds[] = {cond.c_str(), nullptr};
+  const char *sets[] = {"flag=1", nullptr};
+  if (quenta_updateCDRTable(conds, sets) != 0)
+    printf("  cannot mark %s settled (see app.log)\n", call.callid);
 }
 
 void print_report()
@@ -63,8 +90,10 @@ void print_report()
     bill_info *bill = quenta_getbill(c.callid);
     if (bill) {
       total += bill->m_count;
-      printf("  %-48s %-16s %s  %5ds  %8.2f\n", c.callid, c.desnum, c.edate, bill->m_calltime,
-             bill->m_count);
+      printf("  %-48s %-16s %s  %5ds  %8.2f%s\n", c.callid, c.desnum, c.edate, bill->m_calltime,
+             bill->m_count, g_settle_as ? "  settled" : "");
+      if (g_settle_as)
+        settle(c, *bill);
     } else {
       printf("  %-48s %-16s %s  cannot be priced\n", c.callid, c.desnum, c.edate);
     }
@@ -76,12 +105,13 @@ void print_report()
 void usage(FILE *out)
 {
   fprintf(out,
-          "usage: quenta-monitor [--once] [--interval SECONDS]\n"
+          "usage: quenta-monitor [--once] [--interval SECONDS] [--settle OPERATOR]\n"
           "Starts the billing engine in the current directory (database \"quentadb\",\n"
           "rate file \"rateinfo\", log \"app.log\") and prints every gateway line and the\n"
           "unsettled calls with their prices.\n"
           "  --once              print one report after one interval and exit\n"
           "  --interval SECONDS  seconds between reports (default 1)\n"
+          "  --settle OPERATOR   settle every ended call as OPERATOR (GBK) at the counter\n"
           "  --help              this text\n"
           "Exit status: 0, or 1 when the engine cannot start (2: another station runs).\n");
 }
@@ -104,6 +134,8 @@ int main(int argc, char **argv)
       interval = atoi(argv[++i]);
       if (interval < 1)
         interval = 1;
+    } else if (!strcmp(argv[i], "--settle") && i + 1 < argc) {
+      g_settle_as = argv[++i];
     } else if (!strcmp(argv[i], "--help") || !strcmp(argv[i], "-h")) {
       usage(stdout);
       return 0;
