@@ -1,6 +1,6 @@
-/* The checkout dialog: its table, the total, the money field with its key
- * filter, the change that follows every change of the money typed, and the
- * receipt printed from it. */
+/* The checkout dialog: its table, the total and the deposit, the money
+ * field, the change (or what a deposit leaves to hand back or to pay) that
+ * follows every change of the money typed, and the receipt printed from it. */
 #include "BillFrm.h"
 
 #include <QDateTime>
@@ -8,7 +8,6 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -17,6 +16,7 @@
 #include <QVBoxLayout>
 
 #include "BillText.h"
+#include "MoneyField.h"
 #include "ReceiptPrint.h"
 
 namespace {
@@ -55,10 +55,11 @@ TBillForm::TBillForm(QWidget *parent)
   TotalAmout = new QLabel(this);
   TotalAmout->setObjectName(QStringLiteral("TotalAmout"));
   TotalAmout->setFont(big);
-  Money = new QLineEdit(this);
-  Money->setObjectName(QStringLiteral("Money"));
+  DepositAmount = new QLabel(this);
+  DepositAmount->setObjectName(QStringLiteral("DepositAmount"));
+  DepositAmount->setFont(big);
+  Money = MoneyField(this, "Money");
   Money->setFont(big);
-  Money->installEventFilter(this);
   Change = new QLabel(this);
   Change->setObjectName(QStringLiteral("Change"));
   Change->setFont(big);
@@ -73,12 +74,20 @@ TBillForm::TBillForm(QWidget *parent)
   PrintBtn->setAutoDefault(false);
 
   auto *amounts = new QGridLayout;
+  DepositCaption = new QLabel(QStringLiteral("押金："), this);
+  DepositCaption->setObjectName(QStringLiteral("DepositCaption"));
+  MoneyCaption = new QLabel(this);
+  MoneyCaption->setObjectName(QStringLiteral("MoneyCaption"));
+  ChangeCaption = new QLabel(this);
+  ChangeCaption->setObjectName(QStringLiteral("ChangeCaption"));
   amounts->addWidget(new QLabel(QStringLiteral("应付金额："), this), 0, 0, Qt::AlignRight);
   amounts->addWidget(TotalAmout, 0, 1);
-  amounts->addWidget(new QLabel(QStringLiteral("已付金额："), this), 1, 0, Qt::AlignRight);
-  amounts->addWidget(Money, 1, 1);
-  amounts->addWidget(new QLabel(QStringLiteral("找零："), this), 2, 0, Qt::AlignRight);
-  amounts->addWidget(Change, 2, 1);
+  amounts->addWidget(DepositCaption, 1, 0, Qt::AlignRight);
+  amounts->addWidget(DepositAmount, 1, 1);
+  amounts->addWidget(MoneyCaption, 2, 0, Qt::AlignRight);
+  amounts->addWidget(Money, 2, 1);
+  amounts->addWidget(ChangeCaption, 3, 0, Qt::AlignRight);
+  amounts->addWidget(Change, 3, 1);
   amounts->setColumnStretch(1, 1);
   auto *buttons = new QVBoxLayout;
   buttons->addStretch();
@@ -111,37 +120,36 @@ void TBillForm::FormShow()
 {
   for (int i = 0; i < BILL_COLUMNS; i++)
     BillTable->setColumnWidth(i, kBillColumnWidths[i]);
+  const bool deposit = m_deposit > 0;
+  DepositCaption->setVisible(deposit);
+  DepositAmount->setVisible(deposit);
+  DepositAmount->setText(deposit ? AmountText(m_deposit) : QString());
+  MoneyCaption->setText(deposit ? QStringLiteral("补交金额：") : QStringLiteral("已付金额："));
+  ChangeCaption->setText(QStringLiteral("找零："));
   Money->setText(QStringLiteral("0.00"));
   Money->setFocus();
   // The first figure typed replaces the zero instead of joining it.
   Money->selectAll();
   Change->setText(QStringLiteral("0.00"));
-}
-
-bool TBillForm::eventFilter(QObject *watched, QEvent *event)
-{
-  if (watched == Money && event->type() == QEvent::KeyPress)
-    return MoneyKeyPress(static_cast<QKeyEvent *>(event));
-  return QDialog::eventFilter(watched, event);
-}
-
-bool TBillForm::MoneyKeyPress(QKeyEvent *event)
-{
-  const QString typed = event->text();
-  // Keys without a character (arrows, Enter, Delete, the editing shortcuts)
-  // are the field's own business; only typed characters are filtered.
-  if (typed.size() != 1 || (typed[0] != QLatin1Char('\b') && !typed[0].isPrint()))
-    return false;
-  QString rest = Money->text();
-  if (Money->hasSelectedText())
-    rest.remove(Money->selectionStart(), Money->selectedText().size());
-  return !MoneyKeyAllowed(rest, typed[0]);
+  // With a deposit the customer may pay nothing more: what it leaves shows at once.
+  if (deposit)
+    MoneyChange();
 }
 
 void TBillForm::MoneyChange()
 {
-  if (std::optional<QString> change = ChangeText(Money->text(), m_total))
-    Change->setText(*change);
+  if (m_deposit <= 0) {
+    if (std::optional<QString> change = ChangeText(Money->text(), m_total))
+      Change->setText(*change);
+    return;
+  }
+  const std::optional<double> paid =
+      Money->text().isEmpty() ? std::optional<double>(0) : ParseMoney(Money->text());
+  if (!paid)
+    return;  // a lone point: the last figures stand until a digit follows
+  const Settlement settled = SettlementOf(m_total, m_deposit, static_cast<float>(*paid));
+  ChangeCaption->setText(settled.caption + QStringLiteral("："));
+  Change->setText(AmountText(settled.amount));
 }
 
 void TBillForm::PrintBtnClick()
@@ -151,7 +159,8 @@ void TBillForm::PrintBtnClick()
   receipt.total = m_total;
   // As the change shows it: nothing typed yet is nothing paid.
   receipt.paid = static_cast<float>(ParseMoney(Money->text()).value_or(0));
-  receipt.change = receipt.paid - m_total;
+  receipt.deposit = qMax(m_deposit, 0.0f);
+  receipt.change = receipt.deposit + receipt.paid - m_total;
   if (PrintReceipt(this, receipt, m_receiptDir))
     emit receiptPrinted(receipt);
 }

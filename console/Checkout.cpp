@@ -1,8 +1,9 @@
 /* The checkout of one line: its unsettled calls priced in the checkout dialog
  * (with the receipt the dialog can print), and on the operator's OK, call by
  * call, the bill stored, the call marked settled, its money added to the
- * shift and the shift record rewritten; then, when the shop wants it, the
- * line denied until the next customer is let in. */
+ * shift and the shift record rewritten; a deposit of the line counts as
+ * paid and is handed back; then, when the shop wants it, the line denied
+ * until the next customer is let in. */
 #include "MainFrm.h"
 
 #include <QLabel>
@@ -85,6 +86,8 @@ void TMainForm::Checkout(int row)
   }
   dialog->TotalAmout->setText(AmountText(total));
   dialog->SetTotal(total);
+  const float deposit = DepositOf(row).value_or(0.0f);
+  dialog->SetDeposit(deposit);
   // Read now, so that the receipt and the denial follow the settings of the
   // moment, also when they were written by hand.
   ShopInfo shop;
@@ -117,14 +120,17 @@ void TMainForm::Checkout(int row)
   if (!recordFailure.isEmpty())
     ShowShiftRecordFailure(recordFailure);
   UpdateStatusBar();
+  // The rows stay put while the dialog is open, but the entry is what counts.
+  row = FindLine(entry->machineId, entry->lineId);
+  // The deposit went into this settlement: what it left was handed back.
+  if (deposit > 0)
+    ClearDeposit(row);
   // The customer has paid and goes: the line makes no calls until the
   // operator lets the next one in.
   // A command that cannot be sent is told, as from the line's menu.
   if (shop.denyAfterCheckout)
     DenyLine(row);
 
-  // The rows stay put while the dialog is open, but the entry is what counts.
-  row = FindLine(entry->machineId, entry->lineId);
   // Calls that ended while the dialog was open were not part of it.
   entry->unsettled = HasUnsettledCalls(*entry);
   SetBillButton(row, entry->unsettled);

@@ -6,6 +6,7 @@
 #include "ChangePwd.h"
 #include "ChangePwd2.h"
 #include "Confirm.h"
+#include "DepositDlg.h"
 #include "DisplayLocale.h"
 #include "Login.h"
 #include "MainFrm.h"
@@ -35,6 +36,7 @@ void CreateForms()
   Forms.AddUserDlg = new TAddUserDlg(owner);
   Forms.ShopDlg = new TShopDlg(owner);
   Forms.ReceiptDlg = new TReceiptDlg(owner);
+  Forms.DepositDlg = new TDepositDlg(owner);
   QObject::connect(Forms.BillForm, &TBillForm::receiptPrinted, Forms.ReceiptDlg,
                    &TReceiptDlg::Keep);
 }

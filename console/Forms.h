@@ -1,4 +1,4 @@
-/* The console's thirteen windows. All are created at start, in this order,
+/* The console's fourteen windows. All are created at start, in this order,
  * and live until the program ends; every window reaches the others through
  * here. The main window is the parent of the others, so they stay above it
  * and go with it. */
@@ -18,6 +18,7 @@ class TConfirmDlg;
 class TAddUserDlg;
 class TShopDlg;
 class TReceiptDlg;
+class TDepositDlg;
 
 struct ConsoleForms {
   TMainForm *MainForm;            /* line monitor and menus */
@@ -33,6 +34,7 @@ struct ConsoleForms {
   TAddUserDlg *AddUserDlg;        /* new operator */
   TShopDlg *ShopDlg;              /* the shop's settings */
   TReceiptDlg *ReceiptDlg;        /* the reprint of the last receipt */
+  TDepositDlg *DepositDlg;        /* a line's deposit taken or handed back */
 };
 
 extern ConsoleForms Forms;

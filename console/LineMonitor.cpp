@@ -2,7 +2,8 @@
  * from the engine once a second, with its checkout button in the strip on the
  * left and what a call in progress costs so far; the line map; renaming and
  * moving rows; the pop-up menu, the digit keys that start a checkout, and
- * booth control (calls denied and permitted).
+ * booth control (calls denied and permitted). The deposits are in
+ * LineDeposits.cpp.
  *
  * Layout: the name editor, setting up, the poll and its callback, rows and
  * buttons, the line map, the handlers of the operator's actions, then booth
@@ -45,17 +46,6 @@ QString CleanName(const QString &text)
       c = QLatin1Char(' ');
   }
   return name;
-}
-
-/* The row's colours for the state; black text on every tint, whatever the
- * desktop's colours. */
-void TintRow(QTreeWidgetItem *item, unsigned char state)
-{
-  const QColor tint = StateTint(state);
-  for (int column = 0; column < LINE_COLUMNS; column++) {
-    item->setBackground(column, tint.isValid() ? QBrush(tint) : QBrush());
-    item->setForeground(column, tint.isValid() ? QBrush(Qt::black) : QBrush());
-  }
 }
 
 } // namespace
@@ -123,6 +113,11 @@ void TMainForm::SetUpLineMonitor()
   LineDeny->setObjectName(QStringLiteral("LineDeny"));
   LinePermit = PopupMenu1->addAction(QStringLiteral("允许呼叫"));
   LinePermit->setObjectName(QStringLiteral("LinePermit"));
+  PopupMenu1->addSeparator();
+  LineDeposit = PopupMenu1->addAction(QStringLiteral("收押金"));
+  LineDeposit->setObjectName(QStringLiteral("LineDeposit"));
+  LineRefund = PopupMenu1->addAction(QStringLiteral("退押金"));
+  LineRefund->setObjectName(QStringLiteral("LineRefund"));
   LineList->setContextMenuPolicy(Qt::CustomContextMenu);
 
   auto *names = new LineNameDelegate(LineList);
@@ -151,6 +146,8 @@ void TMainForm::SetUpLineMonitor()
   connect(LineRename, &QAction::triggered, this, &TMainForm::LineRenameClick);
   connect(LineDeny, &QAction::triggered, this, &TMainForm::LineDenyClick);
   connect(LinePermit, &QAction::triggered, this, &TMainForm::LinePermitClick);
+  connect(LineDeposit, &QAction::triggered, this, &TMainForm::LineDepositClick);
+  connect(LineRefund, &QAction::triggered, this, &TMainForm::LineRefundClick);
   connect(names, &LineNameDelegate::editingStarted, this, &TMainForm::LineListEditing);
   connect(names, &LineNameDelegate::nameAccepted, this, &TMainForm::LineListEdited);
   connect(names, &LineNameDelegate::editingEnded, this, &TMainForm::LineListEditEnded);
@@ -195,6 +192,10 @@ void TMainForm::PollLines(const QDateTime &now)
     m_lineMapChanged = false;
     SaveLineMap();
   }
+  // Out of the engine's callback: a denial that cannot be sent is told in a
+  // message box, whose event loop may run the next poll.
+  for (int row = 0; row < LineCount(); row++)
+    WatchDeposit(row);
   UpdateStatusBar();
 }
 
@@ -234,9 +235,10 @@ void TMainForm::UpdateLine(const char *machineid, int lineid, const char *state,
   const LineState now = StateOfLine(state, desnum);
   if (now.code == LINE_OTHER || now.code != entry.shownState) {
     item->setText(1, now.caption);
-    if (now.code != entry.shownState)
-      TintRow(item, now.code);
+    const bool changed = now.code != entry.shownState;
     entry.shownState = now.code;
+    if (changed)
+      TintRow(row);
   }
   item->setText(2, EngineText(desnum));
   item->setText(3, EngineText(bdate));
@@ -285,6 +287,26 @@ void TMainForm::ShowAmounts(int row)
   QTreeWidgetItem *item = LineList->topLevelItem(row);
   item->setText(COLUMN_AMOUNT_DUE, entry.amountDue);
   item->setText(COLUMN_RUNNING_COST, entry.runningText);
+  const std::optional<float> deposit = DepositOf(row);
+  item->setText(COLUMN_DEPOSIT,
+                deposit ? DepositText(*deposit, AmountDue(entry.unsettledAmount, entry.runningCost),
+                                      entry.depositLevel)
+                        : QString());
+}
+
+void TMainForm::TintRow(int row)
+{
+  const LineEntry &entry = *m_lines[row];
+  // The warning stands over every state, whose caption still says it.
+  const bool warning = entry.depositLevel >= DEPOSIT_LOW;
+  const QColor tint = warning ? DepositWarningTint() : StateTint(entry.shownState);
+  // Black text on every state's tint, whatever the desktop's colours.
+  const QColor text = warning ? DepositWarningText() : QColor(Qt::black);
+  QTreeWidgetItem *item = LineList->topLevelItem(row);
+  for (int column = 0; column < LINE_COLUMNS; column++) {
+    item->setBackground(column, tint.isValid() ? QBrush(tint) : QBrush());
+    item->setForeground(column, tint.isValid() ? QBrush(text) : QBrush());
+  }
 }
 
 /* ---- rows and buttons ---- */
@@ -299,7 +321,7 @@ const LineEntry *TMainForm::Line(int row) const
 int TMainForm::AddLine(const QString &name, const QByteArray &machineId, int lineId)
 {
   const int row = LineCount();
-  auto *item = new QTreeWidgetItem(LineList, QStringList{name, {}, {}, {}, {}, {}, {}});
+  auto *item = new QTreeWidgetItem(LineList, QStringList{name, {}, {}, {}, {}, {}, {}, {}});
   item->setFlags(item->flags() | Qt::ItemIsEditable);
 
   auto entry = std::make_unique<LineEntry>();
@@ -499,8 +521,8 @@ void TMainForm::SwapLines(int a, int b)
   // writes each row's own.
   m_lines[a]->shownState = LINE_NOT_SHOWN;
   m_lines[b]->shownState = LINE_NOT_SHOWN;
-  TintRow(LineList->topLevelItem(a), LINE_NOT_SHOWN);
-  TintRow(LineList->topLevelItem(b), LINE_NOT_SHOWN);
+  TintRow(a);
+  TintRow(b);
   PollLines();
   for (int row : {a, b}) {
     LineEntry &e = *m_lines[row];
@@ -538,6 +560,9 @@ void TMainForm::PopupMenu1Popup()
   const bool reported = row >= 0 && m_lines[row]->shownState != LINE_NOT_SHOWN;
   LineDeny->setEnabled(reported && m_lines[row]->shownState != LINE_DISABLED);
   LinePermit->setEnabled(reported);
+  // A deposit is taken before the customer calls: the line may be anywhere.
+  LineDeposit->setEnabled(row >= 0);
+  LineRefund->setEnabled(row >= 0 && DepositOf(row).has_value());
 }
 
 void TMainForm::BillButtonClick(int row)

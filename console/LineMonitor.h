@@ -11,6 +11,7 @@
 
 #include <optional>
 
+#include "Deposits.h"
 #include "LineText.h"
 
 class QPushButton;
@@ -28,13 +29,15 @@ struct LineEntry {
                                        prices it); nothing: no call in progress */
   QString runningText;            /* "本次话费": that price, "无法计费", or empty */
   QString amountDue;              /* "应付金额": unsettled calls and the call in progress, or empty */
+  DepositLevel depositLevel = DEPOSIT_NONE; /* against its deposit, as the row shows it */
 };
 
 /* Columns of the list by logical index; "本次话费" shows between "通话时间" and
- * "应付金额". */
+ * "应付金额", "押金" (the deposit and what is left of it) comes last. */
 #define COLUMN_CALL_TIME 4
 #define COLUMN_AMOUNT_DUE 5
 #define COLUMN_RUNNING_COST 6
+#define COLUMN_DEPOSIT 7
 
 #define LINE_ROW_HEIGHT 22        /* a checkout button of 20 pixels fits beside a row */
 #define BILL_BUTTON_HEIGHT 20

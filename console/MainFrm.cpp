@@ -45,7 +45,7 @@ namespace {
 
 bool g_engineCalled = false;
 
-const int kLineColumnWidths[LINE_COLUMNS] = {180, 100, 220, 240, 300, 200, 120};
+const int kLineColumnWidths[LINE_COLUMNS] = {180, 100, 220, 240, 300, 200, 120, 220};
 
 void ShowWindow(QWidget *window)
 {
@@ -120,7 +120,7 @@ TMainForm::TMainForm(QWidget *parent)
   LineList->setHeaderLabels({QStringLiteral("线路"), QStringLiteral("状态"),
                              QStringLiteral("呼出号码"), QStringLiteral("开始时间"),
                              QStringLiteral("通话时间"), QStringLiteral("应付金额"),
-                             QStringLiteral("本次话费")});
+                             QStringLiteral("本次话费"), QStringLiteral("押金")});
   // The cost of the call in progress reads beside its call time; by index it
   // comes last, so every other column keeps its place.
   LineList->header()->moveSection(COLUMN_RUNNING_COST, COLUMN_AMOUNT_DUE);
@@ -256,6 +256,7 @@ void TMainForm::FormShow()
   }
   m_engineRunning = true;
   LoadLineMap();
+  LoadDeposits();
 
   TakeOperator(login->Username->text());
   if (!ReadLastLog())

@@ -13,6 +13,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "LineMonitor.h"
@@ -29,7 +30,7 @@ class QTimer;
 class QTreeWidget;
 
 #define PROGRAM_TITLE "IP电话计费程序 v2.14 - "   /* followed by the operator's name */
-#define LINE_COLUMNS 7
+#define LINE_COLUMNS 8
 #define BILL_STRIP_WIDTH 81
 
 class TMainForm : public QMainWindow {
@@ -92,6 +93,8 @@ public:
   QAction *LineRename;            /* "改名" */
   QAction *LineDeny;              /* "禁止呼叫" */
   QAction *LinePermit;            /* "允许呼叫" */
+  QAction *LineDeposit;           /* "收押金" */
+  QAction *LineRefund;            /* "退押金": only a line with a deposit */
 
   int LineCount() const { return static_cast<int>(m_lines.size()); }
   /* The entry of a row, from 0; null past the last row. */
@@ -127,6 +130,16 @@ public:
   bool SendLineCommand(int row, const QByteArray &command, const QString &action);
   bool DenyLine(int row);
   bool PermitLine(int row);
+
+  /* ---- deposits (LineDeposits.cpp) ---- */
+
+  /* The deposit of the row's line; nothing when it has none. */
+  std::optional<float> DepositOf(int row) const;
+  /* Takes amount more as the row's line's deposit, or hands the deposit
+   * back (at a refund and a checkout), and rewrites "deposits"; when that
+   * fails the operator is told. The row shows it at once. */
+  void AddDeposit(int row, float amount);
+  void ClearDeposit(int row);
 
 protected:
   void showEvent(QShowEvent *event) override;
@@ -169,14 +182,28 @@ private:
   void LineBillClick();
   void LineDenyClick();
   void LinePermitClick();
+  void LineDepositClick();
+  void LineRefundClick();
   int SelectedLine() const;
   void SwapLines(int a, int b);
   /* Reads the line's unsettled calls again for "应付金额". */
   void RefreshAmountDue(int row);
   /* Prices the entry's call in progress at the poll's moment. */
   void PriceRunningCall(LineEntry &entry, const char *desnum, const char *bdate);
-  /* Writes "应付金额" and "本次话费" from the entry. */
+  /* Writes "应付金额", "本次话费" and "押金" from the entry. */
   void ShowAmounts(int row);
+  /* The row's colours from its state and its deposit. */
+  void TintRow(int row);
+  /* Reads "deposits" at login; a file that cannot be read is told. */
+  void LoadDeposits();
+  /* Where the row's line stands against its deposit now, once a poll and
+   * whenever the deposit changes: the row's look and text follow; the first
+   * time it reaches DEPOSIT_LOW the window beeps, the first time it reaches
+   * DEPOSIT_USED_UP the line is denied (a line not reported since the start
+   * waits at DEPOSIT_LOW until it is). */
+  void WatchDeposit(int row);
+  /* "deposits" from m_deposits; consequence is what a failure means. */
+  void StoreDeposits(const QString &consequence);
   void PlaceBillButtons();
 
   /* The operator goes on duty: the administrator's menus and the title follow. */
@@ -195,6 +222,7 @@ private:
 
   std::vector<std::unique_ptr<LineEntry>> m_lines; /* by row */
   QList<QByteArray> m_machines;   /* machine ids, first met first */
+  QList<Deposit> m_deposits;      /* by line, also of lines without a row */
   bool m_editing = false;         /* a name is being edited in place */
   bool m_lineMapChanged = false;  /* rows were added during this poll */
   QDateTime m_pollTime;           /* "now" of the poll under way */

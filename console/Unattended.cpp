@@ -11,12 +11,14 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QTreeWidget>
 
 #include <cstdio>
 
 #include "AddUser.h"
 #include "BillFrm.h"
 #include "ChangePwd.h"
+#include "DepositDlg.h"
 #include "Forms.h"
 #include "Login.h"
 #include "MainFrm.h"
@@ -89,6 +91,18 @@ void TakeScreenshots()
   Grab(Forms.ReportFrm);
   Forms.ReportFrm->hide();
   main->ShopSet->trigger();  // the shop settings, cancelled
+  // More deposit for the first line that holds some (or the first line), cancelled.
+  int held = main->LineCount() > 0 ? 0 : -1;
+  for (int row = main->LineCount() - 1; row >= 0; row--) {
+    if (main->DepositOf(row))
+      held = row;
+  }
+  if (held >= 0) {
+    main->LineList->setCurrentItem(main->LineList->topLevelItem(held));
+    main->LineDeposit->trigger();
+  } else {
+    GrabHidden(Forms.DepositDlg);
+  }
   // The checkout of the first line with calls waiting, its receipt printed
   // (or kept as a file) and the checkout cancelled; the reprint's preview.
   int waiting = -1;

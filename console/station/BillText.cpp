@@ -1,6 +1,9 @@
 /* Durations, amounts, change and the money field's keys. */
 #include "BillText.h"
 
+#include <cmath>
+#include <cstdlib>
+
 #include "ShiftLog.h"
 
 QString DurationText(int seconds)
@@ -24,7 +27,12 @@ QString AmountDueText(std::optional<float> unsettled, std::optional<float> runni
 {
   if (!unsettled && !running)
     return QString();
-  return AmountText(unsettled.value_or(0.0f) + running.value_or(0.0f));
+  return AmountText(AmountDue(unsettled, running));
+}
+
+float AmountDue(std::optional<float> unsettled, std::optional<float> running)
+{
+  return unsettled.value_or(0.0f) + running.value_or(0.0f);
 }
 
 std::optional<double> ParseMoney(const QString &text)
@@ -58,6 +66,16 @@ std::optional<QString> ChangeText(const QString &money, float total)
   if (text == QLatin1String("-0.00"))
     text = QStringLiteral("0.00");
   return text + QStringLiteral("元");
+}
+
+Settlement SettlementOf(float total, float deposit, float paid)
+{
+  // In fen, so that an exact payment is 0.00 and never a stray "-0.00".
+  const long long fen = std::llround((static_cast<double>(deposit) + paid - total) * 100);
+  const float amount = static_cast<float>(std::llabs(fen) / 100.0);
+  if (fen < 0)
+    return {QStringLiteral("还需补交"), amount};
+  return {paid > 0 ? QStringLiteral("找零") : QStringLiteral("退还"), amount};
 }
 
 bool MoneyKeyAllowed(const QString &textOutsideSelection, QChar key)

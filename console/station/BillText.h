@@ -20,6 +20,8 @@ QString AmountText(float amount);
  * the checkout adds them once that call has ended (the calls in order, the
  * newest last); empty when there is neither. */
 QString AmountDueText(std::optional<float> unsettled, std::optional<float> running);
+/* The same amount as a number: 0 when there is neither. */
+float AmountDue(std::optional<float> unsettled, std::optional<float> running);
 
 /* The amount typed into the money field: digits with at most one point and at
  * least one digit ("5", "5.", ".5"). Nothing for any other text. */
@@ -30,6 +32,17 @@ std::optional<double> ParseMoney(const QString &text);
  * paid). Nothing when the text is not a number yet (a lone point): the shown
  * change then stays as it was. */
 std::optional<QString> ChangeText(const QString &money, float total);
+
+/* The last line of a checkout with a deposit, which counts as paid: the
+ * deposit and the money paid now against the total, in whole fen. The
+ * caption is "还需补交" (still owed) when they fall short, else "找零" when
+ * money was paid now, else "退还" (the rest of the deposit handed back); the
+ * amount is never negative. (Without a deposit the checkout shows ChangeText.) */
+struct Settlement {
+  QString caption;
+  float amount;
+};
+Settlement SettlementOf(float total, float deposit, float paid);
 
 /* Whether the money field takes a typed character: digits, a point when the
  * text left after replacing the selection holds none, and backspace.

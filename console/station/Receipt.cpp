@@ -97,8 +97,17 @@ QString ReceiptHtml(const Receipt &r)
   html += QStringLiteral("</table><hr>");
   html += QStringLiteral("<table width=\"100%\" cellspacing=\"0\" cellpadding=\"0\">");
   html += Row(QStringLiteral("合计（%1次通话）").arg(r.calls.size()), Money(r.total), true);
-  html += Row(QStringLiteral("已付"), Money(r.paid));
-  html += Row(QStringLiteral("找零"), Money(r.change));
+  if (r.deposit > 0) {
+    // As the checkout showed it: the deposit paid, then what was paid on top.
+    const Settlement settled = SettlementOf(r.total, r.deposit, r.paid);
+    html += Row(QStringLiteral("押金"), Money(r.deposit));
+    if (r.paid > 0)
+      html += Row(QStringLiteral("补交"), Money(r.paid));
+    html += Row(settled.caption, Money(settled.amount));
+  } else {
+    html += Row(QStringLiteral("已付"), Money(r.paid));
+    html += Row(QStringLiteral("找零"), Money(r.change));
+  }
   html += QStringLiteral("</table>");
   if (!r.footer.isEmpty())
     html += QStringLiteral("<hr><p align=\"center\">%1</p>").arg(Escaped(r.footer));

@@ -1,6 +1,7 @@
 /* The customer's receipt of a checkout: the shop's heading, the line, the
  * operator and the time, every call with its amount, then the total, the
- * money paid and the change, and the shop's closing line. Laid out for a
+ * deposit when there was one, the money paid and the change (with a deposit:
+ * what was handed back or is still owed), and the shop's closing line. Laid out for a
  * narrow receipt printer (58 or 80 mm paper) and readable on A4 as well:
  * the text is at most 72 mm wide, centred on a wider page. Plain functions;
  * a receipt is painted on any paged device (a printer, a PDF writer). */
@@ -35,8 +36,9 @@ struct Receipt {
   QDateTime time;                 /* when the customer paid */
   std::vector<ReceiptCall> calls;
   float total = 0;
-  float paid = 0;
-  float change = 0;
+  float deposit = 0;              /* left before the calls, counted as paid; 0: none */
+  float paid = 0;                 /* paid at the checkout */
+  float change = 0;               /* deposit + paid - total: handed back, or owed when negative */
   bool reprint = false;           /* printed again later: the receipt says so */
 };
 

@@ -64,7 +64,7 @@ private slots:
       QVERIFY(!window->isVisible());
     }
     QVERIFY(Forms.MainForm);
-    QCOMPARE(Forms.MainForm->LineList->columnCount(), 7);
+    QCOMPARE(Forms.MainForm->LineList->columnCount(), 8);
     QCOMPARE(Forms.MainForm->LineList->headerItem()->text(4), QStringLiteral("通话时间"));
     // The call's cost so far reads beside its call time.
     QCOMPARE(Forms.MainForm->LineList->headerItem()->text(6), QStringLiteral("本次话费"));

@@ -80,9 +80,13 @@ Denied lines: a line whose state is FORBIDDEN (after a command answered so, by
 default "call: deny", or announced so) makes no calls. It keeps alive with
 state FORBIDDEN, and its next dial or connect, scripted or random, waits until
 a command answered with another state (by default "call: permit", answered
-IDLE) permits it; then its steps go on where they stopped. Being denied ends
-a call in progress and drops the digits dialled so far. A script run lasts as
-long as one of its lines waits so (--duration bounds it).
+IDLE) permits it; then its steps go on where they stopped. Being denied
+drops the digits dialled so far, and cuts a call in progress as a gateway
+does: the line first reports the hang-up (KeepAlive, state FORBIDDEN, no
+number), then answers the command; the summary lists the call as ended by
+"command" (so does any command answered with a state other than CONNECTED
+during a call). A script run lasts as long as one of its lines waits so
+(--duration bounds it).
 
 Random mode:
       --talk MIN:MAX         seconds a call lasts (default 5:60)

@@ -2,8 +2,9 @@
  * lines. Each pass runs the steps that are due, sends keep-alives, ends
  * silences, gives up echoes that are overdue, and reads what the station sent:
  * echoes of our messages, and commands, which are answered with a new state.
- * A line in the denied state makes no calls: its next dial or connect waits
- * until a command permits it again. */
+ * A command that ends a call cuts it as a gateway does, with a hang-up report
+ * before the answer. A line in the denied state makes no calls: its next dial
+ * or connect waits until a command permits it again. */
 #include <arpa/inet.h>
 #include <errno.h>
 #include <poll.h>
@@ -485,8 +486,17 @@ private:
           state = next;
           break;
         }
-      if (state != "CONNECTED")
+      if (l.call && state != "CONNECTED") {
+        /* The gateway cuts the call as its receiver going down would end
+         * it: the hang-up report first, with the new state and no number,
+         * then the command's answer. */
         end_call(l, "command", now);
+        l.state = state;
+        l.dest.clear();
+        Attrs a = ids(l);
+        a.insert(a.end(), {{"state", l.state}, {"dest_num", l.dest}});
+        send(l, "KeepAlive", a, now);
+      }
       l.state = state;
       if (denied(l))
         l.dest.clear();  /* what was dialled so far is dropped */
