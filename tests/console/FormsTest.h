@@ -1,4 +1,4 @@
-/* For the suites of the console's windows: the eleven windows made afresh in
+/* For the suites of the console's windows: every window of the console made afresh in
  * a fresh working directory for every test, the login through the main
  * window's first showing, and a main that never tears the test down under a
  * running engine. */
