@@ -1,7 +1,8 @@
 /* The secondary indexes of the engine's tables. The tables' columns are the
- * public lists gst_cdr_infos and gst_bill_infos (quenta/records.h); the indexes
- * that keep the frequent lookups off full-table scans live here, next to them,
- * so the database layer stays free of knowledge about particular tables. */
+ * public lists gst_cdr_infos, gst_bill_infos and gst_shift_infos
+ * (quenta/records.h); the indexes that keep the frequent lookups off
+ * full-table scans live here, next to them, so the database layer stays free
+ * of knowledge about particular tables. */
 #ifndef QUENTA_SCHEMA_H
 #define QUENTA_SCHEMA_H
 
@@ -10,7 +11,14 @@
  * every start: a file from an earlier run gains the missing ones.
  *   "cdrtbl":  (machineid, lineid, flag)  unsettled calls of one line
  *              (bdate)                    date range of the report
- *   "billtbl": (callid)                   the report's join with "cdrtbl" */
+ *              (bdate, callid, machineid, lineid, desnum)
+ *                                         the grouped report's month of calls,
+ *                                         without a row read per call
+ *   "billtbl": (callid)                   the report's join with "cdrtbl"
+ *              (callid, calltime, count, admin)
+ *                                         the grouped report's walk over a month
+ *                                         of bills, without a row read per bill
+ *              (admin, date, count)       an operator's bills within a shift */
 const char *const *schema_index_cmds(const char *tblname);
 
 #endif

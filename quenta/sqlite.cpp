@@ -13,6 +13,7 @@
 
 std::recursive_mutex &g_cs = *new std::recursive_mutex;
 
+
 namespace {
 
 thread_local int t_last_errcode = SQLITE_OK;
@@ -241,6 +242,27 @@ int sqlite_exec_bound_wait(const char *dbname, const char *cmd, const sqlite_val
     int r = run_bound(conn.get(), cmd, values, nvalues, cb, param);
     if (r != SQLITE_OK)
       DLOG("SQL error: %s:%s\n", cmd, conn.errmsg(r));
+    return r;
+  });
+  return rc == SQLITE_OK ? 0 : -1;
+}
+
+int sqlite_exec_work(const char *dbname, const char *what, const std::function<int(sqlite3 *db)> &work)
+{
+  if (!dbname || !what || !work) {
+    LOG_FUNCTION_FAILED();
+    note_result(SQLITE_MISUSE);
+    return -1;
+  }
+  int rc = take_turn(dbname, what, SQLITE_WAIT_DEFAULT, [&](sqlite_conn &conn) {
+    int r = sqlite3_exec(conn.get(), "begin", nullptr, nullptr, nullptr);
+    if (r == SQLITE_OK) {
+      r = work(conn.get());
+      /* nothing was written: the end of the transaction cannot fail in a way that matters */
+      sqlite3_exec(conn.get(), "commit", nullptr, nullptr, nullptr);
+    }
+    if (r != SQLITE_OK)
+      DLOG("SQL error: %s:%s\n", what, conn.errmsg(r));
     return r;
   });
   return rc == SQLITE_OK ? 0 : -1;

@@ -18,6 +18,7 @@
 
 #include <sqlite3.h>
 
+#include <functional>
 #include <mutex>
 
 #define SQLITE_BUSY_TIMEOUT_MS 5000
@@ -54,6 +55,13 @@ int sqlite_exec_bound(const char *dbname, const char *cmd, const sqlite_value *v
  * (SQLITE_WAIT_DEFAULT: as above), handing each row to cb (or to none) as texts. */
 int sqlite_exec_bound_wait(const char *dbname, const char *cmd, const sqlite_value *values,
                            int nvalues, int wait_ms, sqlite_row_callback cb, void *param);
+
+/* Runs work on a connection of its own, as one statement's turn: under g_cs,
+ * the file opened before and closed after, inside one read transaction, so
+ * that the several statements work prepares see one state of the file. For
+ * a read that one statement cannot do cheaply. work returns an SQLite result
+ * code; what names the work in the log. 0, or -1 when it failed. */
+int sqlite_exec_work(const char *dbname, const char *what, const std::function<int(sqlite3 *db)> &work);
 
 /* The primary SQLite result code of this thread's last failed statement, and
  * SQLITE_OK after a successful one. It tells a refusal that will not change
