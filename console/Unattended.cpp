@@ -3,11 +3,15 @@
 #include "Unattended.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QCoreApplication>
+#include <QDateEdit>
 #include <QDialog>
 #include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTabWidget>
+#include <QTimeEdit>
 #include <QTimer>
 
 #include <cstdio>
@@ -30,11 +34,13 @@ QString g_password;
 QString g_shotDir;
 int g_logins = 0;
 
-/* Saves the window as it is drawn now; false when the file cannot be written. */
-bool Grab(QWidget *window)
+/* Saves the window as it is drawn now, as <name>.png (the window's object
+ * name when name is empty); false when the file cannot be written. */
+bool Grab(QWidget *window, const QString &name = QString())
 {
   QCoreApplication::processEvents();
-  const QString path = g_shotDir + QLatin1Char('/') + window->objectName() + QStringLiteral(".png");
+  const QString path = g_shotDir + QLatin1Char('/') + (name.isEmpty() ? window->objectName() : name) +
+                       QStringLiteral(".png");
   if (window->grab().save(path))
     return true;
   std::fprintf(stderr, "Mirolt: cannot write %s\n", qPrintable(path));
@@ -46,6 +52,24 @@ void GrabHidden(QWidget *window)
   window->show();
   Grab(window);
   window->hide();
+}
+
+/* The report over the two weeks before today, grouped by line with the chart
+ * of its takings, and the handovers of those weeks. */
+void GrabReportViews(TReportFrm *report)
+{
+  const QDate today = QDate::currentDate();
+  report->FromDate->setDate(today.addDays(-14));
+  report->FromTime->setTime(QTime(0, 0, 0));
+  report->ToDate->setDate(today.addDays(-1));
+  report->ToTime->setTime(QTime(23, 59, 59));
+  report->GroupBy->setCurrentIndex(GroupLine);
+  report->Button2->click();
+  Grab(report, QStringLiteral("ReportFrmGrouped"));
+  report->ReportTabs->setCurrentIndex(1);
+  Grab(report, QStringLiteral("ReportFrmShifts"));
+  report->ReportTabs->setCurrentIndex(0);
+  report->GroupBy->setCurrentIndex(GroupNone);
 }
 
 void TakeScreenshots()
@@ -65,6 +89,7 @@ void TakeScreenshots()
   Forms.RateForm->hide();
   main->N8->trigger();
   Grab(Forms.ReportFrm);
+  GrabReportViews(Forms.ReportFrm);
   Forms.ReportFrm->hide();
   GrabHidden(Forms.BillForm);
   GrabHidden(Forms.PasswordDlg);

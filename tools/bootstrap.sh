@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   libgtest-dev libgmock-dev libbenchmark-dev
   libsqlite3-dev sqlite3 libmxml-dev
-  qt6-base-dev fonts-wqy-zenhei
+  qt6-base-dev qt6-charts-dev libqt6opengl6-dev fonts-wqy-zenhei
   clang libclang-rt-14-dev
   binutils procps iproute2 xvfb xauth
   locales
