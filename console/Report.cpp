@@ -223,6 +223,7 @@ TReportFrm::TReportFrm(QWidget *parent)
   connect(Button1, &QPushButton::clicked, this, &TReportFrm::Button1Click);
   connect(CsvBtn, &QPushButton::clicked, this, &TReportFrm::CsvBtnClick);
   connect(GroupBy, &QComboBox::currentIndexChanged, this, &TReportFrm::GroupByChange);
+  connect(ReportTabs, &QTabWidget::currentChanged, this, &TReportFrm::ReportTabsChange);
 }
 
 void TReportFrm::showEvent(QShowEvent *event)
@@ -299,7 +300,13 @@ void TReportFrm::RunReport(const QByteArray &from, const QByteArray &to)
     Info->setText(QStringLiteral("总计：") + CentsText(summary.cents));
   }
   DrawChart(from, to, summary);
-  ListShifts(from, to);
+  m_from = from;
+  m_to = to;
+  m_shiftsListed = false;
+  ShiftTable->clear();
+  ShiftInfo->clear();
+  if (ReportTabs->currentIndex() == 1)
+    ListShifts();
   if (!ok)
     ShowMessage(this, QStringLiteral("统计查询失败，所列通话可能不全"), QStringLiteral("错误"));
 }
@@ -357,11 +364,18 @@ void TReportFrm::DrawChart(const QByteArray &from, const QByteArray &to, const R
   m_axisY->applyNiceNumbers();
 }
 
-void TReportFrm::ListShifts(const QByteArray &from, const QByteArray &to)
+void TReportFrm::ReportTabsChange(int index)
 {
+  if (index == 1 && m_queried && !m_shiftsListed)
+    ListShifts();
+}
+
+void TReportFrm::ListShifts()
+{
+  m_shiftsListed = true;
   ShiftTable->clear();
   QList<ShiftRow> rows;
-  const bool ok = QueryShifts(from, to, &rows);
+  const bool ok = QueryShifts(m_from, m_to, &rows);
   qint64 handed = 0, billed = 0;
   int differences = 0;
   for (const ShiftRow &r : rows) {

@@ -9,7 +9,8 @@
  * listed, so a month of them costs one grouped query); a chart under the list
  * shows the takings of the range per day, or per hour when the range lies
  * within one day. The tab "交班记录" lists the handovers of the range beside
- * the bills of each shift. "导出CSV" saves what the current tab lists. */
+ * the bills of each shift (read when the tab is shown). "导出CSV" saves what
+ * the current tab lists. */
 #ifndef CONSOLE_REPORT_H
 #define CONSOLE_REPORT_H
 
@@ -96,7 +97,8 @@ private:
   void GroupByChange();
   void ListCalls(const QByteArray &from, const QByteArray &to, bool *ok);
   void ListGroups(const ReportSummary &summary);
-  void ListShifts(const QByteArray &from, const QByteArray &to);
+  void ListShifts();
+  void ReportTabsChange(int index);
   void DrawChart(const QByteArray &from, const QByteArray &to, const ReportSummary &summary);
 
   QList<ReportRow> m_rows;        /* the table's rows, as the file gets them */
@@ -105,6 +107,9 @@ private:
   ReportSummary m_summary;        /* the groups and buckets of the last query */
   QList<ChartPoint> m_chart;
   bool m_queried = false;         /* a query has run since the window was shown */
+  QByteArray m_from, m_to;        /* the range of the last query */
+  bool m_shiftsListed = false;    /* the handovers of that range are listed: they are
+                                     read when their tab is shown, not with every query */
   QLineSeries *m_series = nullptr;
   QDateTimeAxis *m_axisX = nullptr;
   QValueAxis *m_axisY = nullptr;
