@@ -127,18 +127,6 @@ private slots:
     QCOMPARE(report()->ReportTable->topLevelItemCount(), 4);
     QCOMPARE(report()->Info->text(), QStringLiteral("总计：4.10"));
     QVERIFY(report()->Button1->isEnabled());
-  }
-
-  void theRuleIsTheOneThatPricesTheNumber()
-  {
-    const struct {
-      const char *number;
-      QByteArray name;
-    } cases[] = {{"0105550001", kBeijingCity}, {"0106550003", kBeijing}, {"010", kBeijing},
-                 {"9995550004", ".default"}, {"", ".default"}};
-    for (const auto &c : cases)
-      QCOMPARE(QByteArray(quenta_getRuleName(c.number)), c.name);
-    QCOMPARE(quenta_getRuleName(nullptr), nullptr);
     QCOMPARE(quenta_getReportGroups(kFrom, kTo, 99, QUENTA_BUCKET_DAY, [](void *, void *) {}, nullptr), -1);
   }
 
@@ -175,12 +163,10 @@ private slots:
     QTest::newRow("comma") << QStringLiteral("a,b") << QByteArray("\"a,b\"");
     QTest::newRow("quote") << QStringLiteral("say \"hi\"") << QByteArray("\"say \"\"hi\"\"\"");
     QTest::newRow("line feed") << QStringLiteral("a\nb") << QByteArray("\"a\nb\"");
-    QTest::newRow("number") << QStringLiteral("0105550001") << QByteArray("0105550001");
     QTest::newRow("plus number") << QStringLiteral("+8613800000000") << QByteArray("+8613800000000");
     QTest::newRow("minus amount") << QStringLiteral("-0.30") << QByteArray("-0.30");
     QTest::newRow("formula") << QStringLiteral("=1+1") << QByteArray("'=1+1");
     QTest::newRow("plus formula") << QStringLiteral("+cmd|x") << QByteArray("'+cmd|x");
-    QTest::newRow("at") << QStringLiteral("@SUM(A1)") << QByteArray("'@SUM(A1)");
   }
   void csvFieldsAreQuotedAsSpreadsheetsReadThem()
   {
