@@ -2,8 +2,8 @@
 # Gathers every benchmark figure of the station in one run: the message path
 # against a bare UDP echo, storing a call, rule choice and pricing with a
 # 50,000-rule deck against the plain walk, the two lookups on 1,000,000 rows
-# with and without indexes, quenta_init on a 1,000,000-row database, and the console's poll of 100
-# lines on 1,000,000 calls.
+# with and without indexes, quenta_init on a 1,000,000-row database, the console's poll of 100
+# lines on 1,000,000 calls, and the statistics report's month grouped over 1,000,000 calls.
 # Builds what it needs in build/ (RelWithDebInfo), runs each benchmark, keeps
 # the console and JSON output in build/bench-results/ and prints the machine
 # and the figures at the end. Takes about ten minutes.
@@ -25,7 +25,7 @@ for b in "${benches[@]}"; do
 done
 # the console's poll is built only where the console is
 if grep -q '^QUENTA_CONSOLE:BOOL=ON' "$build/CMakeCache.txt" 2>/dev/null; then
-  targets+=(bench_console_poll)
+  targets+=(bench_console_poll bench_console_report)
 fi
 cmake --build "$build" -j2 --target "${targets[@]}"
 mkdir -p "$out"
@@ -48,6 +48,7 @@ run bench_store
 run bench_db
 run bench_startup
 QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} run bench_console_poll
+QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} run bench_console_report
 
 {
   echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')," \
