@@ -7,12 +7,14 @@
  * the database: a grouped select probes "billtbl" once per call through its
  * text index, 28,000 descents for a month, which alone takes longer than the
  * console may spend. Instead the calls of the range are read in one range
- * scan and kept by call id; their ids, which the engine forms from machine,
- * line and begin time, lie on few stretches of the bill index (one per line),
- * which are walked in order, each bill kept only when its call id is one of
- * the range's. A call id of any other form is still found: it only widens its
- * line's stretch. Both reads are served by covering indexes (quenta/schema.h),
- * so no table row is read. */
+ * scan and kept per line; their ids, which the engine forms from machine,
+ * line and begin time, lie on few stretches of the bill index (one per line)
+ * and arrive in the order of that index. Each stretch is walked beside its
+ * calls, both in call id order, a bill kept only when its call id is the
+ * call's: no call id is hashed or looked up. A call id of any other form is
+ * still found: its line's calls are sorted first, and its stretch widens,
+ * merged with any it overlaps. Both reads are served by covering indexes
+ * (quenta/schema.h), so no table row is read. */
 #include <stdlib.h>
 #include <string.h>
 
@@ -56,7 +58,7 @@ struct group_sum {
   long long cents = 0;
 };
 
-/* A call of the range: its id (in call_ids' text), its group (or, by
+/* A call of the range: its id (in its stretch's text), its group (or, by
  * operator, -1: the bill names the group) and its bucket. */
 struct range_call {
   size_t id;
@@ -65,50 +67,25 @@ struct range_call {
   int bucket;
 };
 
-/* The call ids of the range, found by their text: one text holds them all and
- * an open-addressed table leads to them, since a month holds tens of
- * thousands and a node per id costs more than the lookups themselves. */
-class call_ids {
-public:
-  void add(std::string_view id, int group, int bucket)
+/* The calls of one stretch of the bill index, in call id order once sorted.
+ * Their ids lie side by side, so that the walk beside the bills reads memory
+ * in order. */
+struct stretch {
+  std::string text;
+  std::vector<range_call> calls;
+  bool sorted = true;             /* each call came after the one before in id order */
+
+  std::string_view id(const range_call &c) const { return std::string_view(text).substr(c.id, c.id_len); }
+  std::string_view first() const { return id(calls.front()); }
+  std::string_view last() const { return id(calls.back()); }
+
+  void add(std::string_view callid, int group, int bucket)
   {
-    m_calls.push_back({m_text.size(), (unsigned)id.size(), group, bucket});
-    m_text.append(id);
+    if (!calls.empty() && last() >= callid)
+      sorted = false;
+    calls.push_back({text.size(), (unsigned)callid.size(), group, bucket});
+    text.append(callid);
   }
-
-  /* After the last add. */
-  void build()
-  {
-    size_t size = 16;
-    while (size < m_calls.size() * 2)
-      size *= 2;
-    m_slots.assign(size, -1);
-    for (size_t i = 0; i < m_calls.size(); i++) {
-      size_t at = place(id_of(m_calls[i]));
-      while (m_slots[at] >= 0)
-        at = (at + 1) & (m_slots.size() - 1);
-      m_slots[at] = (int)i;
-    }
-  }
-
-  /* The call of that id, or null. */
-  const range_call *find(std::string_view id) const
-  {
-    for (size_t at = place(id); m_slots[at] >= 0; at = (at + 1) & (m_slots.size() - 1)) {
-      const range_call &c = m_calls[(size_t)m_slots[at]];
-      if (id_of(c) == id)
-        return &c;
-    }
-    return nullptr;
-  }
-
-private:
-  std::string_view id_of(const range_call &c) const { return std::string_view(m_text).substr(c.id, c.id_len); }
-  size_t place(std::string_view id) const { return std::hash<std::string_view>{}(id) & (m_slots.size() - 1); }
-
-  std::string m_text;
-  std::vector<range_call> m_calls;
-  std::vector<int> m_slots;       /* index into m_calls, -1 free */
 };
 
 normal_counter *rate_table()
@@ -158,58 +135,50 @@ public:
   {
     statement calls(db, select_calls);
     int rc = calls.rc() == SQLITE_OK ? calls.bind(from, to) : calls.rc();
-    /* machine id and line: the first and last call id of the line */
-    std::unordered_map<std::string, std::pair<std::string, std::string>, text_hash, std::equal_to<>> lines;
-    std::string line_id;
+    text_map lines;                /* machine id and line: the line's place in m_stretches */
+    std::string line_key;
     while (rc == SQLITE_OK && (rc = sqlite3_step(calls.get())) == SQLITE_ROW) {
       sqlite3_stmt *row = calls.get();
       std::string_view callid = column_view(row, 0), machine = column_view(row, 1), bdate = column_view(row, 4);
       int line = sqlite3_column_int(row, 2);
-      line_id.assign(machine).append(1, '\n').append(std::to_string(line));
-      auto it = lines.find(std::string_view(line_id));
+      line_key.assign(machine).append(1, '\0').append(reinterpret_cast<const char *>(&line), sizeof line);
+      auto it = lines.find(std::string_view(line_key));
       if (it == lines.end()) {
-        lines.emplace(line_id, std::make_pair(std::string(callid), std::string(callid)));
-      } else if (callid < it->second.first) {
-        it->second.first = callid;
-      } else if (callid > it->second.second) {
-        it->second.second = callid;
+        it = lines.emplace(line_key, (int)m_stretches.size()).first;
+        m_stretches.emplace_back();
       }
       int bucket = bucket_slot(bucket_of(bdate));
       int group = m_by == QUENTA_GROUP_ADMIN
                       ? -1
                       : group_of(key_of(machine, row, bdate), m_by == QUENTA_GROUP_LINE ? line : 0, bucket);
-      m_calls.add(callid, group, bucket);
+      m_stretches[(size_t)it->second].add(callid, group, bucket);
       rc = SQLITE_OK;
     }
-    m_calls.build();
-    /* stretches that overlap are walked once, so that no bill counts twice */
-    std::vector<std::pair<std::string, std::string>> stretches;
-    for (auto &l : lines)
-      stretches.push_back(std::move(l.second));
-    std::sort(stretches.begin(), stretches.end());
-    for (auto &st : stretches) {
-      if (!m_stretches.empty() && st.first <= m_stretches.back().second)
-        m_stretches.back().second = std::max(m_stretches.back().second, st.second);
-      else
-        m_stretches.push_back(std::move(st));
-    }
+    merge_stretches();
     return step_done(rc);
   }
 
-  /* The bills on the stretches that belong to a call of the range. */
+  /* The bills on the stretches that belong to a call of the range: the bills
+   * arrive in call id order, so each stretch's calls are passed over once. */
   int read_bills(sqlite3 *db)
   {
     statement bills(db, select_bills);
     int rc = bills.rc();
     for (size_t i = 0; rc == SQLITE_OK && i < m_stretches.size(); i++) {
-      rc = bills.bind(m_stretches[i].first, m_stretches[i].second);
+      const stretch &st = m_stretches[i];
+      const std::vector<range_call> &calls = st.calls;
+      rc = bills.bind(std::string(st.first()), std::string(st.last()));
+      size_t at = 0;
       while (rc == SQLITE_OK && (rc = sqlite3_step(bills.get())) == SQLITE_ROW) {
         rc = SQLITE_OK;
         sqlite3_stmt *row = bills.get();
-        const range_call *call = m_calls.find(column_view(row, 0));
-        if (!call)
+        std::string_view callid = column_view(row, 0);
+        while (at < calls.size() && st.id(calls[at]) < callid)
+          at++;
+        /* not advanced past a match: a call's second bill counts too */
+        if (at == calls.size() || st.id(calls[at]) != callid)
           continue;
-        const range_call &c = *call;
+        const range_call &c = calls[at];
         int group = c.group >= 0 ? c.group : group_of(column_view(row, 3), 0, c.bucket);
         group_sum &g = m_groups[(size_t)group];
         g.calls++;
@@ -247,21 +216,54 @@ public:
   }
 
 private:
+  /* Each line's calls in id order, and the lines whose stretches overlap (ids
+   * of other forms) made one, so that no bill counts twice. */
+  void merge_stretches()
+  {
+    for (stretch &st : m_stretches)
+      if (!st.sorted)
+        std::sort(st.calls.begin(), st.calls.end(),
+                  [&st](const range_call &a, const range_call &b) { return st.id(a) < st.id(b); });
+    std::sort(m_stretches.begin(), m_stretches.end(),
+              [](const stretch &a, const stretch &b) { return a.first() < b.first(); });
+    std::vector<stretch> merged;
+    for (stretch &st : m_stretches) {
+      if (merged.empty() || st.first() > merged.back().last()) {
+        merged.push_back(std::move(st));
+        continue;
+      }
+      stretch &into = merged.back();
+      size_t middle = into.calls.size(), offset = into.text.size();
+      into.text.append(st.text);
+      for (range_call c : st.calls) {
+        c.id += offset;
+        into.calls.push_back(c);
+      }
+      std::inplace_merge(into.calls.begin(), into.calls.begin() + (ptrdiff_t)middle, into.calls.end(),
+                         [&into](const range_call &a, const range_call &b) { return into.id(a) < into.id(b); });
+    }
+    m_stretches = std::move(merged);
+  }
+
+  /* The calls come in begin time order: a bucket mostly is the last one. */
   int bucket_slot(std::string_view bucket)
   {
+    if (m_last_bucket >= 0 && m_bucket_texts[(size_t)m_last_bucket] == bucket)
+      return m_last_bucket;
     auto it = m_buckets.find(bucket);
-    if (it != m_buckets.end())
-      return it->second;
-    m_bucket_texts.emplace_back(bucket);
-    m_buckets.emplace(std::string(bucket), (int)m_bucket_texts.size() - 1);
-    return (int)m_bucket_texts.size() - 1;
+    if (it == m_buckets.end()) {
+      m_bucket_texts.emplace_back(bucket);
+      it = m_buckets.emplace(std::string(bucket), (int)m_bucket_texts.size() - 1).first;
+    }
+    m_last_bucket = it->second;
+    return m_last_bucket;
   }
 
   /* The group of the key and line within the bucket, made when new. */
   int group_of(std::string_view key, int line, int bucket)
   {
-    m_scratch.assign(key).append(1, '\0').append(std::to_string(line)).append(1, '\0');
-    m_scratch.append(std::to_string(bucket));
+    m_scratch.assign(key).append(1, '\0').append(reinterpret_cast<const char *>(&line), sizeof line);
+    m_scratch.append(reinterpret_cast<const char *>(&bucket), sizeof bucket);
     auto it = m_group_places.find(std::string_view(m_scratch));
     if (it != m_group_places.end())
       return it->second;
@@ -297,13 +299,13 @@ private:
 
   int m_by;
   int m_bucket;
-  call_ids m_calls;
+  std::vector<stretch> m_stretches;  /* one per line, until merge_stretches */
   text_map m_buckets;                /* a bucket's text: its place in m_bucket_texts */
   std::vector<std::string> m_bucket_texts;
+  int m_last_bucket = -1;
   text_map m_group_places;           /* key, line and bucket place: the group's place in m_groups */
   std::vector<group_sum> m_groups;
   std::string m_scratch;
-  std::vector<std::pair<std::string, std::string>> m_stretches;  /* call ids, first and last */
 };
 
 bool known_grouping(int by, int bucket)

@@ -28,11 +28,13 @@ const QByteArray kRates = ".default||0.00|0:00:00-0.30|0:0.00|0|60\n" + kBeijing
 
 const QByteArray kFrom = "2026-03-01 00:00:00", kTo = "2026-03-02 23:59:59";
 
-/* A settled call: machine, line, number, begin, seconds, amount, operator. */
+/* A settled call: machine, line, number, begin, seconds, amount, operator;
+ * its id in the engine's form unless given. */
 void storeCall(const char *machine, int line, const char *number, const char *begin, int seconds,
-               const char *amount, const char *admin, bool billed = true)
+               const char *amount, const char *admin, bool billed = true, const char *callid = nullptr)
 {
-  const QByteArray id = QByteArray(machine) + "-" + QByteArray::number(line) + "@" + begin;
+  const QByteArray id =
+      callid ? QByteArray(callid) : QByteArray(machine) + "-" + QByteArray::number(line) + "@" + begin;
   QVERIFY(execOnEngineDb("insert into cdrtbl values(" + Literal(id) + ", " + Literal(machine) + ", " +
                          QByteArray::number(line) + ", '8001', " + Literal(number) + ", " + Literal(begin) +
                          ", " + Literal(begin) + ", 1)"));
@@ -153,6 +155,20 @@ private slots:
     QCOMPARE(days.size(), 3);
     QCOMPARE(days[2].start, QDateTime(QDate(2026, 2, 3), QTime(0, 0)));
     QCOMPARE(days[0].cents + days[1].cents + days[2].cents, 0);
+  }
+
+  // Ids of another form than the engine's: out of time order on one line, and
+  // interleaved with another line's; a call with two bills counts twice.
+  void billsAreFoundWhateverTheFormOfTheCallIds()
+  {
+    storeCall("TK3", 0, "0105550007", "2026-04-01 09:00:00", 60, "0.5", "li", true, "k3");
+    storeCall("TK3", 0, "0105550008", "2026-04-01 10:00:00", 60, "0.7", "li", true, "k1");
+    storeCall("TK3", 1, "0105550009", "2026-04-01 11:00:00", 60, "1.1", "li", true, "k2");
+    QVERIFY(execOnEngineDb("insert into billtbl values('k1', 60, '', 0.2, 'li', '2026-04-01 10:05:00')"));
+    report()->GroupBy->setCurrentIndex(GroupLine);
+    query("2026-04-01 00:00:00", "2026-04-01 23:59:59");
+    QCOMPARE(listed(report()->GroupTable),
+             (QList<QStringList>{{"TK3 线路#1", "3", "3.0", "1.40"}, {"TK3 线路#2", "1", "1.0", "1.10"}}));
   }
 
   void csvFieldsAreQuotedAsSpreadsheetsReadThem_data()
