@@ -53,6 +53,7 @@ struct group_sum {
   std::string key;
   int line;
   std::string bucket;
+  int bucket_place;               /* in m_bucket_texts */
   int calls = 0;
   long long seconds = 0;
   long long cents = 0;
@@ -74,6 +75,7 @@ struct stretch {
   std::string text;
   std::vector<range_call> calls;
   bool sorted = true;             /* each call came after the one before in id order */
+  int last_group = -1;            /* the group of the latest call */
 
   std::string_view id(const range_call &c) const { return std::string_view(text).substr(c.id, c.id_len); }
   std::string_view first() const { return id(calls.front()); }
@@ -147,11 +149,12 @@ public:
         it = lines.emplace(line_key, (int)m_stretches.size()).first;
         m_stretches.emplace_back();
       }
+      stretch &st = m_stretches[(size_t)it->second];
       int bucket = bucket_slot(bucket_of(bdate));
-      int group = m_by == QUENTA_GROUP_ADMIN
-                      ? -1
-                      : group_of(key_of(machine, row, bdate), m_by == QUENTA_GROUP_LINE ? line : 0, bucket);
-      m_stretches[(size_t)it->second].add(callid, group, bucket);
+      int group = -1;
+      if (m_by != QUENTA_GROUP_ADMIN)
+        group = group_of(key_of(machine, row, bdate), m_by == QUENTA_GROUP_LINE ? line : 0, bucket, &st.last_group);
+      st.add(callid, group, bucket);
       rc = SQLITE_OK;
     }
     merge_stretches();
@@ -169,6 +172,7 @@ public:
       const std::vector<range_call> &calls = st.calls;
       rc = bills.bind(std::string(st.first()), std::string(st.last()));
       size_t at = 0;
+      int last_group = -1;
       while (rc == SQLITE_OK && (rc = sqlite3_step(bills.get())) == SQLITE_ROW) {
         rc = SQLITE_OK;
         sqlite3_stmt *row = bills.get();
@@ -179,7 +183,7 @@ public:
         if (at == calls.size() || st.id(calls[at]) != callid)
           continue;
         const range_call &c = calls[at];
-        int group = c.group >= 0 ? c.group : group_of(column_view(row, 3), 0, c.bucket);
+        int group = c.group >= 0 ? c.group : group_of(column_view(row, 3), 0, c.bucket, &last_group);
         group_sum &g = m_groups[(size_t)group];
         g.calls++;
         g.seconds += std::max<sqlite3_int64>(sqlite3_column_int64(row, 1), 0);
@@ -259,15 +263,28 @@ private:
     return m_last_bucket;
   }
 
-  /* The group of the key and line within the bucket, made when new. */
-  int group_of(std::string_view key, int line, int bucket)
+  /* The group of the key and line within the bucket, made when new. *last
+   * is the group found before on the same line: its calls and bills come in
+   * time order, mostly of the group before. */
+  int group_of(std::string_view key, int line, int bucket, int *last)
+  {
+    if (*last >= 0) {
+      const group_sum &g = m_groups[(size_t)*last];
+      if (g.line == line && g.bucket_place == bucket && g.key == key)
+        return *last;
+    }
+    *last = group_place(key, line, bucket);
+    return *last;
+  }
+
+  int group_place(std::string_view key, int line, int bucket)
   {
     m_scratch.assign(key).append(1, '\0').append(reinterpret_cast<const char *>(&line), sizeof line);
     m_scratch.append(reinterpret_cast<const char *>(&bucket), sizeof bucket);
     auto it = m_group_places.find(std::string_view(m_scratch));
     if (it != m_group_places.end())
       return it->second;
-    m_groups.push_back({std::string(key), line, m_bucket_texts[(size_t)bucket]});
+    m_groups.push_back({std::string(key), line, m_bucket_texts[(size_t)bucket], bucket});
     m_group_places.emplace(m_scratch, (int)m_groups.size() - 1);
     return (int)m_groups.size() - 1;
   }
