@@ -17,6 +17,7 @@
 #include "quenta/init.h"
 #include "quenta/msghdlr.h"
 #include "quenta/quenta.h"
+#include "quenta/schema.h"
 #include "quenta/sqlite_dbent.h"
 #include "utils/app.h"
 #include "utils/debug.h"

@@ -33,8 +33,11 @@ const column_info gst_bill_infos[] = {
     {nullptr, T_INT, 0},
 };
 
+} /* extern "C" */
+
 /* Read by other programs too (a shop chain's collector ships the rows as they
- * are): the columns and their order are fixed. */
+ * are): the columns and their order are fixed. Only the engine describes the
+ * table, so the list is not exported. */
 const column_info gst_shift_infos[] = {
     {"bdate", T_CHAR, 128},
     {"edate", T_CHAR, 128},
@@ -43,8 +46,6 @@ const column_info gst_shift_infos[] = {
     {"incoming", T_CHAR, 64},
     {nullptr, T_INT, 0},
 };
-
-} /* extern "C" */
 
 namespace {
 

@@ -115,7 +115,6 @@ typedef struct column_info {
  * handover and never changed, rows told apart by their rowid. */
 QUENTA_API extern const column_info gst_cdr_infos[];
 QUENTA_API extern const column_info gst_bill_infos[];
-QUENTA_API extern const column_info gst_shift_infos[];
 
 #ifdef __cplusplus
 }
