@@ -5,7 +5,8 @@
 # with and without indexes, quenta_init on a 1,000,000-row database, the console's poll of 100
 # lines on 1,000,000 calls, the running cost of 100 calls in progress under a 50,000-rule deck,
 # the rate editor's import of a 50,000-line deck, a backup of 1,000,000 calls while calls
-# are stored, and the chain's sync program on 1,000,000 calls and bills.
+# are stored, the chain's sync program on 1,000,000 calls and bills,
+# and the statistics report's month grouped over 1,000,000 calls.
 # Builds what it needs in build/ (RelWithDebInfo), runs each benchmark, keeps
 # the console and JSON output in build/bench-results/ and prints the machine
 # and the figures at the end. Takes about ten minutes.
@@ -27,7 +28,7 @@ for b in "${benches[@]}"; do
 done
 # the console's poll is built only where the console is
 if grep -q '^QUENTA_CONSOLE:BOOL=ON' "$build/CMakeCache.txt" 2>/dev/null; then
-  targets+=(bench_console_poll bench_console_running bench_rate_import)
+  targets+=(bench_console_poll bench_console_running bench_rate_import bench_console_report)
 fi
 cmake --build "$build" -j2 --target "${targets[@]}"
 mkdir -p "$out"
@@ -52,6 +53,7 @@ run bench_startup
 run bench_backup
 QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} run bench_console_poll
 QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} run bench_console_running
+QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} run bench_console_report
 # the parser's dump of every rule checked goes to standard output: not part of the figures
 if [ -x "$build/bench/bench_rate_import" ]; then
   echo "== bench_rate_import"

@@ -36,6 +36,7 @@
 #include "Report.h"
 #include "SaveFile.h"
 #include "ShiftLog.h"
+#include "ShiftRecord.h"
 #include "ShopDlg.h"
 #include "Switch.h"
 #include "UserMgr.h"
@@ -259,8 +260,13 @@ void TMainForm::FormShow()
   LoadDeposits();
 
   TakeOperator(login->Username->text());
-  if (!ReadLastLog())
+  const QByteArray now = StationTime(QDateTime::currentDateTime());
+  if (!ReadLastLog()) {
     WriteLastLog();
+    StartShift(now);
+  } else if (!ReadShiftStart(StationFile(SHIFTSTART_FILE), m_operator, &m_shiftStart)) {
+    StartShift(now);
+  }
   for (int i = 0; i < LINE_COLUMNS; i++)
     LineList->setColumnWidth(i, kLineColumnWidths[i]);
   Timer1->start();
@@ -316,12 +322,16 @@ void TMainForm::N6Click()
     if (ShowModal(dlg) != QDialog::Accepted)
       return;
   } while (!CheckPassword(dlg->Username->text(), dlg->Password->text(), dlg));
-  TakeOperator(dlg->Username->text());
+  const QString incoming = dlg->Username->text();
+  const QByteArray now = StationTime(QDateTime::currentDateTime());
+  RecordHandover(incoming, now);
+  TakeOperator(incoming);
   m_shiftTotal = 0;
   UpdateStatusBar();
   // At once: a record left naming the previous operator would let a restart
   // continue the shift just handed over, and hand its takings over twice.
   WriteLastLog();
+  StartShift(now);
 
   // The shift just handed over, kept in a copy of its own.
   BackUpDatabase(false);
@@ -361,6 +371,25 @@ bool TMainForm::BackUpDatabase(bool tellWhere)
   return true;
 }
 
+void TMainForm::RecordHandover(const QString &incoming, const QByteArray &when)
+{
+  const QByteArray begin = m_shiftStart.isEmpty() ? when : m_shiftStart;
+  if (!StoreHandover(begin, when, m_operator, m_shiftTotal, incoming))
+    ShowMessage(this,
+                QStringLiteral("交班记录没有保存：本班 %1 交出 %2，请另行记下")
+                    .arg(m_operator, FormatMoney(m_shiftTotal)),
+                QStringLiteral("错误"));
+}
+
+void TMainForm::StartShift(const QByteArray &when)
+{
+  m_shiftStart = when;
+  QString reason;
+  if (!WriteShiftStart(StationFile(SHIFTSTART_FILE), m_operator, when, &reason))
+    ShowSaveFailure(this, SHIFTSTART_FILE, reason,
+                    QStringLiteral("程序重新启动后，交班记录中本班的开始时间会不准确。"));
+}
+
 void TMainForm::N5Click()
 {
   TChangePwdDlg *dlg = Forms.ChangePwdDlg;
@@ -397,6 +426,10 @@ void TMainForm::SetRateClick()
 
 void TMainForm::N8Click()
 {
+  LineNames names;
+  for (const auto &entry : m_lines)
+    names.insert({entry->machineId, entry->lineId}, entry->name);
+  Forms.ReportFrm->SetLineNames(names);
   ShowWindow(Forms.ReportFrm);
 }
 

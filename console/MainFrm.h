@@ -55,6 +55,8 @@ public:
   /* Stores the operator on duty and the shift total in "lastlog"; when that
    * fails the operator is told. */
   void WriteLastLog();
+  /* When the shift on duty began, in the engine's time form (ShiftRecord.h). */
+  const QByteArray &ShiftStart() const { return m_shiftStart; }
   /* Backs the database up into "backups" now. A failure is shown with its
    * reason; a success only in the status bar, or in a message box naming the
    * file when tellWhere. True when made. */
@@ -212,10 +214,16 @@ private:
    * it could not be written, which ShowShiftRecordFailure tells. */
   bool StoreShiftRecord(QString *reason);
   void ShowShiftRecordFailure(const QString &reason);
+  /* The shift of the operator on duty began at when: kept in "shiftstart". */
+  void StartShift(const QByteArray &when);
+  /* The ending shift goes into the shift history, handed over at when; a
+   * failure is told. */
+  void RecordHandover(const QString &incoming, const QByteArray &when);
 
   QString m_workDir;              /* taken once, when the window is made */
   QString m_operator;             /* on duty; empty until the first login */
   float m_shiftTotal = 0;         /* money settled in this shift */
+  QByteArray m_shiftStart;        /* when this shift began, "%Y-%m-%d %H:%M:%S" */
   bool m_started = false;         /* the first showing has run the login */
   bool m_engineRunning = false;   /* quenta_init succeeded */
   bool m_backingUp = false;       /* a backup is under way */

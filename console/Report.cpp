@@ -1,24 +1,35 @@
 /* The report window: the range pickers, the join query through the engine,
- * the table and its total, and saving the list. */
+ * the table and its total, saving the list; the groups, the chart, the
+ * handovers and the CSV export. */
 #include "Report.h"
 
+#include <QChart>
+#include <QChartView>
+#include <QComboBox>
 #include <QDateEdit>
 #include <QDateTime>
+#include <QDateTimeAxis>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineSeries>
 #include <QLocale>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QSplitter>
+#include <QStackedWidget>
+#include <QTabWidget>
 #include <QTimeEdit>
 #include <QTreeWidget>
+#include <QValueAxis>
 #include <QVBoxLayout>
 
 #include <vector>
 
 #include "quenta/quenta.h"
 
+#include "CsvFile.h"
 #include "Gbk.h"
 #include "Modal.h"
 #include "ShiftLog.h"
@@ -26,6 +37,63 @@
 namespace {
 
 const int kColumnWidths[REPORT_COLUMNS] = {150, 200, 80, 60, 100};
+const int kGroupWidths[GROUP_COLUMNS] = {220, 90, 90, 100};
+const int kShiftWidths[SHIFT_COLUMNS] = {150, 150, 80, 80, 80, 70, 80, 90};
+const QColor kDifferenceText(190, 0, 0);
+const QColor kDifferenceBack(255, 228, 228);
+
+QStringList CallHeading()
+{
+  return {QStringLiteral("号码"), QStringLiteral("开始时间"), QStringLiteral("通话时长"),
+          QStringLiteral("金额"), QStringLiteral("操作员")};
+}
+
+QStringList ShiftHeading()
+{
+  return {QStringLiteral("开始时间"), QStringLiteral("交班时间"), QStringLiteral("交班人"),
+          QStringLiteral("交班金额"), QStringLiteral("接班人"), QStringLiteral("账单笔数"),
+          QStringLiteral("账单金额"), QStringLiteral("核对")};
+}
+
+/* A list in the report's style: rows with grid lines, whole-row selection. */
+QTreeWidget *NewList(const char *name, const QStringList &heading, QWidget *parent)
+{
+  auto *list = new QTreeWidget(parent);
+  list->setObjectName(QLatin1String(name));
+  list->setColumnCount(heading.size());
+  list->setHeaderLabels(heading);
+  list->setRootIsDecorated(false);
+  list->setUniformRowHeights(true);
+  list->setAllColumnsShowFocus(true);
+  list->setSelectionBehavior(QAbstractItemView::SelectRows);
+  list->setStyleSheet(QStringLiteral(
+      "QTreeView::item { border-right: 1px solid palette(midlight);"
+      " border-bottom: 1px solid palette(midlight); }"));
+  return list;
+}
+
+QStringList ItemTexts(const QTreeWidgetItem *item)
+{
+  QStringList texts;
+  for (int c = 0; c < item->columnCount(); c++)
+    texts.append(item->text(c));
+  return texts;
+}
+
+QFileDialog *NewSaveDialog(const char *name, const QString &filter, const QString &suffix, QWidget *parent)
+{
+  auto *dialog = new QFileDialog(parent);
+  dialog->setObjectName(QLatin1String(name));
+  dialog->setAcceptMode(QFileDialog::AcceptSave);
+  dialog->setFileMode(QFileDialog::AnyFile);
+  dialog->setNameFilter(filter);
+  dialog->setDefaultSuffix(suffix);
+  // The operator is not asked before a file is replaced; the working
+  // directory stays the station's whatever folder is chosen.
+  dialog->setOption(QFileDialog::DontConfirmOverwrite);
+  dialog->setSizeGripEnabled(true);
+  return dialog;
+}
 
 QDateEdit *NewDatePicker(const char *name, QWidget *parent)
 {
@@ -51,7 +119,7 @@ TReportFrm::TReportFrm(QWidget *parent)
 {
   setObjectName(QStringLiteral("ReportFrm"));
   setWindowTitle(QStringLiteral("报表统计"));
-  resize(680, 480);
+  resize(780, 620);
 
   FromDate = NewDatePicker("FromDate", this);
   FromTime = NewTimePicker("FromTime", this);
@@ -59,36 +127,73 @@ TReportFrm::TReportFrm(QWidget *parent)
   ToTime = NewTimePicker("ToTime", this);
   Button2 = new QPushButton(QStringLiteral("确定"), this);
   Button2->setObjectName(QStringLiteral("Button2"));
+  GroupBy = new QComboBox(this);
+  GroupBy->setObjectName(QStringLiteral("GroupBy"));
+  GroupBy->addItems(GroupingCaptions());
 
-  ReportTable = new QTreeWidget(this);
-  ReportTable->setObjectName(QStringLiteral("ReportTable"));
-  ReportTable->setColumnCount(REPORT_COLUMNS);
-  ReportTable->setHeaderLabels({QStringLiteral("号码"), QStringLiteral("开始时间"),
-                                QStringLiteral("通话时长"), QStringLiteral("金额"),
-                                QStringLiteral("操作员")});
-  ReportTable->setRootIsDecorated(false);
-  ReportTable->setUniformRowHeights(true);
-  ReportTable->setAllColumnsShowFocus(true);
-  ReportTable->setSelectionBehavior(QAbstractItemView::SelectRows);
-  ReportTable->setStyleSheet(QStringLiteral(
-      "QTreeView::item { border-right: 1px solid palette(midlight);"
-      " border-bottom: 1px solid palette(midlight); }"));
+  ReportTable = NewList("ReportTable", CallHeading(), this);
+  GroupTable = NewList("GroupTable", {QString(), QStringLiteral("通话次数"), QStringLiteral("通话分钟"),
+                                      QStringLiteral("金额")}, this);
+  for (int c = 1; c < GROUP_COLUMNS; c++)
+    GroupTable->headerItem()->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
+  // The figures keep their widths beside the names, however wide the window.
+  GroupTable->header()->setStretchLastSection(false);
+  GroupTable->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+  ListStack = new QStackedWidget(this);
+  ListStack->setObjectName(QStringLiteral("ListStack"));
+  ListStack->addWidget(ReportTable);
+  ListStack->addWidget(GroupTable);
+
+  auto *chart = new QChart;
+  chart->legend()->hide();
+  chart->setMargins(QMargins(4, 4, 4, 4));
+  m_series = new QLineSeries(chart);
+  m_series->setPointsVisible(true);
+  chart->addSeries(m_series);
+  m_axisX = new QDateTimeAxis(chart);
+  m_axisY = new QValueAxis(chart);
+  m_axisY->setLabelFormat(QStringLiteral("%.2f"));
+  m_axisY->setMin(0);
+  chart->addAxis(m_axisX, Qt::AlignBottom);
+  chart->addAxis(m_axisY, Qt::AlignLeft);
+  m_series->attachAxis(m_axisX);
+  m_series->attachAxis(m_axisY);
+  TakingsChart = new QChartView(chart, this);
+  TakingsChart->setObjectName(QStringLiteral("TakingsChart"));
+  TakingsChart->setRenderHint(QPainter::Antialiasing);
+  TakingsChart->setMinimumHeight(180);
+
+  auto *calls = new QSplitter(Qt::Vertical, this);
+  calls->setObjectName(QStringLiteral("CallsPage"));
+  calls->addWidget(ListStack);
+  calls->addWidget(TakingsChart);
+  calls->setStretchFactor(0, 3);
+  calls->setStretchFactor(1, 2);
+  calls->setChildrenCollapsible(false);
+
+  auto *shifts = new QWidget(this);
+  shifts->setObjectName(QStringLiteral("ShiftsPage"));
+  ShiftTable = NewList("ShiftTable", ShiftHeading(), shifts);
+  ShiftInfo = new QLabel(shifts);
+  ShiftInfo->setObjectName(QStringLiteral("ShiftInfo"));
+  auto *shiftLayout = new QVBoxLayout(shifts);
+  shiftLayout->addWidget(ShiftTable, 1);
+  shiftLayout->addWidget(ShiftInfo);
+
+  ReportTabs = new QTabWidget(this);
+  ReportTabs->setObjectName(QStringLiteral("ReportTabs"));
+  ReportTabs->addTab(calls, QStringLiteral("通话统计"));
+  ReportTabs->addTab(shifts, QStringLiteral("交班记录"));
 
   Info = new QLabel(QStringLiteral("总计："), this);
   Info->setObjectName(QStringLiteral("Info"));
+  CsvBtn = new QPushButton(QStringLiteral("导出CSV"), this);
+  CsvBtn->setObjectName(QStringLiteral("CsvBtn"));
   Button1 = new QPushButton(QStringLiteral("保存"), this);
   Button1->setObjectName(QStringLiteral("Button1"));
 
-  SaveDialog1 = new QFileDialog(this);
-  SaveDialog1->setObjectName(QStringLiteral("SaveDialog1"));
-  SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
-  SaveDialog1->setFileMode(QFileDialog::AnyFile);
-  SaveDialog1->setNameFilter(QStringLiteral("文本文件 (*.txt)"));
-  SaveDialog1->setDefaultSuffix(QStringLiteral("txt"));
-  // The operator is not asked before a file is replaced; the working
-  // directory stays the station's whatever folder is chosen.
-  SaveDialog1->setOption(QFileDialog::DontConfirmOverwrite);
-  SaveDialog1->setSizeGripEnabled(true);
+  SaveDialog1 = NewSaveDialog("SaveDialog1", QStringLiteral("文本文件 (*.txt)"), QStringLiteral("txt"), this);
+  SaveDialog2 = NewSaveDialog("SaveDialog2", QStringLiteral("CSV 文件 (*.csv)"), QStringLiteral("csv"), this);
 
   auto *range = new QHBoxLayout;
   range->addWidget(new QLabel(QStringLiteral("从"), this));
@@ -100,18 +205,25 @@ TReportFrm::TReportFrm(QWidget *parent)
   range->addWidget(ToTime);
   range->addSpacing(12);
   range->addWidget(Button2);
+  range->addSpacing(12);
+  range->addWidget(new QLabel(QStringLiteral("分组"), this));
+  range->addWidget(GroupBy);
   range->addStretch();
   auto *bottom = new QHBoxLayout;
   bottom->addWidget(Info);
   bottom->addStretch();
+  bottom->addWidget(CsvBtn);
   bottom->addWidget(Button1);
   auto *layout = new QVBoxLayout(this);
   layout->addLayout(range);
-  layout->addWidget(ReportTable, 1);
+  layout->addWidget(ReportTabs, 1);
   layout->addLayout(bottom);
 
   connect(Button2, &QPushButton::clicked, this, &TReportFrm::Button2Click);
   connect(Button1, &QPushButton::clicked, this, &TReportFrm::Button1Click);
+  connect(CsvBtn, &QPushButton::clicked, this, &TReportFrm::CsvBtnClick);
+  connect(GroupBy, &QComboBox::currentIndexChanged, this, &TReportFrm::GroupByChange);
+  connect(ReportTabs, &QTabWidget::currentChanged, this, &TReportFrm::ReportTabsChange);
 }
 
 void TReportFrm::showEvent(QShowEvent *event)
@@ -125,12 +237,23 @@ void TReportFrm::FormShow()
 {
   for (int i = 0; i < REPORT_COLUMNS; i++)
     ReportTable->setColumnWidth(i, kColumnWidths[i]);
+  for (int i = 0; i < GROUP_COLUMNS; i++)
+    GroupTable->setColumnWidth(i, kGroupWidths[i]);
+  for (int i = 0; i < SHIFT_COLUMNS; i++)
+    ShiftTable->setColumnWidth(i, kShiftWidths[i]);
+  m_queried = false;
   const QDateTime now = QDateTime::currentDateTime();
   const QTime second = now.time();
   FromDate->setDate(now.date());
   FromTime->setTime(QTime(0, 0, 0));
   ToDate->setDate(now.date());
   ToTime->setTime(QTime(second.hour(), second.minute(), second.second()));
+  // No chart until a query has drawn one.
+  m_chart.clear();
+  m_series->clear();
+  m_axisX->setVisible(false);
+  m_axisY->setVisible(false);
+  TakingsChart->chart()->setTitle(QString());
 }
 
 void TReportFrm::Button2Click()
@@ -139,7 +262,56 @@ void TReportFrm::Button2Click()
             ReportTimeText(ToDate->date(), ToTime->time()));
 }
 
+ReportGrouping TReportFrm::Grouping() const
+{
+  return static_cast<ReportGrouping>(qMax(GroupBy->currentIndex(), 0));
+}
+
+void TReportFrm::GroupByChange()
+{
+  const bool grouped = Grouping() != GroupNone;
+  ListStack->setCurrentWidget(grouped ? GroupTable : ReportTable);
+  GroupTable->headerItem()->setText(0, GroupColumnCaption(Grouping()));
+  // The text file is the list of calls; the groups go out as CSV.
+  Button1->setEnabled(!grouped);
+  if (m_queried)
+    Button2Click();
+}
+
 void TReportFrm::RunReport(const QByteArray &from, const QByteArray &to)
+{
+  m_queried = true;
+  ReportTable->clear();
+  GroupTable->clear();
+  m_rows.clear();
+  m_total = 0;
+
+  // One grouped query gives the groups and the chart's buckets; only the
+  // ungrouped list fetches the calls one by one.
+  ReportSummary &summary = m_summary;
+  const ReportGrouping by = Grouping();
+  bool ok = QueryReportSummary(from, to, by, m_lineNames, &summary);
+  if (by == GroupNone) {
+    ListCalls(from, to, &ok);
+    Info->setText(QStringLiteral("总计：") + FormatMoney(m_total));
+  } else {
+    ListGroups(summary);
+    m_total = static_cast<float>(summary.cents) / 100.0f;
+    Info->setText(QStringLiteral("总计：") + CentsText(summary.cents));
+  }
+  DrawChart(from, to, summary);
+  m_from = from;
+  m_to = to;
+  m_shiftsListed = false;
+  ShiftTable->clear();
+  ShiftInfo->clear();
+  if (ReportTabs->currentIndex() == 1)
+    ListShifts();
+  if (!ok)
+    ShowMessage(this, QStringLiteral("统计查询失败，所列通话可能不全"), QStringLiteral("错误"));
+}
+
+void TReportFrm::ListCalls(const QByteArray &from, const QByteArray &to, bool *ok)
 {
   const QList<QByteArray> conditions = ReportConditions(from, to);
   std::vector<const char *> list;
@@ -147,15 +319,90 @@ void TReportFrm::RunReport(const QByteArray &from, const QByteArray &to)
     list.push_back(c.constData());
   list.push_back(nullptr);
 
-  ReportTable->clear();
-  m_rows.clear();
-  m_total = 0;
   ReportTable->setUpdatesEnabled(false);
-  const int rc = quenta_getReport(list.data(), &TReportFrm::ReportRowArrived, this);
+  if (quenta_getReport(list.data(), &TReportFrm::ReportRowArrived, this) != 0)
+    *ok = false;
   ReportTable->setUpdatesEnabled(true);
-  Info->setText(QStringLiteral("总计：") + FormatMoney(m_total));
-  if (rc != 0)
-    ShowMessage(this, QStringLiteral("统计查询失败，所列通话可能不全"), QStringLiteral("错误"));
+}
+
+void TReportFrm::ListGroups(const ReportSummary &summary)
+{
+  QList<QTreeWidgetItem *> items;
+  items.reserve(summary.groups.size());
+  for (const GroupRow &g : summary.groups) {
+    auto *item = new QTreeWidgetItem(
+        {g.name, QString::number(g.calls), MinutesText(g.seconds), CentsText(g.cents)});
+    for (int c = 1; c < GROUP_COLUMNS; c++)
+      item->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
+    items.append(item);
+  }
+  GroupTable->addTopLevelItems(items);
+}
+
+void TReportFrm::DrawChart(const QByteArray &from, const QByteArray &to, const ReportSummary &summary)
+{
+  m_chart = ChartPoints(from, to, summary.bucketCents);
+  QList<QPointF> points;
+  points.reserve(m_chart.size());
+  double top = 0;
+  for (const ChartPoint &p : m_chart) {
+    const double amount = static_cast<double>(p.cents) / 100.0;
+    points.append(QPointF(static_cast<qreal>(p.start.toMSecsSinceEpoch()), amount));
+    top = qMax(top, amount);
+  }
+  m_series->replace(points);
+  m_axisX->setVisible(true);
+  m_axisY->setVisible(true);
+  const bool hourly = ChartByHour(from, to);
+  TakingsChart->chart()->setTitle(hourly ? QStringLiteral("每小时收入") : QStringLiteral("每日收入"));
+  m_axisX->setFormat(hourly ? QStringLiteral("HH:00") : QStringLiteral("MM-dd"));
+  m_axisX->setTickCount(qBound(2, static_cast<int>(m_chart.size()), hourly ? 13 : 8));
+  if (!m_chart.isEmpty())
+    m_axisX->setRange(m_chart.first().start,
+                      m_chart.size() > 1 ? m_chart.last().start : m_chart.first().start.addSecs(3600));
+  m_axisY->setRange(0, top > 0 ? top * 1.1 : 1.0);
+  m_axisY->applyNiceNumbers();
+}
+
+void TReportFrm::ReportTabsChange(int index)
+{
+  if (index == 1 && m_queried && !m_shiftsListed)
+    ListShifts();
+}
+
+void TReportFrm::ListShifts()
+{
+  m_shiftsListed = true;
+  ShiftTable->clear();
+  QList<ShiftRow> rows;
+  const bool ok = QueryShifts(m_from, m_to, &rows);
+  qint64 handed = 0, billed = 0;
+  int differences = 0;
+  for (const ShiftRow &r : rows) {
+    auto *item = new QTreeWidgetItem(ShiftTable, {QString::fromLatin1(r.begin), QString::fromLatin1(r.end),
+                                                  r.outgoing, CentsText(r.takingsCents), r.incoming,
+                                                  QString::number(r.bills), CentsText(r.billCents),
+                                                  ShiftDifferenceText(r.takingsCents, r.billCents)});
+    for (int c : {3, 5, 6})
+      item->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
+    if (r.takingsCents != r.billCents) {
+      differences++;
+      for (int c = 0; c < SHIFT_COLUMNS; c++) {
+        item->setForeground(c, kDifferenceText);
+        item->setBackground(c, kDifferenceBack);
+      }
+    }
+    handed += r.takingsCents;
+    billed += r.billCents;
+  }
+  QString text = QStringLiteral("交班 %1 次　交班金额合计：%2　账单金额合计：%3")
+                     .arg(rows.size())
+                     .arg(CentsText(handed), CentsText(billed));
+  if (differences > 0)
+    text += QStringLiteral("　其中 %1 次不符").arg(differences);
+  if (!ok)
+    text += QStringLiteral("　（交班记录查询失败）");
+  ShiftInfo->setText(text);
 }
 
 /* Runs inside quenta_getReport, with the engine's database lock held: it only
@@ -182,6 +429,39 @@ void TReportFrm::Button1Click()
   const QStringList chosen = SaveDialog1->selectedFiles();
   if (!chosen.isEmpty() && !chosen.first().isEmpty())
     SaveReport(chosen.first());
+}
+
+void TReportFrm::CsvBtnClick()
+{
+  if (ShowModal(SaveDialog2) != QDialog::Accepted)
+    return;
+  const QStringList chosen = SaveDialog2->selectedFiles();
+  if (!chosen.isEmpty() && !chosen.first().isEmpty())
+    SaveCsv(chosen.first());
+}
+
+QList<QStringList> TReportFrm::CsvRows() const
+{
+  QList<QStringList> rows;
+  const bool shifts = ReportTabs->currentIndex() == 1;
+  const QTreeWidget *list = shifts ? ShiftTable : Grouping() == GroupNone ? ReportTable : GroupTable;
+  rows.append(ItemTexts(list->headerItem()));
+  for (int i = 0; i < list->topLevelItemCount(); i++)
+    rows.append(ItemTexts(list->topLevelItem(i)));
+  if (!shifts && Grouping() != GroupNone)
+    rows.append({QStringLiteral("总计"), QString::number(m_summary.calls), MinutesText(m_summary.seconds),
+                 CentsText(m_summary.cents)});
+  return rows;
+}
+
+bool TReportFrm::SaveCsv(const QString &fileName)
+{
+  QString reason;
+  if (WriteCsvFile(fileName, CsvRows(), &reason))
+    return true;
+  ShowMessage(this, QStringLiteral("无法写入文件 %1：%2").arg(fileName, reason), QStringLiteral("错误"),
+              QMessageBox::Critical);
+  return false;
 }
 
 bool TReportFrm::SaveReport(const QString &fileName)

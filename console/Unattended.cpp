@@ -3,13 +3,17 @@
 #include "Unattended.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QCoreApplication>
+#include <QDateEdit>
 #include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTimeEdit>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -36,11 +40,13 @@ QString g_shotDir;
 double g_wait = 0;
 int g_logins = 0;
 
-/* Saves the window as it is drawn now; false when the file cannot be written. */
-bool Grab(QWidget *window)
+/* Saves the window as it is drawn now, as <name>.png (the window's object
+ * name when name is empty); false when the file cannot be written. */
+bool Grab(QWidget *window, const QString &name = QString())
 {
   QCoreApplication::processEvents();
-  const QString path = g_shotDir + QLatin1Char('/') + window->objectName() + QStringLiteral(".png");
+  const QString path = g_shotDir + QLatin1Char('/') + (name.isEmpty() ? window->objectName() : name) +
+                       QStringLiteral(".png");
   if (window->grab().save(path))
     return true;
   std::fprintf(stderr, "Mirolt: cannot write %s\n", qPrintable(path));
@@ -70,6 +76,24 @@ void GrabImportPreview()
   Forms.RateForm->ImportDeck(path);
 }
 
+/* The report over the two weeks before today, grouped by line with the chart
+ * of its takings, and the handovers of those weeks. */
+void GrabReportViews(TReportFrm *report)
+{
+  const QDate today = QDate::currentDate();
+  report->FromDate->setDate(today.addDays(-14));
+  report->FromTime->setTime(QTime(0, 0, 0));
+  report->ToDate->setDate(today.addDays(-1));
+  report->ToTime->setTime(QTime(23, 59, 59));
+  report->GroupBy->setCurrentIndex(GroupLine);
+  report->Button2->click();
+  Grab(report, QStringLiteral("ReportFrmGrouped"));
+  report->ReportTabs->setCurrentIndex(1);
+  Grab(report, QStringLiteral("ReportFrmShifts"));
+  report->ReportTabs->setCurrentIndex(0);
+  report->GroupBy->setCurrentIndex(GroupNone);
+}
+
 void TakeScreenshots()
 {
   TMainForm *main = Forms.MainForm;
@@ -89,6 +113,7 @@ void TakeScreenshots()
   Forms.RateForm->hide();
   main->N8->trigger();
   Grab(Forms.ReportFrm);
+  GrabReportViews(Forms.ReportFrm);
   Forms.ReportFrm->hide();
   main->ShopSet->trigger();  // the shop settings, cancelled
   // More deposit for the first line that holds some (or the first line), cancelled.

@@ -11,10 +11,6 @@
 #include "quenta/quenta.h"
 #include "utils/debug.h"
 
-namespace {
-
-/* The operator name is kept in 63 bytes. Stored texts are GBK: the cut never
- * splits a double-byte character. */
 std::string operator_name(const char *admin)
 {
   std::string name(admin ? admin : "");
@@ -28,6 +24,8 @@ std::string operator_name(const char *admin)
   name.resize(keep);
   return name;
 }
+
+namespace {
 
 int select_rows(const char *table, const char *const *conds, sqlite_row_callback deliver,
                 USER_CALLBACK cb, void *param)

@@ -169,6 +169,42 @@ RateInfo *normal_counter_choose_rate(struct normal_counter *nc, const char *desn
   return current ? current : nc->m_default_rate;
 }
 
+const char *normal_counter_rule_name(struct normal_counter *nc, const char *desnum)
+{
+  const RateInfo *rule = nullptr;
+  if (nc->m_rate_index) {
+    rule = rate_index_longest(nc->m_rate_index, desnum);
+  } else if (nc->m_rate_info) {
+    /* the walk of rate_walk_longest without its log lines */
+    size_t best = 0;
+    for (auto *it = utils::datalist_first(nc->m_rate_info); it; it = utils::datalist_next(it)) {
+      auto *r = static_cast<const RateInfo *>(utils::datalist_itdata(it));
+      size_t len = strnlen(r->m_prefix, sizeof r->m_prefix);
+      if (rate_prefix_matches(r, desnum) && (!rule || len > best)) {
+        rule = r;
+        best = len;
+      }
+    }
+  }
+  if (rule)
+    return rule->m_name;
+  return nc->m_default_rate ? DEFAULT_RULE_NAME : "";
+}
+
+void rule_set_name(RateInfo *rule, const char *name, int len)
+{
+  int keep = 0;
+  while (keep < len) {
+    int step = ((unsigned char)name[keep] >= 0x81 && keep + 1 < len) ? 2 : 1;
+    if (keep + step > (int)sizeof rule->m_name - 1)
+      break;
+    keep += step;
+  }
+  memcpy(rule->m_name, name, (size_t)keep);
+  rule->m_name[keep] = '\0';
+  rule->m_namelen = keep;
+}
+
 bill_info *normal_counter_getresult(struct counter *c, call_info *call)
 {
   auto *nc = reinterpret_cast<normal_counter *>(c);

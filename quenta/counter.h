@@ -10,7 +10,9 @@
  * After loading the table is only read, so lookups take no lock. A call is
  * priced by one function, price, into a bill the caller names; the bill that
  * getresult returns is price's into the counter's own record, which lives
- * until the next getresult. */
+ * until the next getresult. A rule keeps the display name of its line
+ * (m_name; the prefix for a rule of an XML document, empty for the default
+ * rule), which pricing never reads. */
 #ifndef QUENTA_COUNTER_H
 #define QUENTA_COUNTER_H
 
@@ -24,6 +26,7 @@
 #define DEFAULT_PREFIX_FILL "000000000"
 #define XML_DEFAULT_PREFIX "012345678911"
 #define UNMATCHED_RATE 0.3f          /* getrate's answer when no rule matches */
+#define DEFAULT_RULE_NAME ".default" /* what normal_counter_rule_name calls the default rule */
 
 enum CONFIG_FLAG { F_OPEN = 0, F_ADD = 1, F_DEL = 2 };
 
@@ -85,6 +88,16 @@ int normal_counter_price(struct counter *c, call_info *call, bill_info *bill);
 /* The rule that prices a call to desnum: the longest matching prefix, else the
  * default rule; null when neither exists. Logs the rules it examines. */
 RateInfo *normal_counter_choose_rate(struct normal_counter *nc, const char *desnum);
+
+/* The name of the rule normal_counter_choose_rate picks for desnum, without
+ * logging (the report asks it for every listed call): the rate file's display
+ * name, DEFAULT_RULE_NAME for the default rule, "" when no rule prices the
+ * number. Valid as long as the counter. */
+const char *normal_counter_rule_name(struct normal_counter *nc, const char *desnum);
+
+/* Stores a display name of len bytes in the rule, cut to fit its field
+ * without splitting a two-byte GBK character. */
+void rule_set_name(RateInfo *rule, const char *name, int len);
 
 /* Loader steps (counter_file.cpp, counter_xml.cpp). A rule is added only when it
  * parses and can price a call: a charging unit above 0, every period start a

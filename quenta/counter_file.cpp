@@ -1,6 +1,7 @@
 /* The rate file loader: one rule per line, "name|rate-info line", the default
  * rule on a line beginning ".default|". Loading stops at the first line that
- * cannot be read as a rule; the rules before it stay. */
+ * cannot be read as a rule; the rules before it stay. Each rule keeps its
+ * name, which the statistics report groups calls by. */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -29,6 +30,8 @@ bool load_line(struct normal_counter *nc, char *line)
 {
   bool is_default = strncmp(line, DEFAULT_LINE_TAG, strlen(DEFAULT_LINE_TAG)) == 0;
   const char *text;
+  const char *name = "";
+  int namelen = 0;
   if (is_default) {
     /* the default line's own prefix field may be empty: the nine zeros give it
      * the digits the line grammar needs, and no number is matched against it */
@@ -40,6 +43,8 @@ bool load_line(struct normal_counter *nc, char *line)
       DLOG("rate line without a name: \"%s\"", line);
       return false;
     }
+    name = line;
+    namelen = (int)(bar - line);
     text = bar + 1;
   }
 
@@ -52,6 +57,9 @@ bool load_line(struct normal_counter *nc, char *line)
     free(rule);
     return false;
   }
+  /* the parser clears the name; the report groups calls by it (the default
+   * rule needs none: it is known as the default) */
+  rule_set_name(rule, name, namelen);
   /* a rule without a charging unit is refused on its own; the next lines still load */
   counter_add_rule(nc, rule, is_default);
   return true;

@@ -125,6 +125,9 @@ int counter_build_rateinfo_xml(struct normal_counter *nc, mxml_node_t *rateinfo)
   }
   if (is_default)
     DLOG("default rule: %.180s", line.c_str());
+  /* a document's area names reach the loader as runs of X: the prefix names the rule */
+  if (!is_default)
+    rule_set_name(rule, rule->m_prefix, (int)strlen(rule->m_prefix));
   return counter_add_rule(nc, rule, is_default);
 }
 

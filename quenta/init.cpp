@@ -1,7 +1,8 @@
 /* Engine start-up: quenta_init claims the station's single-instance lock,
  * brings up the runtime, builds the database path and creates the message
- * handler, the counting entity and the query entity. A start-up that fails
- * half way releases what it created, so the process may try again. */
+ * handler, the counting entity, the query entity and the shift table's
+ * entity. A start-up that fails half way releases what it created, so the
+ * process may try again. */
 #include <errno.h>
 #include <string.h>
 #include <sys/socket.h>
@@ -16,6 +17,7 @@
 #include "quenta/init.h"
 #include "quenta/msghdlr.h"
 #include "quenta/quenta.h"
+#include "quenta/schema.h"
 #include "quenta/sqlite_dbent.h"
 #include "utils/app.h"
 #include "utils/debug.h"
@@ -33,6 +35,10 @@ int g_instance_fd = -1;
 /* Undoes the steps that succeeded, newest first. */
 void release_engine()
 {
+  if (gpst_shiftdb) {
+    dbent_release(gpst_shiftdb);
+    gpst_shiftdb = nullptr;
+  }
   if (gpst_dbent) {
     dbent_release(gpst_dbent);
     gpst_dbent = nullptr;
@@ -84,6 +90,11 @@ int start_engine()
   }
   gpst_dbent = create_sqlite_dbent(path.c_str());
   if (!gpst_dbent) {
+    LOG_FUNCTION_FAILED();
+    return QUENTA_INIT_FAILED;
+  }
+  gpst_shiftdb = create_sqlite_dbent(path.c_str());
+  if (!gpst_shiftdb || dbent_create(gpst_shiftdb, SHIFT_TBL_NAME, gst_shift_infos) != 0) {
     LOG_FUNCTION_FAILED();
     return QUENTA_INIT_FAILED;
   }

@@ -11,6 +11,7 @@
 #define DB_NAME "quentadb"
 #define CDR_TBL_NAME "cdrtbl"
 #define BILL_TBL_NAME "billtbl"
+#define SHIFT_TBL_NAME "shifttbl"
 #define APP_NAME "msghdlr"
 
 struct msghdlr;
@@ -20,6 +21,11 @@ struct dbent;
 extern struct msghdlr *gpst_msghdlr;   /* the gateway message handler */
 extern struct countent *gpst_countent; /* prices calls and stores bills */
 extern struct dbent *gpst_dbent;       /* query entity: selects, updates, deletes, reports */
+extern struct dbent *gpst_shiftdb;     /* describes "shifttbl": the handovers are inserted here */
+
+/* The operator name as a table keeps it: at most 63 bytes, cut so that no GBK
+ * double-byte character is split. */
+std::string operator_name(const char *admin);
 
 /* True once quenta_init has succeeded; every operation checks it first. */
 bool quenta_running();

@@ -1,5 +1,6 @@
-/* The columns of the engine's two tables, "cdrtbl" (one row per finished call)
- * and "billtbl" (one row per stored bill), and the indexes that go with them. */
+/* The columns of the engine's tables, "cdrtbl" (one row per finished call),
+ * "billtbl" (one row per stored bill) and "shifttbl" (one row per handover of
+ * the counter), and the indexes that go with them. */
 #include "quenta/schema.h"
 
 #include <string.h>
@@ -34,16 +35,31 @@ const column_info gst_bill_infos[] = {
 
 } /* extern "C" */
 
+/* Read by other programs too (a shop chain's collector ships the rows as they
+ * are): the columns and their order are fixed. Only the engine describes the
+ * table, so the list is not exported. */
+const column_info gst_shift_infos[] = {
+    {"bdate", T_CHAR, 128},
+    {"edate", T_CHAR, 128},
+    {"outgoing", T_CHAR, 64},
+    {"takings", T_FLOAT, 0},
+    {"incoming", T_CHAR, 64},
+    {nullptr, T_INT, 0},
+};
+
 namespace {
 
 const char *const cdrtbl_indexes[] = {
     "create index if not exists cdrtbl_line on cdrtbl(machineid, lineid, flag)",
     "create index if not exists cdrtbl_bdate on cdrtbl(bdate)",
+    "create index if not exists cdrtbl_report on cdrtbl(bdate, callid, machineid, lineid, desnum)",
     nullptr,
 };
 
 const char *const billtbl_indexes[] = {
     "create index if not exists billtbl_callid on billtbl(callid)",
+    "create index if not exists billtbl_report on billtbl(callid, calltime, count, admin)",
+    "create index if not exists billtbl_admin on billtbl(admin, date, count)",
     nullptr,
 };
 

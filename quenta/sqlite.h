@@ -18,6 +18,7 @@
 
 #include <sqlite3.h>
 
+#include <functional>
 #include <mutex>
 
 #define SQLITE_BUSY_TIMEOUT_MS 5000
@@ -68,6 +69,13 @@ void sqlite_yield_lock(int max_ms);
  * progress. 0, or a QUENTA_BACKUP_* result. */
 int sqlite_backup(const char *dbname, const char *dest, int busy_ms, void (*progress)(int percent, void *param),
                   void *param);
+
+/* Runs work on a connection of its own, as one statement's turn: under g_cs,
+ * the file opened before and closed after, inside one read transaction, so
+ * that the several statements work prepares see one state of the file. For
+ * a read that one statement cannot do cheaply. work returns an SQLite result
+ * code; what names the work in the log. 0, or -1 when it failed. */
+int sqlite_exec_work(const char *dbname, const char *what, const std::function<int(sqlite3 *db)> &work);
 
 /* The primary SQLite result code of this thread's last failed statement, and
  * SQLITE_OK after a successful one. It tells a refusal that will not change

@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libsqlite3-dev sqlite3 libmxml-dev
   postgresql libpq-dev
-  qt6-base-dev fonts-wqy-zenhei qt6-translations-l10n
+  qt6-base-dev qt6-charts-dev libqt6opengl6-dev fonts-wqy-zenhei qt6-translations-l10n
   clang libclang-rt-14-dev
   binutils procps iproute2 util-linux xvfb xauth
   locales poppler-utils

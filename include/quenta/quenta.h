@@ -118,6 +118,58 @@ QUENTA_API unsigned long long quenta_getRefused(char *lastaddr, int size);
 typedef void (*BACKUP_CALLBACK)(int percent, void *param);
 QUENTA_API int quenta_backup(const char *path, BACKUP_CALLBACK progress, void *param);
 
+/* ---- takings at a glance ---- */
+
+/* The name of the rule that prices calls to a dialled number, chosen as the
+ * pricing chooses it: the longest matching prefix (the first in the rate file
+ * among equals), else the default rule. The name is the rate file's display
+ * name (GBK; the prefix for a rule of a rate XML document), ".default" for the
+ * default rule, and "" when no rule prices the number (no prefix matches and
+ * the table has no default rule): such a call gets no bill. The rules are
+ * those loaded at start-up, so after a change of rates a call stored before
+ * the restart is named after the rule that would price it now. The text lives
+ * in the engine as long as the process; null before quenta_init or for a null
+ * number. */
+QUENTA_API const char *quenta_getRuleName(const char *destnum);
+
+/* Groupings and time buckets of quenta_getReportGroups (m_key of report_group). */
+#define QUENTA_GROUP_NONE 0   /* one group of every call: m_key "" */
+#define QUENTA_GROUP_LINE 1   /* by line: m_key the machine id, m_lineid the line */
+#define QUENTA_GROUP_RULE 2   /* by rate rule: m_key quenta_getRuleName of the dialled number */
+#define QUENTA_GROUP_ADMIN 3  /* by operator who settled the call: m_key the bill's operator */
+#define QUENTA_GROUP_DAY 4    /* by day the call began: m_key "%Y-%m-%d" */
+#define QUENTA_BUCKET_NONE 0  /* m_bucket "" */
+#define QUENTA_BUCKET_DAY 1   /* m_bucket "%Y-%m-%d" of the begin time */
+#define QUENTA_BUCKET_HOUR 2  /* m_bucket "%Y-%m-%d %H" of the begin time */
+
+/* The settled calls that quenta_getReport lists for the range from..to (begin
+ * times "%Y-%m-%d %H:%M:%S", both ends inclusive; a call with two stored bills
+ * counts twice there and here) counted per group and time bucket: cb gets one
+ * report_group per pair that has calls, ordered by key (bytes), line and
+ * bucket, after the reading is done and the database lock is free again. A
+ * group's amount is the sum of its bills each rounded to the cent. 0, or -1
+ * (cb never called) for an unknown grouping or bucket or a failed read. */
+QUENTA_API int quenta_getReportGroups(const char *from, const char *to, int by, int bucket,
+                                      USER_CALLBACK cb, void *param);
+
+/* ---- shift history: "shifttbl" ---- */
+
+/* Appends the handover to "shifttbl": the two times as given, the operator
+ * names cut to 63 bytes (never inside a GBK character), the takings written
+ * with two decimals and a point. The station only ever appends: rows are
+ * never updated or deleted, and SQLite's rowid tells them apart. Which moment
+ * m_bdate holds is the console's rule (console/station/ShiftRecord.h): the
+ * moment the ending shift began, which survives restarts. 0, or -1 when the
+ * row was not stored. */
+QUENTA_API int quenta_saveShift(const shift_info *shift);
+
+/* The handovers whose moment (m_edate) lies in from..to, both inclusive, in
+ * the order they were stored: cb gets one shift_report each, with the bills of
+ * billtbl whose operator is the outgoing one and whose date lies within
+ * m_bdate..m_edate (both inclusive), counted and summed to the cent. 0, or -1
+ * when the select failed. */
+QUENTA_API int quenta_selectShifts(const char *from, const char *to, USER_CALLBACK cb, void *param);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,8 +1,9 @@
 /* Records shared by the engine and every program that uses it: call detail
- * records, bills, report rows, the call under way on a line, the callback types
- * of the engine's interface, and the column lists of the tables "cdrtbl" and
- * "billtbl". C-compatible: field order, widths and types are the same on both
- * sides of the library boundary. Every text is zero-terminated in its array. */
+ * records, bills, report rows and groups, shift handovers, the call under way
+ * on a line, the callback types of the engine's interface, and the column
+ * lists of the tables "cdrtbl", "billtbl" and "shifttbl". C-compatible: field
+ * order, widths and types are the same on both sides of the library boundary.
+ * Every text is zero-terminated in its array. */
 #ifndef QUENTA_RECORDS_H
 #define QUENTA_RECORDS_H
 
@@ -45,6 +46,35 @@ typedef struct report_info {
   bill_info m_bill;
 } report_info;
 
+/* One group of the grouped report (quenta_getReportGroups): the settled calls
+ * of one key within one time bucket. */
+typedef struct report_group {
+  char m_key[TEXT_LEN];      /* the group: machine id, rule name, operator or day */
+  int m_lineid;              /* by line: the line on machine m_key; else 0 */
+  char m_bucket[32];         /* "%Y-%m-%d" or "%Y-%m-%d %H" of the begin time; "" unbucketed */
+  int m_calls;               /* settled calls (bills joined with their call) */
+  long long m_seconds;       /* their durations added, a negative one counted as 0 */
+  long long m_cents;         /* their amounts, each rounded to the cent, added */
+} report_group;
+
+/* One handover of the counter: one row of "shifttbl". Texts are GBK. */
+typedef struct shift_info {
+  char m_bdate[TEXT_LEN];    /* when the ending shift began, "%Y-%m-%d %H:%M:%S" */
+  char m_edate[TEXT_LEN];    /* the moment of the handover, same form */
+  char m_outgoing[ADMIN_LEN];/* operator who handed over */
+  float m_takings;           /* the shift's total as the console counted it */
+  char m_incoming[ADMIN_LEN];/* operator who took over */
+} shift_info;
+
+/* One handover as quenta_selectShifts reports it, beside the bills that its
+ * outgoing operator stored during the shift. */
+typedef struct shift_report {
+  long long m_rowid;         /* SQLite's rowid of the row: the handovers' order */
+  shift_info m_shift;
+  int m_bills;               /* bills of m_outgoing dated within m_bdate..m_edate */
+  long long m_cents;         /* their amounts, each rounded to the cent, added */
+} shift_report;
+
 /* The call under way on a line, and the input of pricing. */
 typedef struct call_info {
   char srcnum[TEXT_LEN];     /* calling number */
@@ -80,7 +110,9 @@ typedef struct column_info {
 } column_info;
 
 /* "cdrtbl": callid, machineid, lineid, orgnum, desnum, bdate, edate, flag,
- * unique(callid). "billtbl": callid, calltime, period, count, admin, date. */
+ * unique(callid). "billtbl": callid, calltime, period, count, admin, date.
+ * "shifttbl": bdate, edate, outgoing, takings, incoming; one row appended per
+ * handover and never changed, rows told apart by their rowid. */
 QUENTA_API extern const column_info gst_cdr_infos[];
 QUENTA_API extern const column_info gst_bill_infos[];
 

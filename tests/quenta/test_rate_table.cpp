@@ -272,6 +272,36 @@ TEST_F(RateTable, LongestPrefixWinsAndTheFirstAmongEquals)
   EXPECT_EQ(0.9f, b->m_count);
 }
 
+// The report groups calls by the name of the rule that prices them: the same
+// choice, by the index or by the walk, without a log line per call.
+TEST_F(RateTable, RuleNamesFollowTheChoiceQuietly)
+{
+  const std::string deck = "A|0|0|00:00:00-0.10|0:0|0|60\n"
+                           "B|010|0|00:00:00-0.20|0:0|0|60\n"
+                           "C|010|0|00:00:00-0.30|0:0|0|60\n"
+                           "\xb1\xb1\xbe\xa9|0105|0|00:00:00-0.40|0:0|0|60\n";  // 北京
+  const struct {
+    const char *number, *with_default, *without;
+  } cases[] = {{"0102345", "B", "B"}, {"0105", "\xb1\xb1\xbe\xa9", "\xb1\xb1\xbe\xa9"},
+               {"02", "A", "A"}, {"8613900000000", ".default", ""}, {"", ".default", ""}};
+  for (bool with_default : {true, false}) {
+    for (bool walk : {false, true}) {
+      if (c_)
+        counter_release(c_);
+      normal_counter *nc = load(deck + (with_default ? ".default||0.00|0:00:00-0.90|0:0.00|0|60\n" : ""));
+      if (walk) {
+        rate_index_release(nc->m_rate_index);
+        nc->m_rate_index = nullptr;
+      }
+      truncate_log();
+      for (const auto &c : cases)
+        EXPECT_STREQ(with_default ? c.with_default : c.without, normal_counter_rule_name(nc, c.number))
+            << c.number << (walk ? " walked" : " indexed");
+      EXPECT_EQ("", log());
+    }
+  }
+}
+
 TEST_F(RateTable, NoMatchAndNoDefaultRuleGivesNoBill)
 {
   load("A|010|0|00:00:00-0.20|0:0|0|60\n");
