@@ -7,7 +7,7 @@ create table billtbl(callid varchar(64), calltime smallint, period varchar(128),
 create table shifttbl(bdate varchar(128), edate varchar(128), outgoing varchar(64), takings real, incoming varchar(64));
 begin;
 with recursive n(i) as (select 0 union all select i + 1 from n where i < 14 * 60 - 1),
-c as (select i, printf('GW%02d', 1 + (i % 8) / 4) as m, i % 4 as l,
+c as (select i, printf('GW%d', 1 + (i % 8) / 4) as m, 1 + i % 4 as l,
         datetime(date('now', 'localtime', '-' || (14 - i / 60) || ' days'),
                  '+' || (420 + ((i % 60) * 16 + (i * 7) % 13) + (i / 60) % 3 * 10) || ' minutes') as b,
         30 + (i * 37) % 570 + (i / 60) * 9 as d,
