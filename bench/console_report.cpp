@@ -32,6 +32,8 @@
 
 #include "quenta/quenta.h"
 
+#include "console_lines.h"
+
 #include "Forms.h"
 #include "Login.h"
 #include "MainFrm.h"
@@ -105,16 +107,7 @@ bool BuildHistory(const std::string &path, const std::string &first)
 
 void OpenReport()
 {
-  SetDialogAnswer([](QDialog *dialog) {
-    if (dialog == Forms.LoginDlg) {
-      Forms.LoginDlg->Username->setText(QStringLiteral("admin"));
-      Forms.LoginDlg->OKBtn->click();
-    }
-  });
-  CreateForms();
-  Forms.MainForm->show();
-  QCoreApplication::sendPostedEvents(Forms.MainForm, QEvent::MetaCall);
-  Forms.MainForm->Timer1->stop();
+  bench::OpenConsole();
   Forms.MainForm->findChild<QAction *>(QStringLiteral("N8"))->trigger();
   QCoreApplication::processEvents();
 }

@@ -2,7 +2,6 @@
 #include "Deposits.h"
 
 #include <QFile>
-#include <QFileInfo>
 
 #include <cfloat>
 #include <cmath>
@@ -43,14 +42,10 @@ bool ReadDeposits(const QString &path, QList<Deposit> *deposits, QString *reason
 {
   deposits->clear();
   QFile file(path);
-  if (!file.exists())
-    return true;
-  if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly)) {
-    if (reason)
-      *reason = QFileInfo(path).isDir() ? QStringLiteral("已有同名的文件夹")
-                                        : QStringLiteral("没有读取权限");
+  if (!OpenStationFile(&file, reason))
     return false;
-  }
+  if (!file.isOpen())
+    return true;
   while (!file.atEnd()) {
     Deposit d;
     if (ParseDepositLine(file.readLine(), &d) && FindDeposit(*deposits, d.machineId, d.lineId) < 0)

@@ -2,6 +2,7 @@
  * one could not be saved. */
 #include "SaveFile.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 
@@ -27,6 +28,16 @@ QString FailureReason(const QString &path, const QSaveFile &file)
 }
 
 } // namespace
+
+bool OpenStationFile(QFile *file, QString *reason)
+{
+  if (!file->exists())
+    return true;
+  const bool folder = QFileInfo(file->fileName()).isDir();
+  if (!folder && file->open(QIODevice::ReadOnly))
+    return true;
+  return RefuseWrite(reason, folder ? QStringLiteral("已有同名的文件夹") : QStringLiteral("没有读取权限"));
+}
 
 bool ReplaceFile(const QString &path, const QByteArray &bytes, QString *reason)
 {

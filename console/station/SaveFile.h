@@ -9,7 +9,14 @@
 #include <QByteArray>
 #include <QString>
 
+class QFile;
 class QWidget;
+
+/* Opens a station file (named by the QFile) for reading. A missing file is no
+ * failure: true with the file left closed, for the caller's defaults. False,
+ * and *reason (when given) in the operator's words, when the file is there but
+ * cannot be read. */
+bool OpenStationFile(QFile *file, QString *reason);
 
 /* Replaces the file at path with bytes. True when it holds them; otherwise
  * false, the file as it was, and *reason (when given) says why in the

@@ -2,7 +2,6 @@
 #include "ShopInfo.h"
 
 #include <QFile>
-#include <QFileInfo>
 
 #include <optional>
 #include <vector>
@@ -46,14 +45,10 @@ bool ReadShopInfo(const QString &path, ShopInfo *info, QString *reason)
 {
   *info = ShopInfo();
   QFile file(path);
-  if (!file.exists())
-    return true;
-  if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly)) {
-    if (reason)
-      *reason = QFileInfo(path).isDir() ? QStringLiteral("已有同名的文件夹")
-                                        : QStringLiteral("没有读取权限");
+  if (!OpenStationFile(&file, reason))
     return false;
-  }
+  if (!file.isOpen())
+    return true;
   QByteArray text = file.readAll();
   if (text.endsWith('\n'))
     text.chop(1);
