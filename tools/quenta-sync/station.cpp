@@ -184,13 +184,21 @@ bool station_db::look(long long &data_version, station_tables &tables)
   return true;
 }
 
-/* Steps st (bound already) inside txn, handing each row to take, until the
- * limit, the end, or the transaction's time is spent. */
+/* Reads the rows of sql (its ?1 bound to after) in one read transaction,
+ * handing each to take, until the limit, the end, or the transaction's time is
+ * spent; more tells whether rows may remain. what names the table in the log. */
 template <typename Take>
-int station_db::step_rows(sqlite3_stmt *st, int limit, bool &more, read_txn &txn, Take take)
+bool station_db::rows_after(const char *sql, const char *what, long long after, int limit, bool &more, Take take)
 {
-  int rc, n = 0;
   more = false;
+  read_txn txn(*this);
+  if (!txn.ok())
+    return fail("begin", sqlite3_errcode(m_db));
+  sqlite3_stmt *st = prepare(sql);
+  if (!st)
+    return false;
+  sqlite3_bind_int64(st, 1, after);
+  int rc, n = 0;
   while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
     take(st);
     if (++n >= limit || txn.spent()) {
@@ -200,63 +208,43 @@ int station_db::step_rows(sqlite3_stmt *st, int limit, bool &more, read_txn &txn
     }
   }
   sqlite3_reset(st);
-  return rc;
+  return rc == SQLITE_DONE ? true : fail(what, rc);
 }
 
 bool station_db::calls_after(long long after, int limit, std::vector<station_call> &out, bool &more)
 {
   out.clear();
-  read_txn txn(*this);
-  if (!txn.ok())
-    return fail("begin", sqlite3_errcode(m_db));
-  sqlite3_stmt *st = prepare("select rowid, callid, machineid, lineid, orgnum, desnum, bdate, edate, flag "
-                             "from cdrtbl where rowid > ?1 order by rowid");
-  if (!st)
-    return false;
-  sqlite3_bind_int64(st, 1, after);
-  int rc = step_rows(st, limit, more, txn, [&](sqlite3_stmt *s) {
-    out.push_back({sqlite3_column_int64(s, 0), column_text(s, 1), column_text(s, 2), sqlite3_column_int(s, 3),
-                   column_text(s, 4), column_text(s, 5), column_text(s, 6), column_text(s, 7),
-                   sqlite3_column_int(s, 8)});
-  });
-  return rc == SQLITE_DONE ? true : fail("reading cdrtbl", rc);
+  return rows_after("select rowid, callid, machineid, lineid, orgnum, desnum, bdate, edate, flag "
+                    "from cdrtbl where rowid > ?1 order by rowid",
+                    "reading cdrtbl", after, limit, more, [&](sqlite3_stmt *s) {
+                      out.push_back({sqlite3_column_int64(s, 0), column_text(s, 1), column_text(s, 2),
+                                     sqlite3_column_int(s, 3), column_text(s, 4), column_text(s, 5),
+                                     column_text(s, 6), column_text(s, 7), sqlite3_column_int(s, 8)});
+                    });
 }
 
 bool station_db::bills_after(long long after, int limit, std::vector<station_bill> &out, bool &more)
 {
   out.clear();
-  read_txn txn(*this);
-  if (!txn.ok())
-    return fail("begin", sqlite3_errcode(m_db));
-  sqlite3_stmt *st = prepare("select b.rowid, b.callid, b.calltime, b.period, b.count, b.admin, b.date, c.desnum "
-                             "from billtbl b left join cdrtbl c on c.callid = b.callid "
-                             "where b.rowid > ?1 order by b.rowid");
-  if (!st)
-    return false;
-  sqlite3_bind_int64(st, 1, after);
-  int rc = step_rows(st, limit, more, txn, [&](sqlite3_stmt *s) {
-    out.push_back({sqlite3_column_int64(s, 0), column_text(s, 1), sqlite3_column_int64(s, 2), column_text(s, 3),
-                   sqlite3_column_double(s, 4), column_text(s, 5), column_text(s, 6), column_text(s, 7)});
-  });
-  return rc == SQLITE_DONE ? true : fail("reading billtbl", rc);
+  return rows_after("select b.rowid, b.callid, b.calltime, b.period, b.count, b.admin, b.date, c.desnum "
+                    "from billtbl b left join cdrtbl c on c.callid = b.callid "
+                    "where b.rowid > ?1 order by b.rowid",
+                    "reading billtbl", after, limit, more, [&](sqlite3_stmt *s) {
+                      out.push_back({sqlite3_column_int64(s, 0), column_text(s, 1), sqlite3_column_int64(s, 2),
+                                     column_text(s, 3), sqlite3_column_double(s, 4), column_text(s, 5),
+                                     column_text(s, 6), column_text(s, 7)});
+                    });
 }
 
 bool station_db::shifts_after(long long after, int limit, std::vector<station_shift> &out, bool &more)
 {
   out.clear();
-  read_txn txn(*this);
-  if (!txn.ok())
-    return fail("begin", sqlite3_errcode(m_db));
-  sqlite3_stmt *st = prepare("select rowid, bdate, edate, outgoing, takings, incoming "
-                             "from shifttbl where rowid > ?1 order by rowid");
-  if (!st)
-    return false;
-  sqlite3_bind_int64(st, 1, after);
-  int rc = step_rows(st, limit, more, txn, [&](sqlite3_stmt *s) {
-    out.push_back({sqlite3_column_int64(s, 0), column_text(s, 1), column_text(s, 2), column_text(s, 3),
-                   sqlite3_column_double(s, 4), column_text(s, 5)});
-  });
-  return rc == SQLITE_DONE ? true : fail("reading shifttbl", rc);
+  return rows_after("select rowid, bdate, edate, outgoing, takings, incoming "
+                    "from shifttbl where rowid > ?1 order by rowid",
+                    "reading shifttbl", after, limit, more, [&](sqlite3_stmt *s) {
+                      out.push_back({sqlite3_column_int64(s, 0), column_text(s, 1), column_text(s, 2),
+                                     column_text(s, 3), sqlite3_column_double(s, 4), column_text(s, 5)});
+                    });
 }
 
 bool station_db::unsettled_counts(const std::vector<line_key> &lines, long long upto, std::vector<long long> &counts)

@@ -109,7 +109,7 @@ private:
   static int on_busy(void *self, int tries);
   sqlite3_stmt *prepare(const char *sql);
   template <typename Take>
-  int step_rows(sqlite3_stmt *st, int limit, bool &more, read_txn &txn, Take take);
+  bool rows_after(const char *sql, const char *what, long long after, int limit, bool &more, Take take);
   bool fail(const char *what, int rc);
 
   std::string m_path;
