@@ -126,8 +126,8 @@ void TMainForm::Checkout(int row)
   if (deposit > 0)
     ClearDeposit(row);
   // The customer has paid and goes: the line makes no calls until the
-  // operator lets the next one in.
-  // A command that cannot be sent is told, as from the line's menu.
+  // operator lets the next one in (a command that cannot be sent is told,
+  // as from the line's menu).
   if (shop.denyAfterCheckout)
     DenyLine(row);
 
