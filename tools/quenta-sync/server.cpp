@@ -69,10 +69,6 @@ std::string row_key(const station_shift &s)
   return key_time(s.bdate) + key_sep + key_time(s.edate) + key_sep + gbk_to_utf8(s.outgoing);
 }
 
-namespace {
-
-} /* namespace */
-
 bool server::fail(const std::string &what)
 {
   std::string msg = m_conn ? PQerrorMessage(m_conn) : "not connected";
@@ -298,16 +294,17 @@ const server::copied_table &server::table_of(row_table t)
   return t == row_table::calls ? calls_table : t == row_table::bills ? bills_table : shifts_table;
 }
 
-bool server::keys_at(const std::string &station, row_table table, long long rowno, std::vector<std::string> &keys)
+bool server::holds_row(const std::string &station, row_table table, long long rowno, const std::string &key,
+                       bool &held)
 {
-  keys.clear();
+  /* a lookup by the key's index: (station, callid) for calls, (station, rowno, ...) for the others */
   const copied_table &t = table_of(table);
-  std::string sql = std::string("select ") + t.key + " from " + t.table + " where station = $1 and rowno = $2";
-  result r = exec(sql.c_str(), {station, std::to_string(rowno)});
+  std::string sql = std::string("select 1 from ") + t.table + " where station = $1 and rowno = $2 and " + t.key +
+                    " = $3 limit 1";
+  result r = exec(sql.c_str(), {station, std::to_string(rowno), key});
   if (!r)
     return false;
-  for (int i = 0; i < PQntuples(r.get()); i++)
-    keys.push_back(PQgetvalue(r.get(), i, 0));
+  held = PQntuples(r.get()) == 1;
   return true;
 }
 
@@ -429,7 +426,8 @@ bool server::store_calls(const std::string &station, const std::vector<station_c
     copy_field(row, std::to_string(c.flag));
     data += row + "\n";
   }
-  return store_rows(calls_table, data, (long long)rows.size(), station, from, rows.empty() ? from : rows.back().rowid, held, out);
+  long long to = rows.empty() ? from : rows.back().rowid;
+  return store_rows(calls_table, data, (long long)rows.size(), station, from, to, held, out);
 }
 
 bool server::store_bills(const std::string &station, const std::vector<bill_row> &rows, long long from,
@@ -450,7 +448,8 @@ bool server::store_bills(const std::string &station, const std::vector<bill_row>
     copy_field(row, gbk_to_utf8(r.rule));
     data += row + "\n";
   }
-  return store_rows(bills_table, data, (long long)rows.size(), station, from, rows.empty() ? from : rows.back().bill->rowid, held, out);
+  long long to = rows.empty() ? from : rows.back().bill->rowid;
+  return store_rows(bills_table, data, (long long)rows.size(), station, from, to, held, out);
 }
 
 bool server::store_shifts(const std::string &station, const std::vector<station_shift> &rows, long long from,
@@ -468,7 +467,8 @@ bool server::store_shifts(const std::string &station, const std::vector<station_
     copy_field(row, gbk_to_utf8(s.incoming));
     data += row + "\n";
   }
-  return store_rows(shifts_table, data, (long long)rows.size(), station, from, rows.empty() ? from : rows.back().rowid, held, out);
+  long long to = rows.empty() ? from : rows.back().rowid;
+  return store_rows(shifts_table, data, (long long)rows.size(), station, from, to, held, out);
 }
 
 bool server::store_flags(const std::string &station, const std::vector<flag_change> &changes)

@@ -113,9 +113,9 @@ public:
   claim_result claim_station(const std::string &station, const std::string &identity, bool adopt,
                              station_position &pos, std::string &known);
   bool unsettled(const std::string &station, std::vector<server_unsettled> &out);
-  /* The keys (row_key) of the rows the server holds at the position's row
-   * numbers: more than one where a restored backup gave a number out again. */
-  bool keys_at(const std::string &station, row_table table, long long rowno, std::vector<std::string> &keys);
+  /* Whether the server holds a row of the table at the row number with the
+   * key (row_key) in `held`; false when the server failed. */
+  bool holds_row(const std::string &station, row_table table, long long rowno, const std::string &key, bool &held);
   /* Moves the table's position back to the start from `from` (moved, and
    * false, when it was no longer there). */
   bool rewind(const std::string &station, row_table table, long long from, bool &moved);

@@ -137,14 +137,7 @@ bool syncer::attach(const std::string &identity)
     return false;
   }
   std::vector<server_unsettled> unsettled;
-  bool ok = claim != claim_result::failed && m_server.unsettled(m_set.station, unsettled);
-  for (row_table t : all_tables) {
-    table_state &ts = m_tables[(int)t];
-    ts.anchors.clear();
-    long long pos = position_of(m_pos, t);
-    ok = ok && (pos == 0 || m_server.keys_at(m_set.station, t, pos, ts.anchors));
-  }
-  if (!ok) {
+  if (claim == claim_result::failed || !m_server.unsettled(m_set.station, unsettled)) {
     log_failure("server", m_server.error());
     m_server.disconnect();
     return false;
@@ -171,6 +164,8 @@ bool syncer::attach(const std::string &identity)
            m_set.station.c_str(), m_pos.call_rowid, m_pos.bill_rowid, m_pos.shift_rowid, m_unsettled.size());
   m_adopt = false; /* adopts the file found at the start, never a later one */
   m_identity = identity;
+  for (table_state &ts : m_tables)
+    ts.anchored = false; /* the positions' rows are checked with the server again */
   m_attached = true;
   return true;
 }
@@ -198,7 +193,14 @@ cycle_result syncer::check_positions(const station_tables &tables)
       }, found, key);
     if (!ok)
       return station_trouble();
-    if (found && std::find(ts.anchors.begin(), ts.anchors.end(), key) != ts.anchors.end())
+    if (found && !ts.anchored) {
+      bool held = false;
+      if (!m_server.holds_row(m_set.station, t, pos, key, held))
+        return server_trouble(false);
+      ts.anchor = key;
+      ts.anchored = held;
+    }
+    if (found && ts.anchored && ts.anchor == key)
       continue;
     /* The file's rows went back (a restored backup) or were taken away: the
      * rows after the position are no longer all rows the server lacks, and
@@ -213,7 +215,7 @@ cycle_result syncer::check_positions(const station_tables &tables)
       return server_trouble(moved);
     ts.recheck = std::max(ts.recheck, pos);
     ts.rechecked = ts.recheck_added = 0;
-    ts.anchors.clear();
+    ts.anchored = false;
     pos = 0;
   }
   return cycle_result::done;
@@ -255,7 +257,8 @@ cycle_result syncer::copy_rows(row_table t, long long upto, Read read, Store sto
     if (!store(batch, pos, batch.front().rowid <= ts.recheck, out))
       return server_trouble(out.moved);
     pos = batch.back().rowid;
-    ts.anchors.assign(1, row_key(batch.back()));
+    ts.anchor = row_key(batch.back());
+    ts.anchored = true;
     long long before = m_stats.*n.count;
     m_stats.*n.count += out.added;
     m_stats.flags += out.settled;

@@ -66,12 +66,13 @@ public:
   const std::string &stop_reason() const { return m_stop_reason; }
 
 private:
-  /* Per table of station rows (row_table's order): the rows the server
-   * holds at the position (their keys), and, while the file is read again
-   * after its rows went back, the position it had then and what the reading
-   * again found new. */
+  /* Per table of station rows (row_table's order): the key of the row at
+   * the position, once the server was seen to hold it, and, while the file
+   * is read again after its rows went back, the position it had then and
+   * what the reading again found new. */
   struct table_state {
-    std::vector<std::string> anchors;
+    std::string anchor;
+    bool anchored = false;
     long long recheck = 0, rechecked = 0, recheck_added = 0;
   };
 
