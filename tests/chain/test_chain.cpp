@@ -193,7 +193,9 @@ TEST(Chain, RestoredBackupIsCaughtUpByKey)
   WorkDir dir;
   const std::string db = dir.file("quentadb"), old = dir.file("quentadb.old"), backup = dir.file("backup");
   const std::string shift = ";insert into shifttbl values('2024-06-01 08:00:00', '2024-06-01 20:00:00', 'a', 1, 'b')";
-  auto sync_once = [&] { return Sync(dir.path(), {"--station", "S", "--dsn", pg.dsn(), "--once", "--batch", "70"}).run(); };
+  auto sync_once = [&] {
+    return Sync(dir.path(), {"--station", "S", "--dsn", pg.dsn(), "--once", "--batch", "70"}).run();
+  };
   make_station(db, true, calls_sql(400) + checkout_sql(1, 300) + shift);
   ASSERT_EQ(0, sync_once());
   std::filesystem::copy_file(db, backup);
@@ -217,9 +219,10 @@ TEST(Chain, RestoredBackupIsCaughtUpByKey)
   // a call settled since the backup stays settled, though the file shows it open again
   EXPECT_EQ(joined(station_set(old, settled), station_set(db, settled)),
             server_set(pg, "select callid from quenta.call where flag = 1"));
-  std::set<std::string> want = joined(station_set(old, bills), station_set(db, bills));
-  EXPECT_EQ(300u + 100 + 100, want.size());
-  EXPECT_EQ(want, server_set(pg, "select concat_ws('|', rowno, callid, billed, amount) from quenta.bill"));
+  EXPECT_EQ(joined(station_set(old, bills), station_set(db, bills)),
+            server_set(pg, "select concat_ws('|', rowno, callid, billed, amount) from quenta.bill"));
+  EXPECT_EQ("650|500|3", pg.scalar("select (select count(*) from quenta.call) || '|' || (select count(*) from "
+                                   "quenta.bill) || '|' || (select count(*) from quenta.shift)"));
   EXPECT_EQ(joined(station_set(old, shifts), station_set(db, shifts)),
             server_set(pg, "select concat_ws('|', rowno, began, handed_over) from quenta.shift"));
   const std::string log = sync.log();
