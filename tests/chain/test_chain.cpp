@@ -235,9 +235,10 @@ TEST(Chain, AnotherFileUnderTheNameIsRefusedUntilAdopted)
   PgServer pg;
   WorkDir east, other;
   make_station(east.file("quentadb"), true, calls_sql(100) + checkout_sql(1, 100));
-  // another shop's larger file, and a file the station has not started with yet
+  // another shop's larger file, a file the station has not started with yet, a damaged one
   make_station(other.file("quentadb"), true, calls_sql(300, 5000) + checkout_sql(1, 300));
   make_station(other.file("unstarted"), true, calls_sql(10, 9000) + ";drop table stationtbl");
+  make_station(other.file("damaged"), true, calls_sql(10, 9000) + ";update stationtbl set id = 'x'");
   // the status, the log and standard error of one run
   auto sync = [&](const WorkDir &dir, std::vector<std::string> extra) {
     std::vector<std::string> args{"--station", "东店", "--dsn", pg.dsn(), "--once"};
@@ -259,6 +260,7 @@ TEST(Chain, AnotherFileUnderTheNameIsRefusedUntilAdopted)
   } steps[] = {
       {other, {}, 4, refusal, "100|100"},
       {other, {"--db", "unstarted"}, 1, "has no identity yet", "100|100"},
+      {other, {"--db", "damaged"}, 1, "is damaged", "100|100"},
       {other, {"--adopt"}, 0, "adopted this file", "400|400"},
       {other, {}, 0, "copied up to call row 300", "400|400"},
       {east, {}, 4, refusal, "400|400"},

@@ -403,6 +403,11 @@ cycle_result syncer::cycle()
                                "or newer); nothing is copied until then");
     return cycle_result::station_failed;
   }
+  if (tables.identity.size() != 32 || tables.identity.find_first_not_of("0123456789abcdef") != std::string::npos) {
+    log_failure("station", "the identity in the file \"" + m_set.db_path +
+                               "\" is damaged (not the 32 hex digits the station makes): nothing is copied");
+    return cycle_result::station_failed;
+  }
   if (m_attached && tables.identity != m_identity) {
     log_line("station: the file \"%s\" is another file now (identity %s, before %s)", m_set.db_path.c_str(),
              tables.identity.c_str(), m_identity.c_str());
