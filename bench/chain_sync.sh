@@ -39,6 +39,8 @@ create table cdrtbl(callid varchar(128), machineid varchar(128), lineid smallint
   desnum varchar(128), bdate varchar(128), edate varchar(128), flag smallint, constraint key1 unique(callid));
 create table billtbl(callid varchar(64), calltime smallint, period varchar(128), count real, admin varchar(64),
   date varchar(128));
+create table stationtbl(id varchar(32) not null);
+insert into stationtbl values(lower(hex(randomblob(16))));
 begin;
 with recursive n(i) as (select 0 union all select i + 1 from n where i < 1000049)
 insert into cdrtbl select

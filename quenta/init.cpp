@@ -1,7 +1,7 @@
 /* Engine start-up: quenta_init claims the station's single-instance lock,
  * brings up the runtime, builds the database path and creates the message
  * handler, the counting entity, the query entity and the shift table's
- * entity. A start-up that fails half way releases what it created, so the
+ * entity, and gives a new file its identity. A start-up that fails half way releases what it created, so the
  * process may try again. */
 #include <errno.h>
 #include <string.h>
@@ -98,6 +98,12 @@ int start_engine()
     LOG_FUNCTION_FAILED();
     return QUENTA_INIT_FAILED;
   }
+  /* Like the indexes, the identity is no reason to keep the counter closed: a
+   * file that cannot take it now (held, read-only, full) gets it at a later
+   * start, and until then the chain's sync program waits for it. */
+  if (sqlite_exec_cmd(path.c_str(), schema_identity_cmds, nullptr, nullptr) != 0)
+    LOG_FUNCTION_FAILED();
+  sqlite_set_last_errcode(SQLITE_OK);
   return 0;
 }
 

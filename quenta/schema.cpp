@@ -1,6 +1,7 @@
 /* The columns of the engine's tables, "cdrtbl" (one row per finished call),
  * "billtbl" (one row per stored bill) and "shifttbl" (one row per handover of
- * the counter), and the indexes that go with them. */
+ * the counter), the indexes that go with them, and the file's identity
+ * "stationtbl". */
 #include "quenta/schema.h"
 
 #include <string.h>
@@ -46,6 +47,14 @@ const column_info gst_shift_infos[] = {
     {"incoming", T_CHAR, 64},
     {nullptr, T_INT, 0},
 };
+
+/* SQLite's randomblob comes from its generator seeded by the system's
+ * entropy source; the insert makes the row only when there is none, in one
+ * statement, so two starts at once cannot make two. */
+const char *const schema_identity_cmds =
+    "create table if not exists " STATION_TBL_NAME "(id varchar(32) not null);"
+    "insert into " STATION_TBL_NAME "(id) select lower(hex(randomblob(16))) "
+    "where not exists (select 1 from " STATION_TBL_NAME ")";
 
 namespace {
 

@@ -26,4 +26,14 @@ const char *const *schema_index_cmds(const char *tblname);
 /* "shifttbl", whose columns quenta/records.h describes. */
 extern const column_info gst_shift_infos[];
 
+/* "stationtbl": the file's identity, one row with a random 128-bit id in 32
+ * lower-case hex digits, made at the station's first start (a file of an
+ * earlier release gets it at its next start) and never changed afterwards.
+ * Backups are whole copies of the file, so a restored backup keeps it; a file
+ * started afresh gets a new one. Programs that read the file from outside
+ * (the chain's sync program) tell one shop's file from another's by it. The
+ * statements are safe to run on every start. */
+#define STATION_TBL_NAME "stationtbl"
+extern const char *const schema_identity_cmds;
+
 #endif

@@ -122,9 +122,9 @@ private:
   pid_t pid_ = -1;
 };
 
-// A station's database as the engine creates it, filled by `fill` (statements
-// on the open file) in one transaction; with the shift table or, like an older
-// release, without.
+// A station's database as the engine creates it, with an identity of its own,
+// filled by `fill` (statements on the open file) in one transaction; with the
+// shift table or, like an older release, without.
 inline void make_station(const std::string &path, bool shifts, const std::string &fill)
 {
   sqlite3 *db = nullptr;
@@ -136,7 +136,9 @@ inline void make_station(const std::string &path, bool shifts, const std::string
       "admin varchar(64), date varchar(128));"
       "create index cdrtbl_line on cdrtbl(machineid, lineid, flag);"
       "create index cdrtbl_bdate on cdrtbl(bdate);"
-      "create index billtbl_callid on billtbl(callid);";
+      "create index billtbl_callid on billtbl(callid);"
+      "create table stationtbl(id varchar(32) not null);"
+      "insert into stationtbl values(lower(hex(randomblob(16))));";
   if (shifts)
     sql += "create table shifttbl(bdate varchar(128), edate varchar(128), outgoing varchar(64), takings real, "
            "incoming varchar(64));";

@@ -1,8 +1,11 @@
 // The chain: quenta-sync copying stations to a real PostgreSQL server. Two
 // engines with the simulator's calls at once; a copy killed ten times; the
 // server stopped while calls are settled; a station file held by another
-// process; the report over two prepared shops and a newer schema refused.
+// process; a restored backup caught up, another shop's file refused and a new
+// file adopted; the report over two prepared shops and a newer schema refused.
+#include <filesystem>
 #include <random>
+#include <set>
 
 #include "chainkit.h"
 #include "text.h"
@@ -30,6 +33,44 @@ std::string station_scalar(const std::string &path, const std::string &sql)
   sqlite3_finalize(st);
   sqlite3_close(db);
   return out;
+}
+
+// The rows of a query of a station's file, as texts of one column.
+std::set<std::string> station_set(const std::string &path, const std::string &sql)
+{
+  std::set<std::string> out;
+  sqlite3 *db = nullptr;
+  sqlite3_stmt *st = nullptr;
+  EXPECT_EQ(SQLITE_OK, sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr));
+  EXPECT_EQ(SQLITE_OK, sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr)) << sql;
+  while (sqlite3_step(st) == SQLITE_ROW)
+    out.insert(reinterpret_cast<const char *>(sqlite3_column_text(st, 0)));
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+  return out;
+}
+
+std::set<std::string> server_set(const PgServer &pg, const std::string &sql)
+{
+  std::set<std::string> out;
+  for (const auto &row : pg.query(sql))
+    out.insert(row[0]);
+  return out;
+}
+
+std::set<std::string> joined(std::set<std::string> a, const std::set<std::string> &b)
+{
+  a.insert(b.begin(), b.end());
+  return a;
+}
+
+// Bills for the calls of rows `from` to `to`, as the checkout stores them
+// (amount 1.25, dated a day on), and their calls settled.
+std::string checkout_sql(int from, int to)
+{
+  const std::string rows = "rowid between " + std::to_string(from) + " and " + std::to_string(to);
+  return ";insert into billtbl select callid, 30, 'p', 1.25, 'admin', datetime(edate, '+1 day') from cdrtbl where " +
+         rows + ";update cdrtbl set flag = 1 where " + rows;
 }
 
 // Every call's flag in row order, on the station and on the server.
@@ -118,13 +159,15 @@ TEST(Chain, KilledTenTimesCopiesEveryCallAndBillOnce)
   // The first contact makes the schema; from then on every committed write of
   // a call or a bill is counted.
   make_station(empty.file("quentadb"), false, "select 1");
-  ASSERT_EQ(0, Sync(empty.path(), {"--station", "S", "--dsn", pg.dsn(), "--once"}).run());
+  ASSERT_EQ(0, Sync(empty.path(), {"--station", "first", "--dsn", pg.dsn(), "--once"}).run());
   pg.query("create table writes (tbl text, rowno bigint);"
            "create function count_write() returns trigger language plpgsql as "
            "$$ begin insert into writes values (tg_table_name, new.rowno); return null; end $$;"
            "create trigger w after insert or update on quenta.call for each row execute function count_write();"
            "create trigger w after insert or update on quenta.bill for each row execute function count_write();");
-  auto copied = [&] { return atoll(pg.scalar("select call_rowid + bill_rowid from quenta.station").c_str()); };
+  auto copied = [&] {
+    return atoll(pg.scalar("select call_rowid + bill_rowid from quenta.station where name = 'S'").c_str());
+  };
   Sync sync(dir.path(), {"--station", "S", "--dsn", pg.dsn(), "--batch", "1000", "--interval", "0.2"});
   std::mt19937 rnd(18);
   long long last = 0;
@@ -141,6 +184,94 @@ TEST(Chain, KilledTenTimesCopiesEveryCallAndBillOnce)
   EXPECT_EQ("100000|100000", pg.scalar("select count(*) || '|' || count(distinct callid) from quenta.call"));
   EXPECT_EQ("100000", pg.scalar("select count(*) from quenta.bill"));
   EXPECT_EQ("200000|200000", pg.scalar("select count(*) || '|' || count(distinct (tbl, rowno)) from writes"));
+  EXPECT_EQ(std::string::npos, sync.log().find("read again")) << sync.log();
+}
+
+TEST(Chain, RestoredBackupIsCaughtUpByKey)
+{
+  PgServer pg;
+  WorkDir dir;
+  const std::string db = dir.file("quentadb"), old = dir.file("quentadb.old"), backup = dir.file("backup");
+  const std::string shift = ";insert into shifttbl values('2024-06-01 08:00:00', '2024-06-01 20:00:00', 'a', 1, 'b')";
+  auto sync_once = [&] {
+    return Sync(dir.path(), {"--station", "S", "--dsn", pg.dsn(), "--once", "--batch", "70"}).run();
+  };
+  make_station(db, true, calls_sql(400) + checkout_sql(1, 300) + shift);
+  ASSERT_EQ(0, sync_once());
+  std::filesystem::copy_file(db, backup);
+  // after the backup: 100 calls, checkouts of old and new calls, a handover
+  station_exec(db, calls_sql(100, 400) + checkout_sql(301, 350) + checkout_sql(401, 450) + shift);
+  ASSERT_EQ(0, sync_once());
+  // the backup restored as the README says; the next calls take row numbers
+  // that the server holds from the file put aside, and reach past its end
+  std::filesystem::rename(db, old);
+  std::filesystem::copy_file(backup, db);
+  station_exec(db, calls_sql(150, 1000) + checkout_sql(401, 480) + checkout_sql(341, 360) +
+                       ";insert into shifttbl values('2024-06-02 08:00:00', '2024-06-02 20:00:00', 'c', 2, 'd')");
+  Sync sync(dir.path(), {"--station", "S", "--dsn", pg.dsn(), "--once"});
+  EXPECT_EQ(0, sync.run());
+
+  // every row of both files on the server, each once, none in place of another
+  const char calls[] = "select callid from cdrtbl", settled[] = "select callid from cdrtbl where flag = 1",
+             bills[] = "select rowid || '|' || callid || '|' || date || '|' || printf('%.2f', count) from billtbl",
+             shifts[] = "select rowid || '|' || bdate || '|' || edate from shifttbl";
+  EXPECT_EQ(joined(station_set(old, calls), station_set(db, calls)), server_set(pg, "select callid from quenta.call"));
+  // a call settled since the backup stays settled, though the file shows it open again
+  EXPECT_EQ(joined(station_set(old, settled), station_set(db, settled)),
+            server_set(pg, "select callid from quenta.call where flag = 1"));
+  EXPECT_EQ(joined(station_set(old, bills), station_set(db, bills)),
+            server_set(pg, "select concat_ws('|', rowno, callid, billed, amount) from quenta.bill"));
+  EXPECT_EQ("650|500|3", pg.scalar("select (select count(*) from quenta.call) || '|' || (select count(*) from "
+                                   "quenta.bill) || '|' || (select count(*) from quenta.shift)"));
+  EXPECT_EQ(joined(station_set(old, shifts), station_set(db, shifts)),
+            server_set(pg, "select concat_ws('|', rowno, began, handed_over) from quenta.shift"));
+  const std::string log = sync.log();
+  EXPECT_NE(std::string::npos, log.find("call row 500 is not the one the server copied there")) << log;
+  EXPECT_NE(std::string::npos, log.find("copied 150 calls, 100 bills, 1 shifts, 10 changed flags")) << log;
+}
+
+TEST(Chain, AnotherFileUnderTheNameIsRefusedUntilAdopted)
+{
+  PgServer pg;
+  WorkDir east, other;
+  make_station(east.file("quentadb"), true, calls_sql(100) + checkout_sql(1, 100));
+  // another shop's larger file, a file the station has not started with yet, a damaged one
+  make_station(other.file("quentadb"), true, calls_sql(300, 5000) + checkout_sql(1, 300));
+  make_station(other.file("unstarted"), true, calls_sql(10, 9000) + ";drop table stationtbl");
+  make_station(other.file("damaged"), true, calls_sql(10, 9000) + ";update stationtbl set id = 'x'");
+  // the status, the log and standard error of one run
+  auto sync = [&](const WorkDir &dir, std::vector<std::string> extra) {
+    std::vector<std::string> args{"--station", "东店", "--dsn", pg.dsn(), "--once"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    unlink(dir.file("quenta-sync.log").c_str());
+    unlink(dir.file("sync.err").c_str());
+    int status = Sync(dir.path(), args).run();
+    return std::make_tuple(status, testkit::slurp(dir.file("quenta-sync.log")), testkit::slurp(dir.file("sync.err")));
+  };
+  const std::string counts = "select count(*) || '|' || (select count(*) from quenta.bill) from quenta.call";
+  ASSERT_EQ(0, std::get<0>(sync(east, {})));
+  ASSERT_EQ("100|100", pg.scalar(counts));
+  const std::string refusal = "from another station file";
+  struct {
+    const WorkDir &dir;
+    std::vector<std::string> extra;
+    int status;
+    std::string says, server;
+  } steps[] = {
+      {other, {}, 4, refusal, "100|100"},
+      {other, {"--db", "unstarted"}, 1, "has no identity yet", "100|100"},
+      {other, {"--db", "damaged"}, 1, "is damaged", "100|100"},
+      {other, {"--adopt"}, 0, "adopted this file", "400|400"},
+      {other, {}, 0, "copied up to call row 300", "400|400"},
+      {east, {}, 4, refusal, "400|400"},
+  };
+  for (const auto &step : steps) {
+    auto [status, log, err] = sync(step.dir, step.extra);
+    EXPECT_EQ(step.status, status) << log << err;
+    EXPECT_NE(std::string::npos, log.find(step.says)) << log;
+    EXPECT_EQ(step.status == 4, err.find(step.says) != std::string::npos) << err;  // a refusal also on stderr
+    EXPECT_EQ(step.server, pg.scalar(counts)) << log;
+  }
 }
 
 TEST(Chain, ServerStoppedWhileCallsAreSettled)
@@ -276,6 +407,6 @@ TEST(Chain, ReportOfTwoShopsAndANewerSchemaRefused)
   pg.query("update quenta.schema_version set version = 99");
   Sync newer(east.path(), {"--station", "东店", "--dsn", pg.dsn()});
   EXPECT_EQ(3, newer.run());
-  EXPECT_NE(std::string::npos, newer.log().find("version 99, newer than the version 1")) << newer.log();
+  EXPECT_NE(std::string::npos, newer.log().find("version 99, newer than the version 2")) << newer.log();
   EXPECT_EQ(3 << 8, report("", out));
 }

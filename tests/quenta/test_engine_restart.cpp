@@ -1,10 +1,12 @@
 // The engine across processes: operations before start-up fail without
 // touching anything, a second station on the machine is refused, and a
-// restart on the same working directory keeps the rows of the earlier run.
+// restart on the same working directory keeps the rows and the file's
+// identity of the earlier run.
 // The parent never starts the engine itself; each station is a child process
 // running one of the disabled cases below.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sqlite3.h>
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -69,6 +71,22 @@ int wait_exit(pid_t pid)
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+// The identity the station's file holds, "" for none; `sql` runs first.
+std::string identity(const std::string &dir, const char *sql = "")
+{
+  sqlite3 *db = nullptr;
+  sqlite3_stmt *st = nullptr;
+  std::string id;
+  if (sqlite3_open((dir + "/quentadb").c_str(), &db) == SQLITE_OK &&
+      sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK &&
+      sqlite3_prepare_v2(db, "select group_concat(id) from stationtbl", -1, &st, nullptr) == SQLITE_OK &&
+      sqlite3_step(st) == SQLITE_ROW && sqlite3_column_text(st, 0))
+    id = reinterpret_cast<const char *>(sqlite3_column_text(st, 0));
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+  return id;
+}
+
 std::string fresh_dir()
 {
   char tmpl[] = "/tmp/restarttestXXXXXX";
@@ -97,11 +115,21 @@ TEST(BeforeStartUp, EveryOperationFailsWithoutTouchingAnything)
   EXPECT_EQ(-1, access("quentadb", F_OK)) << "nothing may have been created";
 }
 
-TEST(Station, RestartKeepsTheRowsOfTheEarlierRun)
+TEST(Station, RestartKeepsTheRowsAndTheIdentityOfTheEarlierRun)
 {
   std::string dir = fresh_dir();
   EXPECT_EQ(0, wait_exit(spawn_case("FirstRun", dir)));
+  const std::string first = identity(dir);
+  EXPECT_EQ(32u, first.size());
+  EXPECT_EQ(std::string::npos, first.find_first_not_of("0123456789abcdef")) << first;
   EXPECT_EQ(0, wait_exit(spawn_case("SecondRun", dir)));
+  EXPECT_EQ(first, identity(dir));
+  // a file of an earlier release gets one of its own at its next start
+  EXPECT_EQ("", identity(dir, "drop table stationtbl"));
+  EXPECT_EQ(0, wait_exit(spawn_case("SecondRun", dir)));
+  const std::string next = identity(dir);
+  EXPECT_EQ(32u, next.size());
+  EXPECT_NE(first, next);
 }
 
 TEST(Station, SecondStationOnTheMachineIsRefused)

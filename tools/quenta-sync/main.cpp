@@ -24,7 +24,7 @@ void on_signal(int)
 
 const char usage_text[] =
     "usage: quenta-sync [--station NAME] [--dsn DSN] [--interval SECONDS] [--batch ROWS]\n"
-    "                   [--db FILE] [--log FILE] [--once] [--verbose]\n"
+    "                   [--db FILE] [--log FILE] [--once] [--verbose] [--adopt]\n"
     "       quenta-sync report [--from YYYY-MM-DD] [--to YYYY-MM-DD] [--station NAME]\n"
     "                   [--by day|operator|rule] [--csv] [--dsn DSN]\n"
     "\n"
@@ -41,6 +41,8 @@ const char usage_text[] =
     "  --log FILE          the log (default quenta-sync.log)\n"
     "  --once              one cycle, then exit (status 1 when it failed)\n"
     "  --verbose           log lines also on standard error\n"
+    "  --adopt             the station's name on the server moves to this file (the\n"
+    "                      shop really moved to a new station file); once, on purpose\n"
     "The station name, DSN, interval, batch and log may also be given in \"sync.conf\"\n"
     "in the working directory (\"station = NAME\" lines); the DSN also in QUENTA_SYNC_DSN.\n"
     "The command line comes first, then the environment, then the file.\n"
@@ -50,7 +52,8 @@ const char usage_text[] =
     "\"grouping,station,key,bills,seconds,takings\".\n"
     "\n"
     "Exit status: 0; 1 a cycle (--once) or the report failed; 2 wrong usage;\n"
-    "3 the server's schema is newer than this program.\n";
+    "3 the server's schema is newer than this program; 4 the server holds the\n"
+    "station's name from another station file (see --adopt).\n";
 
 } /* namespace */
 
@@ -90,7 +93,7 @@ int main(int argc, char **argv)
                   s.db_path.c_str());
   qsync::syncer sync(s);
   int status = sync.run(g_stop);
-  if (status == 3)
-    fprintf(stderr, "quenta-sync: the server's schema is newer than this program: see %s\n", s.log_path.c_str());
+  if (status == SYNC_EXIT_NEWER_SCHEMA || status == SYNC_EXIT_OTHER_FILE)
+    fprintf(stderr, "quenta-sync: %s (see %s)\n", sync.stop_reason().c_str(), s.log_path.c_str());
   return status;
 }

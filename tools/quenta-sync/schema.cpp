@@ -79,6 +79,22 @@ create view quenta.takings_rule as
   from quenta.bill where billed is not null
   group by station, billed::date, rule;
 )sql",
+    /* version 2: the identity of the file each station name belongs to; bills
+     * and shifts keyed by what they are besides their row number, so a row
+     * number that a restored backup gives out again makes a row of its own
+     * rather than taking the place of the earlier one. A time that could not
+     * be read counts as one value in the key. */
+    R"sql(
+alter table quenta.station add column identity text collate "C";
+
+alter table quenta.bill drop constraint bill_pkey;
+create unique index bill_key on quenta.bill
+  (station, rowno, callid, coalesce(billed, '-infinity'::timestamp));
+
+alter table quenta.shift drop constraint shift_pkey;
+create unique index shift_key on quenta.shift
+  (station, rowno, coalesce(began, '-infinity'::timestamp), coalesce(handed_over, '-infinity'::timestamp), outgoing);
+)sql",
 };
 
 const int schema_migration_count = sizeof schema_migrations / sizeof schema_migrations[0];

@@ -1,7 +1,8 @@
 /* The sync program's side of the central server: connecting, the schema and
- * its version, the station's lock and position, the stores (COPY into a
- * temporary table, then one upsert and the position in the same transaction)
- * and the takings queries of the report. */
+ * its version, the station's lock, identity and position, the keys of the
+ * rows at the position, the stores (COPY straight into the table, or into a
+ * temporary table and an insert that skips held rows, and the position in the
+ * same transaction) and the takings queries of the report. */
 #include "server.h"
 
 #include <math.h>
@@ -36,7 +37,37 @@ std::string money(double v)
   return buf;
 }
 
+/* The rows a statement inserted or updated. */
+long long rows_done(PGresult *r)
+{
+  return atoll(PQcmdTuples(r));
+}
+
+/* A station time as its server timestamp gives it back, or "" for the null
+ * that a time the program could not read became. */
+std::string key_time(const std::string &t)
+{
+  return is_station_time(t) ? t : std::string();
+}
+
+const char key_sep = '\x1f';
+
 } /* namespace */
+
+std::string row_key(const station_call &c)
+{
+  return gbk_to_utf8(c.callid);
+}
+
+std::string row_key(const station_bill &b)
+{
+  return gbk_to_utf8(b.callid) + key_sep + key_time(b.date);
+}
+
+std::string row_key(const station_shift &s)
+{
+  return key_time(s.bdate) + key_sep + key_time(s.edate) + key_sep + gbk_to_utf8(s.outgoing);
+}
 
 bool server::fail(const std::string &what)
 {
@@ -206,24 +237,81 @@ schema_state server::ensure_schema(bool create)
   return schema_state::ok;
 }
 
-bool server::claim_station(const std::string &station, station_position &pos)
+claim_result server::claim_station(const std::string &station, const std::string &identity, bool adopt,
+                                   station_position &pos, std::string &known)
 {
   result r = exec("select pg_try_advisory_lock(720518, hashtext($1))", {station});
   if (!r)
-    return false;
+    return claim_result::failed;
   if (strcmp(PQgetvalue(r.get(), 0, 0), "t") != 0) {
     m_error = "another quenta-sync copies station \"" + station + "\" to this server";
-    return false;
+    return claim_result::failed;
   }
-  if (!run("insert into quenta.station (name) values ($1) on conflict (name) do nothing", {station}))
-    return false;
-  r = exec("select call_rowid, bill_rowid, shift_rowid from quenta.station where name = $1", {station});
-  if (!r || PQntuples(r.get()) != 1)
-    return r ? fail("station row") : false;
+  /* the station's lock is held from here on: no other program changes its row */
+  r = exec("insert into quenta.station (name, identity) values ($1, $2) on conflict (name) do nothing",
+           {station, identity});
+  if (!r)
+    return claim_result::failed;
+  claim_result how = rows_done(r.get()) == 1 ? claim_result::first : claim_result::same;
+  r = exec("select call_rowid, bill_rowid, shift_rowid, coalesce(identity, '') from quenta.station where name = $1",
+           {station});
+  if (!r || PQntuples(r.get()) != 1) {
+    if (r)
+      fail("station row");
+    return claim_result::failed;
+  }
   pos.call_rowid = atoll(PQgetvalue(r.get(), 0, 0));
   pos.bill_rowid = atoll(PQgetvalue(r.get(), 0, 1));
   pos.shift_rowid = atoll(PQgetvalue(r.get(), 0, 2));
+  known = PQgetvalue(r.get(), 0, 3);
+  if (known == identity)
+    return how;
+  if (known.empty()) {
+    /* copied by a program that kept no identity: the file it finds now is taken
+     * for the station's own, and its position's rows are checked by key */
+    if (!run("update quenta.station set identity = $2 where name = $1 and identity is null", {station, identity}))
+      return claim_result::failed;
+    return claim_result::recorded;
+  }
+  if (!adopt) {
+    m_error = "the server holds station \"" + station + "\" from another station file (identity " + known +
+              "; this file's is " + identity +
+              "): another shop's file under this name, or a file that is not the shop's own? nothing is copied. "
+              "Give a shop of its own a name of its own (--station); when this shop really moved to this file, "
+              "run quenta-sync once with --adopt";
+    return claim_result::foreign;
+  }
+  if (!run("update quenta.station set identity = $2, call_rowid = 0, bill_rowid = 0, shift_rowid = 0 "
+           "where name = $1",
+           {station, identity}))
+    return claim_result::failed;
+  pos = station_position{};
+  return claim_result::adopted;
+}
+
+const server::copied_table &server::table_of(row_table t)
+{
+  return t == row_table::calls ? calls_table : t == row_table::bills ? bills_table : shifts_table;
+}
+
+bool server::holds_row(const std::string &station, row_table table, long long rowno, const std::string &key,
+                       bool &held)
+{
+  /* a lookup by the key's index: (station, callid) for calls, (station, rowno, ...) for the others */
+  const copied_table &t = table_of(table);
+  std::string sql = std::string("select 1 from ") + t.table + " where station = $1 and rowno = $2 and " + t.key +
+                    " = $3 limit 1";
+  result r = exec(sql.c_str(), {station, std::to_string(rowno), key});
+  if (!r)
+    return false;
+  held = PQntuples(r.get()) == 1;
   return true;
+}
+
+bool server::rewind(const std::string &station, row_table table, long long from, bool &moved)
+{
+  moved = false;
+  return run("begin") && commit_position(station, table_of(table).position, from, 0, moved);
 }
 
 bool server::unsettled(const std::string &station, std::vector<server_unsettled> &out)
@@ -239,28 +327,43 @@ bool server::unsettled(const std::string &station, std::vector<server_unsettled>
   return true;
 }
 
-bool server::store_rows(const copied_table &t, const std::string &data, const std::string &station, long long from,
-                        long long to, bool &moved)
+bool server::store_rows(const copied_table &t, const std::string &data, long long nrows, const std::string &station,
+                        long long from, long long to, bool held, store_result &out)
 {
-  moved = false;
+  out = store_result{};
   if (!run("begin"))
     return false;
   /* Rows after the station's position were never committed, so they go
-   * straight into the table; a row already there (a call id stored again under
-   * a new row) turns the batch into an upsert through the temporary table. */
-  std::string copy = std::string("copy ") + t.table + " (" + t.columns + ") from stdin";
-  bool ok = run("savepoint fresh") && copy_in(copy.c_str(), data);
-  if (!ok && m_sqlstate == "23505" && run("rollback to savepoint fresh")) {
+   * straight into the table; a row already there (the file read again after
+   * its rows went back, a call id stored again under a new row) turns the
+   * batch into an insert through the temporary table that leaves the held
+   * rows as they are. */
+  bool ok = false, via_temp = held;
+  if (!held) {
+    std::string copy = std::string("copy ") + t.table + " (" + t.columns + ") from stdin";
+    ok = run("savepoint fresh") && copy_in(copy.c_str(), data);
+    if (ok)
+      out.added = nrows;
+    else
+      via_temp = m_sqlstate == "23505" && run("rollback to savepoint fresh");
+  }
+  if (via_temp) {
     std::string temp = std::string("copy ") + t.temp + " (" + t.columns + ") from stdin";
-    std::string upsert = std::string("insert into ") + t.table + " (" + t.columns + ") select " + t.columns +
-                         " from " + t.temp + " on conflict " + t.conflict;
-    ok = copy_in(temp.c_str(), data) && run(upsert.c_str());
+    std::string insert = std::string("insert into ") + t.table + " (" + t.columns + ") select " + t.columns +
+                         " from " + t.temp + " on conflict do nothing";
+    result added, settled;
+    ok = copy_in(temp.c_str(), data) && (added = exec(insert.c_str())) &&
+         (!t.after_insert || (settled = exec(t.after_insert, {station})));
+    if (ok) {
+      out.added = rows_done(added.get());
+      out.settled = settled ? rows_done(settled.get()) : 0;
+    }
   }
   if (!ok) {
     rollback();
     return false;
   }
-  return commit_position(station, t.position, from, to, moved);
+  return commit_position(station, t.position, from, to, out.moved);
 }
 
 bool server::commit_position(const std::string &station, const char *column, long long from, long long to,
@@ -287,26 +390,26 @@ bool server::commit_position(const std::string &station, const char *column, lon
   return true;
 }
 
+/* A settled flag is taken over; a flag the server holds settled stays so (a
+ * restored file may show the call unsettled again, its bill stays too). The
+ * keys are those of the unique indexes (see schema.cpp), times as their
+ * station texts. */
 const server::copied_table server::calls_table = {
     "quenta.call", "call_in", "station, callid, rowno, machineid, lineid, orgnum, desnum, bdate, edate, flag",
-    "(station, callid) do update set rowno = excluded.rowno, machineid = excluded.machineid, "
-    "lineid = excluded.lineid, orgnum = excluded.orgnum, desnum = excluded.desnum, bdate = excluded.bdate, "
-    "edate = excluded.edate, flag = excluded.flag",
-    "call_rowid"};
+    "update quenta.call c set flag = i.flag from call_in i "
+    "where c.station = $1 and i.station = $1 and c.callid = i.callid and c.flag = 0 and i.flag <> 0",
+    "call_rowid", "callid"};
 const server::copied_table server::bills_table = {
-    "quenta.bill", "bill_in", "station, rowno, callid, calltime, period, amount, operator, billed, rule",
-    "(station, rowno) do update set callid = excluded.callid, calltime = excluded.calltime, "
-    "period = excluded.period, amount = excluded.amount, operator = excluded.operator, "
-    "billed = excluded.billed, rule = excluded.rule",
-    "bill_rowid"};
+    "quenta.bill", "bill_in", "station, rowno, callid, calltime, period, amount, operator, billed, rule", nullptr,
+    "bill_rowid", "callid || chr(31) || coalesce(to_char(billed, 'YYYY-MM-DD HH24:MI:SS'), '')"};
 const server::copied_table server::shifts_table = {
-    "quenta.shift", "shift_in", "station, rowno, began, handed_over, outgoing, takings, incoming",
-    "(station, rowno) do update set began = excluded.began, handed_over = excluded.handed_over, "
-    "outgoing = excluded.outgoing, takings = excluded.takings, incoming = excluded.incoming",
-    "shift_rowid"};
+    "quenta.shift", "shift_in", "station, rowno, began, handed_over, outgoing, takings, incoming", nullptr,
+    "shift_rowid",
+    "coalesce(to_char(began, 'YYYY-MM-DD HH24:MI:SS'), '') || chr(31) || "
+    "coalesce(to_char(handed_over, 'YYYY-MM-DD HH24:MI:SS'), '') || chr(31) || outgoing"};
 
 bool server::store_calls(const std::string &station, const std::vector<station_call> &rows, long long from,
-                         bool &moved)
+                         bool held, store_result &out)
 {
   std::string data, row;
   for (const station_call &c : rows) {
@@ -323,11 +426,12 @@ bool server::store_calls(const std::string &station, const std::vector<station_c
     copy_field(row, std::to_string(c.flag));
     data += row + "\n";
   }
-  return store_rows(calls_table, data, station, from, rows.empty() ? from : rows.back().rowid, moved);
+  long long to = rows.empty() ? from : rows.back().rowid;
+  return store_rows(calls_table, data, (long long)rows.size(), station, from, to, held, out);
 }
 
 bool server::store_bills(const std::string &station, const std::vector<bill_row> &rows, long long from,
-                         bool &moved)
+                         bool held, store_result &out)
 {
   std::string data, row;
   for (const bill_row &r : rows) {
@@ -344,11 +448,12 @@ bool server::store_bills(const std::string &station, const std::vector<bill_row>
     copy_field(row, gbk_to_utf8(r.rule));
     data += row + "\n";
   }
-  return store_rows(bills_table, data, station, from, rows.empty() ? from : rows.back().bill->rowid, moved);
+  long long to = rows.empty() ? from : rows.back().bill->rowid;
+  return store_rows(bills_table, data, (long long)rows.size(), station, from, to, held, out);
 }
 
 bool server::store_shifts(const std::string &station, const std::vector<station_shift> &rows, long long from,
-                          bool &moved)
+                          bool held, store_result &out)
 {
   std::string data, row;
   for (const station_shift &s : rows) {
@@ -362,7 +467,8 @@ bool server::store_shifts(const std::string &station, const std::vector<station_
     copy_field(row, gbk_to_utf8(s.incoming));
     data += row + "\n";
   }
-  return store_rows(shifts_table, data, station, from, rows.empty() ? from : rows.back().rowid, moved);
+  long long to = rows.empty() ? from : rows.back().rowid;
+  return store_rows(shifts_table, data, (long long)rows.size(), station, from, to, held, out);
 }
 
 bool server::store_flags(const std::string &station, const std::vector<flag_change> &changes)

@@ -125,6 +125,8 @@ bool sync_settings_from(int argc, char **argv, sync_settings &s, std::string &er
       return false;
     } else if (!strcmp(argv[i], "--once")) {
       s.once = true;
+    } else if (!strcmp(argv[i], "--adopt")) {
+      s.adopt = true;
     } else if (!strcmp(argv[i], "--verbose") || !strcmp(argv[i], "-v")) {
       s.verbose = true;
     } else if (option_value(argc, argv, i, "--station", v)) {

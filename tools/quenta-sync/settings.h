@@ -26,6 +26,7 @@ struct sync_settings {
   std::string rate_path = "rateinfo";     /* the station's rate file */
   std::string log_path = SYNC_LOG_NAME;
   bool once = false;                      /* one cycle, no retries */
+  bool adopt = false;                     /* the name moves to this file (command line only) */
   bool verbose = false;                   /* log lines also on stderr */
 };
 

@@ -147,19 +147,34 @@ bool station_db::look(long long &data_version, station_tables &tables)
   data_version = sqlite3_column_int64(dv, 0);
   sqlite3_reset(dv);
   sqlite3_stmt *st = prepare("select name from sqlite_master where type='table' and name in "
-                             "('cdrtbl', 'billtbl', 'shifttbl')");
+                             "('cdrtbl', 'billtbl', 'shifttbl', 'stationtbl')");
   if (!st)
     return false;
   tables = station_tables{};
+  bool identified = false;
   while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
     std::string name = column_text(st, 0);
     tables.cdrtbl |= name == "cdrtbl";
     tables.billtbl |= name == "billtbl";
     tables.shifttbl |= name == "shifttbl";
+    identified |= name == "stationtbl";
   }
   sqlite3_reset(st);
   if (rc != SQLITE_DONE)
     return fail("tables", rc);
+  if (identified) {
+    /* prepared only once the table is there: a statement on a missing table
+     * does not prepare */
+    sqlite3_stmt *id = prepare("select id from stationtbl order by rowid limit 1");
+    if (!id)
+      return false;
+    rc = sqlite3_step(id);
+    if (rc == SQLITE_ROW)
+      tables.identity = column_text(id, 0);
+    sqlite3_reset(id);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+      return fail("identity", rc);
+  }
   struct {
     bool present;
     const char *sql;

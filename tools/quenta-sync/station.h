@@ -11,7 +11,10 @@
  * The tables: "cdrtbl" (rows appended, callid unique, flag turned from 0 to 1
  * in place at checkout), "billtbl" (appended, no key: the row's SQLite rowid
  * is the bill's number) and "shifttbl" (appended, one row per handover; an
- * older station has none). Texts come as the file holds them: GBK bytes. */
+ * older station has none), and "stationtbl", the file's identity: one row, a
+ * random id the engine makes at its first start, carried by the file's backups
+ * (a file of an older release gets it at the station's next start). Texts
+ * come as the file holds them: GBK bytes. */
 #ifndef QUENTA_SYNC_STATION_H
 #define QUENTA_SYNC_STATION_H
 
@@ -56,10 +59,12 @@ struct station_shift {
 /* A line of the station: machine id (GBK) and line number. */
 using line_key = std::pair<std::string, int>;
 
-/* The tables a station's file holds, with their last rowid (0 when empty). */
+/* The tables a station's file holds, with their last rowid (0 when empty),
+ * and the file's identity (empty when the station has not given it one yet). */
 struct station_tables {
   bool cdrtbl = false, billtbl = false, shifttbl = false;
   long long calls_max = 0, bills_max = 0, shifts_max = 0;
+  std::string identity;
 };
 
 class station_db {
@@ -74,8 +79,9 @@ public:
   bool ensure_open();
   void close();
 
-  /* The file's change counter for other connections' commits, and which
-   * tables it holds and how far, in one short read. False on failure. */
+  /* The file's change counter for other connections' commits, which tables
+   * it holds and how far, and its identity, in one short read. False on
+   * failure. */
   bool look(long long &data_version, station_tables &tables);
 
   /* Rows after `after` in rowid order: at most `limit`, within one bounded
