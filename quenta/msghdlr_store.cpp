@@ -479,8 +479,8 @@ void store_waiting_calls(struct msghdlr *h)
     /* A statement of the console that waits for g_cs gets it first: the
      * batches must not starve it. */
     sqlite_yield_lock(STORE_YIELD_MS);
-    if (store_batch(h) > 0 && !h->m_retry.empty()) {
-      if (h->m_store_timer && utils::start_timer(h->m_store_timer, 1) == 0)
+    if (store_batch(h) > 0 && !h->m_retry.empty() && h->m_store_timer) {
+      if (utils::start_timer(h->m_store_timer, 1) == 0)
         return;
       LOG_FUNCTION_FAILED();
     }

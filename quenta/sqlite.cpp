@@ -142,7 +142,7 @@ int hand_row(sqlite3_stmt *stmt, sqlite_row_callback cb, void *param)
 } /* namespace */
 
 int sqlite_run_bound(sqlite3 *db, const char *cmd, const sqlite_value *values, int nvalues, sqlite_row_callback cb,
-              void *param)
+                     void *param)
 {
   sqlite_stmt stmt;
   int rc = sqlite3_prepare_v2(db, cmd, -1, stmt.out(), nullptr);
