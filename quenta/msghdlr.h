@@ -132,7 +132,7 @@ struct msghdlr {
   std::vector<cdr_row> m_ended;       /* handler thread: calls ended during this event */
   std::deque<cdr_row> m_retry;        /* handler thread: calls waiting to be stored, in order */
   utils::timer *m_store_timer;        /* the queue's next turn, while it can be stored */
-  std::vector<std::string> m_unreadable;  /* lines of CDR_PENDING_FILE CDR_FAILED_FILE has not taken */
+  std::vector<std::string> m_unreadable;  /* unreadable lines of CDR_PENDING_FILE not yet in CDR_FAILED_FILE */
   bool m_file_stale;                  /* CDR_PENDING_FILE still holds calls that are stored */
   bool m_pending_kept;                /* CDR_PENDING_FILE could not be read whole: only appended to */
   struct gateway_guard m_gateways;    /* who may speak (GATEWAYS_FILE), and the refused */
