@@ -4,15 +4,20 @@
 // echo latency at fixed rates, the highest rate echoed without loss, and the
 // kernel's UDP receive errors (/proc/net/snmp) during each run. The handler's
 // "gateways" file lists 127.0.0.1 alone; one run adds a flood from 127.0.0.2,
-// which the handler refuses, beside the lines it answers.
+// which the handler refuses, beside the lines it answers. The last run holds
+// the database while the lines make calls, then times a line's echoes while the
+// calls that waited are stored.
 //
 //   build/bench/bench_gateway [--benchmark_filter=...]
 //   GWSIM=path/to/gwsim   the simulator (default: ../tools/gwsim/gwsim beside this program)
 //   BENCH_SECONDS=N       length of each fixed-rate run (default 5)
+//   BENCH_HOLD=N          how long the database is held while calls end (default 30)
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sqlite3.h>
 #include <benchmark/benchmark.h>
 #include <limits.h>
 #include <stdio.h>
@@ -20,6 +25,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <fstream>
@@ -27,6 +33,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "quenta/msghdlr.h"
 #include "quenta/quenta.h"
@@ -298,6 +305,78 @@ void lossless_rate(benchmark::State &state, int port)
   }
 }
 
+double ms_since(std::chrono::steady_clock::time_point t)
+{
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t).count();
+}
+
+/* Calls that end while another program holds the database wait in the queue
+ * (and "cdr.pending"): 99 lines (the probe is the 100th) make calls at random for `hold` seconds with
+ * "quentadb" held by `begin exclusive`. From the release on, a probe line's
+ * KeepAlive is timed every 10 ms until the file is empty. */
+void backlog_after_hold(benchmark::State &state, int hold)
+{
+  const std::string pending = g_workdir + "/" CDR_PENDING_FILE;
+  for (auto _ : state) {
+    sqlite3 *db = nullptr;
+    sqlite3_open((g_workdir + "/quentadb").c_str(), &db);
+    sqlite3_busy_timeout(db, 10000);
+    if (sqlite3_exec(db, "begin exclusive", nullptr, nullptr, nullptr) != SQLITE_OK) {
+      sqlite3_close(db);
+      state.SkipWithError("cannot hold the database");
+      return;
+    }
+    std::string cmd = g_gwsim + " -m 9 -l 11 -p H --random --duration " + std::to_string(hold) + " >/dev/null";
+    bool sim_ok = system(cmd.c_str()) == 0;
+    std::ifstream in(pending);
+    double waiting = (double)std::count(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>(), '\n');
+    auto released = std::chrono::steady_clock::now();
+    sqlite3_exec(db, "commit", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+
+    int sock = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    timeval wait{0, 100000};
+    setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    sockaddr_in station{};
+    station.sin_family = AF_INET;
+    station.sin_port = htons(SRV_PORT);
+    station.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::vector<double> echoes;
+    double stored = -1;
+    for (int seq = 0; stored < 0 && ms_since(released) < 120000; seq++) {
+      std::string probe = "KeepAlive KeepAlive ui/1.0\nmachine_id: PROBE\nline_id: 1\nstate: IDLE\ndest_num: " +
+                          std::to_string(seq) + "\n\n";
+      auto sent = std::chrono::steady_clock::now();
+      sendto(sock, probe.data(), probe.size(), 0, reinterpret_cast<sockaddr *>(&station), sizeof station);
+      char buf[512];
+      ssize_t n;
+      while ((n = recv(sock, buf, sizeof buf - 1, 0)) > 0 || (n < 0 && ms_since(sent) < 10000)) {
+        if (n > 0 && std::string(buf, (size_t)n) == probe) {
+          echoes.push_back(ms_since(sent));
+          break;
+        }
+      }
+      struct stat st;
+      if (stat(pending.c_str(), &st) == 0 && st.st_size == 0)
+        stored = ms_since(released);
+      usleep(10000);
+    }
+    close(sock);
+    state.SetIterationTime(stored / 1000);
+    if (!sim_ok || stored < 0)
+      state.SkipWithError("the simulator failed or the calls were not stored");
+    std::sort(echoes.begin(), echoes.end());
+    state.counters["calls_waiting"] = waiting;
+    state.counters["stored_ms"] = stored;
+    state.counters["echoes"] = (double)echoes.size();
+    if (!echoes.empty()) {
+      state.counters["echo_p50_ms"] = echoes[echoes.size() / 2];
+      state.counters["echo_p99_ms"] = echoes[std::min(echoes.size() - 1, echoes.size() * 99 / 100)];
+      state.counters["echo_max_ms"] = echoes.back();
+    }
+  }
+}
+
 } /* namespace */
 
 int main(int argc, char **argv)
@@ -362,6 +441,11 @@ int main(int argc, char **argv)
       ->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
   benchmark::RegisterBenchmark("handler/lossless", [](benchmark::State &s) { lossless_rate(s, SRV_PORT); })
       ->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+  int hold = getenv("BENCH_HOLD") ? atoi(getenv("BENCH_HOLD")) : 30;
+  benchmark::RegisterBenchmark(("handler/backlog_after_hold:" + std::to_string(hold)).c_str(),
+                               [hold](benchmark::State &s) { backlog_after_hold(s, hold); })
+      ->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Gathers every benchmark figure of the station in one run: the message path
-# against a bare UDP echo, storing a call, rule choice and pricing with a
+# against a bare UDP echo, the echoes while calls that waited out a 30 s hold
+# of the database are stored, storing a call, rule choice and pricing with a
 # 50,000-rule deck against the plain walk, the two lookups on 1,000,000 rows
-# with and without indexes, quenta_init on a 1,000,000-row database, the console's poll of 100
+# with and without indexes, quenta_init on a 1,000,000-row database, the start with 20,000
+# calls waiting in cdr.pending (first echo, all stored, echoes meanwhile), the console's poll of 100
 # lines on 1,000,000 calls, the running cost of 100 calls in progress under a 50,000-rule deck,
 # the rate editor's import of a 50,000-line deck, a backup of 1,000,000 calls while calls
 # are stored, the chain's sync program on 1,000,000 calls and bills,

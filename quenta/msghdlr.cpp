@@ -185,10 +185,12 @@ void msghdlr_send_ack(struct msghdlr *h, const struct sockaddr_in *addr, socklen
 void msghdlr_start(struct msghdlr *h, std::promise<int> *started)
 {
   if (register_sock(h->m_sock, SOCKIN, h, register_sock_callback) < 0 ||
-      register_sock(h->m_wakefd, SOCKIN, h, wake_callback) < 0 || utils::start_timer(h->m_timer, 1) < 0) {
+      register_sock(h->m_wakefd, SOCKIN, h, wake_callback) < 0 || utils::start_timer(h->m_timer, 1) < 0 ||
+      (!h->m_retry.empty() && utils::start_timer(h->m_store_timer, 1) < 0)) {
     LOG_FUNCTION_FAILED();
     utils::unregister_object(h);
     utils::stop_timer(h->m_timer);
+    utils::stop_timer(h->m_store_timer);
     started->set_value(-1);
     return;
   }
@@ -198,6 +200,7 @@ void msghdlr_start(struct msghdlr *h, std::promise<int> *started)
   utils::unregister_sock(h->m_sock, h, register_sock_callback);
   utils::unregister_sock(h->m_wakefd, h, wake_callback);
   utils::stop_timer(h->m_timer);
+  utils::stop_timer(h->m_store_timer);
   DLOG("message handler end...");
 }
 
@@ -227,15 +230,17 @@ struct msghdlr *create_msghdlr(const char *dbpath, const char *tblname)
     LOG_FUNCTION_FAILED();
     goto failure;
   }
-  /* Calls an earlier run could not store come first, before any new one. */
-  store_pending_calls(h);
+  /* Calls an earlier run could not store come first, before any new one; the
+   * thread stores them once it answers the gateways. */
+  read_pending_calls(h);
   h->m_wakefd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (h->m_wakefd < 0) {
     LOG_SYS_ERROR();
     goto failure;
   }
   h->m_timer = utils::create_timer(SECOND, h, timeout_callback);
-  if (!h->m_timer) {
+  h->m_store_timer = utils::create_timer(0, h, store_timer_callback);
+  if (!h->m_timer || !h->m_store_timer) {
     LOG_FUNCTION_FAILED();
     goto failure;
   }
@@ -285,6 +290,8 @@ void msghdlr_release(struct msghdlr *h)
   }
   if (h->m_timer)
     utils::destroy_timer(h->m_timer);
+  if (h->m_store_timer)
+    utils::destroy_timer(h->m_store_timer);
   if (h->m_wakefd >= 0)
     close(h->m_wakefd);
   if (h->m_sock >= 0)

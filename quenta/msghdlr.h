@@ -27,17 +27,21 @@
  * Calls are never lost. A row that cannot be stored at its first try for a
  * passing reason (the database busy, locked, read-only, full, corrupt, not a
  * database, not openable) is appended at once to CDR_PENDING_FILE and waits in
- * a queue of the handler's thread; it is stored again, in order, at every
- * following tick, and leaves the file once stored. Every try waits at most
- * HANDLER_STORE_WAIT_MS for the database, g_cs included, so a database that
- * another process (or a long statement of the console) holds never holds up
- * the echoes or the silence rule: the file keeps the call meanwhile. The next
- * start stores what the file still holds before it reads a datagram. A row the
- * database refuses for good (its call id is already in "cdrtbl" with another
- * call: the same machine, line and start second) is appended to
- * CDR_FAILED_FILE in the working directory and logged. A line's flag rises only
- * once its call is settled in one of the two, so a report never announces a
- * call that the console's select cannot find. */
+ * a queue of the handler's thread, behind which every later call waits too. At
+ * every tick the queue is stored again, in order, many rows a transaction
+ * (STORE_BATCH_ROWS); while the database takes them, one transaction follows
+ * the other on every turn of the loop, between the datagrams. A stored call
+ * leaves the file. Every transaction waits at most HANDLER_STORE_WAIT_MS for
+ * the database, g_cs included, and holds at most STORE_BATCH_MS of rows, so a
+ * database that another process (or a long statement of the console) holds, or
+ * a backlog of thousands of calls, never holds up the echoes or the silence
+ * rule: the file keeps the calls meanwhile. The next start reads back what the
+ * file still holds before the handler runs and stores it once the handler
+ * answers its gateways. A row the database refuses for good (its call id is
+ * already in "cdrtbl" with another call: the same machine, line and start
+ * second) is appended to CDR_FAILED_FILE in the working directory and logged. A
+ * line's flag rises only once its call is settled in one of the two, so a
+ * report never announces a call that the console's select cannot find. */
 #ifndef QUENTA_MSGHDLR_H
 #define QUENTA_MSGHDLR_H
 
@@ -76,13 +80,20 @@
  * fails, or when it ends behind others that wait; once stored it leaves the
  * file, which is then written anew as CDR_PENDING_TMP and renamed over it, or
  * emptied when nothing waits. So after a crash at any moment every call is in
- * "cdrtbl" or in the file (or, for a moment, in both). Read back at start-up: a
- * line a crash cut short is skipped, a call "cdrtbl" already holds is dropped.
- * When the file cannot be written (a full disk) the call stays in memory only,
- * the log says so, and every tick tries to write the file again. */
+ * "cdrtbl" or in the file (or, for a while, in both: while a backlog is being
+ * stored the file is written anew only when the queue is empty or stalls). Read
+ * back at start-up: a line ends at its line feed, or at a carriage return before
+ * it; a last line a crash cut short is skipped; any other line that is not a
+ * call is moved to CDR_FAILED_FILE as it stood (and logged); a call "cdrtbl"
+ * already holds is dropped. When the file cannot be written (a full disk) the
+ * call stays in memory only, the log says so, and every tick tries to write the
+ * file again. */
 #define CDR_PENDING_FILE "cdr.pending"
 #define CDR_PENDING_TMP "cdr.pending.tmp"
 #define HANDLER_STORE_WAIT_MS 100             /* a store try's wait for the database, g_cs included */
+#define STORE_BATCH_ROWS 500                  /* calls stored in one transaction at most */
+#define STORE_BATCH_MS 30                     /* and rows added to a transaction for so long at most */
+#define STORE_YIELD_MS 20                     /* a backlog's turn first lets waiting statements take g_cs */
 
 #define STATE_CONNECTED "CONNECTED"
 #define STATE_UNKNOWN "UNKNOWN"
@@ -120,6 +131,10 @@ struct msghdlr {
   std::thread m_thread;
   std::vector<cdr_row> m_ended;       /* handler thread: calls ended during this event */
   std::deque<cdr_row> m_retry;        /* handler thread: calls waiting to be stored, in order */
+  utils::timer *m_store_timer;        /* the queue's next turn, while it can be stored */
+  std::vector<std::string> m_unreadable;  /* unreadable lines of CDR_PENDING_FILE not yet in CDR_FAILED_FILE */
+  bool m_file_stale;                  /* CDR_PENDING_FILE still holds calls that are stored */
+  bool m_pending_kept;                /* CDR_PENDING_FILE could not be read whole: only appended to */
   struct gateway_guard m_gateways;    /* who may speak (GATEWAYS_FILE), and the refused */
 };
 
@@ -181,18 +196,27 @@ void generate_callid(struct machine_info *mi);
 
 /* Storing, without m_table_lock. */
 int create_cdr_database(struct msghdlr *h, const char *dbpath, const char *tblname);
-/* Stores the calls of m_ended (behind those already waiting) and raises the
- * flags of the lines whose calls it settled. */
+/* Stores the calls of m_ended, in one transaction, or queues them behind those
+ * already waiting (and in CDR_PENDING_FILE), and raises the flags of the lines
+ * whose calls it settled. */
 void store_ended_calls(struct msghdlr *h);
-/* Stores what waits in m_retry, in order, up to the first passing refusal,
- * raising the flags of the lines whose calls it settled, and brings
- * CDR_PENDING_FILE up to date. */
+/* Stores what waits in m_retry, in order, transaction after transaction, up to
+ * the first passing refusal, raising the flags of the lines whose calls it
+ * settled, and brings CDR_PENDING_FILE up to date. */
 void retry_calls(struct msghdlr *h);
-/* Start-up, before the thread runs: reads CDR_PENDING_FILE into m_retry and
- * stores what it can. The number of calls read, or -1 when the file cannot be
- * read (logged; the handler runs all the same). */
-int store_pending_calls(struct msghdlr *h);
-/* One row: 0 stored, 1 refused for a passing reason, -1 refused for good. */
+/* One turn of the queue, at every tick and from m_store_timer: one transaction
+ * of what waits in m_retry; while the database takes them and more wait, the
+ * next turn comes at the loop's next pass (m_store_timer), else at the tick,
+ * and CDR_PENDING_FILE is brought up to date. */
+void store_waiting_calls(struct msghdlr *h);
+void store_timer_callback(void *ctxt);
+/* Start-up, before the thread runs: reads CDR_PENDING_FILE into m_retry, for
+ * the thread to store, and moves its unreadable lines to CDR_FAILED_FILE. The
+ * number of calls read, or -1 when the file cannot be opened (logged; the
+ * handler runs all the same). */
+int read_pending_calls(struct msghdlr *h);
+/* One row in a transaction of its own: 0 stored, 1 refused for a passing
+ * reason, -1 refused for good. */
 int cdrdb_insert(struct msghdlr *h, const cdr_row &row);
 /* Appends the row to CDR_FAILED_FILE: 0, or -1 when the file cannot be written. */
 int cdr_write_failed(const cdr_row &row);

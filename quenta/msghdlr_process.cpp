@@ -254,6 +254,6 @@ void timeout_callback(void *ctxt)
   }
   gateway_guard_tick(&h->m_gateways);
   utils::log_batch_end();
-  retry_calls(h);
+  store_waiting_calls(h);
   store_ended_calls(h);
 }

@@ -1,11 +1,16 @@
 /* Storing finished calls in "cdrtbl". A row that the database cannot take at
  * its first try is appended at once to "cdr.pending" and waits in the
- * handler's queue, tried again at every tick in order; once stored it leaves
- * the file. A row the database refuses for good is kept in "cdr.failed". The
- * next start stores what "cdr.pending" still holds. Either way no call is ever
- * dropped. Runs on the handler's thread (and at start-up before it runs),
- * without the line-table lock, each statement under g_cs with the handler's
- * short wait. */
+ * handler's queue; the queue is stored in order, many rows a transaction, one
+ * transaction a turn of the loop, so the echoes never wait long for it. Once
+ * stored a call leaves the file. A row the database refuses for good is kept
+ * in "cdr.failed". The next start reads back what "cdr.pending" still holds and
+ * stores it once the handler answers its gateways. Either way no call is ever
+ * dropped. Runs on the handler's thread (and reads the file at start-up before
+ * it runs), without the line-table lock, each transaction under g_cs with the
+ * handler's short wait.
+ *
+ * Layout: the file helpers, the per-row step and the batch, then the verbs
+ * (new calls, the queue's turns, the read-back). */
 #include <errno.h>
 #include <fcntl.h>
 #include <sqlite3.h>
@@ -15,11 +20,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <memory>
 #include <string>
 
 #include "quenta/msghdlr.h"
 #include "quenta/sqlite.h"
 #include "quenta/sqlite_dbent.h"
+#include "quenta/sqlite_tblent.h"
+#include "utils/timer.h"
 #include "utils/debug.h"
 #include "utils/utils.h"
 
@@ -101,20 +111,34 @@ int append_synced(const char *path, const std::string &text)
   return rc;
 }
 
-/* Writes CDR_PENDING_FILE anew with what waits in the queue: a new file
- * renamed over the old one, so a crash leaves the one or the other whole; an
- * empty queue empties the file. 0, or -1 with errno set (the old file stays). */
+/* Writes CDR_PENDING_FILE anew with what waits: the lines it held that could
+ * not be read (until CDR_FAILED_FILE takes them), then the queue. A new file
+ * renamed over the old one, so a crash leaves the one or the other whole;
+ * nothing waiting empties the file. 0, or -1 with errno set (the old file
+ * stays). */
 int rewrite_pending(struct msghdlr *h)
 {
-  if (h->m_retry.empty()) {
+  if (h->m_pending_kept) {
+    h->m_file_stale = false;
+    return 0;
+  }
+  if (h->m_retry.empty() && h->m_unreadable.empty()) {
     int fd = open(CDR_PENDING_FILE, O_WRONLY | O_TRUNC | O_CLOEXEC);
-    if (fd < 0)
-      return errno == ENOENT ? 0 : -1;
+    if (fd < 0) {
+      if (errno != ENOENT)
+        return -1;
+      h->m_file_stale = false;
+      return 0;
+    }
     int rc = fsync(fd);
     close(fd);
+    if (rc == 0)
+      h->m_file_stale = false;
     return rc;
   }
   std::string text;
+  for (const std::string &line : h->m_unreadable)
+    text += line;
   for (const cdr_row &row : h->m_retry)
     text += cdr_line(row);
   int fd = open(CDR_PENDING_TMP, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -135,6 +159,7 @@ int rewrite_pending(struct msghdlr *h)
   sync_working_dir();
   for (cdr_row &row : h->m_retry)
     row.on_file = true;
+  h->m_file_stale = false;
   return 0;
 }
 
@@ -153,6 +178,8 @@ void sync_pending(struct msghdlr *h)
  * in one synced write. */
 void append_pending(struct msghdlr *h, size_t from)
 {
+  if (from >= h->m_retry.size())
+    return;
   std::string text;
   for (size_t i = from; i < h->m_retry.size(); i++)
     text += cdr_line(h->m_retry[i]);
@@ -166,9 +193,42 @@ void append_pending(struct msghdlr *h, size_t from)
     DLOG("call %s cannot be written to " CDR_PENDING_FILE ": kept in memory only", h->m_retry[i].callid.c_str());
 }
 
-/* 1 when "cdrtbl" holds this very call, 0 when its call id holds another one,
- * -1 when the database cannot tell now. */
-int stored_already(struct msghdlr *h, const cdr_row &row)
+/* Moves the lines of CDR_PENDING_FILE that could not be read to
+ * CDR_FAILED_FILE, as they stood: 0, or -1 when that file cannot take them
+ * (they stay in CDR_PENDING_FILE). */
+int move_unreadable(struct msghdlr *h)
+{
+  std::string text;
+  for (const std::string &line : h->m_unreadable)
+    text += line;
+  if (append_synced(CDR_FAILED_FILE, text) < 0) {
+    LOG_SYS_ERROR();
+    DLOG("%zu unreadable lines of " CDR_PENDING_FILE " cannot be written to " CDR_FAILED_FILE
+         ": kept in " CDR_PENDING_FILE, h->m_unreadable.size());
+    return -1;
+  }
+  h->m_unreadable.clear();
+  return 0;
+}
+
+/* Brings CDR_PENDING_FILE up to date once the queue has had its turn: stored
+ * calls leave it, calls that only memory holds join it. */
+void sync_after_store(struct msghdlr *h)
+{
+  bool off_file = false;
+  for (const cdr_row &row : h->m_retry)
+    off_file |= !row.on_file;
+  if (!h->m_file_stale && !off_file)
+    return;
+  if (!h->m_unreadable.empty())
+    move_unreadable(h);
+  sync_pending(h);
+}
+
+/* 1 when "cdrtbl" holds this very call, 0 when its call id holds another one;
+ * inside the batch's transaction on db. Otherwise the SQLite result code as a
+ * negative number. */
+int stored_already(struct msghdlr *h, sqlite3 *db, const cdr_row &row)
 {
   std::string cmd = std::string("select count(*) from ") + h->m_cdrtbl_name +
                     " where callid=? and machineid=? and lineid=? and orgnum=? and desnum=? and bdate=? and edate=?";
@@ -183,12 +243,39 @@ int stored_already(struct msghdlr *h, const cdr_row &row)
     *static_cast<long *>(p) = atol(v[0]);
     return 0;
   };
-  if (sqlite_exec_bound_wait(h->m_dbent->m_dbname, cmd.c_str(), values, 7, HANDLER_STORE_WAIT_MS, read_count,
-                             &count) != 0)
-    return -1;
-  sqlite_set_last_errcode(SQLITE_CONSTRAINT);
+  int rc = sqlite_run_bound(db, cmd.c_str(), values, 7, read_count, &count);
+  if (rc != SQLITE_OK) {
+    DLOG("SQL error: %s:%s\n", cmd.c_str(), sqlite3_errmsg(db));
+    return -rc;
+  }
   return count > 0 ? 1 : 0;
 }
+
+/* One call into "cdrtbl", inside the transaction of its batch on db. Every
+ * stored call goes through here, so what must be written together with its
+ * row belongs here too. The SQLite result code. */
+int insert_row(struct msghdlr *h, sqlite3 *db, const cdr_row &row)
+{
+  const char *values[] = {row.callid.c_str(), row.machineid.c_str(), row.lineid.c_str(), row.orgnum.c_str(),
+                          row.desnum.c_str(), row.bdate.c_str(),     row.edate.c_str(),  "0",
+                          nullptr};
+  std::vector<sqlite_value> bound;
+  int rc = sqlite_bind_row(h->m_cdrtbl_name, gst_cdr_infos, values, &bound);
+  if (rc != SQLITE_OK)
+    return rc;
+  std::string cmd = sqlite_tblent_insert_cmd(h->m_cdrtbl_name, (unsigned)bound.size());
+  rc = sqlite_run_bound(db, cmd.c_str(), bound.data(), (int)bound.size(), nullptr, nullptr);
+  if (rc != SQLITE_OK)
+    DLOG("SQL error: %s:%s\n", cmd.c_str(), sqlite3_errmsg(db));
+  return rc;
+}
+
+/* What became of a row of a committed batch. */
+enum row_outcome {
+  ROW_STORED,   /* in "cdrtbl" now */
+  ROW_KNOWN,    /* read back from the pending file, and "cdrtbl" held it already */
+  ROW_REFUSED,  /* its call id holds another call: for the failed file */
+};
 
 } /* namespace */
 
@@ -252,13 +339,11 @@ int create_cdr_database(struct msghdlr *h, const char *dbpath, const char *tblna
 
 int cdrdb_insert(struct msghdlr *h, const cdr_row &row)
 {
-  const char *values[] = {row.callid.c_str(), row.machineid.c_str(), row.lineid.c_str(), row.orgnum.c_str(),
-                          row.desnum.c_str(), row.bdate.c_str(),     row.edate.c_str(),  "0",
-                          nullptr};
-  if (dbent_insert(h->m_dbent, h->m_cdrtbl_name, values) == 0)
+  int rc = sqlite_exec_write(h->m_dbent->m_dbname, "store a call", HANDLER_STORE_WAIT_MS,
+                             [&](sqlite3 *db) { return insert_row(h, db, row); });
+  if (rc == 0)
     return 0;
-  int code = sqlite_last_errcode();
-  return refused_for_good(code) ? -1 : 1;
+  return refused_for_good(sqlite_last_errcode()) ? -1 : 1;
 }
 
 int cdr_write_failed(const cdr_row &row)
@@ -272,51 +357,10 @@ int cdr_write_failed(const cdr_row &row)
   return 0;
 }
 
-/* One try at a row: true when it is settled (stored, or kept in the failed
- * file). *announce tells whether its line's flag is to rise: not for a call
- * read back from the pending file that an earlier run had stored. */
-static bool settle(struct msghdlr *h, cdr_row &row, bool *announce)
-{
-  *announce = true;
-  row.attempts++;
-  int rc = cdrdb_insert(h, row);
-  if (rc == 0) {
-    if (row.line < 0)
-      DLOG("call %s of " CDR_PENDING_FILE " stored", row.callid.c_str());
-    else if (row.attempts > 1)
-      DLOG("call %s stored after %d tries", row.callid.c_str(), row.attempts);
-    return true;
-  }
-  if (rc < 0 && row.line < 0 && sqlite_last_errcode() == SQLITE_CONSTRAINT) {
-    int same = stored_already(h, row);
-    if (same > 0) {
-      DLOG("call %s of " CDR_PENDING_FILE " was stored before: dropped from the file", row.callid.c_str());
-      *announce = false;
-      return true;
-    }
-    if (same < 0)
-      rc = 1;
-  }
-  if (rc < 0) {
-    if (cdr_write_failed(row) == 0) {
-      DLOG("call %s refused by the database (code %d): written to " CDR_FAILED_FILE, row.callid.c_str(),
-           sqlite_last_errcode());
-      return true;
-    }
-    if (worth_logging(row))
-      DLOG("call %s refused by the database and " CDR_FAILED_FILE " cannot be written: kept for the next try",
-           row.callid.c_str());
-    return false;
-  }
-  if (worth_logging(row))
-    DLOG("call %s cannot be stored now (code %d): kept for the next try", row.callid.c_str(),
-         sqlite_last_errcode());
-  return false;
-}
-
 /* Raises the flags of the lines whose calls are settled. A call waiting in the
  * queue is not announced: the console's select would not find it yet. A call
- * read back from the pending file flags its line when the line is known. */
+ * read back from the pending file flags its line when the line is known, also
+ * when the line first reported after the start. */
 static void raise_flags(struct msghdlr *h, const std::vector<cdr_row> &rows)
 {
   if (rows.empty())
@@ -332,74 +376,190 @@ static void raise_flags(struct msghdlr *h, const std::vector<cdr_row> &rows)
   }
 }
 
+/* One turn of the queue: the rows at its front, at most STORE_BATCH_ROWS and
+ * STORE_BATCH_MS of them, in one transaction. A row refused for a passing
+ * reason rolls the whole turn back, to be tried again later. Once committed,
+ * the stored rows and those kept in the failed file leave the queue and their
+ * lines are flagged; a refused row that the failed file cannot take keeps its
+ * place. The rows settled, or -1 when the transaction did not commit. */
+static int store_batch(struct msghdlr *h)
+{
+  size_t n = std::min(h->m_retry.size(), (size_t)STORE_BATCH_ROWS);
+  if (n == 0)
+    return 0;
+  std::vector<row_outcome> outcome(n, ROW_STORED);
+  std::vector<int> code(n, SQLITE_OK);
+  size_t tried = 0;
+  auto start = std::chrono::steady_clock::now();
+  int rc = sqlite_exec_write(h->m_dbent->m_dbname, "store calls", HANDLER_STORE_WAIT_MS, [&](sqlite3 *db) {
+    while (tried < n) {
+      const cdr_row &row = h->m_retry[tried];
+      int r = insert_row(h, db, row);
+      if (r != SQLITE_OK && !refused_for_good(r))
+        return r;
+      if (r != SQLITE_OK) {
+        outcome[tried] = ROW_REFUSED;
+        code[tried] = r;
+        if (row.line < 0 && r == SQLITE_CONSTRAINT) {
+          int same = stored_already(h, db, row);
+          if (same < 0)
+            return -same;
+          if (same > 0)
+            outcome[tried] = ROW_KNOWN;
+        }
+      }
+      tried++;
+      if (std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(STORE_BATCH_MS))
+        break;
+    }
+    return SQLITE_OK;
+  });
+  if (rc != 0) {
+    /* the row that failed had its try too */
+    for (size_t i = 0; i <= tried && i < n; i++)
+      h->m_retry[i].attempts++;
+    if (worth_logging(h->m_retry.front()))
+      DLOG("call %s cannot be stored now (code %d): kept for the next try", h->m_retry.front().callid.c_str(),
+           sqlite_last_errcode());
+    return -1;
+  }
+
+  std::string failed;
+  for (size_t i = 0; i < tried; i++)
+    if (outcome[i] == ROW_REFUSED)
+      failed += cdr_line(h->m_retry[i]);
+  bool failed_written = failed.empty() || append_synced(CDR_FAILED_FILE, failed) == 0;
+  if (!failed_written)
+    LOG_SYS_ERROR();
+
+  std::vector<cdr_row> announced, kept;
+  int settled = 0, from_file = 0, known = 0;
+  for (size_t i = 0; i < tried; i++) {
+    cdr_row &row = h->m_retry[i];
+    row.attempts++;
+    if (outcome[i] == ROW_REFUSED && !failed_written) {
+      if (worth_logging(row))
+        DLOG("call %s refused by the database and " CDR_FAILED_FILE " cannot be written: kept for the next try",
+             row.callid.c_str());
+      kept.push_back(std::move(row));
+      continue;
+    }
+    if (outcome[i] == ROW_REFUSED)
+      DLOG("call %s refused by the database (code %d): written to " CDR_FAILED_FILE, row.callid.c_str(), code[i]);
+    else if (outcome[i] == ROW_KNOWN)
+      known++;
+    else if (row.line < 0)
+      from_file++;
+    else if (row.attempts > 1)
+      DLOG("call %s stored after %d tries", row.callid.c_str(), row.attempts);
+    settled++;
+    h->m_file_stale |= row.on_file;
+    if (outcome[i] != ROW_KNOWN)
+      announced.push_back(std::move(row));
+  }
+  h->m_retry.erase(h->m_retry.begin(), h->m_retry.begin() + (long)tried);
+  h->m_retry.insert(h->m_retry.begin(), std::make_move_iterator(kept.begin()), std::make_move_iterator(kept.end()));
+  if (from_file || known)
+    DLOG("%d calls of " CDR_PENDING_FILE " stored, %d of them stored before and dropped; %zu calls wait",
+         from_file + known, known, h->m_retry.size());
+  raise_flags(h, announced);
+  return settled;
+}
+
 void retry_calls(struct msghdlr *h)
 {
-  std::vector<cdr_row> settled;
-  bool left_file = false, announce;
-  while (!h->m_retry.empty() && settle(h, h->m_retry.front(), &announce)) {
-    left_file |= h->m_retry.front().on_file;
-    if (announce)
-      settled.push_back(std::move(h->m_retry.front()));
-    h->m_retry.pop_front();
+  while (!h->m_retry.empty() && store_batch(h) > 0) {
   }
-  bool off_file = false;
-  for (const cdr_row &row : h->m_retry)
-    off_file |= !row.on_file;
-  if (left_file || off_file)
-    sync_pending(h);
-  raise_flags(h, settled);
+  sync_after_store(h);
+}
+
+void store_waiting_calls(struct msghdlr *h)
+{
+  if (!h->m_retry.empty()) {
+    /* A statement of the console that waits for g_cs gets it first: the
+     * batches must not starve it. */
+    sqlite_yield_lock(STORE_YIELD_MS);
+    if (store_batch(h) > 0 && !h->m_retry.empty() && h->m_store_timer) {
+      if (utils::start_timer(h->m_store_timer, 1) == 0)
+        return;
+      LOG_FUNCTION_FAILED();
+    }
+  }
+  sync_after_store(h);
+}
+
+void store_timer_callback(void *ctxt)
+{
+  store_waiting_calls(static_cast<struct msghdlr *>(ctxt));
 }
 
 void store_ended_calls(struct msghdlr *h)
 {
   if (h->m_ended.empty())
     return;
-  std::vector<cdr_row> settled;
+  /* A call that ends behind others waits its turn; otherwise the calls of
+   * this event have their first try together. */
   size_t queued = h->m_retry.size();
-  bool announce;
-  for (cdr_row &row : h->m_ended) {
-    if (h->m_retry.empty() && settle(h, row, &announce))
-      settled.push_back(std::move(row));
-    else
-      h->m_retry.push_back(std::move(row));
-  }
+  for (cdr_row &row : h->m_ended)
+    h->m_retry.push_back(std::move(row));
   h->m_ended.clear();
-  if (h->m_retry.size() > queued)
-    append_pending(h, queued);
-  raise_flags(h, settled);
+  if (queued == 0)
+    store_batch(h);
+  append_pending(h, queued);
 }
 
-int store_pending_calls(struct msghdlr *h)
+int read_pending_calls(struct msghdlr *h)
 {
-  FILE *f = fopen(CDR_PENDING_FILE, "r");
+  std::unique_ptr<FILE, int (*)(FILE *)> f(fopen(CDR_PENDING_FILE, "r"), fclose);
   if (!f) {
     if (errno == ENOENT)
       return 0;
     LOG_SYS_ERROR();
     return -1;
   }
-  int calls = 0, damaged = 0;
+  int calls = 0, number = 0;
+  bool dropped = false;
   char *buf = nullptr;
   size_t cap = 0;
   ssize_t n;
-  while ((n = getline(&buf, &cap, f)) > 0) {
+  while ((n = getline(&buf, &cap, f.get())) > 0) {
+    number++;
+    std::string text(buf, (size_t)n);
+    bool ended = text.back() == '\n';
+    /* a carriage return before the line feed ends the line too */
+    size_t len = text.size() - (ended ? 1 : 0);
+    if (len > 0 && text[len - 1] == '\r')
+      len--;
     cdr_row row{};
     row.line = -1;
     row.on_file = true;
-    if (cdr_parse_line(std::string(buf, (size_t)n), &row)) {
+    if (len == 0) {
+      dropped = true;  /* an empty line holds no call */
+    } else if (cdr_parse_line(text.substr(0, len), &row)) {
       h->m_retry.push_back(std::move(row));
       calls++;
+    } else if (!ended) {
+      DLOG(CDR_PENDING_FILE ": line %d was cut short by a stop while it was written: skipped", number);
+      dropped = true;
     } else {
-      /* the end of a line a crash cut short, or a line that was never one */
-      DLOG(CDR_PENDING_FILE ": line %d is not a whole call: skipped", calls + damaged + 1);
-      damaged++;
+      DLOG(CDR_PENDING_FILE ": line %d is not a call: moved to " CDR_FAILED_FILE " as it stood", number);
+      h->m_unreadable.push_back(std::move(text));
     }
   }
   free(buf);
-  fclose(f);
+  if (ferror(f.get())) {
+    /* What follows the error is unknown: from now on the file is only
+     * appended to, never written anew from what was read, so nothing of it is
+     * lost (the next start drops what it finds stored already). */
+    LOG_SYS_ERROR();
+    DLOG("%d calls read back from " CDR_PENDING_FILE " before a read error: the file is kept as it is", calls);
+    h->m_pending_kept = true;
+    return calls;
+  }
   DLOG("%d calls read back from " CDR_PENDING_FILE, calls);
-  retry_calls(h);
-  if (damaged)
+  if (!h->m_unreadable.empty() && move_unreadable(h) == 0)
+    dropped = true;
+  if (dropped)
     sync_pending(h);
   return calls;
 }

@@ -1,9 +1,10 @@
 /* The one place where the engine talks to SQLite: the database lock g_cs, the
  * connection handle that opens the file for one statement and closes it again,
- * the runner of plain statements (with row callbacks) and the runner of bound
- * statements used for inserts. */
+ * the runner of plain statements (with row callbacks), the runner of bound
+ * statements used for inserts, and the write transaction of a batch. */
 #include "quenta/sqlite.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <string>
@@ -20,6 +21,9 @@ namespace {
 /* Threads waiting for g_cs in take_turn: a long job that takes g_cs in
  * rounds lets them have it between rounds (sqlite_yield_lock). */
 std::atomic<int> g_cs_waiting{0};
+
+/* The least a bounded write transaction waits for its commit. */
+const int COMMIT_WAIT_MIN_MS = 10;
 
 thread_local int t_last_errcode = SQLITE_OK;
 
@@ -135,9 +139,10 @@ int hand_row(sqlite3_stmt *stmt, sqlite_row_callback cb, void *param)
   return cb(param, n, values.data(), names.data());
 }
 
-/* Prepares, binds and steps to the end; the caller holds g_cs. */
-int run_bound(sqlite3 *db, const char *cmd, const sqlite_value *values, int nvalues, sqlite_row_callback cb,
-              void *param)
+} /* namespace */
+
+int sqlite_run_bound(sqlite3 *db, const char *cmd, const sqlite_value *values, int nvalues, sqlite_row_callback cb,
+                     void *param)
 {
   sqlite_stmt stmt;
   int rc = sqlite3_prepare_v2(db, cmd, -1, stmt.out(), nullptr);
@@ -152,6 +157,8 @@ int run_bound(sqlite3 *db, const char *cmd, const sqlite_value *values, int nval
   }
   return rc == SQLITE_DONE ? SQLITE_OK : rc;
 }
+
+namespace {
 
 /* Takes g_cs within wait_ms. Tried every millisecond rather than with a timed
  * lock: ThreadSanitizer does not follow pthread_mutex_clocklock, and the
@@ -250,7 +257,7 @@ int sqlite_exec_bound_wait(const char *dbname, const char *cmd, const sqlite_val
     return -1;
   }
   int rc = take_turn(dbname, cmd, wait_ms, [&](sqlite_conn &conn) {
-    int r = run_bound(conn.get(), cmd, values, nvalues, cb, param);
+    int r = sqlite_run_bound(conn.get(), cmd, values, nvalues, cb, param);
     if (r != SQLITE_OK)
       DLOG("SQL error: %s:%s\n", cmd, conn.errmsg(r));
     return r;
@@ -281,6 +288,43 @@ int sqlite_exec_work(const char *dbname, const char *what, const std::function<i
     }
     if (r != SQLITE_OK)
       DLOG("SQL error: %s:%s\n", what, conn.errmsg(r));
+    return r;
+  });
+  return rc == SQLITE_OK ? 0 : -1;
+}
+
+int sqlite_exec_write(const char *dbname, const char *what, int wait_ms, const std::function<int(sqlite3 *db)> &work)
+{
+  if (!dbname || !what || !work) {
+    LOG_FUNCTION_FAILED();
+    note_result(SQLITE_MISUSE);
+    return -1;
+  }
+  auto start = std::chrono::steady_clock::now();
+  int rc = take_turn(dbname, what, wait_ms, [&](sqlite_conn &conn) {
+    sqlite3 *db = conn.get();
+    /* The write lock is taken at the start, within the wait; a transaction
+     * that could not get it has done nothing to undo. */
+    int r = sqlite3_exec(db, "begin immediate", nullptr, nullptr, nullptr);
+    if (r != SQLITE_OK) {
+      DLOG("SQL error: %s: begin: %s\n", what, conn.errmsg(r));
+      return r;
+    }
+    r = work(db);
+    if (r == SQLITE_OK && wait_ms > SQLITE_WAIT_DEFAULT) {
+      /* The commit waits for readers to leave: only what is left of the wait,
+       * with a few milliseconds at least, so that a reader's short turn does
+       * not throw the batch away. */
+      auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+      sqlite3_busy_timeout(db, std::max(wait_ms - (int)spent.count(), COMMIT_WAIT_MIN_MS));
+    }
+    if (r == SQLITE_OK)
+      r = sqlite3_exec(db, "commit", nullptr, nullptr, nullptr);
+    if (r != SQLITE_OK) {
+      DLOG("SQL error: %s:%s\n", what, conn.errmsg(r));
+      if (!sqlite3_get_autocommit(db))
+        sqlite3_exec(db, "rollback", nullptr, nullptr, nullptr);
+    }
     return r;
   });
   return rc == SQLITE_OK ? 0 : -1;

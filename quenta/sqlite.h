@@ -77,6 +77,24 @@ int sqlite_backup(const char *dbname, const char *dest, int busy_ms, void (*prog
  * code; what names the work in the log. 0, or -1 when it failed. */
 int sqlite_exec_work(const char *dbname, const char *what, const std::function<int(sqlite3 *db)> &work);
 
+/* Runs work on a connection of its own inside one write transaction, as one
+ * statement's turn: under g_cs, the file opened before and closed after, with
+ * the wait of sqlite_exec_bound_wait (wait_ms for g_cs and the file together,
+ * the commit included; SQLITE_WAIT_DEFAULT: unbounded g_cs). work runs its
+ * statements with sqlite_run_bound and returns an SQLite result code: SQLITE_OK
+ * commits what it wrote, anything else rolls it all back. For a writer that
+ * stores many rows in one turn, with one commit (and its syncs) for them all.
+ * 0 when committed, -1 otherwise (sqlite_last_errcode tells why); what names
+ * the work in the log. */
+int sqlite_exec_write(const char *dbname, const char *what, int wait_ms, const std::function<int(sqlite3 *db)> &work);
+
+/* Inside the work of sqlite_exec_write or sqlite_exec_work: prepares cmd, binds
+ * values[0..nvalues-1] to its '?' parameters and steps it to the end, handing
+ * each row to cb (or to none) as texts. The SQLite result code (SQLITE_ABORT
+ * when cb stopped it); nothing is logged. */
+int sqlite_run_bound(sqlite3 *db, const char *cmd, const sqlite_value *values, int nvalues, sqlite_row_callback cb,
+                     void *param);
+
 /* The primary SQLite result code of this thread's last failed statement, and
  * SQLITE_OK after a successful one. It tells a refusal that will not change
  * from one that may pass on a later try:

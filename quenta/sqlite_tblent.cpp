@@ -215,34 +215,43 @@ int sqlite_tblent_create(struct tblent *e, const column_info *columns)
   return 0;
 }
 
+int sqlite_bind_row(const char *tblname, const column_info *columns, const char *const *values,
+                    std::vector<sqlite_value> *bound)
+{
+  bound->clear();
+  size_t v = 0;
+  for (const column_info *col = columns; col && col->m_name; col++) {
+    if (col->m_type == T_CONSTRAINT)
+      continue;
+    if (!values || !values[v])
+      return SQLITE_RANGE;
+    sqlite_value value{};
+    if (col->m_type == T_CHAR) {
+      value.m_type = SQLITE_TEXT;
+      value.m_text = values[v];
+    } else if (!parse_number(values[v], &value)) {
+      DLOG("%s.%s: not a number: %s", tblname, col->m_name, values[v]);
+      return SQLITE_MISMATCH;
+    }
+    bound->push_back(value);
+    v++;
+  }
+  return values && values[v] ? SQLITE_RANGE : SQLITE_OK;
+}
+
 int sqlite_tblent_insert(struct tblent *e, const char *const *values)
 {
   sqlite_tblent *ent = as_sqlite(e);
-  unsigned n = 0;
-  while (values && values[n])
-    n++;
-  if (n != ent->m_ncolumn) {
+  std::vector<sqlite_value> bound;
+  int rc = sqlite_bind_row(ent->m_tblname, ent->m_column, values, &bound);
+  if (rc != SQLITE_OK) {
     LOG_FUNCTION_FAILED();
-    sqlite_set_last_errcode(SQLITE_RANGE);
+    sqlite_set_last_errcode(rc);
     return -1;
   }
 
-  std::vector<sqlite_value> bound(n);
-  for (unsigned i = 0; i < n; i++) {
-    const column_info &col = ent->m_column[i];
-    if (col.m_type == T_CHAR) {
-      bound[i].m_type = SQLITE_TEXT;
-      bound[i].m_text = values[i];
-    } else if (!parse_number(values[i], &bound[i])) {
-      DLOG("%s.%s: not a number: %s", ent->m_tblname, col.m_name, values[i]);
-      LOG_FUNCTION_FAILED();
-      sqlite_set_last_errcode(SQLITE_MISMATCH);
-      return -1;
-    }
-  }
-
-  std::string cmd = sqlite_tblent_insert_cmd(ent->m_tblname, n);
-  if (sqlite_exec_bound_wait(ent->m_dbname, cmd.c_str(), bound.data(), (int)n, ent->m_wait_ms, nullptr,
+  std::string cmd = sqlite_tblent_insert_cmd(ent->m_tblname, ent->m_ncolumn);
+  if (sqlite_exec_bound_wait(ent->m_dbname, cmd.c_str(), bound.data(), (int)bound.size(), ent->m_wait_ms, nullptr,
                              nullptr) != 0) {
     LOG_FUNCTION_FAILED();
     return -1;

@@ -7,8 +7,10 @@
 #define QUENTA_SQLITE_TBLENT_H
 
 #include <string>
+#include <vector>
 
 #include "quenta/dbent.h"
+#include "quenta/sqlite.h"
 
 struct sqlite_tblent {
   const struct tblent_ops *ops;           /* gst_sqlite_tblent_ops */
@@ -44,6 +46,15 @@ int sqlite_tblent_create(struct tblent *ent, const column_info *columns);
  * number the text spells. 0, or -1 when the list does not fit the columns or the
  * database refused the row (sqlite_last_errcode tells which). */
 int sqlite_tblent_insert(struct tblent *ent, const char *const *values);
+
+/* The values of one row for a bound insert into the columns of a list ended
+ * by an entry without a name (constraint entries hold no value): a T_CHAR
+ * column takes its text as it is, T_INT and T_FLOAT the number the text spells.
+ * The texts of bound point into values. SQLITE_OK; SQLITE_RANGE when the values
+ * are more or fewer than the columns; SQLITE_MISMATCH, logged with tblname,
+ * when a number column's text is no number. */
+int sqlite_bind_row(const char *tblname, const column_info *columns, const char *const *values,
+                    std::vector<sqlite_value> *bound);
 
 /* Statement texts. */
 

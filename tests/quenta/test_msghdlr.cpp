@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <fstream>
 #include <mutex>
 
 #include "gateway.h"
@@ -512,6 +514,65 @@ TEST(HandlerLife, FailedCreationLeavesThePortFreeAndHandlersComeAndGo)
   }
   EXPECT_EQ(before, fds());
   EXPECT_NE(std::string::npos, work.log().find("message handler end..."));
+}
+
+// A start with 20,000 calls waiting in "cdr.pending": the gateways are
+// answered at once and promptly while the calls are stored, each once and in
+// order, and a line first heard meanwhile is flagged once, when its call from
+// the file is stored.
+TEST(HandlerBacklog, PendingCallsAreStoredOnceInOrderWhileTheGatewaysAreAnswered)
+{
+  PortLock port_lock;
+  WorkDir work;
+  ASSERT_TRUE(gateway_port_free()) << "another program holds UDP port " << SRV_PORT;
+  const int calls = 20000;
+  std::string file;
+  for (int i = 0; i < calls; i++) {
+    time_t t = 1700000000 + (time_t)i * 60;
+    char bdate[32];
+    strftime(bdate, sizeof bdate, "%Y-%m-%d %H:%M:%S", gmtime(&t));
+    std::string m = i == calls - 1 ? "BIG" : "OLD";
+    file += cdr_line({.callid = m + "-00000001@" + bdate, .machineid = m, .lineid = "1", .orgnum = "801",
+                      .desnum = std::to_string(i), .bdate = bdate, .edate = bdate, .attempts = 0, .line = -1});
+  }
+  const std::string pending = work.path() + "/cdr.pending";
+  std::ofstream(pending) << file;
+  auto waiting = [&] {
+    struct stat st;
+    return stat(pending.c_str(), &st) == 0 && st.st_size > 0;
+  };
+  auto ms_since = [](std::chrono::steady_clock::time_point t) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t).count();
+  };
+
+  auto start = std::chrono::steady_clock::now();
+  msghdlr *h = create_msghdlr((work.path() + "/quentadb").c_str(), "cdrtbl");
+  ASSERT_NE(nullptr, h);
+  Gateway gw;
+  ASSERT_TRUE(gw.exchange(keepalive("BIG", 1, "IDLE"), 10000));
+  EXPECT_LT(ms_since(start), 10000);
+  EXPECT_TRUE(waiting()) << "the first echo waited for the whole backlog";
+  int flags = 0;
+  long long worst = 0;
+  while (waiting() && ms_since(start) < 60000) {
+    auto sent = std::chrono::steady_clock::now();
+    ASSERT_TRUE(gw.exchange(keepalive("BIG", 1, "IDLE")));
+    worst = std::max(worst, (long long)ms_since(sent));
+    flags += find(status(h), "BIG", 1)->flag;
+  }
+  EXPECT_LT(worst, 250) << "an echo waited for the backlog";
+  flags += find(status(h), "BIG", 1)->flag + find(status(h), "BIG", 1)->flag;
+  EXPECT_EQ(1, flags);
+  auto r = read_cdrs(work.path() + "/quentadb");
+  ASSERT_EQ((size_t)calls, r.size());
+  int out_of_place = 0;
+  for (int i = 0; i < calls; i++)
+    out_of_place += r[(size_t)i].desnum != std::to_string(i);
+  EXPECT_EQ(0, out_of_place);
+  EXPECT_EQ("", slurp(work.path() + "/cdr.failed"));
+  printf("%d pending calls stored in %lld ms, worst echo meanwhile %lld ms\n", calls, (long long)ms_since(start),
+         worst);
+  msghdlr_release(h);
 }
 
 TEST(LocalTime, FormatAndBufferLimit)

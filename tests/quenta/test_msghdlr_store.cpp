@@ -5,6 +5,8 @@
 #include <stdio.h>
 #include <sys/stat.h>
 
+#include <fstream>
+
 #include "gateway.h"
 #include "quenta/msghdlr.h"
 
@@ -31,11 +33,24 @@ protected:
   {
     dbdir_ = work_.path() + "/db";
     ASSERT_EQ(0, mkdir(dbdir_.c_str(), 0755));
+    open_handler();
+  }
+  void open_handler()
+  {
     h_ = new msghdlr{};
     h_->m_sock = -1;
     h_->m_wakefd = -1;
     ASSERT_EQ(0, create_cdr_database(h_, (dbdir_ + "/quentadb").c_str(), "cdrtbl"));
   }
+  /* What the next start does with the files this one leaves. */
+  void restart()
+  {
+    msghdlr_release(h_);
+    open_handler();
+    read_pending_calls(h_);
+    retry_calls(h_);
+  }
+  void write_pending(const std::string &text) { std::ofstream(work_.path() + "/cdr.pending") << text; }
   void TearDown() override
   {
     if (h_)
@@ -148,6 +163,62 @@ TEST_F(StoreTest, ReleaseLeavesWhatStillWaitsInThePendingFile)
   EXPECT_EQ("C-00000001@2024-01-01 10:00:00\tC\t1\t801\t7\t2024-01-01 10:00:00\t2024-01-01 10:00:00\t0\n",
             pending());
   EXPECT_EQ("", failed());
+}
+
+// "cdr.pending" as an earlier run left it: its calls are stored in order, and
+// a line that is no call is kept in "cdr.failed" as it stood, unless it is the
+// last line and a stop cut it short.
+TEST_F(StoreTest, ThePendingFileIsReadBackWithoutLosingALine)
+{
+  auto line = [](const std::string &m, const std::string &dest) {
+    return cdr_line(call(m, "2024-01-01 10:00:0" + dest, dest));
+  };
+  auto crlf = [](std::string l) { return l.insert(l.size() - 1, "\r"); };
+  std::string lost_tab = line("M1", "2"), bad_escape = line("M1", "3"), cr_last = crlf(line("M4", "2"));
+  cr_last.pop_back();
+  lost_tab.erase(lost_tab.find('\t'), 1);
+  bad_escape.insert(bad_escape.find("\t801"), "\\q");
+  struct Case {
+    std::string name, machine, file, failed;
+    std::vector<std::string> stored;
+  } cases[] = {
+      {"damaged middle lines", "M1", line("M1", "1") + lost_tab + bad_escape + line("M1", "4"),
+       lost_tab + bad_escape, {"1", "4"}},
+      {"CRLF line ends", "M2", crlf(line("M2", "1")) + crlf(line("M2", "2")) + "\r\n" + crlf(line("M2", "3")), "",
+       {"1", "2", "3"}},
+      {"a cut last line", "M3", line("M3", "1") + line("M3", "2").substr(0, 40), "", {"1"}},
+      {"a last line ended by CR alone", "M4", line("M4", "1") + cr_last, "",
+       {"1", "2"}},
+  };
+  for (const Case &c : cases) {
+    unlink((work_.path() + "/cdr.failed").c_str());
+    write_pending(c.file);
+    read_pending_calls(h_);
+    retry_calls(h_);
+    std::vector<std::string> stored;
+    for (const Row &r : rows())
+      if (r.machineid == c.machine)
+        stored.push_back(r.desnum);
+    EXPECT_EQ(c.stored, stored) << c.name;
+    EXPECT_EQ(c.failed, failed()) << c.name;
+    EXPECT_EQ("", pending()) << c.name;
+  }
+}
+
+TEST_F(StoreTest, AnUnreadableLineStaysInThePendingFileUntilTheFailedFileTakesIt)
+{
+  std::string damaged = "no call\n";
+  ASSERT_EQ(0, symlink("/dev/full", (work_.path() + "/cdr.failed").c_str()));
+  write_pending(cdr_line(call("U", "2024-01-01 10:00:00", "1")) + damaged);
+  read_pending_calls(h_);
+  retry_calls(h_);
+  EXPECT_EQ(1u, rows().size());
+  EXPECT_EQ(damaged, pending());
+  ASSERT_EQ(0, unlink((work_.path() + "/cdr.failed").c_str()));
+  restart();
+  EXPECT_EQ(damaged, failed());
+  EXPECT_EQ("", pending());
+  EXPECT_EQ(1u, rows().size());
 }
 
 }  // namespace
