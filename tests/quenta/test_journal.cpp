@@ -6,6 +6,8 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include "gateway.h"
 
 using namespace gwtest;
@@ -28,39 +30,35 @@ protected:
   const Row *row_of(const std::string &machine)
   {
     rows_ = rows();
-    for (const Row &r : rows_)
-      if (r.machineid == machine)
-        return &r;
-    return nullptr;
+    auto r = std::find_if(rows_.begin(), rows_.end(), [&](const Row &r) { return r.machineid == machine; });
+    return r == rows_.end() ? nullptr : &*r;
   }
   std::string journal() const { return slurp(work_.path() + "/calls.live"); }
+  // The start of the last line's call in progress.
+  std::string start() const
+  {
+    static std::string bdate;
+    msghdlr_get_status(h_, [](const char *, int, const char *, const char *, const char *, const char *b, int) {
+      bdate = b;
+    });
+    return bdate;
+  }
 
   std::vector<Row> rows_;
 };
-
-std::string g_bdate;
-
-std::string start_of(msghdlr *h)
-{
-  g_bdate.clear();
-  msghdlr_get_status(h, [](const char *, int, const char *, const char *, const char *, const char *b, int) {
-    g_bdate = b;
-  });
-  return g_bdate;
-}
 
 TEST_F(JournalTest, ACallGoesOnAcrossARestartFromItsRealStart)
 {
   Gateway gw;
   ASSERT_TRUE(gw.exchange(discovery("J", 1)));
   ASSERT_TRUE(gw.exchange(connected("J", 1, "801", "114")));
-  std::string bdate = start_of(h_);
+  std::string bdate = start();
   eventually([&] { return !journal().empty(); }, 3000);  // written once the message is answered
   EXPECT_EQ("J\t1\t114\t801\t" + bdate + "\t" + bdate + "\n", journal());
   std::this_thread::sleep_for(std::chrono::milliseconds(1100));  // a new start would be another second
   restart();
   ASSERT_TRUE(gw.exchange(keepalive("J", 1, "CONNECTED", "114")));
-  EXPECT_EQ(bdate, start_of(h_));
+  EXPECT_EQ(bdate, start());
   EXPECT_EQ(1, msghdlr_call_recovered(h_, "J", 1));
   ASSERT_TRUE(gw.exchange(keepalive("J", 1, "IDLE")));
   ASSERT_TRUE(eventually([&] { return row_of("J"); }, 3000));
@@ -103,7 +101,7 @@ TEST_F(JournalTest, CallsThatEndedWhileDownEndWhenLastKnownRunning)
     EXPECT_EQ(r.machineid + "-00000001@" + begin, r.callid);
     EXPECT_EQ(seen, r.edate) << r.machineid;
   }
-  std::string d_start = start_of(h_);
+  std::string d_start = start();
   // D's new call alone, with the moment it was last heard of, written at the
   // tenth tick.
   std::string head = "D\t1\t999\t\t" + d_start + "\t", text = journal();
