@@ -131,7 +131,7 @@ struct msghdlr {
   std::deque<cdr_row> m_retry;        /* handler thread: calls waiting to be stored, in order */
   struct gateway_guard m_gateways;    /* who may speak (GATEWAYS_FILE), and the refused */
   struct call_journal m_journal;      /* handler thread: the calls of CALLS_LIVE_FILE */
-  bool m_live_changed;                /* a call started, ended or got its number (m_table_lock) */
+  bool m_live_changed;                /* handler thread: a call started, ended or got its number */
   int m_ticks;                        /* handler thread: ticks since the start */
 };
 
