@@ -241,7 +241,9 @@ void TMainForm::UpdateLine(const char *machineid, int lineid, const char *state,
       TintRow(row);
   }
   item->setText(2, EngineText(desnum));
-  item->setText(3, EngineText(bdate));
+  // A call the station was restarted during goes on from its real start.
+  const bool recovered = bdate[0] != '\0' && quenta_callRecovered(machineid, lineid) == 1;
+  item->setText(3, EngineText(bdate) + (recovered ? QStringLiteral("（恢复）") : QString()));
 
   if (entry.shownState == LINE_IN_CALL && bdate[0] != '\0') {
     item->setText(COLUMN_CALL_TIME, CallTimeText(bdate, m_pollTime).value_or(QString()));

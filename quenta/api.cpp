@@ -56,6 +56,13 @@ QUENTA_API int quenta_sendCommand(const char *machineid, unsigned int lineid, co
   return msghdlr_send_command(gpst_msghdlr, machineid, lineid, command);
 }
 
+QUENTA_API int quenta_callRecovered(const char *machineid, int lineid)
+{
+  if (!quenta_running() || !machineid)
+    return 0;
+  return msghdlr_call_recovered(gpst_msghdlr, machineid, (unsigned)lineid);
+}
+
 QUENTA_API unsigned long long quenta_getRefused(char *lastaddr, int size)
 {
   if (lastaddr && size > 0)

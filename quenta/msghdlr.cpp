@@ -114,10 +114,12 @@ void handle_datagram(struct msghdlr *h, const struct sockaddr_in *from, socklen_
   if (process_message(h, &msg, from) > 0)
     msghdlr_send_ack(h, from, fromlen);
   uimsg_free_payload(&msg);
-  if (!h->m_ended.empty()) {
-    /* Storing may wait for the database: the lines so far go out first. */
+  if (!h->m_ended.empty() || h->m_live_changed) {
+    /* Storing may wait for the database and the journal for the disk: the
+     * lines so far go out first. */
     utils::log_batch_end();
     store_ended_calls(h);
+    journal_settle(h, false);
     utils::log_batch_begin();
   }
 }
@@ -230,9 +232,11 @@ struct msghdlr *create_msghdlr(const char *dbpath, const char *tblname)
     LOG_FUNCTION_FAILED();
     goto failure;
   }
-  /* Calls an earlier run could not store come first, before any new one; the
-   * thread stores them once it answers the gateways. */
+  /* Calls an earlier run could not store come first, before any new one (the
+   * thread stores them once it answers the gateways); then the calls it left
+   * in progress. */
   read_pending_calls(h);
+  journal_load(h);
   h->m_wakefd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (h->m_wakefd < 0) {
     LOG_SYS_ERROR();
@@ -287,6 +291,9 @@ void msghdlr_release(struct msghdlr *h)
              row.callid.c_str());
     }
     h->m_retry.clear();
+    /* The calls in progress stay in the journal, with the last moment they
+     * were heard of, for the next start. */
+    journal_settle(h, true);
   }
   if (h->m_timer)
     utils::destroy_timer(h->m_timer);

@@ -41,7 +41,14 @@
  * already in "cdrtbl" with another call: the same machine, line and start
  * second) is appended to CDR_FAILED_FILE in the working directory and logged. A
  * line's flag rises only once its call is settled in one of the two, so a
- * report never announces a call that the console's select cannot find. */
+ * report never announces a call that the console's select cannot find.
+ *
+ * Calls survive a restart. Every call in progress is kept in CALLS_LIVE_FILE
+ * (quenta/journal.h) until its row is stored. At the next start a line that
+ * comes back "CONNECTED" to the same number goes on with its call from the
+ * call's real start; a call whose line comes back otherwise, or is not heard
+ * of within EXPIRE_TIME ticks, ended while the station was down and is stored
+ * with the last moment it was known running as its end. */
 #ifndef QUENTA_MSGHDLR_H
 #define QUENTA_MSGHDLR_H
 
@@ -56,6 +63,7 @@
 
 #include "quenta/dbent.h"
 #include "quenta/gateways.h"
+#include "quenta/journal.h"
 #include "quenta/records.h"
 #include "quenta/uimsg.h"
 #include "utils/timer.h"
@@ -107,6 +115,7 @@ struct machine_info {
   int m_expire;                       /* ticks since its last accepted message */
   call_info m_callinfo;               /* the call under way */
   int m_flag;                         /* 1: a call ended since the last status report */
+  int m_recovered;                    /* 1: the call under way began before this start */
 };
 
 /* A finished call on its way to "cdrtbl". */
@@ -136,6 +145,9 @@ struct msghdlr {
   bool m_file_stale;                  /* CDR_PENDING_FILE still holds calls that are stored */
   bool m_pending_kept;                /* CDR_PENDING_FILE could not be read whole: only appended to */
   struct gateway_guard m_gateways;    /* who may speak (GATEWAYS_FILE), and the refused */
+  struct call_journal m_journal;      /* handler thread: the calls of CALLS_LIVE_FILE */
+  bool m_live_changed;                /* handler thread: a call started, ended or got its number */
+  int m_ticks;                        /* handler thread: ticks since the start */
 };
 
 /* Create / release. */
@@ -163,6 +175,11 @@ int msghdlr_get_status(struct msghdlr *h, STATUS_CALLBACK cb);
  * address: 0 when sent or when the line is unknown, -1 when the command does
  * not fit in one message or cannot be sent. */
 int msghdlr_send_command(struct msghdlr *h, const char *machineid, unsigned lineid, const char *command);
+
+/* 1 when the line's call under way began before the station's start and goes
+ * on from the start CALLS_LIVE_FILE kept, else 0 (no such line, no call, or
+ * a call of this run). Any thread. */
+int msghdlr_call_recovered(struct msghdlr *h, const char *machineid, unsigned lineid);
 
 /* Datagrams refused since creation because GATEWAYS_FILE does not list their
  * sender; with buf (size bytes), the latest refused sender's dotted address,
@@ -193,6 +210,8 @@ void update_address(struct machine_info *mi, const struct sockaddr_in *addr);
 void update_state(struct msghdlr *h, struct machine_info *mi, const char *state);
 void update_expire(struct machine_info *mi);
 void generate_callid(struct machine_info *mi);
+/* "%s-%08d@%s" of machine, line and start, cut to 127 characters. */
+std::string format_callid(const char *machineid, unsigned lineid, const char *bdate);
 
 /* Storing, without m_table_lock. */
 int create_cdr_database(struct msghdlr *h, const char *dbpath, const char *tblname);
@@ -224,6 +243,29 @@ int cdr_write_failed(const cdr_row &row);
  * for a text that is not a whole line of that form. */
 std::string cdr_line(const cdr_row &row);
 bool cdr_parse_line(const std::string &line, cdr_row *row);
+
+/* The journal of calls in progress (msghdlr_live.cpp), the handler's thread
+ * only, without m_table_lock but where said. */
+
+/* Start-up, after store_pending_calls: reads CALLS_LIVE_FILE back. A call
+ * already stored is dropped; of several calls of one line all but the newest
+ * ended while the station was down and are stored; the newest waits for its
+ * line. The number of calls read, or -1 when the file cannot be read. */
+int journal_load(struct msghdlr *h);
+/* A line heard for the first time in this run (m_table_lock held, the record
+ * filled from the message): true when it goes on with its call read back from
+ * the journal (state "CONNECTED" and the call's dialled number), which is then
+ * its call under way; every other call of the line read back is queued on
+ * m_ended as ended at its last known moment. */
+bool journal_recover_line(struct msghdlr *h, struct machine_info *mi, const char *state, const char *dest);
+/* One tick: after EXPIRE_TIME ticks, the calls read back whose lines were not
+ * heard are queued on m_ended as ended at their last known moment. True when
+ * the moments of the calls in progress are due to be written. */
+bool journal_tick(struct msghdlr *h);
+/* Brings the journal up to date with the line table (new calls appended, ended
+ * ones marked) and drops the ended calls whose rows are stored or on file;
+ * with refresh, writes every call's last known moment. After the store. */
+void journal_settle(struct msghdlr *h, bool refresh);
 
 void msghdlr_send_ack(struct msghdlr *h, const struct sockaddr_in *addr, socklen_t len);
 

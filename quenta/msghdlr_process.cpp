@@ -80,14 +80,21 @@ void update_address(struct machine_info *mi, const struct sockaddr_in *addr) { m
 
 void update_expire(struct machine_info *mi) { mi->m_expire = 0; }
 
+std::string format_callid(const char *machineid, unsigned lineid, const char *bdate)
+{
+  char line[16];
+  snprintf(line, sizeof line, "%08d", (int)lineid);
+  std::string id = std::string(machineid) + "-" + line + "@" + bdate;
+  if (id.size() > CALLID_LEN - 1)
+    id.resize(CALLID_LEN - 1);
+  return id;
+}
+
 void generate_callid(struct machine_info *mi)
 {
   call_info *ci = &mi->m_callinfo;
-  char line[16];
-  snprintf(line, sizeof line, "%08d", (int)mi->m_line_id);
-  std::string id = std::string(mi->m_machine_id) + "-" + line + "@" + ci->bdate;
   memset(ci->callid, 0, sizeof ci->callid);
-  copy_cut(ci->callid, sizeof ci->callid, id.c_str());
+  copy_cut(ci->callid, sizeof ci->callid, format_callid(mi->m_machine_id, mi->m_line_id, ci->bdate).c_str());
 }
 
 /* A line that turns "CONNECTED" without a Connected message having started its
@@ -108,8 +115,12 @@ void update_state(struct msghdlr *h, struct machine_info *mi, const char *state)
   call_info *ci = &mi->m_callinfo;
   bool was_connected = strcmp(mi->m_state, STATE_CONNECTED) == 0;
   bool connected = strcmp(state, STATE_CONNECTED) == 0;
+  if (was_connected != connected)
+    h->m_live_changed = true;
   if (!was_connected && connected)
     start_call_unannounced(mi);
+  if (was_connected && !connected)
+    mi->m_recovered = 0;
   /* A call without a dialled number leaves no record, nor its start behind. */
   if (was_connected && !connected && !ci->desnum[0])
     memset(ci, 0, sizeof *ci);
@@ -148,9 +159,18 @@ int process_keepalive(struct msghdlr *h, const struct uimsg *msg, const struct s
     if (memcmp(&mi->m_addr, from, sizeof mi->m_addr) != 0)
       update_address(mi, from);
     update_state(h, mi, f.state);
-    /* After the state change, so a call it ended keeps its dialled number. */
-    if (strcmp(f.state, STATE_CONNECTED) != 0)
-      copy_cut(mi->m_callinfo.desnum, sizeof mi->m_callinfo.desnum, f.dest_num);
+    /* After the state change, so a call it ended keeps its dialled number. A
+     * call in progress keeps its number; one that has none yet (connected
+     * without a Connected message: a station started during the call) takes
+     * the number the gateway reports. */
+    call_info *ci = &mi->m_callinfo;
+    if (strcmp(f.state, STATE_CONNECTED) != 0) {
+      copy_cut(ci->desnum, sizeof ci->desnum, f.dest_num);
+    } else if (!ci->desnum[0] && f.dest_num[0]) {
+      copy_cut(ci->desnum, sizeof ci->desnum, f.dest_num);
+      h->m_live_changed = true;
+      DLOG("machine %s line %d connected to %s", mi->m_machine_id, (int)mi->m_line_id, ci->desnum);
+    }
     update_expire(mi);
     return 1;
   }
@@ -164,8 +184,13 @@ int process_keepalive(struct msghdlr *h, const struct uimsg *msg, const struct s
   mi->m_line_id = (unsigned)f.line_id;
   mi->m_addr = *from;
   copy_cut(mi->m_state, sizeof mi->m_state, f.state);
-  if (strcmp(mi->m_state, STATE_CONNECTED) == 0)
+  /* What the line has dialled so far, or the number it is connected to. */
+  copy_cut(mi->m_callinfo.desnum, sizeof mi->m_callinfo.desnum, f.dest_num);
+  bool going_on = journal_recover_line(h, mi, f.state, f.dest_num);
+  if (!going_on && strcmp(mi->m_state, STATE_CONNECTED) == 0) {
     start_call_unannounced(mi);
+    h->m_live_changed = true;
+  }
   h->m_micount++;
   return 1;
 }
@@ -181,6 +206,8 @@ int process_connected(struct msghdlr *h, const struct uimsg *msg)
   struct machine_info *mi = &h->m_infos[i];
   call_info *ci = &mi->m_callinfo;
   if (f.dest_num[0]) {
+    mi->m_recovered = 0;
+    h->m_live_changed = true;
     copy_cut(ci->srcnum, sizeof ci->srcnum, f.src_num);
     copy_cut(ci->desnum, sizeof ci->desnum, f.dest_num);
     set_local_time(ci->bdate, sizeof ci->bdate);
@@ -253,7 +280,9 @@ void timeout_callback(void *ctxt)
     }
   }
   gateway_guard_tick(&h->m_gateways);
+  bool refresh = journal_tick(h);
   utils::log_batch_end();
   store_waiting_calls(h);
   store_ended_calls(h);
+  journal_settle(h, refresh);
 }

@@ -29,6 +29,7 @@
 #include "quenta/sqlite.h"
 #include "quenta/sqlite_dbent.h"
 #include "quenta/sqlite_tblent.h"
+#include "quenta/stationfile.h"
 #include "utils/timer.h"
 #include "utils/debug.h"
 #include "utils/utils.h"
@@ -41,75 +42,9 @@ bool refused_for_good(int code)
   return code == SQLITE_CONSTRAINT || code == SQLITE_RANGE || code == SQLITE_MISMATCH || code == SQLITE_ERROR;
 }
 
-void append_escaped(std::string &out, const std::string &value)
-{
-  for (char c : value) {
-    switch (c) {
-    case '\\': out += "\\\\"; break;
-    case '\t': out += "\\t"; break;
-    case '\r': out += "\\r"; break;
-    case '\n': out += "\\n"; break;
-    default: out += c;
-    }
-  }
-}
-
-/* One value of a line, escapes undone: false for an escape the writer never
- * makes. */
-bool unescape(const std::string &field, std::string *value)
-{
-  value->clear();
-  for (size_t i = 0; i < field.size(); i++) {
-    if (field[i] != '\\') {
-      *value += field[i];
-      continue;
-    }
-    if (++i == field.size())
-      return false;
-    switch (field[i]) {
-    case '\\': *value += '\\'; break;
-    case 't': *value += '\t'; break;
-    case 'r': *value += '\r'; break;
-    case 'n': *value += '\n'; break;
-    default: return false;
-    }
-  }
-  return true;
-}
-
 /* Logs the first failure of a row and then one in a minute of ticks, so a
  * database that stays locked does not flood the log. */
 bool worth_logging(const cdr_row &row) { return row.attempts == 1 || row.attempts % 60 == 0; }
-
-/* Makes a rename or a new file in the working directory survive a power cut. */
-void sync_working_dir()
-{
-  int fd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0) {
-    fsync(fd);
-    close(fd);
-  }
-}
-
-/* Appends text to the file and syncs it: 0, or -1 with errno set. A last line
- * that a crash cut short is ended first, so the new lines stay whole. */
-int append_synced(const char *path, const std::string &text)
-{
-  int fd = open(path, O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (fd < 0)
-    return -1;
-  struct stat st;
-  char last = '\n';
-  if (fstat(fd, &st) == 0 && st.st_size > 0 && pread(fd, &last, 1, st.st_size - 1) != 1)
-    last = '\n';
-  std::string out(last == '\n' ? 0 : 1, '\n');
-  out += text;
-  int rc = utils::write_whole(fd, out.data(), out.size()) < 0 || fsync(fd) < 0 ? -1 : 0;
-  int err = errno;
-  close(fd);
-  errno = err;
-  return rc;
-}
 
 /* Writes CDR_PENDING_FILE anew with what waits: the lines it held that could
  * not be read (until CDR_FAILED_FILE takes them), then the queue. A new file
@@ -141,22 +76,8 @@ int rewrite_pending(struct msghdlr *h)
     text += line;
   for (const cdr_row &row : h->m_retry)
     text += cdr_line(row);
-  int fd = open(CDR_PENDING_TMP, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0)
+  if (replace_synced(CDR_PENDING_FILE, CDR_PENDING_TMP, text) < 0)
     return -1;
-  int rc = utils::write_whole(fd, text.data(), text.size()) < 0 || fsync(fd) < 0 ? -1 : 0;
-  int err = errno;
-  close(fd);
-  if (rc == 0 && rename(CDR_PENDING_TMP, CDR_PENDING_FILE) != 0) {
-    err = errno;
-    rc = -1;
-  }
-  if (rc < 0) {
-    unlink(CDR_PENDING_TMP);
-    errno = err;
-    return -1;
-  }
-  sync_working_dir();
   for (cdr_row &row : h->m_retry)
     row.on_file = true;
   h->m_file_stale = false;

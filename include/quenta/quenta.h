@@ -37,6 +37,14 @@ QUENTA_API int quenta_getStatus(STATUS_CALLBACK cb);
  * last address: 0 when sent or when the line is unknown, -1 when it failed. */
 QUENTA_API int quenta_sendCommand(const char *machineid, unsigned int lineid, const char *command);
 
+/* 1 when the call in progress on the line began before the station's last
+ * start and goes on from its real start: the station was stopped or crashed
+ * during the call, and the working directory's "calls.live" kept its number
+ * and start (the start quenta_getStatus reports is that one). 0 otherwise: no
+ * such line, no call in progress, a call of this run, or before quenta_init.
+ * Cheap enough for every line at every poll; any thread. */
+QUENTA_API int quenta_callRecovered(const char *machineid, int lineid);
+
 /* Prices the call; the record belongs to the engine and is overwritten by the
  * next call. Null when the call is not found or cannot be priced. */
 QUENTA_API bill_info *quenta_getbill(const char *callid);

@@ -235,6 +235,32 @@ TEST_F(Engine, CallIsCapturedPricedSettledAndReported)
   EXPECT_EQ(all_cdrs.size() * all_bills.size(), cross.size());
 }
 
+// Calls the station learns of without a Connected message: a line first heard
+// connected, as after a restart during its call, and a line first heard
+// dialling and then connected by KeepAlive messages alone. Each is stored with
+// its number and priced like any other call.
+TEST_F(Engine, CallsConnectedWithoutAConnectedMessageAreStoredAndPriced)
+{
+  client gw;
+  const struct {
+    const char *machine, *first_state, *then_number;
+  } cases[] = {{"MIDCALL", "CONNECTED", "0105551234"}, {"DIALLED", "IDLE", ""}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.machine);
+    EXPECT_TRUE(gw.exchange(announce(c.machine, 1, c.first_state, "0105551234")));
+    EXPECT_TRUE(gw.exchange(announce(c.machine, 1, "CONNECTED", c.then_number)));
+    EXPECT_EQ("0105551234", status_of(c.machine)[0].desnum);
+    EXPECT_TRUE(gw.exchange(announce(c.machine, 1, "IDLE")));
+    ASSERT_TRUE(wait_for_flag(c.machine, 1));
+    auto rows = select_cdrs({std::string("machineid='") + c.machine + "'", "flag=0"});
+    ASSERT_EQ(1u, rows.size());
+    EXPECT_STREQ("0105551234", rows[0].desnum);
+    bill_info *bill = quenta_getbill(rows[0].callid);
+    ASSERT_NE(nullptr, bill);
+    EXPECT_NEAR(2.50f, bill->m_count, 1e-6) << "the 010 rule's package and handling charge";
+  }
+}
+
 TEST_F(Engine, RulesAndRatesFollowTheRateFile)
 {
   client gw;

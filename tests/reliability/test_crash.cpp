@@ -4,6 +4,7 @@
 // to disk before counting it) must afterwards be in "cdrtbl" exactly once, no
 // line may have had more ended calls announced than it has calls kept (rows,
 // and lines of cdr.failed), and the database must pass its integrity check.
+// A call the station is killed during is billed once, from its real start.
 #include <map>
 #include <random>
 #include <set>
@@ -100,6 +101,70 @@ TEST(CrashSafety, ReportedCallsSurviveRepeatedKillsExactlyOnce)
   RecordProperty("rows", (int)rows.size());
   printf("%d kills, %zu calls reported before a kill, %zu rows in cdrtbl, %d in cdr.failed\n", kills, seen.size(),
          rows.size(), failed_calls);
+}
+
+// The gateway simulator plays two calls; the station is killed 11 s into them
+// and started again 3 s later as quenta-monitor, which settles every call.
+// R/1 talks on and goes on from its real start, marked as recovered; R/2 hung
+// up while the station was down and ends when it was last known running.
+TEST(CrashSafety, ACallTheStationIsKilledDuringIsBilledOnceFromItsStart)
+{
+  PortLock port_lock;
+  ASSERT_TRUE(gateway_port_free());
+  WorkDir dir;
+  std::optional<Station> station(dir);
+  ASSERT_TRUE(station->start());
+  pid_t sim = spawn({GWSIM_PATH, "-k", "500", "--echo-timeout", "5000", "--duration", "60", "-e",
+                     "R/1 announce; R/1 dial 0105551234; R/1 connect 0105551234 801; R/1 talk 22; R/1 hangup;"
+                     "R/2 announce; R/2 dial 117; R/2 connect 117 802; R/2 talk 12; R/2 hangup"},
+                    {}, "/dev/null");
+  ASSERT_GT(sim, 0);
+  ASSERT_TRUE(eventually([&] { return first_state(dir, "R", 2, "CONNECTED", 0) >= 0; }, 10000));
+  time_t connected = time(nullptr);
+  std::this_thread::sleep_for(std::chrono::seconds(11));
+  ASSERT_EQ(128 + SIGKILL, station->kill(SIGKILL));
+  time_t killed = time(nullptr);
+  station.reset();
+  std::this_thread::sleep_for(std::chrono::seconds(3));
+  std::string cmd = "cd '" + dir.path() + "' && exec '" + MONITOR_PATH + "' --settle admin";
+  pid_t monitor = spawn({"/bin/sh", "-c", cmd}, {}, dir.file("monitor.out"));
+  ASSERT_GT(monitor, 0);
+  EXPECT_EQ(0, wait_exit(sim));
+  EXPECT_TRUE(eventually([&] { return cdr_rows(dir, "where flag=1").size() == 2; }, 10000)) << "settled";
+  kill(monitor, SIGTERM);
+  EXPECT_EQ(0, wait_exit(monitor));
+
+  auto seconds = [](const std::string &text) {
+    struct tm tm = {};
+    strptime(text.c_str(), "%Y-%m-%d %H:%M:%S", &tm);
+    tm.tm_isdst = -1;
+    return (long)mktime(&tm);
+  };
+  std::vector<Row> rows = cdr_rows(dir);
+  ASSERT_EQ(2u, rows.size()) << "one row a call";
+  const Row &r1 = rows[0].lineid == 1 ? rows[0] : rows[1], &r2 = rows[0].lineid == 1 ? rows[1] : rows[0];
+  EXPECT_EQ("0105551234", r1.desnum);
+  EXPECT_EQ("801", r1.orgnum);
+  EXPECT_LE(std::abs(seconds(r1.bdate) - connected), 2) << r1.bdate;
+  EXPECT_GE(seconds(r1.edate) - seconds(r1.bdate), 20) << "billed from its real start to its end";
+  EXPECT_EQ("117", r2.desnum);
+  EXPECT_GE(seconds(r2.edate) - seconds(r2.bdate), 5) << "last known running before the kill";
+  EXPECT_LE(seconds(r2.edate), killed) << "never later than the station can vouch for";
+
+  // Priced by the monitor ("<call id> <number> <end> <seconds>s <amount>  settled")
+  // like any other call, and marked as recovered while it went on.
+  std::string out = slurp(dir.file("monitor.out"));
+  size_t at = out.find(r1.callid);
+  ASSERT_NE(std::string::npos, at) << out;
+  std::istringstream priced(out.substr(at + r1.callid.size()));
+  std::string number, day, hour, calltime, settled;
+  double amount = 0;
+  priced >> number >> day >> hour >> calltime >> amount >> settled;
+  EXPECT_EQ(std::to_string(seconds(r1.edate) - seconds(r1.bdate)) + "s", calltime);
+  EXPECT_GT(amount, 0);
+  EXPECT_EQ("settled", settled);
+  EXPECT_NE(std::string::npos, out.find(r1.bdate + "（恢复）")) << out;
+  EXPECT_EQ("", slurp(dir.file("calls.live")));
 }
 
 }  // namespace
