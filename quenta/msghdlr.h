@@ -43,6 +43,7 @@
 
 #include <netinet/in.h>
 
+#include <atomic>
 #include <deque>
 #include <future>
 #include <mutex>
@@ -120,6 +121,8 @@ struct msghdlr {
   std::thread m_thread;
   std::vector<cdr_row> m_ended;       /* handler thread: calls ended during this event */
   std::deque<cdr_row> m_retry;        /* handler thread: calls waiting to be stored, in order */
+  std::atomic<unsigned> m_unsaved{0}; /* rows of m_retry not on_file: written by the handler
+                                         thread, read by any (msghdlr_unsaved_calls) */
   struct gateway_guard m_gateways;    /* who may speak (GATEWAYS_FILE), and the refused */
 };
 
@@ -153,6 +156,10 @@ int msghdlr_send_command(struct msghdlr *h, const char *machineid, unsigned line
  * sender; with buf (size bytes), the latest refused sender's dotted address,
  * or "". Any thread. */
 uint64_t msghdlr_refused(const struct msghdlr *h, char *buf, int size);
+
+/* Calls kept only in memory: waiting to be stored, and not in
+ * CDR_PENDING_FILE either. Any thread. */
+unsigned msghdlr_unsaved_calls(const struct msghdlr *h);
 
 /* The current local time as "%Y-%m-%d %H:%M:%S" (cut to size - 1 characters):
  * 0, or -1 for a buffer of fewer than LOCAL_TIME_MIN bytes. */

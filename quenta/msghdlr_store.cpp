@@ -274,12 +274,16 @@ int cdr_write_failed(const cdr_row &row)
 
 /* One try at a row: true when it is settled (stored, or kept in the failed
  * file). *announce tells whether its line's flag is to rise: not for a call
- * read back from the pending file that an earlier run had stored. */
+ * read back from the pending file that an earlier run had stored. A failed
+ * try is logged here, in one line naming the call and the database's reason
+ * (the layers below log nothing for it), and then once a minute of ticks. */
 static bool settle(struct msghdlr *h, cdr_row &row, bool *announce)
 {
   *announce = true;
   row.attempts++;
   int rc = cdrdb_insert(h, row);
+  std::string why = sqlite_last_errmsg();
+  int code = sqlite_last_errcode();
   if (rc == 0) {
     if (row.line < 0)
       DLOG("call %s of " CDR_PENDING_FILE " stored", row.callid.c_str());
@@ -287,31 +291,49 @@ static bool settle(struct msghdlr *h, cdr_row &row, bool *announce)
       DLOG("call %s stored after %d tries", row.callid.c_str(), row.attempts);
     return true;
   }
-  if (rc < 0 && row.line < 0 && sqlite_last_errcode() == SQLITE_CONSTRAINT) {
+  if (rc < 0 && row.line < 0 && code == SQLITE_CONSTRAINT) {
     int same = stored_already(h, row);
     if (same > 0) {
       DLOG("call %s of " CDR_PENDING_FILE " was stored before: dropped from the file", row.callid.c_str());
       *announce = false;
       return true;
     }
-    if (same < 0)
+    if (same < 0) {
       rc = 1;
+      why = sqlite_last_errmsg();
+      code = sqlite_last_errcode();
+    }
   }
+  /* call id and reason are cut so that the line stays within the log's limit */
   if (rc < 0) {
     if (cdr_write_failed(row) == 0) {
-      DLOG("call %s refused by the database (code %d): written to " CDR_FAILED_FILE, row.callid.c_str(),
-           sqlite_last_errcode());
+      DLOG("call %.100s refused by the database (%.60s, code %d): written to " CDR_FAILED_FILE,
+           row.callid.c_str(), why.c_str(), code);
       return true;
     }
     if (worth_logging(row))
-      DLOG("call %s refused by the database and " CDR_FAILED_FILE " cannot be written: kept for the next try",
-           row.callid.c_str());
+      DLOG("call %.100s refused by the database (%.40s) and " CDR_FAILED_FILE " cannot be written: kept for "
+           "the next try", row.callid.c_str(), why.c_str());
     return false;
   }
   if (worth_logging(row))
-    DLOG("call %s cannot be stored now (code %d): kept for the next try", row.callid.c_str(),
-         sqlite_last_errcode());
+    DLOG("call %.100s cannot be stored now (%.60s, code %d): kept for the next try", row.callid.c_str(),
+         why.c_str(), code);
   return false;
+}
+
+/* Publishes how many waiting calls are in memory only, for the console. */
+static void count_unsaved(struct msghdlr *h)
+{
+  unsigned n = 0;
+  for (const cdr_row &row : h->m_retry)
+    n += row.on_file ? 0 : 1;
+  h->m_unsaved.store(n, std::memory_order_relaxed);
+}
+
+unsigned msghdlr_unsaved_calls(const struct msghdlr *h)
+{
+  return h ? h->m_unsaved.load(std::memory_order_relaxed) : 0;
 }
 
 /* Raises the flags of the lines whose calls are settled. A call waiting in the
@@ -347,6 +369,7 @@ void retry_calls(struct msghdlr *h)
     off_file |= !row.on_file;
   if (left_file || off_file)
     sync_pending(h);
+  count_unsaved(h);
   raise_flags(h, settled);
 }
 
@@ -366,6 +389,7 @@ void store_ended_calls(struct msghdlr *h)
   h->m_ended.clear();
   if (h->m_retry.size() > queued)
     append_pending(h, queued);
+  count_unsaved(h);
   raise_flags(h, settled);
 }
 

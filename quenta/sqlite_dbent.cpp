@@ -152,10 +152,8 @@ int sqlite_dbent_insert(struct dbent *e, const char *tblname, const char *const 
     auto *tbl = static_cast<struct tblent *>(utils::datalist_itdata(it));
     if (strcmp(tbl->m_tblname, tblname) != 0)
       continue;
-    if (tblent_insert(tbl, values) != 0) {
-      LOG_FUNCTION_FAILED();
-      return -1;
-    }
+    if (tblent_insert(tbl, values) != 0)
+      return -1; /* the caller names the row in its log line */
   }
   return 0;
 }

@@ -34,15 +34,18 @@ void sqlite_tblent_release(struct tblent *ent);
  * -1 when the list holds more than MAX_COLUMN_INFO - 1 entries (nothing taken). */
 int sqlite_tblent_addColumn(struct sqlite_tblent *ent, const column_info *columns);
 
-/* Takes the columns and runs the create statement, then the table's index
- * statements. A create that fails (the table exists) is logged and the table is
- * used as it is. 0, or -1 when the column list is refused. */
+/* Takes the columns and, unless the file holds the table already (kept with
+ * its rows, as it is), runs the create statement; then the table's index
+ * statements. A create that fails is logged and the table is used as it is.
+ * 0, or -1 when the column list is refused. */
 int sqlite_tblent_create(struct tblent *ent, const column_info *columns);
 
 /* Inserts one row: a value per column, in column order, ended by a null pointer.
  * Texts go to T_CHAR columns as they are; T_INT and T_FLOAT columns take the
  * number the text spells. 0, or -1 when the list does not fit the columns or the
- * database refused the row (sqlite_last_errcode tells which). */
+ * database refused the row (sqlite_last_errcode and sqlite_last_errmsg tell
+ * which). A refusal is not logged here: the caller knows which call or bill
+ * the row was, and logs it once. */
 int sqlite_tblent_insert(struct tblent *ent, const char *const *values);
 
 /* Statement texts. */
