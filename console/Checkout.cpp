@@ -1,12 +1,14 @@
 /* The checkout of one line: its unsettled calls priced in the checkout dialog
  * (with the receipt the dialog can print), and on the operator's OK, call by
- * call, the bill stored, the call marked settled, its money added to the
- * shift and the shift record rewritten; a deposit of the line counts as
+ * call, the bill stored, then the call marked settled, its money added to the
+ * shift and the shift record rewritten (the calls that could not be settled
+ * are named to the operator); a deposit of the line counts as
  * paid and is handed back; then, when the shop wants it, the line denied
  * until the next customer is let in. */
 #include "MainFrm.h"
 
 #include <QLabel>
+#include <QStringList>
 #include <QTreeWidget>
 
 #include "quenta/quenta.h"
@@ -40,6 +42,27 @@ Receipt ReceiptOf(const ShopInfo &shop, const QString &lineName, const QString &
   return receipt;
 }
 
+/* One call of a list the operator is shown: number, start and amount. */
+QString CallLine(const CheckoutCall &call)
+{
+  return QStringLiteral("%1  %2  %3").arg(EngineText(call.cdr.desnum), EngineText(call.cdr.bdate),
+                                          AmountText(call.bill->m_count));
+}
+
+/* What the operator is told of the calls a checkout could not settle. */
+QString SettleFailureText(const QStringList &noBill, const QStringList &notMarked)
+{
+  QStringList parts;
+  if (!noBill.isEmpty())
+    parts << QStringLiteral("以下通话的账单未能保存，仍未结帐，也没有计入本班收入，请稍后重新结帐：\n") +
+                 noBill.join(QLatin1Char('\n'));
+  if (!notMarked.isEmpty())
+    parts << QStringLiteral("以下通话已保存账单并计入本班收入，但未能标记为已结帐；"
+                            "下次结帐时会自动标记，不会重复收费：\n") +
+                 notMarked.join(QLatin1Char('\n'));
+  return parts.join(QStringLiteral("\n\n"));
+}
+
 } // namespace
 
 void TMainForm::Checkout(int row)
@@ -67,7 +90,6 @@ void TMainForm::Checkout(int row)
   dialog->BillTable->clear();
   float total = 0;
   bool unpriced = false;
-  std::vector<bill_info> bills;
   for (const CheckoutCall &call : calls) {
     auto *item = new QTreeWidgetItem(dialog->BillTable);
     item->setText(0, EngineText(call.cdr.desnum));
@@ -76,7 +98,6 @@ void TMainForm::Checkout(int row)
       item->setText(2, DurationText(call.bill->m_calltime));
       item->setText(3, AmountText(call.bill->m_count));
       total += call.bill->m_count;
-      bills.push_back(*call.bill);
     } else {
       // Shown, so the customer sees every call, but neither counted nor
       // settled: it waits for a rate that prices it.
@@ -100,23 +121,30 @@ void TMainForm::Checkout(int row)
     return;  // nothing stored; the button keeps its look
 
   const QByteArray operatorName = OperatorForBill(m_operator);
-  bool unstored = false;
+  QStringList noBill, notMarked;
   QString recordFailure;
-  for (const bill_info &bill : bills) {
+  for (const CheckoutCall &call : calls) {
+    if (!call.bill)
+      continue;
     // The shift counts what its bills show; a call whose bill could not be
-    // stored is still to be settled, and counts when it is.
-    if (!SettleCall(entry->machineId, entry->lineId, bill, operatorName)) {
-      unstored = true;
+    // stored is still to be settled, and counts when it is. A stored bill
+    // counts even when its call could not be marked: the shift history sums
+    // the bills, and the call's next checkout only marks it.
+    const Settled settled = SettleCall(entry->machineId, entry->lineId, *call.bill, operatorName);
+    if (settled == Settled::NoBill) {
+      noBill << CallLine(call);
       continue;
     }
+    if (settled == Settled::NotMarked)
+      notMarked << CallLine(call);
     // The record follows every stored bill, so that a crash in the middle
     // leaves the shift holding exactly the bills stored so far.
-    m_shiftTotal += bill.m_count;
+    m_shiftTotal += call.bill->m_count;
     QString reason;
     recordFailure = StoreShiftRecord(&reason) ? QString() : reason;
   }
-  if (unstored)
-    ShowMessage(this, QStringLiteral("有账单未能保存，相关通话仍未结帐"), QStringLiteral("错误"));
+  if (!noBill.isEmpty() || !notMarked.isEmpty())
+    ShowMessage(this, SettleFailureText(noBill, notMarked), QStringLiteral("错误"));
   if (!recordFailure.isEmpty())
     ShowShiftRecordFailure(recordFailure);
   UpdateStatusBar();

@@ -4,6 +4,7 @@
 
 #include <QDialog>
 
+class QLabel;
 class QPushButton;
 
 class TConfirmDlg : public QDialog {
@@ -12,6 +13,11 @@ class TConfirmDlg : public QDialog {
 public:
   explicit TConfirmDlg(QWidget *parent = nullptr);
 
+  /* Calls that quitting now would lose: with any, Warning says so and
+   * CancelBtn becomes the default button; with none, Warning is hidden. */
+  void SetUnsavedCalls(unsigned calls);
+
+  QLabel *Warning;                /* in red, below the question: what quitting loses */
   QPushButton *OKBtn;             /* "确认": the program may end */
   QPushButton *CancelBtn;         /* "取消": it goes on */
 };

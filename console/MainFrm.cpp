@@ -1,5 +1,6 @@
 /* The main window: its frame and menus, the login and engine start of its
- * first showing, the shift change, and the quit confirmation. The line
+ * first showing, the shift change, and the quit confirmation (which warns of
+ * calls the engine keeps only in memory). The line
  * monitor is in LineMonitor.cpp, the checkout in Checkout.cpp. */
 #include "MainFrm.h"
 
@@ -39,6 +40,7 @@
 #include "ShiftRecord.h"
 #include "ShopDlg.h"
 #include "Switch.h"
+#include "UnsavedCalls.h"
 #include "UserMgr.h"
 #include "Users.h"
 
@@ -149,11 +151,11 @@ TMainForm::TMainForm(QWidget *parent)
   StatusBar1 = statusBar();
   StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
   StatusBar1->setSizeGripEnabled(false);
-  QLabel **fields[] = {&StatusOperator, &StatusTakings, &StatusLines, &StatusGateways,
-                       &StatusEngine};
-  const char *names[] = {"StatusOperator", "StatusTakings", "StatusLines", "StatusGateways",
-                         "StatusEngine"};
-  for (int i = 0; i < 5; i++) {
+  QLabel **fields[] = {&StatusOperator, &StatusTakings, &StatusLines, &StatusUnsaved,
+                       &StatusGateways, &StatusEngine};
+  const char *names[] = {"StatusOperator", "StatusTakings", "StatusLines", "StatusUnsaved",
+                         "StatusGateways", "StatusEngine"};
+  for (int i = 0; i < 6; i++) {
     auto *field = new QLabel(StatusBar1);
     field->setObjectName(QLatin1String(names[i]));
     field->setContentsMargins(8, 0, 8, 0);
@@ -165,6 +167,7 @@ TMainForm::TMainForm(QWidget *parent)
       StatusBar1->addPermanentWidget(field);
   }
   StatusGateways->setStyleSheet(QStringLiteral("color: #b00000;"));
+  StatusUnsaved->setStyleSheet(QStringLiteral("color: #d00000; font-weight: bold;"));
 
   Timer1 = new QTimer(this);
   Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -301,6 +304,9 @@ void TMainForm::closeEvent(QCloseEvent *event)
 
 void TMainForm::FormCloseQuery(QCloseEvent *event)
 {
+  // The engine's calls end with the process: those it could not put on disk
+  // are lost, and the operator decides knowing it.
+  Forms.ConfirmDlg->SetUnsavedCalls(m_engineRunning ? UnsavedCalls() : 0);
   if (ShowModal(Forms.ConfirmDlg) != QDialog::Accepted) {
     event->ignore();
     return;
@@ -479,4 +485,6 @@ void TMainForm::UpdateStatusBar()
                                         : QStringLiteral("计费引擎：未启动"));
   StatusGateways->setText(m_engineRunning ? RefusedGatewaysNote() : QString());
   StatusGateways->setVisible(!StatusGateways->text().isEmpty());
+  StatusUnsaved->setText(m_engineRunning ? UnsavedCallsText(UnsavedCalls()) : QString());
+  StatusUnsaved->setVisible(!StatusUnsaved->text().isEmpty());
 }

@@ -78,12 +78,13 @@ public:
   QFrame *Panel1;                 /* the strip of checkout buttons left of the rows */
   QLabel *Panel2;                 /* its heading "结帐" */
   QStatusBar *StatusBar1;         /* the operator, the takings, lines online, the engine,
-                                     refused gateways */
+                                     calls kept only in memory, refused gateways */
   QLabel *StatusOperator;         /* "操作员：admin" */
   QLabel *StatusTakings;          /* "本班收入：36.50元" */
   QLabel *StatusLines;            /* "在线线路：3/8" */
   QLabel *StatusEngine;           /* "计费引擎：运行中" */
   QLabel *StatusGateways;         /* senders the "gateways" file refused, when any */
+  QLabel *StatusUnsaved;          /* in red, calls the engine keeps only in memory, when any */
   QTimer *Timer1;                 /* polls the lines once a second after login */
 
   /* ---- the line monitor (LineMonitor.cpp) and the checkout (Checkout.cpp) ---- */

@@ -94,12 +94,24 @@ QUENTA_API int quenta_priceCall(const char *desnum, const char *bdate, const cha
   return countent_price_call(gpst_countent, desnum, bdate, edate, bill);
 }
 
-QUENTA_API void quenta_save(bill_info *bill, const char *admin)
+QUENTA_API int quenta_saveBill(bill_info *bill, const char *admin)
 {
   if (!quenta_running() || !bill)
-    return;
+    return -1;
   std::string name = operator_name(admin);
-  countent_save(gpst_countent, bill, name.c_str());
+  return countent_save(gpst_countent, bill, name.c_str());
+}
+
+QUENTA_API void quenta_save(bill_info *bill, const char *admin)
+{
+  quenta_saveBill(bill, admin);
+}
+
+QUENTA_API unsigned int quenta_getUnsavedCalls(void)
+{
+  if (!quenta_running())
+    return 0;
+  return msghdlr_unsaved_calls(gpst_msghdlr);
 }
 
 QUENTA_API int quenta_selectCDRTable(const char *const *conds, USER_CALLBACK cb, void *param)

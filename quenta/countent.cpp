@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "quenta/sqlite.h"
 #include "quenta/sqlite_dbent.h"
 #include "utils/debug.h"
 #include "utils/decimal.h"
@@ -132,11 +133,7 @@ int select_bill_info(struct countent *ce, const char *callid)
 
 int billdb_insert(struct countent *ce, const char *const *values)
 {
-  if (dbent_insert(ce->m_billdb, ce->m_billtbl_name, values) != 0) {
-    LOG_FUNCTION_FAILED();
-    return -1;
-  }
-  return 0;
+  return dbent_insert(ce->m_billdb, ce->m_billtbl_name, values);
 }
 
 } /* namespace */
@@ -198,11 +195,11 @@ int countent_price_call(struct countent *ce, const char *desnum, const char *bda
   return counter_price(ce->m_counter, &call, bill);
 }
 
-void countent_save(struct countent *ce, const bill_info *bill, const char *admin)
+int countent_save(struct countent *ce, const bill_info *bill, const char *admin)
 {
   if (!bill || !admin) {
     LOG_FUNCTION_FAILED();
-    return;
+    return -1;
   }
   char calltime[16];
   snprintf(calltime, sizeof calltime, "%d", bill->m_calltime);
@@ -213,9 +210,10 @@ void countent_save(struct countent *ce, const bill_info *bill, const char *admin
   std::string date = local_time_now();
   const char *values[] = {callid.c_str(), calltime, period.c_str(), count.s, admin, date.c_str(), nullptr};
   if (billdb_insert(ce, values) != 0) {
-    LOG_FUNCTION_FAILED();
-    return;
+    DLOG("bill of call %.100s not stored: %.80s", callid.c_str(), sqlite_last_errmsg());
+    return -1;
   }
+  return 0;
 }
 
 struct counter *countent_getcounter(struct countent *ce)

@@ -43,8 +43,9 @@ bill_info *countent_getbill(struct countent *ce, const char *callid);
 int countent_price_call(struct countent *ce, const char *desnum, const char *bdate, const char *edate,
                         bill_info *bill);
 /* Stores the bill with the operator and the current local time; the amount is
- * written with two decimals. Failures are logged; the caller is not told. */
-void countent_save(struct countent *ce, const bill_info *bill, const char *admin);
+ * written with two decimals. 0, or -1 when it was not stored (logged once,
+ * with the call id and the database's reason). */
+int countent_save(struct countent *ce, const bill_info *bill, const char *admin);
 struct counter *countent_getcounter(struct countent *ce);
 
 #endif

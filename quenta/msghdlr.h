@@ -54,6 +54,7 @@
 
 #include <netinet/in.h>
 
+#include <atomic>
 #include <deque>
 #include <future>
 #include <mutex>
@@ -144,6 +145,8 @@ struct msghdlr {
   std::vector<std::string> m_unreadable;  /* unreadable lines of CDR_PENDING_FILE not yet in CDR_FAILED_FILE */
   bool m_file_stale;                  /* CDR_PENDING_FILE still holds calls that are stored */
   bool m_pending_kept;                /* CDR_PENDING_FILE could not be read whole: only appended to */
+  std::atomic<unsigned> m_unsaved{0}; /* rows of m_retry not on_file: written by the handler
+                                         thread, read by any (msghdlr_unsaved_calls) */
   struct gateway_guard m_gateways;    /* who may speak (GATEWAYS_FILE), and the refused */
   struct call_journal m_journal;      /* handler thread: the calls of CALLS_LIVE_FILE */
   bool m_live_changed;                /* handler thread: a call started, ended or got its number */
@@ -185,6 +188,10 @@ int msghdlr_call_recovered(struct msghdlr *h, const char *machineid, unsigned li
  * sender; with buf (size bytes), the latest refused sender's dotted address,
  * or "". Any thread. */
 uint64_t msghdlr_refused(const struct msghdlr *h, char *buf, int size);
+
+/* Calls kept only in memory: waiting to be stored, and not in
+ * CDR_PENDING_FILE either. Any thread. */
+unsigned msghdlr_unsaved_calls(const struct msghdlr *h);
 
 /* The current local time as "%Y-%m-%d %H:%M:%S" (cut to size - 1 characters):
  * 0, or -1 for a buffer of fewer than LOCAL_TIME_MIN bytes. */

@@ -164,11 +164,10 @@ int stored_already(struct msghdlr *h, sqlite3 *db, const cdr_row &row)
     *static_cast<long *>(p) = atol(v[0]);
     return 0;
   };
+  /* A failure rolls the batch back, which logs it with the call's id. */
   int rc = sqlite_run_bound(db, cmd.c_str(), values, 7, read_count, &count);
-  if (rc != SQLITE_OK) {
-    DLOG("SQL error: %s:%s\n", cmd.c_str(), sqlite3_errmsg(db));
+  if (rc != SQLITE_OK)
     return -rc;
-  }
   return count > 0 ? 1 : 0;
 }
 
@@ -185,10 +184,8 @@ int insert_row(struct msghdlr *h, sqlite3 *db, const cdr_row &row)
   if (rc != SQLITE_OK)
     return rc;
   std::string cmd = sqlite_tblent_insert_cmd(h->m_cdrtbl_name, (unsigned)bound.size());
-  rc = sqlite_run_bound(db, cmd.c_str(), bound.data(), (int)bound.size(), nullptr, nullptr);
-  if (rc != SQLITE_OK)
-    DLOG("SQL error: %s:%s\n", cmd.c_str(), sqlite3_errmsg(db));
-  return rc;
+  /* A refusal is logged by the batch, once, with the call it was. */
+  return sqlite_run_bound(db, cmd.c_str(), bound.data(), (int)bound.size(), nullptr, nullptr);
 }
 
 /* What became of a row of a committed batch. */
@@ -278,6 +275,20 @@ int cdr_write_failed(const cdr_row &row)
   return 0;
 }
 
+/* Publishes how many waiting calls are in memory only, for the console. */
+static void count_unsaved(struct msghdlr *h)
+{
+  unsigned n = 0;
+  for (const cdr_row &row : h->m_retry)
+    n += row.on_file ? 0 : 1;
+  h->m_unsaved.store(n, std::memory_order_relaxed);
+}
+
+unsigned msghdlr_unsaved_calls(const struct msghdlr *h)
+{
+  return h ? h->m_unsaved.load(std::memory_order_relaxed) : 0;
+}
+
 /* Raises the flags of the lines whose calls are settled. A call waiting in the
  * queue is not announced: the console's select would not find it yet. A call
  * read back from the pending file flags its line when the line is known, also
@@ -310,6 +321,7 @@ static int store_batch(struct msghdlr *h)
     return 0;
   std::vector<row_outcome> outcome(n, ROW_STORED);
   std::vector<int> code(n, SQLITE_OK);
+  std::vector<std::string> why(n);
   size_t tried = 0;
   auto start = std::chrono::steady_clock::now();
   int rc = sqlite_exec_write(h->m_dbent->m_dbname, "store calls", HANDLER_STORE_WAIT_MS, [&](sqlite3 *db) {
@@ -321,6 +333,8 @@ static int store_batch(struct msghdlr *h)
       if (r != SQLITE_OK) {
         outcome[tried] = ROW_REFUSED;
         code[tried] = r;
+        /* the database's words, or the row's own fault found before it was sent */
+        why[tried] = (sqlite3_errcode(db) & 0xff) == r ? sqlite3_errmsg(db) : sqlite_last_errmsg();
         if (row.line < 0 && r == SQLITE_CONSTRAINT) {
           int same = stored_already(h, db, row);
           if (same < 0)
@@ -339,9 +353,10 @@ static int store_batch(struct msghdlr *h)
     /* the row that failed had its try too */
     for (size_t i = 0; i <= tried && i < n; i++)
       h->m_retry[i].attempts++;
+    /* call id and reason are cut so that the line stays within the log's limit */
     if (worth_logging(h->m_retry.front()))
-      DLOG("call %s cannot be stored now (code %d): kept for the next try", h->m_retry.front().callid.c_str(),
-           sqlite_last_errcode());
+      DLOG("call %.100s cannot be stored now (%.60s, code %d): kept for the next try",
+           h->m_retry.front().callid.c_str(), sqlite_last_errmsg(), sqlite_last_errcode());
     return -1;
   }
 
@@ -360,13 +375,14 @@ static int store_batch(struct msghdlr *h)
     row.attempts++;
     if (outcome[i] == ROW_REFUSED && !failed_written) {
       if (worth_logging(row))
-        DLOG("call %s refused by the database and " CDR_FAILED_FILE " cannot be written: kept for the next try",
-             row.callid.c_str());
+        DLOG("call %.100s refused by the database (%.40s) and " CDR_FAILED_FILE
+             " cannot be written: kept for the next try", row.callid.c_str(), why[i].c_str());
       kept.push_back(std::move(row));
       continue;
     }
     if (outcome[i] == ROW_REFUSED)
-      DLOG("call %s refused by the database (code %d): written to " CDR_FAILED_FILE, row.callid.c_str(), code[i]);
+      DLOG("call %.100s refused by the database (%.60s, code %d): written to " CDR_FAILED_FILE, row.callid.c_str(),
+           why[i].c_str(), code[i]);
     else if (outcome[i] == ROW_KNOWN)
       known++;
     else if (row.line < 0)
@@ -392,6 +408,7 @@ void retry_calls(struct msghdlr *h)
   while (!h->m_retry.empty() && store_batch(h) > 0) {
   }
   sync_after_store(h);
+  count_unsaved(h);
 }
 
 void store_waiting_calls(struct msghdlr *h)
@@ -401,12 +418,15 @@ void store_waiting_calls(struct msghdlr *h)
      * batches must not starve it. */
     sqlite_yield_lock(STORE_YIELD_MS);
     if (store_batch(h) > 0 && !h->m_retry.empty() && h->m_store_timer) {
-      if (utils::start_timer(h->m_store_timer, 1) == 0)
+      if (utils::start_timer(h->m_store_timer, 1) == 0) {
+        count_unsaved(h);
         return;
+      }
       LOG_FUNCTION_FAILED();
     }
   }
   sync_after_store(h);
+  count_unsaved(h);
 }
 
 void store_timer_callback(void *ctxt)
@@ -427,6 +447,7 @@ void store_ended_calls(struct msghdlr *h)
   if (queued == 0)
     store_batch(h);
   append_pending(h, queued);
+  count_unsaved(h);
 }
 
 int read_pending_calls(struct msghdlr *h)

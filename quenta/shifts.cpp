@@ -9,6 +9,7 @@
 #include "quenta/dbent.h"
 #include "quenta/init.h"
 #include "quenta/quenta.h"
+#include "quenta/sqlite.h"
 #include "utils/debug.h"
 #include "utils/decimal.h"
 
@@ -82,7 +83,8 @@ QUENTA_API int quenta_saveShift(const shift_info *shift)
   const char *values[] = {bdate.c_str(), edate.c_str(), outgoing.c_str(), takings.s, incoming.c_str(),
                           nullptr};
   if (dbent_insert(gpst_shiftdb, SHIFT_TBL_NAME, values) != 0) {
-    LOG_FUNCTION_FAILED();
+    DLOG("shift %s - %s of %.63s not stored: %.100s", bdate.c_str(), edate.c_str(), outgoing.c_str(),
+         sqlite_last_errmsg());
     return -1;
   }
   DLOG("shift %s - %s handed over by %.63s to %.63s: %s", bdate.c_str(), edate.c_str(), outgoing.c_str(),
@@ -101,7 +103,7 @@ QUENTA_API int quenta_selectShifts(const char *from, const char *to, USER_CALLBA
   DLOG("SQL CMD: %s", select_shifts);
   if (sqlite_exec_bound_wait(gpst_shiftdb->m_dbname, select_shifts, range, 2, SQLITE_WAIT_DEFAULT, shift_row,
                              &rows) != 0) {
-    LOG_FUNCTION_FAILED();
+    DLOG("shifts from %.32s to %.32s not read: %.100s", from, to, sqlite_last_errmsg());
     return -1;
   }
   return 0;

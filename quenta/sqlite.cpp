@@ -26,10 +26,23 @@ std::atomic<int> g_cs_waiting{0};
 const int COMMIT_WAIT_MIN_MS = 10;
 
 thread_local int t_last_errcode = SQLITE_OK;
+thread_local std::string t_last_errmsg;
 
-void note_result(int rc)
+/* The outcome of this thread's statement: its code, and when it failed the
+ * database's words for it (or, without them, SQLite's text of the code). */
+void note_result(int rc, const char *msg = nullptr)
 {
   t_last_errcode = rc & 0xff;
+  if (rc == SQLITE_OK)
+    t_last_errmsg.clear();
+  else
+    t_last_errmsg = msg && *msg ? msg : sqlite3_errstr(rc);
+}
+
+/* The one line of a statement that failed: the statement and why. */
+void log_failure(const char *cmd)
+{
+  DLOG("SQL error: %s:%s", cmd, t_last_errmsg.c_str());
 }
 
 /* One connection, open for the life of one statement. */
@@ -178,9 +191,10 @@ bool lock_within(std::unique_lock<std::recursive_mutex> &lock, int wait_ms)
  * connection closed and g_cs left, in that order, so that no two statements of
  * the process ever overlap, not even in their open or close. With a wait of
  * its own the statement gives up on g_cs after wait_ms, and what is left of
- * the wait bounds its wait for the file. The SQLite result code. */
+ * the wait bounds its wait for the file. The SQLite result code; the
+ * caller logs a failure, sqlite_last_errmsg tells it why. */
 template <typename Run>
-int take_turn(const char *dbname, const char *cmd, int wait_ms, Run run)
+int take_turn(const char *dbname, int wait_ms, Run run)
 {
   using namespace std::chrono;
   std::unique_lock lock(g_cs, std::defer_lock);
@@ -192,8 +206,7 @@ int take_turn(const char *dbname, const char *cmd, int wait_ms, Run run)
     auto start = steady_clock::now();
     if (!lock_within(lock, wait_ms)) {
       g_cs_waiting--;
-      DLOG("database lock not free within %d ms: not run: %s", wait_ms, cmd);
-      note_result(SQLITE_BUSY);
+      note_result(SQLITE_BUSY, ("database lock not free within " + std::to_string(wait_ms) + " ms").c_str());
       return SQLITE_BUSY;
     }
     long left = wait_ms - (long)duration_cast<milliseconds>(steady_clock::now() - start).count();
@@ -205,12 +218,13 @@ int take_turn(const char *dbname, const char *cmd, int wait_ms, Run run)
   {
     sqlite_conn conn;
     rc = conn.open(dbname, busy_ms);
-    if (rc != SQLITE_OK)
-      DLOG("Can't open database: %s\n", conn.errmsg(rc));
-    else
+    if (rc != SQLITE_OK) {
+      note_result(rc, (std::string("Can't open database: ") + conn.errmsg(rc)).c_str());
+    } else {
       rc = run(conn);
+      note_result(rc, conn.errmsg(rc));
+    }
   }
-  note_result(rc);
   lock.unlock();
   DLOG("LeaveCriticalSection !!!");
   return rc;
@@ -225,15 +239,12 @@ int sqlite_exec_cmd2(const char *dbname, const char *cmd, sqlite_row_callback cb
     note_result(SQLITE_MISUSE);
     return 1;
   }
-  int rc = take_turn(dbname, cmd, SQLITE_WAIT_DEFAULT, [&](sqlite_conn &conn) {
+  int rc = take_turn(dbname, SQLITE_WAIT_DEFAULT, [&](sqlite_conn &conn) {
     row_relay relay{cb, param, {}, {'\0'}};
-    char *errmsg = nullptr;
-    int r = sqlite3_exec(conn.get(), cmd, cb ? relay_row : nullptr, cb ? &relay : nullptr, &errmsg);
-    if (r != SQLITE_OK)
-      DLOG("SQL error: %s:%s\n", cmd, errmsg ? errmsg : conn.errmsg(r));
-    sqlite3_free(errmsg);
-    return r;
+    return sqlite3_exec(conn.get(), cmd, cb ? relay_row : nullptr, cb ? &relay : nullptr, nullptr);
   });
+  if (rc != SQLITE_OK)
+    log_failure(cmd);
   return rc == SQLITE_OK ? 0 : 1;
 }
 
@@ -256,11 +267,8 @@ int sqlite_exec_bound_wait(const char *dbname, const char *cmd, const sqlite_val
     note_result(SQLITE_MISUSE);
     return -1;
   }
-  int rc = take_turn(dbname, cmd, wait_ms, [&](sqlite_conn &conn) {
-    int r = sqlite_run_bound(conn.get(), cmd, values, nvalues, cb, param);
-    if (r != SQLITE_OK)
-      DLOG("SQL error: %s:%s\n", cmd, conn.errmsg(r));
-    return r;
+  int rc = take_turn(dbname, wait_ms, [&](sqlite_conn &conn) {
+    return sqlite_run_bound(conn.get(), cmd, values, nvalues, cb, param);
   });
   return rc == SQLITE_OK ? 0 : -1;
 }
@@ -279,17 +287,17 @@ int sqlite_exec_work(const char *dbname, const char *what, const std::function<i
     note_result(SQLITE_MISUSE);
     return -1;
   }
-  int rc = take_turn(dbname, what, SQLITE_WAIT_DEFAULT, [&](sqlite_conn &conn) {
+  int rc = take_turn(dbname, SQLITE_WAIT_DEFAULT, [&](sqlite_conn &conn) {
     int r = sqlite3_exec(conn.get(), "begin", nullptr, nullptr, nullptr);
     if (r == SQLITE_OK) {
       r = work(conn.get());
       /* nothing was written: the end of the transaction cannot fail in a way that matters */
       sqlite3_exec(conn.get(), "commit", nullptr, nullptr, nullptr);
     }
-    if (r != SQLITE_OK)
-      DLOG("SQL error: %s:%s\n", what, conn.errmsg(r));
     return r;
   });
+  if (rc != SQLITE_OK)
+    log_failure(what);
   return rc == SQLITE_OK ? 0 : -1;
 }
 
@@ -301,13 +309,14 @@ int sqlite_exec_write(const char *dbname, const char *what, int wait_ms, const s
     return -1;
   }
   auto start = std::chrono::steady_clock::now();
-  int rc = take_turn(dbname, what, wait_ms, [&](sqlite_conn &conn) {
+  std::string why; /* the database's words, taken before a rollback resets them */
+  int rc = take_turn(dbname, wait_ms, [&](sqlite_conn &conn) {
     sqlite3 *db = conn.get();
     /* The write lock is taken at the start, within the wait; a transaction
      * that could not get it has done nothing to undo. */
     int r = sqlite3_exec(db, "begin immediate", nullptr, nullptr, nullptr);
     if (r != SQLITE_OK) {
-      DLOG("SQL error: %s: begin: %s\n", what, conn.errmsg(r));
+      why = std::string("begin: ") + conn.errmsg(r);
       return r;
     }
     r = work(db);
@@ -321,12 +330,15 @@ int sqlite_exec_write(const char *dbname, const char *what, int wait_ms, const s
     if (r == SQLITE_OK)
       r = sqlite3_exec(db, "commit", nullptr, nullptr, nullptr);
     if (r != SQLITE_OK) {
-      DLOG("SQL error: %s:%s\n", what, conn.errmsg(r));
+      why = conn.errmsg(r);
       if (!sqlite3_get_autocommit(db))
         sqlite3_exec(db, "rollback", nullptr, nullptr, nullptr);
     }
     return r;
   });
+  /* Not logged here: the caller names what the transaction held. */
+  if (rc != SQLITE_OK && !why.empty())
+    note_result(rc, why.c_str());
   return rc == SQLITE_OK ? 0 : -1;
 }
 
@@ -335,7 +347,17 @@ int sqlite_last_errcode()
   return t_last_errcode;
 }
 
+const char *sqlite_last_errmsg()
+{
+  return t_last_errmsg.c_str();
+}
+
 void sqlite_set_last_errcode(int code)
 {
-  t_last_errcode = code & 0xff;
+  note_result(code);
+}
+
+void sqlite_set_last_error(int code, const char *msg)
+{
+  note_result(code, msg);
 }

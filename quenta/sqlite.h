@@ -12,7 +12,13 @@
  * takes. A statement given a wait of its own (the handler's inserts, which must
  * not stall the gateways) spends at most that many milliseconds on both
  * together and then fails with SQLITE_BUSY. Column values that the database
- * hands over as null reach row callbacks as empty texts. */
+ * hands over as null reach row callbacks as empty texts.
+ *
+ * A failed statement is logged once. sqlite_exec_cmd and sqlite_exec_work
+ * write the line themselves ("SQL error: " with the statement and why); a
+ * bound statement writes none, because its text does not name what it was
+ * for: its caller logs the failure once, naming the call or bill, with
+ * sqlite_last_errmsg. */
 #ifndef QUENTA_SQLITE_H
 #define QUENTA_SQLITE_H
 
@@ -46,9 +52,9 @@ int sqlite_exec_cmd(const char *dbname, const char *cmd, sqlite_row_callback cb,
 int sqlite_exec_cmd2(const char *dbname, const char *cmd, sqlite_row_callback cb, void *param);
 
 /* Runs one statement whose '?' parameters take values[0..nvalues-1] in order,
- * under g_cs like sqlite_exec_cmd and with the same log lines; rows it returns
- * are discarded. The values never become part of the statement's text, so no
- * byte of a value can change the statement. 0, or -1 when it failed. */
+ * under g_cs like sqlite_exec_cmd; rows it returns are discarded. The values
+ * never become part of the statement's text, so no byte of a value can change
+ * the statement. 0, or -1 when it failed (not logged here). */
 int sqlite_exec_bound(const char *dbname, const char *cmd, const sqlite_value *values,
                       int nvalues);
 /* The same with a wait of wait_ms milliseconds in all for g_cs and the file
@@ -84,8 +90,9 @@ int sqlite_exec_work(const char *dbname, const char *what, const std::function<i
  * statements with sqlite_run_bound and returns an SQLite result code: SQLITE_OK
  * commits what it wrote, anything else rolls it all back. For a writer that
  * stores many rows in one turn, with one commit (and its syncs) for them all.
- * 0 when committed, -1 otherwise (sqlite_last_errcode tells why); what names
- * the work in the log. */
+ * 0 when committed, -1 otherwise (sqlite_last_errcode and sqlite_last_errmsg
+ * tell why; nothing is logged here, the caller names what the transaction
+ * held). what names the work for a reader of the code. */
 int sqlite_exec_write(const char *dbname, const char *what, int wait_ms, const std::function<int(sqlite3 *db)> &work);
 
 /* Inside the work of sqlite_exec_write or sqlite_exec_work: prepares cmd, binds
@@ -107,8 +114,15 @@ int sqlite_run_bound(sqlite3 *db, const char *cmd, const sqlite_value *values, i
  *              SQLITE_CANTOPEN, SQLITE_IOERR, SQLITE_NOMEM.
  * SQLITE_ABORT means a row callback stopped a select. */
 int sqlite_last_errcode();
+/* Why this thread's last statement failed: the database's message ("database
+ * is locked", "UNIQUE constraint failed: cdrtbl.callid"), "Can't open
+ * database: ..." or "database lock not free within 100 ms"; "" after a
+ * success. Valid until the thread's next statement. */
+const char *sqlite_last_errmsg();
 /* Records the outcome of an operation that refused its input before running a
- * statement, so that sqlite_last_errcode tells it too. */
+ * statement, so that sqlite_last_errcode (and sqlite_last_errmsg, with SQLite's
+ * text of the code or msg) tells it too. */
 void sqlite_set_last_errcode(int code);
+void sqlite_set_last_error(int code, const char *msg);
 
 #endif

@@ -152,10 +152,8 @@ int sqlite_dbent_insert(struct dbent *e, const char *tblname, const char *const 
     auto *tbl = static_cast<struct tblent *>(utils::datalist_itdata(it));
     if (strcmp(tbl->m_tblname, tblname) != 0)
       continue;
-    if (tblent_insert(tbl, values) != 0) {
-      LOG_FUNCTION_FAILED();
-      return -1;
-    }
+    if (tblent_insert(tbl, values) != 0)
+      return -1; /* the caller names the row in its log line */
   }
   return 0;
 }
@@ -169,11 +167,8 @@ int sqlite_dbent_delete(struct dbent *e, const char *tblname, const char *const 
   }
   std::string cmd = sqlite_dbent_delete_cmd(tblname, conds);
   DLOG("SQL CMD: %s", cmd.c_str());
-  if (sqlite_exec_cmd(as_sqlite(e)->m_dbname, cmd.c_str(), nullptr, nullptr) != 0) {
-    LOG_FUNCTION_FAILED();
-    return -1;
-  }
-  return 0;
+  /* a failure is logged once, with the statement, by sqlite_exec_cmd */
+  return sqlite_exec_cmd(as_sqlite(e)->m_dbname, cmd.c_str(), nullptr, nullptr);
 }
 
 int sqlite_dbent_select(struct dbent *e, const char *tblname, const char *const *conds,
@@ -181,11 +176,7 @@ int sqlite_dbent_select(struct dbent *e, const char *tblname, const char *const 
 {
   std::string cmd = sqlite_dbent_select_cmd(tblname, conds);
   DLOG("SQL CMD: %s", cmd.c_str());
-  if (sqlite_exec_cmd(as_sqlite(e)->m_dbname, cmd.c_str(), cb, param) != 0) {
-    LOG_FUNCTION_FAILED();
-    return -1;
-  }
-  return 0;
+  return sqlite_exec_cmd(as_sqlite(e)->m_dbname, cmd.c_str(), cb, param);
 }
 
 int sqlite_dbent_update(struct dbent *e, const char *tblname, const char *const *conds,
@@ -198,9 +189,6 @@ int sqlite_dbent_update(struct dbent *e, const char *tblname, const char *const 
   }
   std::string cmd = sqlite_dbent_update_cmd(tblname, conds, sets);
   DLOG("SQL CMD: %s", cmd.c_str());
-  if (sqlite_exec_cmd(as_sqlite(e)->m_dbname, cmd.c_str(), nullptr, nullptr) != 0) {
-    LOG_FUNCTION_FAILED();
-    return -1;
-  }
-  return 0;
+  /* a failure is logged once, with the statement, by sqlite_exec_cmd */
+  return sqlite_exec_cmd(as_sqlite(e)->m_dbname, cmd.c_str(), nullptr, nullptr);
 }

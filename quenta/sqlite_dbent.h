@@ -36,7 +36,8 @@ void sqlite_dbent_set_wait(struct dbent *ent, int wait_ms);
  * remembers its columns for inserts. -1 when the column list is refused. */
 int sqlite_dbent_create(struct dbent *ent, const char *tblname, const column_info *columns);
 /* Inserts one row into every described table of that name. A name that was
- * never described inserts nothing and returns 0. */
+ * never described inserts nothing and returns 0. A refused row is not logged:
+ * the caller names it (sqlite_last_errmsg tells why). */
 int sqlite_dbent_insert(struct dbent *ent, const char *tblname, const char *const *values);
 /* A null condition list deletes every row. */
 int sqlite_dbent_delete(struct dbent *ent, const char *tblname, const char *const *conds);

@@ -86,6 +86,22 @@ bool parse_number(const char *text, sqlite_value *v)
   return false;
 }
 
+/* 1 when the file holds the table, 0 when it does not, -1 when it cannot be
+ * read now. */
+int table_exists(const sqlite_tblent *ent)
+{
+  const sqlite_value name = {SQLITE_TEXT, ent->m_tblname, 0, 0};
+  long count = -1;
+  auto read_count = [](void *p, int, char **v, char **) {
+    *static_cast<long *>(p) = atol(v[0]);
+    return 0;
+  };
+  if (sqlite_exec_bound_wait(ent->m_dbname, "select count(*) from sqlite_master where type='table' and name=?",
+                             &name, 1, SQLITE_WAIT_DEFAULT, read_count, &count) != 0)
+    return -1;
+  return count > 0 ? 1 : 0;
+}
+
 } /* namespace */
 
 struct tblent *create_sqlite_tblent(const char *dbname, const char *tblname)
@@ -200,10 +216,18 @@ int sqlite_tblent_create(struct tblent *e, const column_info *columns)
   }
   DLOG("ncolumn: %d, constraint: %d", (int)ent->m_ncolumn, ent->m_constraint);
 
-  std::string cmd = sqlite_tblent_create_cmd(ent->m_tblname, columns);
-  DLOG("CMD: %s", cmd.c_str());
-  if (sqlite_exec_cmd(ent->m_dbname, cmd.c_str(), nullptr, nullptr) != 0)
+  /* A table from an earlier run is the usual case, not a failure: it is
+   * looked for first, so a healthy start logs no error. When the file cannot
+   * be read now the create is tried all the same and its failure logged; the
+   * station starts and its calls wait in the pending file. */
+  if (table_exists(ent) > 0) {
     DLOG("table exist...");
+  } else {
+    std::string cmd = sqlite_tblent_create_cmd(ent->m_tblname, columns);
+    DLOG("CMD: %s", cmd.c_str());
+    if (sqlite_exec_cmd(ent->m_dbname, cmd.c_str(), nullptr, nullptr) != 0)
+      DLOG("table exist...");
+  }
 
   /* The indexes are an aid to lookups: one that cannot be built is logged
    * where it failed and the table is used without it. */
@@ -223,38 +247,36 @@ int sqlite_bind_row(const char *tblname, const column_info *columns, const char 
   for (const column_info *col = columns; col && col->m_name; col++) {
     if (col->m_type == T_CONSTRAINT)
       continue;
-    if (!values || !values[v])
+    if (!values || !values[v]) {
+      sqlite_set_last_error(SQLITE_RANGE, (std::string("too few values for the columns of ") + tblname).c_str());
       return SQLITE_RANGE;
+    }
     sqlite_value value{};
     if (col->m_type == T_CHAR) {
       value.m_type = SQLITE_TEXT;
       value.m_text = values[v];
     } else if (!parse_number(values[v], &value)) {
-      DLOG("%s.%s: not a number: %s", tblname, col->m_name, values[v]);
+      std::string why = std::string(tblname) + "." + col->m_name + ": not a number: " + values[v];
+      sqlite_set_last_error(SQLITE_MISMATCH, why.c_str());
       return SQLITE_MISMATCH;
     }
     bound->push_back(value);
     v++;
   }
-  return values && values[v] ? SQLITE_RANGE : SQLITE_OK;
+  if (values && values[v]) {
+    sqlite_set_last_error(SQLITE_RANGE, (std::string("too many values for the columns of ") + tblname).c_str());
+    return SQLITE_RANGE;
+  }
+  return SQLITE_OK;
 }
 
 int sqlite_tblent_insert(struct tblent *e, const char *const *values)
 {
   sqlite_tblent *ent = as_sqlite(e);
   std::vector<sqlite_value> bound;
-  int rc = sqlite_bind_row(ent->m_tblname, ent->m_column, values, &bound);
-  if (rc != SQLITE_OK) {
-    LOG_FUNCTION_FAILED();
-    sqlite_set_last_errcode(rc);
+  if (sqlite_bind_row(ent->m_tblname, ent->m_column, values, &bound) != SQLITE_OK)
     return -1;
-  }
-
   std::string cmd = sqlite_tblent_insert_cmd(ent->m_tblname, ent->m_ncolumn);
-  if (sqlite_exec_bound_wait(ent->m_dbname, cmd.c_str(), bound.data(), (int)bound.size(), ent->m_wait_ms, nullptr,
-                             nullptr) != 0) {
-    LOG_FUNCTION_FAILED();
-    return -1;
-  }
-  return 0;
+  return sqlite_exec_bound_wait(ent->m_dbname, cmd.c_str(), bound.data(), (int)bound.size(), ent->m_wait_ms, nullptr,
+                                nullptr);
 }

@@ -36,23 +36,27 @@ void sqlite_tblent_release(struct tblent *ent);
  * -1 when the list holds more than MAX_COLUMN_INFO - 1 entries (nothing taken). */
 int sqlite_tblent_addColumn(struct sqlite_tblent *ent, const column_info *columns);
 
-/* Takes the columns and runs the create statement, then the table's index
- * statements. A create that fails (the table exists) is logged and the table is
- * used as it is. 0, or -1 when the column list is refused. */
+/* Takes the columns and, unless the file holds the table already (kept with
+ * its rows, as it is), runs the create statement; then the table's index
+ * statements. A create that fails is logged and the table is used as it is.
+ * 0, or -1 when the column list is refused. */
 int sqlite_tblent_create(struct tblent *ent, const column_info *columns);
 
 /* Inserts one row: a value per column, in column order, ended by a null pointer.
  * Texts go to T_CHAR columns as they are; T_INT and T_FLOAT columns take the
  * number the text spells. 0, or -1 when the list does not fit the columns or the
- * database refused the row (sqlite_last_errcode tells which). */
+ * database refused the row (sqlite_last_errcode and sqlite_last_errmsg tell
+ * which). A refusal is not logged here: the caller knows which call or bill
+ * the row was, and logs it once. */
 int sqlite_tblent_insert(struct tblent *ent, const char *const *values);
 
 /* The values of one row for a bound insert into the columns of a list ended
  * by an entry without a name (constraint entries hold no value): a T_CHAR
  * column takes its text as it is, T_INT and T_FLOAT the number the text spells.
  * The texts of bound point into values. SQLITE_OK; SQLITE_RANGE when the values
- * are more or fewer than the columns; SQLITE_MISMATCH, logged with tblname,
- * when a number column's text is no number. */
+ * are more or fewer than the columns; SQLITE_MISMATCH when a number column's
+ * text is no number. A fault is not logged: sqlite_last_errmsg says which
+ * column (with tblname), for the caller's one line. */
 int sqlite_bind_row(const char *tblname, const column_info *columns, const char *const *values,
                     std::vector<sqlite_value> *bound);
 

@@ -54,14 +54,15 @@ int CountBills(const char *callid)
   return CountRowsOfCall(quenta_selectBillTable, callid);
 }
 
-void MarkSettled(const QByteArray &machineId, int lineId, const char *callid)
+/* False when the engine could not mark it. */
+bool MarkSettled(const QByteArray &machineId, int lineId, const char *callid)
 {
   const QByteArray machine = "machineid='" + SqlQuoted(machineId) + "'";
   const QByteArray line = "lineid=" + QByteArray::number(lineId);
   const QByteArray call = "callid='" + SqlQuoted(QByteArray(callid)) + "'";
   const char *conds[] = {machine.constData(), line.constData(), call.constData(), nullptr};
   const char *sets[] = {"flag=1", nullptr};
-  quenta_updateCDRTable(conds, sets);
+  return quenta_updateCDRTable(conds, sets) == 0;
 }
 
 } // namespace
@@ -98,6 +99,7 @@ bool CollectUnsettledCalls(const QByteArray &machineId, int lineId,
       return false;
     }
     if (bills > 0) {
+      // Paid already; should the mark fail again, the next checkout tries anew.
       MarkSettled(machineId, lineId, cdr.callid);
       continue;
     }
@@ -128,17 +130,14 @@ std::optional<bill_info> PriceCallSoFar(const char *dialled, const char *begin, 
   return bill;
 }
 
-bool SettleCall(const QByteArray &machineId, int lineId, const bill_info &bill,
-                const QByteArray &operatorName)
+Settled SettleCall(const QByteArray &machineId, int lineId, const bill_info &bill,
+                   const QByteArray &operatorName)
 {
+  // A call marked settled without its bill would be lost to every report.
   bill_info copy = bill;
-  quenta_save(&copy, operatorName.constData());
-  // The engine does not say whether the bill was stored; a call marked
-  // settled without its bill would be lost to every report, so ask.
-  if (CountBills(bill.m_callid) <= 0)
-    return false;
-  MarkSettled(machineId, lineId, bill.m_callid);
-  return true;
+  if (quenta_saveBill(&copy, operatorName.constData()) != 0)
+    return Settled::NoBill;
+  return MarkSettled(machineId, lineId, bill.m_callid) ? Settled::Yes : Settled::NotMarked;
 }
 
 QByteArray OperatorForBill(const QString &name)

@@ -44,10 +44,19 @@ bool CollectUnsettledCalls(const QByteArray &machineId, int lineId,
  * nothing for it, so it may run for every line at every poll. */
 std::optional<bill_info> PriceCallSoFar(const char *dialled, const char *begin, const QByteArray &end);
 
-/* Stores the bill with the operator and marks its call settled. False when
- * the bill could not be stored: the call then stays unsettled. */
-bool SettleCall(const QByteArray &machineId, int lineId, const bill_info &bill,
-                const QByteArray &operatorName);
+/* What settling a call came to. */
+enum class Settled {
+  Yes,          /* bill stored, call marked settled */
+  NoBill,       /* the bill was not stored: the call stays unsettled, its money untaken */
+  NotMarked,    /* the bill was stored (the money is taken) but the call is still
+                   marked unsettled; the next checkout of its line marks it without
+                   billing it again (CollectUnsettledCalls) */
+};
+
+/* Stores the bill with the operator and, only once it is stored, marks its
+ * call settled. */
+Settled SettleCall(const QByteArray &machineId, int lineId, const bill_info &bill,
+                   const QByteArray &operatorName);
 
 /* The operator's name as the engine stores it in a bill: GBK, at most 63 bytes,
  * never ending inside a double-byte character. */

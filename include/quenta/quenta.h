@@ -68,8 +68,23 @@ QUENTA_API bill_info *quenta_getbill(const char *callid);
  * same call logs in full. */
 QUENTA_API int quenta_priceCall(const char *desnum, const char *bdate, const char *edate, bill_info *bill);
 
-/* Stores the bill in "billtbl" with the operator (at most 63 characters) and now. */
+/* Stores the bill in "billtbl" with the operator (at most 63 bytes, never cut
+ * inside a GBK character) and now: 0 when the row is stored, -1 when it is not
+ * (the engine does not run, no bill was given, or the database refused it:
+ * app.log names the call and the database's reason). A checkout marks a call
+ * settled only once this returned 0, so no call is settled without its bill. */
+QUENTA_API int quenta_saveBill(bill_info *bill, const char *admin);
+
+/* quenta_saveBill for callers that do not ask whether the bill was stored. */
 QUENTA_API void quenta_save(bill_info *bill, const char *admin);
+
+/* Calls that ended and are kept only in the engine's memory: the database
+ * could not take them and neither could "cdr.pending" (a full disk, a folder
+ * that cannot be written). The engine tries both again every second and the
+ * number falls as they succeed; while it is above 0, ending the process loses
+ * those calls. 0 before quenta_init. Any thread, cheap enough for a
+ * one-second timer. */
+QUENTA_API unsigned int quenta_getUnsavedCalls(void);
 
 QUENTA_API int quenta_selectCDRTable(const char *const *conds, USER_CALLBACK cb, void *param);
 QUENTA_API int quenta_deleteCDRTableRecord(const char *const *conds);

@@ -197,38 +197,48 @@ private slots:
     QCOMPARE(s->main->ShiftTotal(), 1.80f);
   }
 
-  void aBillThatCannotBeStoredLeavesItsCallUnsettled()
+  void onlyCallsWhoseBillIsStoredAreSettledAndTheRestNamed()
   {
     const QByteArray m = FreshMachine();
     s->logIn();
     TestLine a(m, 0);
     QVERIFY(a.discovery());
-    QVERIFY(a.call("0101") && a.call("0202"));
+    QVERIFY(a.call("0101") && a.call("0202") && a.call("0303"));
     s->main->PollLines();
     const float before = s->main->ShiftTotal();
-
-    // The bills' table is out of reach while the customer pays.
-    bool away = false;
-    s->forms->op.then([&away](QDialog *dlg) {
-      away = execOnEngineDb("alter table billtbl rename to billtbl_away");
-      static_cast<TBillForm *>(dlg)->OKBtn->click();
-    });
-    s->entry(m, 0)->button->click();
-    QVERIFY(away);
-    QVERIFY(execOnEngineDb("alter table billtbl_away rename to billtbl"));
-
-    QCOMPARE(s->forms->op.messages.size(), 1);
-    QCOMPARE(s->forms->op.messages[0].text, QStringLiteral("有账单未能保存，相关通话仍未结帐"));
-    QCOMPARE(s->forms->op.messages[0].caption, QStringLiteral("错误"));
-    QCOMPARE(flagsOf(m), std::vector<int>({0, 0}));
-    QCOMPARE(s->entry(m, 0)->button->text(), QStringLiteral("结帐"));
-    QCOMPARE(s->main->ShiftTotal(), before);
-
-    // With the table back, the next checkout settles both.
+    const std::vector<cdr_info> calls = CallsOf(m);
+    // The first call's bill is refused; the third's bill is stored but its
+    // call cannot be marked.
+    QVERIFY(execOnEngineDb("create trigger refuse_bill before insert on billtbl when new.callid=" +
+                           Literal(calls[0].callid) + " begin select raise(abort, 'refused'); end"));
+    QVERIFY(execOnEngineDb("create trigger refuse_mark before update on cdrtbl when old.callid=" +
+                           Literal(calls[2].callid) + " begin select raise(abort, 'refused'); end"));
     s->forms->op.then(ScriptedOperator::click("OKBtn"));
     s->entry(m, 0)->button->click();
-    QCOMPARE(flagsOf(m), std::vector<int>({1, 1}));
-    QCOMPARE(s->main->ShiftTotal(), before + 1.80f);
+    QVERIFY(execOnEngineDb("drop trigger refuse_bill; drop trigger refuse_mark"));
+
+    QCOMPARE(flagsOf(m), std::vector<int>({0, 1, 0}));
+    QCOMPARE(BillsOf(calls[0].callid).size(), size_t(0));
+    QCOMPARE(BillsOf(calls[2].callid).size(), size_t(1));
+    QCOMPARE(s->main->ShiftTotal(), before + 2.60f);
+    QCOMPARE(s->forms->dir.read(LASTLOG_FILE), "admin " + QByteArray::number(before + 2.60f, 'f', 2));
+    QCOMPARE(s->forms->op.messages.size(), 1);
+    const QStringList told = s->forms->op.messages[0].text.split(QLatin1Char('\n'));
+    QCOMPARE(s->forms->op.messages[0].caption, QStringLiteral("错误"));
+    QCOMPARE(told.size(), 5);
+    QVERIFY(told[0].contains(QStringLiteral("账单未能保存，仍未结帐")));
+    QCOMPARE(told[1], "0101  " + QString::fromLatin1(calls[0].bdate) + QStringLiteral("  1.20元"));
+    QVERIFY(told[3].contains(QStringLiteral("未能标记为已结帐")));
+    QCOMPARE(told[4], "0303  " + QString::fromLatin1(calls[2].bdate) + QStringLiteral("  2.00元"));
+    QCOMPARE(s->entry(m, 0)->button->text(), QStringLiteral("结帐"));
+
+    // The next checkout offers only the call without a bill, and marks the
+    // other without billing it again.
+    s->forms->op.then(expectTable({"0101 1.20元"}, "OKBtn"));
+    s->entry(m, 0)->button->click();
+    QCOMPARE(flagsOf(m), std::vector<int>({1, 1, 1}));
+    QCOMPARE(BillsOf(calls[2].callid).size(), size_t(1));
+    QCOMPARE(s->main->ShiftTotal(), before + 3.80f);
   }
 
   void aCallBilledBeforeAStopIsNotBilledAgain()

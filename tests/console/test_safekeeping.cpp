@@ -1,6 +1,9 @@
 // Nothing the console keeps is lost, miscounted or hidden: the operator
 // manager, the shift record during a checkout, failed saves, unreadable calls.
 #include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
 #include <QDialog>
 #include <QLineEdit>
 #include <QListWidget>
@@ -15,15 +18,15 @@
 #include "UserMgr.h"
 #include "Users.h"
 
-/* Run before the console's next quenta_save or quenta_getbill: the moment a
- * crash or a failing disk would strike. */
+/* Run before the console's next quenta_saveBill or quenta_getbill: the moment
+ * a crash or a failing disk would strike. */
 static std::function<void()> g_beforeSave, g_beforeGetbill;
 
-void quenta_save(bill_info *bill, const char *admin)
+int quenta_saveBill(bill_info *bill, const char *admin)
 {
   if (g_beforeSave)
     g_beforeSave();
-  reinterpret_cast<void (*)(bill_info *, const char *)>(dlsym(RTLD_NEXT, "quenta_save"))(bill, admin);
+  return reinterpret_cast<int (*)(bill_info *, const char *)>(dlsym(RTLD_NEXT, "quenta_saveBill"))(bill, admin);
 }
 
 bill_info *quenta_getbill(const char *callid)
@@ -169,6 +172,42 @@ private slots:
     QCOMPARE(s->checkouts(), 0);
     QCOMPARE(told(), QStringList({"无法读取通话记录", "无法读取通话记录"}));
     QCOMPARE(s->entry(m, 0)->button->text(), QStringLiteral("结帐"));
+  }
+
+  void callsKeptOnlyInMemoryAreShownAndWarnedOfAtQuitting()
+  {
+    // Neither the database nor the pending file can take a call.
+    const QString db = EngineDir()->filePath(QStringLiteral("quentadb"));
+    QVERIFY(QFile::rename(db, db + ".away") && QDir().mkdir(db));
+    QVERIFY(QDir().mkdir(s->forms->dir.file("cdr.pending")));
+    const bool ended = TestLine(m, 0).call("0101");
+    s->main->PollLines();
+    const QString shown = s->main->StatusUnsaved->text();
+    const bool visible = !s->main->StatusUnsaved->isHidden();
+    s->forms->op.then([](QDialog *dlg) {
+      auto *warning = dlg->findChild<QLabel *>("Warning");
+      QVERIFY(warning && !warning->isHidden());
+      QVERIFY(warning->text().contains(QStringLiteral("有 1 个通话")));
+      QVERIFY(warning->text().contains(QStringLiteral("现在退出，这些通话将会丢失")));
+      ScriptedOperator::click("CancelBtn")(dlg);
+    });
+    s->main->Exit1->trigger();
+    QVERIFY(QDir().rmdir(db) && QFile::rename(db + ".away", db));
+    QVERIFY(ended);
+    QCOMPARE(shown, QStringLiteral("有 1 个通话未能存盘，退出将丢失"));
+    QVERIFY(visible);
+    QVERIFY(s->forms->op.ends.isEmpty());
+
+    // The next tries store it; the note goes, and so does the warning.
+    QVERIFY(testkit::eventually([] { return quenta_getUnsavedCalls() == 0; }, 5000));
+    s->main->PollLines();
+    QVERIFY(s->main->StatusUnsaved->isHidden());
+    QCOMPARE(CallsOf(m).size(), size_t(1));
+    s->forms->op.then([](QDialog *dlg) {
+      QVERIFY(dlg->findChild<QLabel *>("Warning")->isHidden());
+      ScriptedOperator::click("CancelBtn")(dlg);
+    });
+    s->main->Exit1->trigger();
   }
 };
 

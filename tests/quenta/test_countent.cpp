@@ -9,6 +9,7 @@
 #include <string.h>
 #include <time.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -163,14 +164,14 @@ TEST_F(Countent, BillsAreStoredWithOperatorTimeAndTwoDecimals)
 
   bill_info copy = *countent_getbill(ce_, "gw1-1");
   time_t before = time(nullptr);
-  countent_save(ce_, &copy, "alice");
+  EXPECT_EQ(0, countent_save(ce_, &copy, "alice"));
   countent_save(ce_, &copy, "alice");
   bill_info free_call = *countent_getbill(ce_, "gw1-2");
   EXPECT_EQ(0.0f, free_call.m_count);
   countent_save(ce_, &free_call, "bob");
   copy.m_count = 1.705f;  // a float just above the half cent rounds up
   countent_save(ce_, &copy, "carol");
-  countent_save(ce_, nullptr, "carol");
+  EXPECT_EQ(-1, countent_save(ce_, nullptr, "carol"));
 
   std::vector<bill_row> rows = bills();
   ASSERT_EQ(4u, rows.size());
@@ -261,6 +262,31 @@ TEST_F(CountentUnderCommaLocale, AmountsKeepThePoint)
   ASSERT_NE(nullptr, c);
   EXPECT_EQ(0.15f, counter_getrate(c, "0201", "10:00:00"));
   counter_release(c);
+}
+
+TEST_F(Countent, ABillTheDatabaseRefusesIsToldOnceNamingItsCall)
+{
+  add_cdr("gw1-7", "0105551234", "2024-03-01 10:00:00", "2024-03-01 10:01:00");
+  bill_info copy = *countent_getbill(ce_, "gw1-7");
+  sqlite3 *db = nullptr;
+  ASSERT_EQ(SQLITE_OK, sqlite3_open(db_.c_str(), &db));
+  EXPECT_EQ(SQLITE_OK, sqlite3_exec(db, "create trigger refuse before insert on billtbl "
+                                        "begin select raise(abort, 'bills refused'); end", nullptr, nullptr, nullptr));
+  sqlite3_close(db);
+  size_t before = log().size();
+  EXPECT_EQ(-1, countent_save(ce_, &copy, "alice"));
+  EXPECT_TRUE(bills().empty());
+  std::istringstream added(log().substr(before));
+  int naming = 0;
+  for (std::string line; std::getline(added, line);) {
+    EXPECT_EQ(std::string::npos, line.find("FAILED")) << line;
+    EXPECT_EQ(std::string::npos, line.find("SQL error")) << line;
+    if (line.find("gw1-7") != std::string::npos) {
+      naming++;
+      EXPECT_NE(std::string::npos, line.find("bills refused")) << line;
+    }
+  }
+  EXPECT_EQ(1, naming);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -104,6 +105,8 @@ TEST(BeforeStartUp, EveryOperationFailsWithoutTouchingAnything)
   EXPECT_EQ(nullptr, quenta_getbill("x"));
   bill_info bill{};
   quenta_save(&bill, "nobody");
+  EXPECT_EQ(-1, quenta_saveBill(&bill, "nobody"));
+  EXPECT_EQ(0u, quenta_getUnsavedCalls());
   EXPECT_EQ(-1, quenta_selectCDRTable(conds, no_row, nullptr));
   EXPECT_EQ(-1, quenta_deleteCDRTableRecord(conds));
   EXPECT_EQ(-1, quenta_updateCDRTable(conds, sets));
@@ -194,7 +197,15 @@ TEST(Station, DISABLED_SecondRun)
   ASSERT_EQ(0, quenta_selectCDRTable(conds, keep<cdr_info>, &rows));
   ASSERT_EQ(1u, rows.size());
   EXPECT_EQ(id, rows[0].callid);
-  EXPECT_NE(nullptr, quenta_getbill(id.c_str()));
+  bill_info *bill = quenta_getbill(id.c_str());
+  ASSERT_NE(nullptr, bill);
+  EXPECT_EQ(0, quenta_saveBill(bill, "admin"));
+  // A start on the tables of an earlier run, with its rate file, is healthy:
+  // nothing in its log may read as a failure.
+  std::istringstream log(testkit::slurp("app.log"));
+  for (std::string line; std::getline(log, line);)
+    for (const char *mark : {"FAILED", "SYSERROR", "error", "Error"})
+      EXPECT_EQ(std::string::npos, line.find(mark)) << line;
   _exit(::testing::Test::HasFailure() ? 1 : 0);
 }
 

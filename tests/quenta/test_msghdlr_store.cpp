@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <fstream>
+#include <sstream>
 
 #include "gateway.h"
 #include "quenta/msghdlr.h"
@@ -76,6 +77,7 @@ TEST_F(StoreTest, CallsWaitInOrderUntilTheDatabaseCanTakeThem)
   EXPECT_TRUE(h_->m_ended.empty());
   ASSERT_EQ(2u, h_->m_retry.size());
   EXPECT_EQ(cdr_line(h_->m_retry[0]) + cdr_line(h_->m_retry[1]), pending()) << "on disk at once";
+  EXPECT_EQ(0u, msghdlr_unsaved_calls(h_)) << "a call in the pending file is safe";
   retry_calls(h_);
   ASSERT_EQ(2u, h_->m_retry.size()) << "still away: nothing is dropped";
   EXPECT_EQ(2, h_->m_retry.front().attempts);
@@ -147,9 +149,32 @@ TEST_F(StoreTest, ACallThePendingFileCannotTakeStaysInMemoryUntilItCan)
   store_ended_calls(h_);
   ASSERT_EQ(1u, h_->m_retry.size());
   EXPECT_NE(std::string::npos, work_.log().find("cannot be written to cdr.pending: kept in memory only"));
+  EXPECT_EQ(1u, msghdlr_unsaved_calls(h_));
   ASSERT_EQ(0, unlink(file.c_str()));
   retry_calls(h_);
   EXPECT_EQ(cdr_line(h_->m_retry.front()), pending()) << "the next tick writes it";
+  EXPECT_EQ(0u, msghdlr_unsaved_calls(h_));
+}
+
+TEST_F(StoreTest, AFailedStoreIsLoggedOnceNamingTheCallAndWhy)
+{
+  take_away();
+  cdr_row c = call("L", "2024-01-01 10:00:00", "1");
+  size_t before = work_.log().size();
+  h_->m_ended = {c};
+  store_ended_calls(h_);
+  retry_calls(h_);  // the next tick's failure, within the minute, adds nothing
+  std::istringstream added(work_.log().substr(before));
+  std::vector<std::string> told;
+  for (std::string line; std::getline(added, line);)
+    for (const char *mark : {c.callid.c_str(), "SQL error", "FAILED", "Can't open"})
+      if (line.find(mark) != std::string::npos) {
+        told.push_back(line);
+        break;
+      }
+  ASSERT_EQ(1u, told.size()) << work_.log().substr(before);
+  EXPECT_NE(std::string::npos, told[0].find(c.callid));
+  EXPECT_NE(std::string::npos, told[0].find("unable to open database file")) << told[0];
 }
 
 TEST_F(StoreTest, ReleaseLeavesWhatStillWaitsInThePendingFile)

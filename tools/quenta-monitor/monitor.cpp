@@ -52,16 +52,19 @@ std::string quoted(const char *text)
   return q + "'";
 }
 
-/* Checkout of one call, in the console's order: the bill, then the flag. */
-void settle(const cdr_info &call, const bill_info &bill)
+/* Checkout of one call, in the console's order: the bill, then, only once it
+ * is stored, the flag. What came of it, for the call's line of the report. */
+const char *settle(const cdr_info &call, const bill_info &bill)
 {
   bill_info copy = bill;
-  quenta_save(&copy, g_settle_as);
+  if (quenta_saveBill(&copy, g_settle_as) != 0)
+    return "  bill not stored: left unsettled (see app.log)";
   std::string cond = "callid=" + quoted(call.callid);
   const char *conds[] = {cond.c_str(), nullptr};
   const char *sets[] = {"flag=1", nullptr};
   if (quenta_updateCDRTable(conds, sets) != 0)
-    printf("  cannot mark %s settled (see app.log)\n", call.callid);
+    return "  billed, cannot be marked settled (see app.log)";
+  return "  settled";
 }
 
 void print_report()
@@ -75,6 +78,9 @@ void print_report()
   g_lines.clear();
   quenta_getStatus(on_status);
   printf("== %s  lines: %zu\n", now, g_lines.size());
+  if (unsigned unsaved = quenta_getUnsavedCalls())
+    printf("!! %u ended calls are kept in memory only (database and cdr.pending cannot take them):"
+           " stopping now loses them\n", unsaved);
   /* A call that goes on from before a restart is marked after its start; the
    * mark takes eight columns. */
   printf("%-20s %6s %-12s %-20s %-27s %4s\n", "machine", "line", "state", "dialled", "start", "flag");
@@ -94,10 +100,9 @@ void print_report()
     bill_info *bill = quenta_getbill(c.callid);
     if (bill) {
       total += bill->m_count;
-      printf("  %-48s %-16s %s  %5ds  %8.2f%s\n", c.callid, c.desnum, c.edate, bill->m_calltime,
-             bill->m_count, g_settle_as ? "  settled" : "");
-      if (g_settle_as)
-        settle(c, *bill);
+      bill_info priced = *bill;
+      printf("  %-48s %-16s %s  %5ds  %8.2f%s\n", c.callid, c.desnum, c.edate, priced.m_calltime,
+             priced.m_count, g_settle_as ? settle(c, priced) : "");
     } else {
       printf("  %-48s %-16s %s  cannot be priced\n", c.callid, c.desnum, c.edate);
     }
