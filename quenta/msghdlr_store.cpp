@@ -17,9 +17,11 @@
 
 #include <string>
 
+#include "quenta/frozen_prices.h"
 #include "quenta/msghdlr.h"
 #include "quenta/sqlite.h"
 #include "quenta/sqlite_dbent.h"
+#include "quenta/sqlite_tblent.h"
 #include "utils/debug.h"
 #include "utils/utils.h"
 
@@ -237,6 +239,9 @@ int create_cdr_database(struct msghdlr *h, const char *dbpath, const char *tblna
     h->m_dbent = nullptr;
     return -1;
   }
+  /* Every call's price is frozen beside it (quenta/frozen_prices.h); without
+   * the table the calls are stored all the same and priced when looked up. */
+  frozen_prices_create(dbpath);
   /* The table is described with the ordinary wait; storing calls must not
    * keep the gateways waiting. */
   sqlite_dbent_set_wait(h->m_dbent, HANDLER_STORE_WAIT_MS);
@@ -252,13 +257,26 @@ int create_cdr_database(struct msghdlr *h, const char *dbpath, const char *tblna
 
 int cdrdb_insert(struct msghdlr *h, const cdr_row &row)
 {
-  const char *values[] = {row.callid.c_str(), row.machineid.c_str(), row.lineid.c_str(), row.orgnum.c_str(),
-                          row.desnum.c_str(), row.bdate.c_str(),     row.edate.c_str(),  "0",
-                          nullptr};
-  if (dbent_insert(h->m_dbent, h->m_cdrtbl_name, values) == 0)
+  sqlite_value values[8];
+  const std::string *texts[] = {&row.callid, &row.machineid, nullptr, &row.orgnum, &row.desnum, &row.bdate,
+                                &row.edate};
+  for (int i = 0; i < 7; i++)
+    values[i] = sqlite_value{SQLITE_TEXT, texts[i] ? texts[i]->c_str() : nullptr, 0, 0};
+  if (!sqlite_parse_number(row.lineid.c_str(), &values[2])) {
+    DLOG("call %s: line %s is no number", row.callid.c_str(), row.lineid.c_str());
+    sqlite_set_last_errcode(SQLITE_MISMATCH);
+    return -1;
+  }
+  values[7] = sqlite_value{SQLITE_INTEGER, nullptr, 0, 0};
+  std::string cmd = sqlite_tblent_insert_cmd(h->m_cdrtbl_name, 8);
+  /* the row and its price in one transaction: a crash leaves both or neither */
+  int rc = sqlite_exec_write(h->m_dbent->m_dbname, cmd.c_str(), HANDLER_STORE_WAIT_MS, [&](sqlite3 *db) {
+    int r = sqlite_run_bound(db, cmd.c_str(), values, 8, nullptr, nullptr);
+    return r == SQLITE_OK ? freeze_price(db, row) : r;
+  });
+  if (rc == 0)
     return 0;
-  int code = sqlite_last_errcode();
-  return refused_for_good(code) ? -1 : 1;
+  return refused_for_good(sqlite_last_errcode()) ? -1 : 1;
 }
 
 int cdr_write_failed(const cdr_row &row)

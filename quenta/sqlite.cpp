@@ -286,6 +286,41 @@ int sqlite_exec_work(const char *dbname, const char *what, const std::function<i
   return rc == SQLITE_OK ? 0 : -1;
 }
 
+int sqlite_exec_write(const char *dbname, const char *what, int wait_ms,
+                      const std::function<int(sqlite3 *db)> &work)
+{
+  if (!dbname || !what || !work) {
+    LOG_FUNCTION_FAILED();
+    note_result(SQLITE_MISUSE);
+    return -1;
+  }
+  int rc = take_turn(dbname, what, wait_ms, [&](sqlite_conn &conn) {
+    sqlite3 *db = conn.get();
+    int r = sqlite3_exec(db, "begin immediate", nullptr, nullptr, nullptr);
+    if (r == SQLITE_OK) {
+      r = work(db);
+      if (r == SQLITE_OK)
+        r = sqlite3_exec(db, "commit", nullptr, nullptr, nullptr);
+    }
+    if (r != SQLITE_OK) {
+      DLOG("SQL error: %s:%s\n", what, conn.errmsg(r));
+      /* a commit that failed leaves the transaction open: nothing of it stays */
+      if (!sqlite3_get_autocommit(db))
+        sqlite3_exec(db, "rollback", nullptr, nullptr, nullptr);
+    }
+    return r;
+  });
+  return rc == SQLITE_OK ? 0 : -1;
+}
+
+int sqlite_run_bound(sqlite3 *db, const char *cmd, const sqlite_value *values, int nvalues,
+                     sqlite_row_callback cb, void *param)
+{
+  if (!db || !cmd || (nvalues > 0 && !values))
+    return SQLITE_MISUSE;
+  return run_bound(db, cmd, values, nvalues, cb, param);
+}
+
 int sqlite_last_errcode()
 {
   return t_last_errcode;

@@ -77,6 +77,21 @@ int sqlite_backup(const char *dbname, const char *dest, int busy_ms, void (*prog
  * code; what names the work in the log. 0, or -1 when it failed. */
 int sqlite_exec_work(const char *dbname, const char *what, const std::function<int(sqlite3 *db)> &work);
 
+/* Runs work as one write transaction on a connection of its own, as one
+ * statement's turn: g_cs and the file within wait_ms as sqlite_exec_bound_wait
+ * waits for them, "begin immediate", work, then "commit" when work returned
+ * SQLITE_OK and "rollback" otherwise, so that every row work writes is stored
+ * or none is. what names the work in the log. 0, or -1 when it failed
+ * (sqlite_last_errcode tells why: work's own code, or the commit's). */
+int sqlite_exec_write(const char *dbname, const char *what, int wait_ms,
+                      const std::function<int(sqlite3 *db)> &work);
+
+/* Inside a work function: runs one statement whose '?' parameters take
+ * values[0..nvalues-1], handing each row to cb (or to none) as texts. The
+ * SQLite result code (SQLITE_ABORT when cb stopped it). */
+int sqlite_run_bound(sqlite3 *db, const char *cmd, const sqlite_value *values, int nvalues,
+                     sqlite_row_callback cb, void *param);
+
 /* The primary SQLite result code of this thread's last failed statement, and
  * SQLITE_OK after a successful one. It tells a refusal that will not change
  * from one that may pass on a later try:

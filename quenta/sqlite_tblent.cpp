@@ -50,10 +50,9 @@ bool is_blank(char c)
   return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
 }
 
-/* The number a value text spells, as an integer when it is one, else as a real.
- * Parsed without the locale, so a decimal point is always ".". False for a text
- * that is no finite number. */
-bool parse_number(const char *text, sqlite_value *v)
+} /* namespace */
+
+bool sqlite_parse_number(const char *text, sqlite_value *v)
 {
   std::string_view s(text);
   while (!s.empty() && is_blank(s.front()))
@@ -85,8 +84,6 @@ bool parse_number(const char *text, sqlite_value *v)
   }
   return false;
 }
-
-} /* namespace */
 
 struct tblent *create_sqlite_tblent(const char *dbname, const char *tblname)
 {
@@ -233,7 +230,7 @@ int sqlite_tblent_insert(struct tblent *e, const char *const *values)
     if (col.m_type == T_CHAR) {
       bound[i].m_type = SQLITE_TEXT;
       bound[i].m_text = values[i];
-    } else if (!parse_number(values[i], &bound[i])) {
+    } else if (!sqlite_parse_number(values[i], &bound[i])) {
       DLOG("%s.%s: not a number: %s", ent->m_tblname, col.m_name, values[i]);
       LOG_FUNCTION_FAILED();
       sqlite_set_last_errcode(SQLITE_MISMATCH);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "quenta/dbent.h"
+#include "quenta/sqlite.h"
 
 struct sqlite_tblent {
   const struct tblent_ops *ops;           /* gst_sqlite_tblent_ops */
@@ -44,6 +45,12 @@ int sqlite_tblent_create(struct tblent *ent, const column_info *columns);
  * number the text spells. 0, or -1 when the list does not fit the columns or the
  * database refused the row (sqlite_last_errcode tells which). */
 int sqlite_tblent_insert(struct tblent *ent, const char *const *values);
+
+/* The number a value text spells, as an integer when it is one, else as a real,
+ * as an insert binds it to a T_INT or T_FLOAT column. Parsed without the
+ * locale, so a decimal point is always ".". False for a text that is no finite
+ * number. */
+bool sqlite_parse_number(const char *text, sqlite_value *v);
 
 /* Statement texts. */
 
