@@ -90,14 +90,8 @@ int freeze_price(sqlite3 *db, const cdr_row &row)
   copy_field(call.edate, sizeof call.edate, row.edate);
   bill_info bill;
   price_detail detail;
-  int priced;
-  {
-    /* the lines of every stretch would crowd out the log; the checkout's
-     * lookup tells the price */
-    utils::log_silence quiet;
-    priced = counter_price(g_counter, &call, &bill, &detail);
-  }
-  if (priced != 0) {
+  /* logged in full, once: the checkout's lookup reads the price back */
+  if (counter_price(g_counter, &call, &bill, &detail) != 0) {
     DLOG("call %s stored without its price: no rule prices it", row.callid.c_str());
     return SQLITE_OK;
   }
