@@ -6,6 +6,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <optional>
+
 #include "quenta/msghdlr.h"
 #include "quenta/sqlite.h"
 #include "utils/debug.h"
@@ -90,8 +92,17 @@ int freeze_price(sqlite3 *db, const cdr_row &row)
   copy_field(call.edate, sizeof call.edate, row.edate);
   bill_info bill;
   price_detail detail;
-  /* logged in full, once: the checkout's lookup reads the price back */
-  if (counter_price(g_counter, &call, &bill, &detail) != 0) {
+  /* A call that ends now is priced in the log in full, once: the checkout's
+   * lookup reads the price back. A backlog read back from the pending file
+   * would crowd the log out; the amount line below stands for each of its calls. */
+  int priced;
+  {
+    std::optional<utils::log_silence> quiet;
+    if (row.line < 0)
+      quiet.emplace();
+    priced = counter_price(g_counter, &call, &bill, &detail);
+  }
+  if (priced != 0) {
     DLOG("call %s stored without its price: no rule prices it", row.callid.c_str());
     return SQLITE_OK;
   }
@@ -101,7 +112,7 @@ int freeze_price(sqlite3 *db, const cdr_row &row)
     return SQLITE_OK;
   }
   DLOG("price of call %s not frozen: %s", row.callid.c_str(), sqlite3_errstr(rc));
-  return transaction_lost(db) ? rc : SQLITE_OK;
+  return transaction_lost(db) ? (rc & 0xff) : SQLITE_OK;
 }
 
 int frozen_price_lookup(sqlite3 *db, const char *callid, frozen_price *price, bool *found)
