@@ -2,11 +2,13 @@
  * period starts and midnight, handling charge, and the detail text of the bill.
  * Order of work: caculate_charge_from_rateinfo decides free / package / rest;
  * the rest of a multi-period call goes through get_period_price (the split at
- * every midnight) and get_normal_period_price (one day's stretches). */
+ * every midnight) and get_normal_period_price (one day's stretches). Money is
+ * cents from the rule's texts on; no float takes part in the arithmetic. */
 #include "quenta/charge.h"
 
 #include <ctype.h>
 #include <limits.h>
+#include <math.h>
 #include <stdio.h>
 #include <string.h>
 #include <time.h>
@@ -110,13 +112,39 @@ int units_of(int n, int u)
   return n / u + (n % u != 0 ? 1 : 0);
 }
 
-std::string stretch_record(const char *from, const char *to, float charge)
+/* total += units x price in cents; false when the amount leaves the range of
+ * money (the bill would hold no true amount). */
+bool add_units(long long *total, long long units, long long price)
+{
+  long long charge;
+  if (__builtin_mul_overflow(units, price, &charge) || __builtin_add_overflow(*total, charge, total) ||
+      *total > MONEY_MAX_CENTS) {
+    DLOG("the charge is beyond the range of money");
+    return false;
+  }
+  return true;
+}
+
+/* One amount of a rule: its text rounded to the cent, or, for a rule made
+ * without texts, its float. */
+bool amount_of(const char *text, size_t size, float value, long long *cents)
+{
+  if (strnlen(text, size) == 0) {
+    if (!isfinite(value) || fabs((double)value) * 100.0 > (double)MONEY_MAX_CENTS)
+      return false;
+    *cents = utils::cents_of(value);
+    return true;
+  }
+  return utils::parse_cents(text, cents);
+}
+
+std::string stretch_record(const char *from, const char *to, long long cents)
 {
   std::string r(from);
   r += '-';
   r += to;
   r += ' ';
-  r += utils::decimal_text(charge).s;
+  r += utils::cents_text(cents).s;
   r += ',';
   return r;
 }
@@ -250,29 +278,46 @@ void print_call_info(const call_info *call)
          call->edate, call->desnum, call->srcnum);
 }
 
+bool rule_money_of(const RateInfo *rule, struct rule_money *money)
+{
+  memset(money, 0, sizeof *money);
+  if (!amount_of(rule->m_hcbuf, sizeof rule->m_hcbuf, rule->m_handling_charge, &money->handling))
+    return false;
+  if (rule->m_tao_price.m_category > 0 &&
+      !amount_of(rule->m_tao_price.m_buf, sizeof rule->m_tao_price.m_buf, rule->m_tao_price.m_price,
+                 &money->package))
+    return false;
+  for (int i = 0; i <= rule->m_ppcount && i < MAX_PERIODS; i++) {
+    const period_price &pp = rule->m_period_price[i];
+    if (!amount_of(pp.m_buf, sizeof pp.m_buf, pp.m_price, &money->period[i]))
+      return false;
+  }
+  return true;
+}
+
 /* The stretches of the same-day span btime..etime; btime advances in place and
  * *moved receives how far the clock moved in all (it may pass midnight). */
-static float price_span(struct charge_run *run, char *btime, const char *etime, const RateInfo *rule,
-                        long long *moved)
+static long long price_span(struct charge_run *run, char *btime, const char *etime, const RateInfo *rule,
+                            long long *moved)
 {
   *moved = 0;
   const int u = rule->m_min_bill_time;
   if (u <= 0) {
     LOG_FUNCTION_FAILED();
-    return -1.0f;
+    return -1;
   }
   int remaining = get_timeval_from_string(etime, btime);
   if (remaining < 0) {
     LOG_FUNCTION_FAILED();
-    return -1.0f;
+    return -1;
   }
   DLOG("li_calltime: %d", remaining);
 
-  float total = 0.0f;
+  long long total = 0;
   while (remaining > 0) {
     int k = find_period_price_index(btime, rule);
     DLOG("li_dex : %d", k);
-    float p = rule->m_period_price[k].m_price;
+    const long long p = run->money.period[k];
     const char *end_label = rule->m_period_price[get_next_index(k, rule)].m_time;
     int len = get_timeval_from_string(end_label, btime);
     if (len < 0) {
@@ -283,9 +328,10 @@ static float price_span(struct charge_run *run, char *btime, const char *etime, 
     DLOG("li_period_time : %d", len);
 
     std::string record;
+    long long charge = 0;
     if (len <= remaining) {
-      float charge = (float)units_of(len, u) * p;
-      total += charge;
+      if (!add_units(&charge, units_of(len, u), p) || !add_units(&total, 1, charge))
+        return -1;
       /* the clock moves by whole units, so it ends strictly after the stretch:
        * an exact multiple of the unit moves one uncharged unit further */
       long long advance = (long long)len + u - len % u;
@@ -294,21 +340,21 @@ static float price_span(struct charge_run *run, char *btime, const char *etime, 
       record = stretch_record(btime, end_label, charge);
       add_timeval(btime, (int)(advance % 86400));
       DLOG("new btime : %s", btime);
-      DLOG("count : %s", utils::decimal_text(total, 6).s);
+      DLOG("count : %s", utils::cents_text(total).s);
     } else {
-      float charge = (float)units_of(remaining, u) * p;
-      total += charge;
+      if (!add_units(&charge, units_of(remaining, u), p) || !add_units(&total, 1, charge))
+        return -1;
       remaining = 0;
       record = stretch_record(btime, etime, charge);
-      DLOG("count : %s", utils::decimal_text(total, 6).s);
+      DLOG("count : %s", utils::cents_text(total).s);
     }
     stretch_append(run, record);
   }
   return total;
 }
 
-float get_normal_period_price(struct charge_run *run, char *btime, const char *etime,
-                              const RateInfo *rule)
+long long get_normal_period_price(struct charge_run *run, char *btime, const char *etime,
+                                  const RateInfo *rule)
 {
   long long moved;
   return price_span(run, btime, etime, rule, &moved);
@@ -330,21 +376,21 @@ static bool days_between(const char *from, const char *to, long long *days)
   return true;
 }
 
-float get_period_price(struct charge_run *run, call_info *call, const RateInfo *rule)
+long long get_period_price(struct charge_run *run, call_info *call, const RateInfo *rule)
 {
   int d = is_span_day(call);
   long long days = 0;
   if (d < 0 || (d > 0 && (!days_between(call->bdate, call->edate, &days) || days <= 0))) {
     LOG_FUNCTION_FAILED();
-    return -1.0f;
+    return -1;
   }
   char *btime = call->bdate + TIME_OFFSET;
   const char *etime = call->edate + TIME_OFFSET;
   if (d == 0) {
-    float charge = get_normal_period_price(run, btime, etime, rule);
+    long long charge = get_normal_period_price(run, btime, etime, rule);
     if (charge < 0) {
       LOG_FUNCTION_FAILED();
-      return -1.0f;
+      return -1;
     }
     return charge;
   }
@@ -356,7 +402,7 @@ float get_period_price(struct charge_run *run, call_info *call, const RateInfo *
    * its units stopped short) leaves the next day to start at 00:00:00. */
   const long long end = days * 86400 + get_timeval_from_string(etime, "00:00:00");
   long long pos = get_timeval_from_string(btime, "00:00:00");
-  float total = 0.0f;
+  long long total = 0;
   for (long long day = 0; day <= days; day++) {
     const long long midnight = day * 86400;
     /* the last unit charged already covers the rest of the call */
@@ -368,34 +414,37 @@ float get_period_price(struct charge_run *run, call_info *call, const RateInfo *
     if (day > 0)
       write_time_of_day(btime, pos - midnight);
     long long moved;
-    float part = price_span(run, btime, day < days ? DAY_LAST_SECOND : etime, rule, &moved);
-    if (part < 0) {
+    long long part = price_span(run, btime, day < days ? DAY_LAST_SECOND : etime, rule, &moved);
+    if (part < 0 || !add_units(&total, 1, part)) {
       LOG_FUNCTION_FAILED();
-      return -1.0f;
+      return -1;
     }
-    total += part;
     pos = std::max(pos + moved, midnight + 86400);
   }
   return total;
 }
 
-float caculate_charge_from_rateinfo(struct charge_run *run, call_info *call, const RateInfo *rule)
+long long caculate_charge_from_rateinfo(struct charge_run *run, call_info *call, const RateInfo *rule)
 {
   print_call_info(call);
   bill_info *bill = run->bill;
   run->stretches_left_out = 0;
+  if (!rule_money_of(rule, &run->money)) {
+    DLOG("rule %.127s: an amount beyond the range of money", rule->m_prefix);
+    return -1;
+  }
   time_t begin, end;
   if (!parse_date_time(call->bdate, &begin) || !parse_date_time(call->edate, &end)) {
     /* a row without a readable time (an older release stored such rows) is
      * settled as a free call rather than left open for ever */
     DLOG("call %.127s: unreadable start or end time, free", call->callid);
     bill->m_calltime = 0;
-    return 0.0f;
+    return 0;
   }
   long long calltime = (long long)end - (long long)begin;
   if (calltime > INT_MAX) {
     DLOG("call %.127s lasts %lld seconds, beyond a call time", call->callid, calltime);
-    return -1.0f;
+    return -1;
   }
   bill->m_calltime = calltime < INT_MIN ? INT_MIN : (int)calltime;
   DLOG("apst_counter->m_bill_info.calltime: %d", bill->m_calltime);
@@ -406,39 +455,43 @@ float caculate_charge_from_rateinfo(struct charge_run *run, call_info *call, con
   if (bill->m_calltime < rule->m_invalid_timeval) {
     if (bill->m_calltime < 0)
       bill->m_calltime = 0;
-    return 0.0f;
+    return 0;
   }
 
   const int category = rule->m_tao_price.m_category;
-  float package = category > 0 ? rule->m_tao_price.m_price : 0.0f;
+  long long amount = 0;
+  if (!add_units(&amount, 1, run->money.handling) || !add_units(&amount, 1, run->money.package))
+    return -1;
   if (bill->m_calltime <= category)
-    return rule->m_handling_charge + package;
+    return amount;
 
-  float charge;
+  long long charge = 0;
   if (rule->m_ppcount > 0) {
     /* the split works on the texts' fixed places: both in the canonical form */
     char start[20], stop[20];
     if (!format_date_time(begin + category, start, sizeof start) ||
         !format_date_time(end, stop, sizeof stop)) {
       LOG_FUNCTION_FAILED();
-      return -1.0f;
+      return -1;
     }
     memcpy(call->bdate, start, sizeof start);
     memcpy(call->edate, stop, sizeof stop);
     charge = get_period_price(run, call, rule);
     if (charge < 0) {
       LOG_FUNCTION_FAILED();
-      return -1.0f;
+      return -1;
     }
   } else {
     const int u = rule->m_min_bill_time;
     if (u <= 0) {
       LOG_FUNCTION_FAILED();
-      return -1.0f;
+      return -1;
     }
-    charge = (float)units_of(bill->m_calltime - category, u) * rule->m_period_price[0].m_price;
+    if (!add_units(&charge, units_of(bill->m_calltime - category, u), run->money.period[0]))
+      return -1;
   }
-  float amount = rule->m_handling_charge + package + charge;
-  DLOG("count: %s", utils::decimal_text(amount, 6).s);
+  if (!add_units(&amount, 1, charge))
+    return -1;
+  DLOG("count: %s", utils::cents_text(amount).s);
   return amount;
 }

@@ -2,9 +2,12 @@
  * limit; up to the package length it costs the package price; beyond that its
  * rest is charged in whole charging units at the price of the period each
  * stretch falls in, split at period starts and at every midnight; the handling
- * charge is added once. All money is single precision: each stretch charge, the
- * running sum of a day and the sum of the days; two decimals only in text, and
- * every amount text has a point whatever the process's number locale.
+ * charge is added once. All money is whole cents (utils/decimal.h): a rule's
+ * amounts are read to the cent from its texts, a stretch costs its units times
+ * the unit price exactly, and the amount is the exact sum of the handling
+ * charge, the package and the stretches, however long the call. The bill's
+ * float and every amount text are written from those cents, each text with a
+ * point whatever the process's number locale.
  *
  * Midnight. Each day of the call is priced from where its clock stands to
  * "23:59:59". The last unit of a day carries the clock past midnight, and the
@@ -27,7 +30,8 @@
  *
  * Times of day are "%H:%M:%S" texts (a period start may have a one-digit hour);
  * date-times are "%Y-%m-%d %H:%M:%S", the time of day from the twelfth
- * character on. Failures are logged and return -1.0. */
+ * character on. Failures are logged and return -1 (an amount is never
+ * negative). */
 #ifndef QUENTA_CHARGE_H
 #define QUENTA_CHARGE_H
 
@@ -37,28 +41,45 @@
 #define TIME_OFFSET 11           /* the time of day inside a date-time text */
 #define DAY_LAST_SECOND "23:59:59"
 
-/* One pricing under way: the bill it fills (the counter's own, or a caller's)
- * and how many stretches missed the bill's detail text so far. */
+/* A rule's amounts in cents. */
+struct rule_money {
+  long long handling;                /* the handling charge */
+  long long package;                 /* the package price; 0 without a package */
+  long long period[MAX_PERIODS];     /* price per charging unit of each period */
+};
+
+/* Reads the rule's amounts from the texts it was parsed from, rounded to the
+ * cent on their digits (a rule made without texts: from its floats). False
+ * when one of them is no amount or lies beyond MONEY_MAX_CENTS. */
+bool rule_money_of(const RateInfo *rule, struct rule_money *money);
+
+/* One pricing under way: the bill it fills (the counter's own, or a caller's),
+ * the rule's amounts (caculate_charge_from_rateinfo reads them) and how many
+ * stretches missed the bill's detail text so far. */
 struct charge_run {
   bill_info *bill;
   int stretches_left_out;
+  struct rule_money money;
 };
 
-/* The amount of the call (0.0 when free), or -1.0 (a rule without a unit, a
- * call longer than an int of seconds). Sets m_calltime of the run's bill,
- * appends the stretch records to its m_period_record and rewrites the call's
- * times (the start moved forward as it prices, both in canonical form): the
- * caller passes a scratch copy. */
-float caculate_charge_from_rateinfo(struct charge_run *run, call_info *call, const RateInfo *rule);
+/* The amount of the call in cents (0 when free), or -1 (a rule without a unit
+ * or without amounts, a call longer than an int of seconds, an amount beyond
+ * MONEY_MAX_CENTS). Reads the rule's amounts into the run, sets m_calltime of
+ * the run's bill, appends the stretch records to its m_period_record and
+ * rewrites the call's times (the start moved forward as it prices, both in
+ * canonical form): the caller passes a scratch copy. */
+long long caculate_charge_from_rateinfo(struct charge_run *run, call_info *call, const RateInfo *rule);
 
-/* The charge after the package, the call split at every midnight (see above);
- * -1.0 on failure, among them an end date before the start date. */
-float get_period_price(struct charge_run *run, call_info *call, const RateInfo *rule);
+/* The charge in cents after the package, the call split at every midnight
+ * (see above), at the run's amounts; -1 on failure, among them an end date
+ * before the start date. */
+long long get_period_price(struct charge_run *run, call_info *call, const RateInfo *rule);
 
-/* The charge of the same-day span btime..etime; btime ("HH:MM:SS", room for
- * its terminator) is advanced in place. -1.0 when etime lies before btime. */
-float get_normal_period_price(struct charge_run *run, char *btime, const char *etime,
-                              const RateInfo *rule);
+/* The charge in cents of the same-day span btime..etime at the run's amounts;
+ * btime ("HH:MM:SS", room for its terminator) is advanced in place. -1 when
+ * etime lies before btime. */
+long long get_normal_period_price(struct charge_run *run, char *btime, const char *etime,
+                                  const RateInfo *rule);
 
 /* Index of the period that holds the time of day btime; a period's own start
  * belongs to it, and times before the first start belong to the last period. */

@@ -1,8 +1,10 @@
 /* The counting entity: creation over the CDR and bill tables, the lookup that
- * reads one CDR and prices it inside the select's row callback, the price of
- * a call without a CDR, and the storing of a bill with operator and time. */
+ * reads one CDR with its frozen price (pricing and freezing a call that has
+ * none), the price of a call without a CDR, and the storing of a bill with
+ * operator and time. */
 #include "quenta/countent.h"
 
+#include <math.h>
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
@@ -10,6 +12,7 @@
 #include <string>
 
 #include "quenta/sqlite.h"
+#include "quenta/frozen_prices.h"
 #include "quenta/sqlite_dbent.h"
 #include "utils/debug.h"
 #include "utils/decimal.h"
@@ -26,20 +29,6 @@ std::string bounded(const char *text, size_t size)
 void copy_field(char *field, size_t size, const char *value)
 {
   snprintf(field, size, "%s", value ? value : "");
-}
-
-/* A text between single quotes as SQL reads it: a quote inside is doubled, so
- * no call id can end the literal early. */
-std::string sql_text(const char *text)
-{
-  std::string s = "'";
-  for (const char *p = text; *p; p++) {
-    if (*p == '\'')
-      s += '\'';
-    s += *p;
-  }
-  s += '\'';
-  return s;
 }
 
 std::string local_time_now()
@@ -84,14 +73,20 @@ int countent_create_bill_database(struct countent *ce, const char *dbpath, const
   return countent_create_database(&ce->m_billdb, &ce->m_billtbl_name, dbpath, tblname, gst_bill_infos);
 }
 
-/* One CDR row: the call is priced here, with g_cs held. 0 goes on, -1 stops
- * the select when the call cannot be priced. */
+/* One lookup: the call read from its CDR row. */
+struct lookup {
+  call_info call;
+  bool found;
+};
+
+/* One CDR row, with g_cs held: the call it holds. Always 0. */
 int cdrdb_callback(void *param, int argc, char **argv, char **colnames)
 {
-  auto *ce = static_cast<countent *>(param);
+  auto *lk = static_cast<lookup *>(param);
   DLOG("argc: %d", argc);
-  call_info call;
+  call_info &call = lk->call;
   memset(&call, 0, sizeof call);
+  lk->found = true;
   for (int i = 0; i < argc; i++) {
     const char *name = colnames[i] ? colnames[i] : "";
     const char *value = argv[i];
@@ -107,28 +102,91 @@ int cdrdb_callback(void *param, int argc, char **argv, char **colnames)
     else if (strncmp(name, "edate", 5) == 0)
       copy_field(call.edate, sizeof call.edate, value);
   }
-
-  ce->m_bill_info = counter_get_result(ce->m_counter, &call);
-  if (!ce->m_bill_info) {
-    LOG_FUNCTION_FAILED();
-    return -1;
-  }
-  /* cut so that the line stays within the log's limit instead of being dropped */
-  DLOG("Bill info: callid: %.80s, calltime: %d, period_record: %.100s", ce->m_bill_info->m_callid,
-       ce->m_bill_info->m_calltime, ce->m_bill_info->m_period_record);
-  DLOG("count: %s", utils::decimal_text(ce->m_bill_info->m_count, 6).s);
   return 0;
 }
 
-int select_bill_info(struct countent *ce, const char *callid)
+/* The bill of a frozen price. */
+void frozen_bill(struct countent *ce, const call_info &call, const frozen_price &price)
 {
-  std::string cond = "callid = " + sql_text(callid);
-  const char *conds[] = {cond.c_str(), nullptr};
-  if (dbent_select(ce->m_cdrdb, ce->m_cdrtbl_name, conds, cdrdb_callback, ce) != 0) {
+  bill_info *bill = &ce->m_bill;
+  memset(bill, 0, sizeof *bill);
+  copy_field(bill->m_callid, sizeof bill->m_callid, call.callid);
+  bill->m_calltime = price.calltime;
+  bill->m_count = utils::cents_float(price.cents);
+  copy_field(bill->m_period_record, sizeof bill->m_period_record, price.period.c_str());
+  ce->m_cents = price.cents;
+}
+
+/* Reads the call and its frozen price in one read of the file; a call without
+ * one is priced here, with g_cs held, and *fresh tells the caller to freeze
+ * it. 0, or -1 when the read failed or the call cannot be priced (logged). */
+int select_bill_info(struct countent *ce, const char *callid, price_detail *fresh, bool *priced_now)
+{
+  std::string cmd = "select * from " + std::string(ce->m_cdrtbl_name) + " where callid = ?";
+  const sqlite_value key = {SQLITE_TEXT, callid, 0, 0};
+  lookup lk{};
+  *priced_now = false;
+  DLOG("SQL CMD: %s", cmd.c_str());
+  int rc = sqlite_exec_work(ce->m_cdrdb->m_dbname, cmd.c_str(), [&](sqlite3 *db) {
+    int r = sqlite_run_bound(db, cmd.c_str(), &key, 1, cdrdb_callback, &lk);
+    if (r != SQLITE_OK || !lk.found)
+      return r;
+    frozen_price price;
+    bool frozen = false;
+    if (frozen_price_lookup(db, callid, &price, &frozen) != SQLITE_OK)
+      DLOG("call %.200s: its frozen price cannot be read: priced with today's rules", callid);
+    if (frozen) {
+      frozen_bill(ce, lk.call, price);
+      DLOG("call %.200s: frozen price %s (%.100s)", callid, utils::cents_text(price.cents).s, price.rule.c_str());
+    } else {
+      call_info scratch = lk.call;
+      if (counter_price(ce->m_counter, &scratch, &ce->m_bill, fresh) != 0) {
+        LOG_FUNCTION_FAILED();
+        return SQLITE_ABORT;
+      }
+      ce->m_cents = fresh->cents;
+      *priced_now = true;
+    }
+    ce->m_bill_info = &ce->m_bill;
+    return SQLITE_OK;
+  });
+  if (rc != 0) {
+    ce->m_bill_info = nullptr;
     LOG_FUNCTION_FAILED();
     return -1;
   }
+  if (ce->m_bill_info) {
+    /* cut so that the line stays within the log's limit instead of being dropped */
+    DLOG("Bill info: callid: %.80s, calltime: %d, period_record: %.100s", ce->m_bill.m_callid,
+         ce->m_bill.m_calltime, ce->m_bill.m_period_record);
+    DLOG("count: %s", utils::cents_text(ce->m_cents).s);
+  }
   return 0;
+}
+
+/* Freezes the price the lookup has just made; a failure is logged, and the
+ * next lookup prices the call again. */
+void freeze_looked_up(struct countent *ce, const char *callid, const price_detail &detail)
+{
+  const bill_info &bill = ce->m_bill;
+  std::string period = bounded(bill.m_period_record, sizeof bill.m_period_record);
+  if (sqlite_exec_write(ce->m_cdrdb->m_dbname, "freeze price", SQLITE_WAIT_DEFAULT, [&](sqlite3 *db) {
+        return frozen_price_write(db, callid, bill.m_calltime, period.c_str(), detail);
+      }) != 0)
+    DLOG("call %.200s: its price cannot be frozen now", callid);
+}
+
+/* The bill's amount in cents: its frozen price when the float is that price's
+ * copy (a price beyond a float's cents is stored exactly), else the float
+ * rounded to the cent. */
+long long bill_cents(struct countent *ce, const bill_info *bill, const std::string &callid)
+{
+  long long cents = utils::cents_of(bill->m_count);
+  frozen_price price;
+  if (frozen_price_read(ce->m_billdb->m_dbname, callid.c_str(), &price) == 1 &&
+      utils::cents_float(price.cents) == bill->m_count)
+    cents = price.cents;
+  return cents;
 }
 
 int billdb_insert(struct countent *ce, const char *const *values)
@@ -152,6 +210,10 @@ struct countent *create_countent(const char *dbpath, const char *cdrtbl, const c
     countent_release(ce);
     return nullptr;
   }
+  /* a file the table cannot be added to still serves: its calls are priced
+   * when they are looked up */
+  frozen_prices_create(dbpath);
+  frozen_prices_use(ce->m_counter);
   return ce;
 }
 
@@ -159,8 +221,10 @@ void countent_release(struct countent *ce)
 {
   if (!ce)
     return;
-  if (ce->m_counter)
+  if (ce->m_counter) {
+    frozen_prices_stop(ce->m_counter);
     counter_release(ce->m_counter);
+  }
   if (ce->m_cdrdb)
     dbent_release(ce->m_cdrdb);
   if (ce->m_billdb)
@@ -176,11 +240,14 @@ bill_info *countent_getbill(struct countent *ce, const char *callid)
     callid = "";
   DLOG("getbill: %.200s", callid);
   ce->m_bill_info = nullptr;
-  if (select_bill_info(ce, callid) != 0) {
+  price_detail fresh;
+  bool priced_now = false;
+  if (select_bill_info(ce, callid, &fresh, &priced_now) != 0) {
     LOG_FUNCTION_FAILED();
-    ce->m_bill_info = nullptr;
     return nullptr;
   }
+  if (priced_now)
+    freeze_looked_up(ce, callid, fresh);
   return ce->m_bill_info;
 }
 
@@ -201,11 +268,15 @@ int countent_save(struct countent *ce, const bill_info *bill, const char *admin)
     LOG_FUNCTION_FAILED();
     return -1;
   }
+  std::string callid = bounded(bill->m_callid, sizeof bill->m_callid);
+  if (!isfinite(bill->m_count)) {
+    DLOG("bill of call %.200s: its amount is no number: not stored", callid.c_str());
+    return -1;
+  }
   char calltime[16];
   snprintf(calltime, sizeof calltime, "%d", bill->m_calltime);
   /* a number column goes into the statement unquoted: "1,10" would be two values */
-  utils::decimal_text count(bill->m_count);
-  std::string callid = bounded(bill->m_callid, sizeof bill->m_callid);
+  utils::cents_text count(bill_cents(ce, bill, callid));
   std::string period = bounded(bill->m_period_record, sizeof bill->m_period_record);
   std::string date = local_time_now();
   const char *values[] = {callid.c_str(), calltime, period.c_str(), count.s, admin, date.c_str(), nullptr};

@@ -118,6 +118,9 @@ static const char *unpriceable(const RateInfo *rule)
     if (!isfinite(rule->m_period_price[i].m_price))
       return "an amount beyond the range of money";
   }
+  rule_money money;
+  if (!rule_money_of(rule, &money))
+    return "an amount beyond the range of money";
   return nullptr;
 }
 
@@ -208,12 +211,15 @@ void rule_set_name(RateInfo *rule, const char *name, int len)
 bill_info *normal_counter_getresult(struct counter *c, call_info *call)
 {
   auto *nc = reinterpret_cast<normal_counter *>(c);
-  if (normal_counter_price(c, call, &nc->m_bill_info) != 0)
+  price_detail detail;
+  nc->m_cents = 0;
+  if (normal_counter_price(c, call, &nc->m_bill_info, &detail) != 0)
     return nullptr;
+  nc->m_cents = detail.cents;
   return &nc->m_bill_info;
 }
 
-int normal_counter_price(struct counter *c, call_info *call, bill_info *bill)
+int normal_counter_price(struct counter *c, call_info *call, bill_info *bill, struct price_detail *detail)
 {
   auto *nc = reinterpret_cast<normal_counter *>(c);
   memset(bill, 0, sizeof *bill);
@@ -224,29 +230,27 @@ int normal_counter_price(struct counter *c, call_info *call, bill_info *bill)
     return -1;
   }
 
-  charge_run run{bill, 0};
-  float amount = caculate_charge_from_rateinfo(&run, call, rule);
-  if (!isfinite(amount)) {
-    /* a sum of units beyond what a float holds: no bill is better than "inf" */
-    DLOG("call %.127s: the charge is beyond the range of money", call->callid);
-    return -1;
-  }
+  charge_run run{bill, 0, {}};
+  long long amount = caculate_charge_from_rateinfo(&run, call, rule);
   if (amount < 0) {
     LOG_FUNCTION_FAILED();
     return -1;
   }
   snprintf(bill->m_callid, sizeof bill->m_callid, "%.*s", (int)sizeof call->callid - 1, call->callid);
-  bill->m_count = amount;
-  DLOG("count: %s", utils::decimal_text(bill->m_count, 6).s);
+  bill->m_count = utils::cents_float(amount);
+  DLOG("count: %s", utils::cents_text(amount).s);
 
-  float package = rule->m_tao_price.m_category > 0 ? rule->m_tao_price.m_price : 0.0f;
   char summary[256];
   snprintf(summary, sizeof summary, "%s in %d second, handling charge %s total %s",
-           utils::decimal_text(package).s, rule->m_tao_price.m_category,
-           utils::decimal_text(rule->m_handling_charge).s, utils::decimal_text(amount).s);
+           utils::cents_text(run.money.package).s, rule->m_tao_price.m_category,
+           utils::cents_text(run.money.handling).s, utils::cents_text(amount).s);
   int left_out = run.stretches_left_out + period_record_finish(bill, summary);
   if (left_out > 0)
     DLOG("call %.127s: %d stretches left out of the detail text", bill->m_callid, left_out);
+  if (detail) {
+    detail->cents = amount;
+    detail->rule = rule == nc->m_default_rate ? DEFAULT_RULE_NAME : rule->m_name;
+  }
   return 0;
 }
 

@@ -33,6 +33,14 @@ enum CONFIG_FLAG { F_OPEN = 0, F_ADD = 1, F_DEL = 2 };
 struct counter;
 struct rate_index;
 
+/* What a pricing settles besides its bill record: the amount in whole cents
+ * (the bill's float is a copy of it, exact only up to about 80,000.00) and
+ * the rule that priced the call. */
+struct price_detail {
+  long long cents;
+  const char *rule;                  /* normal_counter_rule_name's name of the rule; lives with the counter */
+};
+
 struct counter_ops {
   void (*release)(struct counter *c);
   int (*setcfg)(struct counter *c, CONFIG_FLAG flag, void *param);
@@ -41,9 +49,10 @@ struct counter_ops {
   bill_info *(*getresult)(struct counter *c, call_info *call);
   /* Price per unit for destnum at the time of day bdate ("%H:%M:%S"). */
   float (*getrate)(struct counter *c, const char *destnum, const char *bdate);
-  /* Prices the call (start rewritten, as getresult) into *bill: 0, or -1 when
-   * no rule applies or the call cannot be priced (*bill then holds no amount). */
-  int (*price)(struct counter *c, call_info *call, bill_info *bill);
+  /* Prices the call (start rewritten, as getresult) into *bill, and into
+   * *detail when given: 0, or -1 when no rule applies or the call cannot be
+   * priced (*bill then holds no amount). */
+  int (*price)(struct counter *c, call_info *call, bill_info *bill, struct price_detail *detail);
 };
 
 struct counter {
@@ -57,6 +66,7 @@ struct normal_counter {
   RateInfo *m_default_rate;          /* rule for numbers no prefix matches, or null */
   utils::datalist *m_rate_info;      /* RateInfo pointers in file order, owned */
   bill_info m_bill_info;             /* the bill getresult fills and returns */
+  long long m_cents;                 /* its amount in cents */
   struct rate_index *m_rate_index;   /* lookup index over m_rate_info, or null: walk */
 };
 
@@ -81,9 +91,11 @@ int normal_counter_setcfg(struct counter *c, CONFIG_FLAG flag, void *param); /* 
 bill_info *normal_counter_getresult(struct counter *c, call_info *call);
 float normal_counter_getrate(struct counter *c, const char *destnum, const char *bdate);
 /* The pricing of a call: the rule of normal_counter_choose_rate, the bill
- * cleared, the charge, the detail text ending in its summary. It touches
- * nothing of the counter but reads its rules. */
-int normal_counter_price(struct counter *c, call_info *call, bill_info *bill);
+ * cleared, the charge in cents (its float copy in m_count), the detail text
+ * ending in its summary, and the cents and the rule in *detail when given. It
+ * touches nothing of the counter but reads its rules, so the handler's thread
+ * may price a call as it stores it while the console prices another. */
+int normal_counter_price(struct counter *c, call_info *call, bill_info *bill, struct price_detail *detail);
 
 /* The rule that prices a call to desnum: the longest matching prefix, else the
  * default rule; null when neither exists. Logs the rules it examines. */
@@ -117,9 +129,10 @@ inline float counter_getrate(struct counter *c, const char *destnum, const char 
 {
   return c->ops->getrate(c, destnum, bdate);
 }
-inline int counter_price(struct counter *c, call_info *call, bill_info *bill)
+inline int counter_price(struct counter *c, call_info *call, bill_info *bill,
+                         struct price_detail *detail = nullptr)
 {
-  return c->ops->price(c, call, bill);
+  return c->ops->price(c, call, bill, detail);
 }
 
 #endif

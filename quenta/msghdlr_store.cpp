@@ -25,6 +25,7 @@
 #include <memory>
 #include <string>
 
+#include "quenta/frozen_prices.h"
 #include "quenta/msghdlr.h"
 #include "quenta/sqlite.h"
 #include "quenta/sqlite_dbent.h"
@@ -184,8 +185,10 @@ int insert_row(struct msghdlr *h, sqlite3 *db, const cdr_row &row)
   if (rc != SQLITE_OK)
     return rc;
   std::string cmd = sqlite_tblent_insert_cmd(h->m_cdrtbl_name, (unsigned)bound.size());
-  /* A refusal is logged by the batch, once, with the call it was. */
-  return sqlite_run_bound(db, cmd.c_str(), bound.data(), (int)bound.size(), nullptr, nullptr);
+  /* A refusal is logged by the batch, once, with the call it was. The row and
+   * its price go in one transaction: a crash leaves both or neither. */
+  rc = sqlite_run_bound(db, cmd.c_str(), bound.data(), (int)bound.size(), nullptr, nullptr);
+  return rc == SQLITE_OK ? freeze_price(db, row) : rc;
 }
 
 /* What became of a row of a committed batch. */
@@ -242,6 +245,9 @@ int create_cdr_database(struct msghdlr *h, const char *dbpath, const char *tblna
     h->m_dbent = nullptr;
     return -1;
   }
+  /* Every call's price is frozen beside it (quenta/frozen_prices.h); without
+   * the table the calls are stored all the same and priced when looked up. */
+  frozen_prices_create(dbpath);
   /* The table is described with the ordinary wait; storing calls must not
    * keep the gateways waiting. */
   sqlite_dbent_set_wait(h->m_dbent, HANDLER_STORE_WAIT_MS);

@@ -37,10 +37,15 @@ bool accumulate(int *value, char c)
   return true;
 }
 
-/* Decimal text to single precision, read with a point whatever locale the
- * host program (the console) has set. */
+/* An amount text to single precision, rounded to the cent on its digits (a
+ * price written "2.095" is 2.10), read with a point whatever locale the host
+ * program (the console) has set. An amount beyond money keeps its size, so
+ * that the rate loader can refuse the rule. */
 float decimal_value(const char *text)
 {
+  long long cents;
+  if (utils::parse_cents(text, &cents))
+    return utils::cents_float(cents);
   return (float)utils::parse_decimal(text);
 }
 

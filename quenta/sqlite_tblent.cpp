@@ -50,9 +50,6 @@ bool is_blank(char c)
   return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
 }
 
-/* The number a value text spells, as an integer when it is one, else as a real.
- * Parsed without the locale, so a decimal point is always ".". False for a text
- * that is no finite number. */
 bool parse_number(const char *text, sqlite_value *v)
 {
   std::string_view s(text);

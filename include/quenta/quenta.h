@@ -45,12 +45,20 @@ QUENTA_API int quenta_sendCommand(const char *machineid, unsigned int lineid, co
  * Cheap enough for every line at every poll; any thread. */
 QUENTA_API int quenta_callRecovered(const char *machineid, int lineid);
 
-/* Prices the call; the record belongs to the engine and is overwritten by the
- * next call. Null when the call is not found or cannot be priced. */
+/* The bill of a stored call at the price it was given when it was stored,
+ * with the rates in force when it ended ("pricetbl", see records.h), however
+ * the rates changed since; a call stored without one (by an earlier release)
+ * is priced with the rates loaded at start and keeps that price from then on.
+ * m_count is the float nearest to the amount, which is whole cents; the detail
+ * text holds the amount exactly. The record belongs to the engine and is
+ * overwritten by the next call. Null when the call is not found or cannot be
+ * priced. */
 QUENTA_API bill_info *quenta_getbill(const char *callid);
 
 /* Prices a call that has no row in "cdrtbl" (the call in progress on a line,
- * as if it ended at edate) from its dialled number, start and end, texts
+ * as if it ended at edate; a stored call's price is quenta_getbill's, which
+ * equals this one's for the call as it ended) from its dialled number, start
+ * and end, texts
  * "%Y-%m-%d %H:%M:%S" in local time as the engine stamps a call, with exactly
  * the rule choice and arithmetic of quenta_getbill (one pricing serves both),
  * into the caller's *bill: m_calltime, m_count and m_period_record as the
@@ -70,8 +78,11 @@ QUENTA_API int quenta_priceCall(const char *desnum, const char *bdate, const cha
 
 /* Stores the bill in "billtbl" with the operator (at most 63 bytes, never cut
  * inside a GBK character) and now: 0 when the row is stored, -1 when it is not
- * (the engine does not run, no bill was given, or the database refused it:
- * app.log names the call and the database's reason). A checkout marks a call
+ * (the engine does not run, no bill was given, its amount is no number, or the
+ * database refused it: app.log names the call and the database's reason). The
+ * amount is written with two decimals from whole cents: the price of the call
+ * quenta_getbill handed out when m_count is still its float (exact however
+ * large the amount), else m_count rounded to the cent. A checkout marks a call
  * settled only once this returned 0, so no call is settled without its bill. */
 QUENTA_API int quenta_saveBill(bill_info *bill, const char *admin);
 
@@ -93,7 +104,8 @@ QUENTA_API int quenta_selectBillTable(const char *const *conds, USER_CALLBACK cb
 QUENTA_API int quenta_deleteBillTableRecord(const char *const *conds);
 QUENTA_API int quenta_updateBillTable(const char *const *conds, const char *const *sets);
 
-/* Price per unit for a dialled number at a time of day ("%H:%M:%S"). */
+/* Price per unit for a dialled number at a time of day ("%H:%M:%S"), to the
+ * cent as the rate file's amounts are read. */
 QUENTA_API float quenta_getrate(const char *destnum, const char *time);
 
 /* "select * from cdrtbl, billtbl" with the conditions; the caller adds the join

@@ -34,7 +34,7 @@ typedef struct cdr_info {
 typedef struct bill_info {
   char m_callid[CALLID_LEN];             /* call id of the priced call */
   int m_calltime;                        /* duration in seconds */
-  float m_count;                         /* the charge */
+  float m_count;                         /* the charge: the float nearest to its whole cents */
   char m_admin[ADMIN_LEN];               /* operator who settled it */
   char m_date[TEXT_LEN];                 /* when the bill was stored */
   char m_period_record[PERIOD_RECORD_LEN]; /* detail text of the pricing */
@@ -112,7 +112,11 @@ typedef struct column_info {
 /* "cdrtbl": callid, machineid, lineid, orgnum, desnum, bdate, edate, flag,
  * unique(callid). "billtbl": callid, calltime, period, count, admin, date.
  * "shifttbl": bdate, edate, outgoing, takings, incoming; one row appended per
- * handover and never changed, rows told apart by their rowid. */
+ * handover and never changed, rows told apart by their rowid.
+ * "pricetbl": the price each call was given as it was stored, written in the
+ * transaction of its "cdrtbl" row: callid (unique), calltime (seconds), cents
+ * (the amount, an integer), period (the detail text), rule (the rule's
+ * display name, GBK), date (when it was priced, "%Y-%m-%d %H:%M:%S"). */
 QUENTA_API extern const column_info gst_cdr_infos[];
 QUENTA_API extern const column_info gst_bill_infos[];
 

@@ -1,7 +1,7 @@
 // Pricing a call: the worked examples, free limit, package, single- and
 // multi-period rules, period boundaries, midnight, exact unit multiples,
 // one-digit hours, free bills, the failures, the detail text and its cut,
-// single precision, and a table of hand-computed calls.
+// whole cents, and a table of hand-computed calls.
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -13,6 +13,7 @@
 #include "quenta/charge.h"
 #include "quenta/counter.h"
 #include "rate_test_util.h"
+#include "utils/decimal.h"
 
 namespace {
 
@@ -35,7 +36,10 @@ const char kRules[] =
     // a handling charge below a cent
     "R8|080|0.005|00:00:00-0.10|60:0.00|0|60\n"
     // the midnight example with a package
-    "R9|090|0|00:00:00-0.20,08:00:00-0.50|180:1.00|0|60\n";
+    "R9|090|0|00:00:00-0.20,08:00:00-0.50|180:1.00|0|60\n"
+    // a dear rule in one-second units, and prices written to the tenth of a cent
+    "R10|100|0|00:00:02-2.09,15:00:00-0.50|0:0|0|1\n"
+    "R11|110|0.125|00:00:00-2.095|30:0.994|0|60\n";
 
 class Charge : public ratetest::WorkDir {
 protected:
@@ -47,7 +51,7 @@ protected:
     c_ = create_normal_counter("counter");
     testing::internal::GetCapturedStdout();
     ASSERT_NE(nullptr, c_);
-    ASSERT_EQ(9, utils::datalist_size(reinterpret_cast<normal_counter *>(c_)->m_rate_info));
+    ASSERT_EQ(11, utils::datalist_size(reinterpret_cast<normal_counter *>(c_)->m_rate_info));
   }
   void TearDown() override
   {
@@ -124,18 +128,19 @@ TEST_F(Charge, LongCallIsPricedInFullAndItsTextCutAtAStretch)
   EXPECT_NE(std::string::npos, log().find("stretches left out of the detail text"));
 }
 
-TEST_F(Charge, AmountsAreSinglePrecision)
+TEST_F(Charge, AmountsAreWholeCents)
 {
-  // 0.005 is just below half a cent in single precision, just above in double
+  // 0.005 is just below half a cent in single precision: read on its digits, it is a cent
   bill_info *b = price("080", "2024-03-01 10:00:00", "2024-03-01 10:00:30");
   ASSERT_NE(nullptr, b);
-  EXPECT_EQ(0.005f + 0.0f, b->m_count);
-  EXPECT_STREQ("0.00 in 60 second, handling charge 0.00 total 0.00", b->m_period_record);
+  EXPECT_EQ(utils::cents_float(1), b->m_count);
+  EXPECT_STREQ("0.00 in 60 second, handling charge 0.01 total 0.01", b->m_period_record);
 
+  // the float is the copy of the cents, not a float sum of the stretches
   b = price("070", "2024-03-01 05:59:00", "2024-03-01 18:00:30");
   ASSERT_NE(nullptr, b);
-  float stretches = ((0.0f + 1 * 0.10f) + 359 * 0.20f) + 359 * 0.30f;
-  EXPECT_EQ((0.05f + 0.0f) + stretches, b->m_count);
+  EXPECT_EQ(utils::cents_float(17965), b->m_count);
+  EXPECT_EQ(17965, reinterpret_cast<normal_counter *>(c_)->m_cents);
 }
 
 TEST_F(Charge, MovedStartStaysOnTheWallClockInSummerTime)
@@ -225,11 +230,11 @@ TEST_F(Charge, DetailTextStaysTerminatedAndRuleWithoutUnitFails)
   memset(&c, 0, sizeof c);
   strcpy(c.bdate, "2024-03-01 10:00:00");
   strcpy(c.edate, "2024-03-01 10:05:00");
-  charge_run run{&bill, 0};
-  EXPECT_EQ(-1.0f, caculate_charge_from_rateinfo(&run, &c, &r));
+  charge_run run{&bill, 0, {}};
+  EXPECT_EQ(-1, caculate_charge_from_rateinfo(&run, &c, &r));
   r.m_ppcount = 0;
   strcpy(c.bdate, "2024-03-01 10:00:00");
-  EXPECT_EQ(-1.0f, caculate_charge_from_rateinfo(&run, &c, &r));
+  EXPECT_EQ(-1, caculate_charge_from_rateinfo(&run, &c, &r));
 }
 
 // Hand-computed calls: every amount and detail text worked out from the rule
@@ -238,103 +243,110 @@ struct priced_call {
   const char *prefix;
   const char *bdate, *edate;
   int calltime;     // -1: no bill
-  double amount;
+  long long cents;
   const char *record;
 };
 
 const priced_call kCalls[] = {
     // R1: 0.30 night, 0.60 from 08:00, 0.40 from 20:00, handling 0.50, free below 3 s
-    {"010", "2024-03-01 07:58:30", "2024-03-01 08:01:10", 160, 1.70,
+    {"010", "2024-03-01 07:58:30", "2024-03-01 08:01:10", 160, 170,
      "07:58:30-08:00:00 0.60,08:00:30-08:01:10 0.60,0.00 in 0 second, handling charge 0.50 total 1.70"},
-    {"010", "2024-03-01 10:00:00", "2024-03-01 10:00:02", 2, 0.00,
+    {"010", "2024-03-01 10:00:00", "2024-03-01 10:00:02", 2, 0,
      "0.00 in 0 second, handling charge 0.50 total 0.00"},
-    {"010", "2024-03-01 10:00:00", "2024-03-01 10:00:03", 3, 1.10,
+    {"010", "2024-03-01 10:00:00", "2024-03-01 10:00:03", 3, 110,
      "10:00:00-10:00:03 0.60,0.00 in 0 second, handling charge 0.50 total 1.10"},
-    {"010", "2024-03-01 08:00:00", "2024-03-01 08:02:00", 120, 1.70,
+    {"010", "2024-03-01 08:00:00", "2024-03-01 08:02:00", 120, 170,
      "08:00:00-08:02:00 1.20,0.00 in 0 second, handling charge 0.50 total 1.70"},
-    {"010", "2024-03-01 07:59:00", "2024-03-01 08:01:00", 120, 0.80,
+    {"010", "2024-03-01 07:59:00", "2024-03-01 08:01:00", 120, 80,
      "07:59:00-08:00:00 0.30,0.00 in 0 second, handling charge 0.50 total 0.80"},
-    {"010", "2024-03-01 19:59:30", "2024-03-01 20:00:30", 60, 1.10,
+    {"010", "2024-03-01 19:59:30", "2024-03-01 20:00:30", 60, 110,
      "19:59:30-20:00:00 0.60,0.00 in 0 second, handling charge 0.50 total 1.10"},
-    {"010", "2024-03-01 19:58:45", "2024-03-01 20:03:00", 255, 2.90,
+    {"010", "2024-03-01 19:58:45", "2024-03-01 20:03:00", 255, 290,
      "19:58:45-20:00:00 1.20,20:00:45-20:03:00 1.20,0.00 in 0 second, handling charge 0.50 total 2.90"},
-    {"010", "2024-03-01 00:00:00", "2024-03-01 00:00:59", 59, 0.80,
+    {"010", "2024-03-01 00:00:00", "2024-03-01 00:00:59", 59, 80,
      "00:00:00-00:00:59 0.30,0.00 in 0 second, handling charge 0.50 total 0.80"},
-    {"010", "2024-03-01 23:59:30", "2024-03-02 00:00:40", 70, 1.20,
+    {"010", "2024-03-01 23:59:30", "2024-03-02 00:00:40", 70, 120,
      "23:59:30-23:59:59 0.40,00:00:30-00:00:40 0.30,0.00 in 0 second, handling charge 0.50 total 1.20"},
     // two units carry the clock to 00:00:30, past the end: nothing is left after midnight
-    {"010", "2024-03-01 23:58:30", "2024-03-02 00:00:20", 110, 1.30,
+    {"010", "2024-03-01 23:58:30", "2024-03-02 00:00:20", 110, 130,
      "23:58:30-23:59:59 0.80,0.00 in 0 second, handling charge 0.50 total 1.30"},
     // an end before the start: a free bill of no duration
-    {"010", "2024-03-01 10:00:00", "2024-03-01 09:59:00", 0, 0.00,
+    {"010", "2024-03-01 10:00:00", "2024-03-01 09:59:00", 0, 0,
      "0.00 in 0 second, handling charge 0.50 total 0.00"},
-    {"010", "2024-03-02 10:00:00", "2024-03-01 11:00:00", 0, 0.00,
+    {"010", "2024-03-02 10:00:00", "2024-03-01 11:00:00", 0, 0,
      "0.00 in 0 second, handling charge 0.50 total 0.00"},
-    {"040", "2024-03-01 10:00:10", "2024-03-01 10:00:00", 0, 0.00,
+    {"040", "2024-03-01 10:00:10", "2024-03-01 10:00:00", 0, 0,
      "1.00 in 180 second, handling charge 0.20 total 0.00"},
     // R2: 0.20 night, 0.50 from 08:00
-    {"020", "2024-03-01 23:59:00", "2024-03-02 00:01:30", 150, 0.90,
+    {"020", "2024-03-01 23:59:00", "2024-03-02 00:01:30", 150, 90,
      "23:59:00-23:59:59 0.50,00:00:00-00:01:30 0.40,0.00 in 0 second, handling charge 0.00 total 0.90"},
-    {"020", "2024-03-01 23:50:00", "2024-03-02 00:05:00", 900, 6.00,
+    {"020", "2024-03-01 23:50:00", "2024-03-02 00:05:00", 900, 600,
      "23:50:00-23:59:59 5.00,00:00:00-00:05:00 1.00,0.00 in 0 second, handling charge 0.00 total 6.00"},
-    {"020", "2024-03-01 23:59:00", "2024-03-02 00:00:00", 60, 0.50,
+    {"020", "2024-03-01 23:59:00", "2024-03-02 00:00:00", 60, 50,
      "23:59:00-23:59:59 0.50,0.00 in 0 second, handling charge 0.00 total 0.50"},
     // nothing before midnight carries the clock: the day after starts at 00:00:00
-    {"020", "2024-03-01 23:59:59", "2024-03-02 00:30:00", 1801, 6.00,
+    {"020", "2024-03-01 23:59:59", "2024-03-02 00:30:00", 1801, 600,
      "00:00:00-00:30:00 6.00,0.00 in 0 second, handling charge 0.00 total 6.00"},
-    {"090", "2024-03-01 23:56:59", "2024-03-02 00:30:00", 1981, 7.00,
+    {"090", "2024-03-01 23:56:59", "2024-03-02 00:30:00", 1981, 700,
      "00:00:00-00:30:00 6.00,1.00 in 180 second, handling charge 0.00 total 7.00"},
     // every midnight splits the call; whole days priced from their carried start
-    {"020", "2026-01-05 23:59:00", "2026-01-07 00:01:30", 86550, 576.40,
+    {"020", "2026-01-05 23:59:00", "2026-01-07 00:01:30", 86550, 57640,
      "23:59:00-23:59:59 0.50,00:00:00-08:00:00 96.00,08:01:00-23:59:59 479.50,00:00:00-00:01:30 0.40,"
      "0.00 in 0 second, handling charge 0.00 total 576.40"},
-    {"020", "2024-03-01 07:00:00", "2024-03-01 09:00:00", 7200, 41.50,
+    {"020", "2024-03-01 07:00:00", "2024-03-01 09:00:00", 7200, 4150,
      "07:00:00-08:00:00 12.00,08:01:00-09:00:00 29.50,0.00 in 0 second, handling charge 0.00 total 41.50"},
     // R3: one period at 0.25, handling 0.10
-    {"030", "2024-03-01 10:00:00", "2024-03-01 10:01:01", 61, 0.60,
+    {"030", "2024-03-01 10:00:00", "2024-03-01 10:01:01", 61, 60,
      "0.00 in 0 second, handling charge 0.10 total 0.60"},
-    {"030", "2024-03-01 10:00:00", "2024-03-01 10:01:00", 60, 0.35,
+    {"030", "2024-03-01 10:00:00", "2024-03-01 10:01:00", 60, 35,
      "0.00 in 0 second, handling charge 0.10 total 0.35"},
-    {"030", "2024-03-01 10:00:00", "2024-03-01 10:00:00", 0, 0.10,
+    {"030", "2024-03-01 10:00:00", "2024-03-01 10:00:00", 0, 10,
      "0.00 in 0 second, handling charge 0.10 total 0.10"},
-    {"030", "2024-03-01 23:59:30", "2024-03-02 00:00:31", 61, 0.60,
+    {"030", "2024-03-01 23:59:30", "2024-03-02 00:00:31", 61, 60,
      "0.00 in 0 second, handling charge 0.10 total 0.60"},
     // R4: package 180 s at 1.00, then 0.30 a minute, handling 0.20, free below 5 s
-    {"040", "2024-03-01 10:00:00", "2024-03-01 10:00:04", 4, 0.00,
+    {"040", "2024-03-01 10:00:00", "2024-03-01 10:00:04", 4, 0,
      "1.00 in 180 second, handling charge 0.20 total 0.00"},
-    {"040", "2024-03-01 10:00:00", "2024-03-01 10:00:05", 5, 1.20,
+    {"040", "2024-03-01 10:00:00", "2024-03-01 10:00:05", 5, 120,
      "1.00 in 180 second, handling charge 0.20 total 1.20"},
-    {"040", "2024-03-01 10:00:00", "2024-03-01 10:03:00", 180, 1.20,
+    {"040", "2024-03-01 10:00:00", "2024-03-01 10:03:00", 180, 120,
      "1.00 in 180 second, handling charge 0.20 total 1.20"},
-    {"040", "2024-03-01 10:00:00", "2024-03-01 10:03:01", 181, 1.50,
+    {"040", "2024-03-01 10:00:00", "2024-03-01 10:03:01", 181, 150,
      "1.00 in 180 second, handling charge 0.20 total 1.50"},
-    {"040", "2024-03-01 10:00:00", "2024-03-01 10:03:20", 200, 1.50,
+    {"040", "2024-03-01 10:00:00", "2024-03-01 10:03:20", 200, 150,
      "1.00 in 180 second, handling charge 0.20 total 1.50"},
-    {"040", "2024-03-01 10:00:00", "2024-03-01 10:05:00", 300, 1.80,
+    {"040", "2024-03-01 10:00:00", "2024-03-01 10:05:00", 300, 180,
      "1.00 in 180 second, handling charge 0.20 total 1.80"},
     // R5: package 60 s at 0.50, 0.40 from 7:00, 0.20 from 19:00 and through the night, 30 s units
-    {"050", "2024-03-01 06:59:00", "2024-03-01 07:01:00", 120, 1.30,
+    {"050", "2024-03-01 06:59:00", "2024-03-01 07:01:00", 120, 130,
      "07:00:00-07:01:00 0.80,0.50 in 60 second, handling charge 0.00 total 1.30"},
-    {"050", "2024-03-01 06:58:00", "2024-03-01 07:00:10", 130, 0.90,
+    {"050", "2024-03-01 06:58:00", "2024-03-01 07:00:10", 130, 90,
      "06:59:00-7:00:00 0.40,0.50 in 60 second, handling charge 0.00 total 0.90"},
-    {"050", "2024-03-01 18:59:50", "2024-03-01 19:01:00", 70, 0.70,
+    {"050", "2024-03-01 18:59:50", "2024-03-01 19:01:00", 70, 70,
      "19:00:50-19:01:00 0.20,0.50 in 60 second, handling charge 0.00 total 0.70"},
-    {"050", "2024-03-01 10:00:00", "2024-03-01 10:01:00", 60, 0.50,
+    {"050", "2024-03-01 10:00:00", "2024-03-01 10:01:00", 60, 50,
      "0.50 in 60 second, handling charge 0.00 total 0.50"},
-    {"050", "2024-03-01 23:59:30", "2024-03-02 00:01:00", 90, 0.70,
+    {"050", "2024-03-01 23:59:30", "2024-03-02 00:01:00", 90, 70,
      "00:00:30-00:01:00 0.20,0.50 in 60 second, handling charge 0.00 total 0.70"},
     // R6: 0.06 then 0.12 from noon, 6 s units
-    {"060", "2024-03-01 11:59:57", "2024-03-01 12:00:09", 12, 0.18,
+    {"060", "2024-03-01 11:59:57", "2024-03-01 12:00:09", 12, 18,
      "11:59:57-12:00:00 0.06,12:00:03-12:00:09 0.12,0.00 in 0 second, handling charge 0.00 total 0.18"},
-    {"060", "2024-03-01 11:59:54", "2024-03-01 12:00:06", 12, 0.06,
+    {"060", "2024-03-01 11:59:54", "2024-03-01 12:00:06", 12, 6,
      "11:59:54-12:00:00 0.06,0.00 in 0 second, handling charge 0.00 total 0.06"},
     // R7: four periods from one-digit hours, handling 0.05
-    {"070", "2024-03-01 05:59:00", "2024-03-01 18:00:30", 43290, 179.65,
+    {"070", "2024-03-01 05:59:00", "2024-03-01 18:00:30", 43290, 17965,
      "05:59:00-6:00:00 0.10,06:01:00-12:00:00 71.80,12:01:00-18:00:00 107.70,"
      "0.00 in 0 second, handling charge 0.05 total 179.65"},
     // a whole unit to the boundary moves the clock past the call's last second
-    {"070", "2024-03-01 17:59:00", "2024-03-01 18:00:01", 61, 0.35,
+    {"070", "2024-03-01 17:59:00", "2024-03-01 18:00:01", 61, 35,
      "17:59:00-18:00:00 0.30,0.00 in 0 second, handling charge 0.05 total 0.35"},
+    // R10: 53,998 units at 2.09 in one stretch, then over midnight; the total is the sum of its lines
+    {"100", "2024-03-01 00:00:02", "2024-03-02 00:00:10", 86408, 12907045,
+     "00:00:02-15:00:00 112855.82,15:00:01-23:59:59 16199.00,00:00:00-00:00:02 1.00,00:00:03-00:00:10 14.63,"
+     "0.00 in 0 second, handling charge 0.00 total 129070.45"},
+    // R11: charge 0.125, package 0.994 and price 2.095 are read as 0.13, 0.99 and 2.10
+    {"110", "2024-03-01 10:00:00", "2024-03-01 10:01:30", 90, 322,
+     "0.99 in 30 second, handling charge 0.13 total 3.22"},
 };
 
 TEST_F(Charge, HandComputedCalls)
@@ -352,7 +364,8 @@ TEST_F(Charge, HandComputedCalls)
       continue;
     }
     EXPECT_EQ(k.calltime, b->m_calltime);
-    EXPECT_NEAR(k.amount, b->m_count, 1e-4);
+    EXPECT_EQ(k.cents, reinterpret_cast<normal_counter *>(c_)->m_cents);
+    EXPECT_EQ(utils::cents_float(k.cents), b->m_count);
     EXPECT_STREQ(k.record, b->m_period_record);
   }
 }

@@ -2,7 +2,8 @@
 // of its CDR (a free one when its times are unusable), unknown and unpriceable
 // calls yield none, call ids of any length
 // and with quotes are looked up safely, and bills are stored with operator,
-// time and the amount in two decimals, with a point under any locale.
+// time and the amount in two decimals, with a point under any locale. A call
+// keeps the price it was stored with across a change of rates and a restart.
 #include <gtest/gtest.h>
 #include <locale.h>
 #include <sqlite3.h>
@@ -15,8 +16,10 @@
 
 #include "quenta/countent.h"
 #include "quenta/init.h"
+#include "quenta/msghdlr.h"
 #include "quenta/sqlite_dbent.h"
 #include "rate_test_util.h"
+#include "utils/decimal.h"
 
 namespace {
 
@@ -47,6 +50,16 @@ protected:
       dbent_release(cdr_);
     countent_release(ce_);
     ratetest::WorkDir::TearDown();
+  }
+  /* The station stops and starts again with these rates. */
+  void restart(const char *rates)
+  {
+    countent_release(ce_);
+    ratetest::write_file(RATE_FILE_NAME, rates);
+    testing::internal::CaptureStdout();
+    ce_ = create_countent(db_.c_str(), "cdrtbl", "billtbl");
+    testing::internal::GetCapturedStdout();
+    ASSERT_NE(nullptr, ce_);
   }
   void add_cdr(const std::string &callid, const char *desnum, const char *bdate, const char *edate)
   {
@@ -198,6 +211,59 @@ TEST_F(Countent, BillsAreStoredWithOperatorTimeAndTwoDecimals)
   double age = difftime(mktime(&tm), before);
   EXPECT_GE(age, -1);
   EXPECT_LE(age, 60);
+}
+
+TEST_F(Countent, AStoredCallKeepsThePriceOfTheRulesItEndedUnder)
+{
+  const char *before = "Japan|0081|0.00|00:00:00-3.60|0:0|0|60\nLong|0099|0.01|00:00:00-2.00|0:0|0|1\n";
+  const char *after = "Japan|0081|0.00|00:00:00-4.20|0:0|0|60\nLong|0099|0.01|00:00:00-3.00|0:0|0|1\n";
+  struct {
+    const char *id, *desnum, *bdate, *edate;
+    long long cents, today;   /* under the rates it was stored with, under today's */
+    const char *count;        /* as billtbl stores it */
+  } calls[] = {
+      {"J-1", "00815551234", "2024-03-01 10:00:00", "2024-03-01 10:00:30", 360, 420, "3.6"},
+      // 100,000 one-second units: an amount whose cents a float cannot carry
+      {"L-1", "00995551234", "2024-03-01 00:00:00", "2024-03-02 03:46:40", 20000001, 30000001, "200000.01"},
+  };
+  restart(before);
+  // the handler stores the calls (their prices frozen with them), and one
+  // more stored without a price, as an earlier release stored calls
+  auto *h = new msghdlr{};
+  h->m_sock = -1;
+  h->m_wakefd = -1;
+  ASSERT_EQ(0, create_cdr_database(h, db_.c_str(), "cdrtbl"));
+  for (const auto &c : calls)
+    ASSERT_EQ(0, cdrdb_insert(h, cdr_row{c.id, "gw1", "1", "8001", c.desnum, c.bdate, c.edate, 0, 0}));
+  msghdlr_release(h);
+  add_cdr("J-0", "00815551234", "2024-03-01 09:00:00", "2024-03-01 09:00:30");
+
+  restart(after);
+  for (const auto &c : calls) {
+    SCOPED_TRACE(c.id);
+    bill_info *b = countent_getbill(ce_, c.id);
+    ASSERT_NE(nullptr, b);
+    EXPECT_EQ(c.cents, ce_->m_cents);
+    EXPECT_EQ(utils::cents_float(c.cents), b->m_count);
+    EXPECT_NE(std::string::npos, std::string(b->m_period_record).find(utils::cents_text(c.cents).s));
+    bill_info copy = *b;
+    countent_save(ce_, &copy, "alice");
+    // a call in progress with the same times costs what today's rates say
+    bill_info running;
+    ASSERT_EQ(0, countent_price_call(ce_, c.desnum, c.bdate, c.edate, &running));
+    EXPECT_EQ(utils::cents_float(c.today), running.m_count);
+  }
+  std::vector<bill_row> rows = bills();
+  ASSERT_EQ(2u, rows.size());
+  EXPECT_EQ(calls[0].count, rows[0].count);
+  EXPECT_EQ(calls[1].count, rows[1].count) << "the frozen cents, not the float's";
+
+  // the call without a price gets today's at its first lookup, and keeps it
+  ASSERT_NE(nullptr, countent_getbill(ce_, "J-0"));
+  EXPECT_EQ(420, ce_->m_cents);
+  restart(before);
+  ASSERT_NE(nullptr, countent_getbill(ce_, "J-0"));
+  EXPECT_EQ(420, ce_->m_cents);
 }
 
 // The console runs the engine under the user's locale: with a decimal comma

@@ -1,7 +1,8 @@
 // The engine across processes: operations before start-up fail without
 // touching anything, a second station on the machine is refused, and a
 // restart on the same working directory keeps the rows and the file's
-// identity of the earlier run.
+// identity of the earlier run, and the price of an unsettled call across a
+// change of rates.
 // The parent never starts the engine itself; each station is a child process
 // running one of the disabled cases below.
 #include <gtest/gtest.h>
@@ -125,6 +126,8 @@ TEST(Station, RestartKeepsTheRowsAndTheIdentityOfTheEarlierRun)
   const std::string first = identity(dir);
   EXPECT_EQ(32u, first.size());
   EXPECT_EQ(std::string::npos, first.find_first_not_of("0123456789abcdef")) << first;
+  // the owner raises the package price before the customer has paid
+  std::ofstream(dir + "/rateinfo") << ".default||0.00|0:00:00-0.10|60:0.70|0|60\n";
   EXPECT_EQ(0, wait_exit(spawn_case("SecondRun", dir)));
   EXPECT_EQ(first, identity(dir));
   // a file of an earlier release gets one of its own at its next start
@@ -181,6 +184,10 @@ TEST(Station, DISABLED_FirstRun)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   ASSERT_EQ(1u, rows.size());
+  // what the line showed as the call's running cost when it ended
+  bill_info running;
+  ASSERT_EQ(0, quenta_priceCall(rows[0].desnum, rows[0].bdate, rows[0].edate, &running));
+  EXPECT_EQ(0.50f, running.m_count);
   std::ofstream("callid.txt") << rows[0].callid;
   fflush(nullptr);
   _exit(::testing::Test::HasFailure() ? 1 : 0);  // no shutdown: the process just ends
@@ -197,9 +204,22 @@ TEST(Station, DISABLED_SecondRun)
   ASSERT_EQ(0, quenta_selectCDRTable(conds, keep<cdr_info>, &rows));
   ASSERT_EQ(1u, rows.size());
   EXPECT_EQ(id, rows[0].callid);
+  // the checkout, the stored bill and the report keep the running cost of the
+  // earlier run; a call in progress now costs the new price
   bill_info *bill = quenta_getbill(id.c_str());
   ASSERT_NE(nullptr, bill);
-  EXPECT_EQ(0, quenta_saveBill(bill, "admin"));
+  EXPECT_EQ(0.50f, bill->m_count);
+  bill_info copy = *bill;
+  EXPECT_EQ(0, quenta_saveBill(&copy, "alice"));
+  std::vector<report_info> report;
+  const char *joined[] = {"billtbl.callid=cdrtbl.callid", nullptr};
+  ASSERT_EQ(0, quenta_getReport(joined, keep<report_info>, &report));
+  ASSERT_FALSE(report.empty());
+  for (const report_info &r : report)
+    EXPECT_EQ(0.50f, r.m_bill.m_count);
+  bill_info now;
+  ASSERT_EQ(0, quenta_priceCall(rows[0].desnum, rows[0].bdate, rows[0].edate, &now));
+  EXPECT_EQ(0.70f, now.m_count);
   // A start on the tables of an earlier run, with its rate file, is healthy:
   // nothing in its log may read as a failure.
   std::istringstream log(testkit::slurp("app.log"));

@@ -81,7 +81,9 @@ TEST(RateInfoParser, AcceptedForms)
   EXPECT_EQ(1.0f, p.info.m_handling_charge);
   EXPECT_STREQ("8:00:00", p.info.m_period_price[0].m_time);
   EXPECT_EQ(2.0f, p.info.m_period_price[0].m_price);
-  EXPECT_EQ(0.125f, p.info.m_period_price[1].m_price);
+  // a price is rounded to the cent on its digits; the text stays as written
+  EXPECT_EQ(0.13f, p.info.m_period_price[1].m_price);
+  EXPECT_STREQ("0.125", p.info.m_period_price[1].m_buf);
   EXPECT_EQ(0, p.info.m_tao_price.m_category);
 
   // the default line as the rate loader hands it over

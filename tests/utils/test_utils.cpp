@@ -1,5 +1,5 @@
 // The leaf utilities: the memory pool and its limits, counted-string equality,
-// 16-bit strings, the r5 hash, byte copy and the local clock.
+// 16-bit strings, the r5 hash, byte copy, the local clock and money in cents.
 #include <gtest/gtest.h>
 #include <stdint.h>
 #include <errno.h>
@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "utils/decimal.h"
 #include "utils/utils.h"
 
 namespace {
@@ -219,6 +220,42 @@ TEST(WriteWhole, LargeBlockThroughShortWritesAndABrokenPipe)
   EXPECT_EQ(EPIPE, errno);
   EXPECT_EQ(0, utils::write_whole(fds[1], "", 0));
   close(fds[1]);
+}
+
+TEST(Cents, ReadRoundedOnTheDigitsAndWrittenFromTheCents)
+{
+  const struct {
+    const char *text;
+    bool ok;
+    long long cents;
+    const char *shown;  // format_cents of the cents
+    size_t used;        // characters the number takes
+  } cases[] = {
+      {"2.09", true, 209, "2.09", 4},        {"2.095", true, 210, "2.10", 5},
+      {"0.005", true, 1, "0.01", 5},         {"0.0049999", true, 0, "0.00", 9},
+      {"-0.125", true, -13, "-0.13", 6},     {" +12.", true, 1200, "12.00", 5},
+      {".5|", true, 50, "0.50", 2},          {"112855.82", true, 11285582, "112855.82", 9},
+      {"999999999999.995", true, 100000000000000, "1000000000000.00", 16}, {"1000000000000", true, 100000000000000, "1000000000000.00", 13},
+      {"1000000000000.01", false, 0, "0.00", 0}, {"abc", false, 0, "0.00", 0},
+      {"-", false, 0, "0.00", 0},
+  };
+  for (const auto &c : cases) {
+    long long cents = -7;
+    const char *end = nullptr;
+    EXPECT_EQ(c.ok, utils::parse_cents(c.text, &cents, &end)) << c.text;
+    EXPECT_EQ(c.cents, cents) << c.text;
+    EXPECT_STREQ(c.shown, utils::cents_text(cents).s) << c.text;
+    if (c.ok) {
+      EXPECT_EQ(c.used, (size_t)(end - c.text)) << c.text;
+    }
+  }
+  // a float carries its cents back as long as it can tell them apart
+  EXPECT_EQ(360, utils::cents_of(3.6000001f));
+  EXPECT_EQ(-30, utils::cents_of(-0.3f));
+  EXPECT_EQ(11285582, utils::cents_of(utils::cents_float(11285582)));
+  char small[5];
+  EXPECT_EQ(-1, utils::format_cents(small, sizeof small, 12345));
+  EXPECT_STREQ("", small);
 }
 
 }  // namespace
