@@ -35,7 +35,7 @@ Receipt ReceiptOf(const ShopInfo &shop, const QString &lineName, const QString &
     // Only what is settled is on it: an unpriced call stays to be paid.
     if (call.bill)
       receipt.calls.push_back({EngineText(call.cdr.desnum), EngineText(call.cdr.bdate),
-                               call.bill->m_calltime, call.bill->m_count});
+                               call.bill->m_calltime, CentsOf(call.bill->m_count)});
   }
   return receipt;
 }
@@ -65,7 +65,7 @@ void TMainForm::Checkout(int row)
 
   TBillForm *dialog = Forms.BillForm;
   dialog->BillTable->clear();
-  float total = 0;
+  Cents total = 0;
   bool unpriced = false;
   std::vector<bill_info> bills;
   for (const CheckoutCall &call : calls) {
@@ -74,8 +74,10 @@ void TMainForm::Checkout(int row)
     item->setText(1, EngineText(call.cdr.bdate));
     if (call.bill) {
       item->setText(2, DurationText(call.bill->m_calltime));
-      item->setText(3, AmountText(call.bill->m_count));
-      total += call.bill->m_count;
+      // Rounded to the fen once: the total is the sum of the amounts shown.
+      const Cents amount = CentsOf(call.bill->m_count);
+      item->setText(3, AmountText(amount));
+      total += amount;
       bills.push_back(*call.bill);
     } else {
       // Shown, so the customer sees every call, but neither counted nor
@@ -86,7 +88,7 @@ void TMainForm::Checkout(int row)
   }
   dialog->TotalAmout->setText(AmountText(total));
   dialog->SetTotal(total);
-  const float deposit = DepositOf(row).value_or(0.0f);
+  const Cents deposit = DepositOf(row).value_or(0);
   dialog->SetDeposit(deposit);
   // Read now, so that the receipt and the denial follow the settings of the
   // moment, also when they were written by hand.
@@ -111,7 +113,7 @@ void TMainForm::Checkout(int row)
     }
     // The record follows every stored bill, so that a crash in the middle
     // leaves the shift holding exactly the bills stored so far.
-    m_shiftTotal += bill.m_count;
+    m_shiftTotal += CentsOf(bill.m_count);
     QString reason;
     recordFailure = StoreShiftRecord(&reason) ? QString() : reason;
   }

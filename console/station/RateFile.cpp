@@ -8,9 +8,8 @@
 #include <climits>
 #include <cstring>
 
-#include "BillText.h"
+#include "Money.h"
 #include "SaveFile.h"
-#include "ShiftLog.h"
 
 namespace {
 
@@ -27,7 +26,7 @@ bool IsGbkLead(char c)
 
 QByteArray Money(float value)
 {
-  return FormatMoney(value).toLatin1();
+  return CentsText(CentsOf(value)).toLatin1();
 }
 
 } // namespace
@@ -237,10 +236,10 @@ QString RateRuleFault(const RateInfo &rule)
 
 bool ParseMoneyText(const QString &text, float *value)
 {
-  std::optional<double> money = ParseMoney(text);
+  const std::optional<Cents> money = ParseMoney(text);
   if (!money)
     return false;
-  *value = static_cast<float>(*money);
+  *value = FloatOf(*money);
   return true;
 }
 
