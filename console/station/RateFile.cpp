@@ -10,6 +10,7 @@
 
 #include "Money.h"
 #include "SaveFile.h"
+#include "utils/decimal.h"
 
 namespace {
 
@@ -24,9 +25,11 @@ bool IsGbkLead(char c)
   return u >= 0x81 && u <= 0xfe;
 }
 
+/* The engine's own two-decimal text: a price no float can hold ("inf")
+ * stays visible in the line, which then fails its read-back check. */
 QByteArray Money(float value)
 {
-  return CentsText(CentsOf(value)).toLatin1();
+  return QByteArray(utils::decimal_text(value).s);
 }
 
 } // namespace
