@@ -11,8 +11,7 @@ using namespace gwtest;
 TEST(QuentaMonitor, AmountDueIsTheSumOfTheListedAmounts)
 {
   WorkDir dir;
-  std::ofstream(dir.path() + "/rateinfo") << "A|010|3.60|0:00:00-0.00|0:0.00|0|60\n"
-                                             "B|020|14.23|0:00:00-0.00|0:0.00|0|60\n"
+  std::ofstream(dir.path() + "/rateinfo") << "A|010|3.60|0:00:00-0.00|0:0.00|0|60\nB|020|14.23|0:00:00-0.00|0:0.00|0|60\n"
                                              "C|030|0.07|0:00:00-0.00|0:0.00|0|60\n";
   const std::string monitor = "cd '" + dir.path() + "' && " MONITOR_PATH " --once";
   int status = -1;
@@ -26,7 +25,6 @@ TEST(QuentaMonitor, AmountDueIsTheSumOfTheListedAmounts)
   ASSERT_EQ(SQLITE_OK, sqlite3_open((dir.path() + "/quentadb").c_str(), &db));
   EXPECT_EQ(SQLITE_OK, sqlite3_exec(db, (sql + "commit;").c_str(), nullptr, nullptr, nullptr));
   sqlite3_close(db);
-
   const std::string out = run_command(monitor, &status);
   ASSERT_EQ(0, status);
   EXPECT_NE(std::string::npos, out.find("unsettled calls: 3000\n")) << out.substr(0, 2000);
