@@ -7,9 +7,15 @@
 
 #include "utils/decimal.h"
 
+namespace {
+
+const Cents kMaxCents = 100000000000000LL; /* 1,000,000,000,000.00 */
+
+} // namespace
+
 Cents CentsOf(double amount)
 {
-  if (!std::isfinite(amount) || std::fabs(amount) >= MONEY_MAX_CENTS / 100.0)
+  if (!std::isfinite(amount) || std::fabs(amount) >= kMaxCents / 100.0)
     return 0;
   char text[DECIMAL_TEXT_SIZE];
   if (utils::format_decimal(text, sizeof text, amount, 2) < 0)
@@ -54,7 +60,7 @@ std::optional<Cents> ParseMoney(const QString &text)
       digits++;
       if (decimals < 0) {
         whole = whole * 10 + d;
-        if (whole >= MONEY_MAX_CENTS / 100)
+        if (whole >= kMaxCents / 100)
           return std::nullopt;
       } else if (++decimals <= 2) {
         fen = fen * 10 + d;

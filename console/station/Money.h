@@ -16,11 +16,9 @@
 
 using Cents = qint64;             /* an amount in fen (0.01 yuan) */
 
-#define MONEY_MAX_CENTS 1000000000000000LL /* 10^13 yuan: no amount of money is more */
-
 /* The fen of an engine amount, rounded as its "%.2f" text rounds (3.6000001 is
  * 360, 0.125 is 12). 0 for an amount that is not finite or beyond
- * MONEY_MAX_CENTS. */
+ * 1,000,000,000,000.00: no amount of money is that. */
 Cents CentsOf(double amount);
 
 /* The float a record carries for the amount. */
@@ -33,7 +31,7 @@ Cents CentsOfText(const QByteArray &text);
 /* An amount typed into a money field: digits with at most one point and at
  * least one digit ("5", "5.", ".5"), read as decimal and rounded half up to
  * the fen ("5.555" is 556). Nothing for any other text, and for an amount
- * beyond MONEY_MAX_CENTS. */
+ * beyond 1,000,000,000,000.00. */
 std::optional<Cents> ParseMoney(const QString &text);
 
 /* "12.50" of 1250, "-0.30" of -30. */
