@@ -143,11 +143,11 @@ void TBillForm::MoneyChange()
       Change->setText(*change);
     return;
   }
-  const std::optional<double> paid =
-      Money->text().isEmpty() ? std::optional<double>(0) : ParseMoney(Money->text());
+  const std::optional<Cents> paid =
+      Money->text().isEmpty() ? std::optional<Cents>(0) : ParseMoney(Money->text());
   if (!paid)
     return;  // a lone point: the last figures stand until a digit follows
-  const Settlement settled = SettlementOf(m_total, m_deposit, static_cast<float>(*paid));
+  const Settlement settled = SettlementOf(m_total, m_deposit, *paid);
   ChangeCaption->setText(settled.caption + QStringLiteral("："));
   Change->setText(AmountText(settled.amount));
 }
@@ -158,8 +158,8 @@ void TBillForm::PrintBtnClick()
   receipt.time = QDateTime::currentDateTime();
   receipt.total = m_total;
   // As the change shows it: nothing typed yet is nothing paid.
-  receipt.paid = static_cast<float>(ParseMoney(Money->text()).value_or(0));
-  receipt.deposit = qMax(m_deposit, 0.0f);
+  receipt.paid = ParseMoney(Money->text()).value_or(0);
+  receipt.deposit = qMax(m_deposit, Cents(0));
   receipt.change = receipt.deposit + receipt.paid - m_total;
   if (PrintReceipt(this, receipt, m_receiptDir))
     emit receiptPrinted(receipt);

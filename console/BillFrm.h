@@ -26,10 +26,10 @@ public:
   explicit TBillForm(QWidget *parent = nullptr);
 
   /* The checkout total the change is counted against. */
-  void SetTotal(float total) { m_total = total; }
-  float Total() const { return m_total; }
+  void SetTotal(Cents total) { m_total = total; }
+  Cents Total() const { return m_total; }
   /* The line's deposit, 0 for none: shown, and counted as paid. */
-  void SetDeposit(float deposit) { m_deposit = deposit; }
+  void SetDeposit(Cents deposit) { m_deposit = deposit; }
   /* What the receipt holds besides the money and the time: the shop, the
    * line, the operator and the calls settled. */
   void SetReceipt(const Receipt &receipt) { m_receipt = receipt; }
@@ -58,8 +58,8 @@ private:
   void MoneyChange();
   void PrintBtnClick();
 
-  float m_total = 0;
-  float m_deposit = 0;
+  Cents m_total = 0;
+  Cents m_deposit = 0;
   Receipt m_receipt;
   QString m_receiptDir;           /* where receipts go as PDF files without a printer */
 };

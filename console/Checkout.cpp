@@ -37,7 +37,7 @@ Receipt ReceiptOf(const ShopInfo &shop, const QString &lineName, const QString &
     // Only what is settled is on it: an unpriced call stays to be paid.
     if (call.bill)
       receipt.calls.push_back({EngineText(call.cdr.desnum), EngineText(call.cdr.bdate),
-                               call.bill->m_calltime, call.bill->m_count});
+                               call.bill->m_calltime, CentsOf(call.bill->m_count)});
   }
   return receipt;
 }
@@ -46,7 +46,7 @@ Receipt ReceiptOf(const ShopInfo &shop, const QString &lineName, const QString &
 QString CallLine(const CheckoutCall &call)
 {
   return QStringLiteral("%1  %2  %3").arg(EngineText(call.cdr.desnum), EngineText(call.cdr.bdate),
-                                          AmountText(call.bill->m_count));
+                                          AmountText(CentsOf(call.bill->m_count)));
 }
 
 /* What the operator is told of the calls a checkout could not settle. */
@@ -88,7 +88,7 @@ void TMainForm::Checkout(int row)
 
   TBillForm *dialog = Forms.BillForm;
   dialog->BillTable->clear();
-  float total = 0;
+  Cents total = 0;
   bool unpriced = false;
   for (const CheckoutCall &call : calls) {
     auto *item = new QTreeWidgetItem(dialog->BillTable);
@@ -96,8 +96,10 @@ void TMainForm::Checkout(int row)
     item->setText(1, EngineText(call.cdr.bdate));
     if (call.bill) {
       item->setText(2, DurationText(call.bill->m_calltime));
-      item->setText(3, AmountText(call.bill->m_count));
-      total += call.bill->m_count;
+      // Rounded to the fen once: the total is the sum of the amounts shown.
+      const Cents amount = CentsOf(call.bill->m_count);
+      item->setText(3, AmountText(amount));
+      total += amount;
     } else {
       // Shown, so the customer sees every call, but neither counted nor
       // settled: it waits for a rate that prices it.
@@ -107,7 +109,7 @@ void TMainForm::Checkout(int row)
   }
   dialog->TotalAmout->setText(AmountText(total));
   dialog->SetTotal(total);
-  const float deposit = DepositOf(row).value_or(0.0f);
+  const Cents deposit = DepositOf(row).value_or(0);
   dialog->SetDeposit(deposit);
   // Read now, so that the receipt and the denial follow the settings of the
   // moment, also when they were written by hand.
@@ -139,7 +141,7 @@ void TMainForm::Checkout(int row)
       notMarked << CallLine(call);
     // The record follows every stored bill, so that a crash in the middle
     // leaves the shift holding exactly the bills stored so far.
-    m_shiftTotal += call.bill->m_count;
+    m_shiftTotal += CentsOf(call.bill->m_count);
     QString reason;
     recordFailure = StoreShiftRecord(&reason) ? QString() : reason;
   }

@@ -9,8 +9,6 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
-#include <cmath>
-
 #include "BillText.h"
 #include "MoneyField.h"
 
@@ -55,7 +53,7 @@ TDepositDlg::TDepositDlg(QWidget *parent)
   connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-void TDepositDlg::AskDeposit(const QString &lineName, float held)
+void TDepositDlg::AskDeposit(const QString &lineName, Cents held)
 {
   setWindowTitle(QStringLiteral("收押金"));
   QString question = QStringLiteral("线路：%1").arg(lineName);
@@ -68,13 +66,13 @@ void TDepositDlg::AskDeposit(const QString &lineName, float held)
   OKBtn->setText(QStringLiteral("确定"));
 }
 
-void TDepositDlg::AskRefund(const QString &lineName, float deposit, float due)
+void TDepositDlg::AskRefund(const QString &lineName, Cents deposit, Cents due)
 {
   setWindowTitle(QStringLiteral("退押金"));
   QString question = QStringLiteral("确定退还线路“%1”的押金吗？\n请退还顾客：%2")
                          .arg(lineName, AmountText(deposit));
   // The whole deposit goes back: what the calls cost is settled by a checkout.
-  if (std::lround(due * 100) > 0)
+  if (due > 0)
     question += QStringLiteral("\n这条线路还有%1话费未结帐，退押金后仍要结帐。").arg(AmountText(due));
   Question->setText(question);
   MoneyCaption->hide();
@@ -82,14 +80,13 @@ void TDepositDlg::AskRefund(const QString &lineName, float deposit, float due)
   OKBtn->setText(QStringLiteral("退还"));
 }
 
-std::optional<float> TDepositDlg::TypedAmount() const
+std::optional<Cents> TDepositDlg::TypedAmount() const
 {
-  const std::optional<double> amount = ParseMoney(Money->text());
-  // Fen are what counts: 0.001 is no deposit; single precision holds fen
-  // exactly below DEPOSIT_MAX.
-  if (!amount || std::llround(*amount * 100) <= 0 || *amount >= DEPOSIT_MAX)
+  // Fen are what counts: 0.001 is no deposit.
+  const std::optional<Cents> amount = ParseMoney(Money->text());
+  if (!amount || *amount <= 0 || *amount >= Cents(DEPOSIT_MAX) * 100)
     return std::nullopt;
-  return static_cast<float>(*amount);
+  return amount;
 }
 
 void TDepositDlg::showEvent(QShowEvent *event)

@@ -9,6 +9,8 @@
 
 #include <optional>
 
+#include "Money.h"
+
 #define DEPOSIT_MAX 100000       /* yuan: a deposit is less */
 
 class QLabel;
@@ -23,12 +25,12 @@ public:
   explicit TDepositDlg(QWidget *parent = nullptr);
 
   /* "收押金" for the line, which holds held already (0: nothing). */
-  void AskDeposit(const QString &lineName, float held);
+  void AskDeposit(const QString &lineName, Cents held);
   /* "退押金": the deposit to hand back, and due, what the line's calls cost
    * so far (they are still to be paid after the refund). */
-  void AskRefund(const QString &lineName, float deposit, float due);
+  void AskRefund(const QString &lineName, Cents deposit, Cents due);
   /* The amount typed: nothing unless it is at least 0.01 and below DEPOSIT_MAX. */
-  std::optional<float> TypedAmount() const;
+  std::optional<Cents> TypedAmount() const;
 
   QLabel *Question;               /* the line and what is asked */
   QLabel *MoneyCaption;           /* "押金金额：", or "再收押金：" when the line holds some */

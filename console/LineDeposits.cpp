@@ -12,9 +12,8 @@
 #include "Forms.h"
 #include "Modal.h"
 #include "SaveFile.h"
-#include "ShiftLog.h"
 
-std::optional<float> TMainForm::DepositOf(int row) const
+std::optional<Cents> TMainForm::DepositOf(int row) const
 {
   const LineEntry *entry = Line(row);
   if (!entry)
@@ -25,7 +24,7 @@ std::optional<float> TMainForm::DepositOf(int row) const
   return m_deposits[i].amount;
 }
 
-void TMainForm::AddDeposit(int row, float amount)
+void TMainForm::AddDeposit(int row, Cents amount)
 {
   LineEntry &entry = *m_lines[row];
   const qsizetype i = FindDeposit(m_deposits, entry.machineId, entry.lineId);
@@ -77,7 +76,7 @@ void TMainForm::LoadDeposits()
 void TMainForm::WatchDeposit(int row)
 {
   LineEntry &entry = *m_lines[row];
-  DepositCheck check = CheckDeposit(entry.depositLevel, DepositOf(row).value_or(0.0f),
+  DepositCheck check = CheckDeposit(entry.depositLevel, DepositOf(row).value_or(0),
                                     AmountDue(entry.unsettledAmount, entry.runningCost));
   // A line the engine has not reported since the start has no address to
   // deny (a deposit read at login): it waits, warned, for the poll that does.
@@ -102,15 +101,15 @@ void TMainForm::LineDepositClick()
   if (row < 0)
     return;
   TDepositDlg *dlg = Forms.DepositDlg;
-  dlg->AskDeposit(m_lines[row]->name, DepositOf(row).value_or(0.0f));
+  dlg->AskDeposit(m_lines[row]->name, DepositOf(row).value_or(0));
   for (;;) {
     if (ShowModal(dlg) != QDialog::Accepted)
       return;
-    if (const std::optional<float> amount = dlg->TypedAmount()) {
+    if (const std::optional<Cents> amount = dlg->TypedAmount()) {
       AddDeposit(row, *amount);
       return;
     }
-    ShowMessage(dlg, QStringLiteral("请输入押金金额（0.01元至%1元）").arg(FormatMoney(DEPOSIT_MAX - 0.01f)),
+    ShowMessage(dlg, QStringLiteral("请输入押金金额（0.01元至%1元）").arg(CentsText(DEPOSIT_MAX * 100 - 1)),
                 QStringLiteral("错误"));
   }
 }
@@ -118,7 +117,7 @@ void TMainForm::LineDepositClick()
 void TMainForm::LineRefundClick()
 {
   const int row = SelectedLine();
-  const std::optional<float> deposit = DepositOf(row);
+  const std::optional<Cents> deposit = DepositOf(row);
   if (!deposit)
     return;
   const LineEntry &entry = *m_lines[row];

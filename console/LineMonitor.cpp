@@ -273,11 +273,11 @@ void TMainForm::PriceRunningCall(LineEntry &entry, const char *desnum, const cha
   // ends in this second lists exactly this bill.
   const std::optional<bill_info> bill = PriceCallSoFar(desnum, bdate, m_pollEnd);
   if (bill) {
-    entry.runningCost = bill->m_count;
-    entry.runningText = AmountText(bill->m_count);
+    entry.runningCost = CentsOf(bill->m_count);
+    entry.runningText = AmountText(*entry.runningCost);
   } else {
     // Counted as nothing, as the checkout counts a call no rate prices.
-    entry.runningCost = 0.0f;
+    entry.runningCost = 0;
     entry.runningText = QStringLiteral("无法计费");
   }
 }
@@ -289,7 +289,7 @@ void TMainForm::ShowAmounts(int row)
   QTreeWidgetItem *item = LineList->topLevelItem(row);
   item->setText(COLUMN_AMOUNT_DUE, entry.amountDue);
   item->setText(COLUMN_RUNNING_COST, entry.runningText);
-  const std::optional<float> deposit = DepositOf(row);
+  const std::optional<Cents> deposit = DepositOf(row);
   item->setText(COLUMN_DEPOSIT,
                 deposit ? DepositText(*deposit, AmountDue(entry.unsettledAmount, entry.runningCost),
                                       entry.depositLevel)
@@ -387,12 +387,12 @@ void TMainForm::RefreshAmountDue(int row)
   if (!CollectUnsettledCalls(entry.machineId, entry.lineId, &calls))
     return;  // the engine could not be asked: keep what the column shows
   // Added in the checkout's order, so that the amount shown is the one it asks.
-  float due = 0;
+  Cents due = 0;
   for (const CheckoutCall &call : calls) {
     if (call.bill)
-      due += call.bill->m_count;
+      due += CentsOf(call.bill->m_count);
   }
-  entry.unsettledAmount = calls.empty() ? std::nullopt : std::optional<float>(due);
+  entry.unsettledAmount = calls.empty() ? std::nullopt : std::optional<Cents>(due);
   ShowAmounts(row);
 }
 

@@ -24,8 +24,8 @@ struct LineEntry {
   unsigned char shownState = LINE_NOT_SHOWN; /* state whose caption "状态" shows */
   QPushButton *button = nullptr;  /* the checkout button of the entry's row */
   bool unsettled = false;         /* the line has, or may have, calls not yet settled */
-  std::optional<float> unsettledAmount; /* the unsettled calls' prices as last read; nothing: none */
-  std::optional<float> runningCost; /* the call in progress priced at the poll (0 when no rule
+  std::optional<Cents> unsettledAmount; /* the unsettled calls' prices as last read; nothing: none */
+  std::optional<Cents> runningCost; /* the call in progress priced at the poll (0 when no rule
                                        prices it); nothing: no call in progress */
   QString runningText;            /* "本次话费": that price, "无法计费", or empty */
   QString amountDue;              /* "应付金额": unsettled calls and the call in progress, or empty */

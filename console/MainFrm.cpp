@@ -323,7 +323,7 @@ void TMainForm::Exit1Click()
 void TMainForm::N6Click()
 {
   TSwitchDlg *dlg = Forms.SwitchDlg;
-  dlg->Title->setText(QStringLiteral("本班总金额：%1￥").arg(FormatMoney(m_shiftTotal)));
+  dlg->Title->setText(QStringLiteral("本班总金额：%1￥").arg(CentsText(m_shiftTotal)));
   do {
     if (ShowModal(dlg) != QDialog::Accepted)
       return;
@@ -383,7 +383,7 @@ void TMainForm::RecordHandover(const QString &incoming, const QByteArray &when)
   if (!StoreHandover(begin, when, m_operator, m_shiftTotal, incoming))
     ShowMessage(this,
                 QStringLiteral("交班记录没有保存：本班 %1 交出 %2，请另行记下")
-                    .arg(m_operator, FormatMoney(m_shiftTotal)),
+                    .arg(m_operator, CentsText(m_shiftTotal)),
                 QStringLiteral("错误"));
 }
 

@@ -40,8 +40,8 @@ public:
   explicit TMainForm(QWidget *parent = nullptr);
 
   const QString &OperatorName() const { return m_operator; }
-  float ShiftTotal() const { return m_shiftTotal; }
-  void SetShiftTotal(float total) { m_shiftTotal = total; }
+  Cents ShiftTotal() const { return m_shiftTotal; }
+  void SetShiftTotal(Cents total) { m_shiftTotal = total; }
   const QString &WorkDir() const { return m_workDir; }
   /* A file of the station: the working directory, "/", the name. */
   QString StationFile(const char *name) const;
@@ -137,11 +137,11 @@ public:
   /* ---- deposits (LineDeposits.cpp) ---- */
 
   /* The deposit of the row's line; nothing when it has none. */
-  std::optional<float> DepositOf(int row) const;
+  std::optional<Cents> DepositOf(int row) const;
   /* Takes amount more as the row's line's deposit, or hands the deposit
    * back (at a refund and a checkout), and rewrites "deposits"; when that
    * fails the operator is told. The row shows it at once. */
-  void AddDeposit(int row, float amount);
+  void AddDeposit(int row, Cents amount);
   void ClearDeposit(int row);
 
 protected:
@@ -223,7 +223,7 @@ private:
 
   QString m_workDir;              /* taken once, when the window is made */
   QString m_operator;             /* on duty; empty until the first login */
-  float m_shiftTotal = 0;         /* money settled in this shift */
+  Cents m_shiftTotal = 0;         /* money settled in this shift */
   QByteArray m_shiftStart;        /* when this shift began, "%Y-%m-%d %H:%M:%S" */
   bool m_started = false;         /* the first showing has run the login */
   bool m_engineRunning = false;   /* quenta_init succeeded */

@@ -32,7 +32,7 @@
 #include "RateFile.h"
 #include "RateImport.h"
 #include "SaveFile.h"
-#include "ShiftLog.h"
+#include "Money.h"
 
 namespace {
 
@@ -364,17 +364,17 @@ void TRateForm::ShowRate(const RateInfo &rule)
   PrefixEdit->setText(isDefault ? QString() : FromGbk(FIELD_TEXT(rule.m_prefix)));
   NameEdit->setEnabled(!isDefault);
   PrefixEdit->setEnabled(!isDefault);
-  ChargeEdit->setText(FormatMoney(rule.m_handling_charge));
+  ChargeEdit->setText(CentsText(CentsOf(rule.m_handling_charge)));
   UnitEdit->setText(QString::number(rule.m_min_bill_time));
   MinTimeEdit->setText(QString::number(rule.m_tao_price.m_category));
-  MinFeeEdit->setText(FormatMoney(rule.m_tao_price.m_price));
+  MinFeeEdit->setText(CentsText(CentsOf(rule.m_tao_price.m_price)));
   for (int n = 0; n < MAX_PERIODS; n++) {
     const period_price &p = rule.m_period_price[n];
     const bool inUse = p.m_time[0] != '\0';
     Period[n]->setTime(inUse ? PeriodStartTime(p) : QTime(0, 0, 0));
     Period[n]->setEnabled(inUse);
     CheckBox[n]->setChecked(inUse);
-    RateEdit[n]->setText(FormatMoney(p.m_price));
+    RateEdit[n]->setText(CentsText(CentsOf(p.m_price)));
   }
   FreePeriodEdit->setText(QString::number(rule.m_invalid_timeval));
   SaveBtn->setEnabled(false);

@@ -32,7 +32,6 @@
 #include "CsvFile.h"
 #include "Gbk.h"
 #include "Modal.h"
-#include "ShiftLog.h"
 
 namespace {
 
@@ -293,12 +292,11 @@ void TReportFrm::RunReport(const QByteArray &from, const QByteArray &to)
   bool ok = QueryReportSummary(from, to, by, m_lineNames, &summary);
   if (by == GroupNone) {
     ListCalls(from, to, &ok);
-    Info->setText(QStringLiteral("总计：") + FormatMoney(m_total));
   } else {
     ListGroups(summary);
-    m_total = static_cast<float>(summary.cents) / 100.0f;
-    Info->setText(QStringLiteral("总计：") + CentsText(summary.cents));
+    m_total = summary.cents;
   }
+  Info->setText(QStringLiteral("总计：") + CentsText(m_total));
   DrawChart(from, to, summary);
   m_from = from;
   m_to = to;
@@ -419,7 +417,7 @@ void TReportFrm::ReportRowArrived(void *record, void *param)
   item->setText(3, QString::fromLatin1(row.amount));
   item->setText(4, FromGbk(row.admin));
   self->m_rows.append(row);
-  self->m_total += info->m_bill.m_count;
+  self->m_total += row.cents;
 }
 
 void TReportFrm::Button1Click()

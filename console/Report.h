@@ -58,7 +58,7 @@ public:
   bool SaveCsv(const QString &fileName);
   /* The rows SaveCsv writes, heading first. */
   QList<QStringList> CsvRows() const;
-  float ReportTotal() const { return m_total; }
+  Cents ReportTotal() const { return m_total; }
   ReportGrouping Grouping() const;
   /* The operator's names of the lines, for the groups by line. */
   void SetLineNames(const LineNames &names) { m_lineNames = names; }
@@ -102,7 +102,7 @@ private:
   void DrawChart(const QByteArray &from, const QByteArray &to, const ReportSummary &summary);
 
   QList<ReportRow> m_rows;        /* the table's rows, as the file gets them */
-  float m_total = 0;              /* sum of the listed amounts */
+  Cents m_total = 0;              /* sum of the listed amounts */
   LineNames m_lineNames;
   ReportSummary m_summary;        /* the groups and buckets of the last query */
   QList<ChartPoint> m_chart;

@@ -1,11 +1,6 @@
 /* Durations, amounts, change and the money field's keys. */
 #include "BillText.h"
 
-#include <cmath>
-#include <cstdlib>
-
-#include "ShiftLog.h"
-
 QString DurationText(int seconds)
 {
   const int s = seconds < 0 ? 0 : seconds;
@@ -18,64 +13,34 @@ QString DurationText(int seconds)
   return text;
 }
 
-QString AmountText(float amount)
-{
-  return FormatMoney(amount) + QStringLiteral("元");
-}
-
-QString AmountDueText(std::optional<float> unsettled, std::optional<float> running)
+QString AmountDueText(std::optional<Cents> unsettled, std::optional<Cents> running)
 {
   if (!unsettled && !running)
     return QString();
   return AmountText(AmountDue(unsettled, running));
 }
 
-float AmountDue(std::optional<float> unsettled, std::optional<float> running)
+Cents AmountDue(std::optional<Cents> unsettled, std::optional<Cents> running)
 {
-  return unsettled.value_or(0.0f) + running.value_or(0.0f);
+  return unsettled.value_or(0) + running.value_or(0);
 }
 
-std::optional<double> ParseMoney(const QString &text)
-{
-  int digits = 0;
-  int points = 0;
-  for (QChar c : text) {
-    if (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
-      digits++;
-    else if (c == QLatin1Char('.'))
-      points++;
-    else
-      return std::nullopt;
-  }
-  if (digits == 0 || points > 1)
-    return std::nullopt;
-  return ParseDecimal(text.toLatin1());
-}
-
-std::optional<QString> ChangeText(const QString &money, float total)
+std::optional<QString> ChangeText(const QString &money, Cents total)
 {
   if (money.isEmpty())
     return QStringLiteral("0.00");
-  std::optional<double> paid = ParseMoney(money);
+  const std::optional<Cents> paid = ParseMoney(money);
   if (!paid)
     return std::nullopt;
-  // In single precision, as the total is: paying exactly the amount shown
-  // then gives 0.00 rather than a stray "-0.00".
-  const float change = static_cast<float>(*paid) - total;
-  QString text = FormatMoney(change);
-  if (text == QLatin1String("-0.00"))
-    text = QStringLiteral("0.00");
-  return text + QStringLiteral("元");
+  return AmountText(*paid - total);
 }
 
-Settlement SettlementOf(float total, float deposit, float paid)
+Settlement SettlementOf(Cents total, Cents deposit, Cents paid)
 {
-  // In fen, so that an exact payment is 0.00 and never a stray "-0.00".
-  const long long fen = std::llround((static_cast<double>(deposit) + paid - total) * 100);
-  const float amount = static_cast<float>(std::llabs(fen) / 100.0);
-  if (fen < 0)
-    return {QStringLiteral("还需补交"), amount};
-  return {paid > 0 ? QStringLiteral("找零") : QStringLiteral("退还"), amount};
+  const Cents rest = deposit + paid - total;
+  if (rest < 0)
+    return {QStringLiteral("还需补交"), -rest};
+  return {paid > 0 ? QStringLiteral("找零") : QStringLiteral("退还"), rest};
 }
 
 bool MoneyKeyAllowed(const QString &textOutsideSelection, QChar key)

@@ -3,21 +3,10 @@
 
 #include <QFile>
 
-#include <cfloat>
-#include <cmath>
-
-#include "BillText.h"
 #include "LineText.h"
 #include "SaveFile.h"
-#include "ShiftLog.h"
 
 namespace {
-
-/* An amount in whole fen, as "%.02f" shows it. */
-long long Fen(float amount)
-{
-  return std::llround(static_cast<double>(amount) * 100);
-}
 
 /* One line of the file; false when it is not a deposit. */
 bool ParseDepositLine(const QByteArray &line, Deposit *deposit)
@@ -27,13 +16,13 @@ bool ParseDepositLine(const QByteArray &line, Deposit *deposit)
     return false;
   bool ok = false;
   const int lineId = fields[1].toInt(&ok);
-  const std::optional<double> amount = ParseMoney(QString::fromLatin1(fields[2]));
-  if (!ok || !amount || *amount <= 0 || *amount > FLT_MAX)
+  const std::optional<Cents> amount = ParseMoney(QString::fromLatin1(fields[2]));
+  if (!ok || !amount || *amount <= 0)
     return false;
   deposit->machineId = fields[0].left(MACHINE_ID_MAX);
   deposit->lineId = lineId;
-  deposit->amount = static_cast<float>(*amount);
-  return Fen(deposit->amount) > 0;
+  deposit->amount = *amount;
+  return true;
 }
 
 } // namespace
@@ -58,7 +47,7 @@ bool WriteDeposits(const QString &path, const QList<Deposit> &deposits, QString 
 {
   QByteArray text;
   for (const Deposit &d : deposits)
-    text += d.machineId + ' ' + QByteArray::number(d.lineId) + ' ' + FormatMoney(d.amount).toLatin1() + '\n';
+    text += d.machineId + ' ' + QByteArray::number(d.lineId) + ' ' + CentsText(d.amount).toLatin1() + '\n';
   return ReplaceFile(path, text, reason);
 }
 
@@ -72,20 +61,18 @@ qsizetype FindDeposit(const QList<Deposit> &deposits, const QByteArray &machineI
   return -1;
 }
 
-DepositLevel DepositLevelOf(float deposit, float used)
+DepositLevel DepositLevelOf(Cents deposit, Cents used)
 {
-  const long long held = Fen(deposit);
-  const long long spent = Fen(used);
-  if (held <= 0)
+  if (deposit <= 0)
     return DEPOSIT_NONE;
-  if (spent >= held)
+  if (used >= deposit)
     return DEPOSIT_USED_UP;
-  if (spent * 100 >= held * DEPOSIT_WARNING_PERCENT)
+  if (used * 100 >= deposit * DEPOSIT_WARNING_PERCENT)
     return DEPOSIT_LOW;
   return DEPOSIT_LEFT;
 }
 
-DepositCheck CheckDeposit(DepositLevel shown, float deposit, float used)
+DepositCheck CheckDeposit(DepositLevel shown, Cents deposit, Cents used)
 {
   const DepositLevel now = DepositLevelOf(deposit, used);
   if (now == DEPOSIT_NONE)
@@ -95,20 +82,20 @@ DepositCheck CheckDeposit(DepositLevel shown, float deposit, float used)
           level == DEPOSIT_USED_UP && shown < DEPOSIT_USED_UP};
 }
 
-QString DepositText(float deposit, float used, DepositLevel level)
+QString DepositText(Cents deposit, Cents used, DepositLevel level)
 {
   if (level == DEPOSIT_NONE)
     return QString();
   const QString held = AmountText(deposit);
-  const long long rest = Fen(deposit) - Fen(used);
+  const Cents rest = deposit - used;
   if (level == DEPOSIT_USED_UP) {
     if (rest < 0)
-      return QStringLiteral("%1，押金用完，超出%2").arg(held, AmountText(-rest / 100.0f));
+      return QStringLiteral("%1，押金用完，超出%2").arg(held, AmountText(-rest));
     return QStringLiteral("%1，押金用完").arg(held);
   }
   // The level holds once reached, while the figures may dip for a poll (a
   // call that has ended but is not yet stored): never a remainder below 0.
-  const QString left = QStringLiteral("%1，余%2").arg(held, AmountText(qMax(rest, 0LL) / 100.0f));
+  const QString left = QStringLiteral("%1，余%2").arg(held, AmountText(qMax(rest, Cents(0))));
   return level == DEPOSIT_LOW ? left + QStringLiteral("，将用完") : left;
 }
 

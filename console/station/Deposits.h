@@ -12,6 +12,8 @@
 #include <QList>
 #include <QString>
 
+#include "Money.h"
+
 #define DEPOSITS_FILE "deposits"
 
 #define DEPOSIT_WARNING_PERCENT 90 /* of the deposit used: the row warns */
@@ -19,7 +21,7 @@
 struct Deposit {
   QByteArray machineId;           /* as the engine reports it, at most 127 bytes */
   int lineId = 0;                 /* the engine's line id */
-  float amount = 0;               /* yuan, more than 0 */
+  Cents amount = 0;               /* more than 0 */
 };
 
 /* Where a line stands against its deposit, in the order a call passes them. */
@@ -45,10 +47,9 @@ bool WriteDeposits(const QString &path, const QList<Deposit> &deposits, QString 
 /* The index of the line's deposit, or -1. */
 qsizetype FindDeposit(const QList<Deposit> &deposits, const QByteArray &machineId, int lineId);
 
-/* The level of a deposit with used yuan of it spent (the line's unsettled
- * calls and its call in progress), compared in whole fen as the window shows
- * them. DEPOSIT_NONE for a deposit of 0 or less. */
-DepositLevel DepositLevelOf(float deposit, float used);
+/* The level of a deposit with used of it spent (the line's unsettled calls
+ * and its call in progress). DEPOSIT_NONE for a deposit of 0 or less. */
+DepositLevel DepositLevelOf(Cents deposit, Cents used);
 
 /* What one check of a line finds, given the level it showed so far: the
  * level from now on, and whether the window beeps and the line is denied
@@ -61,12 +62,12 @@ struct DepositCheck {
   bool beep;
   bool deny;
 };
-DepositCheck CheckDeposit(DepositLevel shown, float deposit, float used);
+DepositCheck CheckDeposit(DepositLevel shown, Cents deposit, Cents used);
 
 /* The row's "押金" text at that level: "10.00元，余7.60元", then "…，将用完"
  * from DEPOSIT_LOW on, and "10.00元，押金用完" (", 超出0.30元" when more was
  * used) once used up. Empty without a deposit. */
-QString DepositText(float deposit, float used, DepositLevel level);
+QString DepositText(Cents deposit, Cents used, DepositLevel level);
 
 /* The row's look from DEPOSIT_LOW on, over whatever state the line is in:
  * white text on a dark red. The states' tints are light with black text

@@ -2,7 +2,7 @@
  * machine runs under: the date pickers, the calendar, the receipt, and Qt's
  * own dialogs where their Chinese texts are installed. Only what is shown
  * changes: files and the engine keep their fixed forms ("%Y-%m-%d %H:%M:%S",
- * money with a point, FormatMoney). */
+ * money with a point, Money.h). */
 #ifndef CONSOLE_DISPLAYLOCALE_H
 #define CONSOLE_DISPLAYLOCALE_H
 

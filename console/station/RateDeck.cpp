@@ -12,7 +12,7 @@
 
 #include "Gbk.h"
 #include "RateFile.h"
-#include "ShiftLog.h"
+#include "Money.h"
 
 #define DECIMAL_DIGITS_MAX 18   /* significant digits of a price: exact in the arithmetic below */
 
@@ -412,7 +412,7 @@ QList<RateInfo> ApplyDeck(const QList<RateInfo> &rules, const DeckPlan &plan)
 QString PerMinuteText(float perUnit, int unit)
 {
   bool tooLong = false;
-  const std::optional<Decimal> d = ReadDecimal(FormatMoney(perUnit), &tooLong);
+  const std::optional<Decimal> d = ReadDecimal(CentsText(CentsOf(perUnit)), &tooLong);
   Wide num = 0, den = 1;
   if (d)
     ToCents(*d, 60, unit > 0 ? unit : RULE_UNIT_DEFAULT, &num, &den);
@@ -441,7 +441,7 @@ QByteArray FormatDeck(const QList<RateInfo> &rules, int *lossy)
     text += CsvField(FromGbk(FIELD_TEXT(rule.m_name))) + QLatin1Char(',')
             + QString::fromLatin1(FIELD_TEXT(rule.m_prefix)) + QLatin1Char(',')
             + PerMinuteText(rule.m_period_price[0].m_price, rule.m_min_bill_time) + QLatin1Char(',')
-            + FormatMoney(rule.m_handling_charge) + QLatin1Char(',')
+            + CentsText(CentsOf(rule.m_handling_charge)) + QLatin1Char(',')
             + QString::number(rule.m_min_bill_time) + QStringLiteral("\r\n");
   }
   if (lossy)

@@ -8,9 +8,9 @@
 #include <climits>
 #include <cstring>
 
-#include "BillText.h"
+#include "Money.h"
 #include "SaveFile.h"
-#include "ShiftLog.h"
+#include "utils/decimal.h"
 
 namespace {
 
@@ -25,9 +25,11 @@ bool IsGbkLead(char c)
   return u >= 0x81 && u <= 0xfe;
 }
 
+/* The engine's own two-decimal text: a price no float can hold ("inf")
+ * stays visible in the line, which then fails its read-back check. */
 QByteArray Money(float value)
 {
-  return FormatMoney(value).toLatin1();
+  return QByteArray(utils::decimal_text(value).s);
 }
 
 } // namespace
@@ -237,10 +239,10 @@ QString RateRuleFault(const RateInfo &rule)
 
 bool ParseMoneyText(const QString &text, float *value)
 {
-  std::optional<double> money = ParseMoney(text);
+  const std::optional<Cents> money = ParseMoney(text);
   if (!money)
     return false;
-  *value = static_cast<float>(*money);
+  *value = FloatOf(*money);
   return true;
 }
 

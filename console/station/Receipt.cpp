@@ -33,12 +33,6 @@ qreal Pixels(qreal mm, int dpi)
   return mm * dpi / 25.4;
 }
 
-/* "1.20元"; an exact payment's change is 0.00, never "-0.00". */
-QString Money(float amount)
-{
-  return AmountText(std::fabs(amount) < 0.005f ? 0.0f : amount);
-}
-
 QString Escaped(const QString &text)
 {
   return text.toHtmlEscaped();
@@ -89,24 +83,24 @@ QString ReceiptHtml(const Receipt &r)
   html += QStringLiteral("<table width=\"100%\" cellspacing=\"0\" cellpadding=\"0\">");
   html += Row(QStringLiteral("号码"), QStringLiteral("金额"), true);
   for (const ReceiptCall &call : r.calls) {
-    html += Row(Escaped(call.number), Money(call.amount));
+    html += Row(Escaped(call.number), AmountText(call.amount));
     // Begin and duration go below the number: a narrow roll has no room beside it.
     html += QStringLiteral("<tr><td colspan=\"2\"><font size=\"-1\">%1　%2</font></td></tr>")
                 .arg(Escaped(call.start), DurationText(call.seconds));
   }
   html += QStringLiteral("</table><hr>");
   html += QStringLiteral("<table width=\"100%\" cellspacing=\"0\" cellpadding=\"0\">");
-  html += Row(QStringLiteral("合计（%1次通话）").arg(r.calls.size()), Money(r.total), true);
+  html += Row(QStringLiteral("合计（%1次通话）").arg(r.calls.size()), AmountText(r.total), true);
   if (r.deposit > 0) {
     // As the checkout showed it: the deposit paid, then what was paid on top.
     const Settlement settled = SettlementOf(r.total, r.deposit, r.paid);
-    html += Row(QStringLiteral("押金"), Money(r.deposit));
+    html += Row(QStringLiteral("押金"), AmountText(r.deposit));
     if (r.paid > 0)
-      html += Row(QStringLiteral("补交"), Money(r.paid));
-    html += Row(settled.caption, Money(settled.amount));
+      html += Row(QStringLiteral("补交"), AmountText(r.paid));
+    html += Row(settled.caption, AmountText(settled.amount));
   } else {
-    html += Row(QStringLiteral("已付"), Money(r.paid));
-    html += Row(QStringLiteral("找零"), Money(r.change));
+    html += Row(QStringLiteral("已付"), AmountText(r.paid));
+    html += Row(QStringLiteral("找零"), AmountText(r.change));
   }
   html += QStringLiteral("</table>");
   if (!r.footer.isEmpty())

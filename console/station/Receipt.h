@@ -15,6 +15,8 @@
 
 #include <vector>
 
+#include "Money.h"
+
 class QPagedPaintDevice;
 
 #define RECEIPT_DIR "receipts"    /* under the working directory: receipts kept as PDF files */
@@ -23,7 +25,7 @@ struct ReceiptCall {
   QString number;                 /* the dialled number */
   QString start;                  /* the begin time as the engine gives it */
   int seconds = 0;                /* the duration billed */
-  float amount = 0;
+  Cents amount = 0;
 };
 
 struct Receipt {
@@ -35,10 +37,10 @@ struct Receipt {
   QString operatorName;
   QDateTime time;                 /* when the customer paid */
   std::vector<ReceiptCall> calls;
-  float total = 0;
-  float deposit = 0;              /* left before the calls, counted as paid; 0: none */
-  float paid = 0;                 /* paid at the checkout */
-  float change = 0;               /* deposit + paid - total: handed back, or owed when negative */
+  Cents total = 0;
+  Cents deposit = 0;              /* left before the calls, counted as paid; 0: none */
+  Cents paid = 0;                 /* paid at the checkout */
+  Cents change = 0;               /* deposit + paid - total: handed back, or owed when negative */
   bool reprint = false;           /* printed again later: the receipt says so */
 };
 

@@ -5,7 +5,6 @@
 
 #include "Gbk.h"
 #include "RateFile.h"
-#include "ShiftLog.h"
 
 ReportRow ReportRowOf(const report_info &info)
 {
@@ -14,7 +13,8 @@ ReportRow ReportRowOf(const report_info &info)
   row.start = FIELD_TEXT(info.m_cdr.bdate);
   // A call that ended before it began (the clock was set back) lasted nothing.
   row.seconds = QByteArray::number(qMax(info.m_bill.m_calltime, 0));
-  row.amount = FormatMoney(info.m_bill.m_count).toLatin1();
+  row.cents = CentsOf(info.m_bill.m_count);
+  row.amount = CentsText(row.cents).toLatin1();
   row.admin = FIELD_TEXT(info.m_bill.m_admin);
   return row;
 }

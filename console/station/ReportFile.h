@@ -13,6 +13,8 @@
 
 #include "quenta/records.h"
 
+#include "Money.h"
+
 #define REPORT_COLUMNS 5
 #define REPORT_HEADING "号码, 起始时间, 通话时长, 金额, 管理员"
 
@@ -21,8 +23,9 @@ struct ReportRow {
   QByteArray number;              /* dialled number */
   QByteArray start;               /* begin time of the call */
   QByteArray seconds;             /* duration in seconds, decimal, never negative */
-  QByteArray amount;              /* the bill, two decimals */
+  QByteArray amount;              /* the bill, two decimals: the text of cents */
   QByteArray admin;               /* operator who settled it */
+  Cents cents = 0;                /* the bill, rounded to the fen once: what the total adds */
 };
 
 /* The row of one joined call and bill. */

@@ -124,13 +124,6 @@ QList<ChartPoint> ChartPoints(const QByteArray &from, const QByteArray &to,
   return points;
 }
 
-QString CentsText(qint64 cents)
-{
-  const qint64 whole = cents / 100, part = qAbs(cents % 100);
-  const QString sign = cents < 0 && whole == 0 ? QStringLiteral("-") : QString();
-  return sign + QString::number(whole) + QLatin1Char('.') + QStringLiteral("%1").arg(part, 2, 10, QLatin1Char('0'));
-}
-
 QString MinutesText(qint64 seconds)
 {
   const qint64 tenths = (seconds * 10 + 30) / 60;

@@ -13,6 +13,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "Money.h"
+
 /* How the listed calls are grouped; the values are the engine's QUENTA_GROUP_*. */
 enum ReportGrouping {
   GroupNone = 0,                  /* the calls one by one, as the report lists them */
@@ -68,8 +70,6 @@ struct ChartPoint {
 QList<ChartPoint> ChartPoints(const QByteArray &from, const QByteArray &to,
                               const QHash<QByteArray, qint64> &bucketCents);
 
-/* "12.50" of 1250 cents; "-0.30" of -30. */
-QString CentsText(qint64 cents);
 /* Minutes with one decimal: 95 seconds is "1.6". */
 QString MinutesText(qint64 seconds);
 

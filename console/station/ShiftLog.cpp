@@ -1,13 +1,7 @@
-/* Reading and writing the shift record, and the locale-free money texts. */
+/* Reading and writing the shift record. */
 #include "ShiftLog.h"
 
 #include <QFile>
-
-#include <cfloat>
-#include <cmath>
-#include <cstdio>
-#include <locale.h>
-#include <stdlib.h>
 
 #include "Gbk.h"
 #include "SaveFile.h"
@@ -32,34 +26,9 @@ QByteArray NextWord(const QByteArray &text, qsizetype *pos)
   return text.mid(start, i - start);
 }
 
-/* Qt applications run under the user's locale, where the decimal mark may be
- * a comma; money texts always have a point. */
-locale_t CLocale()
-{
-  static const locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
-  return c;
-}
-
 } // namespace
 
-double ParseDecimal(const QByteArray &word)
-{
-  double value = strtod_l(word.constData(), nullptr, CLocale());
-  return std::isfinite(value) ? value : 0.0;
-}
-
-QString FormatMoney(float amount)
-{
-  // The C library's rounding, as the engine's amounts have: Qt's own
-  // formatting rounds an exact half up (0.125 to 0.13) where printf gives 0.12.
-  char text[64];
-  locale_t previous = uselocale(CLocale());
-  std::snprintf(text, sizeof text, "%.02f", static_cast<double>(amount));
-  uselocale(previous);
-  return QString::fromLatin1(text);
-}
-
-bool ReadLastLog(const QString &path, const QString &operatorName, float *total)
+bool ReadLastLog(const QString &path, const QString &operatorName, Cents *total)
 {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly))
@@ -73,18 +42,15 @@ bool ReadLastLog(const QString &path, const QString &operatorName, float *total)
   std::optional<QByteArray> gbkName = ToGbk(operatorName);
   if (!gbkName || name != *gbkName)
     return false;
-  // A float holds less than a double: an amount beyond its range would turn
-  // into an infinite total, which every later checkout would keep.
-  const double value = ParseDecimal(amount);
-  *total = std::fabs(value) <= FLT_MAX ? static_cast<float>(value) : 0.0f;
+  *total = CentsOfText(amount);
   return true;
 }
 
-bool WriteLastLog(const QString &path, const QString &operatorName, float total,
+bool WriteLastLog(const QString &path, const QString &operatorName, Cents total,
                   QString *reason)
 {
   std::optional<QByteArray> gbkName = ToGbk(operatorName);
   if (!gbkName)
     return RefuseWrite(reason, QStringLiteral("操作员名中有无法保存的字符"));
-  return ReplaceFile(path, *gbkName + ' ' + FormatMoney(total).toLatin1(), reason);
+  return ReplaceFile(path, *gbkName + ' ' + CentsText(total).toLatin1(), reason);
 }

@@ -3,14 +3,11 @@
 
 #include <QFile>
 
-#include <cmath>
-
 #include "quenta/quenta.h"
 
 #include "Gbk.h"
 #include "RateFile.h"
 #include "ReportFile.h"
-#include "ReportGroups.h"
 #include "SaveFile.h"
 
 namespace {
@@ -25,7 +22,7 @@ void ShiftArrived(void *record, void *param)
   row.end = FIELD_TEXT(r->m_shift.m_edate);
   row.outgoing = FromGbk(FIELD_TEXT(r->m_shift.m_outgoing));
   row.incoming = FromGbk(FIELD_TEXT(r->m_shift.m_incoming));
-  row.takingsCents = std::llround(static_cast<double>(r->m_shift.m_takings) * 100);
+  row.takingsCents = CentsOf(r->m_shift.m_takings);
   row.bills = r->m_bills;
   row.billCents = r->m_cents;
   static_cast<QList<ShiftRow> *>(param)->append(row);
@@ -63,7 +60,7 @@ bool WriteShiftStart(const QString &path, const QString &operatorName, const QBy
   return ReplaceFile(path, when + ' ' + *name, reason);
 }
 
-bool StoreHandover(const QByteArray &begin, const QByteArray &end, const QString &outgoing, float takings,
+bool StoreHandover(const QByteArray &begin, const QByteArray &end, const QString &outgoing, Cents takings,
                    const QString &incoming)
 {
   const std::optional<QByteArray> out = ToGbk(outgoing), in = ToGbk(incoming);
@@ -74,7 +71,7 @@ bool StoreHandover(const QByteArray &begin, const QByteArray &end, const QString
   STORE_TEXT(shift.m_edate, end);
   STORE_TEXT(shift.m_outgoing, *out);
   STORE_TEXT(shift.m_incoming, *in);
-  shift.m_takings = takings;
+  shift.m_takings = FloatOf(takings);
   return quenta_saveShift(&shift) == 0;
 }
 
@@ -84,7 +81,7 @@ bool QueryShifts(const QByteArray &from, const QByteArray &to, QList<ShiftRow> *
   return quenta_selectShifts(from.constData(), to.constData(), ShiftArrived, rows) == 0;
 }
 
-QString ShiftDifferenceText(qint64 takingsCents, qint64 billCents)
+QString ShiftDifferenceText(Cents takingsCents, Cents billCents)
 {
   if (takingsCents == billCents)
     return QStringLiteral("相符");

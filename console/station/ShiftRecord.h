@@ -19,6 +19,8 @@
 #include <QList>
 #include <QString>
 
+#include "Money.h"
+
 #define SHIFTSTART_FILE "shiftstart"
 
 /* The engine's time text of a moment, "%Y-%m-%d %H:%M:%S". */
@@ -33,7 +35,7 @@ bool WriteShiftStart(const QString &path, const QString &operatorName, const QBy
 
 /* Appends the handover; false when a name has no GBK form or the engine did
  * not store the row. */
-bool StoreHandover(const QByteArray &begin, const QByteArray &end, const QString &outgoing, float takings,
+bool StoreHandover(const QByteArray &begin, const QByteArray &end, const QString &outgoing, Cents takings,
                    const QString &incoming);
 
 /* One handover as the report lists it. */
@@ -42,9 +44,9 @@ struct ShiftRow {
   QByteArray end;                 /* the handover */
   QString outgoing;
   QString incoming;
-  qint64 takingsCents = 0;        /* what was handed over */
+  Cents takingsCents = 0;         /* what was handed over */
   int bills = 0;                  /* bills the outgoing operator stored within begin..end */
-  qint64 billCents = 0;           /* their amounts */
+  Cents billCents = 0;            /* their amounts */
 };
 
 /* The handovers whose moment lies in from..to (both inclusive), oldest first.
@@ -53,6 +55,6 @@ bool QueryShifts(const QByteArray &from, const QByteArray &to, QList<ShiftRow> *
 
 /* "相符" when what was handed over matches the bills, "短款 2.50" when it is
  * 2.50 less, "长款 1.00" when it is 1.00 more. */
-QString ShiftDifferenceText(qint64 takingsCents, qint64 billCents);
+QString ShiftDifferenceText(Cents takingsCents, Cents billCents);
 
 #endif

@@ -2,7 +2,8 @@
 // engines with the simulator's calls at once; a copy killed ten times; the
 // server stopped while calls are settled; a station file held by another
 // process; a restored backup caught up, another shop's file refused and a new
-// file adopted; the report over two prepared shops and a newer schema refused.
+// file adopted; the report over two prepared shops and a newer schema refused;
+// takings of many bills added up to the fen.
 #include <filesystem>
 #include <random>
 #include <set>
@@ -348,6 +349,27 @@ TEST(Chain, StationFileHeldByAnotherProcess)
   EXPECT_TRUE(eventually([&] { return pg.scalar("select count(*) from quenta.call") == std::to_string(50000 + stored); },
                          10000));
   EXPECT_NE(std::string::npos, sync.log().find("held by another connection")) << sync.log();
+}
+
+// 3,000 bills, some as an older engine stored them (a float's digits past the
+// fen): the views and the report add them up exactly, to the fen.
+TEST(Chain, TakingsAddUpToTheFen)
+{
+  PgServer pg;
+  WorkDir shop;
+  const char *const amounts[] = {"3.60", "14.23", "0.07", "28.91", "9.99", "3.6000001"};
+  std::string fill;
+  for (int i = 0; i < 3000; i++)
+    fill += "insert into billtbl values('t', 60, 'p', " + std::string(amounts[i % 6]) + ", 'admin', '2024-05-0" +
+            std::to_string(1 + i % 2) + " 10:00:00');";
+  make_station(shop.file("quentadb"), false, fill);
+  ASSERT_EQ(0, Sync(shop.path(), {"--station", "东店", "--dsn", pg.dsn(), "--once"}).run());
+  for (const char *view : {"quenta.takings_daily", "quenta.takings_operator", "quenta.takings_rule"})
+    EXPECT_EQ("numeric|30200.00", pg.scalar(std::string("select pg_typeof(sum(takings)) || '|' || sum(takings) from ") +
+                                            view)) << view;
+  const std::string out = shop.file("report.out");
+  ASSERT_EQ(0, sh(std::string(SYNC_PATH) + " report --by day --dsn '" + pg.dsn() + "' --from 2024-05-01 --to 2024-05-02 > " + out));
+  EXPECT_NE(std::string::npos, testkit::slurp(out).find("  30200.00\n")) << testkit::slurp(out);
 }
 
 TEST(Chain, ReportOfTwoShopsAndANewerSchemaRefused)

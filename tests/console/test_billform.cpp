@@ -18,8 +18,8 @@ class TestBillForm : public QObject {
   /* The dialog as a checkout of 1.20, 0.60 and 2.00 shows it. */
   void showWithThreeCalls()
   {
-    float total = 0;
-    for (float amount : {1.20f, 0.60f, 2.00f})
+    Cents total = 0;
+    for (Cents amount : {120, 60, 200})
       total += amount;
     form->TotalAmout->setText(AmountText(total));
     form->SetTotal(total);
@@ -71,7 +71,7 @@ private slots:
   {
     QFETCH(QString, money);
     QFETCH(QString, change);
-    const float total = 1.20f + 0.60f + 2.00f;
+    const Cents total = 120 + 60 + 200;
     QCOMPARE(ChangeText(money, total).value_or(QString()), change);
   }
 

@@ -10,6 +10,7 @@
 
 #include "BillFrm.h"
 #include "EngineTest.h"
+#include "ShiftRecord.h"
 
 namespace {
 
@@ -109,7 +110,7 @@ private slots:
       QCOMPARE(QByteArray(bills[0].m_admin), kZhangSanGbk);
       QCOMPARE(bills[0].m_count, amounts[i]);
     }
-    QCOMPARE(s->main->ShiftTotal(), 13.80f);
+    QCOMPARE(s->main->ShiftTotal(), Cents(1380));
     QCOMPARE(s->forms->dir.read(LASTLOG_FILE), kZhangSanGbk + " 13.80");
     QCOMPARE(s->main->StatusTakings->text(), QStringLiteral("本班收入：13.80元"));
     const int row = s->main->FindLine(m, 0);
@@ -137,7 +138,7 @@ private slots:
     for (const cdr_info &c : CallsOf(m))
       QVERIFY(BillsOf(c.callid).empty());
     QCOMPARE(s->entry(m, 0)->button->text(), QStringLiteral("结帐"));
-    QCOMPARE(s->main->ShiftTotal(), 0.0f);
+    QCOMPARE(s->main->ShiftTotal(), Cents(0));
     QCOMPARE(s->forms->dir.read(LASTLOG_FILE), lastlog);
 
     // The pop-up menu's checkout offers the same calls again.
@@ -168,7 +169,7 @@ private slots:
     QVERIFY(BillsOf(CallsOf(m)[1].callid).empty());
     QCOMPARE(s->entry(m, 0)->button->text(), QStringLiteral("结帐"));
     QCOMPARE(s->row(m, 0)->text(5), QStringLiteral("2.00元"));
-    QCOMPARE(s->main->ShiftTotal(), 1.20f);
+    QCOMPARE(s->main->ShiftTotal(), Cents(120));
   }
 
   void aCallNoRatePricesIsNeitherCountedNorSettled()
@@ -194,7 +195,7 @@ private slots:
     QCOMPARE(flagsOf(m), std::vector<int>({1, 0, 1}));
     QVERIFY(BillsOf(CallsOf(m)[1].callid).empty());
     QCOMPARE(s->entry(m, 0)->button->text(), QStringLiteral("结帐"));
-    QCOMPARE(s->main->ShiftTotal(), 1.80f);
+    QCOMPARE(s->main->ShiftTotal(), Cents(180));
   }
 
   void onlyCallsWhoseBillIsStoredAreSettledAndTheRestNamed()
@@ -205,7 +206,7 @@ private slots:
     QVERIFY(a.discovery());
     QVERIFY(a.call("0101") && a.call("0202") && a.call("0303"));
     s->main->PollLines();
-    const float before = s->main->ShiftTotal();
+    const Cents before = s->main->ShiftTotal();
     const std::vector<cdr_info> calls = CallsOf(m);
     // The first call's bill is refused; the third's bill is stored but its
     // call cannot be marked.
@@ -220,8 +221,8 @@ private slots:
     QCOMPARE(flagsOf(m), std::vector<int>({0, 1, 0}));
     QCOMPARE(BillsOf(calls[0].callid).size(), size_t(0));
     QCOMPARE(BillsOf(calls[2].callid).size(), size_t(1));
-    QCOMPARE(s->main->ShiftTotal(), before + 2.60f);
-    QCOMPARE(s->forms->dir.read(LASTLOG_FILE), "admin " + QByteArray::number(before + 2.60f, 'f', 2));
+    QCOMPARE(s->main->ShiftTotal(), before + 260);
+    QCOMPARE(s->forms->dir.read(LASTLOG_FILE), "admin " + CentsText(before + 260).toLatin1());
     QCOMPARE(s->forms->op.messages.size(), 1);
     const QStringList told = s->forms->op.messages[0].text.split(QLatin1Char('\n'));
     QCOMPARE(s->forms->op.messages[0].caption, QStringLiteral("错误"));
@@ -238,7 +239,7 @@ private slots:
     s->entry(m, 0)->button->click();
     QCOMPARE(flagsOf(m), std::vector<int>({1, 1, 1}));
     QCOMPARE(BillsOf(calls[2].callid).size(), size_t(1));
-    QCOMPARE(s->main->ShiftTotal(), before + 3.80f);
+    QCOMPARE(s->main->ShiftTotal(), before + 380);
   }
 
   void aCallBilledBeforeAStopIsNotBilledAgain()
@@ -265,11 +266,40 @@ private slots:
       QCOMPARE(c.flag, 1);
       QCOMPARE(BillsOf(c.callid).size(), size_t(1));
     }
-    QCOMPARE(s->main->ShiftTotal(), 0.60f);
+    QCOMPARE(s->main->ShiftTotal(), Cents(60));
     // A line whose only call was billed already has nothing to pay.
     s->entry(m, 1)->button->click();
     QCOMPARE(s->checkouts(), 1);
     QCOMPARE(s->entry(m, 1)->button->text(), QString::number(s->main->FindLine(m, 1) + 1));
+  }
+
+  // A shift well into six figures, then thirty calls settled at once: the
+  // total, the shift, the status bar and "lastlog" all count in fen.
+  void aLargeShiftGrowsByExactlyWhatIsSettled()
+  {
+    const QByteArray m = FreshMachine();
+    s->forms->dir.write(LASTLOG_FILE, "admin 99999.99");
+    QByteArray sql = "begin;";
+    for (int i = 0; i < 30; i++) {
+      const QByteArray begin = Literal(StationTime(QDateTime(QDate(2026, 7, 1), QTime(9, 0)).addSecs(i * 60)));
+      const char *number = i % 3 == 0 ? "0101" : i % 3 == 1 ? "0202" : "0303";
+      sql += "insert into cdrtbl values(" + Literal(m + "-" + QByteArray::number(i)) + ", " + Literal(m) +
+             ", 0, '8001', '" + number + "', " + begin + ", " + begin + ", 0);";
+    }
+    QVERIFY(execOnEngineDb(sql + "commit;"));
+    s->logIn();
+    TestLine a(m, 0);
+    QVERIFY(a.discovery());
+    s->main->PollLines();
+    s->forms->op.then([](QDialog *dlg) {
+      QCOMPARE(static_cast<TBillForm *>(dlg)->TotalAmout->text(), QStringLiteral("38.00元"));
+      ScriptedOperator::click("OKBtn")(dlg);
+    });
+    s->entry(m, 0)->button->click();
+    QCOMPARE(flagsOf(m), std::vector<int>(30, 1));
+    QCOMPARE(s->main->ShiftTotal(), Cents(10003799));
+    QCOMPARE(s->forms->dir.read(LASTLOG_FILE), QByteArray("admin 100037.99"));
+    QCOMPARE(s->main->StatusTakings->text(), QStringLiteral("本班收入：100037.99元"));
   }
 
   void quotesInAMachineIdStayInsideTheirText()

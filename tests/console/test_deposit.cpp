@@ -53,6 +53,7 @@ private slots:
     const QByteArray gbk = ToGbk(QStringLiteral("终端甲")).value();
     QTest::newRow("lines") << QByteArray("GW1 0 20\nGW1 1 5.5\n") << QByteArray("GW1 0 20.00\nGW1 1 5.50\n");
     QTest::newRow("GBK id, blanks, CRLF, no end") << "  " + gbk + "\t7  0.01 \r\nGW2 1 3" << gbk + " 7 0.01\nGW2 1 3.00\n";
+    QTest::newRow("fen beyond a float") << QByteArray("GW1 0 1234567.89\n") << QByteArray("GW1 0 1234567.89\n");
     QTest::newRow("the first of a line counts") << QByteArray("GW1 0 1.00\nGW1 0 2.00\n") << QByteArray("GW1 0 1.00\n");
     QTest::newRow("no amount of money") << QByteArray("GW1 0 12,50\nGW1 1 0\nGW1 2 -3\nGW1 3 0.001\nGW1 x 1\nGW1 5\n"
                                                       "GW1 6 1 2\nGW1 7 inf\n")
@@ -80,38 +81,38 @@ private slots:
   void theThresholdsAreCrossedOnce_data()
   {
     QTest::addColumn<DepositLevel>("shown");
-    QTest::addColumn<float>("used");
+    QTest::addColumn<Cents>("used");
     QTest::addColumn<DepositLevel>("level");
     QTest::addColumn<QString>("events");  // b: beep, d: deny
     QTest::addColumn<QString>("text");
-    QTest::newRow("below 90 %") << DEPOSIT_NONE << 8.99f << DEPOSIT_LEFT << "" << "10.00元，余1.01元";
-    QTest::newRow("90 %") << DEPOSIT_LEFT << 9.00f << DEPOSIT_LOW << "b" << "10.00元，余1.00元，将用完";
-    QTest::newRow("still low") << DEPOSIT_LOW << 9.99f << DEPOSIT_LOW << "" << "10.00元，余0.01元，将用完";
-    QTest::newRow("used up") << DEPOSIT_LOW << 10.0f << DEPOSIT_USED_UP << "d" << "10.00元，押金用完";
-    QTest::newRow("past both") << DEPOSIT_LEFT << 10.3f << DEPOSIT_USED_UP << "bd" << "10.00元，押金用完，超出0.30元";
-    QTest::newRow("a dip holds") << DEPOSIT_USED_UP << 2.0f << DEPOSIT_USED_UP << "" << "10.00元，押金用完";
+    QTest::newRow("below 90 %") << DEPOSIT_NONE << Cents(899) << DEPOSIT_LEFT << "" << "10.00元，余1.01元";
+    QTest::newRow("90 %") << DEPOSIT_LEFT << Cents(900) << DEPOSIT_LOW << "b" << "10.00元，余1.00元，将用完";
+    QTest::newRow("still low") << DEPOSIT_LOW << Cents(999) << DEPOSIT_LOW << "" << "10.00元，余0.01元，将用完";
+    QTest::newRow("used up") << DEPOSIT_LOW << Cents(1000) << DEPOSIT_USED_UP << "d" << "10.00元，押金用完";
+    QTest::newRow("past both") << DEPOSIT_LEFT << Cents(1030) << DEPOSIT_USED_UP << "bd" << "10.00元，押金用完，超出0.30元";
+    QTest::newRow("a dip holds") << DEPOSIT_USED_UP << Cents(200) << DEPOSIT_USED_UP << "" << "10.00元，押金用完";
   }
   void theThresholdsAreCrossedOnce()
   {
     QFETCH(DepositLevel, shown);
-    QFETCH(float, used);
+    QFETCH(Cents, used);
     QFETCH(DepositLevel, level);
     QFETCH(QString, events);
     QFETCH(QString, text);
-    const DepositCheck check = CheckDeposit(shown, 10.0f, used);
+    const DepositCheck check = CheckDeposit(shown, 1000, used);
     QCOMPARE(check.level, level);
     QCOMPARE(QString(check.beep ? "b" : "") + (check.deny ? "d" : ""), events);
-    QCOMPARE(DepositText(10.0f, used, check.level), text);
-    QCOMPARE(CheckDeposit(shown, 0.0f, used).level, DEPOSIT_NONE);
+    QCOMPARE(DepositText(1000, used, check.level), text);
+    QCOMPARE(CheckDeposit(shown, 0, used).level, DEPOSIT_NONE);
   }
 
   void theCheckoutsLastLine()
   {
     // Of a 2.10 total: a deposit short of it, above it, and with money on top.
-    const std::tuple<float, float, QString> cases[] = {{2, 0, "还需补交0.10"}, {3, 0, "退还0.90"}, {2, 5, "找零4.90"}};
+    const std::tuple<Cents, Cents, QString> cases[] = {{200, 0, "还需补交0.10"}, {300, 0, "退还0.90"}, {200, 500, "找零4.90"}};
     for (const auto &[deposit, paid, text] : cases) {
-      const Settlement s = SettlementOf(2.1f, deposit, paid);
-      QCOMPARE(s.caption + FormatMoney(s.amount), text);
+      const Settlement s = SettlementOf(210, deposit, paid);
+      QCOMPARE(s.caption + CentsText(s.amount), text);
     }
   }
 
@@ -181,14 +182,14 @@ private slots:
                  summary.contains(R"("command": "call: deny\n", "answer": "FORBIDDEN")"),
              summary.constData());
 
-    float total = 0;
+    Cents total = 0;
     for (const cdr_info &call : calls)
-      total += quenta_getbill(call.callid)->m_count;
+      total += CentsOf(quenta_getbill(call.callid)->m_count);
     s.forms->op.then([&](QDialog *dlg) {
       auto *bill = static_cast<TBillForm *>(dlg);
       QCOMPARE(bill->DepositAmount->text(), "2.00元");
       QCOMPARE(bill->TotalAmout->text(), AmountText(total));  // 2.00, or 2.10 when cut in the fifth second
-      QCOMPARE(bill->ChangeCaption->text() + bill->Change->text(), total < 2.05f ? "退还：0.00元" : "还需补交：0.10元");
+      QCOMPARE(bill->ChangeCaption->text() + bill->Change->text(), total < 205 ? "退还：0.00元" : "还需补交：0.10元");
       bill->PrintBtn->click();
       bill->OKBtn->click();
     });
@@ -196,8 +197,8 @@ private slots:
     QVERIFY(ReceiptHtml(Forms.ReceiptDlg->Reprint()).contains("押金</td><td align=\"right\">2.00元"));
     for (const cdr_info &call : CallsOf(m))
       QVERIFY(call.flag == 1 && BillsOf(call.callid).size() == 1);
-    QCOMPARE(FormatMoney(s.main->ShiftTotal()), FormatMoney(total));
-    QCOMPARE(s.forms->dir.read(LASTLOG_FILE), "admin " + FormatMoney(total).toLatin1());
+    QCOMPARE(s.main->ShiftTotal(), total);
+    QCOMPARE(s.forms->dir.read(LASTLOG_FILE), "admin " + CentsText(total).toLatin1());
     QCOMPARE(s.forms->dir.read(DEPOSITS_FILE), QByteArray());
     QCOMPARE(s.row(m, 1)->text(COLUMN_DEPOSIT), QString());
     s.forms->verifyScriptDone();

@@ -20,9 +20,9 @@ private slots:
 
   void writesNameBlankAndTwoDecimalsWithoutLineFeed()
   {
-    QVERIFY(WriteLastLog(path(), QStringLiteral("admin"), 12.5f));
+    QVERIFY(WriteLastLog(path(), QStringLiteral("admin"), 1250));
     QCOMPARE(dir->read(LASTLOG_FILE), QByteArray("admin 12.50"));
-    QVERIFY(WriteLastLog(path(), QStringLiteral("张三"), 0.0f));
+    QVERIFY(WriteLastLog(path(), QStringLiteral("张三"), 0));
     QCOMPARE(dir->read(LASTLOG_FILE), QByteArray("\xd5\xc5\xc8\xfd 0.00"));
   }
 
@@ -31,49 +31,51 @@ private slots:
     QTest::addColumn<QByteArray>("record");
     QTest::addColumn<QString>("who");
     QTest::addColumn<bool>("continues");
-    QTest::addColumn<float>("total");
-    QTest::newRow("same operator") << QByteArray("admin 12.50") << "admin" << true << 12.5f;
+    QTest::addColumn<Cents>("total");
+    QTest::newRow("same operator") << QByteArray("admin 12.50") << "admin" << true << Cents(1250);
     QTest::newRow("line feed and blanks") << QByteArray("  admin\t3.25 \n") << "admin" << true
-                                          << 3.25f;
+                                          << Cents(325);
     QTest::newRow("Chinese operator") << QByteArray("\xd5\xc5\xc8\xfd 7.00") << "张三" << true
-                                      << 7.0f;
-    QTest::newRow("another operator") << QByteArray("bob 12.50") << "admin" << false << -1.0f;
-    QTest::newRow("letter case differs") << QByteArray("Admin 12.50") << "admin" << false << -1.0f;
-    QTest::newRow("name only") << QByteArray("admin") << "admin" << false << -1.0f;
-    QTest::newRow("empty") << QByteArray() << "admin" << false << -1.0f;
+                                      << Cents(700);
+    QTest::newRow("another operator") << QByteArray("bob 12.50") << "admin" << false << Cents(-100);
+    QTest::newRow("letter case differs") << QByteArray("Admin 12.50") << "admin" << false << Cents(-100);
+    QTest::newRow("name only") << QByteArray("admin") << "admin" << false << Cents(-100);
+    QTest::newRow("empty") << QByteArray() << "admin" << false << Cents(-100);
     QTest::newRow("only the first line counts") << QByteArray("\nadmin 1.00") << "admin" << false
-                                                << -1.0f;
-    QTest::newRow("amount not a number") << QByteArray("admin abc") << "admin" << true << 0.0f;
-    QTest::newRow("amount with a tail") << QByteArray("admin 12.5yuan") << "admin" << true << 12.5f;
-    QTest::newRow("amount with a comma") << QByteArray("admin 12,50") << "admin" << true << 12.0f;
-    QTest::newRow("amount infinite") << QByteArray("admin inf") << "admin" << true << 0.0f;
-    QTest::newRow("amount nan") << QByteArray("admin nan") << "admin" << true << 0.0f;
-    QTest::newRow("amount out of range") << QByteArray("admin 1e999") << "admin" << true << 0.0f;
-    QTest::newRow("amount beyond a float") << QByteArray("admin 1e39") << "admin" << true << 0.0f;
+                                                << Cents(-100);
+    QTest::newRow("amount not a number") << QByteArray("admin abc") << "admin" << true << Cents(0);
+    QTest::newRow("amount with a tail") << QByteArray("admin 12.5yuan") << "admin" << true << Cents(1250);
+    QTest::newRow("amount with a comma") << QByteArray("admin 12,50") << "admin" << true << Cents(1200);
+    QTest::newRow("amount infinite") << QByteArray("admin inf") << "admin" << true << Cents(0);
+    QTest::newRow("amount nan") << QByteArray("admin nan") << "admin" << true << Cents(0);
+    QTest::newRow("amount out of range") << QByteArray("admin 1e999") << "admin" << true << Cents(0);
+    QTest::newRow("amount beyond any money") << QByteArray("admin 1e39") << "admin" << true << Cents(0);
+    QTest::newRow("fen beyond a float") << QByteArray("admin 123456789.01") << "admin" << true
+                                        << Cents(12345678901);
   }
   void continuesOnlyTheSameOperator()
   {
     QFETCH(QByteArray, record);
     QFETCH(QString, who);
     QFETCH(bool, continues);
-    QFETCH(float, total);
+    QFETCH(Cents, total);
     dir->write(LASTLOG_FILE, record);
-    float shift = -1.0f;
+    Cents shift = -100;
     QCOMPARE(ReadLastLog(path(), who, &shift), continues);
     QCOMPARE(shift, total);
   }
 
   void missingRecordDoesNotContinue()
   {
-    float shift = 4.0f;
+    Cents shift = 400;
     QVERIFY(!ReadLastLog(path(), QStringLiteral("admin"), &shift));
-    QCOMPARE(shift, 4.0f);
+    QCOMPARE(shift, Cents(400));
   }
 
   void rewriteLeavesNothingOfTheOldRecord()
   {
     dir->write(LASTLOG_FILE, "\xd5\xc5\xc8\xfd 123456.78");
-    QVERIFY(WriteLastLog(path(), QStringLiteral("bob"), 1.0f));
+    QVERIFY(WriteLastLog(path(), QStringLiteral("bob"), 100));
     QCOMPARE(dir->read(LASTLOG_FILE), QByteArray("bob 1.00"));
   }
 
@@ -86,21 +88,21 @@ private slots:
         break;
     if (!set)
       QSKIP("no locale with a decimal comma is installed");
-    QVERIFY(WriteLastLog(path(), QStringLiteral("admin"), 12.5f));
+    QVERIFY(WriteLastLog(path(), QStringLiteral("admin"), 1250));
     QCOMPARE(dir->read(LASTLOG_FILE), QByteArray("admin 12.50"));
-    float shift = 0;
+    Cents shift = 0;
     QVERIFY(ReadLastLog(path(), QStringLiteral("admin"), &shift));
     std::setlocale(LC_NUMERIC, "C");
-    QCOMPARE(shift, 12.5f);
+    QCOMPARE(shift, Cents(1250));
   }
 
-  void moneyHasTwoDecimals()
+  // An engine float is rounded to the fen once, as its two-decimal text reads;
+  // typed amounts are read as decimals.
+  void moneyIsWholeFen()
   {
-    QCOMPARE(FormatMoney(0.0f), QStringLiteral("0.00"));
-    QCOMPARE(FormatMoney(12.5f), QStringLiteral("12.50"));
-    QCOMPARE(FormatMoney(0.125f), QStringLiteral("0.12"));  // exact in binary: rounds to even
-    QCOMPARE(FormatMoney(3.8f), QStringLiteral("3.80"));
-    QCOMPARE(FormatMoney(-1.2f), QStringLiteral("-1.20"));
+    QCOMPARE(CentsOf(3.6000001f) + CentsOf(0.125f) + CentsOf(-1.2f) + CentsOf(qInf()), Cents(360 + 12 - 120));
+    QCOMPARE(CentsText(-30) + CentsText(12345678901), QStringLiteral("-0.30123456789.01"));
+    QCOMPARE(ParseMoney(QStringLiteral("5.555")), std::optional<Cents>(556));
   }
 };
 

@@ -105,19 +105,19 @@ private slots:
   void loginContinuesOrRestartsTheShift_data()
   {
     QTest::addColumn<QByteArray>("before");
-    QTest::addColumn<float>("total");
+    QTest::addColumn<Cents>("total");
     QTest::addColumn<QByteArray>("after");
-    QTest::newRow("same operator continues") << QByteArray("admin 12.50") << 12.5f
+    QTest::newRow("same operator continues") << QByteArray("admin 12.50") << Cents(1250)
                                              << QByteArray("admin 12.50");
-    QTest::newRow("another operator's record") << QByteArray("bob 12.50") << 0.0f
+    QTest::newRow("another operator's record") << QByteArray("bob 12.50") << Cents(0)
                                                << QByteArray("admin 0.00");
-    QTest::newRow("no record") << QByteArray() << 0.0f << QByteArray("admin 0.00");
-    QTest::newRow("amount unreadable") << QByteArray("admin x") << 0.0f << QByteArray("admin x");
+    QTest::newRow("no record") << QByteArray() << Cents(0) << QByteArray("admin 0.00");
+    QTest::newRow("amount unreadable") << QByteArray("admin x") << Cents(0) << QByteArray("admin x");
   }
   void loginContinuesOrRestartsTheShift()
   {
     QFETCH(QByteArray, before);
-    QFETCH(float, total);
+    QFETCH(Cents, total);
     QFETCH(QByteArray, after);
     if (!before.isEmpty())
       f->dir.write(LASTLOG_FILE, before);

@@ -14,7 +14,7 @@
 #include "RateFile.h"
 #include "RateFrm.h"
 #include "RateImport.h"
-#include "ShiftLog.h"
+#include "Money.h"
 
 namespace {
 
@@ -45,7 +45,7 @@ QString Rule(const RateInfo &r)
 {
   return QStringLiteral("%1 %2 %3 %4 %5")
       .arg(FromGbk(FIELD_TEXT(r.m_name)), QString::fromLatin1(FIELD_TEXT(r.m_prefix)),
-           FormatMoney(r.m_handling_charge), FormatMoney(r.m_period_price[0].m_price))
+           CentsText(CentsOf(r.m_handling_charge)), CentsText(CentsOf(r.m_period_price[0].m_price)))
       .arg(r.m_min_bill_time);
 }
 

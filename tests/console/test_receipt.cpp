@@ -152,10 +152,10 @@ private slots:
     r.lineName = QStringLiteral("终端01线路#1");
     r.operatorName = QStringLiteral("张三");
     r.time = QDateTime(QDate(2026, 12, 9), QTime(14, 5, 7));
-    r.calls = {{"0105550001", "2026-12-09 14:03:05", 65, 1.2f}, {"0205550002", "2026-12-09 14:04:00", 3725, 0.6f}};
-    r.total = 1.8f;
-    r.paid = 1.8f;
-    r.change = 1.8f - r.total;
+    r.calls = {{"0105550001", "2026-12-09 14:03:05", 65, 120}, {"0205550002", "2026-12-09 14:04:00", 3725, 60}};
+    r.total = 180;
+    r.paid = 180;
+    r.change = 180 - r.total;
 
     QByteArray pdf;
     QBuffer buffer(&pdf);

@@ -85,7 +85,7 @@ private slots:
     qstrcpy(bill.m_callid, "shift-test");
     bill.m_count = 12.5f;
     quenta_save(&bill, "admin");  // stored now, within the shift
-    s->main->SetShiftTotal(12.5f);
+    s->main->SetShiftTotal(1250);
     handOverTo(QStringLiteral("张三"), QStringLiteral("密码"));
 
     const ShiftRow r = lastShift();
@@ -154,10 +154,10 @@ private slots:
     storeBill("wang", "2025-05-01 21:00:00", "7.0");   // in li's shift, but not li's bill
     storeBill("wang", "2025-05-02 09:00:00", "7.0");
     const QString wang = QStringLiteral("wang"), li = QStringLiteral("li");
-    QVERIFY(StoreHandover("2025-05-01 08:00:00", "2025-05-01 20:00:00", wang, 4.5f, li));
-    QVERIFY(StoreHandover("2025-05-01 20:00:00", "2025-05-02 08:00:00", li, 1.0f, wang));
-    QVERIFY(StoreHandover("2025-05-02 08:00:00", "2025-05-02 20:00:00", wang, 6.0f, li));
-    QVERIFY(StoreHandover("2025-05-02 20:00:00", "2025-05-03 08:00:00", li, 0.0f, wang));  // after the range
+    QVERIFY(StoreHandover("2025-05-01 08:00:00", "2025-05-01 20:00:00", wang, 450, li));
+    QVERIFY(StoreHandover("2025-05-01 20:00:00", "2025-05-02 08:00:00", li, 100, wang));
+    QVERIFY(StoreHandover("2025-05-02 08:00:00", "2025-05-02 20:00:00", wang, 600, li));
+    QVERIFY(StoreHandover("2025-05-02 20:00:00", "2025-05-03 08:00:00", li, 0, wang));  // after the range
 
     TReportFrm *report = Forms.ReportFrm;
     report->show();

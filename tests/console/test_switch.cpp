@@ -63,7 +63,7 @@ private slots:
     Forms.MainForm->N6->trigger();
     QCOMPARE(f->op.dialogs.last(), QStringLiteral("SwitchDlg"));
     QCOMPARE(Forms.MainForm->OperatorName(), QStringLiteral("admin"));
-    QCOMPARE(Forms.MainForm->ShiftTotal(), 12.5f);
+    QCOMPARE(Forms.MainForm->ShiftTotal(), Cents(1250));
     QCOMPARE(Forms.MainForm->windowTitle(), QStringLiteral("IP电话计费程序 v2.14 - admin"));
   }
 
@@ -80,7 +80,7 @@ private slots:
     QCOMPARE(f->op.messages[0].text, QStringLiteral("用户名/密码错误！"));
     TMainForm *main = Forms.MainForm;
     QCOMPARE(main->OperatorName(), QStringLiteral("张三"));
-    QCOMPARE(main->ShiftTotal(), 0.0f);
+    QCOMPARE(main->ShiftTotal(), Cents(0));
     QCOMPARE(main->windowTitle(), QStringLiteral("IP电话计费程序 v2.14 - 张三"));
     QVERIFY(!main->UserMgr->isEnabled());
     QVERIFY(!main->ShopSet->isEnabled());
@@ -89,7 +89,7 @@ private slots:
     // checkout does not let the previous operator hand the shift over again.
     QCOMPARE(f->dir.read(LASTLOG_FILE), kZhangSanGbk + " 0.00");
     restart(QStringLiteral("admin"));
-    QCOMPARE(Forms.MainForm->ShiftTotal(), 0.0f);
+    QCOMPARE(Forms.MainForm->ShiftTotal(), Cents(0));
   }
 
   void administratorTakingOverGetsTheMenus()
@@ -109,7 +109,7 @@ private slots:
     f->op.then(titledLogIn(QStringLiteral("本班总金额：12.50￥"), QStringLiteral("admin"), QString()))
         .then(titledLogIn(QStringLiteral("本班总金额：0.00￥"), QStringLiteral("admin"), QString()));
     Forms.MainForm->N6->trigger();
-    QCOMPARE(Forms.MainForm->ShiftTotal(), 0.0f);
+    QCOMPARE(Forms.MainForm->ShiftTotal(), Cents(0));
     Forms.MainForm->N6->trigger();
   }
 
@@ -117,7 +117,7 @@ private slots:
   {
     f->logIn(QStringLiteral("张三"), QStringLiteral("密码"));
     // What a confirmed checkout of 12.50 leaves behind.
-    Forms.MainForm->SetShiftTotal(Forms.MainForm->ShiftTotal() + 12.5f);
+    Forms.MainForm->SetShiftTotal(Forms.MainForm->ShiftTotal() + 1250);
     Forms.MainForm->WriteLastLog();
     QCOMPARE(f->dir.read(LASTLOG_FILE), kZhangSanGbk + " 12.50");
 
@@ -129,7 +129,7 @@ private slots:
     Forms.MainForm->N6->trigger();
 
     restart(QStringLiteral("admin"));
-    QCOMPARE(Forms.MainForm->ShiftTotal(), 0.0f);
+    QCOMPARE(Forms.MainForm->ShiftTotal(), Cents(0));
     QCOMPARE(f->dir.read(LASTLOG_FILE), QByteArray("admin 0.00"));
   }
 };

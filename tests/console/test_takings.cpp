@@ -15,6 +15,7 @@
 #include "EngineTest.h"
 #include "Report.h"
 #include "ReportGroups.h"
+#include "ShiftRecord.h"
 
 namespace {
 
@@ -169,6 +170,38 @@ private slots:
     query("2026-04-01 00:00:00", "2026-04-01 23:59:59");
     QCOMPARE(listed(report()->GroupTable),
              (QList<QStringList>{{"TK3 线路#1", "3", "3.0", "1.40"}, {"TK3 线路#2", "1", "1.0", "1.10"}}));
+  }
+
+  // 3,000 bills of everyday amounts over two days: the total under the list
+  // is the sum of the amounts listed, to the fen, and the groups agree.
+  void aLongListAddsUpToTheFen()
+  {
+    const char *const amounts[] = {"3.60", "14.23", "0.07", "28.91", "9.99", "0.35"};
+    QByteArray sql = "begin;";
+    for (int i = 0; i < 3000; i++) {
+      const QByteArray id = Literal("LL-" + QByteArray::number(i));
+      const QByteArray begin =
+          Literal(StationTime(QDateTime(QDate(2026, 6, 1 + i % 2), QTime(8, 0)).addSecs(i)));
+      sql += "insert into cdrtbl values(" + id + ", 'LL', 0, '8001', '0105550001', " + begin + ", " + begin +
+             ", 1);insert into billtbl values(" + id + ", 60, '', " + amounts[i % 6] + ", 'li', " + begin + ");";
+    }
+    QVERIFY(execOnEngineDb(sql + "commit;"));
+
+    report()->GroupBy->setCurrentIndex(GroupNone);
+    query("2026-06-01 00:00:00", "2026-06-02 23:59:59");
+    QCOMPARE(report()->ReportTable->topLevelItemCount(), 3000);
+    Cents sum = 0;
+    for (int i = 0; i < 3000; i++)
+      sum += ParseMoney(report()->ReportTable->topLevelItem(i)->text(3)).value();
+    QCOMPARE(sum, Cents(2857500));
+    QCOMPARE(report()->ReportTotal(), sum);
+    QCOMPARE(report()->Info->text(), QStringLiteral("总计：28575.00"));
+
+    report()->GroupBy->setCurrentIndex(GroupDay);
+    QCOMPARE(listed(report()->GroupTable),
+             (QList<QStringList>{{"2026-06-01", "1500", "1500.0", "6830.00"},
+                                 {"2026-06-02", "1500", "1500.0", "21745.00"}}));
+    QCOMPARE(report()->Info->text(), QStringLiteral("总计：28575.00"));
   }
 
   void csvFieldsAreQuotedAsSpreadsheetsReadThem_data()

@@ -10,10 +10,12 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
 #include "quenta/quenta.h"
+#include "utils/decimal.h"
 
 namespace {
 
@@ -67,6 +69,13 @@ const char *settle(const cdr_info &call, const bill_info &bill)
   return "  settled";
 }
 
+/* A bill's amount in fen, as its two-decimal text reads: the amount due is
+ * the sum of the figures printed above it. */
+long long fen_of(float amount)
+{
+  return llround(utils::parse_decimal(utils::decimal_text(amount).s) * 100);
+}
+
 void print_report()
 {
   char now[32];
@@ -94,20 +103,20 @@ void print_report()
     printf("unsettled calls: cannot read the call records (see app.log)\n");
     return;
   }
-  float total = 0;
+  long long total = 0;
   printf("unsettled calls: %zu\n", calls.size());
   for (const cdr_info &c : calls) {
     bill_info *bill = quenta_getbill(c.callid);
     if (bill) {
-      total += bill->m_count;
+      total += fen_of(bill->m_count);
       bill_info priced = *bill;
-      printf("  %-48s %-16s %s  %5ds  %8.2f%s\n", c.callid, c.desnum, c.edate, priced.m_calltime,
-             priced.m_count, g_settle_as ? settle(c, priced) : "");
+      printf("  %-48s %-16s %s  %5ds  %8s%s\n", c.callid, c.desnum, c.edate, priced.m_calltime,
+             utils::decimal_text(priced.m_count).s, g_settle_as ? settle(c, priced) : "");
     } else {
       printf("  %-48s %-16s %s  cannot be priced\n", c.callid, c.desnum, c.edate);
     }
   }
-  printf("amount due: %.2f\n\n", total);
+  printf("amount due: %s%lld.%02lld\n\n", total < 0 ? "-" : "", llabs(total) / 100, llabs(total) % 100);
   fflush(stdout);
 }
 
