@@ -247,6 +247,13 @@ void process_ack(struct msghdlr *h, const struct uimsg *msg)
 
 int process_message(struct msghdlr *h, const struct uimsg *msg, const struct sockaddr_in *from)
 {
+  /* A machine the gateways file ties to other addresses is not heard from here. */
+  if (h->m_gateways.m_ties) {
+    msg_fields f;
+    read_fields(msg, &f);
+    if (!gateway_admit_machine(&h->m_gateways, from, f.machine_id))
+      return -1;
+  }
   if (uimsg_name_is(msg->type, "Discovery") || uimsg_name_is(msg->type, "KeepAlive"))
     return process_keepalive(h, msg, from);
   if (uimsg_name_is(msg->type, "Connected"))

@@ -24,21 +24,27 @@ size_t count(const std::string &text, const std::string &what)
 
 TEST(GatewayFile, LinesAreEntriesBlanksOrRefusedOnTheirOwn)
 {
-  // What the line reads as: "net/prefix", "" for no entry, or "refused".
+  // What the line reads as: "net/prefix" and its machines, "" for no entry, or "refused".
+  const std::string long_id = "1.2.3.4 " + std::string(MACHINE_TIE_LEN, 'M');
   const std::pair<const char *, const char *> cases[] = {
       {"192.168.1.20", "192.168.1.20/32"}, {"  10.0.0.0/8\t# the back room\r", "10.0.0.0/8"}, {"", ""},
       {"192.168.1.77/24", "192.168.1.0/24"}, {"0.0.0.0/0", "0.0.0.0/0"}, {"  \t\r", ""}, {"# 192.168.1.20", ""},
       {"192.168.1", "refused"}, {"192.168.1.256", "refused"}, {"192.168.01.2", "refused"}, {"1.2.3.4/", "refused"},
-      {"1.2.3.4/33", "refused"}, {"1.2.3.4/024", "refused"}, {"1.2.3.4 5.6.7.8", "refused"}, {"-1.2.3.4", "refused"},
+      {"1.2.3.4/33", "refused"}, {"1.2.3.4/024", "refused"}, {"-1.2.3.4", "refused"},
+      {"192.168.1.20 GW1\tGW2  # the counter's pair", "192.168.1.20/32 GW1 GW2"},
+      {"10.0.0.0/8 GW1", "10.0.0.0/8 GW1"}, {"1.2.3.4x GW1", "refused"},
+      {long_id.c_str(), "refused"},
       {"1.2.3.4:9849", "refused"}, {"gateway1", "refused"}, {"1.2.3.4/24x", "refused"}, {"1.2.3.4.5", "refused"},
   };
   for (const auto &[line, want] : cases) {
-    gateway_net net{};
+    gateway_net net;
     const char *why = nullptr;
     int r = gateway_parse_line(line, &net, &why);
     in_addr n{htonl(net.m_net)};
     std::string got = r < 0 ? std::string("refused") + (why ? "" : " without a reason")
                       : r == 0 ? "" : inet_ntoa(n) + ("/" + std::to_string(__builtin_popcount(net.m_mask)));
+    for (size_t i = 0; r > 0 && i < net.m_machines.size(); i++)
+      got += " " + net.m_machines[i];
     EXPECT_EQ(want, got) << line;
   }
 }
@@ -151,6 +157,37 @@ TEST_F(ClosedNetwork, ARefusedSenderChangesNothingAndTheShopGatewayWorksOn)
       run_command(gwsim_path() + " --bind 127.0.0.2 -m 2 -l 5 --flood 400 --duration 0.5 --format json", &status);
   EXPECT_TRUE(status == 0 && json.find("\"sent\": 200, \"echoed\": 0,") != std::string::npos) << json;
   EXPECT_EQ(205u, msghdlr_refused(h_, nullptr, 0));
+}
+
+/* GW1 tied to 127.0.0.1; the rest of 127/8 listed for every other machine. */
+class TiedMachines : public ClosedNetwork {
+protected:
+  void SetUp() override
+  {
+    std::ofstream(work_.path() + "/" GATEWAYS_FILE) << "127.0.0.1 GW1 GW3\n127.0.0.0/8\n";
+    HandlerFixture::SetUp();
+  }
+};
+
+TEST_F(TiedMachines, ATiedMachineIsHeardOnlyFromItsAddress)
+{
+  Gateway shop, neighbour("127.0.0.2");
+  ASSERT_TRUE(shop.exchange(discovery("GW1", 1)));
+  ASSERT_TRUE(shop.exchange(connected("GW1", 1, "801", "114")));
+  const std::string before = table();
+  for (const std::string &msg : {keepalive("GW1", 1, "IDLE"), connected("GW1", 1, "666", "999"),
+                                 discovery("GW3", 1)}) {
+    neighbour.send(msg);
+    ASSERT_TRUE(shop.exchange(keepalive("GW1", 1, "CONNECTED")));
+    EXPECT_FALSE(neighbour.receive(20)) << msg;
+    EXPECT_TRUE(before == table()) << msg;
+  }
+  EXPECT_EQ(3u, msghdlr_refused(h_, nullptr, 0));
+  // A machine the file ties to no address speaks from any listed one.
+  ASSERT_TRUE(neighbour.exchange(discovery("GW2", 1)));
+  EXPECT_EQ(3u, msghdlr_refused(h_, nullptr, 0));
+  EXPECT_TRUE(eventually([&] { return count(work_.log(), "sender 127.0.0.2:") == 1; }, 3000));
+  EXPECT_NE(std::string::npos, work_.log().find("ties to another address"));
 }
 
 }  // namespace
