@@ -196,7 +196,7 @@ int gateway_guard_load(struct gateway_guard *g, const char *path)
 }
 
 /* Counts a refused datagram and gives its sender a slot for the log. */
-static void count_refusal(struct gateway_guard *g, const struct sockaddr_in *from, bool tied)
+void gateway_refuse(struct gateway_guard *g, const struct sockaddr_in *from, int why)
 {
   uint32_t addr = from->sin_addr.s_addr;
   /* The address first: a reader that sees the count sees an address with it. */
@@ -209,7 +209,7 @@ static void count_refusal(struct gateway_guard *g, const struct sockaddr_in *fro
     if (s->m_used && s->m_addr == addr) {
       s->m_count++;
       s->m_port = from->sin_port;
-      s->m_tied = tied;
+      s->m_why = why;
       return;
     }
     if (!s->m_used && !free_slot)
@@ -217,7 +217,7 @@ static void count_refusal(struct gateway_guard *g, const struct sockaddr_in *fro
   }
   if (free_slot)
     *free_slot = refused_sender{.m_used = true, .m_logged = false, .m_addr = addr, .m_port = from->sin_port,
-                                .m_logged_at = 0, .m_count = 1, .m_tied = tied};
+                                .m_logged_at = 0, .m_count = 1, .m_why = why};
   else
     g->m_others++;
 }
@@ -230,7 +230,7 @@ bool gateway_admit(struct gateway_guard *g, const struct sockaddr_in *from)
   for (const gateway_net &n : g->m_nets)
     if ((host & n.m_mask) == n.m_net)
       return true;
-  count_refusal(g, from, false);
+  gateway_refuse(g, from, GATEWAY_REFUSED_UNLISTED);
   return false;
 }
 
@@ -249,13 +249,15 @@ bool gateway_admit_machine(struct gateway_guard *g, const struct sockaddr_in *fr
       }
   if (!tied)
     return true;
-  count_refusal(g, from, true);
+  gateway_refuse(g, from, GATEWAY_REFUSED_TIED);
   return false;
 }
 
 void gateway_guard_tick(struct gateway_guard *g)
 {
-  if (!g->m_closed)
+  /* Without a file only a moved line's datagrams are refused: nothing to do
+   * until the first. */
+  if (!g->m_closed && g->m_refused.load(std::memory_order_relaxed) == 0)
     return;
   g->m_tick++;
   char text[INET_ADDRSTRLEN];
@@ -264,15 +266,15 @@ void gateway_guard_tick(struct gateway_guard *g)
       continue;
     bool minute_over = g->m_tick - s.m_logged_at >= REFUSAL_LOG_TICKS;
     if (s.m_count > 0 && (!s.m_logged || minute_over)) {
-      if (s.m_tied)
-        DLOG("sender %s:%u refused (speaks for a machine that \"" GATEWAYS_FILE
-             "\" ties to another address): %llu datagram(s)%s",
-             address_text(s.m_addr, text, sizeof text), ntohs(s.m_port), (unsigned long long)s.m_count,
-             s.m_logged ? " since its last line" : "");
-      else
-        DLOG("unknown sender %s:%u refused (not in \"" GATEWAYS_FILE "\"): %llu datagram(s)%s",
-             address_text(s.m_addr, text, sizeof text), ntohs(s.m_port), (unsigned long long)s.m_count,
-             s.m_logged ? " since its last line" : "");
+      static const char *const why[] = {
+          "not in \"" GATEWAYS_FILE "\"",
+          "speaks for a machine that \"" GATEWAYS_FILE "\" ties to another address",
+          "speaks for a line that another address reported within the silence limit",
+      };
+      DLOG("%s %s:%u refused (%s): %llu datagram(s)%s",
+           s.m_why == GATEWAY_REFUSED_UNLISTED ? "unknown sender" : "sender",
+           address_text(s.m_addr, text, sizeof text), ntohs(s.m_port), why[s.m_why],
+           (unsigned long long)s.m_count, s.m_logged ? " since its last line" : "");
       s.m_logged = true;
       s.m_logged_at = g->m_tick;
       s.m_count = 0;

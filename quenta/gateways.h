@@ -54,6 +54,12 @@
 
 #define MACHINE_TIE_LEN 128       /* a machine id of the file, with its terminator */
 
+/* Why a datagram was refused (the log says it). */
+#define GATEWAY_REFUSED_UNLISTED 0 /* its sender is not in the file */
+#define GATEWAY_REFUSED_TIED 1     /* it speaks for a machine the file ties elsewhere */
+#define GATEWAY_REFUSED_MOVED 2    /* it speaks for a line heard from another address within
+                                      the silence limit (with or without a file) */
+
 /* One entry of the file. */
 struct gateway_net {
   uint32_t m_net;                 /* host order, host bits cleared */
@@ -69,7 +75,7 @@ struct refused_sender {
   uint16_t m_port;                /* network order, of its latest datagram */
   uint32_t m_logged_at;           /* tick of its latest line */
   uint64_t m_count;               /* datagrams refused since its latest line */
-  bool m_tied;                    /* its latest refusal: a machine tied to another entry */
+  int m_why;                      /* its latest refusal: a GATEWAY_REFUSED_* reason */
 };
 
 struct gateway_guard {
@@ -110,6 +116,10 @@ bool gateway_admit(struct gateway_guard *g, const struct sockaddr_in *from);
 /* After the message is read: true when the sender may speak for machine_id
  * (always without ties); otherwise counted as refused, and false. */
 bool gateway_admit_machine(struct gateway_guard *g, const struct sockaddr_in *from, const char *machine_id);
+
+/* Counts a datagram the handler refuses for reason why (GATEWAY_REFUSED_*),
+ * as an unknown sender's datagram is counted; with or without a file. */
+void gateway_refuse(struct gateway_guard *g, const struct sockaddr_in *from, int why);
 
 /* The one-second tick: writes the lines due for refused senders and frees the
  * slots of senders silent for REFUSAL_LOG_TICKS since their latest line. */

@@ -190,4 +190,72 @@ TEST_F(TiedMachines, ATiedMachineIsHeardOnlyFromItsAddress)
   EXPECT_NE(std::string::npos, work_.log().find("ties to another address"));
 }
 
+/* Any sender, no gateways file: the line table's own rules. */
+class LineTable : public HandlerFixture {
+protected:
+  void silence(const char *machine, int ticks)
+  {
+    std::scoped_lock lock(h_->m_table_lock);
+    for (int i = 0; i < h_->m_micount; i++)
+      if (strcmp(h_->m_infos[i].m_machine_id, machine) == 0)
+        h_->m_infos[i].m_expire = ticks;
+  }
+  std::string state(const char *machine)
+  {
+    std::scoped_lock lock(h_->m_table_lock);
+    for (int i = 0; i < h_->m_micount; i++)
+      if (strcmp(h_->m_infos[i].m_machine_id, machine) == 0)
+        return std::string(h_->m_infos[i].m_state) + " " + h_->m_infos[i].m_callinfo.desnum;
+    return "absent";
+  }
+};
+
+TEST_F(LineTable, ALineHeardKeepsItsAddressUntilItFallsSilent)
+{
+  Gateway shop, other("127.0.0.2");
+  ASSERT_TRUE(shop.exchange(discovery("GW1", 1)));
+  ASSERT_TRUE(shop.exchange(connected("GW1", 1, "801", "114")));
+  for (const std::string &msg : {keepalive("GW1", 1, "IDLE"), connected("GW1", 1, "666", "999")}) {
+    other.send(msg);
+    ASSERT_TRUE(shop.exchange(keepalive("GW1", 1, "CONNECTED")));
+    EXPECT_FALSE(other.receive(20)) << msg;
+    EXPECT_EQ("CONNECTED 114", state("GW1")) << msg;
+  }
+  EXPECT_EQ(2u, msghdlr_refused(h_, nullptr, 0));
+  ASSERT_EQ(0, msghdlr_send_command(h_, "GW1", 1, "call: deny\n"));
+  EXPECT_NE(std::string::npos, shop.receive().value_or("").find("call: deny"));
+  EXPECT_TRUE(eventually([&] { return count(work_.log(), "a line that another address reported") == 1; }, 3000));
+
+  // Silent past the limit, the line may move: its call ends there and then.
+  silence("GW1", EXPIRE_TIME);
+  ASSERT_TRUE(other.exchange(keepalive("GW1", 1, "IDLE")));
+  EXPECT_TRUE(eventually([&] { return rows().size() == 1; }, 3000));
+  ASSERT_EQ(0, msghdlr_send_command(h_, "GW1", 1, "call: permit\n"));
+  EXPECT_NE(std::string::npos, other.receive().value_or("").find("call: permit"));
+}
+
+TEST_F(LineTable, AFullTableGivesTheLongestSilentIdleLineItsPlace)
+{
+  Gateway shop;
+  for (int i = 0; i < MAX_MACHINE_INFO; i++)
+    ASSERT_TRUE(shop.exchange(discovery("GW" + std::to_string(i), 1)));
+  ASSERT_TRUE(shop.exchange(connected("GW5", 1, "801", "114")));
+  ASSERT_TRUE(shop.exchange(keepalive("GW5", 1, "IDLE")));
+  ASSERT_TRUE(eventually([&] { return rows().size() == 1; }, 3000));
+  EXPECT_FALSE(shop.exchange(discovery("NEW1", 1))) << "nobody silent for a minute yet";
+  silence("GW5", LINE_EVICT_TICKS + 9);  // its ended call not yet reported to the console: stays
+  silence("GW7", LINE_EVICT_TICKS - 1);  // not long enough
+  silence("GW8", LINE_EVICT_TICKS);
+  silence("GW9", LINE_EVICT_TICKS + 5);
+  ASSERT_TRUE(shop.exchange(discovery("NEW1", 1)));
+  EXPECT_EQ("absent", state("GW9"));
+  ASSERT_TRUE(shop.exchange(discovery("NEW2", 1)));
+  EXPECT_EQ("absent", state("GW8"));
+  EXPECT_FALSE(shop.exchange(discovery("NEW3", 1)));
+  EXPECT_NE("absent", state("GW5"));
+  EXPECT_NE("absent", state("GW7"));
+  EXPECT_EQ(MAX_MACHINE_INFO, h_->m_micount);
+  EXPECT_TRUE(eventually([&] { return count(work_.log(), "gives its place to machine NEW1") == 1; }, 3000));
+}
+
 }  // namespace
