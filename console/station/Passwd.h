@@ -33,7 +33,7 @@ class QWidget;
 #define DIGEST_HEX_LEN 32         /* legacy: first 16 of the 20 SHA-1 bytes, two digits each */
 #define SALTED_DIGEST_TAG "01"    /* first digits of a salted digest */
 #define SALTED_DIGEST_HEX_LEN 106 /* tag, iterations (8), salt (32), key (64) */
-#define DIGEST_ITERATIONS 10000   /* PBKDF2 rounds of a new digest: about 50 ms a login here */
+#define DIGEST_ITERATIONS 20000   /* PBKDF2 rounds of a new digest: about 50 ms a login here */
 
 struct PasswdEntry {
   QByteArray name;                /* operator name, GBK */
