@@ -56,7 +56,8 @@ if [ "$demo" = 1 ]; then
 else
   station=${QUENTA_HOME:-$HOME/quenta-station}
 fi
-mkdir -p "$station"
+# The station's files are its user's alone: so is its folder.
+mkdir -p -m 700 "$station"
 cd "$station"
 echo "run.sh: station in $station"
 
@@ -108,7 +109,7 @@ if [ "$chain" = 1 ]; then
   # The second shop: engine, simulator and checkout of its own, in a network
   # namespace (so it has the gateway port and the station lock to itself).
   second=$station/second
-  mkdir -p "$second"
+  mkdir -p -m 700 "$second"
   [ -f "$second/rateinfo" ] || printf '%s\n' "$rates" >"$second/rateinfo"
   clerk=$(printf '店员' | iconv -f UTF-8 -t GBK)
   (cd "$second" && exec unshare -n -- sh -c '

@@ -15,6 +15,8 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QShowEvent>
+#include <QFileInfo>
+#include <QFile>
 #include <QStatusBar>
 #include <QTimer>
 #include <QTreeWidget>
@@ -259,6 +261,13 @@ void TMainForm::FormShow()
     return;
   }
   m_engineRunning = true;
+  // The engine closed the station's files to other users; the folder is the owner's to close.
+  const QFile::Permissions others = QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther;
+  if (QFileInfo(m_workDir).permissions() & others)
+    ShowMessage(this,
+                QStringLiteral("工作目录 %1 其他用户可以进入或读取。通话、账单和密码只应由计费程序的用户读取，"
+                               "请执行：chmod 700 %1").arg(m_workDir),
+                QStringLiteral("提示"), QMessageBox::Information);
   LoadLineMap();
   LoadDeposits();
 

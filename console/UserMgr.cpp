@@ -79,13 +79,12 @@ bool TUserMgrFrm::Reread(int *index)
 {
   QList<PasswdEntry> users;
   if (!ReadPasswdFile(m_path, &users)) {
-    if (QFile::exists(m_path)) {
-      ShowMessage(this, QStringLiteral("无法读取文件 " PASSWD_FILE "，修改没有保存。"),
-                  QStringLiteral("错误"), QMessageBox::Critical);
-      return false;
-    }
-    users = ::LoadUsers(m_path);
+    ShowMessage(this, QStringLiteral("无法读取文件 " PASSWD_FILE "，修改没有保存。"),
+                QStringLiteral("错误"), QMessageBox::Critical);
+    return false;
   }
+  if (!QFile::exists(m_path))
+    users = ::LoadUsers(m_path);
   *index = static_cast<int>(FindUserAgain(m_users, *index, users));
   ShowUsers(users, *index);
   return true;

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "Forms.h"
@@ -38,6 +39,8 @@ public:
 
 int main(int argc, char *argv[])
 {
+  // Whatever the station writes (passwords, calls, receipts) is its user's alone.
+  umask(077);
   TApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Mirolt"));
   QApplication::setApplicationVersion(QStringLiteral("2.14"));

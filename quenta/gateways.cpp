@@ -81,13 +81,32 @@ int gateway_parse_line(const char *line, struct gateway_net *net, const char **w
   if (line == end)
     return 0;
 
+  /* The address runs to the first blank; machine ids follow. */
+  const char *addr_end = line;
+  while (addr_end < end && !blank(*addr_end))
+    addr_end++;
   char text[64];
-  if ((size_t)(end - line) >= sizeof text) {
+  if ((size_t)(addr_end - line) >= sizeof text) {
     *why = "too long for an address";
     return -1;
   }
-  memcpy(text, line, (size_t)(end - line));
-  text[end - line] = '\0';
+  memcpy(text, line, (size_t)(addr_end - line));
+  text[addr_end - line] = '\0';
+  net->m_machines.clear();
+  for (const char *p = addr_end; p < end;) {
+    while (p < end && blank(*p))
+      p++;
+    const char *id = p;
+    while (p < end && !blank(*p))
+      p++;
+    if (p == id)
+      break;
+    if (p - id >= MACHINE_TIE_LEN) {
+      *why = "a machine id is too long";
+      return -1;
+    }
+    net->m_machines.emplace_back(id, (size_t)(p - id));
+  }
 
   const char *p = text;
   uint32_t addr = 0;
@@ -129,6 +148,7 @@ int gateway_guard_load(struct gateway_guard *g, const char *path)
 {
   g->m_nets.clear();
   g->m_closed = false;
+  g->m_ties = false;
   std::unique_ptr<FILE, file_closer> f(fopen(path, "r"));
   if (!f) {
     if (errno == ENOENT) {
@@ -153,7 +173,8 @@ int gateway_guard_load(struct gateway_guard *g, const char *path)
     const char *why = "a zero byte in the line";
     int r = strlen(buf.p) == (size_t)n ? gateway_parse_line(buf.p, &net, &why) : -1;
     if (r > 0) {
-      g->m_nets.push_back(net);
+      g->m_ties |= !net.m_machines.empty();
+      g->m_nets.push_back(std::move(net));
     } else if (r < 0) {
       refused++;
       DLOG("\"%s\" line %d refused (%s): %.60s", path, lineno, why, buf.p);
@@ -174,15 +195,9 @@ int gateway_guard_load(struct gateway_guard *g, const char *path)
   return (int)g->m_nets.size();
 }
 
-bool gateway_admit(struct gateway_guard *g, const struct sockaddr_in *from)
+/* Counts a refused datagram and gives its sender a slot for the log. */
+void gateway_refuse(struct gateway_guard *g, const struct sockaddr_in *from, int why)
 {
-  if (!g->m_closed)
-    return true;
-  uint32_t host = ntohl(from->sin_addr.s_addr);
-  for (const gateway_net &n : g->m_nets)
-    if ((host & n.m_mask) == n.m_net)
-      return true;
-
   uint32_t addr = from->sin_addr.s_addr;
   /* The address first: a reader that sees the count sees an address with it. */
   g->m_last.store(addr, std::memory_order_relaxed);
@@ -194,22 +209,55 @@ bool gateway_admit(struct gateway_guard *g, const struct sockaddr_in *from)
     if (s->m_used && s->m_addr == addr) {
       s->m_count++;
       s->m_port = from->sin_port;
-      return false;
+      s->m_why = why;
+      return;
     }
     if (!s->m_used && !free_slot)
       free_slot = s;
   }
   if (free_slot)
     *free_slot = refused_sender{.m_used = true, .m_logged = false, .m_addr = addr, .m_port = from->sin_port,
-                                .m_logged_at = 0, .m_count = 1};
+                                .m_logged_at = 0, .m_count = 1, .m_why = why};
   else
     g->m_others++;
+}
+
+bool gateway_admit(struct gateway_guard *g, const struct sockaddr_in *from)
+{
+  if (!g->m_closed)
+    return true;
+  uint32_t host = ntohl(from->sin_addr.s_addr);
+  for (const gateway_net &n : g->m_nets)
+    if ((host & n.m_mask) == n.m_net)
+      return true;
+  gateway_refuse(g, from, GATEWAY_REFUSED_UNLISTED);
+  return false;
+}
+
+bool gateway_admit_machine(struct gateway_guard *g, const struct sockaddr_in *from, const char *machine_id)
+{
+  if (!g->m_ties)
+    return true;
+  uint32_t host = ntohl(from->sin_addr.s_addr);
+  bool tied = false;
+  for (const gateway_net &n : g->m_nets)
+    for (const std::string &m : n.m_machines)
+      if (m == machine_id) {
+        if ((host & n.m_mask) == n.m_net)
+          return true;
+        tied = true;
+      }
+  if (!tied)
+    return true;
+  gateway_refuse(g, from, GATEWAY_REFUSED_TIED);
   return false;
 }
 
 void gateway_guard_tick(struct gateway_guard *g)
 {
-  if (!g->m_closed)
+  /* Without a file only a moved line's datagrams are refused: nothing to do
+   * until the first. */
+  if (!g->m_closed && g->m_refused.load(std::memory_order_relaxed) == 0)
     return;
   g->m_tick++;
   char text[INET_ADDRSTRLEN];
@@ -218,9 +266,15 @@ void gateway_guard_tick(struct gateway_guard *g)
       continue;
     bool minute_over = g->m_tick - s.m_logged_at >= REFUSAL_LOG_TICKS;
     if (s.m_count > 0 && (!s.m_logged || minute_over)) {
-      DLOG("unknown sender %s:%u refused (not in \"" GATEWAYS_FILE "\"): %llu datagram(s)%s",
-           address_text(s.m_addr, text, sizeof text), ntohs(s.m_port), (unsigned long long)s.m_count,
-           s.m_logged ? " since its last line" : "");
+      static const char *const why[] = {
+          "not in \"" GATEWAYS_FILE "\"",
+          "speaks for a machine that \"" GATEWAYS_FILE "\" ties to another address",
+          "speaks for a line that another address reported within the silence limit",
+      };
+      DLOG("%s %s:%u refused (%s): %llu datagram(s)%s",
+           s.m_why == GATEWAY_REFUSED_UNLISTED ? "unknown sender" : "sender",
+           address_text(s.m_addr, text, sizeof text), ntohs(s.m_port), why[s.m_why],
+           (unsigned long long)s.m_count, s.m_logged ? " since its last line" : "");
       s.m_logged = true;
       s.m_logged_at = g->m_tick;
       s.m_count = 0;

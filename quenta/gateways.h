@@ -15,6 +15,14 @@
  * around an entry are ignored; blank lines are skipped. Any other line is
  * refused on its own (logged with its number) and the rest of the file counts.
  *
+ * Machines tied to addresses. Behind the address, blanks and then machine ids
+ * ("192.168.1.20 GW1 GW2") tie those machines to that address or network: a
+ * message naming such a machine ("machine_id") is answered only from a line
+ * that names it, from any other listed sender it is refused as an unknown
+ * sender's datagram is (counted, logged once a minute, no echo, no change of
+ * the line table). A machine named on no line speaks from any listed address.
+ * A machine id is a run of non-blank bytes of at most MACHINE_TIE_LEN - 1.
+ *
  * What the file means:
  *   no file                         every sender is answered, as without this module;
  *   entries                         only senders inside one of them are answered;
@@ -36,6 +44,7 @@
 #include <stdint.h>
 
 #include <atomic>
+#include <string>
 #include <vector>
 
 #define GATEWAYS_FILE "gateways"
@@ -43,10 +52,19 @@
 #define REFUSAL_PROBE 8           /* slots a sender may take, from its hash on */
 #define REFUSAL_LOG_TICKS 60      /* ticks (seconds) between two lines of one sender */
 
+#define MACHINE_TIE_LEN 128       /* a machine id of the file, with its terminator */
+
+/* Why a datagram was refused (the log says it). */
+#define GATEWAY_REFUSED_UNLISTED 0 /* its sender is not in the file */
+#define GATEWAY_REFUSED_TIED 1     /* it speaks for a machine the file ties elsewhere */
+#define GATEWAY_REFUSED_MOVED 2    /* it speaks for a line heard from another address within
+                                      the silence limit (with or without a file) */
+
 /* One entry of the file. */
 struct gateway_net {
   uint32_t m_net;                 /* host order, host bits cleared */
   uint32_t m_mask;                /* host order: the prefix's bits set */
+  std::vector<std::string> m_machines; /* machine ids tied to this entry, in line order */
 };
 
 /* A refused sender with a slot of its own. */
@@ -57,11 +75,13 @@ struct refused_sender {
   uint16_t m_port;                /* network order, of its latest datagram */
   uint32_t m_logged_at;           /* tick of its latest line */
   uint64_t m_count;               /* datagrams refused since its latest line */
+  int m_why;                      /* its latest refusal: a GATEWAY_REFUSED_* reason */
 };
 
 struct gateway_guard {
   bool m_closed = false;                      /* the file exists: only its entries are answered */
   std::vector<gateway_net> m_nets;            /* the file's entries, in file order */
+  bool m_ties = false;                        /* some entry names machines */
   /* The handler's thread alone: */
   refused_sender m_senders[REFUSAL_SLOTS] = {};
   uint64_t m_others = 0;                      /* refused from senders without a slot, since their line */
@@ -75,9 +95,9 @@ struct gateway_guard {
 
 /* Reading the file. */
 
-/* One line of the file (without its line feed): 1 and the entry in *net, 0 for
- * a line without an entry (blank, comment), -1 for a line refused, with the
- * reason in *why. */
+/* One line of the file (without its line feed): 1 and the entry in *net (its
+ * machine ids included), 0 for a line without an entry (blank, comment), -1
+ * for a line refused, with the reason in *why. */
 int gateway_parse_line(const char *line, struct gateway_net *net, const char **why);
 
 /* Reads the file at path into g and logs what it found: refused lines with
@@ -92,6 +112,14 @@ int gateway_guard_load(struct gateway_guard *g, const char *path);
 /* True when the sender may speak; otherwise the datagram is counted as refused
  * and false. No allocation, no log line. */
 bool gateway_admit(struct gateway_guard *g, const struct sockaddr_in *from);
+
+/* After the message is read: true when the sender may speak for machine_id
+ * (always without ties); otherwise counted as refused, and false. */
+bool gateway_admit_machine(struct gateway_guard *g, const struct sockaddr_in *from, const char *machine_id);
+
+/* Counts a datagram the handler refuses for reason why (GATEWAY_REFUSED_*),
+ * as an unknown sender's datagram is counted; with or without a file. */
+void gateway_refuse(struct gateway_guard *g, const struct sockaddr_in *from, int why);
 
 /* The one-second tick: writes the lines due for refused senders and frees the
  * slots of senders silent for REFUSAL_LOG_TICKS since their latest line. */

@@ -5,6 +5,7 @@
  * process may try again. */
 #include <errno.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -17,6 +18,7 @@
 #include "quenta/init.h"
 #include "quenta/msghdlr.h"
 #include "quenta/quenta.h"
+#include "quenta/private_files.h"
 #include "quenta/schema.h"
 #include "quenta/sqlite_dbent.h"
 #include "utils/app.h"
@@ -65,7 +67,11 @@ int start_engine()
     return rc;
   }
   CHECKPOINT();
+  /* Before the first file is created (the log, the database, the journals):
+   * the station's files are its user's alone. */
+  umask(077);
   utils::app_init(0, nullptr, APP_NAME);
+  station_files_private();
   CHECKPOINT();
 
   /* g_cs, the database lock, is a process-wide object that exists before the

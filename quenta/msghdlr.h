@@ -7,7 +7,10 @@
  * every line to the console. The handler runs the event loop on a thread of
  * its own, fed by the socket and a one-second timer. With a "gateways" file,
  * a datagram from a sender it does not list is dropped before it is read
- * (quenta/gateways.h).
+ * (quenta/gateways.h). A line keeps the host it speaks from while it is heard:
+ * a message for it from another host within the silence limit is dropped and
+ * counted with the refused. A full table gives the place of a line silent for
+ * LINE_EVICT_TICKS, with no call in progress or waiting, to a new line.
  *
  * Threads and locks. The handler's thread runs the loop, the dispatch, the
  * timer and every write of the line table; the console's thread reads the
@@ -73,6 +76,8 @@
 #define MACHINE_ID_LEN 128
 #define STATE_LEN 64
 #define EXPIRE_TIME 10                        /* silent ticks after which a line is "UNKNOWN" */
+#define LINE_EVICT_TICKS 60                   /* silent ticks after which a line without a call may
+                                                 give its place in a full table to a new line */
 #define LOCAL_TIME_MIN 19                     /* set_local_time refuses smaller buffers */
 #define GATEWAY_RCVBUF (4 * 1024 * 1024)      /* receive buffer asked for the gateway socket */
 #define BATCH_BUDGET_MS 50                    /* socket reading per event before the timer's turn */

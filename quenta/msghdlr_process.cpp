@@ -8,6 +8,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 
 #include "quenta/msghdlr.h"
@@ -72,6 +73,28 @@ int find_line(const struct msghdlr *h, const msg_fields *f)
       return i;
   }
   return -1;
+}
+
+/* With the table full: the place of the line silent longest for at least
+ * LINE_EVICT_TICKS with no call in progress, no call ended and unreported,
+ * and no call of its own waiting to be stored; -1 when no line may go. Its
+ * calls stay in the database and its name in the console's line map; heard
+ * again, it comes back as a new line. */
+int free_slot(const struct msghdlr *h)
+{
+  int best = -1;
+  for (int i = 0; i < h->m_micount; i++) {
+    const struct machine_info *mi = &h->m_infos[i];
+    if (mi->m_expire < LINE_EVICT_TICKS || mi->m_flag || mi->m_callinfo.bdate[0] ||
+        strcmp(mi->m_state, STATE_CONNECTED) == 0 || (best >= 0 && mi->m_expire <= h->m_infos[best].m_expire))
+      continue;
+    const std::string lineid = std::to_string((int)mi->m_line_id);
+    auto of_line = [&](const cdr_row &row) { return row.lineid == lineid && row.machineid == mi->m_machine_id; };
+    if (std::none_of(h->m_retry.begin(), h->m_retry.end(), of_line) &&
+        std::none_of(h->m_ended.begin(), h->m_ended.end(), of_line))
+      best = i;
+  }
+  return best;
 }
 
 } /* namespace */
@@ -174,11 +197,15 @@ int process_keepalive(struct msghdlr *h, const struct uimsg *msg, const struct s
     update_expire(mi);
     return 1;
   }
-  if (h->m_micount >= MAX_MACHINE_INFO) {
+  int slot = h->m_micount < MAX_MACHINE_INFO ? h->m_micount : free_slot(h);
+  if (slot < 0) {
     DLOG("Machine info is full...");
     return -1;
   }
-  struct machine_info *mi = &h->m_infos[h->m_micount];
+  struct machine_info *mi = &h->m_infos[slot];
+  if (slot < h->m_micount)
+    DLOG("line table full: machine %s line %d, silent for %d s with no call, gives its place to machine %s line %d",
+         mi->m_machine_id, (int)mi->m_line_id, mi->m_expire, f.machine_id, f.line_id);
   memset(mi, 0, sizeof *mi);
   copy_cut(mi->m_machine_id, sizeof mi->m_machine_id, f.machine_id);
   mi->m_line_id = (unsigned)f.line_id;
@@ -191,7 +218,8 @@ int process_keepalive(struct msghdlr *h, const struct uimsg *msg, const struct s
     start_call_unannounced(mi);
     h->m_live_changed = true;
   }
-  h->m_micount++;
+  if (slot == h->m_micount)
+    h->m_micount++;
   return 1;
 }
 
@@ -247,6 +275,23 @@ void process_ack(struct msghdlr *h, const struct uimsg *msg)
 
 int process_message(struct msghdlr *h, const struct uimsg *msg, const struct sockaddr_in *from)
 {
+  /* A machine the gateways file ties to other addresses is not heard from here. */
+  msg_fields f;
+  read_fields(msg, &f);
+  if (h->m_gateways.m_ties && !gateway_admit_machine(&h->m_gateways, from, f.machine_id))
+    return -1;
+  /* A line keeps the host it speaks from while it is heard: another host may
+   * not end its call or take its commands. Silent past the limit, it may move
+   * (a gateway whose address changed). */
+  {
+    std::scoped_lock lock(h->m_table_lock);
+    int i = find_line(h, &f);
+    if (i >= 0 && h->m_infos[i].m_expire < EXPIRE_TIME &&
+        h->m_infos[i].m_addr.sin_addr.s_addr != from->sin_addr.s_addr) {
+      gateway_refuse(&h->m_gateways, from, GATEWAY_REFUSED_MOVED);
+      return -1;
+    }
+  }
   if (uimsg_name_is(msg->type, "Discovery") || uimsg_name_is(msg->type, "KeepAlive"))
     return process_keepalive(h, msg, from);
   if (uimsg_name_is(msg->type, "Connected"))

@@ -306,6 +306,10 @@ static void raise_flags(struct msghdlr *h, const std::vector<cdr_row> &rows)
   std::scoped_lock lock(h->m_table_lock);
   for (const cdr_row &row : rows) {
     int i = row.line;
+    /* The line may have given its place to another since (a full table). */
+    if (i >= 0 && (i >= h->m_micount || row.machineid != h->m_infos[i].m_machine_id ||
+                   row.lineid != std::to_string((int)h->m_infos[i].m_line_id)))
+      i = -1;
     for (int k = 0; i < 0 && k < h->m_micount; k++)
       if (row.machineid == h->m_infos[k].m_machine_id && row.lineid == std::to_string((int)h->m_infos[k].m_line_id))
         i = k;

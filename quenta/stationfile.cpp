@@ -55,7 +55,7 @@ void sync_working_dir()
 
 int append_synced(const char *path, const std::string &text)
 {
-  int fd = open(path, O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  int fd = open(path, O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
   if (fd < 0)
     return -1;
   struct stat st;
@@ -73,7 +73,7 @@ int append_synced(const char *path, const std::string &text)
 
 int replace_synced(const char *path, const char *tmp, const std::string &text)
 {
-  int fd = open(tmp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  int fd = open(tmp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0)
     return -1;
   int rc = utils::write_whole(fd, text.data(), text.size()) < 0 || fsync(fd) < 0 ? -1 : 0;

@@ -98,7 +98,7 @@ void open_app_log()
 {
   char cwd[PATH_MAX];
   std::string path = getcwd(cwd, sizeof cwd) ? std::string(cwd) + "/app.log" : "app.log";
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0600);
   if (fd < 0) {
     /* The lines go on to standard error rather than nowhere. */
     LOG_SYS_ERROR();

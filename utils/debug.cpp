@@ -51,7 +51,7 @@ void rotate_log()
   std::string old = g_log_path + ".1";
   if (rename(g_log_path.c_str(), old.c_str()) != 0)
     return;
-  int fd = open(g_log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
+  int fd = open(g_log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0600);
   if (fd < 0)
     return;
   /* dup2 would drop close-on-exec from the log descriptor; dup3 keeps it. */

@@ -4,6 +4,8 @@
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QPasswordDigestor>
+#include <QRandomGenerator>
 
 #include "Gbk.h"
 #include "Modal.h"
@@ -23,7 +25,15 @@ bool IsHexDigit(char c)
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
-QByteArray DigestOf(const QByteArray &name, const QByteArray &password)
+bool IsLowerHex(const QByteArray &text)
+{
+  for (char c : text)
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+      return false;
+  return true;
+}
+
+QByteArray LegacyDigestOf(const QByteArray &name, const QByteArray &password)
 {
   QCryptographicHash sha1(QCryptographicHash::Sha1);
   sha1.addData(name);
@@ -31,23 +41,51 @@ QByteArray DigestOf(const QByteArray &name, const QByteArray &password)
   return sha1.result().left(DIGEST_HEX_LEN / 2).toHex();
 }
 
-} // namespace
-
-QByteArray PasswordDigest(const QString &name, const QString &password)
+QByteArray SaltedDigestOf(const QByteArray &password, const QByteArray &salt, quint32 iterations)
 {
-  std::optional<QByteArray> n = ToGbk(name);
-  std::optional<QByteArray> p = ToGbk(password);
-  if (!n || !p)
-    return QByteArray();
-  return DigestOf(*n, *p);
+  const QByteArray key =
+      QPasswordDigestor::deriveKeyPbkdf2(QCryptographicHash::Sha256, password, salt, iterations, 32);
+  return SALTED_DIGEST_TAG + QByteArray::number(iterations, 16).rightJustified(8, '0') +
+         salt.toHex() + key.toHex();
 }
 
-bool IsAdministrator(const QString &name)
+bool IsSalted(const QByteArray &digest)
 {
-  return name == QLatin1String(ADMIN_NAME);
+  return digest.size() == SALTED_DIGEST_HEX_LEN && digest.startsWith(SALTED_DIGEST_TAG) &&
+         IsLowerHex(digest);
 }
 
-bool ParsePasswdLine(const QByteArray &line, PasswdEntry *entry)
+bool IsLegacy(const QByteArray &digest)
+{
+  return digest.size() == DIGEST_HEX_LEN && IsLowerHex(digest);
+}
+
+/* Whether the stored text is a digest at all: hexadecimal digits only. */
+bool IsDigestText(const QByteArray &digest)
+{
+  for (char c : digest)
+    if (!IsHexDigit(c))
+      return false;
+  return true;
+}
+
+bool GbkDigestMatches(const QByteArray &digest, const QByteArray &name, const QByteArray &password)
+{
+  if (IsLegacy(digest))
+    return LegacyDigestOf(name, password) == digest;
+  if (!IsSalted(digest))
+    return false;
+  bool ok = false;
+  const quint32 iterations = digest.mid(2, 8).toUInt(&ok, 16);
+  // A count nobody wrote would hold the login for minutes: such a digest matches nothing.
+  if (!ok || iterations == 0 || iterations > 100 * DIGEST_ITERATIONS)
+    return false;
+  const QByteArray salt = QByteArray::fromHex(digest.mid(10, 32));
+  return SaltedDigestOf(password, salt, iterations) == digest;
+}
+
+/* ParsePasswdLine, and where the digest starts in the line. */
+bool SplitLine(const QByteArray &line, PasswdEntry *entry, qsizetype *digestAt)
 {
   qsizetype i = 0;
   const qsizetype n = line.size();
@@ -62,18 +100,63 @@ bool ParsePasswdLine(const QByteArray &line, PasswdEntry *entry)
   while (i < n && IsBlank(line[i]))
     i++;
   start = i;
-  while (i < n && IsHexDigit(line[i]))
+  while (i < n && !IsBlank(line[i]))
     i++;
   entry->digest = line.mid(start, i - start);
+  *digestAt = start;
   return true;
 }
 
-bool ReadPasswdFile(const QString &path, QList<PasswdEntry> *entries)
+const QString kWhatToDo = QStringLiteral("请从备份恢复文件 passwd，或者把它移走，"
+                                         "以 admin 和空密码重新开始（如同第一次启动）。");
+
+} // namespace
+
+QByteArray PasswordDigest(const QString &, const QString &password)
+{
+  std::optional<QByteArray> p = ToGbk(password);
+  if (!p)
+    return QByteArray();
+  QByteArray salt(16, '\0');
+  QRandomGenerator::system()->generate(salt.begin(), salt.end());
+  return SaltedDigestOf(*p, salt, DIGEST_ITERATIONS);
+}
+
+QByteArray LegacyPasswordDigest(const QString &name, const QString &password)
+{
+  std::optional<QByteArray> n = ToGbk(name);
+  std::optional<QByteArray> p = ToGbk(password);
+  if (!n || !p)
+    return QByteArray();
+  return LegacyDigestOf(*n, *p);
+}
+
+bool DigestMatches(const QByteArray &digest, const QString &name, const QString &password)
+{
+  std::optional<QByteArray> n = ToGbk(name);
+  std::optional<QByteArray> p = ToGbk(password);
+  return n && p && GbkDigestMatches(digest, *n, *p);
+}
+
+bool IsAdministrator(const QString &name)
+{
+  return name == QLatin1String(ADMIN_NAME);
+}
+
+bool ParsePasswdLine(const QByteArray &line, PasswdEntry *entry)
+{
+  qsizetype digestAt;
+  return SplitLine(line, entry, &digestAt);
+}
+
+bool ReadPasswdFile(const QString &path, QList<PasswdEntry> *entries, QString *reason)
 {
   QFile file(path);
-  if (!file.open(QIODevice::ReadOnly))
+  if (!OpenStationFile(&file, reason))
     return false;
   entries->clear();
+  if (!file.isOpen())
+    return true;
   // Whole lines, however long: a cut line would read its tail as another account.
   while (!file.atEnd()) {
     PasswdEntry entry;
@@ -95,6 +178,8 @@ PasswordCheck LookupPassword(const QString &path, const QString &name, const QSt
 {
   QList<PasswdEntry> entries;
   if (!ReadPasswdFile(path, &entries))
+    return PasswordCheck::Unreadable;
+  if (!QFile::exists(path))
     return IsAdministrator(name) && password.isEmpty() ? PasswordCheck::Accepted
                                                        : PasswordCheck::UnknownName;
   std::optional<QByteArray> gbkName = ToGbk(name);
@@ -103,15 +188,50 @@ PasswordCheck LookupPassword(const QString &path, const QString &name, const QSt
   for (const PasswdEntry &e : entries) {
     if (e.name != *gbkName)
       continue;
-    if (e.digest.isEmpty() && password.isEmpty())
-      return PasswordCheck::Accepted;
+    if (!IsDigestText(e.digest))
+      return PasswordCheck::DamagedDigest;
+    if (e.digest.isEmpty())
+      return password.isEmpty() ? PasswordCheck::Accepted : PasswordCheck::WrongPassword;
     std::optional<QByteArray> gbkPassword = ToGbk(password);
     if (!gbkPassword)
       return PasswordCheck::WrongPassword;
-    return DigestOf(*gbkName, *gbkPassword) == e.digest ? PasswordCheck::Accepted
-                                                        : PasswordCheck::WrongPassword;
+    return GbkDigestMatches(e.digest, *gbkName, *gbkPassword) ? PasswordCheck::Accepted
+                                                             : PasswordCheck::WrongPassword;
   }
   return PasswordCheck::UnknownName;
+}
+
+bool UpgradeDigest(const QString &path, const QString &name, const QString &password)
+{
+  std::optional<QByteArray> gbkName = ToGbk(name);
+  QFile file(path);
+  if (!gbkName || !OpenStationFile(&file, nullptr) || !file.isOpen())
+    return false;
+  const QByteArray text = file.readAll();
+  file.close();
+  // Finds the deciding line and splices the new digest over the old one alone,
+  // so comments, order and every other account stay byte for byte.
+  qsizetype at = 0;
+  while (at < text.size()) {
+    qsizetype end = text.indexOf('\n', at);
+    end = end < 0 ? text.size() : end + 1;
+    PasswdEntry e;
+    qsizetype digestAt;
+    if (SplitLine(text.mid(at, end - at), &e, &digestAt) && e.name == *gbkName) {
+      if (!IsLegacy(e.digest))
+        return IsSalted(e.digest);
+      if (LegacyPasswordDigest(name, password) != e.digest)
+        return false;
+      const QByteArray digest = PasswordDigest(name, password);
+      if (digest.isEmpty())
+        return false;
+      QByteArray out = text;
+      out.replace(at + digestAt, e.digest.size(), digest);
+      return ReplaceFile(path, out, nullptr);
+    }
+    at = end;
+  }
+  return false;
 }
 
 bool CheckPassword(const QString &path, const QString &name, const QString &password,
@@ -119,10 +239,26 @@ bool CheckPassword(const QString &path, const QString &name, const QString &pass
 {
   switch (LookupPassword(path, name, password)) {
   case PasswordCheck::Accepted:
+    UpgradeDigest(path, name, password);
     return true;
   case PasswordCheck::WrongPassword:
     ShowMessage(parent, QStringLiteral("用户名/密码错误！"), QStringLiteral("密码错误"));
     return false;
+  case PasswordCheck::DamagedDigest:
+    ShowMessage(parent,
+                QStringLiteral("密码文件 passwd 中“%1”的密码记录已损坏，这个用户不能登录。\n").arg(name) +
+                    kWhatToDo,
+                QStringLiteral("错误"));
+    return false;
+  case PasswordCheck::Unreadable: {
+    QString reason;
+    QList<PasswdEntry> entries;
+    ReadPasswdFile(path, &entries, &reason);
+    ShowMessage(parent,
+                QStringLiteral("无法读取密码文件 passwd：%1，所有用户都不能登录。\n").arg(reason) + kWhatToDo,
+                QStringLiteral("错误"));
+    return false;
+  }
   case PasswordCheck::UnknownName:
     break;
   }

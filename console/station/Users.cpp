@@ -33,7 +33,7 @@ bool NamesOperator(const QByteArray &line, const QByteArray &name)
 QList<PasswdEntry> LoadUsers(const QString &path)
 {
   QList<PasswdEntry> users;
-  if (!ReadPasswdFile(path, &users))
+  if (!ReadPasswdFile(path, &users) || !QFile::exists(path))
     users = {PasswdEntry{QByteArray(ADMIN_NAME), QByteArray()}};
   return users;
 }

@@ -115,11 +115,14 @@ QUENTA_API int quenta_getReport(const char *const *conds, USER_CALLBACK cb, void
 /* The closed gateway network. With a file "gateways" in the working directory
  * (read by quenta_init; a change needs a restart) the station answers only the
  * addresses and networks it lists, one IPv4 address or address/prefix a line,
- * and drops every other datagram unread. Returns the number of datagrams
- * dropped since the start (0 without the file, and before quenta_init);
- * when lastaddr is given (size bytes), it receives the dotted address of the
- * latest dropped sender, or "" when none was dropped. Cheap enough for the
- * console's one-second timer. */
+ * optionally followed by the machine ids tied to it ("192.168.1.20 GW1 GW2":
+ * those machines are heard from there alone), and drops every other datagram.
+ * With or without the file, a message for a line heard within the silence
+ * limit from another host is dropped too. Returns the number of datagrams
+ * dropped since the start (0 before quenta_init); when lastaddr is given
+ * (size bytes), it receives the dotted address of the latest dropped sender,
+ * or "" when none was dropped. Cheap enough for the console's one-second
+ * timer. */
 QUENTA_API unsigned long long quenta_getRefused(char *lastaddr, int size);
 
 /* quenta_backup results besides 0 */

@@ -3,12 +3,16 @@
 // server stopped while calls are settled; a station file held by another
 // process; a restored backup caught up, another shop's file refused and a new
 // file adopted; the report over two prepared shops and a newer schema refused;
-// takings of many bills added up to the fen.
+// takings of many bills added up to the fen; a password kept from other users.
+#include <sys/stat.h>
+
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <set>
 
 #include "chainkit.h"
+#include "settings.h"
 #include "text.h"
 
 using namespace chain;
@@ -98,6 +102,51 @@ TEST(ChainTexts, StationTextsReachTheServerAsTheyMean)
                                                  {"", false}};
   for (const auto &t : times)
     EXPECT_EQ(t.second, qsync::is_station_time(t.first)) << t.first;
+}
+
+TEST(ChainTexts, APasswordStaysWhereOthersCannotReadIt)
+{
+  const std::string dir = testing::TempDir() + "qsync-settings-" + std::to_string(getpid());
+  std::filesystem::create_directories(dir);
+  const std::string was = std::filesystem::current_path();
+  std::filesystem::current_path(dir);
+  struct {
+    const char *conf;       // sync.conf, or null for none
+    mode_t mode;
+    const char *dsn;        // --dsn, or null
+    bool accepted, warned;
+  } cases[] = {
+      {"station = S\ndsn = host=h password=secret\n", 0644, nullptr, false, false},
+      {"station = S\ndsn = host=h password=secret\n", 0640, nullptr, false, false},
+      {"station = S\ndsn = host=h password=secret\n", 0600, nullptr, true, false},
+      {"station = S\ndsn = postgresql://u:secret@h/db\n", 0644, nullptr, false, false},
+      {"station = S\ndsn = host=h passfile=/root/.pgpass\n", 0644, nullptr, true, false},
+      {nullptr, 0, "host=h dbname=chain password=secret", true, true},
+      {nullptr, 0, "postgresql://u:secret@h/db", true, true},
+      {nullptr, 0, "host=h dbname=chain", true, false},
+  };
+  for (const auto &c : cases) {
+    std::filesystem::remove("sync.conf");
+    if (c.conf) {
+      std::ofstream("sync.conf") << c.conf;
+      chmod("sync.conf", c.mode);
+    }
+    std::vector<std::string> args = {"--station", "S"};
+    if (c.dsn)
+      args.insert(args.end(), {"--dsn", c.dsn});
+    std::vector<char *> argv;
+    for (std::string &a : args)
+      argv.push_back(a.data());
+    qsync::sync_settings s;
+    std::string error;
+    const std::string what = std::string(c.conf ? c.conf : "") + (c.dsn ? c.dsn : "");
+    EXPECT_EQ(c.accepted, qsync::sync_settings_from((int)argv.size(), argv.data(), s, error)) << what << error;
+    EXPECT_EQ(c.warned, !s.warning.empty()) << what;
+    if (!c.accepted)
+      EXPECT_NE(std::string::npos, error.find("chmod 600")) << error;
+  }
+  std::filesystem::current_path(was);
+  std::filesystem::remove_all(dir);
 }
 
 TEST(Chain, TwoStationsWithTheSimulatorSyncAtOnce)

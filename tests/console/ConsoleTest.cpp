@@ -1,6 +1,10 @@
 /* The console suites' working directories and scripted operator. */
 #include "ConsoleTest.h"
 
+#include <QRegularExpression>
+
+#include "Passwd.h"
+
 #include <QDialog>
 #include <QDir>
 #include <QFile>
@@ -105,4 +109,19 @@ Answer ScriptedOperator::click(const char *button)
     QVERIFY2(b, button);
     b->click();
   };
+}
+
+QByteArray MaskDigests(QByteArray text, const QStringList &passwords)
+{
+  static const QRegularExpression salted(QStringLiteral("\\b01[0-9a-f]{104}\\b"));
+  const QString latin = QString::fromLatin1(text);
+  for (auto it = salted.globalMatch(latin); it.hasNext();) {
+    const QByteArray digest = it.next().captured().toLatin1();
+    for (const QString &password : passwords)
+      if (DigestMatches(digest, QString(), password)) {
+        text.replace(digest, "<" + password.toUtf8() + ">");
+        break;
+      }
+  }
+  return text;
 }

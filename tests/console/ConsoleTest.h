@@ -33,6 +33,12 @@ private:
   QString m_previous;
 };
 
+/* The text with each salted password digest that verifies for one of the
+ * passwords replaced by "<password>": new digests carry a random salt, so a
+ * file is compared with what it should hold through this. A digest that
+ * verifies for none of them stays as it is, and the comparison shows it. */
+QByteArray MaskDigests(QByteArray text, const QStringList &passwords);
+
 using Answer = std::function<void(QDialog *)>;
 
 /* Answers the dialogs in the order they appear, takes message boxes and the

@@ -112,6 +112,33 @@ private slots:
     QCOMPARE(Forms.MainForm->OperatorName(), QStringLiteral("bob"));
   }
 
+  void aLoginRewritesALegacyDigestSalted()
+  {
+    f->dir.write(PASSWD_FILE, "admin\nbob " + kBobSecret + "\n");
+    f->logIn(QStringLiteral("bob"), QStringLiteral("secret"));
+    QCOMPARE(Forms.MainForm->OperatorName(), QStringLiteral("bob"));
+    const QByteArray passwd = f->dir.read(PASSWD_FILE);
+    QVERIFY(passwd.startsWith("admin\nbob 01"));
+    QCOMPARE(passwd.size(), qsizetype(sizeof "admin\nbob \n" - 1 + SALTED_DIGEST_HEX_LEN));
+    QVERIFY(Forms.MainForm->CheckPassword(QStringLiteral("bob"), QStringLiteral("secret"), nullptr));
+    QVERIFY(!Forms.MainForm->CheckPassword(QStringLiteral("bob"), QStringLiteral("secreT"), nullptr));
+    f->op.messages.clear();
+  }
+
+  void aDamagedPasswdLetsNobodyInWithAnEmptyPassword()
+  {
+    // The digest's first byte lost: it used to read as "no password".
+    f->dir.write(PASSWD_FILE, "admin x033e22ae348aeb5660fc2140aec3585\n");
+    f->op.then(ScriptedOperator::logIn(QStringLiteral("admin"), QString()))
+        .then(ScriptedOperator::click("Button1"));
+    f->showMainForm();
+    QCOMPARE(f->op.ends, QList<int>{0});
+    QCOMPARE(f->op.messages.size(), 1);
+    QCOMPARE(f->op.messages[0].caption, QStringLiteral("错误"));
+    QVERIFY(f->op.messages[0].text.contains(QStringLiteral("passwd")));
+    QVERIFY(Forms.MainForm->OperatorName().isEmpty());
+  }
+
   void cancelEndsWithStatusZeroAndWritesNothing()
   {
     const QByteArray passwd = "bob " + kBobSecret + "\n";

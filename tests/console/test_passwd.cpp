@@ -1,5 +1,6 @@
 // The password file: digests, line splitting, the verdict on a name and
 // password, the message of a wrong password, and GBK names through the file.
+#include <QDir>
 #include <QTest>
 
 #include "ConsoleTest.h"
@@ -42,13 +43,94 @@ private slots:
     dir.reset();
   }
 
-  void digestIsTheFirstHalfOfSha1OverGbkNameAndPassword()
+  void legacyDigestIsTheFirstHalfOfSha1OverGbkNameAndPassword()
   {
-    QCOMPARE(PasswordDigest(QStringLiteral("admin"), QString()), kAdminEmpty);
-    QCOMPARE(PasswordDigest(QStringLiteral("admin"), QStringLiteral("123456")), kAdmin123456);
-    QCOMPARE(PasswordDigest(QStringLiteral("张三"), QStringLiteral("密码")), kZhangSanMima);
+    QCOMPARE(LegacyPasswordDigest(QStringLiteral("admin"), QString()), kAdminEmpty);
+    QCOMPARE(LegacyPasswordDigest(QStringLiteral("admin"), QStringLiteral("123456")), kAdmin123456);
+    QCOMPARE(LegacyPasswordDigest(QStringLiteral("张三"), QStringLiteral("密码")), kZhangSanMima);
     // No GBK form: no digest that a substituted text could also reach.
+    QCOMPARE(LegacyPasswordDigest(QStringLiteral("bob"), QStringLiteral("se😀cret")), QByteArray());
     QCOMPARE(PasswordDigest(QStringLiteral("bob"), QStringLiteral("se😀cret")), QByteArray());
+  }
+
+  void newDigestsAreSaltedPbkdf2()
+  {
+    // PBKDF2-HMAC-SHA256 of "secret", salt "0123456789abcdef", 10000 rounds, worked out with
+    // Python's hashlib.pbkdf2_hmac.
+    const QByteArray known = "01" "00002710" "30313233343536373839616263646566"
+                             "eae9ac1e1cf4ca16fe60827f154802aec381fad2be806741fadbc8d8a3c81e7b";
+    QVERIFY(DigestMatches(known, QStringLiteral("bob"), QStringLiteral("secret")));
+    QVERIFY(!DigestMatches(known, QStringLiteral("bob"), QStringLiteral("Secret")));
+
+    const QByteArray a = PasswordDigest(QStringLiteral("bob"), QStringLiteral("123456"));
+    const QByteArray b = PasswordDigest(QStringLiteral("bob"), QStringLiteral("123456"));
+    QCOMPARE(a.size(), SALTED_DIGEST_HEX_LEN);
+    QVERIFY(a != b); // a salt of its own each time
+    QVERIFY(DigestMatches(a, QStringLiteral("bob"), QStringLiteral("123456")));
+    QVERIFY(DigestMatches(b, QStringLiteral("bob"), QStringLiteral("123456")));
+    QVERIFY(!DigestMatches(a, QStringLiteral("bob"), QStringLiteral("123457")));
+    // An older station reads the salted digest as a digest that matches nothing, never as
+    // an empty one: it takes the run of hexadecimal digits.
+    PasswdEntry e;
+    QVERIFY(ParsePasswdLine("bob " + a + "\n", &e));
+    QCOMPARE(e.digest, a);
+    QVERIFY(e.digest.size() != DIGEST_HEX_LEN);
+  }
+
+  void damagedOrUnreadableFilesOpenNothing_data()
+  {
+    QTest::addColumn<QByteArray>("adminLine");
+    QTest::addColumn<PasswordCheck>("emptyPassword");
+    QTest::newRow("digest starting with a non-hex byte")
+        << QByteArray("admin \xff" + kAdminEmpty.mid(1)) << PasswordCheck::DamagedDigest;
+    QTest::newRow("digest with a stray byte inside")
+        << QByteArray("admin " + kAdminEmpty.left(10) + "-" + kAdminEmpty.mid(11))
+        << PasswordCheck::DamagedDigest;
+    QTest::newRow("salted digest cut short") << QByteArray("admin 01000027") << PasswordCheck::WrongPassword;
+    QTest::newRow("no digest at all stays passwordless") << QByteArray("admin") << PasswordCheck::Accepted;
+  }
+  void damagedOrUnreadableFilesOpenNothing()
+  {
+    QFETCH(QByteArray, adminLine);
+    QFETCH(PasswordCheck, emptyPassword);
+    dir->write(PASSWD_FILE, adminLine + "\nbob " + kBobSecret + "\n");
+    QCOMPARE(lookup(QStringLiteral("admin"), QString()), emptyPassword);
+    QCOMPARE(lookup(QStringLiteral("bob"), QStringLiteral("secret")), PasswordCheck::Accepted);
+    QCOMPARE(CheckPassword(dir->file(PASSWD_FILE), QStringLiteral("admin"), QString()),
+             emptyPassword == PasswordCheck::Accepted);
+    if (emptyPassword == PasswordCheck::DamagedDigest) {
+      QCOMPARE(op->messages.size(), 1);
+      QVERIFY(op->messages[0].text.contains(QStringLiteral("passwd")));
+      QVERIFY(op->messages[0].text.contains(QStringLiteral("备份")));
+    }
+  }
+
+  void anUnreadableFileLetsNobodyIn()
+  {
+    // A folder where the file should be: there, but not readable as a file.
+    QVERIFY(QDir(dir->path()).mkdir(PASSWD_FILE));
+    QCOMPARE(lookup(QStringLiteral("admin"), QString()), PasswordCheck::Unreadable);
+    QVERIFY(!CheckPassword(dir->file(PASSWD_FILE), QStringLiteral("admin"), QString()));
+    QCOMPARE(op->messages.size(), 1);
+    QVERIFY(op->messages[0].text.contains(QStringLiteral("无法读取密码文件 passwd")));
+    QVERIFY(op->messages[0].text.contains(QStringLiteral("移走")));
+  }
+
+  void aLegacyDigestIsRewrittenSaltedInPlace()
+  {
+    const QByteArray before = "# counter\nbob " + kBobSecret + " front desk\nadmin " + kAdmin123456 + "\n";
+    dir->write(PASSWD_FILE, before);
+    QVERIFY(!CheckPassword(dir->file(PASSWD_FILE), QStringLiteral("bob"), QStringLiteral("wrong")));
+    QCOMPARE(dir->read(PASSWD_FILE), before);
+    QVERIFY(CheckPassword(dir->file(PASSWD_FILE), QStringLiteral("bob"), QStringLiteral("secret")));
+    const QByteArray after = dir->read(PASSWD_FILE);
+    QVERIFY(after.startsWith("# counter\nbob 01"));
+    QVERIFY(after.endsWith(" front desk\nadmin " + kAdmin123456 + "\n"));
+    QCOMPARE(after.size(), before.size() - DIGEST_HEX_LEN + SALTED_DIGEST_HEX_LEN);
+    QCOMPARE(lookup(QStringLiteral("bob"), QStringLiteral("secret")), PasswordCheck::Accepted);
+    QCOMPARE(lookup(QStringLiteral("bob"), QStringLiteral("wrong")), PasswordCheck::WrongPassword);
+    QVERIFY(CheckPassword(dir->file(PASSWD_FILE), QStringLiteral("bob"), QStringLiteral("secret")));
+    QCOMPARE(dir->read(PASSWD_FILE), after); // salted already: left alone
   }
 
   void splitsLines_data()
@@ -63,8 +145,8 @@ private slots:
                                                 << true << QByteArray("bob") << kBobSecret;
     QTest::newRow("text after the digest") << QByteArray("bob " + kBobSecret + " since 2009\n")
                                            << true << QByteArray("bob") << kBobSecret;
-    QTest::newRow("digest stops at a non-digit") << QByteArray("bob 12ab-34\n") << true
-                                                 << QByteArray("bob") << QByteArray("12ab");
+    QTest::newRow("digest is the whole non-blank run") << QByteArray("bob 12ab-34\n") << true
+                                                       << QByteArray("bob") << QByteArray("12ab-34");
     QTest::newRow("upper-case digits kept as stored") << QByteArray("bob ABCdef\n") << true
                                                       << QByteArray("bob") << QByteArray("ABCdef");
     QTest::newRow("no digest") << QByteArray("bob\n") << true << QByteArray("bob") << QByteArray();
@@ -177,7 +259,7 @@ private slots:
     const QString path = dir->file(PASSWD_FILE);
     QList<PasswdEntry> entries = {
         {*ToGbk(QStringLiteral("admin")), QByteArray()},
-        {*ToGbk(QStringLiteral("张三")), PasswordDigest(QStringLiteral("张三"), QStringLiteral("密码"))},
+        {*ToGbk(QStringLiteral("张三")), LegacyPasswordDigest(QStringLiteral("张三"), QStringLiteral("密码"))},
     };
     QVERIFY(WritePasswdFile(path, entries));
     QCOMPARE(dir->read(PASSWD_FILE), "admin \n" + kZhangSanGbk + " " + kZhangSanMima + "\n");

@@ -20,6 +20,8 @@
 #include <thread>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "testkit.h"
 #include "quenta/quenta.h"
 
@@ -136,6 +138,28 @@ TEST(Station, RestartKeepsTheRowsAndTheIdentityOfTheEarlierRun)
   const std::string next = identity(dir);
   EXPECT_EQ(32u, next.size());
   EXPECT_NE(first, next);
+}
+
+TEST(Station, TheStationsFilesAreItsUsersAlone)
+{
+  // An installation of before: a folder, files and backups open to everyone.
+  const mode_t was = umask(022);
+  std::string dir = fresh_dir();
+  ASSERT_EQ(0, chmod(dir.c_str(), 0755));
+  ASSERT_EQ(0, mkdir((dir + "/backups").c_str(), 0755));
+  std::ofstream(dir + "/passwd") << "admin\n";
+  std::ofstream(dir + "/backups/quentadb-20240501-083005") << "copy";
+  EXPECT_EQ(0, wait_exit(spawn_case("FirstRun", dir)));
+  umask(was);
+  auto mode = [&](const char *name) {
+    struct stat st;
+    return stat((dir + "/" + name).c_str(), &st) == 0 ? (int)(st.st_mode & 0777) : -1;
+  };
+  for (const char *name : {"quentadb", "app.log", "passwd", "rateinfo", "backups/quentadb-20240501-083005"})
+    EXPECT_EQ(0600, mode(name)) << name;
+  EXPECT_EQ(0700, mode("backups"));
+  EXPECT_EQ(0755, mode("."));  // the owner's to close, and said
+  EXPECT_NE(std::string::npos, testkit::slurp(dir + "/app.log").find("can be entered or read by other users"));
 }
 
 TEST(Station, SecondStationOnTheMachineIsRefused)

@@ -24,21 +24,27 @@ size_t count(const std::string &text, const std::string &what)
 
 TEST(GatewayFile, LinesAreEntriesBlanksOrRefusedOnTheirOwn)
 {
-  // What the line reads as: "net/prefix", "" for no entry, or "refused".
+  // What the line reads as: "net/prefix" and its machines, "" for no entry, or "refused".
+  const std::string long_id = "1.2.3.4 " + std::string(MACHINE_TIE_LEN, 'M');
   const std::pair<const char *, const char *> cases[] = {
       {"192.168.1.20", "192.168.1.20/32"}, {"  10.0.0.0/8\t# the back room\r", "10.0.0.0/8"}, {"", ""},
       {"192.168.1.77/24", "192.168.1.0/24"}, {"0.0.0.0/0", "0.0.0.0/0"}, {"  \t\r", ""}, {"# 192.168.1.20", ""},
       {"192.168.1", "refused"}, {"192.168.1.256", "refused"}, {"192.168.01.2", "refused"}, {"1.2.3.4/", "refused"},
-      {"1.2.3.4/33", "refused"}, {"1.2.3.4/024", "refused"}, {"1.2.3.4 5.6.7.8", "refused"}, {"-1.2.3.4", "refused"},
+      {"1.2.3.4/33", "refused"}, {"1.2.3.4/024", "refused"}, {"-1.2.3.4", "refused"},
+      {"192.168.1.20 GW1\tGW2  # the counter's pair", "192.168.1.20/32 GW1 GW2"},
+      {"10.0.0.0/8 GW1", "10.0.0.0/8 GW1"}, {"1.2.3.4x GW1", "refused"},
+      {long_id.c_str(), "refused"},
       {"1.2.3.4:9849", "refused"}, {"gateway1", "refused"}, {"1.2.3.4/24x", "refused"}, {"1.2.3.4.5", "refused"},
   };
   for (const auto &[line, want] : cases) {
-    gateway_net net{};
+    gateway_net net;
     const char *why = nullptr;
     int r = gateway_parse_line(line, &net, &why);
     in_addr n{htonl(net.m_net)};
     std::string got = r < 0 ? std::string("refused") + (why ? "" : " without a reason")
                       : r == 0 ? "" : inet_ntoa(n) + ("/" + std::to_string(__builtin_popcount(net.m_mask)));
+    for (size_t i = 0; r > 0 && i < net.m_machines.size(); i++)
+      got += " " + net.m_machines[i];
     EXPECT_EQ(want, got) << line;
   }
 }
@@ -151,6 +157,105 @@ TEST_F(ClosedNetwork, ARefusedSenderChangesNothingAndTheShopGatewayWorksOn)
       run_command(gwsim_path() + " --bind 127.0.0.2 -m 2 -l 5 --flood 400 --duration 0.5 --format json", &status);
   EXPECT_TRUE(status == 0 && json.find("\"sent\": 200, \"echoed\": 0,") != std::string::npos) << json;
   EXPECT_EQ(205u, msghdlr_refused(h_, nullptr, 0));
+}
+
+/* GW1 tied to 127.0.0.1; the rest of 127/8 listed for every other machine. */
+class TiedMachines : public ClosedNetwork {
+protected:
+  void SetUp() override
+  {
+    std::ofstream(work_.path() + "/" GATEWAYS_FILE) << "127.0.0.1 GW1 GW3\n127.0.0.0/8\n";
+    HandlerFixture::SetUp();
+  }
+};
+
+TEST_F(TiedMachines, ATiedMachineIsHeardOnlyFromItsAddress)
+{
+  Gateway shop, neighbour("127.0.0.2");
+  ASSERT_TRUE(shop.exchange(discovery("GW1", 1)));
+  ASSERT_TRUE(shop.exchange(connected("GW1", 1, "801", "114")));
+  const std::string before = table();
+  for (const std::string &msg : {keepalive("GW1", 1, "IDLE"), connected("GW1", 1, "666", "999"),
+                                 discovery("GW3", 1)}) {
+    neighbour.send(msg);
+    ASSERT_TRUE(shop.exchange(keepalive("GW1", 1, "CONNECTED")));
+    EXPECT_FALSE(neighbour.receive(20)) << msg;
+    EXPECT_TRUE(before == table()) << msg;
+  }
+  EXPECT_EQ(3u, msghdlr_refused(h_, nullptr, 0));
+  // A machine the file ties to no address speaks from any listed one.
+  ASSERT_TRUE(neighbour.exchange(discovery("GW2", 1)));
+  EXPECT_EQ(3u, msghdlr_refused(h_, nullptr, 0));
+  EXPECT_TRUE(eventually([&] { return count(work_.log(), "sender 127.0.0.2:") == 1; }, 3000));
+  EXPECT_NE(std::string::npos, work_.log().find("ties to another address"));
+}
+
+/* Any sender, no gateways file: the line table's own rules. */
+class LineTable : public HandlerFixture {
+protected:
+  void silence(const char *machine, int ticks)
+  {
+    std::scoped_lock lock(h_->m_table_lock);
+    for (int i = 0; i < h_->m_micount; i++)
+      if (strcmp(h_->m_infos[i].m_machine_id, machine) == 0)
+        h_->m_infos[i].m_expire = ticks;
+  }
+  std::string state(const char *machine)
+  {
+    std::scoped_lock lock(h_->m_table_lock);
+    for (int i = 0; i < h_->m_micount; i++)
+      if (strcmp(h_->m_infos[i].m_machine_id, machine) == 0)
+        return std::string(h_->m_infos[i].m_state) + " " + h_->m_infos[i].m_callinfo.desnum;
+    return "absent";
+  }
+};
+
+TEST_F(LineTable, ALineHeardKeepsItsAddressUntilItFallsSilent)
+{
+  Gateway shop, other("127.0.0.2");
+  ASSERT_TRUE(shop.exchange(discovery("GW1", 1)));
+  ASSERT_TRUE(shop.exchange(connected("GW1", 1, "801", "114")));
+  for (const std::string &msg : {keepalive("GW1", 1, "IDLE"), connected("GW1", 1, "666", "999")}) {
+    other.send(msg);
+    ASSERT_TRUE(shop.exchange(keepalive("GW1", 1, "CONNECTED")));
+    EXPECT_FALSE(other.receive(20)) << msg;
+    EXPECT_EQ("CONNECTED 114", state("GW1")) << msg;
+  }
+  EXPECT_EQ(2u, msghdlr_refused(h_, nullptr, 0));
+  ASSERT_EQ(0, msghdlr_send_command(h_, "GW1", 1, "call: deny\n"));
+  EXPECT_NE(std::string::npos, shop.receive().value_or("").find("call: deny"));
+  EXPECT_TRUE(eventually([&] { return count(work_.log(), "a line that another address reported") == 1; }, 3000));
+
+  // Silent past the limit, the line may move: its call ends there and then.
+  silence("GW1", EXPIRE_TIME);
+  ASSERT_TRUE(other.exchange(keepalive("GW1", 1, "IDLE")));
+  EXPECT_TRUE(eventually([&] { return rows().size() == 1; }, 3000));
+  ASSERT_EQ(0, msghdlr_send_command(h_, "GW1", 1, "call: permit\n"));
+  EXPECT_NE(std::string::npos, other.receive().value_or("").find("call: permit"));
+}
+
+TEST_F(LineTable, AFullTableGivesTheLongestSilentIdleLineItsPlace)
+{
+  Gateway shop;
+  for (int i = 0; i < MAX_MACHINE_INFO; i++)
+    ASSERT_TRUE(shop.exchange(discovery("GW" + std::to_string(i), 1)));
+  ASSERT_TRUE(shop.exchange(connected("GW5", 1, "801", "114")));
+  ASSERT_TRUE(shop.exchange(keepalive("GW5", 1, "IDLE")));
+  ASSERT_TRUE(eventually([&] { return rows().size() == 1; }, 3000));
+  EXPECT_FALSE(shop.exchange(discovery("NEW1", 1))) << "nobody silent for a minute yet";
+  silence("GW5", LINE_EVICT_TICKS + 9);  // its ended call not yet reported to the console: stays
+  silence("GW7", LINE_EVICT_TICKS - 1);  // not long enough
+  silence("GW8", LINE_EVICT_TICKS);
+  silence("GW9", LINE_EVICT_TICKS + 5);
+  ASSERT_TRUE(shop.exchange(discovery("NEW1", 1)));
+  EXPECT_EQ("absent", state("GW9"));
+  ASSERT_TRUE(shop.exchange(discovery("NEW2", 1)));
+  EXPECT_EQ("absent", state("GW8"));
+  EXPECT_FALSE(shop.exchange(discovery("NEW3", 1)));
+  EXPECT_NE("absent", state("GW5"));
+  EXPECT_NE("absent", state("GW7"));
+  EXPECT_EQ(MAX_MACHINE_INFO, h_->m_micount);
+  EXPECT_TRUE(eventually([&] { return count(work_.log(), "gives its place to machine NEW1") == 1; }, 3000));
 }
 
 }  // namespace

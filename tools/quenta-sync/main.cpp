@@ -69,6 +69,8 @@ int main(int argc, char **argv)
       fputs(usage_text, help ? stdout : stderr);
       return help ? 0 : 2;
     }
+    if (!rs.warning.empty())
+      fprintf(stderr, "quenta-sync report: warning: %s\n", rs.warning.c_str());
     return qsync::run_report(rs, stdout);
   }
   qsync::sync_settings s;
@@ -91,6 +93,10 @@ int main(int argc, char **argv)
   signal(SIGPIPE, SIG_IGN);
   qsync::log_line("quenta-sync %s starts: station \"%s\", database \"%s\"", QUENTA_VERSION, s.station.c_str(),
                   s.db_path.c_str());
+  if (!s.warning.empty()) {
+    fprintf(stderr, "quenta-sync: warning: %s\n", s.warning.c_str());
+    qsync::log_line("warning: %s", s.warning.c_str());
+  }
   qsync::syncer sync(s);
   int status = sync.run(g_stop);
   if (status == SYNC_EXIT_NEWER_SCHEMA || status == SYNC_EXIT_OTHER_FILE)

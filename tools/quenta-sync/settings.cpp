@@ -2,8 +2,10 @@
  * environment and "sync.conf". */
 #include "settings.h"
 
+#include <libpq-fe.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <time.h>
 
 #include <fstream>
@@ -34,8 +36,20 @@ bool read_conf(std::map<std::string, std::string> &conf, std::string &error)
     error = SYNC_CONF_NAME ": " + error;
     return false;
   }
+  /* A password in the file is as safe as the file: others must not read it. */
+  struct stat st;
+  if (conf.count("dsn") && dsn_has_password(conf["dsn"]) && stat(SYNC_CONF_NAME, &st) == 0 &&
+      (st.st_mode & (S_IRWXG | S_IRWXO))) {
+    error = SYNC_CONF_NAME " holds a password and other users can read it: run \"chmod 600 " SYNC_CONF_NAME
+            "\", or keep the password in a passfile (~/.pgpass, or passfile=... in the dsn) or in PGPASSWORD";
+    return false;
+  }
   return true;
 }
+
+const char *const kPasswordOnCommandLine =
+    "the password in --dsn can be read by every user of this machine from its process list: keep it in a "
+    "passfile (~/.pgpass, or passfile=... in the dsn), in PGPASSWORD, or in a sync.conf only you can read";
 
 bool valid_day(const std::string &d)
 {
@@ -90,6 +104,21 @@ bool option_value(int argc, char **argv, int &i, const char *name, std::string &
 }
 
 } /* namespace */
+
+bool dsn_has_password(const std::string &dsn)
+{
+  char *err = nullptr;
+  PQconninfoOption *opts = PQconninfoParse(dsn.c_str(), &err);
+  PQfreemem(err);
+  if (!opts)
+    return false;
+  bool found = false;
+  for (PQconninfoOption *o = opts; o->keyword; o++)
+    if (!strcmp(o->keyword, "password") && o->val && *o->val)
+      found = true;
+  PQconninfoFree(opts);
+  return found;
+}
 
 bool parse_conf(const std::string &text, std::map<std::string, std::string> &out, std::string &error)
 {
@@ -149,6 +178,8 @@ bool sync_settings_from(int argc, char **argv, sync_settings &s, std::string &er
   const char *env = getenv(SYNC_DSN_ENV);
   s.station = have_station ? station : conf["station"];
   s.dsn = have_dsn ? dsn : env ? env : conf["dsn"];
+  if (have_dsn && dsn_has_password(dsn))
+    s.warning = kPasswordOnCommandLine;
   if (!have_interval && conf.count("interval"))
     interval = conf["interval"], have_interval = true;
   if (!have_batch && conf.count("batch"))
@@ -210,6 +241,8 @@ bool report_settings_from(int argc, char **argv, report_settings &s, std::string
   const char *env = getenv(SYNC_DSN_ENV);
   if (!have_dsn)
     s.dsn = env ? env : conf["dsn"];
+  else if (dsn_has_password(s.dsn))
+    s.warning = kPasswordOnCommandLine;
   if (s.from.empty())
     s.from = today();
   if (s.to.empty())

@@ -27,6 +27,7 @@ struct sync_settings {
   std::string log_path = SYNC_LOG_NAME;
   bool once = false;                      /* one cycle, no retries */
   bool adopt = false;                     /* the name moves to this file (command line only) */
+  std::string warning;                    /* said at the start: a password on the command line */
   bool verbose = false;                   /* log lines also on stderr */
 };
 
@@ -36,7 +37,11 @@ struct report_settings {
   std::string station;   /* one shop, or all when empty (never taken from sync.conf) */
   std::string by;        /* "day", "operator", "rule", or empty: all three */
   bool csv = false;
+  std::string warning;   /* said before the report: a password on the command line */
 };
+
+/* True when a libpq connection string or URI carries a password. */
+bool dsn_has_password(const std::string &dsn);
 
 /* "key = value" lines of a settings file; false with a message on a line
  * that is neither blank, a comment nor a setting. */
