@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs the whole test suite from a fresh checkout: installs what is missing,
-# builds, runs every libFuzzer harness for 30 seconds (two at a time, in
+# builds, runs every libFuzzer harness for 15 seconds (two at a time, in
 # build-fuzz/), runs every test with CTest, and runs the engine's end-to-end
 # suites again under ThreadSanitizer (build-tsan/). Ends non-zero on any failure.
 set -euo pipefail
@@ -12,7 +12,7 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j"$jobs"
 
 fuzz_status=0
-fuzz/run.sh 30 || fuzz_status=$?
+fuzz/run.sh 15 || fuzz_status=$?
 
 ctest_status=0
 ctest --test-dir build --output-on-failure -j"$jobs" || ctest_status=$?
