@@ -142,8 +142,9 @@ TEST(ChainTexts, APasswordStaysWhereOthersCannotReadIt)
     const std::string what = std::string(c.conf ? c.conf : "") + (c.dsn ? c.dsn : "");
     EXPECT_EQ(c.accepted, qsync::sync_settings_from((int)argv.size(), argv.data(), s, error)) << what << error;
     EXPECT_EQ(c.warned, !s.warning.empty()) << what;
-    if (!c.accepted)
+    if (!c.accepted) {
       EXPECT_NE(std::string::npos, error.find("chmod 600")) << error;
+    }
   }
   std::filesystem::current_path(was);
   std::filesystem::remove_all(dir);
