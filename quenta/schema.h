@@ -20,10 +20,12 @@
  *              (callid, calltime, count, admin)
  *                                         the grouped report's walk over a month
  *                                         of bills, without a row read per bill
- *              (admin, date, count)       an operator's bills within a shift */
+ *              (admin, date, count)       an operator's bills within a shift
+ *   "audittbl": (date)                    the report's range of entries */
 const char *const *schema_index_cmds(const char *tblname);
 
-/* "shifttbl", whose columns quenta/records.h describes. */
+/* "shifttbl" and "audittbl", whose columns quenta/records.h describes. */
 extern const column_info gst_shift_infos[];
+extern const column_info gst_audit_infos[];
 
 #endif
