@@ -7,10 +7,12 @@
 #include "MainFrm.h"
 
 #include <QLabel>
+#include <QLineEdit>
 #include <QTreeWidget>
 
 #include "quenta/quenta.h"
 
+#include "Audit.h"
 #include "BillFrm.h"
 #include "BillText.h"
 #include "Calls.h"
@@ -115,6 +117,12 @@ void TMainForm::Checkout(int row)
     QString reason;
     recordFailure = StoreShiftRecord(&reason) ? QString() : reason;
   }
+  // The trail keeps the figures as the dialog showed them to the customer.
+  Audit(AUDIT_CHECKOUT,
+        CheckoutDetail(entry->name, static_cast<int>(bills.size()), dialog->TotalAmout->text(),
+                       deposit > 0 ? dialog->DepositAmount->text() : QString(), dialog->Money->text(),
+                       dialog->ChangeCaption->text().remove(QStringLiteral("：")), dialog->Change->text()) +
+            (unstored ? QStringLiteral("；有账单未能保存，相关通话仍未结帐") : QString()));
   if (unstored)
     ShowMessage(this, QStringLiteral("有账单未能保存，相关通话仍未结帐"), QStringLiteral("错误"));
   if (!recordFailure.isEmpty())
@@ -129,7 +137,7 @@ void TMainForm::Checkout(int row)
   // operator lets the next one in (a command that cannot be sent is told,
   // as from the line's menu).
   if (shop.denyAfterCheckout)
-    DenyLine(row);
+    DenyLine(row, QStringLiteral("（结帐后）"));
 
   // Calls that ended while the dialog was open were not part of it.
   entry->unsettled = HasUnsettledCalls(*entry);

@@ -1,0 +1,174 @@
+/* The console's side of the audit trail: the waiting entries, the texts of
+ * the particulars and the report's query. */
+#include "Audit.h"
+
+#include <QDateTime>
+#include <QtGlobal>
+
+#include "quenta/quenta.h"
+
+#include "Gbk.h"
+#include "RateFile.h"
+#include "ShiftRecord.h"
+#include "ShopInfo.h"
+
+namespace {
+
+struct Entry {
+  QByteArray date;
+  QByteArray admin, action, detail;   /* GBK */
+};
+
+QString g_operator;
+std::function<void(const QString &)> g_notice;
+QList<Entry> g_waiting;
+
+/* GBK of a text; a character without a GBK form becomes "?" rather than lose
+ * the entry (names that cannot be stored never get that far). */
+QByteArray Gbk(const QString &text)
+{
+  if (const std::optional<QByteArray> bytes = ToGbk(text))
+    return *bytes;
+  QString plain;
+  for (const QChar c : text)
+    plain += ToGbk(QString(c)) ? c : QLatin1Char('?');
+  return ToGbk(plain).value_or(QByteArray());
+}
+
+void Tell(const QString &what)
+{
+  qWarning("audit trail: %s", qPrintable(what));
+  if (g_notice)
+    g_notice(what);
+}
+
+void AuditArrived(void *record, void *param)
+{
+  const auto *a = static_cast<const audit_info *>(record);
+  static_cast<QList<AuditRow> *>(param)->append({FIELD_TEXT(a->m_date), FromGbk(FIELD_TEXT(a->m_admin)),
+                                                 FromGbk(FIELD_TEXT(a->m_action)),
+                                                 FromGbk(FIELD_TEXT(a->m_detail))});
+}
+
+QString Or(const QString &text)
+{
+  return text.isEmpty() ? QStringLiteral("（空）") : text;
+}
+
+} // namespace
+
+QStringList AuditActions()
+{
+  QStringList actions;
+  for (const char *a : {AUDIT_LOGIN, AUDIT_LOGIN_FAILED, AUDIT_CHECKOUT, AUDIT_DEPOSIT, AUDIT_REFUND, AUDIT_DENY,
+                        AUDIT_PERMIT, AUDIT_RATE, AUDIT_RATE_IMPORT, AUDIT_USER_ADD, AUDIT_USER_DELETE,
+                        AUDIT_PASSWORD, AUDIT_SHIFT, AUDIT_BACKUP, AUDIT_SHOP})
+    actions.append(QString::fromUtf8(a));
+  return actions;
+}
+
+void SetAuditOperator(const QString &name)
+{
+  g_operator = name;
+}
+
+void SetAuditNotice(std::function<void(const QString &)> notice)
+{
+  g_notice = std::move(notice);
+}
+
+int FlushAudit()
+{
+  while (!g_waiting.isEmpty()) {
+    const Entry &e = g_waiting.first();
+    if (quenta_auditAt(e.date.constData(), e.admin.constData(), e.action.constData(), e.detail.constData()) != 0)
+      break;
+    g_waiting.removeFirst();
+  }
+  return static_cast<int>(g_waiting.size());
+}
+
+bool AuditAs(const QString &name, const char *action, const QString &detail)
+{
+  g_waiting.append({StationTime(QDateTime::currentDateTime()), Gbk(name.isEmpty() ? QStringLiteral("（空）") : name),
+                    Gbk(QString::fromUtf8(action)), Gbk(detail)});
+  const int left = FlushAudit();
+  if (left == 0)
+    return true;
+  // Before the first login has started the engine the entries wait without a
+  // word: that login stores them.
+  if (!g_operator.isEmpty())
+    Tell(QStringLiteral("操作记录暂未保存（%1条待存）").arg(left));
+  return false;
+}
+
+bool Audit(const char *action, const QString &detail)
+{
+  return AuditAs(g_operator, action, detail);
+}
+
+QString CheckoutDetail(const QString &line, int calls, const QString &due, const QString &deposit,
+                       const QString &paid, const QString &changeCaption, const QString &change)
+{
+  QString text = QStringLiteral("线路“%1”%2个通话：应付%3").arg(line).arg(calls).arg(due);
+  if (!deposit.isEmpty())
+    text += QStringLiteral("，押金%1").arg(deposit);
+  text += QStringLiteral("，%1%2").arg(deposit.isEmpty() ? QStringLiteral("已付") : QStringLiteral("补交"), paid);
+  // Too little paid without a deposit shows as a negative change: it is owed.
+  if (change.startsWith(QLatin1Char('-')))
+    return text + QStringLiteral("，欠%1").arg(change.mid(1));
+  return text + QStringLiteral("，%1%2").arg(changeCaption, change);
+}
+
+QString RuleText(const RateInfo &rule)
+{
+  QByteArray line = FormatRateLine(rule).trimmed();
+  const qsizetype bar = line.indexOf('|');
+  const QString name = IsDefaultRule(rule) ? QStringLiteral("默认费率") : FromGbk(FIELD_TEXT(rule.m_name));
+  const QByteArray prefix = FIELD_TEXT(rule.m_prefix);
+  // The line's own name and prefix stand in front of it.
+  const QByteArray rest = bar < 0 ? line : line.mid(line.indexOf('|', bar + 1) + 1);
+  return (IsDefaultRule(rule) || prefix.isEmpty() ? name : QStringLiteral("%1（%2）").arg(name, FromGbk(prefix))) +
+         QStringLiteral("：") + FromGbk(rest);
+}
+
+QString RateChangeDetail(const RateInfo *before, const RateInfo *after)
+{
+  if (!before && after)
+    return QStringLiteral("新增 ") + RuleText(*after);
+  if (before && !after)
+    return QStringLiteral("删除 ") + RuleText(*before);
+  if (before && after)
+    return QStringLiteral("原为 %1，改为 %2").arg(RuleText(*before), RuleText(*after));
+  return QString();
+}
+
+QString ShopChangeDetail(const ShopInfo &before, const ShopInfo &after)
+{
+  QStringList changes;
+  const struct {
+    const char *caption;
+    const QString &was, &now;
+  } texts[] = {{"店名", before.name, after.name},
+               {"地址", before.address, after.address},
+               {"电话", before.phone, after.phone},
+               {"小票结尾", before.footer, after.footer}};
+  for (const auto &t : texts)
+    if (t.was != t.now)
+      changes.append(QStringLiteral("%1：%2 → %3").arg(QString::fromUtf8(t.caption), Or(t.was), Or(t.now)));
+  if (before.denyAfterCheckout != after.denyAfterCheckout)
+    changes.append(after.denyAfterCheckout ? QStringLiteral("结帐后禁止呼叫：开启")
+                                           : QStringLiteral("结帐后禁止呼叫：关闭"));
+  return changes.isEmpty() ? QStringLiteral("未改动") : changes.join(QStringLiteral("；"));
+}
+
+bool QueryAudit(const QByteArray &from, const QByteArray &to, const QString &admin, const QString &action,
+                QList<AuditRow> *rows)
+{
+  rows->clear();
+  const std::optional<QByteArray> who = ToGbk(admin), what = ToGbk(action);
+  if (!who || !what)
+    return false;
+  return quenta_selectAudit(from.constData(), to.constData(), who->constData(), what->constData(), AuditArrived,
+                            rows) == 0;
+}
