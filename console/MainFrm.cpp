@@ -187,6 +187,7 @@ TMainForm::TMainForm(QWidget *parent)
   // An entry of the audit trail that could not be stored does not stop the
   // operator, but stands in the status bar for a while.
   SetAuditOperator(QString());
+  SetAuditFile(StationFile(AUDIT_PENDING_FILE));
   SetAuditNotice([this](const QString &note) { StatusBar1->showMessage(note, 10000); });
 }
 

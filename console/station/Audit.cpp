@@ -3,12 +3,14 @@
 #include "Audit.h"
 
 #include <QDateTime>
+#include <QFile>
 #include <QtGlobal>
 
 #include "quenta/quenta.h"
 
 #include "Gbk.h"
 #include "RateFile.h"
+#include "SaveFile.h"
 #include "ShiftRecord.h"
 #include "ShopInfo.h"
 
@@ -22,6 +24,8 @@ struct Entry {
 QString g_operator;
 std::function<void(const QString &)> g_notice;
 QList<Entry> g_waiting;
+QString g_file;                   /* where the waiting entries are kept */
+QList<QByteArray> g_unreadable;   /* lines of it that held no entry, kept as they were */
 
 /* GBK of a text; a character without a GBK form becomes "?" rather than lose
  * the entry (names that cannot be stored never get that far). */
@@ -40,6 +44,49 @@ void Tell(const QString &what)
   qWarning("audit trail: %s", qPrintable(what));
   if (g_notice)
     g_notice(what);
+}
+
+QByteArray Escaped(QByteArray text)
+{
+  return text.replace('\\', "\\\\").replace('\t', "\\t").replace('\n', "\\n");
+}
+
+/* Undoes Escaped; false for an unknown escape. */
+bool Unescaped(const QByteArray &text, QByteArray *out)
+{
+  out->clear();
+  for (qsizetype i = 0; i < text.size(); i++) {
+    if (text[i] != '\\') {
+      out->append(text[i]);
+      continue;
+    }
+    const char next = ++i < text.size() ? text[i] : '\0';
+    if (next != '\\' && next != 't' && next != 'n')
+      return false;
+    out->append(next == 't' ? '\t' : next == 'n' ? '\n' : '\\');
+  }
+  return true;
+}
+
+void Tell(const QString &what);
+
+/* The file from the waiting entries: removed when none waits. */
+void KeepWaiting()
+{
+  if (g_file.isEmpty())
+    return;
+  if (g_waiting.isEmpty() && g_unreadable.isEmpty()) {
+    QFile::remove(g_file);
+    return;
+  }
+  QByteArray bytes;
+  for (const QByteArray &line : g_unreadable)
+    bytes += line + '\n';
+  for (const Entry &e : g_waiting)
+    bytes += e.date + '\t' + Escaped(e.admin) + '\t' + Escaped(e.action) + '\t' + Escaped(e.detail) + '\n';
+  QString reason;
+  if (!ReplaceFile(g_file, bytes, &reason))
+    Tell(QStringLiteral("无法保存文件 %1：%2").arg(QLatin1String(AUDIT_PENDING_FILE), reason));
 }
 
 void AuditArrived(void *record, void *param)
@@ -67,6 +114,33 @@ QStringList AuditActions()
   return actions;
 }
 
+void SetAuditFile(const QString &path)
+{
+  g_file = path;
+  g_waiting.clear();
+  g_unreadable.clear();
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly))
+    return;
+  for (const QByteArray &line : file.readAll().split('\n')) {
+    const QList<QByteArray> fields = line.split('\t');
+    Entry e;
+    // The day and the time apart: a moment in a clock change's gap is still one.
+    const QString date = fields.size() == 4 ? QString::fromLatin1(fields[0]) : QString();
+    const bool dated = date.size() == 19 && date[10] == QLatin1Char(' ') &&
+                       QDate::fromString(date.left(10), QStringLiteral("yyyy-MM-dd")).isValid() &&
+                       QTime::fromString(date.mid(11), QStringLiteral("HH:mm:ss")).isValid();
+    if (dated && Unescaped(fields[1], &e.admin) && Unescaped(fields[2], &e.action) &&
+        Unescaped(fields[3], &e.detail) && !e.admin.isEmpty() && !e.action.isEmpty()) {
+      e.date = fields[0];
+      g_waiting.append(e);
+    } else if (!line.isEmpty()) {
+      qWarning("audit trail: unreadable line in %s kept", qPrintable(path));
+      g_unreadable.append(line);
+    }
+  }
+}
+
 void SetAuditOperator(const QString &name)
 {
   g_operator = name;
@@ -79,12 +153,15 @@ void SetAuditNotice(std::function<void(const QString &)> notice)
 
 int FlushAudit()
 {
+  const qsizetype before = g_waiting.size();
   while (!g_waiting.isEmpty()) {
     const Entry &e = g_waiting.first();
     if (quenta_auditAt(e.date.constData(), e.admin.constData(), e.action.constData(), e.detail.constData()) != 0)
       break;
     g_waiting.removeFirst();
   }
+  if (g_waiting.size() != before)
+    KeepWaiting();
   return static_cast<int>(g_waiting.size());
 }
 
@@ -93,6 +170,8 @@ bool AuditAs(const QString &name, const char *action, const QString &detail)
   g_waiting.append({StationTime(QDateTime::currentDateTime()), Gbk(name.isEmpty() ? QStringLiteral("（空）") : name),
                     Gbk(QString::fromUtf8(action)), Gbk(detail)});
   const int left = FlushAudit();
+  if (left > 0)
+    KeepWaiting();
   if (left == 0)
     return true;
   // Before the first login has started the engine the entries wait without a

@@ -5,10 +5,14 @@
  * owner's words; and the entries of a range read back for the report.
  *
  * An entry that cannot be stored yet (before the engine runs: the failed
- * logins before the first good one; or a refused append) waits in memory with
- * the moment it happened and goes in, in order, before the next entry. It
- * never stops the operator's work; each failure is told through the notice
- * (the main window's status bar) and the program's log. */
+ * logins before the first good one; or a refused append) waits with the
+ * moment it happened and goes in, in order, before the next entry. Waiting
+ * entries are kept in the file "audit.pending" (one a line: date, operator,
+ * action, detail, tab-separated, GBK, a tab, line feed or backslash in a text
+ * written "\t", "\n", "\\"), so that attempts at a login that was then
+ * cancelled, or entries waiting when the program ended, go in at the next
+ * start. It never stops the operator's work; each failure is told through the
+ * notice (the main window's status bar) and the program's log. */
 #ifndef CONSOLE_AUDIT_H
 #define CONSOLE_AUDIT_H
 
@@ -42,6 +46,12 @@ struct ShopInfo;
 
 /* Every action above, in that order (the report's filter). */
 QStringList AuditActions();
+
+#define AUDIT_PENDING_FILE "audit.pending"
+
+/* Where the waiting entries are kept; those the file holds wait again, before
+ * any new one. A line of it that cannot be read stays in it. */
+void SetAuditFile(const QString &path);
 
 /* The operator on duty, whom Audit names. */
 void SetAuditOperator(const QString &name);

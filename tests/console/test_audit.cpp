@@ -1,7 +1,8 @@
 // The audit trail through the console's windows: a shift's work, from a
 // failed login to the handover, lands in "audittbl" in order with the owner's
-// words; an entry the engine cannot take waits, is told in the status bar and
-// goes in later with its own moment; the report's tab lists and filters it.
+// words; an entry the engine cannot take waits (in its file across a
+// restart), is told in the status bar and goes in later with its own moment;
+// the report's tab lists and filters it.
 #include <QComboBox>
 #include <QDateEdit>
 #include <QLabel>
@@ -155,15 +156,20 @@ private slots:
     QCOMPARE(sqlite3_exec(db, "begin exclusive", nullptr, nullptr, nullptr), SQLITE_OK);
     QVERIFY(!Audit(AUDIT_SHOP, QStringLiteral("一")));  // waits out the engine's busy time
     QCOMPARE(s->main->StatusBar1->currentMessage(), QStringLiteral("操作记录暂未保存（1条待存）"));
+    const QByteArray waiting = s->forms->dir.read(AUDIT_PENDING_FILE);
+    QVERIFY2(waiting.endsWith("\tadmin\t" + *ToGbk(QStringLiteral("店铺设置\t一\n"))), waiting.constData());
     sqlite3_exec(db, "rollback", nullptr, nullptr, nullptr);
     sqlite3_close(db);
-    QVERIFY(Audit(AUDIT_SHOP, QStringLiteral("二")));
-    // The first went in once, before the second, with the moment it happened.
+
+    // The program ends; at the next start the entry goes in first, once, with
+    // the moment it happened, and its file is gone.
+    s->restart();
+    QVERIFY(!s->forms->dir.exists(AUDIT_PENDING_FILE));
     QList<AuditRow> rows;
-    QVERIFY(QueryAudit("0000", "9999", QString(), QStringLiteral(AUDIT_SHOP), &rows));
+    QVERIFY(QueryAudit("0000", "9999", QStringLiteral("admin"), QString(), &rows));
     QVERIFY(rows.size() >= 2);
     const AuditRow &first = rows[rows.size() - 2], &second = rows.last();
-    QCOMPARE(first.detail + second.detail, QStringLiteral("一二"));
+    QCOMPARE(first.action + first.detail + second.action, QStringLiteral("店铺设置一登录"));
     QVERIFY(first.date < second.date);
   }
 
