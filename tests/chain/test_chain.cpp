@@ -232,7 +232,7 @@ TEST(Chain, ReportOfTwoShopsAndANewerSchemaRefused)
     return "insert into billtbl values('" + id + "', " + std::to_string(secs) + ", 'p', '" + amount + "', '" +
            admin + "', '" + date + "');";
   };
-  // one shop with the shift table and its rules, one of an older release
+  // one shop with the shift and audit tables and its rules, one of an older release
   std::ofstream(east.file("rateinfo")) << gbk("国际|0086|0.00|0:00:00-0.10|60:0.50|0|60\n长途|0|0.00|0:00:00-0.10|"
                                               "60:0.50|0|60\n.default||0.00|0:00:00-0.20|0:0.00|0|60\n");
   unlink(west.file("rateinfo").c_str());
@@ -276,6 +276,40 @@ TEST(Chain, ReportOfTwoShopsAndANewerSchemaRefused)
   pg.query("update quenta.schema_version set version = 99");
   Sync newer(east.path(), {"--station", "东店", "--dsn", pg.dsn()});
   EXPECT_EQ(3, newer.run());
-  EXPECT_NE(std::string::npos, newer.log().find("version 99, newer than the version 1")) << newer.log();
+  EXPECT_NE(std::string::npos, newer.log().find("version 99, newer than the version 2")) << newer.log();
   EXPECT_EQ(3 << 8, report("", out));
+}
+
+TEST(Chain, TheAuditTrailIsAppendedOnceTaggedWithTheShop)
+{
+  PgServer pg;
+  WorkDir east;
+  auto entry = [](const std::string &date, const std::string &admin, const std::string &action,
+                  const std::string &detail) {
+    return "insert into audittbl values('" + date + "', '" + gbk(admin) + "', '" + gbk(action) + "', '" +
+           gbk(detail) + "');";
+  };
+  make_station(east.file("quentadb"), true,
+               entry("2024-05-01 08:00:00", "张三", "登录失败", "登录窗口：操作员名或密码不对") +
+                   entry("2024-05-01 08:00:30", "张三", "登录", "开始新的一班") +
+                   entry("2024-05-01 09:15:00", "张三", "结帐", "线路“1号”1个通话：应付1.20元，已付5，找零3.80元"));
+  const char kServerTrail[] = "select string_agg(concat_ws('|', rowno, happened, operator, action, detail), "
+                              "E'\\n' order by rowno) from quenta.audit where station = '东店'";
+  auto sync = [&] { return Sync(east.path(), {"--station", "东店", "--dsn", pg.dsn(), "--once"}).run(); };
+  ASSERT_EQ(0, sync());
+  const std::string first = "1|2024-05-01 08:00:00|张三|登录失败|登录窗口：操作员名或密码不对\n"
+                            "2|2024-05-01 08:00:30|张三|登录|开始新的一班\n"
+                            "3|2024-05-01 09:15:00|张三|结帐|线路“1号”1个通话：应付1.20元，已付5，找零3.80元";
+  EXPECT_EQ(first, pg.scalar(kServerTrail));
+
+  // Entries appended since are copied alone; a copy that starts again from
+  // an older position (killed before its position committed) adds nothing
+  // twice and leaves what the server holds as it was.
+  station_exec(east.file("quentadb"), entry("2024-05-01 20:00:00", "张三", "交班", "交给李四，本班交出3.80元"));
+  pg.query("update quenta.station set audit_rowid = 1 where name = '东店'");
+  pg.query("update quenta.audit set detail = 'kept' where rowno = 2");
+  ASSERT_EQ(0, sync());
+  EXPECT_EQ("4|3|kept", pg.scalar("select count(*) || '|' || max(rowno) filter (where action = '结帐') || '|' || "
+                                  "max(detail) filter (where rowno = 2) from quenta.audit"));
+  EXPECT_EQ("4", pg.scalar("select audit_rowid from quenta.station where name = '东店'"));
 }

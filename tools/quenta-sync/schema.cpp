@@ -79,6 +79,21 @@ create view quenta.takings_rule as
   from quenta.bill where billed is not null
   group by station, billed::date, rule;
 )sql",
+    /* version 2: the stations' audit trails, appended as they are */
+    R"sql(
+alter table quenta.station add column audit_rowid bigint not null default 0;
+
+create table quenta.audit (
+  station text collate "C" not null,
+  rowno bigint not null,
+  happened timestamp,
+  operator text not null,
+  action text not null,
+  detail text not null,
+  primary key (station, rowno)
+);
+create index audit_day on quenta.audit ((happened::date));
+)sql",
 };
 
 const int schema_migration_count = sizeof schema_migrations / sizeof schema_migrations[0];

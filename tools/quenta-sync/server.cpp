@@ -201,6 +201,7 @@ schema_state server::ensure_schema(bool create)
   if (create && !run("create temp table if not exists call_in (like quenta.call) on commit delete rows;"
                      "create temp table if not exists bill_in (like quenta.bill) on commit delete rows;"
                      "create temp table if not exists shift_in (like quenta.shift) on commit delete rows;"
+                     "create temp table if not exists audit_in (like quenta.audit) on commit delete rows;"
                      "create temp table if not exists flag_in (callid text, flag smallint) on commit delete rows;"))
     return schema_state::failed;
   return schema_state::ok;
@@ -217,12 +218,14 @@ bool server::claim_station(const std::string &station, station_position &pos)
   }
   if (!run("insert into quenta.station (name) values ($1) on conflict (name) do nothing", {station}))
     return false;
-  r = exec("select call_rowid, bill_rowid, shift_rowid from quenta.station where name = $1", {station});
+  r = exec("select call_rowid, bill_rowid, shift_rowid, audit_rowid from quenta.station where name = $1",
+           {station});
   if (!r || PQntuples(r.get()) != 1)
     return r ? fail("station row") : false;
   pos.call_rowid = atoll(PQgetvalue(r.get(), 0, 0));
   pos.bill_rowid = atoll(PQgetvalue(r.get(), 0, 1));
   pos.shift_rowid = atoll(PQgetvalue(r.get(), 0, 2));
+  pos.audit_rowid = atoll(PQgetvalue(r.get(), 0, 3));
   return true;
 }
 
@@ -304,6 +307,9 @@ const server::copied_table server::shifts_table = {
     "(station, rowno) do update set began = excluded.began, handed_over = excluded.handed_over, "
     "outgoing = excluded.outgoing, takings = excluded.takings, incoming = excluded.incoming",
     "shift_rowid"};
+const server::copied_table server::audits_table = {
+    "quenta.audit", "audit_in", "station, rowno, happened, operator, action, detail", "(station, rowno) do nothing",
+    "audit_rowid"};
 
 bool server::store_calls(const std::string &station, const std::vector<station_call> &rows, long long from,
                          bool &moved)
@@ -363,6 +369,23 @@ bool server::store_shifts(const std::string &station, const std::vector<station_
     data += row + "\n";
   }
   return store_rows(shifts_table, data, station, from, rows.empty() ? from : rows.back().rowid, moved);
+}
+
+bool server::store_audits(const std::string &station, const std::vector<station_audit> &rows, long long from,
+                          bool &moved)
+{
+  std::string data, row;
+  for (const station_audit &a : rows) {
+    row.clear();
+    copy_field(row, station);
+    copy_field(row, std::to_string(a.rowid));
+    time_field(row, a.date);
+    copy_field(row, gbk_to_utf8(a.admin));
+    copy_field(row, gbk_to_utf8(a.action));
+    copy_field(row, gbk_to_utf8(a.detail));
+    data += row + "\n";
+  }
+  return store_rows(audits_table, data, station, from, rows.empty() ? from : rows.back().rowid, moved);
 }
 
 bool server::store_flags(const std::string &station, const std::vector<flag_change> &changes)

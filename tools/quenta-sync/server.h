@@ -23,12 +23,12 @@
 
 namespace qsync {
 
-#define SCHEMA_VERSION 1
+#define SCHEMA_VERSION 2
 
 /* Where the station stands on the server: the last station row of each table
  * whose copy committed. */
 struct station_position {
-  long long call_rowid = 0, bill_rowid = 0, shift_rowid = 0;
+  long long call_rowid = 0, bill_rowid = 0, shift_rowid = 0, audit_rowid = 0;
 };
 
 /* An unsettled call as the server holds it. */
@@ -88,6 +88,9 @@ public:
   bool store_bills(const std::string &station, const std::vector<bill_row> &rows, long long from, bool &moved);
   bool store_shifts(const std::string &station, const std::vector<station_shift> &rows, long long from,
                     bool &moved);
+  /* Audit entries are appended: a row the server holds already stays as it is. */
+  bool store_audits(const std::string &station, const std::vector<station_audit> &rows, long long from,
+                    bool &moved);
   bool store_flags(const std::string &station, const std::vector<flag_change> &changes);
 
   /* Takings between two days (inclusive) per shop and day, operator or rule
@@ -112,7 +115,7 @@ private:
   struct copied_table {
     const char *table, *temp, *columns, *conflict, *position;
   };
-  static const copied_table calls_table, bills_table, shifts_table;
+  static const copied_table calls_table, bills_table, shifts_table, audits_table;
   bool store_rows(const copied_table &t, const std::string &data, const std::string &station, long long from,
                   long long to, bool &moved);
   bool commit_position(const std::string &station, const char *column, long long from, long long to, bool &moved);

@@ -100,8 +100,10 @@ bool syncer::attach()
   for (const server_unsettled &u : unsettled)
     note_unsettled(utf8_to_gbk(u.callid), {utf8_to_gbk(u.machineid), u.lineid}, 0);
   log_recovered("server");
-  log_line("server: station \"%s\" copied up to call row %lld, bill row %lld, shift row %lld; %zu calls unsettled",
-           m_set.station.c_str(), m_pos.call_rowid, m_pos.bill_rowid, m_pos.shift_rowid, m_unsettled.size());
+  log_line("server: station \"%s\" copied up to call row %lld, bill row %lld, shift row %lld, audit row %lld; "
+           "%zu calls unsettled",
+           m_set.station.c_str(), m_pos.call_rowid, m_pos.bill_rowid, m_pos.shift_rowid, m_pos.audit_rowid,
+           m_unsettled.size());
   m_attached = true;
   return true;
 }
@@ -197,6 +199,26 @@ cycle_result syncer::copy_shifts(long long upto)
   return cycle_result::done;
 }
 
+cycle_result syncer::copy_audits(long long upto)
+{
+  std::vector<station_audit> batch;
+  while (m_pos.audit_rowid < upto && !stopping()) {
+    if (!gather(m_pos.audit_rowid, (size_t)m_set.batch, batch,
+                [&](long long after, int limit, std::vector<station_audit> &part, bool &more) {
+                  return m_station.audits_after(after, limit, part, more);
+                }))
+      return station_trouble();
+    if (batch.empty())
+      break;
+    bool moved = false;
+    if (!m_server.store_audits(m_set.station, batch, m_pos.audit_rowid, moved))
+      return server_trouble(moved);
+    m_pos.audit_rowid = batch.back().rowid;
+    m_stats.audits += (long long)batch.size();
+  }
+  return cycle_result::done;
+}
+
 cycle_result syncer::settle_flags()
 {
   if (m_lines.empty())
@@ -251,7 +273,8 @@ cycle_result syncer::settle_flags()
 cycle_result syncer::cycle()
 {
   long long db_before = m_station.db_time_us();
-  long long calls = m_stats.calls, bills = m_stats.bills, shifts = m_stats.shifts, flags = m_stats.flags;
+  long long calls = m_stats.calls, bills = m_stats.bills, shifts = m_stats.shifts, audits = m_stats.audits,
+            flags = m_stats.flags;
   m_stats.cycles++;
   long long version = 0;
   station_tables tables;
@@ -271,7 +294,8 @@ cycle_result syncer::cycle()
     long long last, copied;
   } ends[] = {{"calls", tables.calls_max, m_pos.call_rowid},
               {"bills", tables.bills_max, m_pos.bill_rowid},
-              {"shifts", tables.shifts_max, m_pos.shift_rowid}};
+              {"shifts", tables.shifts_max, m_pos.shift_rowid},
+              {"audit entries", tables.audits_max, m_pos.audit_rowid}};
   for (const auto &e : ends)
     if (e.last < e.copied) {
       log_failure("station", std::string("the file's ") + e.what + " end at row " + std::to_string(e.last) +
@@ -287,6 +311,8 @@ cycle_result syncer::cycle()
     r = copy_bills(tables.bills_max);
   if (r == cycle_result::done && tables.shifttbl)
     r = copy_shifts(tables.shifts_max);
+  if (r == cycle_result::done && tables.audittbl)
+    r = copy_audits(tables.audits_max);
   if (r == cycle_result::done && tables.cdrtbl)
     r = settle_flags();
   long long us = m_station.db_time_us() - db_before;
@@ -302,6 +328,7 @@ cycle_result syncer::cycle()
   const std::pair<long long, const char *> counts[] = {{m_stats.calls - calls, " calls"},
                                                        {m_stats.bills - bills, " bills"},
                                                        {m_stats.shifts - shifts, " shifts"},
+                                                       {m_stats.audits - audits, " audit entries"},
                                                        {m_stats.flags - flags, " changed flags"}};
   for (const auto &c : counts)
     if (c.first > 0)

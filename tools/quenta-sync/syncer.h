@@ -3,7 +3,7 @@
  * A cycle first looks at the station's file (one short read): when no other
  * connection has committed to it since the last cycle that finished (SQLite's
  * data_version), there is nothing new and the cycle ends there. Otherwise it
- * copies the calls, bills and shifts after the station's position on the
+ * copies the calls, bills, shifts and audit entries after the station's position on the
  * server, batch by batch, each batch one server transaction with the moved
  * position; then it brings the settled flags up to date: for every line that
  * has calls the server still holds as unsettled, the line index counts the
@@ -40,7 +40,7 @@ struct cycle_stats {
   long long cycles = 0, idle_cycles = 0;
   long long idle_db_us = 0, idle_db_max_us = 0;  /* cycles with nothing new */
   long long work_db_us = 0, work_db_max_us = 0;  /* cycles that read rows */
-  long long calls = 0, bills = 0, shifts = 0, flags = 0;
+  long long calls = 0, bills = 0, shifts = 0, audits = 0, flags = 0;
 };
 
 class syncer {
@@ -57,6 +57,7 @@ private:
   cycle_result copy_calls(long long upto);
   cycle_result copy_bills(long long upto);
   cycle_result copy_shifts(long long upto);
+  cycle_result copy_audits(long long upto);
   cycle_result settle_flags();
   cycle_result station_trouble();
   cycle_result server_trouble(bool moved);
