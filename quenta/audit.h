@@ -1,5 +1,6 @@
-/* The audit trail's guard: every connection the engine opens refuses a
- * statement that would change "audittbl" other than the trail's own append
+/* The audit trail's guard: every connection on which the engine runs its
+ * statements refuses one that would change "audittbl" other than the trail's
+ * own append
  * (quenta/audit.cpp), so that no fragment handed to the generic select,
  * update and delete operations, and no later statement of the engine, can
  * rewrite what the trail holds. */

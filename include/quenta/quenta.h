@@ -176,9 +176,9 @@ QUENTA_API int quenta_selectShifts(const char *from, const char *to, USER_CALLBA
  * operator (cut to 63 bytes), the action (cut to 63) and the detail (cut to
  * 1023; a null detail is empty), never inside a GBK character. The values
  * are bound, never written into the statement. The trail is append-only:
- * no operation of the engine updates or deletes its rows, and every
- * connection the engine opens refuses a statement that would change, drop
- * or rename the table other than this append (a fragment passed to the
+ * no operation of the engine updates or deletes its rows, and the engine
+ * refuses to run any statement that would change, drop or rename the table
+ * other than this append, or create a trigger (a fragment passed to the
  * generic select, update and delete operations included). 0, or -1 when the
  * row was not stored (the engine does not run, admin or action is null or
  * empty, the database refused it). */
