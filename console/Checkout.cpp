@@ -8,11 +8,13 @@
 #include "MainFrm.h"
 
 #include <QLabel>
+#include <QLineEdit>
 #include <QStringList>
 #include <QTreeWidget>
 
 #include "quenta/quenta.h"
 
+#include "Audit.h"
 #include "BillFrm.h"
 #include "BillText.h"
 #include "Calls.h"
@@ -124,6 +126,7 @@ void TMainForm::Checkout(int row)
 
   const QByteArray operatorName = OperatorForBill(m_operator);
   QStringList noBill, notMarked;
+  Cents unsavedAmount = 0;
   QString recordFailure;
   for (const CheckoutCall &call : calls) {
     if (!call.bill)
@@ -135,6 +138,7 @@ void TMainForm::Checkout(int row)
     const Settled settled = SettleCall(entry->machineId, entry->lineId, *call.bill, operatorName);
     if (settled == Settled::NoBill) {
       noBill << CallLine(call);
+      unsavedAmount += CentsOf(call.bill->m_count);
       continue;
     }
     if (settled == Settled::NotMarked)
@@ -145,6 +149,18 @@ void TMainForm::Checkout(int row)
     QString reason;
     recordFailure = StoreShiftRecord(&reason) ? QString() : reason;
   }
+  // The trail keeps the figures the customer was shown, and what of them was
+  // actually settled.
+  CheckoutFigures figures;
+  figures.due = total;
+  figures.deposit = deposit;
+  figures.paid = ParseMoney(dialog->Money->text()).value_or(0);
+  for (const CheckoutCall &call : calls)
+    figures.calls += call.bill ? 1 : 0;
+  figures.unsaved = static_cast<int>(noBill.size());
+  figures.unsavedAmount = unsavedAmount;
+  figures.unmarked = static_cast<int>(notMarked.size());
+  Audit(AUDIT_CHECKOUT, CheckoutDetail(entry->name, figures));
   if (!noBill.isEmpty() || !notMarked.isEmpty())
     ShowMessage(this, SettleFailureText(noBill, notMarked), QStringLiteral("错误"));
   if (!recordFailure.isEmpty())
@@ -159,7 +175,7 @@ void TMainForm::Checkout(int row)
   // operator lets the next one in (a command that cannot be sent is told,
   // as from the line's menu).
   if (shop.denyAfterCheckout)
-    DenyLine(row);
+    DenyLine(row, QStringLiteral("（结帐后）"));
 
   // Calls that ended while the dialog was open were not part of it.
   entry->unsettled = HasUnsettledCalls(*entry);

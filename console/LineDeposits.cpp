@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QTreeWidget>
 
+#include "Audit.h"
 #include "BillText.h"
 #include "DepositDlg.h"
 #include "Forms.h"
@@ -92,7 +93,7 @@ void TMainForm::WatchDeposit(int row)
   if (check.beep)
     QApplication::beep();
   if (check.deny)
-    DenyLine(row);
+    DenyLine(row, QStringLiteral("（押金用完）"));
 }
 
 void TMainForm::LineDepositClick()
@@ -107,6 +108,9 @@ void TMainForm::LineDepositClick()
       return;
     if (const std::optional<Cents> amount = dlg->TypedAmount()) {
       AddDeposit(row, *amount);
+      Audit(AUDIT_DEPOSIT, QStringLiteral("线路“%1”收%2，押金共%3")
+                               .arg(m_lines[row]->name, AmountText(*amount),
+                                    AmountText(DepositOf(row).value_or(0))));
       return;
     }
     ShowMessage(dlg, QStringLiteral("请输入押金金额（0.01元至%1元）").arg(CentsText(DEPOSIT_MAX * 100 - 1)),
@@ -123,6 +127,8 @@ void TMainForm::LineRefundClick()
   const LineEntry &entry = *m_lines[row];
   TDepositDlg *dlg = Forms.DepositDlg;
   dlg->AskRefund(entry.name, *deposit, AmountDue(entry.unsettledAmount, entry.runningCost));
-  if (ShowModal(dlg) == QDialog::Accepted)
+  if (ShowModal(dlg) == QDialog::Accepted) {
     ClearDeposit(row);
+    Audit(AUDIT_REFUND, QStringLiteral("线路“%1”退还押金%2").arg(entry.name, AmountText(*deposit)));
+  }
 }

@@ -23,6 +23,7 @@
 
 #include "quenta/quenta.h"
 
+#include "Audit.h"
 #include "BillText.h"
 #include "Calls.h"
 #include "Gbk.h"
@@ -595,14 +596,20 @@ bool TMainForm::SendLineCommand(int row, const QByteArray &command, const QStrin
   return false;
 }
 
-bool TMainForm::DenyLine(int row)
+bool TMainForm::DenyLine(int row, const QString &why)
 {
-  return SendLineCommand(row, LINE_DENY_COMMAND, QStringLiteral("禁止呼叫"));
+  if (!SendLineCommand(row, LINE_DENY_COMMAND, QStringLiteral("禁止呼叫")))
+    return false;
+  Audit(AUDIT_DENY, QStringLiteral("线路“%1”").arg(m_lines[row]->name) + why);
+  return true;
 }
 
 bool TMainForm::PermitLine(int row)
 {
-  return SendLineCommand(row, LINE_PERMIT_COMMAND, QStringLiteral("允许呼叫"));
+  if (!SendLineCommand(row, LINE_PERMIT_COMMAND, QStringLiteral("允许呼叫")))
+    return false;
+  Audit(AUDIT_PERMIT, QStringLiteral("线路“%1”").arg(m_lines[row]->name));
+  return true;
 }
 
 void TMainForm::LineDenyClick()

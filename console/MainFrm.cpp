@@ -24,6 +24,7 @@
 
 #include "quenta/quenta.h"
 
+#include "Audit.h"
 #include "Backup.h"
 #include "BillText.h"
 #include "ChangePwd2.h"
@@ -188,6 +189,11 @@ TMainForm::TMainForm(QWidget *parent)
 
   SetUpLineMonitor();
   UpdateStatusBar();
+  // An entry of the audit trail that could not be stored does not stop the
+  // operator, but stands in the status bar for a while.
+  SetAuditOperator(QString());
+  SetAuditFile(StationFile(AUDIT_PENDING_FILE));
+  SetAuditNotice([this](const QString &note) { StatusBar1->showMessage(note, 10000); });
 }
 
 QString TMainForm::StationFile(const char *name) const
@@ -248,6 +254,7 @@ void TMainForm::FormShow()
     }
     if (CheckPassword(login->Username->text(), login->Password->text(), login))
       break;
+    AuditAs(login->Username->text(), AUDIT_LOGIN_FAILED, QStringLiteral("登录窗口：操作员名或密码不对"));
   }
   m_shiftTotal = 0;
 
@@ -273,12 +280,15 @@ void TMainForm::FormShow()
 
   TakeOperator(login->Username->text());
   const QByteArray now = StationTime(QDateTime::currentDateTime());
-  if (!ReadLastLog()) {
+  const bool continued = ReadLastLog();
+  if (!continued) {
     WriteLastLog();
     StartShift(now);
   } else if (!ReadShiftStart(StationFile(SHIFTSTART_FILE), m_operator, &m_shiftStart)) {
     StartShift(now);
   }
+  Audit(AUDIT_LOGIN, continued ? QStringLiteral("继续本班，已收%1").arg(AmountText(m_shiftTotal))
+                               : QStringLiteral("开始新的一班"));
   for (int i = 0; i < LINE_COLUMNS; i++)
     LineList->setColumnWidth(i, kLineColumnWidths[i]);
   Timer1->start();
@@ -292,6 +302,7 @@ void TMainForm::FormShow()
 void TMainForm::TakeOperator(const QString &name)
 {
   m_operator = name;
+  SetAuditOperator(name);
   const bool admin = IsAdministrator(name);
   UserMgr->setEnabled(admin);
   ShopSet->setEnabled(admin);
@@ -333,13 +344,17 @@ void TMainForm::N6Click()
 {
   TSwitchDlg *dlg = Forms.SwitchDlg;
   dlg->Title->setText(QStringLiteral("本班总金额：%1￥").arg(CentsText(m_shiftTotal)));
-  do {
+  for (;;) {
     if (ShowModal(dlg) != QDialog::Accepted)
       return;
-  } while (!CheckPassword(dlg->Username->text(), dlg->Password->text(), dlg));
+    if (CheckPassword(dlg->Username->text(), dlg->Password->text(), dlg))
+      break;
+    AuditAs(dlg->Username->text(), AUDIT_LOGIN_FAILED, QStringLiteral("交班窗口：操作员名或密码不对"));
+  }
   const QString incoming = dlg->Username->text();
   const QByteArray now = StationTime(QDateTime::currentDateTime());
   RecordHandover(incoming, now);
+  Audit(AUDIT_SHIFT, QStringLiteral("交给%1，本班交出%2").arg(incoming, AmountText(m_shiftTotal)));
   TakeOperator(incoming);
   m_shiftTotal = 0;
   UpdateStatusBar();
@@ -372,6 +387,7 @@ bool TMainForm::BackUpDatabase(bool tellWhere)
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
   });
   m_backingUp = false;
+  Audit(AUDIT_BACKUP, made ? QDir::toNativeSeparators(path) : QStringLiteral("没有备份：") + reason);
   if (!made) {
     StatusBar1->clearMessage();
     ShowMessage(this, QStringLiteral("数据库没有备份：%1\n计费照常进行，数据库本身没有受到影响。").arg(reason),
@@ -425,6 +441,8 @@ void TMainForm::N5Click()
     QString reason;
     if (!SetOwnPassword(StationFile(PASSWD_FILE), m_operator, dlg->Password->text(), &reason))
       ShowSaveFailure(this, PASSWD_FILE, reason, QStringLiteral("密码没有修改。"));
+    else
+      Audit(AUDIT_PASSWORD, QStringLiteral("修改了自己的密码"));
     return;
   }
 }
@@ -462,8 +480,11 @@ void TMainForm::ShopSetClick()
   dlg->SetInfo(info);
   if (ShowModal(dlg) != QDialog::Accepted)
     return;
-  if (!WriteShopInfo(StationFile(SHOPINFO_FILE), dlg->Info(info), &reason))
+  const ShopInfo changed = dlg->Info(info);
+  if (!WriteShopInfo(StationFile(SHOPINFO_FILE), changed, &reason))
     ShowSaveFailure(this, SHOPINFO_FILE, reason, QStringLiteral("店铺设置没有改变。"));
+  else
+    Audit(AUDIT_SHOP, ShopChangeDetail(info, changed));
 }
 
 void TMainForm::ReprintClick()

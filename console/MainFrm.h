@@ -129,9 +129,11 @@ public:
   /* Booth control: sends the row's line a command through the engine; when
    * it cannot be sent the operator is told (caption "错误"), naming the action.
    * True when sent. The gateway's answer, the line's new state, shows at a
-   * later poll. DenyLine sends "call: deny", PermitLine "call: permit". */
+   * later poll. DenyLine sends "call: deny", PermitLine "call: permit"; each
+   * one sent goes into the audit trail, a denial the station made by itself
+   * with why ("（押金用完）"). */
   bool SendLineCommand(int row, const QByteArray &command, const QString &action);
-  bool DenyLine(int row);
+  bool DenyLine(int row, const QString &why = QString());
   bool PermitLine(int row);
 
   /* ---- deposits (LineDeposits.cpp) ---- */

@@ -26,6 +26,7 @@
 
 #include <algorithm>
 
+#include "Audit.h"
 #include "Gbk.h"
 #include "Modal.h"
 #include "RateDeck.h"
@@ -461,6 +462,7 @@ void TRateForm::SaveBtnClick()
     ShowMessage(this, fault, QStringLiteral("错误"));
     return;
   }
+  const bool added = m_current < 0;
   if (m_current >= 0) {
     RateTable->topLevelItem(m_current)->setText(1, PrefixEdit->text());
     m_rules[m_current] = rule;
@@ -470,7 +472,8 @@ void TRateForm::SaveBtnClick()
     RateTable->setCurrentItem(RateTable->topLevelItem(m_current));
   }
   RateTable->topLevelItem(m_current)->setText(0, NameEdit->text());
-  SaveRates();
+  if (SaveRates())
+    Audit(AUDIT_RATE, RateChangeDetail(added ? nullptr : &edited, &rule));
   ShowRate(m_rules[m_current]);
 }
 
@@ -487,16 +490,19 @@ void TRateForm::Button3Click()
   const int row = SelectedRow();
   if (row <= 0)
     return;
+  RateInfo deleted;
   {
     // The row goes with its rule; no row is shown while they part.
     const QSignalBlocker quiet(RateTable);
+    deleted = m_rules[row];
     m_rules.erase(m_rules.begin() + row);
     delete RateTable->takeTopLevelItem(row);
     RateTable->clearSelection();
   }
   m_current = -1;
   Button3->setEnabled(false);
-  SaveRates();
+  if (SaveRates())
+    Audit(AUDIT_RATE, RateChangeDetail(&deleted, nullptr));
   ShowRate(NewRuleTemplate());
 }
 
@@ -606,7 +612,14 @@ bool TRateForm::ImportDeck(const QString &path)
     ShowSaveFailure(this, RATE_FILE, reason, QStringLiteral("费率没有导入。"));
     return false;
   }
+  // The rules a deck replaced keep their rows: each one before and after.
+  for (int row : plan.replacedRows)
+    Audit(AUDIT_RATE, RateChangeDetail(&m_rules[row], &rules[row]));
   m_rules = std::move(rules);
+  Audit(AUDIT_RATE_IMPORT, QStringLiteral("%1：新增%2条，替换%3条")
+                               .arg(name)
+                               .arg(plan.added.size())
+                               .arg(plan.replacements.size()));
   FillTable();
   // Rows keep their places: the one shown stays shown, with its new rule.
   if (m_current >= 0) {

@@ -29,6 +29,7 @@
 
 #include "quenta/quenta.h"
 
+#include "AuditTab.h"
 #include "CsvFile.h"
 #include "Gbk.h"
 #include "Modal.h"
@@ -183,6 +184,8 @@ TReportFrm::TReportFrm(QWidget *parent)
   ReportTabs->setObjectName(QStringLiteral("ReportTabs"));
   ReportTabs->addTab(calls, QStringLiteral("通话统计"));
   ReportTabs->addTab(shifts, QStringLiteral("交班记录"));
+  AuditPage = new TAuditTab(this);
+  ReportTabs->addTab(AuditPage, QStringLiteral("操作记录"));
 
   Info = new QLabel(QStringLiteral("总计："), this);
   Info->setObjectName(QStringLiteral("Info"));
@@ -305,6 +308,9 @@ void TReportFrm::RunReport(const QByteArray &from, const QByteArray &to)
   ShiftInfo->clear();
   if (ReportTabs->currentIndex() == 1)
     ListShifts();
+  AuditPage->SetRange(from, to);
+  if (ReportTabs->currentWidget() == AuditPage)
+    AuditPage->ListIfStale();
   if (!ok)
     ShowMessage(this, QStringLiteral("统计查询失败，所列通话可能不全"), QStringLiteral("错误"));
 }
@@ -366,6 +372,8 @@ void TReportFrm::ReportTabsChange(int index)
 {
   if (index == 1 && m_queried && !m_shiftsListed)
     ListShifts();
+  if (ReportTabs->widget(index) == AuditPage)
+    AuditPage->ListIfStale();
 }
 
 void TReportFrm::ListShifts()
@@ -440,6 +448,8 @@ void TReportFrm::CsvBtnClick()
 
 QList<QStringList> TReportFrm::CsvRows() const
 {
+  if (ReportTabs->currentWidget() == AuditPage)
+    return AuditPage->CsvRows();
   QList<QStringList> rows;
   const bool shifts = ReportTabs->currentIndex() == 1;
   const QTreeWidget *list = shifts ? ShiftTable : Grouping() == GroupNone ? ReportTable : GroupTable;

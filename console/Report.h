@@ -9,8 +9,9 @@
  * listed, so a month of them costs one grouped query); a chart under the list
  * shows the takings of the range per day, or per hour when the range lies
  * within one day. The tab "交班记录" lists the handovers of the range beside
- * the bills of each shift (read when the tab is shown). "导出CSV" saves what
- * the current tab lists. */
+ * the bills of each shift (read when the tab is shown), the tab "操作记录"
+ * the audit trail of the range (AuditTab.h). "导出CSV" saves what the current
+ * tab lists. */
 #ifndef CONSOLE_REPORT_H
 #define CONSOLE_REPORT_H
 
@@ -23,6 +24,7 @@
 #include "ShiftRecord.h"
 
 class QChartView;
+class TAuditTab;
 class QComboBox;
 class QDateEdit;
 class QDateTimeAxis;
@@ -71,13 +73,14 @@ public:
   QTimeEdit *ToTime;              /* ... and time of its end */
   QPushButton *Button2;           /* "确定": runs the query */
   QComboBox *GroupBy;             /* "分组": the captions of GroupingCaptions() */
-  QTabWidget *ReportTabs;         /* "通话统计", "交班记录" */
+  QTabWidget *ReportTabs;         /* "通话统计", "交班记录", "操作记录" */
   QStackedWidget *ListStack;      /* ReportTable, or GroupTable when grouped */
   QTreeWidget *ReportTable;       /* "号码", "开始时间", "通话时长", "金额", "操作员" */
   QTreeWidget *GroupTable;        /* the group, "通话次数", "通话分钟", "金额" */
   QChartView *TakingsChart;       /* takings per day, or per hour */
   QTreeWidget *ShiftTable;        /* one row per handover, SHIFT_COLUMNS columns */
   QLabel *ShiftInfo;              /* the handovers' count and sums */
+  TAuditTab *AuditPage;           /* the audit trail of the range */
   QLabel *Info;                   /* "总计：" and the total */
   QPushButton *CsvBtn;            /* "导出CSV" */
   QPushButton *Button1;           /* "保存": the calls as a text file; not when grouped */

@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include "AddUser.h"
+#include "Audit.h"
 #include "ChangePwd.h"
 #include "Forms.h"
 #include "Gbk.h"
@@ -104,13 +105,14 @@ void TUserMgrFrm::ShowUsers(const QList<PasswdEntry> &users, int selected)
   UserListClick();
 }
 
-void TUserMgrFrm::SaveUsers()
+bool TUserMgrFrm::SaveUsers()
 {
   QString reason;
   if (WritePasswdFile(m_path, m_users, &reason))
-    return;
+    return true;
   ShowSaveFailure(this, PASSWD_FILE, reason, QStringLiteral("修改没有保存。"));
   LoadUsers();
+  return false;
 }
 
 void TUserMgrFrm::AppendItem(const PasswdEntry &user)
@@ -163,7 +165,8 @@ void TUserMgrFrm::AddUserBtnClick()
     const PasswdEntry user{*ToGbk(name), PasswordDigest(name, password)};
     m_users.append(user);
     AppendItem(user);
-    SaveUsers();
+    if (SaveUsers())
+      Audit(AUDIT_USER_ADD, name);
     return;
   }
 }
@@ -199,7 +202,8 @@ void TUserMgrFrm::ChangePwdBtnClick()
     return;
   }
   m_users[index].digest = digest;
-  SaveUsers();
+  if (SaveUsers())
+    Audit(AUDIT_PASSWORD, QStringLiteral("为操作员“%1”设置新密码").arg(name));
 }
 
 void TUserMgrFrm::DelUserBtnClick()
@@ -210,6 +214,7 @@ void TUserMgrFrm::DelUserBtnClick()
   // Gone already, or first now: nothing to write.
   if (!Reread(&index) || index <= 0)
     return;
+  const QString name = FromGbk(m_users[index].name);
   {
     const QSignalBlocker quiet(UserList);
     m_users.removeAt(index);
@@ -217,7 +222,8 @@ void TUserMgrFrm::DelUserBtnClick()
     UserList->clearSelection();
   }
   UserListClick();
-  SaveUsers();
+  if (SaveUsers())
+    Audit(AUDIT_USER_DELETE, name);
 }
 
 void TUserMgrFrm::Button1Click()

@@ -45,8 +45,8 @@ private:
   /* Shows users, the entry at selected (or none) selected. */
   void ShowUsers(const QList<PasswdEntry> &users, int selected);
   /* The file from the list; when that fails the operator is told and the
-   * list shows the file again. */
-  void SaveUsers();
+   * list shows the file again; true when written. */
+  bool SaveUsers();
   void AppendItem(const PasswdEntry &user);
   int SelectedIndex() const;
 

@@ -11,18 +11,23 @@
 #include "quenta/quenta.h"
 #include "utils/debug.h"
 
-std::string operator_name(const char *admin)
+std::string gbk_cut(const char *text, size_t max)
 {
-  std::string name(admin ? admin : "");
+  std::string s(text ? text : "");
   size_t keep = 0;
-  while (keep < name.size()) {
-    size_t step = ((unsigned char)name[keep] >= 0x81 && keep + 1 < name.size()) ? 2 : 1;
-    if (keep + step > ADMIN_LEN - 1)
+  while (keep < s.size()) {
+    size_t step = ((unsigned char)s[keep] >= 0x81 && keep + 1 < s.size()) ? 2 : 1;
+    if (keep + step > max)
       break;
     keep += step;
   }
-  name.resize(keep);
-  return name;
+  s.resize(keep);
+  return s;
+}
+
+std::string operator_name(const char *admin)
+{
+  return gbk_cut(admin, ADMIN_LEN - 1);
 }
 
 namespace {

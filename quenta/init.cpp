@@ -1,7 +1,8 @@
 /* Engine start-up: quenta_init claims the station's single-instance lock,
  * brings up the runtime, builds the database path and creates the message
- * handler, the counting entity, the query entity and the shift table's
- * entity, and gives a new file its identity. A start-up that fails half way releases what it created, so the
+ * handler, the counting entity, the query entity and the entities of the
+ * shift table and the audit trail, and gives a new file its identity. A
+ * start-up that fails half way releases what it created, so the
  * process may try again. */
 #include <errno.h>
 #include <string.h>
@@ -37,6 +38,10 @@ int g_instance_fd = -1;
 /* Undoes the steps that succeeded, newest first. */
 void release_engine()
 {
+  if (gpst_auditdb) {
+    dbent_release(gpst_auditdb);
+    gpst_auditdb = nullptr;
+  }
   if (gpst_shiftdb) {
     dbent_release(gpst_shiftdb);
     gpst_shiftdb = nullptr;
@@ -101,6 +106,11 @@ int start_engine()
   }
   gpst_shiftdb = create_sqlite_dbent(path.c_str());
   if (!gpst_shiftdb || dbent_create(gpst_shiftdb, SHIFT_TBL_NAME, gst_shift_infos) != 0) {
+    LOG_FUNCTION_FAILED();
+    return QUENTA_INIT_FAILED;
+  }
+  gpst_auditdb = create_sqlite_dbent(path.c_str());
+  if (!gpst_auditdb || dbent_create(gpst_auditdb, AUDIT_TBL_NAME, gst_audit_infos) != 0) {
     LOG_FUNCTION_FAILED();
     return QUENTA_INIT_FAILED;
   }

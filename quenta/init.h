@@ -12,6 +12,7 @@
 #define CDR_TBL_NAME "cdrtbl"
 #define BILL_TBL_NAME "billtbl"
 #define SHIFT_TBL_NAME "shifttbl"
+#define AUDIT_TBL_NAME "audittbl"
 #define APP_NAME "msghdlr"
 
 struct msghdlr;
@@ -22,10 +23,13 @@ extern struct msghdlr *gpst_msghdlr;   /* the gateway message handler */
 extern struct countent *gpst_countent; /* prices calls and stores bills */
 extern struct dbent *gpst_dbent;       /* query entity: selects, updates, deletes, reports */
 extern struct dbent *gpst_shiftdb;     /* describes "shifttbl": the handovers are inserted here */
+extern struct dbent *gpst_auditdb;     /* describes "audittbl": the audit trail is appended here */
 
 /* The operator name as a table keeps it: at most 63 bytes, cut so that no GBK
  * double-byte character is split. */
 std::string operator_name(const char *admin);
+/* A text cut to at most max bytes, never inside a GBK double-byte character. */
+std::string gbk_cut(const char *text, size_t max);
 
 /* True once quenta_init has succeeded; every operation checks it first. */
 bool quenta_running();

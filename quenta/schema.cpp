@@ -1,7 +1,7 @@
 /* The columns of the engine's tables, "cdrtbl" (one row per finished call),
- * "billtbl" (one row per stored bill) and "shifttbl" (one row per handover of
- * the counter), the indexes that go with them, and the file's identity
- * "stationtbl". */
+ * "billtbl" (one row per stored bill), "shifttbl" (one row per handover of
+ * the counter) and "audittbl" (one row per entry of the audit trail), the
+ * indexes that go with them, and the file's identity "stationtbl". */
 #include "quenta/schema.h"
 
 #include <string.h>
@@ -56,6 +56,15 @@ const char *const schema_identity_cmds =
     "insert into " STATION_TBL_NAME "(id) select lower(hex(randomblob(16))) "
     "where not exists (select 1 from " STATION_TBL_NAME ")";
 
+/* The same for the audit trail, which the chain's collector ships too. */
+const column_info gst_audit_infos[] = {
+    {"date", T_CHAR, 128},
+    {"admin", T_CHAR, 64},
+    {"action", T_CHAR, 64},
+    {"detail", T_CHAR, 1024},
+    {nullptr, T_INT, 0},
+};
+
 namespace {
 
 const char *const cdrtbl_indexes[] = {
@@ -72,6 +81,11 @@ const char *const billtbl_indexes[] = {
     nullptr,
 };
 
+const char *const audittbl_indexes[] = {
+    "create index if not exists audittbl_date on audittbl(date)",
+    nullptr,
+};
+
 } /* namespace */
 
 const char *const *schema_index_cmds(const char *tblname)
@@ -82,5 +96,7 @@ const char *const *schema_index_cmds(const char *tblname)
     return cdrtbl_indexes;
   if (strcmp(tblname, "billtbl") == 0)
     return billtbl_indexes;
+  if (strcmp(tblname, "audittbl") == 0)
+    return audittbl_indexes;
   return nullptr;
 }

@@ -20,11 +20,13 @@
  *              (callid, calltime, count, admin)
  *                                         the grouped report's walk over a month
  *                                         of bills, without a row read per bill
- *              (admin, date, count)       an operator's bills within a shift */
+ *              (admin, date, count)       an operator's bills within a shift
+ *   "audittbl": (date)                    the report's range of entries */
 const char *const *schema_index_cmds(const char *tblname);
 
-/* "shifttbl", whose columns quenta/records.h describes. */
+/* "shifttbl" and "audittbl", whose columns quenta/records.h describes. */
 extern const column_info gst_shift_infos[];
+extern const column_info gst_audit_infos[];
 
 /* "stationtbl": the file's identity, one row with a random 128-bit id in 32
  * lower-case hex digits, made at the station's first start (a file of an

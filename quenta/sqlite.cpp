@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "quenta/audit.h"
 #include "utils/debug.h"
 
 std::recursive_mutex &g_cs = *new std::recursive_mutex;
@@ -60,8 +61,10 @@ public:
   {
     int rc = sqlite3_open_v2(dbname, &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                              nullptr);
-    if (rc == SQLITE_OK)
+    if (rc == SQLITE_OK) {
       sqlite3_busy_timeout(m_db, busy_ms);
+      audit_guard_connection(m_db);
+    }
     return rc;
   }
 

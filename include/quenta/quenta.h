@@ -208,6 +208,35 @@ QUENTA_API int quenta_saveShift(const shift_info *shift);
  * when the select failed. */
 QUENTA_API int quenta_selectShifts(const char *from, const char *to, USER_CALLBACK cb, void *param);
 
+/* ---- audit trail: "audittbl" ---- */
+
+/* Appends one entry to "audittbl", stamped with the local time of now: the
+ * operator (cut to 63 bytes), the action (cut to 63) and the detail (cut to
+ * 1023; a null detail is empty), never inside a GBK character. The values
+ * are bound, never written into the statement. The trail is append-only:
+ * no operation of the engine updates or deletes its rows, and the engine
+ * refuses to run any statement that would change, drop or rename the table
+ * other than this append, or create a trigger (a fragment passed to the
+ * generic select, update and delete operations included). 0, or -1 when the
+ * row was not stored (the engine does not run, admin or action is null or
+ * empty, the database refused it). */
+QUENTA_API int quenta_audit(const char *admin, const char *action, const char *detail);
+
+/* The same for something that happened before it could be stored (a failed
+ * login before the engine ran): date is the moment it happened, in the form
+ * "%Y-%m-%d %H:%M:%S"; a null date is now. -1 as above, and for a date of
+ * another form. */
+QUENTA_API int quenta_auditAt(const char *date, const char *admin, const char *action,
+                              const char *detail);
+
+/* The entries dated from..to (both inclusive, "%Y-%m-%d %H:%M:%S" texts), in
+ * the order they were stored; only those of the operator admin and of the
+ * action when these are given (null or empty: every one). cb gets one
+ * audit_info each, which lives during the call. 0, or -1 when the select
+ * failed. */
+QUENTA_API int quenta_selectAudit(const char *from, const char *to, const char *admin, const char *action,
+                                  USER_CALLBACK cb, void *param);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,7 +1,8 @@
 /* Records shared by the engine and every program that uses it: call detail
  * records, bills, report rows and groups, shift handovers, the call under way
- * on a line, the callback types of the engine's interface, and the column
- * lists of the tables "cdrtbl", "billtbl" and "shifttbl". C-compatible: field
+ * on a line, entries of the audit trail, the callback types of the engine's
+ * interface, and the column lists of the tables "cdrtbl", "billtbl",
+ * "shifttbl" and "audittbl". C-compatible: field
  * order, widths and types are the same on both sides of the library boundary.
  * Every text is zero-terminated in its array. */
 #ifndef QUENTA_RECORDS_H
@@ -17,6 +18,7 @@ extern "C" {
 #define TEXT_LEN 128
 #define ADMIN_LEN 64
 #define PERIOD_RECORD_LEN 1024
+#define AUDIT_DETAIL_LEN 1024
 
 /* One call detail record: one row of "cdrtbl". */
 typedef struct cdr_info {
@@ -75,6 +77,16 @@ typedef struct shift_report {
   long long m_cents;         /* their amounts, each rounded to the cent, added */
 } shift_report;
 
+/* One entry of the audit trail: one row of "audittbl", as quenta_selectAudit
+ * reports it. Texts are GBK. */
+typedef struct audit_info {
+  long long m_rowid;                  /* SQLite's rowid of the row: the entries' order */
+  char m_date[TEXT_LEN];              /* when it happened, "%Y-%m-%d %H:%M:%S" */
+  char m_admin[ADMIN_LEN];            /* the operator who did it (a failed login: the name typed) */
+  char m_action[ADMIN_LEN];           /* what was done: "登录", "结帐", "修改费率"... */
+  char m_detail[AUDIT_DETAIL_LEN];    /* the particulars, in the operator's words */
+} audit_info;
+
 /* The call under way on a line, and the input of pricing. */
 typedef struct call_info {
   char srcnum[TEXT_LEN];     /* calling number */
@@ -116,7 +128,9 @@ typedef struct column_info {
  * "pricetbl": the price each call was given as it was stored, written in the
  * transaction of its "cdrtbl" row: callid (unique), calltime (seconds), cents
  * (the amount, an integer), period (the detail text), rule (the rule's
- * display name, GBK), date (when it was priced, "%Y-%m-%d %H:%M:%S"). */
+ * display name, GBK), date (when it was priced, "%Y-%m-%d %H:%M:%S").
+ * "audittbl": date, admin, action, detail; appended by quenta_audit and never
+ * changed by the engine. */
 QUENTA_API extern const column_info gst_cdr_infos[];
 QUENTA_API extern const column_info gst_bill_infos[];
 

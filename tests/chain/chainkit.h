@@ -141,7 +141,8 @@ inline void make_station(const std::string &path, bool shifts, const std::string
       "insert into stationtbl values(lower(hex(randomblob(16))));";
   if (shifts)
     sql += "create table shifttbl(bdate varchar(128), edate varchar(128), outgoing varchar(64), takings real, "
-           "incoming varchar(64));";
+           "incoming varchar(64));"
+           "create table audittbl(date varchar(128), admin varchar(64), action varchar(64), detail varchar(1024));";
   sql += "begin;" + fill + ";commit;";
   char *err = nullptr;
   EXPECT_EQ(SQLITE_OK, sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err)) << (err ? err : "");

@@ -243,7 +243,8 @@ TEST(Chain, RestoredBackupIsCaughtUpByKey)
   PgServer pg;
   WorkDir dir;
   const std::string db = dir.file("quentadb"), old = dir.file("quentadb.old"), backup = dir.file("backup");
-  const std::string shift = ";insert into shifttbl values('2024-06-01 08:00:00', '2024-06-01 20:00:00', 'a', 1, 'b')";
+  const std::string shift = ";insert into shifttbl values('2024-06-01 08:00:00', '2024-06-01 20:00:00', 'a', 1, 'b')"
+                            ";insert into audittbl values('2024-06-01 20:00:00', 'a', 'handover', 'to b')";
   auto sync_once = [&] {
     return Sync(dir.path(), {"--station", "S", "--dsn", pg.dsn(), "--once", "--batch", "70"}).run();
   };
@@ -258,14 +259,16 @@ TEST(Chain, RestoredBackupIsCaughtUpByKey)
   std::filesystem::rename(db, old);
   std::filesystem::copy_file(backup, db);
   station_exec(db, calls_sql(150, 1000) + checkout_sql(401, 480) + checkout_sql(341, 360) +
-                       ";insert into shifttbl values('2024-06-02 08:00:00', '2024-06-02 20:00:00', 'c', 2, 'd')");
+                       ";insert into shifttbl values('2024-06-02 08:00:00', '2024-06-02 20:00:00', 'c', 2, 'd')"
+                       ";insert into audittbl values('2024-06-02 20:00:00', 'c', 'handover', 'to d')");
   Sync sync(dir.path(), {"--station", "S", "--dsn", pg.dsn(), "--once"});
   EXPECT_EQ(0, sync.run());
 
   // every row of both files on the server, each once, none in place of another
   const char calls[] = "select callid from cdrtbl", settled[] = "select callid from cdrtbl where flag = 1",
              bills[] = "select rowid || '|' || callid || '|' || date || '|' || printf('%.2f', count) from billtbl",
-             shifts[] = "select rowid || '|' || bdate || '|' || edate from shifttbl";
+             shifts[] = "select rowid || '|' || bdate || '|' || edate from shifttbl",
+             audits[] = "select rowid || '|' || date || '|' || admin || '|' || detail from audittbl";
   EXPECT_EQ(joined(station_set(old, calls), station_set(db, calls)), server_set(pg, "select callid from quenta.call"));
   // a call settled since the backup stays settled, though the file shows it open again
   EXPECT_EQ(joined(station_set(old, settled), station_set(db, settled)),
@@ -276,9 +279,12 @@ TEST(Chain, RestoredBackupIsCaughtUpByKey)
                                    "quenta.bill) || '|' || (select count(*) from quenta.shift)"));
   EXPECT_EQ(joined(station_set(old, shifts), station_set(db, shifts)),
             server_set(pg, "select concat_ws('|', rowno, began, handed_over) from quenta.shift"));
+  EXPECT_EQ(joined(station_set(old, audits), station_set(db, audits)),
+            server_set(pg, "select concat_ws('|', rowno, happened, operator, detail) from quenta.audit"));
+  EXPECT_EQ("3", pg.scalar("select count(*) from quenta.audit"));
   const std::string log = sync.log();
   EXPECT_NE(std::string::npos, log.find("call row 500 is not the one the server copied there")) << log;
-  EXPECT_NE(std::string::npos, log.find("copied 150 calls, 100 bills, 1 shifts, 10 changed flags")) << log;
+  EXPECT_NE(std::string::npos, log.find("copied 150 calls, 100 bills, 1 shifts, 1 audit entries, 10 changed flags")) << log;
 }
 
 TEST(Chain, AnotherFileUnderTheNameIsRefusedUntilAdopted)
@@ -435,7 +441,7 @@ TEST(Chain, ReportOfTwoShopsAndANewerSchemaRefused)
     return "insert into billtbl values('" + id + "', " + std::to_string(secs) + ", 'p', '" + amount + "', '" +
            admin + "', '" + date + "');";
   };
-  // one shop with the shift table and its rules, one of an older release
+  // one shop with the shift and audit tables and its rules, one of an older release
   std::ofstream(east.file("rateinfo")) << gbk("国际|0086|0.00|0:00:00-0.10|60:0.50|0|60\n长途|0|0.00|0:00:00-0.10|"
                                               "60:0.50|0|60\n.default||0.00|0:00:00-0.20|0:0.00|0|60\n");
   unlink(west.file("rateinfo").c_str());
@@ -479,6 +485,40 @@ TEST(Chain, ReportOfTwoShopsAndANewerSchemaRefused)
   pg.query("update quenta.schema_version set version = 99");
   Sync newer(east.path(), {"--station", "东店", "--dsn", pg.dsn()});
   EXPECT_EQ(3, newer.run());
-  EXPECT_NE(std::string::npos, newer.log().find("version 99, newer than the version 2")) << newer.log();
+  EXPECT_NE(std::string::npos, newer.log().find("version 99, newer than the version 3")) << newer.log();
   EXPECT_EQ(3 << 8, report("", out));
+}
+
+TEST(Chain, TheAuditTrailIsAppendedOnceTaggedWithTheShop)
+{
+  PgServer pg;
+  WorkDir east;
+  auto entry = [](const std::string &date, const std::string &admin, const std::string &action,
+                  const std::string &detail) {
+    return "insert into audittbl values('" + date + "', '" + gbk(admin) + "', '" + gbk(action) + "', '" +
+           gbk(detail) + "');";
+  };
+  make_station(east.file("quentadb"), true,
+               entry("2024-05-01 08:00:00", "张三", "登录失败", "登录窗口：操作员名或密码不对") +
+                   entry("2024-05-01 08:00:30", "张三", "登录", "开始新的一班") +
+                   entry("2024-05-01 09:15:00", "张三", "结帐", "线路“1号”1个通话：应付1.20元，已付5，找零3.80元"));
+  const char kServerTrail[] = "select string_agg(concat_ws('|', rowno, happened, operator, action, detail), "
+                              "E'\\n' order by rowno) from quenta.audit where station = '东店'";
+  auto sync = [&] { return Sync(east.path(), {"--station", "东店", "--dsn", pg.dsn(), "--once"}).run(); };
+  ASSERT_EQ(0, sync());
+  const std::string first = "1|2024-05-01 08:00:00|张三|登录失败|登录窗口：操作员名或密码不对\n"
+                            "2|2024-05-01 08:00:30|张三|登录|开始新的一班\n"
+                            "3|2024-05-01 09:15:00|张三|结帐|线路“1号”1个通话：应付1.20元，已付5，找零3.80元";
+  EXPECT_EQ(first, pg.scalar(kServerTrail));
+
+  // Entries appended since are copied alone; a copy that starts again from
+  // an older position (killed before its position committed) adds nothing
+  // twice and leaves what the server holds as it was.
+  station_exec(east.file("quentadb"), entry("2024-05-01 20:00:00", "张三", "交班", "交给李四，本班交出3.80元"));
+  pg.query("update quenta.station set audit_rowid = 1 where name = '东店'");
+  pg.query("update quenta.audit set detail = 'kept' where rowno = 2");
+  ASSERT_EQ(0, sync());
+  EXPECT_EQ("4|3|kept", pg.scalar("select count(*) || '|' || max(rowno) filter (where action = '结帐') || '|' || "
+                                  "max(detail) filter (where rowno = 2) from quenta.audit"));
+  EXPECT_EQ("4", pg.scalar("select audit_rowid from quenta.station where name = '东店'"));
 }

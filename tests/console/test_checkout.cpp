@@ -8,6 +8,7 @@
 #include <QTest>
 #include <QTreeWidget>
 
+#include "Audit.h"
 #include "BillFrm.h"
 #include "EngineTest.h"
 #include "ShiftRecord.h"
@@ -232,6 +233,14 @@ private slots:
     QVERIFY(told[3].contains(QStringLiteral("未能标记为已结帐")));
     QCOMPARE(told[4], "0303  " + QString::fromLatin1(calls[2].bdate) + QStringLiteral("  2.00元"));
     QCOMPARE(s->entry(m, 0)->button->text(), QStringLiteral("结帐"));
+    // The trail keeps what the customer was shown and what was settled of it.
+    QList<AuditRow> trail;
+    QVERIFY(QueryAudit("0000", "9999", QString(), QStringLiteral("结帐"), &trail));
+    QVERIFY(!trail.isEmpty());
+    QCOMPARE(trail.last().detail, QStringLiteral("线路“%1”3个通话：应付3.80元，已付0.00元，欠3.80元；其中1个通话（1.20元）"
+                                             "账单未能保存，仍未结帐，实际结帐2个通话共2.60元；"
+                                             "1个通话已保存账单但未能标记为已结帐")
+                                  .arg(s->entry(m, 0)->name));
 
     // The next checkout offers only the call without a bill, and marks the
     // other without billing it again.

@@ -1,6 +1,7 @@
 // The login road of the main window's first showing: the built-in account
 // without a password file, refusals with and without a message, asking again,
-// and Cancel ending the program with nothing written.
+// and Cancel ending the program with nothing written but the failed logins,
+// which wait for the audit trail.
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -8,6 +9,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "Audit.h"
 #include "FormsTest.h"
 #include "Login.h"
 #include "Modal.h"
@@ -85,7 +87,8 @@ private slots:
     QVERIFY(f->op.messages.isEmpty());
     QCOMPARE(f->op.ends, QList<int>{0});
     QVERIFY(Forms.MainForm->OperatorName().isEmpty());
-    QVERIFY(stationFiles().isEmpty());
+    QCOMPARE(stationFiles(), QStringList{QStringLiteral(AUDIT_PENDING_FILE)});
+    QCOMPARE(f->dir.read(AUDIT_PENDING_FILE).count('\n'), 3);  // one a failed login
   }
 
   void wrongPasswordIsToldAndAskedAgain()
@@ -148,7 +151,8 @@ private slots:
     f->showMainForm();
     QCOMPARE(f->op.ends, QList<int>{0});
     QCOMPARE(f->op.messages.size(), 1);
-    QCOMPARE(stationFiles(), QStringList{QStringLiteral(PASSWD_FILE)});
+    QCOMPARE(stationFiles(), QStringList({QStringLiteral(AUDIT_PENDING_FILE), QStringLiteral(PASSWD_FILE)}));
+    QVERIFY(f->dir.read(AUDIT_PENDING_FILE).contains("\tbob\t"));
     QCOMPARE(f->dir.read(PASSWD_FILE), passwd);
     QVERIFY(!Forms.MainForm->Timer1->isActive());
     QVERIFY(Forms.MainForm->windowTitle().isEmpty());

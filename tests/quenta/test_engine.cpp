@@ -349,3 +349,89 @@ TEST_F(Engine, PollingThreadRacesTheHandler)
 }
 
 }  // namespace
+
+std::vector<audit_info> audit_of(const char *admin = nullptr, const char *action = nullptr,
+                                 const char *from = "0000", const char *to = "9999")
+{
+  std::vector<audit_info> rows;
+  EXPECT_EQ(0, quenta_selectAudit(from, to, admin, action, keep<audit_info>, &rows));
+  return rows;
+}
+
+TEST_F(Engine, AuditTrailIsAppendedAndReadBackFiltered)
+{
+  const std::string zhang = "\xd5\xc5\xc8\xfd";  // 张三
+  ASSERT_EQ(0, quenta_auditAt("2025-06-01 08:00:00", "admin", "login", ""));
+  ASSERT_EQ(0, quenta_auditAt("2025-06-01 09:00:00", zhang.c_str(), "checkout", "it's \"1\"; drop table audittbl"));
+  ASSERT_EQ(0, quenta_auditAt("2025-06-02 08:00:00", zhang.c_str(), "login", nullptr));
+  ASSERT_EQ(0, quenta_audit("admin", "backup", std::string(2000, 'x').c_str()));
+  // Refused: no operator, no action, a date of another form, a bare date.
+  EXPECT_EQ(-1, quenta_audit("", "login", ""));
+  EXPECT_EQ(-1, quenta_audit("admin", nullptr, ""));
+  EXPECT_EQ(-1, quenta_auditAt("2025-6-1 08:00:00", "admin", "login", ""));
+  EXPECT_EQ(-1, quenta_auditAt("2025-06-01", "admin", "login", ""));
+
+  const struct {
+    const char *admin, *action, *from, *to;
+    std::vector<std::string> details;
+  } cases[] = {
+      {nullptr, nullptr, "2025-06-01 00:00:00", "2025-06-02 08:00:00",
+       {"", "it's \"1\"; drop table audittbl", ""}},
+      {zhang.c_str(), "", "2025-06-01 00:00:00", "2025-06-30 00:00:00", {"it's \"1\"; drop table audittbl", ""}},
+      {"", "login", "2025-06-01 00:00:00", "2025-06-30 00:00:00", {"", ""}},
+      {zhang.c_str(), "login", "2025-06-01 00:00:00", "2025-06-30 00:00:00", {""}},
+      {nullptr, nullptr, "2025-06-01 08:00:01", "2025-06-02 07:59:59", {"it's \"1\"; drop table audittbl"}},
+  };
+  for (const auto &c : cases) {
+    std::vector<std::string> details;
+    for (const audit_info &a : audit_of(c.admin, c.action, c.from, c.to))
+      details.push_back(a.m_detail);
+    EXPECT_EQ(c.details, details) << (c.admin ? c.admin : "-") << " " << (c.action ? c.action : "-") << " " << c.from;
+  }
+  const std::vector<audit_info> all = audit_of();
+  ASSERT_EQ(4u, all.size());
+  EXPECT_EQ(zhang, all[1].m_admin);
+  EXPECT_LT(all[0].m_rowid, all[1].m_rowid);
+  EXPECT_EQ(std::string(AUDIT_DETAIL_LEN - 1, 'x'), all[3].m_detail);
+  time_t now = time(nullptr);
+  char today[16];
+  strftime(today, sizeof today, "%Y-%m-%d", localtime(&now));
+  EXPECT_EQ(0, strncmp(all[3].m_date, today, 10)) << all[3].m_date;
+}
+
+TEST_F(Engine, NoOtherOperationCanChangeTheAuditTrail)
+{
+  ASSERT_EQ(0, quenta_auditAt("2025-07-01 08:00:00", "admin", "login", "kept"));
+  const std::vector<audit_info> before = audit_of();
+  // Fragments of the generic operations, which reach the database as text.
+  const char *const attacks[] = {
+      "0; delete from audittbl",
+      "0; update audittbl set detail='gone'",
+      "0; drop table audittbl",
+      "0; alter table audittbl rename to gone",
+      "0; insert or replace into audittbl(rowid, date, admin, action, detail) values(1, 'a', 'b', 'c', 'd')",
+      "0; create trigger wipe after insert on cdrtbl begin delete from audittbl; end",
+      "0; attach 'quentadb' as twin; delete from twin.AUDITTBL",
+      "0; pragma writable_schema=1",
+  };
+  for (const char *attack : attacks) {
+    const char *conds[] = {attack, nullptr};
+    const char *sets[] = {"flag=flag", nullptr};
+    quenta_deleteCDRTableRecord(conds);
+    quenta_deleteBillTableRecord(conds);
+    quenta_updateCDRTable(conds, sets);
+    quenta_updateBillTable(conds, sets);
+    std::vector<cdr_info> cdrs;
+    quenta_selectCDRTable(conds, keep<cdr_info>, &cdrs);
+    std::vector<report_info> reports;
+    quenta_getReport(conds, keep<report_info>, &reports);
+    const std::vector<audit_info> after = audit_of();
+    ASSERT_EQ(before.size(), after.size()) << attack;
+    for (size_t i = 0; i < after.size(); i++)
+      EXPECT_EQ(std::string(before[i].m_detail), after[i].m_detail) << attack;
+  }
+  // The trail still takes entries, and an ended call is still stored.
+  EXPECT_EQ(0, quenta_audit("admin", "login", "after"));
+  client gw;
+  EXPECT_FALSE(make_call(gw, "AUD", 0, "0105550000").empty());
+}

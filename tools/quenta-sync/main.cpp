@@ -1,4 +1,4 @@
-/* quenta-sync: copies a station's calls, bills and shifts to the chain's
+/* quenta-sync: copies a station's calls, bills, shifts and audit trail to the chain's
  * central PostgreSQL server, beside the running station in its working
  * directory; "quenta-sync report" prints the chain's takings. */
 #include <errno.h>
@@ -29,7 +29,8 @@ const char usage_text[] =
     "                   [--by day|operator|rule] [--csv] [--dsn DSN]\n"
     "\n"
     "Run in the station's working directory, it copies every call of \"quentadb\"\n"
-    "(with its settled flag), every bill and every shift to the PostgreSQL server\n"
+    "(with its settled flag), every bill, every shift and every entry of the audit\n"
+    "trail to the PostgreSQL server\n"
     "named by the DSN, tagged with the station's name, and keeps them up to date.\n"
     "It reads the station's file read-only in short reads and never stops the\n"
     "station; what it cannot do goes to its log \"quenta-sync.log\".\n"

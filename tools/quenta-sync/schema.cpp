@@ -95,6 +95,23 @@ alter table quenta.shift drop constraint shift_pkey;
 create unique index shift_key on quenta.shift
   (station, rowno, coalesce(began, '-infinity'::timestamp), coalesce(handed_over, '-infinity'::timestamp), outgoing);
 )sql",
+    /* version 3: the stations' audit trails, only ever added to, keyed like
+     * the shifts by what an entry is besides its row number */
+    R"sql(
+alter table quenta.station add column audit_rowid bigint not null default 0;
+
+create table quenta.audit (
+  station text collate "C" not null,
+  rowno bigint not null,
+  happened timestamp,
+  operator text collate "C" not null,
+  action text collate "C" not null,
+  detail text not null
+);
+create unique index audit_key on quenta.audit
+  (station, rowno, coalesce(happened, '-infinity'::timestamp), operator, action);
+create index audit_day on quenta.audit ((happened::date));
+)sql",
 };
 
 const int schema_migration_count = sizeof schema_migrations / sizeof schema_migrations[0];

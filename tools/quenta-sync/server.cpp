@@ -69,6 +69,11 @@ std::string row_key(const station_shift &s)
   return key_time(s.bdate) + key_sep + key_time(s.edate) + key_sep + gbk_to_utf8(s.outgoing);
 }
 
+std::string row_key(const station_audit &a)
+{
+  return key_time(a.date) + key_sep + gbk_to_utf8(a.admin) + key_sep + gbk_to_utf8(a.action);
+}
+
 bool server::fail(const std::string &what)
 {
   std::string msg = m_conn ? PQerrorMessage(m_conn) : "not connected";
@@ -232,6 +237,7 @@ schema_state server::ensure_schema(bool create)
   if (create && !run("create temp table if not exists call_in (like quenta.call) on commit delete rows;"
                      "create temp table if not exists bill_in (like quenta.bill) on commit delete rows;"
                      "create temp table if not exists shift_in (like quenta.shift) on commit delete rows;"
+                     "create temp table if not exists audit_in (like quenta.audit) on commit delete rows;"
                      "create temp table if not exists flag_in (callid text, flag smallint) on commit delete rows;"))
     return schema_state::failed;
   return schema_state::ok;
@@ -253,7 +259,8 @@ claim_result server::claim_station(const std::string &station, const std::string
   if (!r)
     return claim_result::failed;
   claim_result how = rows_done(r.get()) == 1 ? claim_result::first : claim_result::same;
-  r = exec("select call_rowid, bill_rowid, shift_rowid, coalesce(identity, '') from quenta.station where name = $1",
+  r = exec("select call_rowid, bill_rowid, shift_rowid, audit_rowid, coalesce(identity, '') from quenta.station "
+           "where name = $1",
            {station});
   if (!r || PQntuples(r.get()) != 1) {
     if (r)
@@ -263,7 +270,8 @@ claim_result server::claim_station(const std::string &station, const std::string
   pos.call_rowid = atoll(PQgetvalue(r.get(), 0, 0));
   pos.bill_rowid = atoll(PQgetvalue(r.get(), 0, 1));
   pos.shift_rowid = atoll(PQgetvalue(r.get(), 0, 2));
-  known = PQgetvalue(r.get(), 0, 3);
+  pos.audit_rowid = atoll(PQgetvalue(r.get(), 0, 3));
+  known = PQgetvalue(r.get(), 0, 4);
   if (known == identity)
     return how;
   if (known.empty()) {
@@ -281,8 +289,8 @@ claim_result server::claim_station(const std::string &station, const std::string
               "run quenta-sync once with --adopt";
     return claim_result::foreign;
   }
-  if (!run("update quenta.station set identity = $2, call_rowid = 0, bill_rowid = 0, shift_rowid = 0 "
-           "where name = $1",
+  if (!run("update quenta.station set identity = $2, call_rowid = 0, bill_rowid = 0, shift_rowid = 0, "
+           "audit_rowid = 0 where name = $1",
            {station, identity}))
     return claim_result::failed;
   pos = station_position{};
@@ -291,7 +299,17 @@ claim_result server::claim_station(const std::string &station, const std::string
 
 const server::copied_table &server::table_of(row_table t)
 {
-  return t == row_table::calls ? calls_table : t == row_table::bills ? bills_table : shifts_table;
+  switch (t) {
+  case row_table::calls:
+    return calls_table;
+  case row_table::bills:
+    return bills_table;
+  case row_table::shifts:
+    return shifts_table;
+  case row_table::audits:
+    break;
+  }
+  return audits_table;
 }
 
 bool server::holds_row(const std::string &station, row_table table, long long rowno, const std::string &key,
@@ -407,6 +425,10 @@ const server::copied_table server::shifts_table = {
     "shift_rowid",
     "coalesce(to_char(began, 'YYYY-MM-DD HH24:MI:SS'), '') || chr(31) || "
     "coalesce(to_char(handed_over, 'YYYY-MM-DD HH24:MI:SS'), '') || chr(31) || outgoing"};
+/* An audit entry the server holds stays as it was first copied. */
+const server::copied_table server::audits_table = {
+    "quenta.audit", "audit_in", "station, rowno, happened, operator, action, detail", nullptr, "audit_rowid",
+    "coalesce(to_char(happened, 'YYYY-MM-DD HH24:MI:SS'), '') || chr(31) || operator || chr(31) || action"};
 
 bool server::store_calls(const std::string &station, const std::vector<station_call> &rows, long long from,
                          bool held, store_result &out)
@@ -469,6 +491,24 @@ bool server::store_shifts(const std::string &station, const std::vector<station_
   }
   long long to = rows.empty() ? from : rows.back().rowid;
   return store_rows(shifts_table, data, (long long)rows.size(), station, from, to, held, out);
+}
+
+bool server::store_audits(const std::string &station, const std::vector<station_audit> &rows, long long from,
+                          bool held, store_result &out)
+{
+  std::string data, row;
+  for (const station_audit &a : rows) {
+    row.clear();
+    copy_field(row, station);
+    copy_field(row, std::to_string(a.rowid));
+    time_field(row, a.date);
+    copy_field(row, gbk_to_utf8(a.admin));
+    copy_field(row, gbk_to_utf8(a.action));
+    copy_field(row, gbk_to_utf8(a.detail));
+    data += row + "\n";
+  }
+  long long to = rows.empty() ? from : rows.back().rowid;
+  return store_rows(audits_table, data, (long long)rows.size(), station, from, to, held, out);
 }
 
 bool server::store_flags(const std::string &station, const std::vector<flag_change> &changes)

@@ -11,8 +11,11 @@
  *
  * The keys: a call is its station and call id; a bill is its station, row
  * number, call id and time; a shift its station, row number, times and
- * outgoing operator. A bill or a shift on a row number that a restored backup
- * gave out again is therefore a row of its own beside the earlier one.
+ * outgoing operator; an audit entry its station, row number, time, operator
+ * and action. A bill, a shift or an audit entry on a row number that a
+ * restored backup gave out again is therefore a row of its own beside the
+ * earlier one. Audit entries are only ever added: one the server holds is
+ * never written over.
  *
  * Texts handed to the server are UTF-8 (the connection's client encoding);
  * times are station times "%Y-%m-%d %H:%M:%S" or null when unreadable. */
@@ -29,12 +32,12 @@
 
 namespace qsync {
 
-#define SCHEMA_VERSION 2
+#define SCHEMA_VERSION 3
 
 /* Where the station stands on the server: the last station row of each table
  * whose copy committed. */
 struct station_position {
-  long long call_rowid = 0, bill_rowid = 0, shift_rowid = 0;
+  long long call_rowid = 0, bill_rowid = 0, shift_rowid = 0, audit_rowid = 0;
 };
 
 /* How the server knows the station's name, as claim_station found it. */
@@ -48,7 +51,7 @@ enum class claim_result {
 };
 
 /* The server's tables of station rows, for the calls that concern one. */
-enum class row_table { calls, bills, shifts };
+enum class row_table { calls, bills, shifts, audits };
 
 /* What a store did. */
 struct store_result {
@@ -130,6 +133,8 @@ public:
                    store_result &out);
   bool store_shifts(const std::string &station, const std::vector<station_shift> &rows, long long from, bool held,
                     store_result &out);
+  bool store_audits(const std::string &station, const std::vector<station_audit> &rows, long long from, bool held,
+                    store_result &out);
   bool store_flags(const std::string &station, const std::vector<flag_change> &changes);
 
   /* Takings between two days (inclusive) per shop and day, operator or rule
@@ -155,7 +160,7 @@ private:
   struct copied_table {
     const char *table, *temp, *columns, *after_insert, *position, *key;
   };
-  static const copied_table calls_table, bills_table, shifts_table;
+  static const copied_table calls_table, bills_table, shifts_table, audits_table;
   static const copied_table &table_of(row_table t);
   bool store_rows(const copied_table &t, const std::string &data, long long nrows, const std::string &station,
                   long long from, long long to, bool held, store_result &out);
@@ -174,6 +179,7 @@ private:
 std::string row_key(const station_call &c);
 std::string row_key(const station_bill &b);
 std::string row_key(const station_shift &s);
+std::string row_key(const station_audit &a);
 
 } /* namespace qsync */
 

@@ -147,7 +147,7 @@ bool station_db::look(long long &data_version, station_tables &tables)
   data_version = sqlite3_column_int64(dv, 0);
   sqlite3_reset(dv);
   sqlite3_stmt *st = prepare("select name from sqlite_master where type='table' and name in "
-                             "('cdrtbl', 'billtbl', 'shifttbl', 'stationtbl')");
+                             "('cdrtbl', 'billtbl', 'shifttbl', 'audittbl', 'stationtbl')");
   if (!st)
     return false;
   tables = station_tables{};
@@ -157,6 +157,7 @@ bool station_db::look(long long &data_version, station_tables &tables)
     tables.cdrtbl |= name == "cdrtbl";
     tables.billtbl |= name == "billtbl";
     tables.shifttbl |= name == "shifttbl";
+    tables.audittbl |= name == "audittbl";
     identified |= name == "stationtbl";
   }
   sqlite3_reset(st);
@@ -181,7 +182,8 @@ bool station_db::look(long long &data_version, station_tables &tables)
     long long *max;
   } lasts[] = {{tables.cdrtbl, "select max(rowid) from cdrtbl", &tables.calls_max},
                {tables.billtbl, "select max(rowid) from billtbl", &tables.bills_max},
-               {tables.shifttbl, "select max(rowid) from shifttbl", &tables.shifts_max}};
+               {tables.shifttbl, "select max(rowid) from shifttbl", &tables.shifts_max},
+               {tables.audittbl, "select max(rowid) from audittbl", &tables.audits_max}};
   for (auto &l : lasts) {
     if (!l.present)
       continue;
@@ -259,6 +261,16 @@ bool station_db::shifts_after(long long after, int limit, std::vector<station_sh
                     "reading shifttbl", after, limit, more, [&](sqlite3_stmt *s) {
                       out.push_back({sqlite3_column_int64(s, 0), column_text(s, 1), column_text(s, 2),
                                      column_text(s, 3), sqlite3_column_double(s, 4), column_text(s, 5)});
+                    });
+}
+
+bool station_db::audits_after(long long after, int limit, std::vector<station_audit> &out, bool &more)
+{
+  out.clear();
+  return rows_after("select rowid, date, admin, action, detail from audittbl where rowid > ?1 order by rowid",
+                    "reading audittbl", after, limit, more, [&](sqlite3_stmt *s) {
+                      out.push_back({sqlite3_column_int64(s, 0), column_text(s, 1), column_text(s, 2),
+                                     column_text(s, 3), column_text(s, 4)});
                     });
 }
 

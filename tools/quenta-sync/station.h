@@ -10,8 +10,9 @@
  *
  * The tables: "cdrtbl" (rows appended, callid unique, flag turned from 0 to 1
  * in place at checkout), "billtbl" (appended, no key: the row's SQLite rowid
- * is the bill's number) and "shifttbl" (appended, one row per handover; an
- * older station has none), and "stationtbl", the file's identity: one row, a
+ * is the bill's number), "shifttbl" (appended, one row per handover) and
+ * "audittbl" (appended, one row per entry of the audit trail; an older station
+ * has neither of the last two), and "stationtbl", the file's identity: one row, a
  * random id the engine makes at its first start, carried by the file's backups
  * (a file of an older release gets it at the station's next start). Texts
  * come as the file holds them: GBK bytes. */
@@ -56,14 +57,19 @@ struct station_shift {
   std::string incoming;
 };
 
+struct station_audit {
+  long long rowid;
+  std::string date, admin, action, detail;
+};
+
 /* A line of the station: machine id (GBK) and line number. */
 using line_key = std::pair<std::string, int>;
 
 /* The tables a station's file holds, with their last rowid (0 when empty),
  * and the file's identity (empty when the station has not given it one yet). */
 struct station_tables {
-  bool cdrtbl = false, billtbl = false, shifttbl = false;
-  long long calls_max = 0, bills_max = 0, shifts_max = 0;
+  bool cdrtbl = false, billtbl = false, shifttbl = false, audittbl = false;
+  long long calls_max = 0, bills_max = 0, shifts_max = 0, audits_max = 0;
   std::string identity;
 };
 
@@ -90,6 +96,7 @@ public:
   bool calls_after(long long after, int limit, std::vector<station_call> &out, bool &more);
   bool bills_after(long long after, int limit, std::vector<station_bill> &out, bool &more);
   bool shifts_after(long long after, int limit, std::vector<station_shift> &out, bool &more);
+  bool audits_after(long long after, int limit, std::vector<station_audit> &out, bool &more);
 
   /* For each line: the number of its unsettled calls at rowid <= upto.
    * Several bounded transactions when there are many lines. */

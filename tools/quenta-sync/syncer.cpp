@@ -69,7 +69,17 @@ bool key_of_row(long long rowid, Read read, bool &found, std::string &key)
 
 long long &position_of(station_position &pos, row_table t)
 {
-  return t == row_table::calls ? pos.call_rowid : t == row_table::bills ? pos.bill_rowid : pos.shift_rowid;
+  switch (t) {
+  case row_table::calls:
+    return pos.call_rowid;
+  case row_table::bills:
+    return pos.bill_rowid;
+  case row_table::shifts:
+    return pos.shift_rowid;
+  case row_table::audits:
+    break;
+  }
+  return pos.audit_rowid;
 }
 
 struct table_names {
@@ -81,11 +91,12 @@ const table_names &names_of(row_table t)
 {
   static const table_names names[] = {{"call", "calls", &cycle_stats::calls},
                                       {"bill", "bills", &cycle_stats::bills},
-                                      {"shift", "shifts", &cycle_stats::shifts}};
+                                      {"shift", "shifts", &cycle_stats::shifts},
+                                      {"audit entry", "audit entries", &cycle_stats::audits}};
   return names[(int)t];
 }
 
-const row_table all_tables[] = {row_table::calls, row_table::bills, row_table::shifts};
+const row_table all_tables[] = {row_table::calls, row_table::bills, row_table::shifts, row_table::audits};
 
 } /* namespace */
 
@@ -160,8 +171,10 @@ bool syncer::attach(const std::string &identity)
              m_set.station.c_str(), identity.c_str(), known.c_str());
   else if (m_adopt)
     log_line("server: station \"%s\" belongs to this file already: nothing to adopt", m_set.station.c_str());
-  log_line("server: station \"%s\" copied up to call row %lld, bill row %lld, shift row %lld; %zu calls unsettled",
-           m_set.station.c_str(), m_pos.call_rowid, m_pos.bill_rowid, m_pos.shift_rowid, m_unsettled.size());
+  log_line("server: station \"%s\" copied up to call row %lld, bill row %lld, shift row %lld, audit row %lld; "
+           "%zu calls unsettled",
+           m_set.station.c_str(), m_pos.call_rowid, m_pos.bill_rowid, m_pos.shift_rowid, m_pos.audit_rowid,
+           m_unsettled.size());
   m_adopt = false; /* adopts the file found at the start, never a later one */
   m_identity = identity;
   for (table_state &ts : m_tables)
@@ -190,6 +203,10 @@ cycle_result syncer::check_positions(const station_tables &tables)
     else if (t == row_table::shifts && tables.shifttbl)
       ok = key_of_row<station_shift>(pos, [&](long long a, int l, std::vector<station_shift> &p, bool &m) {
         return m_station.shifts_after(a, l, p, m);
+      }, found, key);
+    else if (t == row_table::audits && tables.audittbl)
+      ok = key_of_row<station_audit>(pos, [&](long long a, int l, std::vector<station_audit> &p, bool &m) {
+        return m_station.audits_after(a, l, p, m);
       }, found, key);
     if (!ok)
       return station_trouble();
@@ -323,6 +340,18 @@ cycle_result syncer::copy_shifts(long long upto)
       });
 }
 
+cycle_result syncer::copy_audits(long long upto)
+{
+  return copy_rows<station_audit>(
+      row_table::audits, upto,
+      [&](long long after, int limit, std::vector<station_audit> &part, bool &more) {
+        return m_station.audits_after(after, limit, part, more);
+      },
+      [&](const std::vector<station_audit> &batch, long long from, bool held, store_result &out) {
+        return m_server.store_audits(m_set.station, batch, from, held, out);
+      });
+}
+
 cycle_result syncer::settle_flags()
 {
   if (m_lines.empty())
@@ -382,7 +411,8 @@ cycle_result syncer::settle_flags()
 cycle_result syncer::cycle()
 {
   long long db_before = m_station.db_time_us();
-  long long calls = m_stats.calls, bills = m_stats.bills, shifts = m_stats.shifts, flags = m_stats.flags;
+  long long calls = m_stats.calls, bills = m_stats.bills, shifts = m_stats.shifts, audits = m_stats.audits,
+            flags = m_stats.flags;
   m_stats.cycles++;
   long long version = 0;
   station_tables tables;
@@ -422,6 +452,8 @@ cycle_result syncer::cycle()
     r = copy_bills(tables.bills_max);
   if (r == cycle_result::done && tables.shifttbl)
     r = copy_shifts(tables.shifts_max);
+  if (r == cycle_result::done && tables.audittbl)
+    r = copy_audits(tables.audits_max);
   if (r == cycle_result::done && tables.cdrtbl)
     r = settle_flags();
   long long us = m_station.db_time_us() - db_before;
@@ -437,6 +469,7 @@ cycle_result syncer::cycle()
   const std::pair<long long, const char *> counts[] = {{m_stats.calls - calls, " calls"},
                                                        {m_stats.bills - bills, " bills"},
                                                        {m_stats.shifts - shifts, " shifts"},
+                                                       {m_stats.audits - audits, " audit entries"},
                                                        {m_stats.flags - flags, " changed flags"}};
   for (const auto &c : counts)
     if (c.first > 0)

@@ -7,7 +7,7 @@
  * (or the name new, or --adopt given), and the file's row at each position
  * the row the server copied there; a file whose rows went back (a restored
  * backup) is read again from its first row and copied by key. Then the cycle
- * copies the calls, bills and shifts after the station's position on the
+ * copies the calls, bills, shifts and audit entries after the station's position on the
  * server, batch by batch, each batch one server transaction with the moved
  * position; then it brings the settled flags up to date: for every line that
  * has calls the server still holds as unsettled, the line index counts the
@@ -50,7 +50,7 @@ struct cycle_stats {
   long long cycles = 0, idle_cycles = 0;
   long long idle_db_us = 0, idle_db_max_us = 0;  /* cycles with nothing new */
   long long work_db_us = 0, work_db_max_us = 0;  /* cycles that read rows */
-  long long calls = 0, bills = 0, shifts = 0, flags = 0;
+  long long calls = 0, bills = 0, shifts = 0, audits = 0, flags = 0;
 };
 
 class syncer {
@@ -83,6 +83,7 @@ private:
   cycle_result copy_calls(long long upto);
   cycle_result copy_bills(long long upto);
   cycle_result copy_shifts(long long upto);
+  cycle_result copy_audits(long long upto);
   cycle_result settle_flags();
   cycle_result station_trouble();
   cycle_result server_trouble(bool moved);
@@ -99,7 +100,7 @@ private:
   bool m_adopt = false;      /* --adopt, until the first claim of the name */
   std::string m_identity;    /* of the file the name was claimed for */
   station_position m_pos;
-  table_state m_tables[3];
+  table_state m_tables[4];
   /* the calls the server holds as unsettled, by station call id (GBK), and
    * those the file shows unsettled that the server holds settled */
   std::unordered_map<std::string, line_key> m_unsettled;
