@@ -105,6 +105,11 @@ TEST_F(StoreTest, CallsWaitInOrderUntilTheDatabaseCanTakeThem)
 TEST_F(StoreTest, ALineIsFlaggedOnlyOnceItsCallIsSettled)
 {
   h_->m_micount = 2;
+  // two records of the calls' line (a flag rises only on the line its call was made on)
+  for (int i = 0; i < 2; i++) {
+    strcpy(h_->m_infos[i].m_machine_id, "D");
+    h_->m_infos[i].m_line_id = 1;
+  }
   take_away();
   cdr_row waiting = call("D", "2024-01-01 10:00:00", "1");
   h_->m_ended = {waiting};
