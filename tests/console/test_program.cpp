@@ -63,7 +63,7 @@ private slots:
     port.reset();
   }
 
-  void failedLoginEndsWithZeroAndWritesNothing()
+  void failedLoginEndsWithZeroAndKeepsOnlyItsAuditEntry()
   {
     const QString station = stationDir("station");
     QFile passwd(station + QStringLiteral("/passwd"));
@@ -73,7 +73,11 @@ private slots:
     QProcess p;
     Start(&p, station, QStringLiteral("alice"));
     QCOMPARE(Finish(&p), 0);
-    QCOMPARE(QDir(station).entryList(QDir::Files), QStringList{"passwd"});
+    // The failed login waits for the audit trail: the one file such a start leaves.
+    QCOMPARE(QDir(station).entryList(QDir::Files), (QStringList{"audit.pending", "passwd"}));
+    QFile pending(station + QStringLiteral("/audit.pending"));
+    QVERIFY(pending.open(QIODevice::ReadOnly));
+    QVERIFY(pending.readAll().contains("alice"));
   }
 
   void secondStationOnTheMachineEndsWithMinusOne()
