@@ -22,9 +22,11 @@ namespace {
 /* Set on the thread while it runs the trail's own insert. */
 thread_local bool t_appending = false;
 
+/* The trail and the records of money taken and handed back. */
 bool is_audit_table(const char *name)
 {
-  return name && strcasecmp(name, AUDIT_TBL_NAME) == 0;
+  return name && (strcasecmp(name, AUDIT_TBL_NAME) == 0 || strcasecmp(name, "checkouttbl") == 0 ||
+                  strcasecmp(name, "refundtbl") == 0);
 }
 
 /* The authorizer: a write to the trail is refused unless it is the append;
@@ -105,6 +107,16 @@ void audit_guard_connection(sqlite3 *db)
   sqlite3_set_authorizer(db, audit_guard, nullptr);
 }
 
+append_scope::append_scope()
+{
+  t_appending = true;
+}
+
+append_scope::~append_scope()
+{
+  t_appending = false;
+}
+
 extern "C" {
 
 QUENTA_API int quenta_auditAt(const char *date, const char *admin, const char *action, const char *detail)
@@ -125,9 +137,11 @@ QUENTA_API int quenta_auditAt(const char *date, const char *admin, const char *a
   std::string what = gbk_cut(action, ADMIN_LEN - 1);
   std::string particulars = gbk_cut(detail, AUDIT_DETAIL_LEN - 1);
   const char *values[] = {date, who.c_str(), what.c_str(), particulars.c_str(), nullptr};
-  t_appending = true;
-  int rc = dbent_insert(gpst_auditdb, AUDIT_TBL_NAME, values);
-  t_appending = false;
+  int rc;
+  {
+    append_scope appending;
+    rc = dbent_insert(gpst_auditdb, AUDIT_TBL_NAME, values);
+  }
   if (rc != 0) {
     LOG_FUNCTION_FAILED();
     return -1;

@@ -287,6 +287,11 @@ int countent_save(struct countent *ce, const bill_info *bill, const char *admin)
   return 0;
 }
 
+long long countent_bill_cents(struct countent *ce, const bill_info *bill)
+{
+  return bill_cents(ce, bill, bounded(bill->m_callid, sizeof bill->m_callid));
+}
+
 struct counter *countent_getcounter(struct countent *ce)
 {
   return ce->m_counter;

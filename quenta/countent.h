@@ -60,6 +60,8 @@ int countent_price_call(struct countent *ce, const char *desnum, const char *bda
  * number, or the database refused it: logged once, with the call id and the
  * reason). */
 int countent_save(struct countent *ce, const bill_info *bill, const char *admin);
+/* The amount countent_save would write for the bill, in cents. */
+long long countent_bill_cents(struct countent *ce, const bill_info *bill);
 struct counter *countent_getcounter(struct countent *ce);
 
 #endif

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <string>
 
+#include "quenta/checkouts.h"
 #include "quenta/countent.h"
 #include "quenta/init.h"
 #include "quenta/msghdlr.h"
@@ -114,6 +115,8 @@ int start_engine()
     LOG_FUNCTION_FAILED();
     return QUENTA_INIT_FAILED;
   }
+  if (checkouts_create(path.c_str()) != 0)
+    return QUENTA_INIT_FAILED;
   /* Like the indexes, the identity is no reason to keep the counter closed: a
    * file that cannot take it now (held, read-only, full) gets it at a later
    * start, and until then the chain's sync program waits for it. */

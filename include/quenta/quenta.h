@@ -237,6 +237,55 @@ QUENTA_API int quenta_auditAt(const char *date, const char *admin, const char *a
 QUENTA_API int quenta_selectAudit(const char *from, const char *to, const char *admin, const char *action,
                                   USER_CALLBACK cb, void *param);
 
+/* ---- checkouts and refunds: "checkouttbl", "refundtbl" ---- */
+
+/* Results of quenta_checkout and quenta_refund beyond 0 and -1. */
+#define QUENTA_CHECKOUT_STALE -2      /* a call is not an unsettled call of the line (settled meanwhile) */
+#define QUENTA_REFUND_TOO_MUCH -2     /* more than what is left of the checkout to refund */
+#define QUENTA_REFUND_NO_CHECKOUT -3  /* no checkout has that number */
+
+/* Settles a checkout as one transaction: every bill stored in "billtbl" with
+ * the operator co->m_admin and now (its amount in cents as quenta_saveBill
+ * writes it), every bill's call marked settled in "cdrtbl", and the checkout
+ * appended to "checkouttbl" with the call ids; a failure anywhere (a crash
+ * included) leaves none of it. The caller fills m_admin, m_machineid,
+ * m_lineid, m_due, m_deposit, m_paid, m_change and m_owed; the engine sets
+ * m_number (the receipt's running number), m_date and m_calls, and leaves
+ * m_callids null. Every call must be an unsettled call of that line: 0, -1
+ * when nothing was stored (the engine does not run, an argument is null, an
+ * amount is negative or no number, the database refused it: logged),
+ * QUENTA_CHECKOUT_STALE when a call is not one (settled by another checkout
+ * meanwhile, or of another line): nothing stored either. nbills may be 0 (a
+ * deposit handed back with no call to pay). */
+QUENTA_API int quenta_checkout(checkout_info *co, const bill_info *bills, int nbills);
+
+/* The checkouts dated from..to (both inclusive), oldest first, only those of
+ * operator admin when it is given (null or empty: all); cb gets one
+ * checkout_info each with m_refunded and m_callids filled, valid during the
+ * call. 0, or -1 when the select failed. */
+QUENTA_API int quenta_selectCheckouts(const char *from, const char *to, const char *admin, USER_CALLBACK cb,
+                                      void *param);
+
+/* The checkout with that running number into *co (m_callids left null) and,
+ * when callids is given, its call ids (one per line) into callids[0..size-1],
+ * cut at a whole id when they do not fit. 1 when found, 0 when no checkout
+ * has that number, -1 when it could not be read. */
+QUENTA_API int quenta_getCheckout(long long number, checkout_info *co, char *callids, int size);
+
+/* Refunds r->m_amount of checkout r->m_checkout, as one transaction that
+ * appends to "refundtbl" only when the amount is above 0 and at most what the
+ * customer settled (m_due - m_owed) less the earlier refunds of it. The caller
+ * fills m_admin, m_checkout, m_amount and m_reason; the engine sets m_number
+ * and m_date. 0, -1 (not stored: logged), QUENTA_REFUND_TOO_MUCH or
+ * QUENTA_REFUND_NO_CHECKOUT. Bills are never changed by a refund. */
+QUENTA_API int quenta_refund(refund_info *r);
+
+/* The refunds dated from..to (both inclusive), oldest first, only those of
+ * administrator admin when it is given; cb gets one refund_info each. 0, or
+ * -1 when the select failed. */
+QUENTA_API int quenta_selectRefunds(const char *from, const char *to, const char *admin, USER_CALLBACK cb,
+                                    void *param);
+
 #ifdef __cplusplus
 }
 #endif

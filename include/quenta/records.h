@@ -87,6 +87,37 @@ typedef struct audit_info {
   char m_detail[AUDIT_DETAIL_LEN];    /* the particulars, in the operator's words */
 } audit_info;
 
+/* One confirmed checkout: one row of "checkouttbl". Amounts are whole cents.
+ * What the customer settled is m_due - m_owed; the cash the drawer took is
+ * m_paid + m_deposit - m_change (the deposit was taken earlier and is handed
+ * over to the takings here). Texts are GBK. */
+#define REFUND_REASON_LEN 256
+typedef struct checkout_info {
+  long long m_number;                 /* the running number, printed on its receipts */
+  char m_date[TEXT_LEN];              /* when it was confirmed, "%Y-%m-%d %H:%M:%S" */
+  char m_admin[ADMIN_LEN];            /* the operator who took the money */
+  char m_machineid[TEXT_LEN];         /* the line settled */
+  int m_lineid;
+  long long m_due;                    /* the calls' amounts added */
+  long long m_deposit;                /* the line's deposit counted as paid */
+  long long m_paid;                   /* cash handed over at the counter */
+  long long m_change;                 /* cash handed back */
+  long long m_owed;                   /* left unpaid by the customer, with the operator's consent */
+  long long m_refunded;               /* refunded of it since (read back only) */
+  int m_calls;                        /* the calls settled */
+  const char *m_callids;              /* their call ids, separated by '\n'; valid during a callback */
+} checkout_info;
+
+/* One refund of (part of) a settled checkout: one row of "refundtbl". */
+typedef struct refund_info {
+  long long m_number;                 /* the refund's own running number */
+  char m_date[TEXT_LEN];              /* when it was given */
+  char m_admin[ADMIN_LEN];            /* the administrator who gave it */
+  long long m_checkout;               /* the checkout's running number */
+  long long m_amount;                 /* cents handed back to the customer */
+  char m_reason[REFUND_REASON_LEN];   /* why, in the administrator's words */
+} refund_info;
+
 /* The call under way on a line, and the input of pricing. */
 typedef struct call_info {
   char srcnum[TEXT_LEN];     /* calling number */
@@ -130,7 +161,13 @@ typedef struct column_info {
  * (the amount, an integer), period (the detail text), rule (the rule's
  * display name, GBK), date (when it was priced, "%Y-%m-%d %H:%M:%S").
  * "audittbl": date, admin, action, detail; appended by quenta_audit and never
- * changed by the engine. */
+ * changed by the engine.
+ * "checkouttbl": number (integer primary key, the running number), date,
+ * admin, machineid, lineid, due, deposit, paid, change, owed (integer cents),
+ * calls, callids (the ids, one per line); appended by quenta_checkout.
+ * "refundtbl": number (integer primary key), date, admin, checkout (its
+ * number), amount (integer cents), reason; appended by quenta_refund. Neither
+ * is ever changed by the engine. */
 QUENTA_API extern const column_info gst_cdr_infos[];
 QUENTA_API extern const column_info gst_bill_infos[];
 
