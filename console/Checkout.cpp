@@ -39,7 +39,7 @@ Receipt ReceiptOf(const ShopInfo &shop, const QString &lineName, const QString &
     // Only what is settled is on it: an unpriced call stays to be paid.
     if (call.bill)
       receipt.calls.push_back({EngineText(call.cdr.desnum), EngineText(call.cdr.bdate),
-                               call.bill->m_calltime, CentsOf(call.bill->m_count)});
+                               call.bill->m_calltime, CentsOf(call.bill->m_count), QString()});
   }
   return receipt;
 }

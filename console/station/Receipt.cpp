@@ -78,8 +78,9 @@ QString ReceiptHtml(const Receipt &r)
   QString html;
   if (!head.isEmpty())
     html += QStringLiteral("<p align=\"center\">%1</p><hr>").arg(head.join(QStringLiteral("<br>")));
-  html += QStringLiteral("<p>线路：%1<br>操作员：%2<br>时间：%3</p><hr>")
-              .arg(Escaped(r.lineName), Escaped(r.operatorName), DateTimeText(r.time));
+  const QString number = r.number > 0 ? QStringLiteral("单号：%1<br>").arg(r.number, 6, 10, QLatin1Char('0')) : QString();
+  html += QStringLiteral("<p>%4线路：%1<br>操作员：%2<br>时间：%3</p><hr>")
+              .arg(Escaped(r.lineName), Escaped(r.operatorName), DateTimeText(r.time), number);
   html += QStringLiteral("<table width=\"100%\" cellspacing=\"0\" cellpadding=\"0\">");
   html += Row(QStringLiteral("号码"), QStringLiteral("金额"), true);
   for (const ReceiptCall &call : r.calls) {
@@ -87,6 +88,9 @@ QString ReceiptHtml(const Receipt &r)
     // Begin and duration go below the number: a narrow roll has no room beside it.
     html += QStringLiteral("<tr><td colspan=\"2\"><font size=\"-1\">%1　%2</font></td></tr>")
                 .arg(Escaped(call.start), DurationText(call.seconds));
+    if (!call.breakdown.isEmpty())
+      html += QStringLiteral("<tr><td colspan=\"2\"><font size=\"-1\">%1</font></td></tr>")
+                  .arg(Escaped(call.breakdown).replace(QLatin1Char('\n'), QStringLiteral("<br>")));
   }
   html += QStringLiteral("</table><hr>");
   html += QStringLiteral("<table width=\"100%\" cellspacing=\"0\" cellpadding=\"0\">");
@@ -102,6 +106,8 @@ QString ReceiptHtml(const Receipt &r)
     html += Row(QStringLiteral("已付"), AmountText(r.paid));
     html += Row(QStringLiteral("找零"), AmountText(r.change));
   }
+  if (r.refunded > 0)
+    html += Row(QStringLiteral("已退款"), AmountText(r.refunded));
   html += QStringLiteral("</table>");
   if (!r.footer.isEmpty())
     html += QStringLiteral("<hr><p align=\"center\">%1</p>").arg(Escaped(r.footer));

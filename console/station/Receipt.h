@@ -26,6 +26,8 @@ struct ReceiptCall {
   QString start;                  /* the begin time as the engine gives it */
   int seconds = 0;                /* the duration billed */
   Cents amount = 0;
+  QString breakdown;              /* how the amount came about (rule, stretches, package,
+                                     handling charge), one part a line; empty: left out */
 };
 
 struct Receipt {
@@ -42,6 +44,8 @@ struct Receipt {
   Cents paid = 0;                 /* paid at the checkout */
   Cents change = 0;               /* deposit + paid - total: handed back, or owed when negative */
   bool reprint = false;           /* printed again later: the receipt says so */
+  qint64 number = 0;              /* the checkout's running number (单号); 0: none yet */
+  Cents refunded = 0;             /* handed back since by refunds (a reprint shows it) */
 };
 
 /* The receipt as rich text (the text a printer gets). */

@@ -152,7 +152,7 @@ private slots:
     r.lineName = QStringLiteral("终端01线路#1");
     r.operatorName = QStringLiteral("张三");
     r.time = QDateTime(QDate(2026, 12, 9), QTime(14, 5, 7));
-    r.calls = {{"0105550001", "2026-12-09 14:03:05", 65, 120}, {"0205550002", "2026-12-09 14:04:00", 3725, 60}};
+    r.calls = {{"0105550001", "2026-12-09 14:03:05", 65, 120, {}}, {"0205550002", "2026-12-09 14:04:00", 3725, 60, {}}};
     r.total = 180;
     r.paid = 180;
     r.change = 180 - r.total;
