@@ -106,9 +106,23 @@ QList<ChartPoint> ChartPoints(const QByteArray &from, const QByteArray &to,
                               const QHash<QByteArray, qint64> &bucketCents)
 {
   QList<ChartPoint> points;
-  const QDateTime begin = TimeOf(from), end = TimeOf(to);
+  QDateTime begin = TimeOf(from), end = TimeOf(to);
   if (!begin.isValid() || !end.isValid() || end < begin)
     return points;
+  if (begin.daysTo(end) > CHART_MAX_DAYS) {
+    QDate first, last;
+    for (auto it = bucketCents.cbegin(); it != bucketCents.cend(); ++it) {
+      const QDate day = QDate::fromString(QString::fromLatin1(it.key().left(10)), QStringLiteral("yyyy-MM-dd"));
+      if (!day.isValid())
+        continue;
+      first = first.isValid() ? qMin(first, day) : day;
+      last = last.isValid() ? qMax(last, day) : day;
+    }
+    if (!first.isValid())
+      return points;
+    begin = qMax(begin, QDateTime(first, QTime(0, 0)));
+    end = qMin(end, QDateTime(last, QTime(23, 59, 59)));
+  }
   const bool hourly = ChartByHour(from, to);
   QDateTime t = hourly ? QDateTime(begin.date(), QTime(begin.time().hour(), 0))
                        : QDateTime(begin.date(), QTime(0, 0));

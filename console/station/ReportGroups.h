@@ -66,7 +66,11 @@ struct ChartPoint {
 };
 
 /* Every day (or hour) from the one holding from to the one holding to, in
- * order, with the takings of the summary's buckets and 0 for the rest. */
+ * order, with the takings of the summary's buckets and 0 for the rest. A
+ * range of more than CHART_MAX_DAYS days ("everything since 2000") is drawn
+ * from its first day with takings to its last: a point per day of the whole
+ * range would be millions of points and hold the window for many seconds. */
+#define CHART_MAX_DAYS 366
 QList<ChartPoint> ChartPoints(const QByteArray &from, const QByteArray &to,
                               const QHash<QByteArray, qint64> &bucketCents);
 

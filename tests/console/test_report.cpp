@@ -215,6 +215,20 @@ private slots:
     QCOMPARE(f->op.messages[0].caption, QStringLiteral("错误"));
   }
 
+  // "Everything" as a range: the chart spans the days that have takings,
+  // not the millions of days between the range's ends.
+  void aChartOfAWholeEraSpansItsTakings()
+  {
+    const QHash<QByteArray, qint64> cents{{"2026-12-01", 120}, {"2026-12-03", 80}};
+    const QList<ChartPoint> points = ChartPoints("2000-01-01 00:00:00", "9999-12-31 23:59:59", cents);
+    QCOMPARE(points.size(), 3);
+    QCOMPARE(points[0].start.date(), QDate(2026, 12, 1));
+    QCOMPARE(points[1].cents, 0);
+    QCOMPARE(points[2].cents, 80);
+    QVERIFY(ChartPoints("2000-01-01 00:00:00", "9999-12-31 23:59:59", {}).isEmpty());
+    QCOMPARE(ChartPoints("2026-11-01 00:00:00", "2026-11-30 23:59:59", {}).size(), 30);
+  }
+
   void rowsAndConditionsAreComposedForTheEngine()
   {
     report_info info{};
