@@ -29,6 +29,7 @@
 #include "Audit.h"
 #include "Gbk.h"
 #include "Modal.h"
+#include "Question.h"
 #include "RateDeck.h"
 #include "RateFile.h"
 #include "RateImport.h"
@@ -86,11 +87,6 @@ QLineEdit *NewFilteredEdit(const char *name, QWidget *parent, QObject *filter)
   edit->setAttribute(Qt::WA_InputMethodEnabled, false);
   edit->installEventFilter(filter);
   return edit;
-}
-
-QString ConversionError(const QString &text)
-{
-  return QStringLiteral("“%1”不是有效的数值").arg(text);
 }
 
 QTreeWidgetItem *RuleRow(const RateInfo &rule)
@@ -264,6 +260,12 @@ void TRateForm::showEvent(QShowEvent *event)
 
 void TRateForm::closeEvent(QCloseEvent *event)
 {
+  // The close box asks as 退出 does. A close of the program's own (another
+  // operator taking over) drops the edits: they are not his to save.
+  if (event->spontaneous() && !MayClose()) {
+    event->ignore();
+    return;
+  }
   FormClose();
   event->accept();
 }
@@ -399,34 +401,35 @@ bool TRateForm::ReadRate(const RateInfo &edited, RateInfo *rule)
   r.m_namelen = static_cast<int>(qstrlen(r.m_name));
   r.m_prefixlen = static_cast<int>(qstrlen(r.m_prefix));
 
-  auto money = [this](QLineEdit *edit, float *value) {
-    if (ParseMoneyText(edit->text(), value))
-      return true;
-    ShowMessage(this, ConversionError(edit->text()), QStringLiteral("错误"));
-    return false;
+  // What is saved is what the edits show: an amount is taken as typed or
+  // refused with the reason, never rounded, and an emptied edit is no 0.
+  auto refused = [this](const QString &fault) {
+    if (fault.isEmpty())
+      return false;
+    ShowMessage(this, fault, QStringLiteral("错误"));
+    return true;
   };
-  auto count = [this](QLineEdit *edit, int *value) {
-    if (ParseCountText(edit->text(), value))
-      return true;
-    ShowMessage(this, ConversionError(edit->text()), QStringLiteral("错误"));
-    return false;
-  };
-  if (!money(ChargeEdit, &r.m_handling_charge) || !count(UnitEdit, &r.m_min_bill_time)
-      || !count(MinTimeEdit, &r.m_tao_price.m_category)
-      || !money(MinFeeEdit, &r.m_tao_price.m_price))
+  if (refused(MoneyEditFault(ChargeEdit->text(), QStringLiteral("手续费"), &r.m_handling_charge))
+      || refused(CountEditFault(UnitEdit->text(), QStringLiteral("计费间隔"), &r.m_min_bill_time))
+      || refused(CountEditFault(MinTimeEdit->text(), QStringLiteral("3+1时长"), &r.m_tao_price.m_category))
+      || refused(MoneyEditFault(MinFeeEdit->text(), QStringLiteral("3+1费率"), &r.m_tao_price.m_price)))
     return false;
   for (int n = 0; n < MAX_PERIODS; n++) {
     period_price &p = r.m_period_price[n];
-    if (CheckBox[n]->isChecked()) {
+    const bool inUse = CheckBox[n]->isChecked();
+    if (inUse) {
       STORE_TEXT(p.m_time, Period[n]->time().toString(QStringLiteral("H:mm:ss")).toLatin1());
       p.m_timelen = static_cast<int>(qstrlen(p.m_time));
     }
-    // Kept for a period out of use too: ticking it again brings its price back.
-    if (!money(RateEdit[n], &p.m_price))
+    // Kept for a period out of use too: ticking it again brings its price
+    // back. Such a period is not written, so an empty price is no fault.
+    if (!inUse && RateEdit[n]->text().isEmpty())
+      continue;
+    if (refused(MoneyEditFault(RateEdit[n]->text(), QStringLiteral("费率%1").arg(n + 1), &p.m_price)))
       return false;
   }
   SortPeriods(&r);
-  if (!count(FreePeriodEdit, &r.m_invalid_timeval))
+  if (refused(CountEditFault(FreePeriodEdit->text(), QStringLiteral("免收费时长"), &r.m_invalid_timeval)))
     return false;
   *rule = r;
   return true;
@@ -444,23 +447,40 @@ void TRateForm::RateTableClick()
 
 void TRateForm::SaveBtnClick()
 {
+  SaveEdits();
+}
+
+bool TRateForm::SaveEdits()
+{
   if (m_current < 0 && NameEdit->text().isEmpty())
-    return;
+    return false;
   const RateInfo edited = m_current >= 0 ? m_rules[m_current] : RateInfo{};
   // The name marks the default rule in the file: a second one would take the
   // first one's place when the engine loads it.
   if (!IsDefaultRule(edited) && NameEdit->text() == QLatin1String(DEFAULT_RULE_NAME)) {
     ShowMessage(this, QStringLiteral("“.default”不能用作国家/城市/地区"), QStringLiteral("错误"));
-    return;
+    return false;
   }
   RateInfo rule;
   if (!ReadRate(edited, &rule))
-    return;
+    return false;
   // A line the engine cannot read would end its loading of the file there.
   const QString fault = RateRuleFault(rule);
   if (!fault.isEmpty()) {
     ShowMessage(this, fault, QStringLiteral("错误"));
-    return;
+    return false;
+  }
+  // The engine takes the first rule of a prefix; a second one would never
+  // price a call.
+  if (!IsDefaultRule(rule)) {
+    const int other = RowOfPrefix(m_rules, FIELD_TEXT(rule.m_prefix), m_current);
+    if (other >= 0) {
+      ShowMessage(this,
+                  QStringLiteral("区号/代码%1已用于“%2”，一个区号只能有一条费率")
+                      .arg(QString::fromLatin1(FIELD_TEXT(rule.m_prefix)), RateTable->topLevelItem(other)->text(0)),
+                  QStringLiteral("错误"));
+      return false;
+    }
   }
   const bool added = m_current < 0;
   if (m_current >= 0) {
@@ -472,9 +492,11 @@ void TRateForm::SaveBtnClick()
     RateTable->setCurrentItem(RateTable->topLevelItem(m_current));
   }
   RateTable->topLevelItem(m_current)->setText(0, NameEdit->text());
-  if (SaveRates())
+  const bool saved = SaveRates();
+  if (saved)
     Audit(AUDIT_RATE, RateChangeDetail(added ? nullptr : &edited, &rule));
   ShowRate(m_rules[m_current]);
+  return saved;
 }
 
 void TRateForm::Button2Click()
@@ -489,6 +511,14 @@ void TRateForm::Button3Click()
 {
   const int row = SelectedRow();
   if (row <= 0)
+    return;
+  const RateInfo &doomed = m_rules[row];
+  const QString what = IsDefaultRule(doomed)
+                           ? QStringLiteral(DEFAULT_RULE_CAPTION)
+                           : QStringLiteral("费率“%1”（区号/代码%2）")
+                                 .arg(FromGbk(FIELD_TEXT(doomed.m_name)),
+                                      QString::fromLatin1(FIELD_TEXT(doomed.m_prefix)));
+  if (!AskDelete(this, QStringLiteral("要删除%1吗？").arg(what), QStringLiteral("删除费率")))
     return;
   RateInfo deleted;
   {
@@ -508,7 +538,27 @@ void TRateForm::Button3Click()
 
 void TRateForm::ConfirmBtnClick()
 {
-  close();
+  if (MayClose())
+    close();
+}
+
+bool TRateForm::MayClose()
+{
+  if (!SaveBtn->isEnabled())
+    return true;
+  switch (AskUnsaved(this, QStringLiteral("费率有修改还没有保存，要保存吗？"), windowTitle())) {
+  case UnsavedChoice::Save:
+    if (m_current < 0 && NameEdit->text().isEmpty()) {
+      ShowMessage(this, QStringLiteral("新费率还没有填写国家/城市/地区，无法保存"), QStringLiteral("错误"));
+      return false;
+    }
+    return SaveEdits();
+  case UnsavedChoice::Discard:
+    return true;
+  case UnsavedChoice::Stay:
+    break;
+  }
+  return false;
 }
 
 bool TRateForm::RateEditKeyPress(QLineEdit *edit, QKeyEvent *key)
@@ -540,17 +590,14 @@ bool TRateForm::NumberEditKeyPress(QLineEdit *, QKeyEvent *key)
   return true;
 }
 
-void TRateForm::RateEditChange(const QString &text)
+void TRateForm::RateEditChange()
 {
-  if (text.isEmpty())
-    qobject_cast<QLineEdit *>(sender())->setText(QStringLiteral("0.2"));
+  // An emptied edit stays empty: a text put back in it would be typed into.
   SaveBtn->setEnabled(true);
 }
 
-void TRateForm::NumberEditChange(const QString &text)
+void TRateForm::NumberEditChange()
 {
-  if (text.isEmpty())
-    qobject_cast<QLineEdit *>(sender())->setText(QStringLiteral("0"));
   SaveBtn->setEnabled(true);
 }
 

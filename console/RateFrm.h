@@ -93,6 +93,14 @@ private:
   /* The table's rows anew from the records, all in one insertion. */
   void FillTable();
   int SelectedRow() const;
+  /* The edits saved as 保存 saves them: true when the rule was saved and
+   * written; false, the operator told why, when it was refused or could not
+   * be written (and, silently, for a new rule without a name). */
+  bool SaveEdits();
+  /* Before the editor closes: true when it may, its unsaved edits saved or
+   * dropped as the operator chose; false when he stays or they could not be
+   * saved. */
+  bool MayClose();
 
   void FormShow();
   void FormClose();
@@ -106,8 +114,8 @@ private:
   /* Key filters: true when the key is refused. */
   bool RateEditKeyPress(QLineEdit *edit, QKeyEvent *key);
   bool NumberEditKeyPress(QLineEdit *edit, QKeyEvent *key);
-  void RateEditChange(const QString &text);
-  void NumberEditChange(const QString &text);
+  void RateEditChange();
+  void NumberEditChange();
   void NameEditChange();
   void PrefixEditChange();
   void PeriodChange();

@@ -88,4 +88,18 @@ bool ParseMoneyText(const QString &text, float *value);
 /* Text of a count edit: one or more digits that fit an int. */
 bool ParseCountText(const QString &text, int *value);
 
+/* Why the text of the money edit captioned what cannot be saved as it reads,
+ * in words for the operator, or empty with *value set. Taken: a decimal text
+ * (ParseMoneyText) with at most two decimals whose amount a rule's float
+ * carries to the fen, so that the saved rule shows the same amount again.
+ * Nothing is ever rounded. */
+QString MoneyEditFault(const QString &text, const QString &what, float *value);
+
+/* The same for a count edit: one or more digits that fit an int. */
+QString CountEditFault(const QString &text, const QString &what, int *value);
+
+/* The first row of rules, other than except, whose rule has the prefix (the
+ * default rule has none), or -1. */
+int RowOfPrefix(const QList<RateInfo> &rules, const QByteArray &prefix, int except);
+
 #endif

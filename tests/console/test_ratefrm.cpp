@@ -1,13 +1,17 @@
 // The rate editor: the default rule of a station without rates, new rules with
 // their periods in order, editing and deleting rows (never row 0), the key
-// filters and refills of the edits, the rules it refuses to save, what it
-// makes of unusable files, and its note on closing.
+// filters of the edits and what an emptied one takes, the rules and amounts it
+// refuses to save, what it makes of unusable files, the questions before a
+// delete and before unsaved edits are lost, and its note on closing.
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QCloseEvent>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QSpontaneKeyEvent>
 #include <QTest>
 #include <QTimeEdit>
 #include <QTreeWidget>
@@ -54,6 +58,7 @@ private slots:
   }
   void cleanup()
   {
+    QVERIFY2(op->unexpected.isEmpty(), qPrintable(op->unexpected.join(QLatin1Char(' '))));
     form.reset();
     op.reset();
     dir.reset();
@@ -152,6 +157,7 @@ private slots:
     QCOMPARE(form->NameEdit->text(), QStringLiteral("默认费率"));
     select(1);
     QVERIFY(form->Button3->isEnabled());
+    op->then(ScriptedOperator::click("OKBtn"));
     form->Button3->click();
     QCOMPARE(form->RuleCount(), 2);
     QCOMPARE(form->CurrentRow(), -1);
@@ -173,29 +179,183 @@ private slots:
     QVERIFY(!form->Button3->isEnabled());
   }
 
-  void emptiedEditsAreRefilled_data()
+  void emptiedEditsStayEmptyAndTakeWhatIsTyped_data()
   {
     QTest::addColumn<QString>("edit");
-    QTest::addColumn<QString>("refill");
-    QTest::newRow("charge") << "ChargeEdit" << "0.2";
-    QTest::newRow("rate 3") << "Rate3Edit" << "0.2";
-    QTest::newRow("package price") << "MinFeeEdit" << "0.2";
-    QTest::newRow("unit") << "UnitEdit" << "0";
-    QTest::newRow("package length") << "MinTimeEdit" << "0";
-    QTest::newRow("free limit") << "FreePeriodEdit" << "0";
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QByteArray>("saved");
+    QTest::newRow("charge") << "ChargeEdit" << "3.60" << "3.60" << QByteArray("x|010|3.60|0:00:00-0.00|0:0.00|0|60\n");
+    QTest::newRow("rate 1") << "Rate1Edit" << "3.60" << "3.60" << QByteArray("x|010|0.00|0:00:00-3.60|0:0.00|0|60\n");
+    QTest::newRow("package price") << "MinFeeEdit" << "3.6" << "3.60" << QByteArray("x|010|0.00|0:00:00-0.00|0:3.60|0|60\n");
+    QTest::newRow("rate 4, out of use") << "Rate4Edit" << "" << "0.00" << QByteArray("x|010|0.00|0:00:00-0.00|0:0.00|0|60\n");
+    QTest::newRow("unit") << "UnitEdit" << "30" << "30" << QByteArray("x|010|0.00|0:00:00-0.00|0:0.00|0|30\n");
+    QTest::newRow("package length") << "MinTimeEdit" << "180" << "180" << QByteArray("x|010|0.00|0:00:00-0.00|180:0.00|0|60\n");
+    QTest::newRow("free limit") << "FreePeriodEdit" << "5" << "5" << QByteArray("x|010|0.00|0:00:00-0.00|0:0.00|5|60\n");
   }
-  void emptiedEditsAreRefilled()
+  void emptiedEditsStayEmptyAndTakeWhatIsTyped()
   {
     QFETCH(QString, edit);
-    QFETCH(QString, refill);
+    QFETCH(QString, typed);
+    QFETCH(QString, shown);
+    QFETCH(QByteArray, saved);
     form->show();
+    form->Button2->click();
+    form->NameEdit->setText(QStringLiteral("x"));
+    form->PrefixEdit->setText(QStringLiteral("010"));
     auto *e = form->findChild<QLineEdit *>(edit);
     QVERIFY(e);
     e->setFocus();
     e->selectAll();
     QTest::keyClick(e, Qt::Key_Backspace);
-    QCOMPARE(e->text(), refill);
+    QCOMPARE(e->text(), QString());
     QVERIFY(form->SaveBtn->isEnabled());
+    QTest::keyClicks(e, typed);
+    QCOMPARE(e->text(), typed);
+    form->SaveBtn->click();
+    QVERIFY(op->messages.isEmpty());
+    QCOMPARE(dir->read(RATE_FILE), kDefaultLine + saved);
+    QCOMPARE(e->text(), shown);
+  }
+
+  void whatCannotBeSavedAsShownIsRefused_data()
+  {
+    QTest::addColumn<QString>("edit");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("three decimals") << "Rate1Edit" << "0.236" << QStringLiteral("费率1最多只能有两位小数（“0.236”）");
+    QTest::newRow("half a cent") << "ChargeEdit" << "1.005" << QStringLiteral("手续费最多只能有两位小数（“1.005”）");
+    QTest::newRow("beyond a float's cents") << "MinFeeEdit" << "123456789" << QStringLiteral("3+1费率“123456789”过大");
+    QTest::newRow("empty price") << "Rate1Edit" << "" << QStringLiteral("请填写费率1");
+    QTest::newRow("empty charge") << "ChargeEdit" << "" << QStringLiteral("请填写手续费");
+    QTest::newRow("empty unit") << "UnitEdit" << "" << QStringLiteral("请填写计费间隔");
+    QTest::newRow("empty free limit") << "FreePeriodEdit" << "" << QStringLiteral("请填写免收费时长");
+  }
+  void whatCannotBeSavedAsShownIsRefused()
+  {
+    QFETCH(QString, edit);
+    QFETCH(QString, text);
+    QFETCH(QString, message);
+    form->show();
+    form->Button2->click();
+    form->NameEdit->setText(QStringLiteral("x"));
+    form->PrefixEdit->setText(QStringLiteral("010"));
+    auto *e = form->findChild<QLineEdit *>(edit);
+    QVERIFY(e);
+    e->setText(text);
+    form->SaveBtn->click();
+    QCOMPARE(op->messages.size(), 1);
+    QCOMPARE(op->messages[0].text, message);
+    QCOMPARE(op->messages[0].caption, QStringLiteral("错误"));
+    QCOMPARE(e->text(), text);
+    QCOMPARE(form->RuleCount(), 1);
+    QVERIFY(!dir->exists(RATE_FILE));
+  }
+
+  void aSecondRuleForAPrefixIsRefused()
+  {
+    dir->write(RATE_FILE, kThreeRules);
+    form->show();
+    form->Button2->click();
+    form->NameEdit->setText(QStringLiteral("北京2"));
+    form->PrefixEdit->setText(QStringLiteral("010"));
+    form->SaveBtn->click();
+    select(2);
+    form->PrefixEdit->setText(QStringLiteral("010"));
+    form->SaveBtn->click();
+    QCOMPARE(op->messages.size(), 2);
+    for (const auto &m : op->messages) {
+      QCOMPARE(m.text, QStringLiteral("区号/代码010已用于“北京”，一个区号只能有一条费率"));
+      QCOMPARE(m.caption, QStringLiteral("错误"));
+    }
+    QCOMPARE(form->RuleCount(), 3);
+    QCOMPARE(caption(2, 1), QStringLiteral("021"));
+    QCOMPARE(dir->read(RATE_FILE), kThreeRules);
+
+    select(1);  // the rule keeps its own prefix
+    form->NameEdit->setText(QStringLiteral("北京市"));
+    form->SaveBtn->click();
+    QCOMPARE(op->messages.size(), 2);
+    QCOMPARE(caption(1), QStringLiteral("北京市"));
+  }
+
+  void deletingARuleAsksFirst()
+  {
+    dir->write(RATE_FILE, kThreeRules);
+    form->show();
+    select(1);
+    auto answer = [](const char *button) {
+      return [button](QDialog *dlg) {
+        auto *box = qobject_cast<QMessageBox *>(dlg);
+        QVERIFY(box);
+        QCOMPARE(box->windowTitle(), QStringLiteral("删除费率"));
+        QCOMPARE(box->text(), QStringLiteral("要删除费率“北京”（区号/代码010）吗？"));
+        ScriptedOperator::click(button)(dlg);
+      };
+    };
+    op->then(answer("CancelBtn"));
+    form->Button3->click();
+    QCOMPARE(form->RuleCount(), 3);
+    QCOMPARE(form->CurrentRow(), 1);
+    QCOMPARE(dir->read(RATE_FILE), kThreeRules);
+    op->then(answer("OKBtn"));
+    form->Button3->click();
+    QCOMPARE(op->pending(), 0);
+    QCOMPARE(form->RuleCount(), 2);
+    QCOMPARE(caption(1), QStringLiteral("Shanghai"));
+  }
+
+  void closingWithUnsavedEditsAsks_data()
+  {
+    QTest::addColumn<QString>("price");
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<bool>("byCloseBox");
+    QTest::addColumn<bool>("stays");
+    QTest::addColumn<QByteArray>("file");
+    const QByteArray saved = ".default||0.00|0:00:00-3.60|0:0.00|0|60\n";
+    QTest::newRow("cancelled") << "3.60" << "CancelBtn" << false << true << QByteArray();
+    QTest::newRow("dropped") << "3.60" << "DiscardBtn" << false << false << QByteArray();
+    QTest::newRow("saved") << "3.60" << "SaveBtn" << false << false << saved;
+    QTest::newRow("saved from the close box") << "3.60" << "SaveBtn" << true << false << saved;
+    QTest::newRow("refused save") << "3.605" << "SaveBtn" << false << true << QByteArray();
+  }
+  void closingWithUnsavedEditsAsks()
+  {
+    QFETCH(QString, price);
+    QFETCH(QString, answer);
+    QFETCH(bool, byCloseBox);
+    QFETCH(bool, stays);
+    QFETCH(QByteArray, file);
+    form->show();
+    form->RateEdit[0]->setText(price);
+    op->then([answer](QDialog *dlg) {
+      auto *box = qobject_cast<QMessageBox *>(dlg);
+      QVERIFY(box);
+      QCOMPARE(box->windowTitle(), QStringLiteral("费率设置"));
+      QCOMPARE(box->text(), QStringLiteral("费率有修改还没有保存，要保存吗？"));
+      ScriptedOperator::click(qPrintable(answer))(dlg);
+    });
+    bool closed = false;
+    if (byCloseBox) {
+      // What the window system sends when the close box is clicked.
+      QCloseEvent event;
+      QSpontaneKeyEvent::setSpontaneous(&event);
+      qApp->notify(form.get(), &event);
+      closed = event.isAccepted();
+    } else {
+      form->ConfirmBtn->click();
+      closed = !form->isVisible();
+    }
+    QCOMPARE(op->pending(), 0);
+    QCOMPARE(closed, !stays);
+    QCOMPARE(dir->read(RATE_FILE), file);
+    if (stays) {
+      QCOMPARE(form->RateEdit[0]->text(), price);
+      QVERIFY(op->messages.size() <= 1);
+    } else {
+      QCOMPARE(op->messages.size(), 1);
+      QCOMPARE(op->messages[0].text, QStringLiteral(RATE_CLOSE_NOTE));
+    }
   }
 
   void keyFiltersLetOnlyNumbersIn()
@@ -292,11 +452,13 @@ private slots:
   {
     form->show();
     form->UnitEdit->setText(QStringLiteral("30"));
+    op->then(ScriptedOperator::click("DiscardBtn"));
     form->ConfirmBtn->click();
     QVERIFY(!form->isVisible());
     QCOMPARE(op->messages.size(), 1);
     QCOMPARE(op->messages[0].text, QStringLiteral("重新运行计费程序新费率方可生效"));
     QCOMPARE(op->messages[0].caption, QStringLiteral("请注意"));
+    QCOMPARE(op->pending(), 0);
 
     // The table is read once per run: a file changed since stays unread.
     dir->write(RATE_FILE, kThreeRules);
