@@ -649,7 +649,7 @@ bool TRateForm::ImportDeck(const QString &path)
     return false;
   }
   const DeckPlan plan = PlanDeck(file.readAll(), m_rules);
-  ImportDlg->ShowPlan(path, plan);
+  ImportDlg->ShowPlan(path, plan, m_rules);
   if (ShowModal(ImportDlg) != QDialog::Accepted || !ImportDlg->OKBtn->isEnabled())
     return false;
 
@@ -700,10 +700,11 @@ bool TRateForm::ExportDeck(const QString &path)
     ShowSaveFailure(this, QFileInfo(path).fileName(), reason, QStringLiteral("费率没有导出。"));
     return false;
   }
-  int exported = 0;
-  for (const RateInfo &rule : m_rules)
-    exported += !IsDefaultRule(rule);
-  QString text = QStringLiteral("已导出%1条费率到 %2。").arg(exported).arg(QDir::toNativeSeparators(path));
+  const bool withDefault = std::any_of(m_rules.begin(), m_rules.end(), IsDefaultRule);
+  QString text = (withDefault ? QStringLiteral("已导出%1条费率（含默认费率）到 %2。")
+                              : QStringLiteral("已导出%1条费率到 %2。"))
+                     .arg(RuleCount())
+                     .arg(QDir::toNativeSeparators(path));
   if (lossy > 0)
     text += QStringLiteral("\n其中%1条有多个时段、3+1时长或免收费时长，文件中只有时段1的价格；"
                            "再导入时，这些费率只保留时段1的价格。").arg(lossy);

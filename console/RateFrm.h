@@ -24,7 +24,6 @@ class QTimeEdit;
 class QTreeWidget;
 class TRateImportDlg;
 
-#define DEFAULT_RULE_CAPTION "默认费率"   /* the default rule as the table shows it */
 #define RATE_CLOSE_NOTE "重新运行计费程序新费率方可生效"
 #define COUNT_EDIT_MAX 10                 /* digits of a count edit: every int fits */
 

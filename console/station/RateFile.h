@@ -20,6 +20,7 @@
 
 #define RATE_FILE "rateinfo"
 #define DEFAULT_RULE_NAME ".default"  /* m_name of the default rule */
+#define DEFAULT_RULE_CAPTION "默认费率"   /* the default rule as the operator sees it */
 #define RATE_TEXT_MAX 127             /* bytes kept of a display name or a prefix */
 #define RATE_LINE_MAX 1023            /* longest line read back, line feed not counted */
 #define ENGINE_LINE_MAX 510           /* longest line the engine's loader takes */
