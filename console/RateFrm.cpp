@@ -261,8 +261,8 @@ void TRateForm::showEvent(QShowEvent *event)
 void TRateForm::closeEvent(QCloseEvent *event)
 {
   // The close box asks as 退出 does. A close of the program's own (another
-  // operator taking over) drops the edits: they are not his to save.
-  if (event->spontaneous() && !MayClose()) {
+  // operator taking over) drops the edits: the new operator may not save them.
+  if (event->spontaneous() && !LeaveEdits()) {
     event->ignore();
     return;
   }
@@ -439,6 +439,22 @@ void TRateForm::RateTableClick()
 {
   const int row = SelectedRow();
   if (row >= 0 && row != m_current) {
+    if (!LeaveEdits()) {
+      // The operator stays with his edits, and the selection with them.
+      const QSignalBlocker quiet(RateTable);
+      if (m_current >= 0)
+        RateTable->setCurrentItem(RateTable->topLevelItem(m_current));
+      else
+        RateTable->clearSelection();
+      Button3->setEnabled(m_current > 0);
+      return;
+    }
+    // A new rule saved just now has selected its own row: the row clicked
+    // is selected again, and shown by the call that selection makes.
+    if (SelectedRow() != row) {
+      RateTable->setCurrentItem(RateTable->topLevelItem(row));
+      return;
+    }
     ShowRate(m_rules[row]);
     m_current = row;
   }
@@ -501,6 +517,8 @@ bool TRateForm::SaveEdits()
 
 void TRateForm::Button2Click()
 {
+  if (!LeaveEdits())
+    return;
   ShowRate(NewRuleTemplate());
   m_current = -1;
   // Clicking the row that was selected shows its rule again.
@@ -538,11 +556,11 @@ void TRateForm::Button3Click()
 
 void TRateForm::ConfirmBtnClick()
 {
-  if (MayClose())
+  if (LeaveEdits())
     close();
 }
 
-bool TRateForm::MayClose()
+bool TRateForm::LeaveEdits()
 {
   if (!SaveBtn->isEnabled())
     return true;

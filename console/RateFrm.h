@@ -96,10 +96,11 @@ private:
    * written; false, the operator told why, when it was refused or could not
    * be written (and, silently, for a new rule without a name). */
   bool SaveEdits();
-  /* Before the editor closes: true when it may, its unsaved edits saved or
-   * dropped as the operator chose; false when he stays or they could not be
+  /* Before the edits give way (to another row, a new rule, the editor
+   * closing): true when they may, the unsaved ones saved or dropped as the
+   * operator chose; false when he stays with them or they could not be
    * saved. */
-  bool MayClose();
+  bool LeaveEdits();
 
   void FormShow();
   void FormClose();

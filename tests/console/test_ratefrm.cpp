@@ -260,6 +260,7 @@ private slots:
     form->NameEdit->setText(QStringLiteral("北京2"));
     form->PrefixEdit->setText(QStringLiteral("010"));
     form->SaveBtn->click();
+    op->then(ScriptedOperator::click("DiscardBtn"));
     select(2);
     form->PrefixEdit->setText(QStringLiteral("010"));
     form->SaveBtn->click();
@@ -272,6 +273,7 @@ private slots:
     QCOMPARE(caption(2, 1), QStringLiteral("021"));
     QCOMPARE(dir->read(RATE_FILE), kThreeRules);
 
+    op->then(ScriptedOperator::click("DiscardBtn"));
     select(1);  // the rule keeps its own prefix
     form->NameEdit->setText(QStringLiteral("北京市"));
     form->SaveBtn->click();
@@ -446,6 +448,41 @@ private slots:
     QCOMPARE(op->messages[0].text, message);
     QCOMPARE(op->messages[0].caption, QStringLiteral("请注意"));
     QCOMPARE(dir->read(RATE_FILE), file);  // nothing is written before a save
+  }
+
+  void anotherRuleOrANewOneAsksForUnsavedEdits()
+  {
+    dir->write(RATE_FILE, kThreeRules);
+    form->show();
+    select(1);
+    form->RateEdit[0]->setText(QStringLiteral("0.55"));
+    op->then(ScriptedOperator::click("CancelBtn"));
+    select(2);
+    QCOMPARE(form->CurrentRow(), 1);
+    QCOMPARE(form->RateTable->currentItem(), form->RateTable->topLevelItem(1));
+    QCOMPARE(form->RateEdit[0]->text(), QStringLiteral("0.55"));
+    op->then(ScriptedOperator::click("SaveBtn"));
+    select(2);
+    QCOMPARE(form->CurrentRow(), 2);
+    QCOMPARE(form->NameEdit->text(), QStringLiteral("Shanghai"));
+    QVERIFY(dir->read(RATE_FILE).contains("|010|0.50|0:00:00-0.55|"));
+
+    form->Button2->click();  // a new rule, saved on the way to another row
+    form->NameEdit->setText(QStringLiteral("广州"));
+    form->PrefixEdit->setText(QStringLiteral("020"));
+    op->then(ScriptedOperator::click("SaveBtn"));
+    select(1);
+    QCOMPARE(form->RuleCount(), 4);
+    QCOMPARE(form->CurrentRow(), 1);
+    QCOMPARE(form->NameEdit->text(), QStringLiteral("北京"));
+
+    form->RateEdit[0]->setText(QStringLiteral("0.66"));
+    op->then(ScriptedOperator::click("DiscardBtn"));
+    form->Button2->click();
+    QCOMPARE(form->CurrentRow(), -1);
+    QCOMPARE(form->Rule(1).m_period_price[0].m_price, 0.55f);
+    QCOMPARE(op->pending(), 0);
+    QVERIFY(op->messages.isEmpty());
   }
 
   void closingTellsWhenRatesTakeEffectAndDropsUnsavedEdits()
