@@ -323,6 +323,24 @@ void TRateForm::LoadRates()
                     .arg(unreadable),
                 QStringLiteral("请注意"));
   }
+  // Written by an earlier release, which let them through: the operator
+  // learns which rules never price a call.
+  const QList<QByteArray> repeated = RepeatedPrefixes(m_rules);
+  if (!repeated.isEmpty()) {
+    QStringList shown;
+    for (qsizetype i = 0; i < repeated.size() && i < 10; i++)
+      shown << QString::fromLatin1(repeated[i]);
+    QString list = shown.join(QStringLiteral("、"));
+    if (repeated.size() > shown.size())
+      list += QStringLiteral("等%1个").arg(repeated.size());
+    ShowMessage(this,
+                (repeated.size() == 1 ? QStringLiteral("区号/代码%1有不止一条费率，计费只用其中的第一条；"
+                                                       "请删除或修改多余的费率")
+                                      : QStringLiteral("区号/代码%1各有不止一条费率，计费只用其中的第一条；"
+                                                       "请删除或修改多余的费率"))
+                    .arg(list),
+                QStringLiteral("请注意"));
+  }
 }
 
 bool TRateForm::SaveRates()
@@ -647,6 +665,9 @@ void TRateForm::CheckBox4Click() { CheckBoxClick(3); }
 
 void TRateForm::ImportBtnClick()
 {
+  // The import shows the current row's rule anew.
+  if (!LeaveEdits())
+    return;
   if (ShowModal(OpenDialog1) != QDialog::Accepted)
     return;
   const QStringList chosen = OpenDialog1->selectedFiles();

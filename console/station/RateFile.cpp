@@ -3,6 +3,7 @@
 #include "RateFile.h"
 
 #include <QFile>
+#include <QHash>
 
 #include <algorithm>
 #include <climits>
@@ -294,4 +295,18 @@ int RowOfPrefix(const QList<RateInfo> &rules, const QByteArray &prefix, int exce
     if (row != except && !IsDefaultRule(rules[row]) && FIELD_TEXT(rules[row].m_prefix) == prefix)
       return static_cast<int>(row);
   return -1;
+}
+
+QList<QByteArray> RepeatedPrefixes(const QList<RateInfo> &rules)
+{
+  QHash<QByteArray, int> seen;
+  QList<QByteArray> repeated;
+  for (const RateInfo &rule : rules) {
+    if (IsDefaultRule(rule))
+      continue;
+    const QByteArray prefix = FIELD_TEXT(rule.m_prefix);
+    if (++seen[prefix] == 2)
+      repeated.append(prefix);
+  }
+  return repeated;
 }

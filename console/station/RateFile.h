@@ -103,4 +103,8 @@ QString CountEditFault(const QString &text, const QString &what, int *value);
  * default rule has none), or -1. */
 int RowOfPrefix(const QList<RateInfo> &rules, const QByteArray &prefix, int except);
 
+/* The prefixes that more than one rule has, each once, in the order of their
+ * second rules: the engine prices calls with the first rule of a prefix only. */
+QList<QByteArray> RepeatedPrefixes(const QList<RateInfo> &rules);
+
 #endif

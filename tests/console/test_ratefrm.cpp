@@ -432,6 +432,8 @@ private slots:
                                     << 1 << QStringLiteral("费率文件中没有可用的费率，现以默认费率开始");
     QTest::newRow("empty file") << QByteArray() << 1
                                 << QStringLiteral("费率文件中没有可用的费率，现以默认费率开始");
+    QTest::newRow("a prefix twice") << QByteArray(kThreeRules + "x|010|0|0:00:00-1|0:0|0|60\n") << 4
+                                    << QStringLiteral("区号/代码010有不止一条费率，计费只用其中的第一条；请删除或修改多余的费率");
     QTest::newRow("one bad line") << QByteArray(kThreeRules + "x||0|0:00:00-1|0:0|0|60\n") << 3
                                   << QStringLiteral("费率文件中有1行无法读取，已略过；保存时这些行不再写入");
   }
@@ -481,6 +483,10 @@ private slots:
     form->Button2->click();
     QCOMPARE(form->CurrentRow(), -1);
     QCOMPARE(form->Rule(1).m_period_price[0].m_price, 0.55f);
+    form->RateEdit[0]->setText(QStringLiteral("0.77"));
+    op->then(ScriptedOperator::click("CancelBtn"));
+    form->ImportBtn->click();  // stays with the edits: no deck is asked for
+    QCOMPARE(op->dialogs.last(), QStringLiteral("UnsavedQuestion"));
     QCOMPARE(op->pending(), 0);
     QVERIFY(op->messages.isEmpty());
   }
