@@ -157,7 +157,14 @@ private slots:
     QCOMPARE(form->NameEdit->text(), QStringLiteral("默认费率"));
     select(1);
     QVERIFY(form->Button3->isEnabled());
-    op->then(ScriptedOperator::click("OKBtn"));
+    op->then([](QDialog *dlg) {
+      auto *box = qobject_cast<QMessageBox *>(dlg);
+      QCOMPARE(box->windowTitle() + box->text(), QStringLiteral("删除费率要删除费率“北京”（区号/代码010）吗？"));
+      ScriptedOperator::click("CancelBtn")(dlg);
+    }).then(ScriptedOperator::click("OKBtn"));
+    form->Button3->click();
+    QCOMPARE(form->RuleCount(), 3);
+    QCOMPARE(dir->read(RATE_FILE).count('\n'), 3);
     form->Button3->click();
     QCOMPARE(form->RuleCount(), 2);
     QCOMPARE(form->CurrentRow(), -1);
@@ -179,185 +186,137 @@ private slots:
     QVERIFY(!form->Button3->isEnabled());
   }
 
-  void emptiedEditsStayEmptyAndTakeWhatIsTyped_data()
+  void anEmptiedEditTakesWhatIsTypedOrSaysWhyNot_data()
   {
     QTest::addColumn<QString>("edit");
     QTest::addColumn<QString>("typed");
-    QTest::addColumn<QString>("shown");
-    QTest::addColumn<QByteArray>("saved");
-    QTest::newRow("charge") << "ChargeEdit" << "3.60" << "3.60" << QByteArray("x|010|3.60|0:00:00-0.00|0:0.00|0|60\n");
-    QTest::newRow("rate 1") << "Rate1Edit" << "3.60" << "3.60" << QByteArray("x|010|0.00|0:00:00-3.60|0:0.00|0|60\n");
-    QTest::newRow("package price") << "MinFeeEdit" << "3.6" << "3.60" << QByteArray("x|010|0.00|0:00:00-0.00|0:3.60|0|60\n");
-    QTest::newRow("rate 4, out of use") << "Rate4Edit" << "" << "0.00" << QByteArray("x|010|0.00|0:00:00-0.00|0:0.00|0|60\n");
-    QTest::newRow("unit") << "UnitEdit" << "30" << "30" << QByteArray("x|010|0.00|0:00:00-0.00|0:0.00|0|30\n");
-    QTest::newRow("package length") << "MinTimeEdit" << "180" << "180" << QByteArray("x|010|0.00|0:00:00-0.00|180:0.00|0|60\n");
-    QTest::newRow("free limit") << "FreePeriodEdit" << "5" << "5" << QByteArray("x|010|0.00|0:00:00-0.00|0:0.00|5|60\n");
+    QTest::addColumn<QString>("outcome");  // the new rule's line, or the message
+    QTest::newRow("charge") << "ChargeEdit" << "3.60" << "x|010|3.60|0:00:00-0.00|0:0.00|0|60\n";
+    QTest::newRow("rate 1") << "Rate1Edit" << "3.6" << "x|010|0.00|0:00:00-3.60|0:0.00|0|60\n";
+    QTest::newRow("rate 4, out of use") << "Rate4Edit" << "" << "x|010|0.00|0:00:00-0.00|0:0.00|0|60\n";
+    QTest::newRow("unit") << "UnitEdit" << "30" << "x|010|0.00|0:00:00-0.00|0:0.00|0|30\n";
+    QTest::newRow("three decimals") << "Rate1Edit" << "0.236" << "费率1最多只能有两位小数（“0.236”）";
+    QTest::newRow("half a cent") << "ChargeEdit" << "1.005" << "手续费最多只能有两位小数（“1.005”）";
+    QTest::newRow("beyond a float's cents") << "MinFeeEdit" << "123456789" << "3+1费率“123456789”过大";
+    QTest::newRow("empty price") << "Rate1Edit" << "" << "请填写费率1";
+    QTest::newRow("empty free limit") << "FreePeriodEdit" << "" << "请填写免收费时长";
   }
-  void emptiedEditsStayEmptyAndTakeWhatIsTyped()
+  void anEmptiedEditTakesWhatIsTypedOrSaysWhyNot()
   {
     QFETCH(QString, edit);
     QFETCH(QString, typed);
-    QFETCH(QString, shown);
-    QFETCH(QByteArray, saved);
+    QFETCH(QString, outcome);
     form->show();
     form->Button2->click();
     form->NameEdit->setText(QStringLiteral("x"));
     form->PrefixEdit->setText(QStringLiteral("010"));
     auto *e = form->findChild<QLineEdit *>(edit);
-    QVERIFY(e);
     e->setFocus();
     e->selectAll();
     QTest::keyClick(e, Qt::Key_Backspace);
     QCOMPARE(e->text(), QString());
-    QVERIFY(form->SaveBtn->isEnabled());
     QTest::keyClicks(e, typed);
     QCOMPARE(e->text(), typed);
     form->SaveBtn->click();
-    QVERIFY(op->messages.isEmpty());
-    QCOMPARE(dir->read(RATE_FILE), kDefaultLine + saved);
-    QCOMPARE(e->text(), shown);
-  }
-
-  void whatCannotBeSavedAsShownIsRefused_data()
-  {
-    QTest::addColumn<QString>("edit");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("message");
-    QTest::newRow("three decimals") << "Rate1Edit" << "0.236" << QStringLiteral("费率1最多只能有两位小数（“0.236”）");
-    QTest::newRow("half a cent") << "ChargeEdit" << "1.005" << QStringLiteral("手续费最多只能有两位小数（“1.005”）");
-    QTest::newRow("beyond a float's cents") << "MinFeeEdit" << "123456789" << QStringLiteral("3+1费率“123456789”过大");
-    QTest::newRow("empty price") << "Rate1Edit" << "" << QStringLiteral("请填写费率1");
-    QTest::newRow("empty charge") << "ChargeEdit" << "" << QStringLiteral("请填写手续费");
-    QTest::newRow("empty unit") << "UnitEdit" << "" << QStringLiteral("请填写计费间隔");
-    QTest::newRow("empty free limit") << "FreePeriodEdit" << "" << QStringLiteral("请填写免收费时长");
-  }
-  void whatCannotBeSavedAsShownIsRefused()
-  {
-    QFETCH(QString, edit);
-    QFETCH(QString, text);
-    QFETCH(QString, message);
-    form->show();
-    form->Button2->click();
-    form->NameEdit->setText(QStringLiteral("x"));
-    form->PrefixEdit->setText(QStringLiteral("010"));
-    auto *e = form->findChild<QLineEdit *>(edit);
-    QVERIFY(e);
-    e->setText(text);
-    form->SaveBtn->click();
-    QCOMPARE(op->messages.size(), 1);
-    QCOMPARE(op->messages[0].text, message);
-    QCOMPARE(op->messages[0].caption, QStringLiteral("错误"));
-    QCOMPARE(e->text(), text);
-    QCOMPARE(form->RuleCount(), 1);
-    QVERIFY(!dir->exists(RATE_FILE));
+    if (outcome.endsWith(QLatin1Char('\n'))) {
+      QVERIFY(op->messages.isEmpty());
+      QCOMPARE(QString::fromLatin1(dir->read(RATE_FILE)), QString::fromLatin1(kDefaultLine) + outcome);
+    } else {
+      QCOMPARE(op->messages.size(), 1);
+      QCOMPARE(op->messages[0].text, outcome);
+      QCOMPARE(e->text(), typed);
+      QVERIFY(!dir->exists(RATE_FILE));
+    }
   }
 
   void aSecondRuleForAPrefixIsRefused()
   {
     dir->write(RATE_FILE, kThreeRules);
     form->show();
+    select(2);
+    form->PrefixEdit->setText(QStringLiteral("010"));
+    form->SaveBtn->click();
+    op->then(ScriptedOperator::click("DiscardBtn"));
     form->Button2->click();
     form->NameEdit->setText(QStringLiteral("北京2"));
     form->PrefixEdit->setText(QStringLiteral("010"));
     form->SaveBtn->click();
-    op->then(ScriptedOperator::click("DiscardBtn"));
-    select(2);
-    form->PrefixEdit->setText(QStringLiteral("010"));
-    form->SaveBtn->click();
     QCOMPARE(op->messages.size(), 2);
-    for (const auto &m : op->messages) {
-      QCOMPARE(m.text, QStringLiteral("区号/代码010已用于“北京”，一个区号只能有一条费率"));
-      QCOMPARE(m.caption, QStringLiteral("错误"));
-    }
+    for (const auto &m : op->messages)
+      QCOMPARE(m.caption + m.text, QStringLiteral("错误区号/代码010已用于“北京”，一个区号只能有一条费率"));
     QCOMPARE(form->RuleCount(), 3);
-    QCOMPARE(caption(2, 1), QStringLiteral("021"));
     QCOMPARE(dir->read(RATE_FILE), kThreeRules);
-
-    op->then(ScriptedOperator::click("DiscardBtn"));
-    select(1);  // the rule keeps its own prefix
-    form->NameEdit->setText(QStringLiteral("北京市"));
-    form->SaveBtn->click();
-    QCOMPARE(op->messages.size(), 2);
-    QCOMPARE(caption(1), QStringLiteral("北京市"));
   }
 
-  void deletingARuleAsksFirst()
+  void leavingUnsavedEditsAsks_data()
   {
+    QTest::addColumn<QString>("leave");
+    QTest::addColumn<bool>("newRule");
+    QTest::addColumn<QString>("price");
+    QTest::addColumn<QString>("answer");
+    QTest::newRow("quit, cancelled") << "quit" << false << "0.55" << "CancelBtn";
+    QTest::newRow("quit, dropped") << "quit" << false << "0.55" << "DiscardBtn";
+    QTest::newRow("quit, saved") << "quit" << false << "0.55" << "SaveBtn";
+    QTest::newRow("quit, refused save") << "quit" << false << "0.555" << "SaveBtn";
+    QTest::newRow("close box, saved") << "close box" << false << "0.55" << "SaveBtn";
+    QTest::newRow("another row, cancelled") << "row" << false << "0.55" << "CancelBtn";
+    QTest::newRow("another row, saved") << "row" << false << "0.55" << "SaveBtn";
+    QTest::newRow("another row, new rule saved") << "row" << true << "0.55" << "SaveBtn";
+    QTest::newRow("a new rule, dropped") << "new" << false << "0.55" << "DiscardBtn";
+    QTest::newRow("import, cancelled") << "import" << false << "0.55" << "CancelBtn";
+  }
+  void leavingUnsavedEditsAsks()
+  {
+    QFETCH(QString, leave);
+    QFETCH(bool, newRule);
+    QFETCH(QString, price);
+    QFETCH(QString, answer);
     dir->write(RATE_FILE, kThreeRules);
     form->show();
     select(1);
-    auto answer = [](const char *button) {
-      return [button](QDialog *dlg) {
-        auto *box = qobject_cast<QMessageBox *>(dlg);
-        QVERIFY(box);
-        QCOMPARE(box->windowTitle(), QStringLiteral("删除费率"));
-        QCOMPARE(box->text(), QStringLiteral("要删除费率“北京”（区号/代码010）吗？"));
-        ScriptedOperator::click(button)(dlg);
-      };
-    };
-    op->then(answer("CancelBtn"));
-    form->Button3->click();
-    QCOMPARE(form->RuleCount(), 3);
-    QCOMPARE(form->CurrentRow(), 1);
-    QCOMPARE(dir->read(RATE_FILE), kThreeRules);
-    op->then(answer("OKBtn"));
-    form->Button3->click();
-    QCOMPARE(op->pending(), 0);
-    QCOMPARE(form->RuleCount(), 2);
-    QCOMPARE(caption(1), QStringLiteral("Shanghai"));
-  }
-
-  void closingWithUnsavedEditsAsks_data()
-  {
-    QTest::addColumn<QString>("price");
-    QTest::addColumn<QString>("answer");
-    QTest::addColumn<bool>("byCloseBox");
-    QTest::addColumn<bool>("stays");
-    QTest::addColumn<QByteArray>("file");
-    const QByteArray saved = ".default||0.00|0:00:00-3.60|0:0.00|0|60\n";
-    QTest::newRow("cancelled") << "3.60" << "CancelBtn" << false << true << QByteArray();
-    QTest::newRow("dropped") << "3.60" << "DiscardBtn" << false << false << QByteArray();
-    QTest::newRow("saved") << "3.60" << "SaveBtn" << false << false << saved;
-    QTest::newRow("saved from the close box") << "3.60" << "SaveBtn" << true << false << saved;
-    QTest::newRow("refused save") << "3.605" << "SaveBtn" << false << true << QByteArray();
-  }
-  void closingWithUnsavedEditsAsks()
-  {
-    QFETCH(QString, price);
-    QFETCH(QString, answer);
-    QFETCH(bool, byCloseBox);
-    QFETCH(bool, stays);
-    QFETCH(QByteArray, file);
-    form->show();
+    if (newRule) {
+      form->Button2->click();
+      form->NameEdit->setText(QStringLiteral("广州"));
+      form->PrefixEdit->setText(QStringLiteral("020"));
+    }
+    const int current = form->CurrentRow();
     form->RateEdit[0]->setText(price);
     op->then([answer](QDialog *dlg) {
       auto *box = qobject_cast<QMessageBox *>(dlg);
       QVERIFY(box);
-      QCOMPARE(box->windowTitle(), QStringLiteral("费率设置"));
-      QCOMPARE(box->text(), QStringLiteral("费率有修改还没有保存，要保存吗？"));
+      QCOMPARE(box->windowTitle() + box->text(), QStringLiteral("费率设置费率有修改还没有保存，要保存吗？"));
       ScriptedOperator::click(qPrintable(answer))(dlg);
     });
     bool closed = false;
-    if (byCloseBox) {
-      // What the window system sends when the close box is clicked.
-      QCloseEvent event;
+    if (leave == QLatin1String("close box")) {
+      QCloseEvent event;  // what the window system sends
       QSpontaneKeyEvent::setSpontaneous(&event);
       qApp->notify(form.get(), &event);
       closed = event.isAccepted();
     } else {
-      form->ConfirmBtn->click();
+      if (leave == QLatin1String("quit"))
+        form->ConfirmBtn->click();
+      else if (leave == QLatin1String("row"))
+        select(2);
+      else if (leave == QLatin1String("new"))
+        form->Button2->click();
+      else
+        form->ImportBtn->click();
       closed = !form->isVisible();
     }
-    QCOMPARE(op->pending(), 0);
-    QCOMPARE(closed, !stays);
-    QCOMPARE(dir->read(RATE_FILE), file);
-    if (stays) {
+    QCOMPARE(op->dialogs, QStringList{QStringLiteral("UnsavedQuestion")});
+    const bool saved = answer == QLatin1String("SaveBtn") && price == QLatin1String("0.55");
+    QCOMPARE(dir->read(RATE_FILE).contains("-0.55|"), saved);
+    if (answer == QLatin1String("CancelBtn") || (answer == QLatin1String("SaveBtn") && !saved)) {
+      QVERIFY(!closed);
+      QCOMPARE(form->CurrentRow(), current);
       QCOMPARE(form->RateEdit[0]->text(), price);
-      QVERIFY(op->messages.size() <= 1);
-    } else {
-      QCOMPARE(op->messages.size(), 1);
-      QCOMPARE(op->messages[0].text, QStringLiteral(RATE_CLOSE_NOTE));
+    } else if (leave == QLatin1String("row")) {
+      QCOMPARE(form->CurrentRow(), 2);
+      QCOMPARE(form->NameEdit->text(), QStringLiteral("Shanghai"));
     }
+    const bool closing = leave == QLatin1String("quit") || leave == QLatin1String("close box");
+    QCOMPARE(closed, closing && (answer == QLatin1String("DiscardBtn") || saved));
   }
 
   void keyFiltersLetOnlyNumbersIn()
@@ -450,45 +409,6 @@ private slots:
     QCOMPARE(op->messages[0].text, message);
     QCOMPARE(op->messages[0].caption, QStringLiteral("请注意"));
     QCOMPARE(dir->read(RATE_FILE), file);  // nothing is written before a save
-  }
-
-  void anotherRuleOrANewOneAsksForUnsavedEdits()
-  {
-    dir->write(RATE_FILE, kThreeRules);
-    form->show();
-    select(1);
-    form->RateEdit[0]->setText(QStringLiteral("0.55"));
-    op->then(ScriptedOperator::click("CancelBtn"));
-    select(2);
-    QCOMPARE(form->CurrentRow(), 1);
-    QCOMPARE(form->RateTable->currentItem(), form->RateTable->topLevelItem(1));
-    QCOMPARE(form->RateEdit[0]->text(), QStringLiteral("0.55"));
-    op->then(ScriptedOperator::click("SaveBtn"));
-    select(2);
-    QCOMPARE(form->CurrentRow(), 2);
-    QCOMPARE(form->NameEdit->text(), QStringLiteral("Shanghai"));
-    QVERIFY(dir->read(RATE_FILE).contains("|010|0.50|0:00:00-0.55|"));
-
-    form->Button2->click();  // a new rule, saved on the way to another row
-    form->NameEdit->setText(QStringLiteral("广州"));
-    form->PrefixEdit->setText(QStringLiteral("020"));
-    op->then(ScriptedOperator::click("SaveBtn"));
-    select(1);
-    QCOMPARE(form->RuleCount(), 4);
-    QCOMPARE(form->CurrentRow(), 1);
-    QCOMPARE(form->NameEdit->text(), QStringLiteral("北京"));
-
-    form->RateEdit[0]->setText(QStringLiteral("0.66"));
-    op->then(ScriptedOperator::click("DiscardBtn"));
-    form->Button2->click();
-    QCOMPARE(form->CurrentRow(), -1);
-    QCOMPARE(form->Rule(1).m_period_price[0].m_price, 0.55f);
-    form->RateEdit[0]->setText(QStringLiteral("0.77"));
-    op->then(ScriptedOperator::click("CancelBtn"));
-    form->ImportBtn->click();  // stays with the edits: no deck is asked for
-    QCOMPARE(op->dialogs.last(), QStringLiteral("UnsavedQuestion"));
-    QCOMPARE(op->pending(), 0);
-    QVERIFY(op->messages.isEmpty());
   }
 
   void closingTellsWhenRatesTakeEffectAndDropsUnsavedEdits()
