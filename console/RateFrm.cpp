@@ -590,6 +590,8 @@ bool TRateForm::LeaveEdits()
     }
     return SaveEdits();
   case UnsavedChoice::Discard:
+    // Gone from the edits too, whatever follows.
+    ShowRate(m_current >= 0 ? m_rules[m_current] : NewRuleTemplate());
     return true;
   case UnsavedChoice::Stay:
     break;
