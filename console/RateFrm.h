@@ -2,9 +2,11 @@
  * beside it, saved to "rateinfo" at every save and delete. The table is read
  * from the file the first time the editor opens in a run and kept in memory
  * afterwards; the engine reads the file only when it starts, which the editor
- * says every time it closes. Row 0 (normally the default rule) stays. Rules
- * also come in from a CSV deck (a preview first, written on confirmation) and
- * go out to one. */
+ * says every time it closes. Row 0 (normally the default rule) stays. A rule
+ * is saved as the edits show it or refused with the reason, one rule to a
+ * prefix; a delete asks first, and so does leaving unsaved edits (another
+ * row, a new rule, an import, closing). Rules also come in from a CSV deck
+ * (a preview first, written on confirmation) and go out to one. */
 #ifndef CONSOLE_RATEFRM_H
 #define CONSOLE_RATEFRM_H
 
