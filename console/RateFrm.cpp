@@ -29,6 +29,7 @@
 #include "Audit.h"
 #include "Gbk.h"
 #include "Modal.h"
+#include "Question.h"
 #include "RateDeck.h"
 #include "RateFile.h"
 #include "RateImport.h"
@@ -86,11 +87,6 @@ QLineEdit *NewFilteredEdit(const char *name, QWidget *parent, QObject *filter)
   edit->setAttribute(Qt::WA_InputMethodEnabled, false);
   edit->installEventFilter(filter);
   return edit;
-}
-
-QString ConversionError(const QString &text)
-{
-  return QStringLiteral("“%1”不是有效的数值").arg(text);
 }
 
 QTreeWidgetItem *RuleRow(const RateInfo &rule)
@@ -264,6 +260,12 @@ void TRateForm::showEvent(QShowEvent *event)
 
 void TRateForm::closeEvent(QCloseEvent *event)
 {
+  // The close box asks as 退出 does. A close of the program's own (another
+  // operator taking over) drops the edits: the new operator may not save them.
+  if (event->spontaneous() && !LeaveEdits()) {
+    event->ignore();
+    return;
+  }
   FormClose();
   event->accept();
 }
@@ -319,6 +321,24 @@ void TRateForm::LoadRates()
     ShowMessage(this,
                 QStringLiteral("费率文件中有%1行无法读取，已略过；保存时这些行不再写入")
                     .arg(unreadable),
+                QStringLiteral("请注意"));
+  }
+  // Written by an earlier release, which let them through: the operator
+  // learns which rules never price a call.
+  const QList<QByteArray> repeated = RepeatedPrefixes(m_rules);
+  if (!repeated.isEmpty()) {
+    QStringList shown;
+    for (qsizetype i = 0; i < repeated.size() && i < 10; i++)
+      shown << QString::fromLatin1(repeated[i]);
+    QString list = shown.join(QStringLiteral("、"));
+    if (repeated.size() > shown.size())
+      list += QStringLiteral("等%1个").arg(repeated.size());
+    ShowMessage(this,
+                (repeated.size() == 1 ? QStringLiteral("区号/代码%1有不止一条费率，计费只用其中的第一条；"
+                                                       "请删除或修改多余的费率")
+                                      : QStringLiteral("区号/代码%1各有不止一条费率，计费只用其中的第一条；"
+                                                       "请删除或修改多余的费率"))
+                    .arg(list),
                 QStringLiteral("请注意"));
   }
 }
@@ -399,34 +419,35 @@ bool TRateForm::ReadRate(const RateInfo &edited, RateInfo *rule)
   r.m_namelen = static_cast<int>(qstrlen(r.m_name));
   r.m_prefixlen = static_cast<int>(qstrlen(r.m_prefix));
 
-  auto money = [this](QLineEdit *edit, float *value) {
-    if (ParseMoneyText(edit->text(), value))
-      return true;
-    ShowMessage(this, ConversionError(edit->text()), QStringLiteral("错误"));
-    return false;
+  // What is saved is what the edits show: an amount is taken as typed or
+  // refused with the reason, never rounded, and an emptied edit is no 0.
+  auto refused = [this](const QString &fault) {
+    if (fault.isEmpty())
+      return false;
+    ShowMessage(this, fault, QStringLiteral("错误"));
+    return true;
   };
-  auto count = [this](QLineEdit *edit, int *value) {
-    if (ParseCountText(edit->text(), value))
-      return true;
-    ShowMessage(this, ConversionError(edit->text()), QStringLiteral("错误"));
-    return false;
-  };
-  if (!money(ChargeEdit, &r.m_handling_charge) || !count(UnitEdit, &r.m_min_bill_time)
-      || !count(MinTimeEdit, &r.m_tao_price.m_category)
-      || !money(MinFeeEdit, &r.m_tao_price.m_price))
+  if (refused(MoneyEditFault(ChargeEdit->text(), QStringLiteral("手续费"), &r.m_handling_charge))
+      || refused(CountEditFault(UnitEdit->text(), QStringLiteral("计费间隔"), &r.m_min_bill_time))
+      || refused(CountEditFault(MinTimeEdit->text(), QStringLiteral("3+1时长"), &r.m_tao_price.m_category))
+      || refused(MoneyEditFault(MinFeeEdit->text(), QStringLiteral("3+1费率"), &r.m_tao_price.m_price)))
     return false;
   for (int n = 0; n < MAX_PERIODS; n++) {
     period_price &p = r.m_period_price[n];
-    if (CheckBox[n]->isChecked()) {
+    const bool inUse = CheckBox[n]->isChecked();
+    if (inUse) {
       STORE_TEXT(p.m_time, Period[n]->time().toString(QStringLiteral("H:mm:ss")).toLatin1());
       p.m_timelen = static_cast<int>(qstrlen(p.m_time));
     }
-    // Kept for a period out of use too: ticking it again brings its price back.
-    if (!money(RateEdit[n], &p.m_price))
+    // Kept for a period out of use too: ticking it again brings its price
+    // back. Such a period is not written, so an empty price is no fault.
+    if (!inUse && RateEdit[n]->text().isEmpty())
+      continue;
+    if (refused(MoneyEditFault(RateEdit[n]->text(), QStringLiteral("费率%1").arg(n + 1), &p.m_price)))
       return false;
   }
   SortPeriods(&r);
-  if (!count(FreePeriodEdit, &r.m_invalid_timeval))
+  if (refused(CountEditFault(FreePeriodEdit->text(), QStringLiteral("免收费时长"), &r.m_invalid_timeval)))
     return false;
   *rule = r;
   return true;
@@ -436,6 +457,22 @@ void TRateForm::RateTableClick()
 {
   const int row = SelectedRow();
   if (row >= 0 && row != m_current) {
+    if (!LeaveEdits()) {
+      // The operator stays with his edits, and the selection with them.
+      const QSignalBlocker quiet(RateTable);
+      if (m_current >= 0)
+        RateTable->setCurrentItem(RateTable->topLevelItem(m_current));
+      else
+        RateTable->clearSelection();
+      Button3->setEnabled(m_current > 0);
+      return;
+    }
+    // A new rule saved just now has selected its own row: the row clicked
+    // is selected again, and shown by the call that selection makes.
+    if (SelectedRow() != row) {
+      RateTable->setCurrentItem(RateTable->topLevelItem(row));
+      return;
+    }
     ShowRate(m_rules[row]);
     m_current = row;
   }
@@ -444,23 +481,40 @@ void TRateForm::RateTableClick()
 
 void TRateForm::SaveBtnClick()
 {
+  SaveEdits();
+}
+
+bool TRateForm::SaveEdits()
+{
   if (m_current < 0 && NameEdit->text().isEmpty())
-    return;
+    return false;
   const RateInfo edited = m_current >= 0 ? m_rules[m_current] : RateInfo{};
   // The name marks the default rule in the file: a second one would take the
   // first one's place when the engine loads it.
   if (!IsDefaultRule(edited) && NameEdit->text() == QLatin1String(DEFAULT_RULE_NAME)) {
     ShowMessage(this, QStringLiteral("“.default”不能用作国家/城市/地区"), QStringLiteral("错误"));
-    return;
+    return false;
   }
   RateInfo rule;
   if (!ReadRate(edited, &rule))
-    return;
+    return false;
   // A line the engine cannot read would end its loading of the file there.
   const QString fault = RateRuleFault(rule);
   if (!fault.isEmpty()) {
     ShowMessage(this, fault, QStringLiteral("错误"));
-    return;
+    return false;
+  }
+  // The engine takes the first rule of a prefix; a second one would never
+  // price a call.
+  if (!IsDefaultRule(rule)) {
+    const int other = RowOfPrefix(m_rules, FIELD_TEXT(rule.m_prefix), m_current);
+    if (other >= 0) {
+      ShowMessage(this,
+                  QStringLiteral("区号/代码%1已用于“%2”，一个区号只能有一条费率")
+                      .arg(QString::fromLatin1(FIELD_TEXT(rule.m_prefix)), RateTable->topLevelItem(other)->text(0)),
+                  QStringLiteral("错误"));
+      return false;
+    }
   }
   const bool added = m_current < 0;
   if (m_current >= 0) {
@@ -472,13 +526,17 @@ void TRateForm::SaveBtnClick()
     RateTable->setCurrentItem(RateTable->topLevelItem(m_current));
   }
   RateTable->topLevelItem(m_current)->setText(0, NameEdit->text());
-  if (SaveRates())
+  const bool saved = SaveRates();
+  if (saved)
     Audit(AUDIT_RATE, RateChangeDetail(added ? nullptr : &edited, &rule));
   ShowRate(m_rules[m_current]);
+  return saved;
 }
 
 void TRateForm::Button2Click()
 {
+  if (!LeaveEdits())
+    return;
   ShowRate(NewRuleTemplate());
   m_current = -1;
   // Clicking the row that was selected shows its rule again.
@@ -489,6 +547,14 @@ void TRateForm::Button3Click()
 {
   const int row = SelectedRow();
   if (row <= 0)
+    return;
+  const RateInfo &doomed = m_rules[row];
+  const QString what = IsDefaultRule(doomed)
+                           ? QStringLiteral(DEFAULT_RULE_CAPTION)
+                           : QStringLiteral("费率“%1”（区号/代码%2）")
+                                 .arg(FromGbk(FIELD_TEXT(doomed.m_name)),
+                                      QString::fromLatin1(FIELD_TEXT(doomed.m_prefix)));
+  if (!AskDelete(this, QStringLiteral("要删除%1吗？").arg(what), QStringLiteral("删除费率")))
     return;
   RateInfo deleted;
   {
@@ -508,7 +574,29 @@ void TRateForm::Button3Click()
 
 void TRateForm::ConfirmBtnClick()
 {
-  close();
+  if (LeaveEdits())
+    close();
+}
+
+bool TRateForm::LeaveEdits()
+{
+  if (!SaveBtn->isEnabled())
+    return true;
+  switch (AskUnsaved(this, QStringLiteral("费率有修改还没有保存，要保存吗？"), windowTitle())) {
+  case UnsavedChoice::Save:
+    if (m_current < 0 && NameEdit->text().isEmpty()) {
+      ShowMessage(this, QStringLiteral("新费率还没有填写国家/城市/地区，无法保存"), QStringLiteral("错误"));
+      return false;
+    }
+    return SaveEdits();
+  case UnsavedChoice::Discard:
+    // Gone from the edits too, whatever follows.
+    ShowRate(m_current >= 0 ? m_rules[m_current] : NewRuleTemplate());
+    return true;
+  case UnsavedChoice::Stay:
+    break;
+  }
+  return false;
 }
 
 bool TRateForm::RateEditKeyPress(QLineEdit *edit, QKeyEvent *key)
@@ -540,17 +628,14 @@ bool TRateForm::NumberEditKeyPress(QLineEdit *, QKeyEvent *key)
   return true;
 }
 
-void TRateForm::RateEditChange(const QString &text)
+void TRateForm::RateEditChange()
 {
-  if (text.isEmpty())
-    qobject_cast<QLineEdit *>(sender())->setText(QStringLiteral("0.2"));
+  // An emptied edit stays empty: a text put back in it would be typed into.
   SaveBtn->setEnabled(true);
 }
 
-void TRateForm::NumberEditChange(const QString &text)
+void TRateForm::NumberEditChange()
 {
-  if (text.isEmpty())
-    qobject_cast<QLineEdit *>(sender())->setText(QStringLiteral("0"));
   SaveBtn->setEnabled(true);
 }
 
@@ -582,6 +667,9 @@ void TRateForm::CheckBox4Click() { CheckBoxClick(3); }
 
 void TRateForm::ImportBtnClick()
 {
+  // The import shows the current row's rule anew.
+  if (!LeaveEdits())
+    return;
   if (ShowModal(OpenDialog1) != QDialog::Accepted)
     return;
   const QStringList chosen = OpenDialog1->selectedFiles();
@@ -602,7 +690,7 @@ bool TRateForm::ImportDeck(const QString &path)
     return false;
   }
   const DeckPlan plan = PlanDeck(file.readAll(), m_rules);
-  ImportDlg->ShowPlan(path, plan);
+  ImportDlg->ShowPlan(path, plan, m_rules);
   if (ShowModal(ImportDlg) != QDialog::Accepted || !ImportDlg->OKBtn->isEnabled())
     return false;
 
@@ -653,10 +741,11 @@ bool TRateForm::ExportDeck(const QString &path)
     ShowSaveFailure(this, QFileInfo(path).fileName(), reason, QStringLiteral("费率没有导出。"));
     return false;
   }
-  int exported = 0;
-  for (const RateInfo &rule : m_rules)
-    exported += !IsDefaultRule(rule);
-  QString text = QStringLiteral("已导出%1条费率到 %2。").arg(exported).arg(QDir::toNativeSeparators(path));
+  const bool withDefault = std::any_of(m_rules.begin(), m_rules.end(), IsDefaultRule);
+  QString text = (withDefault ? QStringLiteral("已导出%1条费率（含默认费率）到 %2。")
+                              : QStringLiteral("已导出%1条费率到 %2。"))
+                     .arg(RuleCount())
+                     .arg(QDir::toNativeSeparators(path));
   if (lossy > 0)
     text += QStringLiteral("\n其中%1条有多个时段、3+1时长或免收费时长，文件中只有时段1的价格；"
                            "再导入时，这些费率只保留时段1的价格。").arg(lossy);

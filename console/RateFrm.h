@@ -2,9 +2,11 @@
  * beside it, saved to "rateinfo" at every save and delete. The table is read
  * from the file the first time the editor opens in a run and kept in memory
  * afterwards; the engine reads the file only when it starts, which the editor
- * says every time it closes. Row 0 (normally the default rule) stays. Rules
- * also come in from a CSV deck (a preview first, written on confirmation) and
- * go out to one. */
+ * says every time it closes. Row 0 (normally the default rule) stays. A rule
+ * is saved as the edits show it or refused with the reason, one rule to a
+ * prefix; a delete asks first, and so does leaving unsaved edits (another
+ * row, a new rule, an import, closing). Rules also come in from a CSV deck
+ * (a preview first, written on confirmation) and go out to one. */
 #ifndef CONSOLE_RATEFRM_H
 #define CONSOLE_RATEFRM_H
 
@@ -24,7 +26,6 @@ class QTimeEdit;
 class QTreeWidget;
 class TRateImportDlg;
 
-#define DEFAULT_RULE_CAPTION "默认费率"   /* the default rule as the table shows it */
 #define RATE_CLOSE_NOTE "重新运行计费程序新费率方可生效"
 #define COUNT_EDIT_MAX 10                 /* digits of a count edit: every int fits */
 
@@ -93,6 +94,15 @@ private:
   /* The table's rows anew from the records, all in one insertion. */
   void FillTable();
   int SelectedRow() const;
+  /* The edits saved as 保存 saves them: true when the rule was saved and
+   * written; false, the operator told why, when it was refused or could not
+   * be written (and, silently, for a new rule without a name). */
+  bool SaveEdits();
+  /* Before the edits give way (to another row, a new rule, the editor
+   * closing): true when they may, the unsaved ones saved or dropped as the
+   * operator chose; false when he stays with them or they could not be
+   * saved. */
+  bool LeaveEdits();
 
   void FormShow();
   void FormClose();
@@ -106,8 +116,8 @@ private:
   /* Key filters: true when the key is refused. */
   bool RateEditKeyPress(QLineEdit *edit, QKeyEvent *key);
   bool NumberEditKeyPress(QLineEdit *edit, QKeyEvent *key);
-  void RateEditChange(const QString &text);
-  void NumberEditChange(const QString &text);
+  void RateEditChange();
+  void NumberEditChange();
   void NameEditChange();
   void PrefixEditChange();
   void PeriodChange();

@@ -1,5 +1,5 @@
-/* The import preview dialog: the counts of a deck's plan and its noted lines
- * in line order. */
+/* The import preview dialog: the counts of a deck's plan and what becomes of
+ * each of its lines, in line order. */
 #include "RateImport.h"
 
 #include <QFileInfo>
@@ -11,6 +11,8 @@
 #include <QVBoxLayout>
 
 #include "FieldDialog.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -42,7 +44,8 @@ TRateImportDlg::TRateImportDlg(QWidget *parent)
   Note = new QLabel(QStringLiteral(
       "每分钟价格按计费间隔折算：每个计费间隔的价格 = 每分钟价格 × 计费间隔 ÷ 60"
       "（没有填计费间隔的为60秒），只记到分。导入的费率只有时段1（从0:00:00起），"
-      "没有3+1时长，也没有免收费时长；区号与已有费率相同的，替换已有的那一条。"), this);
+      "没有3+1时长，也没有免收费时长；区号与已有费率相同的，替换已有的那一条；"
+      "名为“默认费率”、区号为空的一行替换默认费率。"), this);
   Note->setObjectName(QStringLiteral("Note"));
   Note->setWordWrap(true);
 
@@ -74,7 +77,7 @@ TRateImportDlg::TRateImportDlg(QWidget *parent)
   layout->addLayout(buttons);
 }
 
-void TRateImportDlg::ShowPlan(const QString &fileName, const DeckPlan &plan)
+void TRateImportDlg::ShowPlan(const QString &fileName, const DeckPlan &plan, const QList<RateInfo> &rules)
 {
   Title->setText(QStringLiteral("%1（%2）").arg(QFileInfo(fileName).fileName(), plan.encoding));
   Summary->setText(QStringLiteral("新增费率：%1条\n替换区号相同的费率：%2条\n未导入的行：%3行\n价格取整的行：%4行")
@@ -83,21 +86,25 @@ void TRateImportDlg::ShowPlan(const QString &fileName, const DeckPlan &plan)
                        .arg(plan.refused.size())
                        .arg(plan.rounded.size()));
 
-  // Both lists are in line order: merged, the rows are too.
-  QList<QTreeWidgetItem *> rows;
-  rows.reserve(plan.refused.size() + plan.rounded.size() + 1);
+  // A line's rule comes before its rounding note: a stable sort by line
+  // keeps that order.
+  QList<DeckNote> notes;
+  notes.reserve(plan.added.size() + plan.replacements.size() + plan.refused.size() + plan.rounded.size() + 1);
   if (plan.headerLine > 0)
-    rows.append(NoteRow(plan.headerLine, QStringLiteral("表头，已略过")));
-  qsizetype r = 0, k = 0;
-  while (r < plan.refused.size() || k < plan.rounded.size()) {
-    if (k == plan.rounded.size() || (r < plan.refused.size() && plan.refused[r].line < plan.rounded[k].line)) {
-      rows.append(NoteRow(plan.refused[r].line, QStringLiteral("未导入：") + plan.refused[r].text));
-      r++;
-    } else {
-      rows.append(NoteRow(plan.rounded[k].line, QStringLiteral("已导入，") + plan.rounded[k].text));
-      k++;
-    }
-  }
+    notes.append({plan.headerLine, QStringLiteral("表头，已略过")});
+  for (qsizetype i = 0; i < plan.added.size(); i++)
+    notes.append({plan.addedLines[i], DeckAddedText(plan.added[i])});
+  for (qsizetype i = 0; i < plan.replacements.size(); i++)
+    notes.append({plan.replacementLines[i], DeckReplacedText(rules[plan.replacedRows[i]], plan.replacements[i])});
+  for (const DeckNote &n : plan.refused)
+    notes.append({n.line, QStringLiteral("未导入：") + n.text});
+  for (const DeckNote &n : plan.rounded)
+    notes.append({n.line, QStringLiteral("已导入，") + n.text});
+  std::stable_sort(notes.begin(), notes.end(), [](const DeckNote &a, const DeckNote &b) { return a.line < b.line; });
+  QList<QTreeWidgetItem *> rows;
+  rows.reserve(notes.size());
+  for (const DeckNote &n : notes)
+    rows.append(NoteRow(n.line, n.text));
   LineList->clear();
   LineList->addTopLevelItems(rows);
   OKBtn->setEnabled(!plan.added.isEmpty() || !plan.replacements.isEmpty());

@@ -18,6 +18,7 @@
 #include "Forms.h"
 #include "Gbk.h"
 #include "Modal.h"
+#include "Question.h"
 #include "SaveFile.h"
 #include "Users.h"
 
@@ -210,6 +211,9 @@ void TUserMgrFrm::DelUserBtnClick()
 {
   int index = SelectedIndex();
   if (index <= 0 || m_users[index].name == ADMIN_NAME)
+    return;
+  if (!AskDelete(this, QStringLiteral("要删除操作员“%1”吗？").arg(FromGbk(m_users[index].name)),
+                 QStringLiteral("删除操作员")))
     return;
   // Gone already, or first now: nothing to write.
   if (!Reread(&index) || index <= 0)

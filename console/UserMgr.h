@@ -4,7 +4,7 @@
  * operator's own password change writes the file while the window is open;
  * the file is then rewritten from the list (its comment lines do not survive
  * that). The first account, and "admin" wherever it stands, cannot be
- * deleted. */
+ * deleted; any other is deleted once the administrator confirms it. */
 #ifndef CONSOLE_USERMGR_H
 #define CONSOLE_USERMGR_H
 

@@ -163,7 +163,10 @@ std::optional<QString> ReadDeckLine(const CsvRecord &record, QHash<QString, int>
       return QStringLiteral("列数过多：最多五列（名称、区号、每分钟价格、手续费、计费间隔）");
 
   const QString prefix = Field(record, kPrefix);
-  if (prefix.isEmpty())
+  const QString name = Field(record, kName);
+  // The default rule has no prefix; it goes by its caption.
+  const bool isDefault = prefix.isEmpty() && name == QStringLiteral(DEFAULT_RULE_CAPTION);
+  if (prefix.isEmpty() && !isDefault)
     return QStringLiteral("区号/代码不能为空");
   if (!AllDigits(prefix))
     return QStringLiteral("区号/代码只能由数字组成");
@@ -173,10 +176,10 @@ std::optional<QString> ReadDeckLine(const CsvRecord &record, QHash<QString, int>
   // a mistake in the deck whichever of them is sound.
   const auto earlier = seen->constFind(prefix);
   if (earlier != seen->constEnd())
-    return QStringLiteral("区号与第%1行重复").arg(*earlier);
+    return isDefault ? QStringLiteral("默认费率与第%1行重复").arg(*earlier)
+                     : QStringLiteral("区号与第%1行重复").arg(*earlier);
   seen->insert(prefix, record.line);
 
-  const QString name = Field(record, kName);
   if (name.isEmpty())
     return QStringLiteral("没有国家/城市/地区");
   if (name == QLatin1String(DEFAULT_RULE_NAME))
@@ -207,7 +210,7 @@ std::optional<QString> ReadDeckLine(const CsvRecord &record, QHash<QString, int>
   }
 
   RateInfo r = NewRuleTemplate();
-  STORE_TEXT(r.m_name, *gbkName);
+  STORE_TEXT(r.m_name, isDefault ? QByteArray(DEFAULT_RULE_NAME) : *gbkName);
   STORE_TEXT(r.m_prefix, prefix.toLatin1());
   r.m_namelen = static_cast<int>(qstrlen(r.m_name));
   r.m_prefixlen = static_cast<int>(qstrlen(r.m_prefix));
@@ -362,11 +365,12 @@ DeckPlan PlanDeck(const QByteArray &bytes, const QList<RateInfo> &rules)
   const QList<CsvRecord> records = SplitCsv(DecodeDeck(bytes, &plan.encoding));
 
   // The first rule of a prefix is the one the engine chooses: it is replaced.
+  // The default rule goes by its empty prefix.
   QHash<QString, int> rows;
   rows.reserve(rules.size());
   for (qsizetype i = rules.size() - 1; i >= 0; i--)
-    if (!IsDefaultRule(rules[i]))
-      rows.insert(QString::fromLatin1(FIELD_TEXT(rules[i].m_prefix)), static_cast<int>(i));
+    rows.insert(IsDefaultRule(rules[i]) ? QString() : QString::fromLatin1(FIELD_TEXT(rules[i].m_prefix)),
+                static_cast<int>(i));
 
   QHash<QString, int> seen;
   seen.reserve(records.size());
@@ -391,8 +395,14 @@ DeckPlan PlanDeck(const QByteArray &bytes, const QList<RateInfo> &rules)
     if (row != rows.constEnd()) {
       plan.replacedRows.append(*row);
       plan.replacements.append(rule);
+      plan.replacementLines.append(record.line);
+    } else if (IsDefaultRule(rule)) {
+      plan.refused.append({record.line, QStringLiteral("费率表中没有默认费率，无法替换")});
+      if (!note.isEmpty())
+        plan.rounded.removeLast();
     } else {
       plan.added.append(rule);
+      plan.addedLines.append(record.line);
     }
   }
   return plan;
@@ -430,15 +440,14 @@ QByteArray FormatDeck(const QList<RateInfo> &rules, int *lossy)
   QString text = QString(QChar(0xfeff)) + QString::fromUtf8(kHeader);
   int less = 0;
   for (const RateInfo &rule : rules) {
-    if (IsDefaultRule(rule))
-      continue;
     int periods = 0;
     for (const period_price &p : rule.m_period_price)
       periods += p.m_time[0] != '\0';
     if (periods > 1 || rule.m_tao_price.m_category != 0 || rule.m_tao_price.m_price != 0
         || rule.m_invalid_timeval != 0)
       less++;
-    text += CsvField(FromGbk(FIELD_TEXT(rule.m_name))) + QLatin1Char(',')
+    const QString name = IsDefaultRule(rule) ? QStringLiteral(DEFAULT_RULE_CAPTION) : FromGbk(FIELD_TEXT(rule.m_name));
+    text += CsvField(name) + QLatin1Char(',')
             + QString::fromLatin1(FIELD_TEXT(rule.m_prefix)) + QLatin1Char(',')
             + PerMinuteText(rule.m_period_price[0].m_price, rule.m_min_bill_time) + QLatin1Char(',')
             + CentsText(CentsOf(rule.m_handling_charge)) + QLatin1Char(',')
@@ -447,4 +456,73 @@ QByteArray FormatDeck(const QList<RateInfo> &rules, int *lossy)
   if (lossy)
     *lossy = less;
   return text.toUtf8();
+}
+
+namespace {
+
+QString RuleCaption(const RateInfo &rule)
+{
+  if (IsDefaultRule(rule))
+    return QStringLiteral(DEFAULT_RULE_CAPTION);
+  return QStringLiteral("%1（%2）").arg(FromGbk(FIELD_TEXT(rule.m_name)),
+                                      QString::fromLatin1(FIELD_TEXT(rule.m_prefix)));
+}
+
+/* The prices of the periods in use, per charging unit: "每60秒全天0.90元",
+ * "每60秒0:00:00起0.30元、8:00:00起0.60元". */
+QString PriceText(const RateInfo &rule)
+{
+  QStringList periods;
+  int used = 0;
+  for (const period_price &p : rule.m_period_price)
+    used += p.m_time[0] != '\0';
+  for (const period_price &p : rule.m_period_price) {
+    if (p.m_time[0] == '\0')
+      continue;
+    const QString price = AmountText(CentsOf(p.m_price));
+    if (used == 1 && PeriodStartSeconds(p) == 0)
+      periods << QStringLiteral("全天") + price;
+    else
+      periods << QStringLiteral("%1起%2").arg(QString::fromLatin1(FIELD_TEXT(p.m_time)), price);
+  }
+  return QStringLiteral("每%1秒").arg(rule.m_min_bill_time) + periods.join(QStringLiteral("、"));
+}
+
+QString PackageText(const RateInfo &rule)
+{
+  if (rule.m_tao_price.m_category == 0 && CentsOf(rule.m_tao_price.m_price) == 0)
+    return QStringLiteral("无");
+  return QStringLiteral("%1秒%2").arg(rule.m_tao_price.m_category).arg(AmountText(CentsOf(rule.m_tao_price.m_price)));
+}
+
+QString FreeText(const RateInfo &rule)
+{
+  return rule.m_invalid_timeval == 0 ? QStringLiteral("无") : QStringLiteral("%1秒").arg(rule.m_invalid_timeval);
+}
+
+} // namespace
+
+QString DeckAddedText(const RateInfo &rule)
+{
+  QString text = QStringLiteral("新增 %1：%2").arg(RuleCaption(rule), PriceText(rule));
+  if (CentsOf(rule.m_handling_charge) != 0)
+    text += QStringLiteral("，手续费") + AmountText(CentsOf(rule.m_handling_charge));
+  return text;
+}
+
+QString DeckReplacedText(const RateInfo &before, const RateInfo &after)
+{
+  QStringList changes;
+  auto compare = [&changes](const char *what, const QString &was, const QString &now) {
+    if (was != now)
+      changes << QStringLiteral("%1：%2 → %3").arg(QString::fromUtf8(what), was, now);
+  };
+  if (!IsDefaultRule(before))
+    compare("名称", FromGbk(FIELD_TEXT(before.m_name)), FromGbk(FIELD_TEXT(after.m_name)));
+  compare("价格", PriceText(before), PriceText(after));
+  compare("手续费", AmountText(CentsOf(before.m_handling_charge)), AmountText(CentsOf(after.m_handling_charge)));
+  compare("3+1", PackageText(before), PackageText(after));
+  compare("免收费时长", FreeText(before), FreeText(after));
+  return QStringLiteral("替换 %1：").arg(RuleCaption(before))
+         + (changes.isEmpty() ? QStringLiteral("没有变化") : changes.join(QStringLiteral("；")));
 }

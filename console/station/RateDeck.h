@@ -2,6 +2,7 @@
  * spreadsheets hand prices around:
  *
  *   名称,区号,每分钟价格,手续费,计费间隔
+ *   默认费率,,0.90,0.00,60
  *   北京,010,0.60,0.50,6
  *   "New York, NY",001212,1.20
  *
@@ -19,14 +20,16 @@
  * up); a line whose price had to be rounded is taken and noted. A rule whose
  * prefix an existing rule has replaces the first such rule in its place (the
  * one the engine would choose); the others are added at the end in file order.
+ * The line named "默认费率" with an empty prefix is the default rule: it
+ * replaces the table's default rule (a table without one refuses it).
  *
- * Export writes the same form, UTF-8 with a byte-order mark, one line per rule
- * with a prefix (the default rule has none), the price per minute from the
- * first period (price per unit x 60 / unit). Importing an export again
- * therefore replaces every exported rule by itself, except that a rule with
- * several periods, a package or a free limit comes back with its first
- * period's price all day and neither package nor free limit. Plain functions;
- * no window. */
+ * Export writes the same form, UTF-8 with a byte-order mark, one line per
+ * rule in table order, the default rule among them (named "默认费率", no
+ * prefix), the price per minute from the first period (price per unit x 60 /
+ * unit). Importing an export again therefore replaces every rule by itself,
+ * except that a rule with several periods, a package or a free limit comes
+ * back with its first period's price all day and neither package nor free
+ * limit. Plain functions; no window. */
 #ifndef CONSOLE_RATEDECK_H
 #define CONSOLE_RATEDECK_H
 
@@ -59,8 +62,10 @@ struct DeckPlan {
   QString encoding;               /* "UTF-8", "GBK", ... as the bytes were read */
   int headerLine = 0;             /* the header's line, 0 when there was none */
   QList<RateInfo> added;          /* new rules, in file order */
+  QList<int> addedLines;          /* the line of each new rule */
   QList<int> replacedRows;        /* rows of the table whose rule ... */
   QList<RateInfo> replacements;   /* ... is replaced by the rule at the same index */
+  QList<int> replacementLines;    /* the line of each replacement */
   QList<DeckNote> refused;        /* lines not taken, with the reason, in line order */
   QList<DeckNote> rounded;        /* lines taken whose prices were rounded to the cent */
 };
@@ -85,5 +90,14 @@ QByteArray FormatDeck(const QList<RateInfo> &rules, int *lossy = nullptr);
 /* The price per minute of a price per unit, as the deck writes it: at least
  * two decimals and no more than needed, up to eight. */
 QString PerMinuteText(float perUnit, int unit);
+
+/* What the preview says of a rule a deck adds: "新增 上海（021）：每60秒
+ * 全天0.90元", with the handling charge when there is one. */
+QString DeckAddedText(const RateInfo &rule);
+
+/* What the preview says of a rule a deck replaces: each thing that changes,
+ * was and will be ("替换 北京（010）：价格：每60秒0:00:00起0.30元、8:00:00起
+ * 0.60元 → 每60秒全天0.60元；3+1：180秒1.00元 → 无"), or that nothing does. */
+QString DeckReplacedText(const RateInfo &before, const RateInfo &after);
 
 #endif

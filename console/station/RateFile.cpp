@@ -3,6 +3,7 @@
 #include "RateFile.h"
 
 #include <QFile>
+#include <QHash>
 
 #include <algorithm>
 #include <climits>
@@ -260,4 +261,52 @@ bool ParseCountText(const QString &text, int *value)
   }
   *value = static_cast<int>(n);
   return true;
+}
+
+QString MoneyEditFault(const QString &text, const QString &what, float *value)
+{
+  if (text.isEmpty())
+    return QStringLiteral("请填写%1").arg(what);
+  const std::optional<Cents> cents = ParseMoney(text);
+  if (!cents)
+    return QStringLiteral("“%1”不是有效的数值").arg(text);
+  const qsizetype point = text.indexOf(QLatin1Char('.'));
+  if (point >= 0 && text.size() - point - 1 > 2)
+    return QStringLiteral("%1最多只能有两位小数（“%2”）").arg(what, text);
+  // Beyond a float's fen the rule would come back as another amount.
+  if (CentsOf(FloatOf(*cents)) != *cents)
+    return QStringLiteral("%1“%2”过大").arg(what, text);
+  *value = FloatOf(*cents);
+  return QString();
+}
+
+QString CountEditFault(const QString &text, const QString &what, int *value)
+{
+  if (text.isEmpty())
+    return QStringLiteral("请填写%1").arg(what);
+  if (!ParseCountText(text, value))
+    return QStringLiteral("“%1”不是有效的数值").arg(text);
+  return QString();
+}
+
+int RowOfPrefix(const QList<RateInfo> &rules, const QByteArray &prefix, int except)
+{
+  for (qsizetype row = 0; row < rules.size(); row++)
+    if (row != except && !IsDefaultRule(rules[row]) && FIELD_TEXT(rules[row].m_prefix) == prefix)
+      return static_cast<int>(row);
+  return -1;
+}
+
+QList<QByteArray> RepeatedPrefixes(const QList<RateInfo> &rules)
+{
+  QHash<QByteArray, int> seen;
+  QList<QByteArray> repeated;
+  for (const RateInfo &rule : rules) {
+    if (IsDefaultRule(rule))
+      continue;
+    const QByteArray prefix = FIELD_TEXT(rule.m_prefix);
+    if (++seen[prefix] == 2)
+      repeated.append(prefix);
+  }
+  return repeated;
 }

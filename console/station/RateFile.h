@@ -20,6 +20,7 @@
 
 #define RATE_FILE "rateinfo"
 #define DEFAULT_RULE_NAME ".default"  /* m_name of the default rule */
+#define DEFAULT_RULE_CAPTION "默认费率"   /* the default rule as the operator sees it */
 #define RATE_TEXT_MAX 127             /* bytes kept of a display name or a prefix */
 #define RATE_LINE_MAX 1023            /* longest line read back, line feed not counted */
 #define ENGINE_LINE_MAX 510           /* longest line the engine's loader takes */
@@ -87,5 +88,23 @@ bool ParseMoneyText(const QString &text, float *value);
 
 /* Text of a count edit: one or more digits that fit an int. */
 bool ParseCountText(const QString &text, int *value);
+
+/* Why the text of the money edit captioned what cannot be saved as it reads,
+ * in words for the operator, or empty with *value set. Taken: a decimal text
+ * (ParseMoneyText) with at most two decimals whose amount a rule's float
+ * carries to the fen, so that the saved rule shows the same amount again.
+ * Nothing is ever rounded. */
+QString MoneyEditFault(const QString &text, const QString &what, float *value);
+
+/* The same for a count edit: one or more digits that fit an int. */
+QString CountEditFault(const QString &text, const QString &what, int *value);
+
+/* The first row of rules, other than except, whose rule has the prefix (the
+ * default rule has none), or -1. */
+int RowOfPrefix(const QList<RateInfo> &rules, const QByteArray &prefix, int except);
+
+/* The prefixes that more than one rule has, each once, in the order of their
+ * second rules: the engine prices calls with the first rule of a prefix only. */
+QList<QByteArray> RepeatedPrefixes(const QList<RateInfo> &rules);
 
 #endif

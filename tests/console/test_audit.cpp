@@ -104,6 +104,7 @@ private slots:
     rates->SaveBtn->click();
     rates->RateEdit[0]->setText(QStringLiteral("0.40"));
     rates->SaveBtn->click();
+    s->forms->op.then(ScriptedOperator::click("OKBtn"));
     rates->Button3->click();
 
     Forms.UserMgrFrm->show();

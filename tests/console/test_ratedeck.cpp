@@ -112,6 +112,9 @@ private slots:
     QTest::newRow("line ends, blank lines, a break inside quotes")
         << QByteArray("\r\nd,095,1\r\n\r\n,,\r\n\"f\ng\",096,1\re,097,2")
         << QStringList{"UTF-8", "+d 095 0.00 1.00 60", "+e 097 0.00 2.00 60", "!5 国家/城市/地区中不能有换行"};
+    QTest::newRow("the default rule goes by its caption, once")
+        << QByteArray("默认费率,,0.9\n默认费率,,1\n默认费率,090,1")
+        << QStringList{"UTF-8", "+默认费率 090 0.00 1.00 60", "=0 .default  0.00 0.90 60", "!2 默认费率与第1行重复"};
     QTest::newRow("GBK") << QByteArray(kBeijingGbk + ",011,1") << QStringList{"GBK", "+北京 011 0.00 1.00 60"};
     QTest::newRow("UTF-8 with its mark, then a header")
         << QByteArray("\xef\xbb\xbfname,prefix,price\n北京,012,1")
@@ -145,11 +148,11 @@ private slots:
     QVERIFY(deck.contains("\"Say \"\"hi\"\", 纽约\",001212,0.08571429,0.50,7\r\n"));
     const DeckPlan plan = PlanDeck(deck, rules);
     QCOMPARE(plan.headerLine, 1);
-    QCOMPARE(plan.replacedRows, (QList<int>{1, 2}));
+    QCOMPARE(plan.replacedRows, (QList<int>{0, 1, 2}));
     QVERIFY(plan.added.isEmpty() && plan.refused.isEmpty());
     for (qsizetype i = 0; i < plan.replacements.size(); i++)
       QCOMPARE(Rule(plan.replacements[i]), Rule(rules[plan.replacedRows[i]]));
-    QCOMPARE(plan.replacements[0].m_ppcount, 0);  // the second period stays behind
+    QCOMPARE(plan.replacements[1].m_ppcount, 0);  // the second period stays behind
   }
 
   void importPreviewsAndWritesOnConfirmation_data()
@@ -184,8 +187,8 @@ private slots:
       QCOMPARE(preview->Summary->text(),
                QStringLiteral("新增费率：%1条\n替换区号相同的费率：%2条\n未导入的行：1行\n价格取整的行：0行")
                    .arg(3 - before).arg(before - 1));
-      QCOMPARE(preview->LineList->topLevelItemCount(), 2);  // the header and line 4
-      QCOMPARE(preview->LineList->topLevelItem(1)->text(0) + preview->LineList->topLevelItem(1)->text(1),
+      QCOMPARE(preview->LineList->topLevelItemCount(), 4);  // the header and lines 2 to 4
+      QCOMPARE(preview->LineList->topLevelItem(3)->text(0) + preview->LineList->topLevelItem(3)->text(1),
                QStringLiteral("4未导入：区号/代码只能由数字组成"));
       ScriptedOperator::click(qPrintable(button))(dlg);
     });
@@ -201,6 +204,37 @@ private slots:
                                                         "\xc9\xcf\xba\xa3|021|0.00|0:00:00-0.90|0:0.00|0|60\n");
   }
 
+  void thePreviewTellsWhatBecomesOfEachLine()
+  {
+    dir->write(RATE_FILE, kRates);
+    dir->write("deck.csv", "名称,区号,每分钟价格,手续费,计费间隔\n北京,010,0.6\n上海,021,0.9,0.5\n"
+                           "默认费率,,0.00\n广州,020,0.39,,6\n深圳,0755,x\n");
+    TRateForm form;
+    form.show();
+    QStringList rows;
+    op->then([&rows](QDialog *dlg) {
+      auto *list = static_cast<TRateImportDlg *>(dlg)->LineList;
+      for (int i = 0; i < list->topLevelItemCount(); i++)
+        rows << list->topLevelItem(i)->text(0) + QLatin1Char(' ') + list->topLevelItem(i)->text(1);
+      ScriptedOperator::click("CancelBtn")(dlg);
+    });
+    QVERIFY(!form.ImportDeck(dir->file("deck.csv")));
+    QCOMPARE(rows, (QStringList{
+                       QStringLiteral("1 表头，已略过"),
+                       QStringLiteral("2 替换 北京（010）：价格：每60秒0:00:00起0.30元、8:00:00起0.60元 → 每60秒全天0.60元；"
+                                      "3+1：180秒1.00元 → 无；免收费时长：3秒 → 无"),
+                       QStringLiteral("3 新增 上海（021）：每60秒全天0.90元，手续费0.50元"),
+                       QStringLiteral("4 替换 默认费率：没有变化"),
+                       QStringLiteral("5 新增 广州（020）：每6秒全天0.04元"),
+                       QStringLiteral("5 已导入，每6秒0.039元记为0.04元（费率只记到分）"),
+                       QStringLiteral("6 未导入：每分钟价格不是数字"),
+                   }));
+    QCOMPARE(dir->read(RATE_FILE), kRates);
+    // A table without a default rule has none to replace.
+    QCOMPARE(Outcome(PlanDeck("默认费率,,1", Table().mid(1))),
+             (QStringList{"UTF-8", QStringLiteral("!1 费率表中没有默认费率，无法替换")}));
+  }
+
   void exportWritesTheDeckAndSaysWhatItLeavesOut()
   {
     dir->write(RATE_FILE, kRates);
@@ -211,7 +245,7 @@ private slots:
     QCOMPARE(dir->read("out.csv"), FormatDeck(Table()));
     QCOMPARE(op->messages.size(), 1);
     QCOMPARE(op->messages[0].text,
-             QStringLiteral("已导出1条费率到 %1。\n其中1条有多个时段、3+1时长或免收费时长，文件中只有时段1的价格；"
+             QStringLiteral("已导出2条费率（含默认费率）到 %1。\n其中1条有多个时段、3+1时长或免收费时长，文件中只有时段1的价格；"
                             "再导入时，这些费率只保留时段1的价格。").arg(dir->file("out.csv")));
   }
 };

@@ -1,13 +1,17 @@
 // The rate editor: the default rule of a station without rates, new rules with
 // their periods in order, editing and deleting rows (never row 0), the key
-// filters and refills of the edits, the rules it refuses to save, what it
-// makes of unusable files, and its note on closing.
+// filters of the edits and what an emptied one takes, the rules and amounts it
+// refuses to save, what it makes of unusable files, the questions before a
+// delete and before unsaved edits are lost, and its note on closing.
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QCloseEvent>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QSpontaneKeyEvent>
 #include <QTest>
 #include <QTimeEdit>
 #include <QTreeWidget>
@@ -54,6 +58,7 @@ private slots:
   }
   void cleanup()
   {
+    QVERIFY2(op->unexpected.isEmpty(), qPrintable(op->unexpected.join(QLatin1Char(' '))));
     form.reset();
     op.reset();
     dir.reset();
@@ -152,6 +157,14 @@ private slots:
     QCOMPARE(form->NameEdit->text(), QStringLiteral("默认费率"));
     select(1);
     QVERIFY(form->Button3->isEnabled());
+    op->then([](QDialog *dlg) {
+      auto *box = qobject_cast<QMessageBox *>(dlg);
+      QCOMPARE(box->windowTitle() + box->text(), QStringLiteral("删除费率要删除费率“北京”（区号/代码010）吗？"));
+      ScriptedOperator::click("CancelBtn")(dlg);
+    }).then(ScriptedOperator::click("OKBtn"));
+    form->Button3->click();
+    QCOMPARE(form->RuleCount(), 3);
+    QCOMPARE(dir->read(RATE_FILE).count('\n'), 3);
     form->Button3->click();
     QCOMPARE(form->RuleCount(), 2);
     QCOMPARE(form->CurrentRow(), -1);
@@ -173,29 +186,137 @@ private slots:
     QVERIFY(!form->Button3->isEnabled());
   }
 
-  void emptiedEditsAreRefilled_data()
+  void anEmptiedEditTakesWhatIsTypedOrSaysWhyNot_data()
   {
     QTest::addColumn<QString>("edit");
-    QTest::addColumn<QString>("refill");
-    QTest::newRow("charge") << "ChargeEdit" << "0.2";
-    QTest::newRow("rate 3") << "Rate3Edit" << "0.2";
-    QTest::newRow("package price") << "MinFeeEdit" << "0.2";
-    QTest::newRow("unit") << "UnitEdit" << "0";
-    QTest::newRow("package length") << "MinTimeEdit" << "0";
-    QTest::newRow("free limit") << "FreePeriodEdit" << "0";
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("outcome");  // the new rule's line, or the message
+    QTest::newRow("charge") << "ChargeEdit" << "3.60" << "x|010|3.60|0:00:00-0.00|0:0.00|0|60\n";
+    QTest::newRow("rate 1") << "Rate1Edit" << "3.6" << "x|010|0.00|0:00:00-3.60|0:0.00|0|60\n";
+    QTest::newRow("rate 4, out of use") << "Rate4Edit" << "" << "x|010|0.00|0:00:00-0.00|0:0.00|0|60\n";
+    QTest::newRow("unit") << "UnitEdit" << "30" << "x|010|0.00|0:00:00-0.00|0:0.00|0|30\n";
+    QTest::newRow("three decimals") << "Rate1Edit" << "0.236" << "费率1最多只能有两位小数（“0.236”）";
+    QTest::newRow("half a cent") << "ChargeEdit" << "1.005" << "手续费最多只能有两位小数（“1.005”）";
+    QTest::newRow("beyond a float's cents") << "MinFeeEdit" << "123456789" << "3+1费率“123456789”过大";
+    QTest::newRow("empty price") << "Rate1Edit" << "" << "请填写费率1";
+    QTest::newRow("empty free limit") << "FreePeriodEdit" << "" << "请填写免收费时长";
   }
-  void emptiedEditsAreRefilled()
+  void anEmptiedEditTakesWhatIsTypedOrSaysWhyNot()
   {
     QFETCH(QString, edit);
-    QFETCH(QString, refill);
+    QFETCH(QString, typed);
+    QFETCH(QString, outcome);
     form->show();
+    form->Button2->click();
+    form->NameEdit->setText(QStringLiteral("x"));
+    form->PrefixEdit->setText(QStringLiteral("010"));
     auto *e = form->findChild<QLineEdit *>(edit);
-    QVERIFY(e);
     e->setFocus();
     e->selectAll();
     QTest::keyClick(e, Qt::Key_Backspace);
-    QCOMPARE(e->text(), refill);
-    QVERIFY(form->SaveBtn->isEnabled());
+    QCOMPARE(e->text(), QString());
+    QTest::keyClicks(e, typed);
+    QCOMPARE(e->text(), typed);
+    form->SaveBtn->click();
+    if (outcome.endsWith(QLatin1Char('\n'))) {
+      QVERIFY(op->messages.isEmpty());
+      QCOMPARE(QString::fromLatin1(dir->read(RATE_FILE)), QString::fromLatin1(kDefaultLine) + outcome);
+    } else {
+      QCOMPARE(op->messages.size(), 1);
+      QCOMPARE(op->messages[0].text, outcome);
+      QCOMPARE(e->text(), typed);
+      QVERIFY(!dir->exists(RATE_FILE));
+    }
+  }
+
+  void aSecondRuleForAPrefixIsRefused()
+  {
+    dir->write(RATE_FILE, kThreeRules);
+    form->show();
+    select(2);
+    form->PrefixEdit->setText(QStringLiteral("010"));
+    form->SaveBtn->click();
+    op->then(ScriptedOperator::click("DiscardBtn"));
+    form->Button2->click();
+    form->NameEdit->setText(QStringLiteral("北京2"));
+    form->PrefixEdit->setText(QStringLiteral("010"));
+    form->SaveBtn->click();
+    QCOMPARE(op->messages.size(), 2);
+    for (const auto &m : op->messages)
+      QCOMPARE(m.caption + m.text, QStringLiteral("错误区号/代码010已用于“北京”，一个区号只能有一条费率"));
+    QCOMPARE(form->RuleCount(), 3);
+    QCOMPARE(dir->read(RATE_FILE), kThreeRules);
+  }
+
+  void leavingUnsavedEditsAsks_data()
+  {
+    QTest::addColumn<QString>("leave");
+    QTest::addColumn<bool>("newRule");
+    QTest::addColumn<QString>("price");
+    QTest::addColumn<QString>("answer");
+    QTest::newRow("quit, cancelled") << "quit" << false << "0.55" << "CancelBtn";
+    QTest::newRow("quit, dropped") << "quit" << false << "0.55" << "DiscardBtn";
+    QTest::newRow("quit, saved") << "quit" << false << "0.55" << "SaveBtn";
+    QTest::newRow("quit, refused save") << "quit" << false << "0.555" << "SaveBtn";
+    QTest::newRow("close box, saved") << "close box" << false << "0.55" << "SaveBtn";
+    QTest::newRow("another row, cancelled") << "row" << false << "0.55" << "CancelBtn";
+    QTest::newRow("another row, saved") << "row" << false << "0.55" << "SaveBtn";
+    QTest::newRow("another row, new rule saved") << "row" << true << "0.55" << "SaveBtn";
+    QTest::newRow("a new rule, dropped") << "new" << false << "0.55" << "DiscardBtn";
+    QTest::newRow("import, cancelled") << "import" << false << "0.55" << "CancelBtn";
+  }
+  void leavingUnsavedEditsAsks()
+  {
+    QFETCH(QString, leave);
+    QFETCH(bool, newRule);
+    QFETCH(QString, price);
+    QFETCH(QString, answer);
+    dir->write(RATE_FILE, kThreeRules);
+    form->show();
+    select(1);
+    if (newRule) {
+      form->Button2->click();
+      form->NameEdit->setText(QStringLiteral("广州"));
+      form->PrefixEdit->setText(QStringLiteral("020"));
+    }
+    const int current = form->CurrentRow();
+    form->RateEdit[0]->setText(price);
+    op->then([answer](QDialog *dlg) {
+      auto *box = qobject_cast<QMessageBox *>(dlg);
+      QVERIFY(box);
+      QCOMPARE(box->windowTitle() + box->text(), QStringLiteral("费率设置费率有修改还没有保存，要保存吗？"));
+      ScriptedOperator::click(qPrintable(answer))(dlg);
+    });
+    bool closed = false;
+    if (leave == QLatin1String("close box")) {
+      QCloseEvent event;  // what the window system sends
+      QSpontaneKeyEvent::setSpontaneous(&event);
+      qApp->notify(form.get(), &event);
+      closed = event.isAccepted();
+    } else {
+      if (leave == QLatin1String("quit"))
+        form->ConfirmBtn->click();
+      else if (leave == QLatin1String("row"))
+        select(2);
+      else if (leave == QLatin1String("new"))
+        form->Button2->click();
+      else
+        form->ImportBtn->click();
+      closed = !form->isVisible();
+    }
+    QCOMPARE(op->dialogs, QStringList{QStringLiteral("UnsavedQuestion")});
+    const bool saved = answer == QLatin1String("SaveBtn") && price == QLatin1String("0.55");
+    QCOMPARE(dir->read(RATE_FILE).contains("-0.55|"), saved);
+    if (answer == QLatin1String("CancelBtn") || (answer == QLatin1String("SaveBtn") && !saved)) {
+      QVERIFY(!closed);
+      QCOMPARE(form->CurrentRow(), current);
+      QCOMPARE(form->RateEdit[0]->text(), price);
+    } else if (leave == QLatin1String("row")) {
+      QCOMPARE(form->CurrentRow(), 2);
+      QCOMPARE(form->NameEdit->text(), QStringLiteral("Shanghai"));
+    }
+    const bool closing = leave == QLatin1String("quit") || leave == QLatin1String("close box");
+    QCOMPARE(closed, closing && (answer == QLatin1String("DiscardBtn") || saved));
   }
 
   void keyFiltersLetOnlyNumbersIn()
@@ -270,6 +391,8 @@ private slots:
                                     << 1 << QStringLiteral("费率文件中没有可用的费率，现以默认费率开始");
     QTest::newRow("empty file") << QByteArray() << 1
                                 << QStringLiteral("费率文件中没有可用的费率，现以默认费率开始");
+    QTest::newRow("a prefix twice") << QByteArray(kThreeRules + "x|010|0|0:00:00-1|0:0|0|60\n") << 4
+                                    << QStringLiteral("区号/代码010有不止一条费率，计费只用其中的第一条；请删除或修改多余的费率");
     QTest::newRow("one bad line") << QByteArray(kThreeRules + "x||0|0:00:00-1|0:0|0|60\n") << 3
                                   << QStringLiteral("费率文件中有1行无法读取，已略过；保存时这些行不再写入");
   }
@@ -292,11 +415,13 @@ private slots:
   {
     form->show();
     form->UnitEdit->setText(QStringLiteral("30"));
+    op->then(ScriptedOperator::click("DiscardBtn"));
     form->ConfirmBtn->click();
     QVERIFY(!form->isVisible());
     QCOMPARE(op->messages.size(), 1);
     QCOMPARE(op->messages[0].text, QStringLiteral("重新运行计费程序新费率方可生效"));
     QCOMPARE(op->messages[0].caption, QStringLiteral("请注意"));
+    QCOMPARE(op->pending(), 0);
 
     // The table is read once per run: a file changed since stays unread.
     dir->write(RATE_FILE, kThreeRules);

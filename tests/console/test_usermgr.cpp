@@ -1,10 +1,11 @@
 // User management: the operator manager's list, adding (names clashing in
-// another letter case, mismatched passwords), deleting (never the first entry
-// or "admin"), setting a password, and the operator's own password change,
+// another letter case, mismatched passwords), deleting (asked first, never the
+// first entry or "admin"), setting a password, and the operator's own password change,
 // which keeps the file's other lines where the manager rewrites them all.
 #include <QAction>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 
@@ -102,7 +103,7 @@ private slots:
     QCOMPARE(MaskDigests(f->dir.read(PASSWD_FILE), {"x"}), "admin \nBob " + kBobSecret + "\ncarol <x>\n");
   }
 
-  void theFirstEntryAndAdminStayWhileOthersGo()
+  void theFirstEntryAndAdminStayWhileOthersGoAfterAQuestion()
   {
     f->dir.write(PASSWD_FILE, kZhangSanGbk + " " + kZhangSanMima + "\nadmin\nbob " + kBobSecret + "\n");
     mgr()->show();
@@ -114,6 +115,13 @@ private slots:
     QVERIFY(!mgr()->DelUserBtn->isEnabled());
     select(2);
     QVERIFY(mgr()->DelUserBtn->isEnabled());
+    f->op.then([](QDialog *dlg) {
+      auto *box = qobject_cast<QMessageBox *>(dlg);
+      QCOMPARE(box->windowTitle() + box->text(), QStringLiteral("删除操作员要删除操作员“bob”吗？"));
+      ScriptedOperator::click("CancelBtn")(dlg);
+    }).then(ScriptedOperator::click("OKBtn"));
+    mgr()->DelUserBtn->click();
+    QCOMPARE(listed().size(), 3);
     mgr()->DelUserBtn->click();
     QCOMPARE(f->dir.read(PASSWD_FILE), kZhangSanGbk + " " + kZhangSanMima + "\nadmin \n");
     QCOMPARE(listed(), (QStringList{QStringLiteral("张三"), QStringLiteral("admin")}));
