@@ -3,7 +3,9 @@
 // follows the gateway's answer, a denied line makes no call until permitted,
 // and a command that cannot be sent is told.
 #include <QAction>
+#include <QDialog>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QMenu>
 #include <QProcess>
 #include <QTest>
@@ -63,6 +65,42 @@ private slots:
     QCOMPARE(s.forms->op.messages[0].caption, "错误");
     QCOMPARE(s.forms->op.messages[0].text,
              QStringLiteral("未能向线路“%1”发送“禁止呼叫”命令，请检查网络连接后重试。").arg(s.entry(m, 1)->name));
+    s.forms->verifyScriptDone();
+  }
+
+  // Denying a line cuts the call in progress at once: the operator is asked
+  // first, and "取消" sends nothing; an idle line is denied without a question.
+  void denyingALineInACallAsksFirst()
+  {
+    StationFixture s;
+    const QByteArray m = FreshMachine();
+    s.logIn();
+    TestLine a(m, 0);
+    QVERIFY(a.discovery() && a.connected("0101"));
+    s.main->PollLines();
+    const QString name = s.entry(m, 0)->name;
+    auto deny = [&] {
+      s.main->LineList->setCurrentItem(s.row(m, 0));
+      emit s.main->PopupMenu1->aboutToShow();
+      s.main->LineDeny->trigger();
+    };
+    const QString question = QStringLiteral("线路“%1”正在通话中，禁止呼叫会立即挂断这个通话。\n确定禁止呼叫吗？").arg(name);
+    for (const char *answer : {"CancelBtn", "OKBtn"}) {
+      s.forms->op.then([&, answer](QDialog *dlg) {
+        QCOMPARE(dlg->findChild<QLabel *>("Question")->text(), question);
+        ScriptedOperator::click(answer)(dlg);
+      });
+      deny();
+      const std::optional<std::string> command = a.command(qstrcmp(answer, "OKBtn") == 0 ? 2000 : 200);
+      QCOMPARE(command.has_value(), qstrcmp(answer, "OKBtn") == 0);
+      if (command)
+        QVERIFY2(command->find("\ncall: deny\n") != std::string::npos, command->c_str());
+    }
+    QVERIFY(a.hangUp());
+    s.main->PollLines();
+    deny();
+    QVERIFY(a.command(2000).has_value());
+    QCOMPARE(s.forms->op.dialogs.count(QStringLiteral("QuestionDlg")), 2);
     s.forms->verifyScriptDone();
   }
 };
