@@ -128,8 +128,8 @@ void TakeScreenshots()
   } else {
     GrabHidden(Forms.DepositDlg);
   }
-  // The checkout of the first line with calls waiting, cancelled; the
-  // reprint's preview when a receipt was printed in this run.
+  // The checkout of the first line with calls waiting, its receipt printed
+  // (or kept as a file) and the checkout cancelled; the reprint's preview.
   int waiting = -1;
   for (int row = 0; row < main->LineCount() && waiting < 0; row++) {
     const LineEntry *line = main->Line(row);
@@ -171,8 +171,7 @@ void AnswerDialog(QDialog *dialog)
     // The customer hands over a note.
     Forms.BillForm->Money->setText(QStringLiteral("20"));
     Grab(dialog);
-    // Only looked at: a checkout (and so its receipt) would settle the calls.
-    Forms.BillForm->CancelBtn->click();
+    Forms.BillForm->PrintBtn->click();
     return;
   }
   // Anything else is looked at, if screenshots are wanted, and cancelled.
