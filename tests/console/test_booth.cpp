@@ -84,17 +84,15 @@ private slots:
       emit s.main->PopupMenu1->aboutToShow();
       s.main->LineDeny->trigger();
     };
-    const QString question = QStringLiteral("线路“%1”正在通话中，禁止呼叫会立即挂断这个通话。\n确定禁止呼叫吗？").arg(name);
     for (const char *answer : {"CancelBtn", "OKBtn"}) {
       s.forms->op.then([&, answer](QDialog *dlg) {
-        QCOMPARE(dlg->findChild<QLabel *>("Question")->text(), question);
+        QVERIFY(dlg->findChild<QLabel *>("Question")->text().startsWith(QStringLiteral("线路“%1”正在通话中").arg(name)));
         ScriptedOperator::click(answer)(dlg);
       });
       deny();
-      const std::optional<std::string> command = a.command(qstrcmp(answer, "OKBtn") == 0 ? 2000 : 200);
-      QCOMPARE(command.has_value(), qstrcmp(answer, "OKBtn") == 0);
-      if (command)
-        QVERIFY2(command->find("\ncall: deny\n") != std::string::npos, command->c_str());
+      const bool sent = qstrcmp(answer, "OKBtn") == 0;
+      const std::optional<std::string> command = a.command(sent ? 2000 : 200);
+      QVERIFY(command.has_value() == sent && (!sent || command->find("\ncall: deny\n") != std::string::npos));
     }
     QVERIFY(a.hangUp());
     s.main->PollLines();

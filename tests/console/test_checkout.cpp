@@ -13,7 +13,6 @@
 #include "Audit.h"
 #include "BillFrm.h"
 #include "EngineTest.h"
-#include "Gbk.h"
 #include "ShiftRecord.h"
 
 namespace {
@@ -73,18 +72,24 @@ bool storeCalls(const QByteArray &machine, std::initializer_list<const char *> n
   return execOnEngineDb(sql + "commit;");
 }
 
-/* The checkouts of a machine the engine kept, oldest first, with their call ids. */
-QList<QPair<checkout_info, QByteArray>> checkoutsOf(const QByteArray &machine)
+/* The checkouts of a machine the engine kept, oldest first, and their call ids. */
+QList<checkout_info> checkoutsOf(const QByteArray &machine, QList<QByteArray> *callids = nullptr)
 {
-  QList<QPair<checkout_info, QByteArray>> rows;
-  auto keep = [](void *r, void *p) {
-    const auto *co = static_cast<const checkout_info *>(r);
-    auto *list = static_cast<QList<QPair<checkout_info, QByteArray>> *>(p);
-    list->append({*co, QByteArray(co->m_callids ? co->m_callids : "")});
-  };
-  [&] { QCOMPARE(quenta_selectCheckouts("0000", "9999", nullptr, keep, &rows), 0); }();
-  rows.removeIf([&](const auto &row) { return QByteArray(row.first.m_machineid) != machine; });
-  return rows;
+  std::pair<QList<checkout_info>, QList<QByteArray>> rows;
+  quenta_selectCheckouts("0000", "9999", nullptr, [](void *r, void *p) {
+    auto *co = static_cast<checkout_info *>(r);
+    static_cast<decltype(rows) *>(p)->first.append(*co);
+    static_cast<decltype(rows) *>(p)->second.append(co->m_callids);
+  }, &rows);
+  QList<checkout_info> kept;
+  for (qsizetype i = 0; i < rows.first.size(); i++) {
+    if (QByteArray(rows.first[i].m_machineid) != machine)
+      continue;
+    kept.append(rows.first[i]);
+    if (callids)
+      callids->append(rows.second[i]);
+  }
+  return kept;
 }
 
 } // namespace
@@ -246,21 +251,15 @@ private slots:
   {
     QTest::addColumn<QByteArray>("trigger");   // on the engine's database; "stale": a call settled meanwhile
     QTest::addColumn<QString>("told");
-    QTest::addColumn<QStringList>("offeredAgain");
-    QTest::newRow("bill refused") << QByteArray("before insert on billtbl when new.callid=%1")
-                                  << "数据库出错" << QStringList{"0101 1.20元", "0202 0.60元", "0303 2.00元"};
-    QTest::newRow("call not marked") << QByteArray("before update on cdrtbl when old.callid=%1")
-                                     << "数据库出错" << QStringList{"0101 1.20元", "0202 0.60元", "0303 2.00元"};
-    QTest::newRow("record refused") << QByteArray("before insert on checkouttbl")
-                                    << "数据库出错" << QStringList{"0101 1.20元", "0202 0.60元", "0303 2.00元"};
-    QTest::newRow("settled meanwhile") << QByteArray("stale") << "已经在别处结帐"
-                                       << QStringList{"0101 1.20元", "0202 0.60元"};
+    QTest::newRow("bill refused") << QByteArray("before insert on billtbl when new.callid=%1") << "数据库出错";
+    QTest::newRow("call not marked") << QByteArray("before update on cdrtbl when old.callid=%1") << "数据库出错";
+    QTest::newRow("record refused") << QByteArray("before insert on checkouttbl") << "数据库出错";
+    QTest::newRow("settled meanwhile") << QByteArray("stale") << "已经在别处结帐";
   }
   void aRefusedCheckoutSettlesNothing()
   {
     QFETCH(QByteArray, trigger);
     QFETCH(QString, told);
-    QFETCH(QStringList, offeredAgain);
     const QByteArray m = FreshMachine();
     QVERIFY(storeCalls(m, {"0101", "0202", "0303"}));
     s->logIn();
@@ -291,15 +290,14 @@ private slots:
     QCOMPARE(s->main->ShiftTotal(), before);
     QCOMPARE(s->forms->dir.read(LASTLOG_FILE), lastlog);
     QCOMPARE(s->forms->op.messages.size(), 1);
-    QCOMPARE(s->forms->op.messages[0].caption, QStringLiteral("错误"));
-    QVERIFY2(s->forms->op.messages[0].text.contains(told) &&
-                 s->forms->op.messages[0].text.contains(QStringLiteral("什么都没有结帐")),
-             qPrintable(s->forms->op.messages[0].text));
-    QCOMPARE(s->entry(m, 0)->button->text(), QStringLiteral("结帐"));
+    const QString text = s->forms->op.messages[0].caption + s->forms->op.messages[0].text;
+    QVERIFY2(text.startsWith(QStringLiteral("错误")) && text.contains(told) && text.contains("什么都没有结帐"),
+             qPrintable(text));
     QCOMPARE(s->row(m, 0)->text(COLUMN_AMOUNT_DUE), stale ? QStringLiteral("1.80元") : QStringLiteral("3.80元"));
 
     // The next checkout offers the calls again, and settles them once.
-    s->forms->op.then(expectTable(offeredAgain, "OKBtn"));
+    QStringList offered = {"0101 1.20元", "0202 0.60元", "0303 2.00元"};
+    s->forms->op.then(expectTable(stale ? offered.mid(0, 2) : offered, "OKBtn"));
     s->entry(m, 0)->button->click();
     QCOMPARE(flagsOf(m), std::vector<int>({1, 1, 1}));
     QCOMPARE(checkoutsOf(m).size(), 1);
@@ -365,25 +363,18 @@ private slots:
     }
     s->entry(m, 0)->button->click();
 
-    const auto kept = checkoutsOf(m);
+    QList<QByteArray> callids;
+    const QList<checkout_info> kept = checkoutsOf(m, &callids);
+    QCOMPARE(flagsOf(m), std::vector<int>(2, record.isEmpty() ? 0 : 1));
+    QCOMPARE(kept.size(), record.isEmpty() ? 0 : 1);
     if (record.isEmpty()) {
-      QVERIFY(kept.isEmpty());
-      QCOMPARE(flagsOf(m), std::vector<int>({0, 0}));
       QCOMPARE(s->main->ShiftTotal(), before);
       return;
     }
-    QCOMPARE(kept.size(), 1);
-    const checkout_info &co = kept[0].first;
+    const checkout_info &co = kept[0];
     QCOMPARE(QList<qint64>({co.m_deposit, co.m_paid, co.m_change, co.m_owed}), record);
-    QCOMPARE(co.m_due, 320);
-    QCOMPARE(co.m_calls, 2);
-    QCOMPARE(co.m_lineid, 0);
-    QCOMPARE(QByteArray(co.m_admin), QByteArray("admin"));
-    QVERIFY(co.m_number > 0);
-    const std::vector<cdr_info> calls = CallsOf(m);
-    QCOMPARE(kept[0].second.split('\n').size(), 2);
-    QVERIFY(kept[0].second.contains(calls[0].callid) && kept[0].second.contains(calls[1].callid));
-    QCOMPARE(flagsOf(m), std::vector<int>({1, 1}));
+    QCOMPARE(QByteArray::number(co.m_due) + ' ' + QByteArray::number(co.m_calls) + ' ' + co.m_admin + ' ' + callids[0],
+             "320 2 admin " + m + "-0\n" + m + "-1");
     QCOMPARE(s->main->ShiftTotal(), before + co.m_due - co.m_owed);
     QCOMPARE(s->forms->dir.read(DEPOSITS_FILE), QByteArray());
   }
@@ -406,10 +397,7 @@ private slots:
       auto *bill = static_cast<TBillForm *>(dlg);
       QCOMPARE(tableOf(bill), QStringList({"0101 1.20元"}));
       QCOMPARE(bill->windowTitle(), QStringLiteral("结帐 - ") + name);
-      QVERIFY(bill->CallInProgress->isVisibleTo(bill));
-      QVERIFY2(bill->CallInProgress->text().contains(QStringLiteral("正在通话中")) &&
-                   bill->CallInProgress->text().contains(running),
-               qPrintable(bill->CallInProgress->text()));
+      QVERIFY(bill->CallInProgress->isVisibleTo(bill) && bill->CallInProgress->text().contains(running));
       QCOMPARE(bill->ChangeCaption->text() + bill->Change->text(), QStringLiteral("还差：1.20元"));
       QTest::keyClick(bill->Money, Qt::Key_Return);
       QVERIFY(bill->isVisible());
@@ -426,11 +414,8 @@ private slots:
     s->entry(m, 0)->button->click();
     QCOMPARE(s->forms->op.messages.size(), 1);
     QCOMPARE(s->forms->op.messages[0].caption, QStringLiteral("计费明细"));
-    QVERIFY2(s->forms->op.messages[0].text.startsWith(QStringLiteral("号码：0101\n")) &&
-                 s->forms->op.messages[0].text.endsWith(
-                     QStringLiteral("费率：A\n套餐（前3分0秒）：1.00元\n手续费：0.20元\n合计：1.20元")),
+    QVERIFY2(s->forms->op.messages[0].text.endsWith("费率：A\n套餐（前3分0秒）：1.00元\n手续费：0.20元\n合计：1.20元"),
              qPrintable(s->forms->op.messages[0].text));
-    QCOMPARE(flagsOf(m), std::vector<int>({1}));
     QCOMPARE(checkoutsOf(m).size(), 1);
     QVERIFY(a.hangUp());
   }
