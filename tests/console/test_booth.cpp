@@ -6,13 +6,16 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QProcess>
 #include <QTest>
 #include <QTreeWidget>
 
+#include "BillFrm.h"
 #include "EngineTest.h"
 #include "LineMap.h"
+#include "ShopInfo.h"
 
 class TestBoothControl : public QObject {
   Q_OBJECT
@@ -69,15 +72,24 @@ private slots:
   }
 
   // Denying a line cuts the call in progress at once: the operator is asked
-  // first, and "取消" sends nothing; an idle line is denied without a question.
+  // first (from the menu, and by the denial after a checkout of the line's
+  // earlier calls), and "取消" sends nothing; an idle line is denied without
+  // a question.
   void denyingALineInACallAsksFirst()
   {
     StationFixture s;
     const QByteArray m = FreshMachine();
+    s.forms->dir.write(SHOPINFO_FILE, "deny_after_checkout=1\n");
     s.logIn();
     TestLine a(m, 0);
-    QVERIFY(a.discovery() && a.connected("0101"));
+    QVERIFY(a.discovery() && a.call("0202") && a.connected("0101"));
     s.main->PollLines();
+    s.forms->op.then([](QDialog *dlg) {
+      static_cast<TBillForm *>(dlg)->Money->setText(QStringLiteral("0.60"));
+      ScriptedOperator::click("OKBtn")(dlg);
+    }).then(ScriptedOperator::click("CancelBtn"));
+    s.main->Checkout(s.main->FindLine(m, 0));
+    QVERIFY(!a.command(200));
     const QString name = s.entry(m, 0)->name;
     auto deny = [&] {
       s.main->LineList->setCurrentItem(s.row(m, 0));
@@ -98,7 +110,7 @@ private slots:
     s.main->PollLines();
     deny();
     QVERIFY(a.command(2000).has_value());
-    QCOMPARE(s.forms->op.dialogs.count(QStringLiteral("QuestionDlg")), 2);
+    QCOMPARE(s.forms->op.dialogs.count(QStringLiteral("QuestionDlg")), 3);
     s.forms->verifyScriptDone();
   }
 };
