@@ -119,13 +119,28 @@ TBillForm::TBillForm(QWidget *parent)
   layout->addWidget(CallInProgress);
   layout->addLayout(bottom);
 
-  connect(OKBtn, &QPushButton::clicked, this, [this] { Settle(false); });
-  connect(PrintBtn, &QPushButton::clicked, this, [this] { Settle(true); });
+  connect(OKBtn, &QPushButton::clicked, this, &TBillForm::OKBtnClick);
+  connect(PrintBtn, &QPushButton::clicked, this, &TBillForm::PrintBtnClick);
   connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
   connect(Money, &QLineEdit::textChanged, this, &TBillForm::MoneyChange);
-  connect(Money, &QLineEdit::textEdited, this, [this] { m_typed = true; });
+  connect(Money, &QLineEdit::textEdited, this, &TBillForm::MoneyEdited);
   connect(DetailBtn, &QPushButton::clicked, this, &TBillForm::ShowBreakdown);
   connect(BillTable, &QTreeWidget::itemDoubleClicked, this, &TBillForm::ShowBreakdown);
+}
+
+void TBillForm::OKBtnClick()
+{
+  Settle(false);
+}
+
+void TBillForm::PrintBtnClick()
+{
+  Settle(true);
+}
+
+void TBillForm::MoneyEdited()
+{
+  m_typed = true;
 }
 
 void TBillForm::ShowBreakdown()

@@ -75,8 +75,11 @@ protected:
 private:
   void FormShow();
   void MoneyChange();
+  void MoneyEdited();             /* typed by the operator, not set by the dialog */
+  void OKBtnClick();
+  void PrintBtnClick();
+  void ShowBreakdown();           /* DetailBtn, or a double-click on a call */
   void Settle(bool print);
-  void ShowBreakdown();
 
   Cents m_total = 0;
   Cents m_deposit = 0;
