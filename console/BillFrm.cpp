@@ -125,7 +125,13 @@ TBillForm::TBillForm(QWidget *parent)
   connect(Money, &QLineEdit::textChanged, this, &TBillForm::MoneyChange);
   connect(Money, &QLineEdit::textEdited, this, &TBillForm::MoneyEdited);
   connect(DetailBtn, &QPushButton::clicked, this, &TBillForm::ShowBreakdown);
-  connect(BillTable, &QTreeWidget::itemDoubleClicked, this, &TBillForm::ShowBreakdown);
+  connect(BillTable, &QTreeWidget::itemDoubleClicked, this, &TBillForm::BillTableDoubleClick);
+}
+
+void TBillForm::BillTableDoubleClick(QTreeWidgetItem *item)
+{
+  BillTable->setCurrentItem(item);
+  ShowBreakdown();
 }
 
 void TBillForm::OKBtnClick()

@@ -22,6 +22,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 #define BILL_COLUMNS 4
 #define BILL_BREAKDOWN_ROLE (Qt::UserRole + 1)
@@ -78,7 +79,8 @@ private:
   void MoneyEdited();             /* typed by the operator, not set by the dialog */
   void OKBtnClick();
   void PrintBtnClick();
-  void ShowBreakdown();           /* DetailBtn, or a double-click on a call */
+  void BillTableDoubleClick(QTreeWidgetItem *item);
+  void ShowBreakdown();           /* DetailBtn, or a double-click on a call: the current call's */
   void Settle(bool print);
 
   Cents m_total = 0;
