@@ -223,6 +223,9 @@ private slots:
                                     "0.60元", "合计（2次通话）", "1.80元", "5.00元", "3.20元", "欢迎再来"}),
              QString());
     QVERIFY(!first.contains(QStringLiteral("补打")));
+    Receipt shortPaid;  // settled for less: what is owed, never a negative change
+    shortPaid.total = 120, shortPaid.paid = 100, shortPaid.change = -20;
+    QVERIFY(ReceiptHtml(shortPaid).contains(QStringLiteral("欠款</td><td align=\"right\">0.20元")));
 
     // The reprint shows the receipt, then prints it marked as printed again.
     s->forms->op.then(ScriptedOperator::click("OKBtn"));
