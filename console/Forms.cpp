@@ -37,8 +37,6 @@ void CreateForms()
   Forms.ShopDlg = new TShopDlg(owner);
   Forms.ReceiptDlg = new TReceiptDlg(owner);
   Forms.DepositDlg = new TDepositDlg(owner);
-  QObject::connect(Forms.BillForm, &TBillForm::receiptPrinted, Forms.ReceiptDlg,
-                   &TReceiptDlg::Keep);
 }
 
 void ReleaseForms()

@@ -30,6 +30,7 @@
 #include "LineCommand.h"
 #include "LineMap.h"
 #include "Modal.h"
+#include "Question.h"
 #include "SaveFile.h"
 
 namespace {
@@ -615,8 +616,17 @@ bool TMainForm::PermitLine(int row)
 void TMainForm::LineDenyClick()
 {
   const int row = SelectedLine();
-  if (row >= 0)
-    DenyLine(row);
+  if (row < 0)
+    return;
+  // The gateway cuts a call in progress at once: the customer's, perhaps
+  // mid-sentence, so the operator says so first.
+  if (m_lines[row]->runningCost &&
+      !AskOperator(this,
+                   QStringLiteral("线路“%1”正在通话中，禁止呼叫会立即挂断这个通话。\n确定禁止呼叫吗？")
+                       .arg(m_lines[row]->name),
+                   QStringLiteral("禁止呼叫"), QStringLiteral("挂断并禁止"), QStringLiteral("取消")))
+    return;
+  DenyLine(row);
 }
 
 void TMainForm::LinePermitClick()

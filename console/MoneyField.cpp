@@ -4,6 +4,7 @@
 #include <QEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QValidator>
 
 #include "BillText.h"
 
@@ -32,6 +33,17 @@ protected:
   }
 };
 
+/* Refuses any text with more figures than an amount has, typed or pasted. */
+class MoneyDigits : public QValidator {
+public:
+  using QValidator::QValidator;
+
+  State validate(QString &input, int &) const override
+  {
+    return MoneyTextAllowed(input) ? Acceptable : Invalid;
+  }
+};
+
 } // namespace
 
 QLineEdit *MoneyField(QWidget *parent, const char *objectName)
@@ -39,5 +51,6 @@ QLineEdit *MoneyField(QWidget *parent, const char *objectName)
   auto *edit = new QLineEdit(parent);
   edit->setObjectName(QString::fromLatin1(objectName));
   edit->installEventFilter(new MoneyKeys(edit));
+  edit->setValidator(new MoneyDigits(edit));
   return edit;
 }

@@ -1,9 +1,14 @@
-/* The delete and unsaved-changes questions. */
+/* The delete, unsaved-changes and yes-or-no questions. */
 #include "Question.h"
 
+#include <QDialog>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QVBoxLayout>
 
+#include "FieldDialog.h"
 #include "Modal.h"
 
 namespace {
@@ -46,4 +51,32 @@ UnsavedChoice AskUnsaved(QWidget *parent, const QString &text, const QString &ca
   if (box.clickedButton() == discard)
     return UnsavedChoice::Discard;
   return UnsavedChoice::Stay;
+}
+
+bool AskOperator(QWidget *parent, const QString &question, const QString &caption,
+                 const QString &yes, const QString &no)
+{
+  QDialog dialog(parent);
+  dialog.setObjectName(QStringLiteral("QuestionDlg"));
+  dialog.setWindowTitle(caption);
+  auto *text = new QLabel(question, &dialog);
+  text->setObjectName(QStringLiteral("Question"));
+  text->setWordWrap(true);
+  QFont big = text->font();
+  big.setPointSize(big.pointSize() + 2);
+  text->setFont(big);
+  QPushButton *ok = DialogButton(&dialog, yes, "OKBtn");
+  QPushButton *cancel = DialogButton(&dialog, no, "CancelBtn", true);
+  QObject::connect(ok, &QPushButton::clicked, &dialog, &QDialog::accept);
+  QObject::connect(cancel, &QPushButton::clicked, &dialog, &QDialog::reject);
+  auto *buttons = new QHBoxLayout;
+  buttons->addStretch();
+  buttons->addWidget(ok);
+  buttons->addWidget(cancel);
+  auto *layout = new QVBoxLayout(&dialog);
+  layout->addWidget(text);
+  layout->addSpacing(12);
+  layout->addLayout(buttons);
+  cancel->setFocus();
+  return ShowModal(&dialog) == QDialog::Accepted;
 }

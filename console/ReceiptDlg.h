@@ -1,6 +1,7 @@
 /* The reprint: the last receipt that went out, shown as it will print again
- * (marked as a reprint) before the operator sends it. The checkout dialog
- * hands every receipt it prints over to here. */
+ * (marked as a reprint) before the operator sends it. The checkout hands
+ * every receipt it prints (after the checkout is stored, with its running
+ * number) over to here. */
 #ifndef CONSOLE_RECEIPTDLG_H
 #define CONSOLE_RECEIPTDLG_H
 

@@ -44,4 +44,29 @@ Settlement SettlementOf(Cents total, Cents deposit, Cents paid);
  * textOutsideSelection is the field's text without its selected part. */
 bool MoneyKeyAllowed(const QString &textOutsideSelection, QChar key);
 
+#define MONEY_FIELD_DIGITS 6      /* figures before the point a money field takes */
+
+/* Whether a money field may hold the text: empty, or at most
+ * MONEY_FIELD_DIGITS figures, then at most one point and two figures after it
+ * ("", "5", "5.", ".5", "123456.78"). */
+bool MoneyTextAllowed(const QString &text);
+
+/* The money of a checkout of due with the line's deposit and paid handed over
+ * now: what goes back to the customer, and what he still owes (the operator
+ * agreed to settle without it). One of them is 0. */
+struct CheckoutMoney {
+  Cents change;
+  Cents owed;
+};
+CheckoutMoney CheckoutMoneyOf(Cents due, Cents deposit, Cents paid);
+
+/* How a call's amount came about, told to a customer who asks, one part a
+ * line: the rate rule, the package and what it covers, each stretch of the
+ * day with its price, the handling charge, and the total. periodRecord is the
+ * engine's detail text of the price (bill_info::m_period_record: stretches
+ * "09:00:00-09:03:00 0.90," and "1.00 in 180 second, handling charge 0.20
+ * total 1.20"); what it leaves out (stretches that did not fit) shows as the
+ * rest of the amount. rule is the rule's name as shown, empty when unknown. */
+QString BreakdownText(const QString &rule, const QByteArray &periodRecord, Cents amount);
+
 #endif

@@ -130,14 +130,14 @@ std::optional<bill_info> PriceCallSoFar(const char *dialled, const char *begin, 
   return bill;
 }
 
-Settled SettleCall(const QByteArray &machineId, int lineId, const bill_info &bill,
-                   const QByteArray &operatorName)
+int StoreCheckout(checkout_info *co, const std::vector<CheckoutCall> &calls)
 {
-  // A call marked settled without its bill would be lost to every report.
-  bill_info copy = bill;
-  if (quenta_saveBill(&copy, operatorName.constData()) != 0)
-    return Settled::NoBill;
-  return MarkSettled(machineId, lineId, bill.m_callid) ? Settled::Yes : Settled::NotMarked;
+  std::vector<bill_info> bills;
+  for (const CheckoutCall &call : calls) {
+    if (call.bill)
+      bills.push_back(*call.bill);
+  }
+  return quenta_checkout(co, bills.data(), static_cast<int>(bills.size()));
 }
 
 QByteArray OperatorForBill(const QString &name)

@@ -1,6 +1,6 @@
 /* What the console asks the engine about a line's calls: how many are not yet
  * settled, which ones a checkout takes with their prices, what the call in
- * progress costs so far, and settling them.
+ * progress costs so far, and settling them in one checkout.
  * Machine ids and call ids are GBK bytes as the engine reported them; every
  * text value put between quotes in a condition has its quotes doubled, so no
  * gateway can change a statement with the id it reports. */
@@ -44,19 +44,13 @@ bool CollectUnsettledCalls(const QByteArray &machineId, int lineId,
  * nothing for it, so it may run for every line at every poll. */
 std::optional<bill_info> PriceCallSoFar(const char *dialled, const char *begin, const QByteArray &end);
 
-/* What settling a call came to. */
-enum class Settled {
-  Yes,          /* bill stored, call marked settled */
-  NoBill,       /* the bill was not stored: the call stays unsettled, its money untaken */
-  NotMarked,    /* the bill was stored (the money is taken) but the call is still
-                   marked unsettled; the next checkout of its line marks it without
-                   billing it again (CollectUnsettledCalls) */
-};
-
-/* Stores the bill with the operator and, only once it is stored, marks its
- * call settled. */
-Settled SettleCall(const QByteArray &machineId, int lineId, const bill_info &bill,
-                   const QByteArray &operatorName);
+/* Stores the checkout of the calls in one transaction: the bills of the
+ * priced calls, their settled flags and the checkout record (*co: the caller
+ * fills the line, the operator and the money; the engine its running number,
+ * date and calls). The engine's result: 0, -1 (nothing stored) or
+ * QUENTA_CHECKOUT_STALE (a call was settled meanwhile: nothing stored). A call
+ * no rate prices is left out: it stays unsettled. */
+int StoreCheckout(checkout_info *co, const std::vector<CheckoutCall> &calls);
 
 /* The operator's name as the engine stores it in a bill: GBK, at most 63 bytes,
  * never ending inside a double-byte character. */

@@ -104,7 +104,11 @@ QString ReceiptHtml(const Receipt &r)
     html += Row(settled.caption, AmountText(settled.amount));
   } else {
     html += Row(QStringLiteral("已付"), AmountText(r.paid));
-    html += Row(QStringLiteral("找零"), AmountText(r.change));
+    // Settled for less than was due: the rest is owed, not a negative change.
+    if (r.change < 0)
+      html += Row(QStringLiteral("欠款"), AmountText(-r.change));
+    else
+      html += Row(QStringLiteral("找零"), AmountText(r.change));
   }
   if (r.refunded > 0)
     html += Row(QStringLiteral("已退款"), AmountText(r.refunded));

@@ -1,7 +1,8 @@
 /* The customer's receipt of a checkout: the shop's heading, the line, the
  * operator and the time, every call with its amount, then the total, the
- * deposit when there was one, the money paid and the change (with a deposit:
- * what was handed back or is still owed), and the shop's closing line. Laid out for a
+ * deposit when there was one, the money paid and the change or, settled for
+ * less, what is owed (with a deposit: what was handed back or is still owed),
+ * and the shop's closing line. Laid out for a
  * narrow receipt printer (58 or 80 mm paper) and readable on A4 as well:
  * the text is at most 72 mm wide, centred on a wider page. Plain functions;
  * a receipt is painted on any paged device (a printer, a PDF writer). */

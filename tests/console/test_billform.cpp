@@ -75,13 +75,39 @@ private slots:
     QCOMPARE(ChangeText(money, total).value_or(QString()), change);
   }
 
+  void breakdowns_data()
+  {
+    QTest::addColumn<QString>("rule");
+    QTest::addColumn<QByteArray>("record");
+    QTest::addColumn<int>("amount");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("package and handling charge") << "北京" << QByteArray("1.00 in 180 second, handling charge 0.20 total 1.20")
+        << 120 << "费率：北京\n套餐（前3分0秒）：1.00元\n手续费：0.20元\n合计：1.20元";
+    QTest::newRow("stretches") << "长途" << QByteArray("22:58:00-23:00:00 0.60,23:00:00-23:02:00 0.20,0.00 in 0 second, handling charge 0.00 total 0.80")
+        << 80 << "费率：长途\n22:58:00-23:00:00：0.60元\n23:00:00-23:02:00：0.20元\n合计：0.80元";
+    QTest::newRow("stretches left out") << "A" << QByteArray("09:00:00-10:00:00 18.00,0.00 in 0 second, handling charge 0.50 total 30.50")
+        << 3050 << "费率：A\n09:00:00-10:00:00：18.00元\n其余时段：12.00元\n手续费：0.50元\n合计：30.50元";
+    QTest::newRow("by units, no stretches") << "B" << QByteArray("0.00 in 0 second, handling charge 0.00 total 0.90")
+        << 90 << "费率：B\n通话费：0.90元\n合计：0.90元";
+    QTest::newRow("within the free limit") << "" << QByteArray() << 0 << "免费通话";
+  }
+  void breakdowns()
+  {
+    QFETCH(QString, rule);
+    QFETCH(QByteArray, record);
+    QFETCH(int, amount);
+    QFETCH(QString, text);
+    QCOMPARE(BreakdownText(rule, record, amount), text);
+  }
+
   void showingStartsAtZero()
   {
     form->Money->setText(QStringLiteral("12"));
     form->Change->setText(QStringLiteral("8.20元"));
     showWithThreeCalls();
     QCOMPARE(form->Money->text(), QStringLiteral("0.00"));
-    QCOMPARE(form->Change->text(), QStringLiteral("0.00"));
+    // Nothing paid yet: the whole amount is still to pay.
+    QCOMPARE(form->ChangeCaption->text() + form->Change->text(), QStringLiteral("还差：3.80元"));
     QCOMPARE(form->focusWidget(), form->Money);
     const int widths[] = {160, 240, 105, 100};
     for (int i = 0; i < 4; i++)
@@ -114,15 +140,18 @@ private slots:
   void changeFollowsTheField()
   {
     showWithThreeCalls();
+    // Too little is what is still to pay, never a negative change.
     QTest::keyClicks(form->Money, QStringLiteral("2"));
-    QCOMPARE(form->Change->text(), QStringLiteral("-1.80元"));
+    QCOMPARE(form->ChangeCaption->text() + form->Change->text(), QStringLiteral("还差：1.80元"));
     form->Money->clear();
-    QCOMPARE(form->Change->text(), QStringLiteral("0.00"));
+    QCOMPARE(form->Change->text(), QStringLiteral("3.80元"));
     // A lone point is no amount yet: the change stays until a figure follows.
     QTest::keyClicks(form->Money, QStringLiteral("."));
-    QCOMPARE(form->Change->text(), QStringLiteral("0.00"));
+    QCOMPARE(form->Change->text(), QStringLiteral("3.80元"));
     QTest::keyClicks(form->Money, QStringLiteral("5"));
-    QCOMPARE(form->Change->text(), QStringLiteral("-3.30元"));
+    QCOMPARE(form->Change->text(), QStringLiteral("3.30元"));
+    QTest::keyClicks(form->Money, QStringLiteral("5"));
+    QCOMPARE(form->ChangeCaption->text() + form->Change->text(), QStringLiteral("还差：3.25元"));
   }
 };
 

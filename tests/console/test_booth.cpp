@@ -3,14 +3,19 @@
 // follows the gateway's answer, a denied line makes no call until permitted,
 // and a command that cannot be sent is told.
 #include <QAction>
+#include <QDialog>
 #include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QProcess>
 #include <QTest>
 #include <QTreeWidget>
 
+#include "BillFrm.h"
 #include "EngineTest.h"
 #include "LineMap.h"
+#include "ShopInfo.h"
 
 class TestBoothControl : public QObject {
   Q_OBJECT
@@ -63,6 +68,49 @@ private slots:
     QCOMPARE(s.forms->op.messages[0].caption, "错误");
     QCOMPARE(s.forms->op.messages[0].text,
              QStringLiteral("未能向线路“%1”发送“禁止呼叫”命令，请检查网络连接后重试。").arg(s.entry(m, 1)->name));
+    s.forms->verifyScriptDone();
+  }
+
+  // Denying a line cuts the call in progress at once: the operator is asked
+  // first (from the menu, and by the denial after a checkout of the line's
+  // earlier calls), and "取消" sends nothing; an idle line is denied without
+  // a question.
+  void denyingALineInACallAsksFirst()
+  {
+    StationFixture s;
+    const QByteArray m = FreshMachine();
+    s.forms->dir.write(SHOPINFO_FILE, "deny_after_checkout=1\n");
+    s.logIn();
+    TestLine a(m, 0);
+    QVERIFY(a.discovery() && a.call("0202") && a.connected("0101"));
+    s.main->PollLines();
+    s.forms->op.then([](QDialog *dlg) {
+      static_cast<TBillForm *>(dlg)->Money->setText(QStringLiteral("0.60"));
+      ScriptedOperator::click("OKBtn")(dlg);
+    }).then(ScriptedOperator::click("CancelBtn"));
+    s.main->Checkout(s.main->FindLine(m, 0));
+    QVERIFY(!a.command(200));
+    const QString name = s.entry(m, 0)->name;
+    auto deny = [&] {
+      s.main->LineList->setCurrentItem(s.row(m, 0));
+      emit s.main->PopupMenu1->aboutToShow();
+      s.main->LineDeny->trigger();
+    };
+    for (const char *answer : {"CancelBtn", "OKBtn"}) {
+      s.forms->op.then([&, answer](QDialog *dlg) {
+        QVERIFY(dlg->findChild<QLabel *>("Question")->text().startsWith(QStringLiteral("线路“%1”正在通话中").arg(name)));
+        ScriptedOperator::click(answer)(dlg);
+      });
+      deny();
+      const bool sent = qstrcmp(answer, "OKBtn") == 0;
+      const std::optional<std::string> command = a.command(sent ? 2000 : 200);
+      QVERIFY(command.has_value() == sent && (!sent || command->find("\ncall: deny\n") != std::string::npos));
+    }
+    QVERIFY(a.hangUp());
+    s.main->PollLines();
+    deny();
+    QVERIFY(a.command(2000).has_value());
+    QCOMPARE(s.forms->op.dialogs.count(QStringLiteral("QuestionDlg")), 3);
     s.forms->verifyScriptDone();
   }
 };

@@ -191,10 +191,20 @@ private slots:
     s->main->Reprint->trigger();
     QCOMPARE(s->forms->op.messages.last().text, QStringLiteral("还没有打印过小票"));
 
+    // Too little paid, and the operator thinks better of it: nothing is
+    // settled, and no receipt says otherwise.
+    s->forms->op.then([](QDialog *dlg) {
+      static_cast<TBillForm *>(dlg)->Money->setText(QStringLiteral("1"));
+      ScriptedOperator::click("PrintBtn")(dlg);
+      ScriptedOperator::click("CancelBtn")(dlg);
+    }).then(ScriptedOperator::click("CancelBtn"));
+    s->entry(m, 0)->button->click();
+    QVERIFY(receiptFiles(s->forms->dir).isEmpty());
+
     s->forms->op.then([](QDialog *dlg) {
       static_cast<TBillForm *>(dlg)->Money->setText(QStringLiteral("5"));
+      static_cast<TBillForm *>(dlg)->BreakdownOnReceipt->setChecked(true);
       ScriptedOperator::click("PrintBtn")(dlg);
-      ScriptedOperator::click("OKBtn")(dlg);
     });
     s->entry(m, 0)->button->click();
     const QStringList files = receiptFiles(s->forms->dir);
@@ -202,10 +212,20 @@ private slots:
     QCOMPARE(s->forms->op.messages.last().caption, QStringLiteral("打印小票"));
     QVERIFY(s->forms->op.messages.last().text.endsWith(files[0]));
     const QString first = pdfText(files[0].toUtf8());
-    QCOMPARE(missingInOrder(first, {"海天话吧", "操作员：admin", "0105550001", "1.20元", "0205550002",
+    long long number = 0;
+    quenta_selectCheckouts("0000", "9999", nullptr, [](void *r, void *p) {
+      *static_cast<long long *>(p) = static_cast<const checkout_info *>(r)->m_number;
+    }, &number);
+    QVERIFY(number > 0);
+    QCOMPARE(missingInOrder(first, {"海天话吧", QStringLiteral("单号：%1").arg(number, 6, 10, QLatin1Char('0')),
+                                    "操作员：admin", "0105550001", "1.20元", "费率：A", "手续费：0.20元",
+                                    "合计：1.20元", "0205550002",
                                     "0.60元", "合计（2次通话）", "1.80元", "5.00元", "3.20元", "欢迎再来"}),
              QString());
     QVERIFY(!first.contains(QStringLiteral("补打")));
+    Receipt shortPaid;  // settled for less: what is owed, never a negative change
+    shortPaid.total = 120, shortPaid.paid = 100, shortPaid.change = -20;
+    QVERIFY(ReceiptHtml(shortPaid).contains(QStringLiteral("欠款</td><td align=\"right\">0.20元")));
 
     // The reprint shows the receipt, then prints it marked as printed again.
     s->forms->op.then(ScriptedOperator::click("OKBtn"));
@@ -214,6 +234,7 @@ private slots:
     QStringList again = receiptFiles(s->forms->dir);
     again.removeAll(files[0]);
     QCOMPARE(again.size(), 1);
+    QVERIFY2(s->forms->op.messages.last().text.endsWith(again[0]), qPrintable(s->forms->op.messages.last().text));
     QCOMPARE(missingInOrder(pdfText(again[0].toUtf8()), {"海天话吧", "补打小票", "0105550001", "3.20元"}),
              QString());
   }
@@ -261,7 +282,10 @@ private slots:
     TestLine line(m, 0);
     QCOMPARE(station(shopinfo, &line, {"0101"}), QByteArray());
     // Cancelled: the customer has not paid, the line stays open.
-    s->forms->op.then(ScriptedOperator::click("CancelBtn")).then(ScriptedOperator::click("OKBtn"));
+    s->forms->op.then(ScriptedOperator::click("CancelBtn")).then([](QDialog *dlg) {
+      static_cast<TBillForm *>(dlg)->Money->setText(QStringLiteral("1.20"));
+      ScriptedOperator::click("OKBtn")(dlg);
+    });
     s->main->Checkout(s->main->FindLine(m, 0));
     QVERIFY(!line.command(200));
     s->main->Checkout(s->main->FindLine(m, 0));
