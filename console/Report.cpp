@@ -38,7 +38,7 @@ namespace {
 
 const int kColumnWidths[REPORT_COLUMNS] = {150, 200, 80, 60, 100};
 const int kGroupWidths[GROUP_COLUMNS] = {220, 90, 90, 100};
-const int kShiftWidths[SHIFT_COLUMNS] = {150, 150, 80, 80, 80, 70, 80, 90};
+const int kShiftWidths[SHIFT_COLUMNS] = {150, 150, 80, 80, 80, 70, 80, 90, 80, 80, 80};
 const QColor kDifferenceText(190, 0, 0);
 const QColor kDifferenceBack(255, 228, 228);
 
@@ -52,7 +52,8 @@ QStringList ShiftHeading()
 {
   return {QStringLiteral("开始时间"), QStringLiteral("交班时间"), QStringLiteral("交班人"),
           QStringLiteral("交班金额"), QStringLiteral("接班人"), QStringLiteral("账单笔数"),
-          QStringLiteral("账单金额"), QStringLiteral("核对")};
+          QStringLiteral("账单金额"), QStringLiteral("核对"), QStringLiteral("应有现金"),
+          QStringLiteral("实点现金"), QStringLiteral("现金差额")};
 }
 
 /* A list in the report's style: rows with grid lines, whole-row selection. */
@@ -70,6 +71,28 @@ QTreeWidget *NewList(const char *name, const QStringList &heading, QWidget *pare
       "QTreeView::item { border-right: 1px solid palette(midlight);"
       " border-bottom: 1px solid palette(midlight); }"));
   return list;
+}
+
+/* The handover's drawer in the last three columns: what it should have held,
+ * what was counted, the difference in red when there is one; a shift that
+ * ended without a handover says so in red. */
+void ShowDrawer(QTreeWidgetItem *item, const ShiftRow &r)
+{
+  if (r.drawerKnown)
+    item->setText(8, CentsText(r.expected));
+  if (!r.handedOver) {
+    item->setText(9, QStringLiteral("未交班"));
+    item->setForeground(9, kDifferenceText);
+  } else if (r.counted) {
+    item->setText(9, CentsText(*r.counted));
+    item->setText(10, DrawerDifferenceText(*r.counted, r.expected));
+    if (*r.counted != r.expected) {
+      item->setForeground(10, kDifferenceText);
+      item->setBackground(10, kDifferenceBack);
+    }
+  } else if (r.drawerKnown) {
+    item->setText(9, QStringLiteral("未点"));
+  }
 }
 
 QStringList ItemTexts(const QTreeWidgetItem *item)
@@ -389,11 +412,12 @@ void TReportFrm::ListShifts()
                                                   r.outgoing, CentsText(r.takingsCents), r.incoming,
                                                   QString::number(r.bills), CentsText(r.billCents),
                                                   ShiftDifferenceText(r.takingsCents, r.billCents)});
-    for (int c : {3, 5, 6})
+    ShowDrawer(item, r);
+    for (int c : {3, 5, 6, 8, 9, 10})
       item->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
     if (r.takingsCents != r.billCents) {
       differences++;
-      for (int c = 0; c < SHIFT_COLUMNS; c++) {
+      for (int c = 0; c < 8; c++) {
         item->setForeground(c, kDifferenceText);
         item->setBackground(c, kDifferenceBack);
       }

@@ -40,7 +40,7 @@ class QTreeWidget;
 class QValueAxis;
 
 #define GROUP_COLUMNS 4
-#define SHIFT_COLUMNS 8
+#define SHIFT_COLUMNS 11
 
 class TReportFrm : public QWidget {
   Q_OBJECT

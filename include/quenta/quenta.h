@@ -208,6 +208,19 @@ QUENTA_API int quenta_saveShift(const shift_info *shift);
  * when the select failed. */
 QUENTA_API int quenta_selectShifts(const char *from, const char *to, USER_CALLBACK cb, void *param);
 
+/* Appends the shift as quenta_saveShift does, with its drawer in the columns
+ * that follow the five above (drawer, counted, held, handed; counted is null
+ * when SHIFT_COUNTED is not set, all four when SHIFT_DRAWER_KNOWN is not). A
+ * null drawer stores what quenta_saveShift stores. 0, or -1 when the row was
+ * not stored. */
+QUENTA_API int quenta_saveShiftDrawer(const shift_info *shift, const shift_drawer *drawer);
+
+/* quenta_selectShifts with each handover's drawer: cb gets one
+ * shift_drawer_report each. A row without a drawer (stored by
+ * quenta_saveShift, or by an older station) has m_flags SHIFT_HANDED_OVER.
+ * 0, or -1 when the select failed. */
+QUENTA_API int quenta_selectShiftDrawers(const char *from, const char *to, USER_CALLBACK cb, void *param);
+
 /* ---- audit trail: "audittbl" ---- */
 
 /* Appends one entry to "audittbl", stamped with the local time of now: the

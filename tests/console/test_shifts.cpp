@@ -10,9 +10,11 @@
 #include <QTimeEdit>
 #include <QTreeWidget>
 
+#include "Deposits.h"
 #include "EngineTest.h"
 #include "Report.h"
 #include "ShiftRecord.h"
+#include "Switch.h"
 
 namespace {
 
@@ -42,6 +44,28 @@ ShiftRow lastShift()
   QList<ShiftRow> rows;
   [&] { QVERIFY(QueryShifts("0000", "9999", &rows)); }();
   return rows.isEmpty() ? ShiftRow() : rows.last();
+}
+
+/* A checkout of no call confirmed now by admin; its running number. */
+qint64 checkout(const char *admin, Cents due, Cents deposit, Cents paid, Cents change)
+{
+  checkout_info co{};
+  qstrcpy(co.m_admin, admin);
+  qstrcpy(co.m_machineid, "shift-drawer");
+  co.m_due = due;
+  co.m_deposit = deposit;
+  co.m_paid = paid;
+  co.m_change = change;
+  [&] { QCOMPARE(quenta_checkout(&co, nullptr, 0), 0); }();
+  return co.m_number;
+}
+
+QStringList rowTexts(const QTreeWidgetItem *item)
+{
+  QStringList texts;
+  for (int c = 0; c < item->columnCount(); c++)
+    texts.append(item->text(c));
+  return texts;
 }
 
 void storeBill(const char *admin, const char *date, const char *amount)
@@ -105,7 +129,8 @@ private slots:
     QCOMPARE(engineValue("select sql || ' ' || (select typeof(takings) || ' ' || takings from shifttbl "
                          "order by rowid desc) from sqlite_master where name='shifttbl'"),
              QByteArray("CREATE TABLE shifttbl(bdate varchar(128), edate varchar(128), outgoing varchar(64), "
-                        "takings real, incoming varchar(64)) real 12.5"));
+                        "takings real, incoming varchar(64), drawer integer, counted integer, held integer, "
+                        "handed integer) real 12.5"));
   }
 
   void theBeginningOfAShiftSurvivesARestart_data()
@@ -147,6 +172,100 @@ private slots:
     QCOMPARE(r.takingsCents, cents);
   }
 
+  void theHandoverCountsTheDrawer_data()
+  {
+    QTest::addColumn<QString>("counted");
+    QTest::addColumn<QString>("countedText");    // as 交班记录 shows it
+    QTest::addColumn<QString>("difference");
+    QTest::newRow("as it should") << "20.00" << "20.00" << "0.00";
+    QTest::newRow("short") << "18.5" << "18.50" << "-1.50";
+    QTest::newRow("over") << "21" << "21.00" << "+1.00";
+    QTest::newRow("not counted") << "" << "未点" << "";
+  }
+  void theHandoverCountsTheDrawer()
+  {
+    QFETCH(QString, counted);
+    QFETCH(QString, countedText);
+    QFETCH(QString, difference);
+    // The drawer of this case alone: the engine's tables outlive each case.
+    QVERIFY(execOnEngineDb("delete from checkouttbl; delete from refundtbl"));
+    s->logIn(QStringLiteral("admin"));
+    s->forms->dir.write(DEPOSITS_FILE, "LL 3 5.00\n");
+    const qint64 first = checkout("admin", 1500, 0, 2000, 500);  // 15.00 in cash
+    checkout("admin", 800, 1000, 0, 200);                        // a deposit of 10.00 settles 8.00
+    checkout("wang", 900, 0, 900, 0);                            // another operator's drawer
+    refund_info r{};
+    qstrcpy(r.m_admin, "admin");
+    r.m_checkout = first;
+    r.m_amount = 300;
+    QCOMPARE(quenta_refund(&r), 0);
+    s->restart();  // the deposit file read, the shift continued
+
+    s->forms->op.then([&](QDialog *dlg) {
+      auto *sw = static_cast<TSwitchDlg *>(dlg);
+      QCOMPARE(sw->Drawer->text(),
+               QStringLiteral("应有现金 20.00元（收款 23.00元，退款 3.00元），押金 5.00元另计"));
+      ScriptedOperator::fill({{"Counted", counted}, {"Username", QStringLiteral("张三")},
+                              {"Password", QStringLiteral("密码")}})(dlg);
+    });
+    s->main->N6->trigger();
+
+    const ShiftRow shift = lastShift();
+    QVERIFY(shift.handedOver);
+    QCOMPARE(shift.expected, 2000);
+    QCOMPARE(shift.held, 500);
+    QCOMPARE(shift.counted.has_value(), !counted.isEmpty());
+    TReportFrm *report = Forms.ReportFrm;
+    report->show();
+    report->RunReport("0000", "9999");
+    report->ReportTabs->setCurrentIndex(1);
+    const QTreeWidgetItem *item = report->ShiftTable->topLevelItem(report->ShiftTable->topLevelItemCount() - 1);
+    QCOMPARE(rowTexts(item).mid(8), QStringList({"20.00", countedText, difference}));
+    QCOMPARE(item->foreground(10).color() == QColor(190, 0, 0), !difference.isEmpty() && difference != "0.00");
+  }
+
+  void aShiftThatEndedWithTheProgramIsKept_data()
+  {
+    QTest::addColumn<QByteArray>("lastlog");
+    QTest::addColumn<QByteArray>("shiftstart");
+    QTest::addColumn<bool>("kept");
+    QTest::addColumn<QByteArray>("begin");       // empty: when "lastlog" was last written
+    QTest::newRow("another operator's shift") << kZhangSanGbk + " 7.34" << kLongAgo + " " + kZhangSanGbk << true
+                                              << kLongAgo;
+    QTest::newRow("its beginning lost") << kZhangSanGbk + " 7.34" << QByteArray() << true << QByteArray();
+    QTest::newRow("the same operator") << QByteArray("admin 7.34") << kLongAgo + " admin" << false
+                                       << QByteArray();
+    QTest::newRow("no record") << QByteArray() << QByteArray() << false << QByteArray();
+  }
+  void aShiftThatEndedWithTheProgramIsKept()
+  {
+    QFETCH(QByteArray, lastlog);
+    QFETCH(QByteArray, shiftstart);
+    QFETCH(bool, kept);
+    QFETCH(QByteArray, begin);
+    if (!lastlog.isEmpty())
+      s->forms->dir.write(LASTLOG_FILE, lastlog);
+    if (!shiftstart.isEmpty())
+      s->forms->dir.write(SHIFTSTART_FILE, shiftstart);
+    const QByteArray written = StationTime(QFileInfo(s->forms->dir.path() + "/" LASTLOG_FILE).lastModified());
+    QList<ShiftRow> before;
+    QVERIFY(QueryShifts("0000", "9999", &before));
+    s->logIn(QStringLiteral("admin"));  // no question asked
+
+    QList<ShiftRow> after;
+    QVERIFY(QueryShifts("0000", "9999", &after));
+    QCOMPARE(after.size(), before.size() + (kept ? 1 : 0));
+    if (!kept)
+      return;
+    const ShiftRow r = after.last();
+    QCOMPARE(r.outgoing, QStringLiteral("张三"));
+    QCOMPARE(r.incoming, QStringLiteral("admin"));
+    QCOMPARE(r.takingsCents, 734);
+    QVERIFY(!r.handedOver);
+    QCOMPARE(r.begin, begin.isEmpty() ? written : begin);
+    QCOMPARE(r.end, s->main->ShiftStart());  // the new shift starts where the old one is closed
+  }
+
   void theReportSetsEachHandoverBesideItsBills()
   {
     storeBill("wang", "2025-05-01 09:00:00", "3.0");
@@ -169,9 +288,9 @@ private slots:
     report->ReportTabs->setCurrentIndex(1);
 
     const QStringList expected[] = {
-        {"2025-05-01 08:00:00", "2025-05-01 20:00:00", "wang", "4.50", "li", "2", "4.50", "相符"},
-        {"2025-05-01 20:00:00", "2025-05-02 08:00:00", "li", "1.00", "wang", "0", "0.00", "长款 1.00"},
-        {"2025-05-02 08:00:00", "2025-05-02 20:00:00", "wang", "6.00", "li", "1", "7.00", "短款 1.00"},
+        {"2025-05-01 08:00:00", "2025-05-01 20:00:00", "wang", "4.50", "li", "2", "4.50", "相符", "", "", ""},
+        {"2025-05-01 20:00:00", "2025-05-02 08:00:00", "li", "1.00", "wang", "0", "0.00", "长款 1.00", "", "", ""},
+        {"2025-05-02 08:00:00", "2025-05-02 20:00:00", "wang", "6.00", "li", "1", "7.00", "短款 1.00", "", "", ""},
     };
     QTreeWidget *table = report->ShiftTable;
     QCOMPARE(table->topLevelItemCount(), 3);
