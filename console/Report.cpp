@@ -30,6 +30,7 @@
 #include "quenta/quenta.h"
 
 #include "AuditTab.h"
+#include "CheckoutsTab.h"
 #include "CsvFile.h"
 #include "Gbk.h"
 #include "Modal.h"
@@ -209,6 +210,7 @@ TReportFrm::TReportFrm(QWidget *parent)
   ReportTabs->addTab(shifts, QStringLiteral("交班记录"));
   AuditPage = new TAuditTab(this);
   ReportTabs->addTab(AuditPage, QStringLiteral("操作记录"));
+  ReportTabs->addTab(CheckoutsPage = new TCheckoutsTab(this), QStringLiteral("收款记录"));
 
   Info = new QLabel(QStringLiteral("总计："), this);
   Info->setObjectName(QStringLiteral("Info"));
@@ -334,6 +336,9 @@ void TReportFrm::RunReport(const QByteArray &from, const QByteArray &to)
   AuditPage->SetRange(from, to);
   if (ReportTabs->currentWidget() == AuditPage)
     AuditPage->ListIfStale();
+  CheckoutsPage->SetRange(from, to, m_lineNames);
+  if (ReportTabs->currentWidget() == CheckoutsPage)
+    CheckoutsPage->ListIfStale();
   if (!ok)
     ShowMessage(this, QStringLiteral("统计查询失败，所列通话可能不全"), QStringLiteral("错误"));
 }
@@ -397,6 +402,8 @@ void TReportFrm::ReportTabsChange(int index)
     ListShifts();
   if (ReportTabs->widget(index) == AuditPage)
     AuditPage->ListIfStale();
+  if (ReportTabs->widget(index) == CheckoutsPage)
+    CheckoutsPage->ListIfStale();
 }
 
 void TReportFrm::ListShifts()
@@ -474,6 +481,8 @@ QList<QStringList> TReportFrm::CsvRows() const
 {
   if (ReportTabs->currentWidget() == AuditPage)
     return AuditPage->CsvRows();
+  if (ReportTabs->currentWidget() == CheckoutsPage)
+    return CheckoutsPage->CsvRows();
   QList<QStringList> rows;
   const bool shifts = ReportTabs->currentIndex() == 1;
   const QTreeWidget *list = shifts ? ShiftTable : Grouping() == GroupNone ? ReportTable : GroupTable;

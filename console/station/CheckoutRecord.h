@@ -1,0 +1,56 @@
+/* The checkouts the engine keeps ("checkouttbl") and their refunds, as the
+ * report lists them: a checkout read back with its calls, its receipt rebuilt
+ * from the record for a reprint, and a refund of it. Plain functions. */
+#ifndef CONSOLE_CHECKOUTRECORD_H
+#define CONSOLE_CHECKOUTRECORD_H
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include "Money.h"
+#include "Receipt.h"
+#include "ReportGroups.h"
+#include "ShopInfo.h"
+
+/* One confirmed checkout. */
+struct CheckoutRow {
+  qint64 number = 0;              /* the running number (单号) */
+  QByteArray date;                /* when it was confirmed, the engine's time text */
+  QString admin;                  /* who took the money */
+  QByteArray machineId;
+  int lineId = 0;
+  Cents due = 0;                  /* the calls' amounts */
+  Cents deposit = 0;              /* counted as paid */
+  Cents paid = 0;
+  Cents change = 0;
+  Cents owed = 0;                 /* left unpaid */
+  Cents refunded = 0;             /* handed back since */
+  QList<QByteArray> callIds;
+  Cents Refundable() const { return due - owed - refunded; }
+};
+
+/* The checkouts confirmed within from..to (both inclusive), oldest first.
+ * False when the engine refused the query. */
+bool QueryCheckouts(const QByteArray &from, const QByteArray &to, QList<CheckoutRow> *rows);
+
+/* The checkout with that number; false when there is none or it cannot be read. */
+bool FindCheckout(qint64 number, CheckoutRow *row);
+
+/* The operator's name of a line: its name in the line map, else "机器 线路#n"
+ * as the report's groups name it. */
+QString CheckoutLineName(const LineNames &names, const QByteArray &machineId, int lineId);
+
+/* The customer's receipt of the checkout again, from its record and the bills
+ * of its calls: marked as a reprint, with its number, the time it was paid
+ * and what was refunded since. */
+Receipt ReprintOf(const CheckoutRow &row, const ShopInfo &shop, const QString &lineName);
+
+/* Refunds amount of the checkout as given by admin for reason: true, and
+ * *number the refund's number, when it was stored; false and *why in the
+ * operator's words when not (more than is left, no such checkout, the engine
+ * refused). */
+bool RefundCheckout(qint64 checkout, Cents amount, const QString &admin, const QString &reason, qint64 *number,
+                    QString *why);
+
+#endif
