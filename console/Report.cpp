@@ -34,6 +34,7 @@
 #include "CsvFile.h"
 #include "Gbk.h"
 #include "Modal.h"
+#include "PriceDetail.h"
 
 namespace {
 
@@ -251,6 +252,7 @@ TReportFrm::TReportFrm(QWidget *parent)
   connect(CsvBtn, &QPushButton::clicked, this, &TReportFrm::CsvBtnClick);
   connect(GroupBy, &QComboBox::currentIndexChanged, this, &TReportFrm::GroupByChange);
   connect(ReportTabs, &QTabWidget::currentChanged, this, &TReportFrm::ReportTabsChange);
+  connect(ReportTable, &QTreeWidget::itemDoubleClicked, this, &TReportFrm::ReportTableDoubleClick);
 }
 
 void TReportFrm::showEvent(QShowEvent *event)
@@ -455,8 +457,21 @@ void TReportFrm::ReportRowArrived(void *record, void *param)
   item->setText(2, QString::fromLatin1(row.seconds));
   item->setText(3, QString::fromLatin1(row.amount));
   item->setText(4, FromGbk(row.admin));
+  item->setData(0, Qt::UserRole, QByteArray(info->m_cdr.callid));
+  const char *period = info->m_bill.m_period_record;
+  item->setData(0, Qt::UserRole + 1, QByteArray(period, qstrnlen(period, sizeof info->m_bill.m_period_record)));
   self->m_rows.append(row);
   self->m_total += row.cents;
+}
+
+void TReportFrm::ReportTableDoubleClick(QTreeWidgetItem *item)
+{
+  if (!item)
+    return;
+  const QString text = CallBreakdown(item->data(0, Qt::UserRole).toByteArray(),
+                                     item->data(0, Qt::UserRole + 1).toByteArray());
+  ShowMessage(this, QStringLiteral("%1　%2\n%3").arg(item->text(0), item->text(1), text),
+              QStringLiteral("计费明细"), QMessageBox::Information);
 }
 
 void TReportFrm::Button1Click()

@@ -39,6 +39,7 @@ class QStackedWidget;
 class QTabWidget;
 class QTimeEdit;
 class QTreeWidget;
+class QTreeWidgetItem;
 class QValueAxis;
 
 #define GROUP_COLUMNS 4
@@ -99,6 +100,8 @@ private:
   void FormShow();
   void Button2Click();
   void Button1Click();
+  /* The call's breakdown: how its price came about. */
+  void ReportTableDoubleClick(QTreeWidgetItem *item);
   void CsvBtnClick();
   void GroupByChange();
   void ListCalls(const QByteArray &from, const QByteArray &to, bool *ok);

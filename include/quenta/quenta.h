@@ -55,6 +55,14 @@ QUENTA_API int quenta_callRecovered(const char *machineid, int lineid);
  * priced. */
 QUENTA_API bill_info *quenta_getbill(const char *callid);
 
+/* How a stored call's frozen price came about, for the operator to read: the
+ * name of the rule that priced it (GBK; ".default" for the default rule) into
+ * rule[0..rsize-1] and its detail text (stretches, package, handling charge,
+ * total) into period[0..psize-1], each cut to fit. 1 when the call has a
+ * frozen price, 0 when it has none (stored by an earlier release and not
+ * looked up since), -1 when it could not be read or an argument is null. */
+QUENTA_API int quenta_getPriceDetail(const char *callid, char *rule, int rsize, char *period, int psize);
+
 /* Prices a call that has no row in "cdrtbl" (the call in progress on a line,
  * as if it ended at edate; a stored call's price is quenta_getbill's, which
  * equals this one's for the call as it ended) from its dialled number, start
