@@ -157,7 +157,7 @@ QUENTA_API int quenta_saveShiftDrawer(const shift_info *shift, const shift_drawe
   utils::decimal_text takings(shift->m_takings);
   const sqlite_value null_value = {SQLITE_NULL, nullptr, 0, 0};
   const bool known = drawer && (drawer->m_flags & SHIFT_DRAWER_KNOWN);
-  const bool counted = known && (drawer->m_flags & SHIFT_COUNTED);
+  const bool counted = drawer && (drawer->m_flags & SHIFT_COUNTED);
   const sqlite_value values[] = {
       {SQLITE_TEXT, bdate.c_str(), 0, 0},
       {SQLITE_TEXT, edate.c_str(), 0, 0},
@@ -167,7 +167,7 @@ QUENTA_API int quenta_saveShiftDrawer(const shift_info *shift, const shift_drawe
       known ? sqlite_value{SQLITE_INTEGER, nullptr, drawer->m_expected, 0} : null_value,
       counted ? sqlite_value{SQLITE_INTEGER, nullptr, drawer->m_counted, 0} : null_value,
       known ? sqlite_value{SQLITE_INTEGER, nullptr, drawer->m_held, 0} : null_value,
-      known ? sqlite_value{SQLITE_INTEGER, nullptr, (drawer->m_flags & SHIFT_HANDED_OVER) ? 1 : 0, 0} : null_value,
+      drawer ? sqlite_value{SQLITE_INTEGER, nullptr, (drawer->m_flags & SHIFT_HANDED_OVER) ? 1 : 0, 0} : null_value,
   };
   if (sqlite_exec_bound_wait(gpst_shiftdb->m_dbname, insert_shift, values, 9, SQLITE_WAIT_DEFAULT, nullptr,
                              nullptr) != 0) {
@@ -176,7 +176,7 @@ QUENTA_API int quenta_saveShiftDrawer(const shift_info *shift, const shift_drawe
     return -1;
   }
   DLOG("shift %s - %s %s by %.63s to %.63s: %s", bdate.c_str(), edate.c_str(),
-       known && !(drawer->m_flags & SHIFT_HANDED_OVER) ? "not handed over" : "handed over", outgoing.c_str(),
+       drawer && !(drawer->m_flags & SHIFT_HANDED_OVER) ? "not handed over" : "handed over", outgoing.c_str(),
        incoming.c_str(), takings.s);
   return 0;
 }

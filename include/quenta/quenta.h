@@ -217,10 +217,10 @@ QUENTA_API int quenta_saveShift(const shift_info *shift);
 QUENTA_API int quenta_selectShifts(const char *from, const char *to, USER_CALLBACK cb, void *param);
 
 /* Appends the shift as quenta_saveShift does, with its drawer in the columns
- * that follow the five above (drawer, counted, held, handed; counted is null
- * when SHIFT_COUNTED is not set, all four when SHIFT_DRAWER_KNOWN is not). A
- * null drawer stores what quenta_saveShift stores. 0, or -1 when the row was
- * not stored. */
+ * that follow the five above: drawer and held (null when SHIFT_DRAWER_KNOWN
+ * is not set), counted (null when SHIFT_COUNTED is not), handed (1 or 0 by
+ * SHIFT_HANDED_OVER). A null drawer stores what quenta_saveShift stores. 0,
+ * or -1 when the row was not stored. */
 QUENTA_API int quenta_saveShiftDrawer(const shift_info *shift, const shift_drawer *drawer);
 
 /* quenta_selectShifts with each handover's drawer: cb gets one
