@@ -1,7 +1,12 @@
 /* The report's list of checkouts, their reprint and refund. */
 #include "CheckoutsTab.h"
 
+#include <QCheckBox>
 #include <QDialog>
+#include <QDir>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QTextDocument>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -38,6 +43,7 @@ struct RefundForm {
   QLabel *heading;
   QLineEdit *amount;
   QLineEdit *reason;
+  QCheckBox *printSlip;
 
   explicit RefundForm(QWidget *parent)
     : dialog(parent)
@@ -50,11 +56,46 @@ struct RefundForm {
     reason = new QLineEdit(&dialog);
     reason->setObjectName(QStringLiteral("RefundReason"));
     reason->setMaxLength(80);
+    printSlip = new QCheckBox(QStringLiteral("打印退款单"), &dialog);
+    printSlip->setObjectName(QStringLiteral("PrintSlip"));
+    auto *top = new QWidget(&dialog);
+    auto *topLayout = new QVBoxLayout(top);
+    topLayout->setContentsMargins(0, 0, 0, 0);
+    topLayout->addWidget(heading);
+    topLayout->addWidget(printSlip);
     LayOutFieldDialog(&dialog, {{QStringLiteral("退款金额"), amount}, {QStringLiteral("退款原因"), reason}},
                       DialogButton(&dialog, QStringLiteral("确定"), "OKBtn", true),
-                      DialogButton(&dialog, QStringLiteral("取消"), "Button1"), heading);
+                      DialogButton(&dialog, QStringLiteral("取消"), "Button1"), top);
   }
 };
+
+/* The slip to the printer, or into a PDF file beside the receipts on a
+ * machine without one; the operator is told where it went or why not. */
+void PrintRefundSlip(QWidget *parent, const QString &html, const QDateTime &time)
+{
+  const QString caption = QStringLiteral("打印退款单");
+  if (!HavePrinter()) {
+    QString path, reason;
+    if (WriteRefundSlipPdf(Forms.MainForm->StationFile(RECEIPT_DIR), html, time, &path, &reason))
+      ShowMessage(parent,
+                  QStringLiteral("没有可用的打印机，退款单已保存为 PDF 文件：\n%1").arg(QDir::toNativeSeparators(path)),
+                  caption, QMessageBox::Information);
+    else
+      ShowMessage(parent, QStringLiteral("没有可用的打印机，退款单也无法保存为 PDF 文件：%1").arg(reason),
+                  QStringLiteral("错误"), QMessageBox::Critical);
+    return;
+  }
+  QPrinter printer(QPrinter::HighResolution);
+  printer.setDocName(QStringLiteral("退款单"));
+  QPrintDialog dialog(&printer, parent);
+  dialog.setObjectName(QStringLiteral("PrintDialog"));
+  dialog.setWindowTitle(caption);
+  if (ShowModal(&dialog) != QDialog::Accepted)
+    return;
+  QTextDocument doc;
+  doc.setHtml(html);
+  doc.print(&printer);
+}
 
 } // namespace
 
@@ -266,8 +307,25 @@ void TCheckoutsTab::RefundBtnClick()
       ShowMessage(this, QStringLiteral("没有退款：%1").arg(why), QStringLiteral("错误"));
       return;
     }
-    Audit(AUDIT_CHECKOUT_REFUND,
-          QStringLiteral("单号 %1 退款 %2（退款单 %3），原因：%4").arg(row.number).arg(AmountText(*amount)).arg(number).arg(reason));
+    Audit(AUDIT_CHECKOUT_REFUND, QStringLiteral("单号 %1 退款 %2（退款单 %3），原因：%4")
+                                     .arg(row.number)
+                                     .arg(AmountText(*amount))
+                                     .arg(number)
+                                     .arg(reason));
+    if (form.printSlip->isChecked()) {
+      RefundSlip slip;
+      slip.number = number;
+      slip.checkout = row.number;
+      slip.time = QDateTime::currentDateTime();
+      slip.admin = admin;
+      slip.reason = reason;
+      slip.amount = *amount;
+      slip.settled = row.due - row.owed;
+      slip.refundedBefore = row.refunded;
+      ShopInfo shop;
+      ReadShopInfo(Forms.MainForm->StationFile(SHOPINFO_FILE), &shop);
+      PrintRefundSlip(this, RefundSlipHtml(slip, shop), slip.time);
+    }
     break;
   }
   ListCheckouts();

@@ -2,7 +2,8 @@
  * range (time, running number, operator, line, due, deposit, paid, change,
  * owed in red, refunded) and their total; any of them reprinted from its
  * record (double-click or "重打小票") and, by the administrator, refunded in
- * whole or in part with a reason ("退款"). Read when the tab is shown. */
+ * whole or in part with a reason ("退款"), its slip (退款单) printed when
+ * asked. Read when the tab is shown. */
 #ifndef CONSOLE_CHECKOUTSTAB_H
 #define CONSOLE_CHECKOUTSTAB_H
 

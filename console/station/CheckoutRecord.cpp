@@ -1,11 +1,17 @@
 /* Reading checkouts back, rebuilding their receipts, refunding them. */
 #include "CheckoutRecord.h"
 
+#include <QBuffer>
+#include <QDir>
+#include <QPdfWriter>
+#include <QTextDocument>
+
 #include "quenta/quenta.h"
 
 #include "Gbk.h"
 #include "LineText.h"
 #include "RateFile.h"
+#include "SaveFile.h"
 
 namespace {
 
@@ -142,4 +148,51 @@ bool RefundCheckout(qint64 checkout, Cents amount, const QString &admin, const Q
     *why = QStringLiteral("退款没有保存，请查看 app.log");
     return false;
   }
+}
+
+QString RefundSlipHtml(const RefundSlip &slip, const ShopInfo &shop)
+{
+  const auto row = [](const QString &label, const QString &value) {
+    return QStringLiteral("<tr><td>%1</td><td align=\"right\">%2</td></tr>").arg(label, value.toHtmlEscaped());
+  };
+  QString html = QStringLiteral("<div align=\"center\"><b>%1</b><br>退款单</div><table width=\"100%\">")
+                     .arg(shop.name.toHtmlEscaped());
+  html += row(QStringLiteral("退款单号"), QString::number(slip.number));
+  html += row(QStringLiteral("原收款单号"), QString::number(slip.checkout));
+  html += row(QStringLiteral("时间"), slip.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+  html += row(QStringLiteral("经办"), slip.admin);
+  html += row(QStringLiteral("原实收"), AmountText(slip.settled));
+  if (slip.refundedBefore != 0)
+    html += row(QStringLiteral("此前已退"), AmountText(slip.refundedBefore));
+  html += row(QStringLiteral("<b>本次退款</b>"), AmountText(slip.amount));
+  html += row(QStringLiteral("原因"), slip.reason);
+  html += QStringLiteral("</table>");
+  if (!shop.footer.isEmpty())
+    html += QStringLiteral("<div align=\"center\">%1</div>").arg(shop.footer.toHtmlEscaped());
+  return html;
+}
+
+bool WriteRefundSlipPdf(const QString &folder, const QString &html, const QDateTime &time, QString *path,
+                        QString *reason)
+{
+  QBuffer buffer;
+  buffer.open(QIODevice::WriteOnly);
+  {
+    QPdfWriter writer(&buffer);
+    writer.setTitle(QStringLiteral("退款单"));
+    writer.setPageLayout(QPageLayout(QPageSize(QSizeF(80, 120), QPageSize::Millimeter), QPageLayout::Portrait,
+                                     QMarginsF(4, 4, 4, 4), QPageLayout::Millimeter));
+    QTextDocument doc;
+    doc.setHtml(html);
+    doc.print(&writer);
+  }
+  if (!QDir().mkpath(folder))
+    return RefuseWrite(reason, QStringLiteral("无法建立文件夹 %1").arg(folder));
+  const QString stem = QStringLiteral("退款单-") + time.toString(QStringLiteral("yyyyMMdd-HHmmss"));
+  const QDir dir(folder);
+  QString name = stem + QStringLiteral(".pdf");
+  for (int n = 2; QFileInfo::exists(dir.filePath(name)); n++)
+    name = stem + QStringLiteral("-%1.pdf").arg(n);
+  *path = dir.filePath(name);
+  return ReplaceFile(*path, buffer.data(), reason);
 }

@@ -53,4 +53,24 @@ Receipt ReprintOf(const CheckoutRow &row, const ShopInfo &shop, const QString &l
 bool RefundCheckout(qint64 checkout, Cents amount, const QString &admin, const QString &reason, qint64 *number,
                     QString *why);
 
+/* One refund as its slip (退款单) shows it. */
+struct RefundSlip {
+  qint64 number = 0;              /* the refund's own number */
+  qint64 checkout = 0;            /* the checkout it refunds */
+  QDateTime time;
+  QString admin;
+  QString reason;
+  Cents amount = 0;
+  Cents settled = 0;              /* what the customer had paid for the checkout */
+  Cents refundedBefore = 0;       /* refunded of it earlier */
+};
+
+/* The slip as rich text, headed by the shop's name, for a receipt printer. */
+QString RefundSlipHtml(const RefundSlip &slip, const ShopInfo &shop);
+
+/* Writes the slip as a PDF file in folder ("退款单-20261209-140305.pdf", then
+ * "...-2.pdf"); false and *reason when it could not be written. */
+bool WriteRefundSlipPdf(const QString &folder, const QString &html, const QDateTime &time, QString *path,
+                        QString *reason);
+
 #endif
