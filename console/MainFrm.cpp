@@ -282,6 +282,7 @@ void TMainForm::FormShow()
   const QByteArray now = StationTime(QDateTime::currentDateTime());
   const bool continued = ReadLastLog();
   if (!continued) {
+    RecordUnhandedShift(now);
     WriteLastLog();
     StartShift(now);
   } else if (!ReadShiftStart(StationFile(SHIFTSTART_FILE), m_operator, &m_shiftStart)) {
@@ -344,17 +345,24 @@ void TMainForm::N6Click()
 {
   TSwitchDlg *dlg = Forms.SwitchDlg;
   dlg->Title->setText(QStringLiteral("本班总金额：%1￥").arg(CentsText(m_shiftTotal)));
+  dlg->Drawer->setText(DrawerText(DrawerAt(StationTime(QDateTime::currentDateTime()))));
+  std::optional<Cents> counted;
   for (;;) {
     if (ShowModal(dlg) != QDialog::Accepted)
       return;
+    const QString countedText = dlg->Counted->text().trimmed();
+    counted = countedText.isEmpty() ? std::nullopt : ParseMoney(countedText);
+    if (!countedText.isEmpty() && !counted) {
+      ShowMessage(dlg, QStringLiteral("实点现金不是金额：%1").arg(countedText), QStringLiteral("错误"));
+      continue;
+    }
     if (CheckPassword(dlg->Username->text(), dlg->Password->text(), dlg))
       break;
     AuditAs(dlg->Username->text(), AUDIT_LOGIN_FAILED, QStringLiteral("交班窗口：操作员名或密码不对"));
   }
   const QString incoming = dlg->Username->text();
   const QByteArray now = StationTime(QDateTime::currentDateTime());
-  RecordHandover(incoming, now);
-  Audit(AUDIT_SHIFT, QStringLiteral("交给%1，本班交出%2").arg(incoming, AmountText(m_shiftTotal)));
+  RecordHandover(incoming, now, counted);
   TakeOperator(incoming);
   m_shiftTotal = 0;
   UpdateStatusBar();
@@ -402,14 +410,56 @@ bool TMainForm::BackUpDatabase(bool tellWhere)
   return true;
 }
 
-void TMainForm::RecordHandover(const QString &incoming, const QByteArray &when)
+ShiftDrawer TMainForm::DrawerAt(const QByteArray &when) const
+{
+  ShiftDrawer drawer;
+  // A failed query shows what it found; the handover keeps that figure.
+  ReckonDrawer(m_shiftStart.isEmpty() ? when : m_shiftStart, when, m_operator, &drawer);
+  for (const Deposit &d : m_deposits)
+    drawer.held += d.amount;
+  return drawer;
+}
+
+void TMainForm::RecordHandover(const QString &incoming, const QByteArray &when, std::optional<Cents> counted)
 {
   const QByteArray begin = m_shiftStart.isEmpty() ? when : m_shiftStart;
-  if (!StoreHandover(begin, when, m_operator, m_shiftTotal, incoming))
+  const ShiftDrawer drawer = DrawerAt(when);
+  QString detail = QStringLiteral("交给%1，本班交出%2，%3").arg(incoming, AmountText(m_shiftTotal), DrawerText(drawer));
+  detail += counted ? QStringLiteral("，实点现金%1，差额%2").arg(AmountText(*counted),
+                                                                 DrawerDifferenceText(*counted, drawer.Expected()))
+                    : QStringLiteral("，没有点现金");
+  if (!StoreHandover(begin, when, m_operator, m_shiftTotal, incoming, drawer, counted, true))
     ShowMessage(this,
                 QStringLiteral("交班记录没有保存：本班 %1 交出 %2，请另行记下")
                     .arg(m_operator, CentsText(m_shiftTotal)),
                 QStringLiteral("错误"));
+  Audit(AUDIT_SHIFT, detail);
+}
+
+void TMainForm::RecordUnhandedShift(const QByteArray &when)
+{
+  const QString lastlog = StationFile(LASTLOG_FILE);
+  QString previous;
+  Cents takings = 0;
+  if (!ReadLastLogOwner(lastlog, &previous, &takings))
+    return;  // no shift on record (a new station, or a record that cannot be read)
+  // Its beginning as kept, else the last moment the record was written in it.
+  QByteArray begin;
+  if (!ReadShiftStart(StationFile(SHIFTSTART_FILE), previous, &begin))
+    begin = qMin(StationTime(QFileInfo(lastlog).lastModified()), when);
+  ShiftDrawer drawer;
+  ReckonDrawer(begin, when, previous, &drawer);
+  for (const Deposit &d : m_deposits)
+    drawer.held += d.amount;
+  if (!StoreHandover(begin, when, previous, takings, m_operator, drawer, std::nullopt, false)) {
+    ShowMessage(this,
+                QStringLiteral("上一班没有交班，记录也没有保存：%1 收入 %2，请另行记下")
+                    .arg(previous, CentsText(takings)),
+                QStringLiteral("错误"));
+    return;
+  }
+  Audit(AUDIT_SHIFT, QStringLiteral("%1没有交班，程序记下该班收入%2，%3")
+                         .arg(previous, AmountText(takings), DrawerText(drawer)));
 }
 
 void TMainForm::StartShift(const QByteArray &when)

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "LineMonitor.h"
+#include "ShiftRecord.h"
 
 class QAction;
 class QCloseEvent;
@@ -219,9 +220,15 @@ private:
   void ShowShiftRecordFailure(const QString &reason);
   /* The shift of the operator on duty began at when: kept in "shiftstart". */
   void StartShift(const QByteArray &when);
-  /* The ending shift goes into the shift history, handed over at when; a
-   * failure is told. */
-  void RecordHandover(const QString &incoming, const QByteArray &when);
+  /* The ending shift goes into the shift history, handed over at when with
+   * the cash counted in its drawer (none: not counted); a failure is told. */
+  void RecordHandover(const QString &incoming, const QByteArray &when, std::optional<Cents> counted);
+  /* What the drawer of the shift on duty should hold at when. */
+  ShiftDrawer DrawerAt(const QByteArray &when) const;
+  /* At a login that does not continue the shift in "lastlog": the shift of
+   * the operator it names ended with the program, and goes into the shift
+   * history with its takings as not handed over, ending at when. */
+  void RecordUnhandedShift(const QByteArray &when);
 
   QString m_workDir;              /* taken once, when the window is made */
   QString m_operator;             /* on duty; empty until the first login */

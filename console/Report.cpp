@@ -30,15 +30,17 @@
 #include "quenta/quenta.h"
 
 #include "AuditTab.h"
+#include "CheckoutsTab.h"
 #include "CsvFile.h"
 #include "Gbk.h"
 #include "Modal.h"
+#include "PriceDetail.h"
 
 namespace {
 
 const int kColumnWidths[REPORT_COLUMNS] = {150, 200, 80, 60, 100};
 const int kGroupWidths[GROUP_COLUMNS] = {220, 90, 90, 100};
-const int kShiftWidths[SHIFT_COLUMNS] = {150, 150, 80, 80, 80, 70, 80, 90};
+const int kShiftWidths[SHIFT_COLUMNS] = {150, 150, 80, 80, 80, 70, 80, 90, 80, 80, 80};
 const QColor kDifferenceText(190, 0, 0);
 const QColor kDifferenceBack(255, 228, 228);
 
@@ -52,7 +54,8 @@ QStringList ShiftHeading()
 {
   return {QStringLiteral("开始时间"), QStringLiteral("交班时间"), QStringLiteral("交班人"),
           QStringLiteral("交班金额"), QStringLiteral("接班人"), QStringLiteral("账单笔数"),
-          QStringLiteral("账单金额"), QStringLiteral("核对")};
+          QStringLiteral("账单金额"), QStringLiteral("核对"), QStringLiteral("应有现金"),
+          QStringLiteral("实点现金"), QStringLiteral("现金差额")};
 }
 
 /* A list in the report's style: rows with grid lines, whole-row selection. */
@@ -70,6 +73,28 @@ QTreeWidget *NewList(const char *name, const QStringList &heading, QWidget *pare
       "QTreeView::item { border-right: 1px solid palette(midlight);"
       " border-bottom: 1px solid palette(midlight); }"));
   return list;
+}
+
+/* The handover's drawer in the last three columns: what it should have held,
+ * what was counted, the difference in red when there is one; a shift that
+ * ended without a handover says so in red. */
+void ShowDrawer(QTreeWidgetItem *item, const ShiftRow &r)
+{
+  if (r.drawerKnown)
+    item->setText(8, CentsText(r.expected));
+  if (!r.handedOver) {
+    item->setText(9, QStringLiteral("未交班"));
+    item->setForeground(9, kDifferenceText);
+  } else if (r.counted) {
+    item->setText(9, CentsText(*r.counted));
+    item->setText(10, DrawerDifferenceText(*r.counted, r.expected));
+    if (*r.counted != r.expected) {
+      item->setForeground(10, kDifferenceText);
+      item->setBackground(10, kDifferenceBack);
+    }
+  } else if (r.drawerKnown) {
+    item->setText(9, QStringLiteral("未点"));
+  }
 }
 
 QStringList ItemTexts(const QTreeWidgetItem *item)
@@ -186,6 +211,7 @@ TReportFrm::TReportFrm(QWidget *parent)
   ReportTabs->addTab(shifts, QStringLiteral("交班记录"));
   AuditPage = new TAuditTab(this);
   ReportTabs->addTab(AuditPage, QStringLiteral("操作记录"));
+  ReportTabs->addTab(CheckoutsPage = new TCheckoutsTab(this), QStringLiteral("收款记录"));
 
   Info = new QLabel(QStringLiteral("总计："), this);
   Info->setObjectName(QStringLiteral("Info"));
@@ -226,6 +252,7 @@ TReportFrm::TReportFrm(QWidget *parent)
   connect(CsvBtn, &QPushButton::clicked, this, &TReportFrm::CsvBtnClick);
   connect(GroupBy, &QComboBox::currentIndexChanged, this, &TReportFrm::GroupByChange);
   connect(ReportTabs, &QTabWidget::currentChanged, this, &TReportFrm::ReportTabsChange);
+  connect(ReportTable, &QTreeWidget::itemDoubleClicked, this, &TReportFrm::ReportTableDoubleClick);
 }
 
 void TReportFrm::showEvent(QShowEvent *event)
@@ -311,6 +338,9 @@ void TReportFrm::RunReport(const QByteArray &from, const QByteArray &to)
   AuditPage->SetRange(from, to);
   if (ReportTabs->currentWidget() == AuditPage)
     AuditPage->ListIfStale();
+  CheckoutsPage->SetRange(from, to, m_lineNames);
+  if (ReportTabs->currentWidget() == CheckoutsPage)
+    CheckoutsPage->ListIfStale();
   if (!ok)
     ShowMessage(this, QStringLiteral("统计查询失败，所列通话可能不全"), QStringLiteral("错误"));
 }
@@ -374,6 +404,8 @@ void TReportFrm::ReportTabsChange(int index)
     ListShifts();
   if (ReportTabs->widget(index) == AuditPage)
     AuditPage->ListIfStale();
+  if (ReportTabs->widget(index) == CheckoutsPage)
+    CheckoutsPage->ListIfStale();
 }
 
 void TReportFrm::ListShifts()
@@ -389,11 +421,12 @@ void TReportFrm::ListShifts()
                                                   r.outgoing, CentsText(r.takingsCents), r.incoming,
                                                   QString::number(r.bills), CentsText(r.billCents),
                                                   ShiftDifferenceText(r.takingsCents, r.billCents)});
-    for (int c : {3, 5, 6})
+    ShowDrawer(item, r);
+    for (int c : {3, 5, 6, 8, 9, 10})
       item->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
     if (r.takingsCents != r.billCents) {
       differences++;
-      for (int c = 0; c < SHIFT_COLUMNS; c++) {
+      for (int c = 0; c < 8; c++) {
         item->setForeground(c, kDifferenceText);
         item->setBackground(c, kDifferenceBack);
       }
@@ -424,8 +457,21 @@ void TReportFrm::ReportRowArrived(void *record, void *param)
   item->setText(2, QString::fromLatin1(row.seconds));
   item->setText(3, QString::fromLatin1(row.amount));
   item->setText(4, FromGbk(row.admin));
+  item->setData(0, Qt::UserRole, QByteArray(info->m_cdr.callid));
+  const char *period = info->m_bill.m_period_record;
+  item->setData(0, Qt::UserRole + 1, QByteArray(period, qstrnlen(period, sizeof info->m_bill.m_period_record)));
   self->m_rows.append(row);
   self->m_total += row.cents;
+}
+
+void TReportFrm::ReportTableDoubleClick(QTreeWidgetItem *item)
+{
+  if (!item)
+    return;
+  const QString text = CallBreakdown(item->data(0, Qt::UserRole).toByteArray(),
+                                     item->data(0, Qt::UserRole + 1).toByteArray());
+  ShowMessage(this, QStringLiteral("%1　%2\n%3").arg(item->text(0), item->text(1), text),
+              QStringLiteral("计费明细"), QMessageBox::Information);
 }
 
 void TReportFrm::Button1Click()
@@ -450,6 +496,8 @@ QList<QStringList> TReportFrm::CsvRows() const
 {
   if (ReportTabs->currentWidget() == AuditPage)
     return AuditPage->CsvRows();
+  if (ReportTabs->currentWidget() == CheckoutsPage)
+    return CheckoutsPage->CsvRows();
   QList<QStringList> rows;
   const bool shifts = ReportTabs->currentIndex() == 1;
   const QTreeWidget *list = shifts ? ShiftTable : Grouping() == GroupNone ? ReportTable : GroupTable;

@@ -10,7 +10,8 @@
  * shows the takings of the range per day, or per hour when the range lies
  * within one day. The tab "交班记录" lists the handovers of the range beside
  * the bills of each shift (read when the tab is shown), the tab "操作记录"
- * the audit trail of the range (AuditTab.h). "导出CSV" saves what the current
+ * the audit trail of the range (AuditTab.h), the tab "收款记录" the checkouts
+ * of the range (CheckoutsTab.h). "导出CSV" saves what the current
  * tab lists. */
 #ifndef CONSOLE_REPORT_H
 #define CONSOLE_REPORT_H
@@ -25,6 +26,7 @@
 
 class QChartView;
 class TAuditTab;
+class TCheckoutsTab;
 class QComboBox;
 class QDateEdit;
 class QDateTimeAxis;
@@ -37,10 +39,11 @@ class QStackedWidget;
 class QTabWidget;
 class QTimeEdit;
 class QTreeWidget;
+class QTreeWidgetItem;
 class QValueAxis;
 
 #define GROUP_COLUMNS 4
-#define SHIFT_COLUMNS 8
+#define SHIFT_COLUMNS 11
 
 class TReportFrm : public QWidget {
   Q_OBJECT
@@ -81,6 +84,7 @@ public:
   QTreeWidget *ShiftTable;        /* one row per handover, SHIFT_COLUMNS columns */
   QLabel *ShiftInfo;              /* the handovers' count and sums */
   TAuditTab *AuditPage;           /* the audit trail of the range */
+  TCheckoutsTab *CheckoutsPage;   /* "收款记录": the checkouts of the range */
   QLabel *Info;                   /* "总计：" and the total */
   QPushButton *CsvBtn;            /* "导出CSV" */
   QPushButton *Button1;           /* "保存": the calls as a text file; not when grouped */
@@ -96,6 +100,8 @@ private:
   void FormShow();
   void Button2Click();
   void Button1Click();
+  /* The call's breakdown: how its price came about. */
+  void ReportTableDoubleClick(QTreeWidgetItem *item);
   void CsvBtnClick();
   void GroupByChange();
   void ListCalls(const QByteArray &from, const QByteArray &to, bool *ok);

@@ -21,6 +21,7 @@
 
 #include "AddUser.h"
 #include "BillFrm.h"
+#include "CheckoutsTab.h"
 #include "ChangePwd.h"
 #include "DepositDlg.h"
 #include "Forms.h"
@@ -90,6 +91,8 @@ void GrabReportViews(TReportFrm *report)
   Grab(report, QStringLiteral("ReportFrmGrouped"));
   report->ReportTabs->setCurrentIndex(1);
   Grab(report, QStringLiteral("ReportFrmShifts"));
+  report->ReportTabs->setCurrentWidget(report->CheckoutsPage);
+  Grab(report, QStringLiteral("ReportFrmCheckouts"));
   report->ReportTabs->setCurrentIndex(0);
   report->GroupBy->setCurrentIndex(GroupNone);
 }

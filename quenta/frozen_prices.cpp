@@ -8,7 +8,9 @@
 
 #include <optional>
 
+#include "quenta/init.h"
 #include "quenta/msghdlr.h"
+#include "quenta/quenta.h"
 #include "quenta/sqlite.h"
 #include "utils/debug.h"
 #include "utils/decimal.h"
@@ -151,3 +153,22 @@ int frozen_price_read(const char *dbpath, const char *callid, frozen_price *pric
   }
   return found ? 1 : 0;
 }
+
+extern "C" {
+
+QUENTA_API int quenta_getPriceDetail(const char *callid, char *rule, int rsize, char *period, int psize)
+{
+  if (!quenta_running() || !callid || !rule || rsize <= 0 || !period || psize <= 0) {
+    LOG_FUNCTION_FAILED();
+    return -1;
+  }
+  frozen_price price;
+  const int rc = frozen_price_read(gpst_dbent->m_dbname, callid, &price);
+  if (rc == 1) {
+    copy_field(rule, (size_t)rsize, price.rule);
+    copy_field(period, (size_t)psize, price.period);
+  }
+  return rc;
+}
+
+} /* extern "C" */

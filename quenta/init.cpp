@@ -106,7 +106,8 @@ int start_engine()
     return QUENTA_INIT_FAILED;
   }
   gpst_shiftdb = create_sqlite_dbent(path.c_str());
-  if (!gpst_shiftdb || dbent_create(gpst_shiftdb, SHIFT_TBL_NAME, gst_shift_infos) != 0) {
+  if (!gpst_shiftdb || dbent_create(gpst_shiftdb, SHIFT_TBL_NAME, gst_shift_infos) != 0 ||
+      shifts_add_drawer(path.c_str()) != 0) {
     LOG_FUNCTION_FAILED();
     return QUENTA_INIT_FAILED;
   }

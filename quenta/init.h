@@ -23,6 +23,9 @@ extern struct msghdlr *gpst_msghdlr;   /* the gateway message handler */
 extern struct countent *gpst_countent; /* prices calls and stores bills */
 extern struct dbent *gpst_dbent;       /* query entity: selects, updates, deletes, reports */
 extern struct dbent *gpst_shiftdb;     /* describes "shifttbl": the handovers are inserted here */
+/* Adds the drawer's columns to a "shifttbl" that lacks them (at its end: the
+ * first five stay where other programs read them). 0, or -1 (logged). */
+int shifts_add_drawer(const char *dbpath);
 extern struct dbent *gpst_auditdb;     /* describes "audittbl": the audit trail is appended here */
 
 /* The operator name as a table keeps it: at most 63 bytes, cut so that no GBK

@@ -110,7 +110,8 @@ QStringList AuditActions()
   QStringList actions;
   for (const char *a : {AUDIT_LOGIN, AUDIT_LOGIN_FAILED, AUDIT_CHECKOUT, AUDIT_DEPOSIT, AUDIT_REFUND, AUDIT_DENY,
                         AUDIT_PERMIT, AUDIT_RATE, AUDIT_RATE_IMPORT, AUDIT_USER_ADD, AUDIT_USER_DELETE,
-                        AUDIT_PASSWORD, AUDIT_SHIFT, AUDIT_BACKUP, AUDIT_SHOP})
+                        AUDIT_PASSWORD, AUDIT_SHIFT, AUDIT_BACKUP, AUDIT_SHOP, AUDIT_CHECKOUT_REFUND,
+                        AUDIT_REPRINT})
     actions.append(QString::fromUtf8(a));
   return actions;
 }

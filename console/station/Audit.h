@@ -45,6 +45,8 @@ struct ShopInfo;
 #define AUDIT_SHIFT "交班"
 #define AUDIT_BACKUP "备份数据库"
 #define AUDIT_SHOP "店铺设置"
+#define AUDIT_CHECKOUT_REFUND "退款"
+#define AUDIT_REPRINT "重打小票"
 
 /* Every action above, in that order (the report's filter). */
 QStringList AuditActions();

@@ -26,22 +26,39 @@ QByteArray NextWord(const QByteArray &text, qsizetype *pos)
   return text.mid(start, i - start);
 }
 
-} // namespace
-
-bool ReadLastLog(const QString &path, const QString &operatorName, Cents *total)
+/* The record's two words, the name in GBK. */
+bool ReadRecord(const QString &path, QByteArray *name, QByteArray *amount)
 {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly))
     return false;
   const QByteArray line = file.readLine();
   qsizetype pos = 0;
-  const QByteArray name = NextWord(line, &pos);
-  const QByteArray amount = NextWord(line, &pos);
-  if (name.isEmpty() || amount.isEmpty())
+  *name = NextWord(line, &pos);
+  *amount = NextWord(line, &pos);
+  return !name->isEmpty() && !amount->isEmpty();
+}
+
+} // namespace
+
+bool ReadLastLog(const QString &path, const QString &operatorName, Cents *total)
+{
+  QByteArray name, amount;
+  if (!ReadRecord(path, &name, &amount))
     return false;
   std::optional<QByteArray> gbkName = ToGbk(operatorName);
   if (!gbkName || name != *gbkName)
     return false;
+  *total = CentsOfText(amount);
+  return true;
+}
+
+bool ReadLastLogOwner(const QString &path, QString *operatorName, Cents *total)
+{
+  QByteArray name, amount;
+  if (!ReadRecord(path, &name, &amount))
+    return false;
+  *operatorName = FromGbk(name);
   *total = CentsOfText(amount);
   return true;
 }

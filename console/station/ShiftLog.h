@@ -18,6 +18,10 @@
  * or names someone else. */
 bool ReadLastLog(const QString &path, const QString &operatorName, Cents *total);
 
+/* Whoever the record names, with the record's amount; false when the file
+ * cannot be read or holds fewer than two words. */
+bool ReadLastLogOwner(const QString &path, QString *operatorName, Cents *total);
+
 /* Replaces the record with operatorName and total. The old record stays whole
  * until the new one is complete; false when nothing could be written, and
  * *reason (when given) says why in the operator's words. */

@@ -16,7 +16,8 @@ const int kTimeLength = 19;       /* "%Y-%m-%d %H:%M:%S" */
 
 void ShiftArrived(void *record, void *param)
 {
-  const auto *r = static_cast<const shift_report *>(record);
+  const auto *d = static_cast<const shift_drawer_report *>(record);
+  const shift_report *r = &d->m_report;
   ShiftRow row;
   row.begin = FIELD_TEXT(r->m_shift.m_bdate);
   row.end = FIELD_TEXT(r->m_shift.m_edate);
@@ -25,7 +26,33 @@ void ShiftArrived(void *record, void *param)
   row.takingsCents = CentsOf(r->m_shift.m_takings);
   row.bills = r->m_bills;
   row.billCents = r->m_cents;
+  row.handedOver = d->m_drawer.m_flags & SHIFT_HANDED_OVER;
+  row.drawerKnown = d->m_drawer.m_flags & SHIFT_DRAWER_KNOWN;
+  row.expected = d->m_drawer.m_expected;
+  row.held = d->m_drawer.m_held;
+  if (d->m_drawer.m_flags & SHIFT_COUNTED)
+    row.counted = d->m_drawer.m_counted;
   static_cast<QList<ShiftRow> *>(param)->append(row);
+}
+
+struct DrawerQuery {
+  ShiftDrawer *drawer;
+  QByteArray admin;
+};
+
+void CheckoutArrived(void *record, void *param)
+{
+  const auto *c = static_cast<const checkout_info *>(record);
+  auto *q = static_cast<DrawerQuery *>(param);
+  if (FIELD_TEXT(c->m_admin) != q->admin)
+    return;
+  q->drawer->taken += c->m_paid + c->m_deposit - c->m_change;
+  q->drawer->checkouts++;
+}
+
+void RefundArrived(void *record, void *param)
+{
+  static_cast<ShiftDrawer *>(param)->refunded += static_cast<const refund_info *>(record)->m_amount;
 }
 
 } // namespace
@@ -60,6 +87,63 @@ bool WriteShiftStart(const QString &path, const QString &operatorName, const QBy
   return ReplaceFile(path, when + ' ' + *name, reason);
 }
 
+bool ReckonDrawer(const QByteArray &begin, const QByteArray &end, const QString &operatorName,
+                  ShiftDrawer *drawer)
+{
+  drawer->taken = drawer->refunded = 0;
+  drawer->checkouts = 0;
+  const std::optional<QByteArray> admin = ToGbk(operatorName);
+  if (!admin)
+    return false;
+  // The engine cuts an operator's name as it stores it; the same cut here.
+  DrawerQuery q{drawer, admin->left(ADMIN_LEN - 1)};
+  const bool checkouts =
+      quenta_selectCheckouts(begin.constData(), end.constData(), q.admin.constData(), CheckoutArrived, &q) == 0;
+  // A refund leaves the drawer on duty, whoever gave it.
+  const bool refunds = quenta_selectRefunds(begin.constData(), end.constData(), nullptr, RefundArrived, drawer) == 0;
+  return checkouts && refunds;
+}
+
+QString DrawerText(const ShiftDrawer &drawer)
+{
+  QString text = QStringLiteral("应有现金 %1").arg(AmountText(drawer.Expected()));
+  if (drawer.refunded != 0)
+    text += QStringLiteral("（收款 %1，退款 %2）").arg(AmountText(drawer.taken), AmountText(drawer.refunded));
+  if (drawer.held != 0)
+    text += QStringLiteral("，押金 %1另计").arg(AmountText(drawer.held));
+  return text;
+}
+
+QString DrawerDifferenceText(Cents counted, Cents expected)
+{
+  const Cents difference = counted - expected;
+  return difference > 0 ? QStringLiteral("+") + CentsText(difference) : CentsText(difference);
+}
+
+bool StoreHandover(const QByteArray &begin, const QByteArray &end, const QString &outgoing, Cents takings,
+                   const QString &incoming, const ShiftDrawer &drawer, std::optional<Cents> counted,
+                   bool handedOver)
+{
+  const std::optional<QByteArray> out = ToGbk(outgoing), in = ToGbk(incoming);
+  if (!out || !in)
+    return false;
+  shift_info shift{};
+  STORE_TEXT(shift.m_bdate, begin);
+  STORE_TEXT(shift.m_edate, end);
+  STORE_TEXT(shift.m_outgoing, *out);
+  STORE_TEXT(shift.m_incoming, *in);
+  shift.m_takings = FloatOf(takings);
+  shift_drawer kept{};
+  kept.m_expected = drawer.Expected();
+  kept.m_held = drawer.held;
+  kept.m_flags = SHIFT_DRAWER_KNOWN | (handedOver ? SHIFT_HANDED_OVER : 0);
+  if (counted) {
+    kept.m_counted = *counted;
+    kept.m_flags |= SHIFT_COUNTED;
+  }
+  return quenta_saveShiftDrawer(&shift, &kept) == 0;
+}
+
 bool StoreHandover(const QByteArray &begin, const QByteArray &end, const QString &outgoing, Cents takings,
                    const QString &incoming)
 {
@@ -78,7 +162,7 @@ bool StoreHandover(const QByteArray &begin, const QByteArray &end, const QString
 bool QueryShifts(const QByteArray &from, const QByteArray &to, QList<ShiftRow> *rows)
 {
   rows->clear();
-  return quenta_selectShifts(from.constData(), to.constData(), ShiftArrived, rows) == 0;
+  return quenta_selectShiftDrawers(from.constData(), to.constData(), ShiftArrived, rows) == 0;
 }
 
 QString ShiftDifferenceText(Cents takingsCents, Cents billCents)

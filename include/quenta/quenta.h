@@ -55,6 +55,14 @@ QUENTA_API int quenta_callRecovered(const char *machineid, int lineid);
  * priced. */
 QUENTA_API bill_info *quenta_getbill(const char *callid);
 
+/* How a stored call's frozen price came about, for the operator to read: the
+ * name of the rule that priced it (GBK; ".default" for the default rule) into
+ * rule[0..rsize-1] and its detail text (stretches, package, handling charge,
+ * total) into period[0..psize-1], each cut to fit. 1 when the call has a
+ * frozen price, 0 when it has none (stored by an earlier release and not
+ * looked up since), -1 when it could not be read or an argument is null. */
+QUENTA_API int quenta_getPriceDetail(const char *callid, char *rule, int rsize, char *period, int psize);
+
 /* Prices a call that has no row in "cdrtbl" (the call in progress on a line,
  * as if it ended at edate; a stored call's price is quenta_getbill's, which
  * equals this one's for the call as it ended) from its dialled number, start
@@ -207,6 +215,19 @@ QUENTA_API int quenta_saveShift(const shift_info *shift);
  * m_bdate..m_edate (both inclusive), counted and summed to the cent. 0, or -1
  * when the select failed. */
 QUENTA_API int quenta_selectShifts(const char *from, const char *to, USER_CALLBACK cb, void *param);
+
+/* Appends the shift as quenta_saveShift does, with its drawer in the columns
+ * that follow the five above: drawer and held (null when SHIFT_DRAWER_KNOWN
+ * is not set), counted (null when SHIFT_COUNTED is not), handed (1 or 0 by
+ * SHIFT_HANDED_OVER). A null drawer stores what quenta_saveShift stores. 0,
+ * or -1 when the row was not stored. */
+QUENTA_API int quenta_saveShiftDrawer(const shift_info *shift, const shift_drawer *drawer);
+
+/* quenta_selectShifts with each handover's drawer: cb gets one
+ * shift_drawer_report each. A row without a drawer (stored by
+ * quenta_saveShift, or by an older station) has m_flags SHIFT_HANDED_OVER.
+ * 0, or -1 when the select failed. */
+QUENTA_API int quenta_selectShiftDrawers(const char *from, const char *to, USER_CALLBACK cb, void *param);
 
 /* ---- audit trail: "audittbl" ---- */
 

@@ -77,6 +77,25 @@ typedef struct shift_report {
   long long m_cents;         /* their amounts, each rounded to the cent, added */
 } shift_report;
 
+/* The cash drawer at the end of a shift, kept beside its row of "shifttbl".
+ * Amounts are whole cents. */
+#define SHIFT_HANDED_OVER 1        /* handed over at the counter (else written at the next login: 未交班) */
+#define SHIFT_COUNTED 2            /* m_counted holds what was counted */
+#define SHIFT_DRAWER_KNOWN 4       /* m_expected and m_held were reckoned (a row of an older station lacks them) */
+
+typedef struct shift_drawer {
+  long long m_expected;      /* what the drawer should hold: cash its checkouts took, less the refunds given */
+  long long m_counted;       /* the cash counted at the handover */
+  long long m_held;          /* deposits still held for lines, apart from m_expected */
+  int m_flags;               /* SHIFT_HANDED_OVER, SHIFT_COUNTED, SHIFT_DRAWER_KNOWN */
+} shift_drawer;
+
+/* A handover with its drawer, as quenta_selectShiftDrawers reports it. */
+typedef struct shift_drawer_report {
+  shift_report m_report;
+  shift_drawer m_drawer;
+} shift_drawer_report;
+
 /* One entry of the audit trail: one row of "audittbl", as quenta_selectAudit
  * reports it. Texts are GBK. */
 typedef struct audit_info {

@@ -18,6 +18,7 @@
 
 #include "FormsTest.h"
 #include "Gbk.h"
+#include "PriceDetail.h"
 #include "Report.h"
 #include "ReportFile.h"
 #include "testkit.h"
@@ -165,6 +166,43 @@ private slots:
     QCOMPARE(row(1)[3], QStringLiteral("0.60"));
     QCOMPARE(row(2)[3], QStringLiteral("2.00"));
     QCOMPARE(report()->Info->text(), QStringLiteral("总计：3.80"));
+  }
+
+  void aCallsBreakdownIsShownOnRequest_data()
+  {
+    QTest::addColumn<QByteArray>("rule");
+    QTest::addColumn<QByteArray>("period");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("stretches and a package")
+        << QByteArray("\xb9\xfa\xbc\xca")  // 国际
+        << QByteArray("08:00:00-08:01:00 0.30,08:01:00-08:02:00 0.30,1.00 in 180 second, handling charge 0.20 "
+                      "total 1.80")
+        << "费率：国际\n时段 08:00:00-08:01:00：0.30元\n时段 08:01:00-08:02:00：0.30元\n"
+           "套餐：1.00元（180秒内）\n手续费：0.20元\n合计：1.80元";
+    QTest::newRow("default rule, no package")
+        << QByteArray(".default") << QByteArray("0.00 in 0 second, handling charge 0.00 total 0.00")
+        << "费率：默认费率\n手续费：0.00元\n合计：0.00元";
+    QTest::newRow("unreadable kept") << QByteArray() << QByteArray("??") << "??";
+  }
+  void aCallsBreakdownIsShownOnRequest()
+  {
+    QFETCH(QByteArray, rule);
+    QFETCH(QByteArray, period);
+    QFETCH(QString, shown);
+    QCOMPARE(BreakdownText(rule, period), shown);
+    if (QTest::currentDataTag() != QLatin1String("unreadable kept"))
+      return;
+    // A listed call's own, from the price the engine froze for it.
+    report()->show();
+    report()->RunReport("0000", "9999");
+    QTreeWidgetItem *item = report()->ReportTable->findItems("0105550001", Qt::MatchExactly).value(0);
+    QVERIFY(item);
+    emit report()->ReportTable->itemDoubleClicked(item, 0);
+    QCOMPARE(f->op.messages.last().caption, QStringLiteral("计费明细"));
+    QVERIFY2(f->op.messages.last().text.contains(QStringLiteral("费率：A\n")) &&
+                 f->op.messages.last().text.endsWith(QStringLiteral("合计：1.20元")),
+             qPrintable(f->op.messages.last().text));
+    f->op.messages.removeLast();
   }
 
   void bothEndsOfTheRangeAreInclusive()

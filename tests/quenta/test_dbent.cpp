@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "dbtest.h"
+#include "quenta/init.h"
 #include "quenta/records.h"
 #include "quenta/sqlite_dbent.h"
 #include "quenta/sqlite_tblent.h"
@@ -160,6 +161,22 @@ TEST_F(DbentTest, FileFromEarlierRunGainsIndexesAndKeepsRows)
                          "where machineid='m1' and lineid=1 and flag=0", 3);
   ASSERT_FALSE(plan.empty());
   EXPECT_NE(std::string::npos, plan[0].find("cdrtbl_line")) << plan[0];
+}
+
+TEST_F(DbentTest, ShiftTableOfAnEarlierRunGainsTheDrawerAtItsEnd)
+{
+  raw_exec("create table shifttbl(bdate varchar(128), edate varchar(128), outgoing varchar(64), takings real, "
+           "incoming varchar(64));"
+           "insert into shifttbl values('2020-01-01 08:00:00', '2020-01-01 20:00:00', 'x', 1.5, 'y')");
+  ASSERT_EQ(0, shifts_add_drawer(db_.c_str()));
+  ASSERT_EQ(0, shifts_add_drawer(db_.c_str()));  // the next start finds them
+  // The five that other programs read stay first and in their order.
+  EXPECT_EQ((std::vector<std::string>{"bdate", "edate", "outgoing", "takings", "incoming", "drawer", "counted",
+                                      "held", "handed"}),
+            raw_column("select name from pragma_table_info('shifttbl') order by cid"));
+  EXPECT_EQ(std::vector<std::string>{"x|1.5|1"},
+            raw_column("select outgoing || '|' || takings || '|' || (drawer is null and handed is null) "
+                       "from shifttbl"));
 }
 
 TEST_F(DbentTest, InsertWritesColumnsInOrderWithTheirTypes)
