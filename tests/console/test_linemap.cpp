@@ -4,10 +4,6 @@
 #include <QDir>
 #include <QTest>
 
-#include <sys/mount.h>
-#include <sched.h>
-#include <unistd.h>
-
 #include <functional>
 
 #include "ConsoleTest.h"
@@ -21,45 +17,8 @@
 #include "ShiftRecord.h"
 #include "ShopInfo.h"
 
-namespace {
-
-/* Mounts of the suite's own, taken before any thread starts (a process with
- * threads cannot leave its mount namespace): what a test mounts is gone with
- * the process, and nobody else sees it. */
-const bool g_ownMounts = unshare(CLONE_NEWNS) == 0 && mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
-
-/* A filesystem of a few pages at path, mounted for the object's life. */
-class SmallDisk {
-public:
-  explicit SmallDisk(const QString &path) : m_path(QFile::encodeName(path))
-  {
-    m_mounted = g_ownMounts && QDir().mkpath(path) &&
-                mount("tmpfs", m_path.constData(), "tmpfs", 0, "size=64k,mode=0700") == 0;
-  }
-  ~SmallDisk()
-  {
-    if (m_mounted)
-      umount2(m_path.constData(), MNT_DETACH);
-  }
-  bool mounted() const { return m_mounted; }
-  /* Takes every free byte with the file "filler"; true when the disk is full. */
-  bool fill() const
-  {
-    QFile filler(QString::fromLocal8Bit(m_path) + "/filler");
-    if (!filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-      return false;
-    const QByteArray page(4096, 'f');
-    while (filler.write(page) == page.size()) {
-    }
-    return filler.error() == QFileDevice::ResourceError;
-  }
-
-private:
-  QByteArray m_path;
-  bool m_mounted = false;
-};
-
-} // namespace
+/* Before any thread starts: the full disks mounted here are the suite's own. */
+[[maybe_unused]] static const bool g_ownMounts = TakeOwnMounts();
 
 class TestLineText : public QObject {
   Q_OBJECT
