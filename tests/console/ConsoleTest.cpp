@@ -13,44 +13,6 @@
 
 #include "Modal.h"
 
-#include <sched.h>
-#include <sys/mount.h>
-
-namespace {
-
-bool g_ownMounts = false;
-
-} // namespace
-
-bool TakeOwnMounts()
-{
-  g_ownMounts = unshare(CLONE_NEWNS) == 0 && mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
-  return g_ownMounts;
-}
-
-SmallDisk::SmallDisk(const QString &path) : m_path(QFile::encodeName(path))
-{
-  m_mounted = g_ownMounts && QDir().mkpath(path) &&
-              mount("tmpfs", m_path.constData(), "tmpfs", 0, "size=64k,mode=0700") == 0;
-}
-
-SmallDisk::~SmallDisk()
-{
-  if (m_mounted)
-    umount2(m_path.constData(), MNT_DETACH);
-}
-
-bool SmallDisk::fill() const
-{
-  QFile filler(QString::fromLocal8Bit(m_path) + QStringLiteral("/filler"));
-  if (!filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-    return false;
-  const QByteArray page(4096, 'f');
-  while (filler.write(page) == page.size()) {
-  }
-  return filler.error() == QFileDevice::ResourceError;
-}
-
 StationDir::StationDir()
   : m_previous(QDir::currentPath())
 {

@@ -33,29 +33,6 @@ private:
   QString m_previous;
 };
 
-/* Takes the process into a mount namespace of its own, where what a test
- * mounts is gone with the process and nobody else sees it. Call it from a
- * static initializer: a process with threads cannot leave its namespace.
- * False when it cannot be (not root). */
-bool TakeOwnMounts();
-
-/* A filesystem of a few pages at path (created), mounted for the object's
- * life when the process has its own mounts. */
-class SmallDisk {
-public:
-  explicit SmallDisk(const QString &path);
-  ~SmallDisk();
-  SmallDisk(const SmallDisk &) = delete;
-  SmallDisk &operator=(const SmallDisk &) = delete;
-  bool mounted() const { return m_mounted; }
-  /* Takes every free byte with the file "filler"; true when the disk is full. */
-  bool fill() const;
-
-private:
-  QByteArray m_path;
-  bool m_mounted = false;
-};
-
 /* The text with each salted password digest that verifies for one of the
  * passwords replaced by "<password>": new digests carry a random salt, so a
  * file is compared with what it should hold through this. A digest that

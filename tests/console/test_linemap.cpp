@@ -1,24 +1,11 @@
 // What the line monitor makes of a report without a window: state captions,
-// default names, the running time of a call, and the line map file; every
-// station file the console writes, on a disk that is full.
-#include <QDir>
+// default names, the running time of a call, and the line map file.
 #include <QTest>
 
-#include <functional>
-
 #include "ConsoleTest.h"
-#include "Deposits.h"
 #include "Gbk.h"
 #include "LineMap.h"
 #include "LineText.h"
-#include "Passwd.h"
-#include "RateFile.h"
-#include "ShiftLog.h"
-#include "ShiftRecord.h"
-#include "ShopInfo.h"
-
-/* Before any thread starts: the full disks mounted here are the suite's own. */
-[[maybe_unused]] static const bool g_ownMounts = TakeOwnMounts();
 
 class TestLineText : public QObject {
   Q_OBJECT
@@ -154,49 +141,6 @@ private slots:
     QCOMPARE(dir->read(LINEMAP_FILE), QByteArray("GW1 0 A\n"));
     QList<LineMapEntry> rows;
     QVERIFY(!ReadLineMap(dir->file("nothing"), &rows));
-  }
-
-  void aFullDiskLeavesEveryFileWhole()
-  {
-    SmallDisk disk(dir->file("disk"));
-    if (!disk.mounted())
-      QSKIP("a small filesystem cannot be mounted here (the suite needs root and its own mount namespace)");
-    ShopInfo shop;
-    shop.name = QStringLiteral("星光话吧");
-    const struct {
-      const char *file;
-      std::function<bool(const QString &, QString *)> write;
-    } writers[] = {
-        {PASSWD_FILE, [](const QString &p, QString *r) { return WritePasswdFile(p, {{"admin", ""}, {"bob", ""}}, r); }},
-        {LASTLOG_FILE, [](const QString &p, QString *r) { return WriteLastLog(p, "admin", 1820, r); }},
-        {SHIFTSTART_FILE, [](const QString &p, QString *r) { return WriteShiftStart(p, "admin", "2026-12-10 08:00:00", r); }},
-        {LINEMAP_FILE, [](const QString &p, QString *r) { return WriteLineMap(p, {{"GW1", 0, QStringLiteral("前台")}}, r); }},
-        {DEPOSITS_FILE, [](const QString &p, QString *r) { return WriteDeposits(p, {{"GW1", 0, 1000}}, r); }},
-        {RATE_FILE, [](const QString &p, QString *r) { return WriteRateFile(p, {DefaultRule()}, r); }},
-        {SHOPINFO_FILE, [&](const QString &p, QString *r) { return WriteShopInfo(p, shop, r); }},
-    };
-    const QString folder = dir->file("disk") + QLatin1Char('/');
-    for (const auto &w : writers) {
-      QFile old(folder + w.file);
-      QVERIFY(old.open(QIODevice::WriteOnly) && old.write(w.file + QByteArray(" as it was\n")) > 0);
-    }
-    QVERIFY(disk.fill());
-    for (const auto &w : writers) {
-      QString reason;
-      QVERIFY2(!w.write(folder + w.file, &reason), w.file);
-      QCOMPARE(reason, QStringLiteral("磁盘空间已满"));
-      QFile old(folder + w.file);
-      QVERIFY(old.open(QIODevice::ReadOnly));
-      QCOMPARE(old.readAll(), w.file + QByteArray(" as it was\n"));
-    }
-    QCOMPARE(QDir(folder).entryList(QDir::Files).size(), qsizetype(std::size(writers)) + 1);  // no new file left behind
-    // With room again every one of them is written.
-    QVERIFY(QFile::remove(folder + "filler"));
-    for (const auto &w : writers) {
-      QVERIFY2(w.write(folder + w.file, nullptr), w.file);
-      QFile now(folder + w.file);
-      QVERIFY(now.open(QIODevice::ReadOnly) && now.size() > 0 && !now.readAll().endsWith(" as it was\n"));
-    }
   }
 };
 
