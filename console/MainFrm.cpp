@@ -326,7 +326,10 @@ void TMainForm::closeEvent(QCloseEvent *event)
 
 void TMainForm::FormCloseQuery(QCloseEvent *event)
 {
-  // A copy cut off halfway is no backup.
+  // A copy just done is shown first (it may start the one a shift change
+  // asked for); a copy cut off halfway is no backup.
+  if (!m_backup.copying())
+    m_backup.wait();
   if (m_backup.running()) {
     ShowMessage(this, QStringLiteral("正在备份数据库（已完成%1%），请等备份完成后再退出。").arg(m_backup.percent()),
                 QStringLiteral("提示"), QMessageBox::Information);

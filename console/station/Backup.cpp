@@ -135,6 +135,7 @@ bool BackgroundBackup::start(const QString &workDir, const QDateTime &now, Progr
   m_done = std::move(done);
   m_result = Result();
   m_percent.store(0, std::memory_order_relaxed);
+  m_copying.store(true, std::memory_order_release);
   m_thread = std::thread([this, run, workDir, now] {
     Result result;
     result.made = BackUpDatabase(workDir, now, &result.path, &result.reason, [this, run](int percent) {
@@ -145,6 +146,7 @@ bool BackgroundBackup::start(const QString &workDir, const QDateTime &now, Progr
       }, Qt::QueuedConnection);
     });
     m_result = result;
+    m_copying.store(false, std::memory_order_release);
     QMetaObject::invokeMethod(m_context, [this, run] {
       if (run == m_run)
         wait();

@@ -83,6 +83,8 @@ public:
   bool start(const QString &workDir, const QDateTime &now, Progress progress, Done done);
   /* A copy runs, or has ended and its done has not been called yet. */
   bool running() const { return m_thread.joinable(); }
+  /* A copy runs: wait() would wait for it. */
+  bool copying() const { return m_copying.load(std::memory_order_acquire); }
   /* The share of the copy under way copied so far (0 to 100). */
   int percent() const { return m_percent.load(std::memory_order_relaxed); }
   /* Waits for the copy under way, then calls its done; nothing without one. */
@@ -96,6 +98,7 @@ private:
   Done m_done;
   Result m_result;                /* written by the copy's thread, read once it has ended */
   std::atomic<int> m_percent{0};
+  std::atomic<bool> m_copying{false};
 };
 
 #endif
