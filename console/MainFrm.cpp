@@ -22,6 +22,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <utility>
+
 #include "quenta/quenta.h"
 
 #include "Audit.h"
@@ -325,6 +327,16 @@ void TMainForm::closeEvent(QCloseEvent *event)
 
 void TMainForm::FormCloseQuery(QCloseEvent *event)
 {
+  // A copy just done is shown first (it may start the one a shift change
+  // asked for); a copy cut off halfway is no backup.
+  if (!m_backup.copying())
+    m_backup.wait();
+  if (m_backup.running()) {
+    ShowMessage(this, QStringLiteral("正在备份数据库（已完成%1%），请等备份完成后再退出。").arg(m_backup.percent()),
+                QStringLiteral("提示"), QMessageBox::Information);
+    event->ignore();
+    return;
+  }
   // The engine's calls end with the process: those it could not put on disk
   // are lost, and the operator decides knowing it.
   Forms.ConfirmDlg->SetUnsavedCalls(m_engineRunning ? UnsavedCalls() : 0);
@@ -380,34 +392,43 @@ void TMainForm::BackupDbClick()
   BackUpDatabase(true);
 }
 
-bool TMainForm::BackUpDatabase(bool tellWhere)
+void TMainForm::BackUpDatabase(bool tellWhere)
 {
-  // The lines go on being shown while a big file is copied; what the
-  // operator does meanwhile waits until it is done.
-  if (m_backingUp)
-    return false;
-  m_backingUp = true;
-  StatusBar1->showMessage(QStringLiteral("正在备份数据库..."));
-  StatusBar1->repaint();
-  QString path, reason;
-  const bool made = ::BackUpDatabase(m_workDir, QDateTime::currentDateTime(), &path, &reason, [this](int percent) {
-    StatusBar1->showMessage(QStringLiteral("正在备份数据库... %1%").arg(percent));
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-  });
-  m_backingUp = false;
-  Audit(AUDIT_BACKUP, made ? QDir::toNativeSeparators(path) : QStringLiteral("没有备份：") + reason);
-  if (!made) {
-    StatusBar1->clearMessage();
-    ShowMessage(this, QStringLiteral("数据库没有备份：%1\n计费照常进行，数据库本身没有受到影响。").arg(reason),
-                QStringLiteral("错误"), QMessageBox::Critical);
-    return false;
+  if (m_backup.running()) {
+    // One copy at a time. The shift just handed over is to be in a copy of
+    // its own: that one follows.
+    if (tellWhere)
+      m_backupTellWhere = true;
+    else
+      m_backupAgain = true;
+    return;
   }
-  const QString done = QStringLiteral("数据库已备份到 %1").arg(QDir::toNativeSeparators(path));
-  // A message hides the operator's fields beside it: it stands for a while only.
-  StatusBar1->showMessage(done, 10000);
-  if (tellWhere)
-    ShowMessage(this, done, QStringLiteral("备份数据库"), QMessageBox::Information);
-  return true;
+  m_backupTellWhere = tellWhere;
+  StatusBar1->showMessage(QStringLiteral("正在备份数据库..."));
+  m_backup.start(
+      m_workDir, QDateTime::currentDateTime(),
+      [this](int percent) { StatusBar1->showMessage(QStringLiteral("正在备份数据库... %1%").arg(percent)); },
+      [this](const BackgroundBackup::Result &result) { BackupDone(result); });
+}
+
+void TMainForm::BackupDone(const BackgroundBackup::Result &result)
+{
+  const bool tellWhere = std::exchange(m_backupTellWhere, false);
+  Audit(AUDIT_BACKUP, result.made ? QDir::toNativeSeparators(result.path)
+                                  : QStringLiteral("没有备份：") + result.reason);
+  if (!result.made) {
+    StatusBar1->clearMessage();
+    ShowMessage(this, QStringLiteral("数据库没有备份：%1\n计费照常进行，数据库本身没有受到影响。").arg(result.reason),
+                QStringLiteral("错误"), QMessageBox::Critical);
+  } else {
+    const QString done = QStringLiteral("数据库已备份到 %1").arg(QDir::toNativeSeparators(result.path));
+    // A message hides the operator's fields beside it: it stands for a while only.
+    StatusBar1->showMessage(done, 10000);
+    if (tellWhere)
+      ShowMessage(this, done, QStringLiteral("备份数据库"), QMessageBox::Information);
+  }
+  if (std::exchange(m_backupAgain, false))
+    BackUpDatabase(false);
 }
 
 ShiftDrawer TMainForm::DrawerAt(const QByteArray &when) const

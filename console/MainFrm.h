@@ -16,6 +16,7 @@
 #include <optional>
 #include <vector>
 
+#include "Backup.h"
 #include "LineMonitor.h"
 #include "ShiftRecord.h"
 
@@ -58,10 +59,17 @@ public:
   void WriteLastLog();
   /* When the shift on duty began, in the engine's time form (ShiftRecord.h). */
   const QByteArray &ShiftStart() const { return m_shiftStart; }
-  /* Backs the database up into "backups" now. A failure is shown with its
-   * reason; a success only in the status bar, or in a message box naming the
-   * file when tellWhere. True when made. */
-  bool BackUpDatabase(bool tellWhere);
+  /* Backs the database up into "backups", on a thread of its own: the
+   * window goes on meanwhile, the status bar shows how far the copy is. Once
+   * done a failure is shown with its reason; a success only in the status
+   * bar, or in a message box naming the file when tellWhere. While a copy
+   * runs no second one starts: the operator's request is met by it, a shift
+   * change's by one more copy after it. */
+  void BackUpDatabase(bool tellWhere);
+  /* A copy runs (or has ended and its result is not shown yet). */
+  bool BackingUp() const { return m_backup.running(); }
+  /* Waits for the copy under way and shows its result; at the program's end. */
+  void WaitForBackup() { m_backup.wait(); }
 
   QMenu *File1;                   /* "文件" */
   QAction *N5;                    /* "修改密码...": own password */
@@ -159,6 +167,7 @@ private:
   void N5Click();
   void N6Click();
   void BackupDbClick();
+  void BackupDone(const BackgroundBackup::Result &result);
   void UserMgrClick();
   void SetRateClick();
   void N8Click();
@@ -236,7 +245,9 @@ private:
   QByteArray m_shiftStart;        /* when this shift began, "%Y-%m-%d %H:%M:%S" */
   bool m_started = false;         /* the first showing has run the login */
   bool m_engineRunning = false;   /* quenta_init succeeded */
-  bool m_backingUp = false;       /* a backup is under way */
+  BackgroundBackup m_backup{this}; /* the database's copy under way */
+  bool m_backupTellWhere = false; /* its result goes into a message box */
+  bool m_backupAgain = false;     /* one more copy once it is done */
 
   std::vector<std::unique_ptr<LineEntry>> m_lines; /* by row */
   QList<QByteArray> m_machines;   /* machine ids, first met first */

@@ -102,6 +102,9 @@ void TakeScreenshots()
   TMainForm *main = Forms.MainForm;
   if (main->OperatorName().isEmpty())
     return; // the login or the engine failed: the program is ending already
+  // The day's backup, copied beside the window, done first: the windows show
+  // its result, and quitting is not held up by it.
+  main->WaitForBackup();
   main->PollLines();
   Grab(main);
   main->N6->trigger();     // the shift change, with this shift's takings

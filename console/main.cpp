@@ -90,6 +90,8 @@ int main(int argc, char *argv[])
   int status = app.exec();
 
   if (EngineCalled()) {
+    // A backup under way is finished first: half a copy is none.
+    Forms.MainForm->WaitForBackup();
     // The engine's thread has no stop and runs on: leave without running
     // destructors under it.
     std::fflush(nullptr);

@@ -3,7 +3,8 @@
  * synced and renamed once whole; and its export quenta_backup. The copy's
  * source connection is opened and closed under g_cs like every other; between
  * rounds it stays open, idle (or, once writers have made the copy start over
- * too often, holding its read snapshot). */
+ * too often, holding its read snapshot: the rest of the copy then runs
+ * without g_cs, so that a writer of another thread waits for its end). */
 #include <errno.h>
 #include <fcntl.h>
 #include <sqlite3.h>
@@ -97,10 +98,18 @@ public:
     return 0;
   }
 
-  /* One round under g_cs: SQLITE_OK to go on, SQLITE_DONE, or the failure. */
+  /* One round under g_cs (once the copy reads its snapshot, without it):
+   * SQLITE_OK to go on, SQLITE_DONE, or the failure. */
   int round()
   {
-    std::scoped_lock lock(g_cs);
+    /* Nothing another statement does changes what the snapshot reads, and a
+     * writer that meets it waits for the file's lock holding g_cs: were the
+     * rounds to wait for g_cs, the copy would stand still until the writer
+     * gave up. Without it the copy goes on to its end, and the writer waits
+     * for that only. Both connections are the copy's own. */
+    std::unique_lock lock(g_cs, std::defer_lock);
+    if (!m_snapshot)
+      lock.lock();
     if (m_restarts >= BACKUP_FREE_RESTARTS && !m_snapshot) {
       /* From here the copy reads one state of the file to its end; a writer
        * meanwhile gets SQLITE_BUSY (the handler keeps its call for later). */
@@ -112,6 +121,8 @@ public:
       m_snapshot = true;
       DLOG("backup %s restarted %d times: the rest is copied from one snapshot", m_part.c_str(), m_restarts);
     }
+    if (m_snapshot && lock.owns_lock())
+      lock.unlock();
     auto start = steady::now();
     int rc;
     do {
@@ -134,9 +145,11 @@ public:
       m_backup = nullptr;
     }
     if (m_from) {
-      std::scoped_lock lock(g_cs);
+      /* The snapshot is let go before g_cs is taken: a writer may hold g_cs
+       * waiting for it. */
       if (m_snapshot)
         sqlite3_exec(m_from, "commit", nullptr, nullptr, nullptr);
+      std::scoped_lock lock(g_cs);
       sqlite3_close(m_from);
       m_from = nullptr;
     }
@@ -157,6 +170,7 @@ public:
     return total > 0 ? (int)(100LL * m_done / total) : 0;
   }
   int restarts() const { return m_restarts; }
+  bool snapshot() const { return m_snapshot; }
 
 private:
   const char *m_dbname;
@@ -232,7 +246,8 @@ int sqlite_backup(const char *dbname, const char *dest, int busy_ms, void (*prog
       DLOG("backup %s failed: %s", part.c_str(), sqlite3_errstr(rc));
       return backup_result(rc);
     }
-    sqlite_yield_lock(BACKUP_YIELD_MS);
+    if (!job.snapshot())
+      sqlite_yield_lock(BACKUP_YIELD_MS);
     if (progress)
       progress(job.percent(), param);
   }

@@ -5,6 +5,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMetaObject>
+#include <QObject>
 #include <QRegularExpression>
 
 #include "quenta/quenta.h"
@@ -116,4 +118,51 @@ QString BackupFailureReason(int result)
   default:
     return QStringLiteral("计费程序没有运行");
   }
+}
+
+BackgroundBackup::~BackgroundBackup()
+{
+  if (m_thread.joinable())
+    m_thread.join();
+}
+
+bool BackgroundBackup::start(const QString &workDir, const QDateTime &now, Progress progress, Done done)
+{
+  if (m_thread.joinable())
+    return false;
+  const unsigned run = ++m_run;
+  m_progress = std::move(progress);
+  m_done = std::move(done);
+  m_result = Result();
+  m_percent.store(0, std::memory_order_relaxed);
+  m_copying.store(true, std::memory_order_release);
+  m_thread = std::thread([this, run, workDir, now] {
+    Result result;
+    result.made = BackUpDatabase(workDir, now, &result.path, &result.reason, [this, run](int percent) {
+      m_percent.store(percent, std::memory_order_relaxed);
+      QMetaObject::invokeMethod(m_context, [this, run, percent] {
+        if (run == m_run && m_thread.joinable() && m_progress)
+          m_progress(percent);
+      }, Qt::QueuedConnection);
+    });
+    m_result = result;
+    m_copying.store(false, std::memory_order_release);
+    QMetaObject::invokeMethod(m_context, [this, run] {
+      if (run == m_run)
+        wait();
+    }, Qt::QueuedConnection);
+  });
+  return true;
+}
+
+void BackgroundBackup::wait()
+{
+  if (!m_thread.joinable())
+    return;
+  m_thread.join();
+  const Done done = std::move(m_done);
+  m_done = nullptr;
+  m_progress = nullptr;
+  if (done)
+    done(m_result);
 }

@@ -3,17 +3,39 @@
 
 #include <QFile>
 
+#include "LineMap.h"
 #include "LineText.h"
 #include "SaveFile.h"
 
 namespace {
 
-/* One line of the file; false when it is not a deposit. */
-bool ParseDepositLine(const QByteArray &line, Deposit *deposit)
+/* The line's fields: with quoted (the file began with QUOTED_FIELDS_MARK) as
+ * the line map reads them, else its words; nothing when a quote is not closed. */
+std::optional<QList<QByteArray>> Fields(const QByteArray &line, bool quoted)
 {
-  const QList<QByteArray> fields = line.simplified().split(' ');
-  if (fields.size() != 3)
+  if (!quoted)
+    return line.simplified().split(' ');
+  QList<QByteArray> fields;
+  qsizetype pos = 0;
+  while (pos < line.size()) {
+    const std::optional<QByteArray> field = NextField(line, &pos, true);
+    if (field)
+      fields.append(*field);
+    else if (!line.mid(pos).trimmed().isEmpty())
+      return std::nullopt;
+    else
+      break;
+  }
+  return fields;
+}
+
+/* One line of the file; false when it is not a deposit. */
+bool ParseDepositLine(const QByteArray &line, bool quoted, Deposit *deposit)
+{
+  const std::optional<QList<QByteArray>> read = Fields(line, quoted);
+  if (!read || read->size() != 3 || read->at(0).isEmpty())
     return false;
+  const QList<QByteArray> &fields = *read;
   bool ok = false;
   const int lineId = fields[1].toInt(&ok);
   const std::optional<Cents> amount = ParseMoney(QString::fromLatin1(fields[2]));
@@ -35,9 +57,13 @@ bool ReadDeposits(const QString &path, QList<Deposit> *deposits, QString *reason
     return false;
   if (!file.isOpen())
     return true;
-  while (!file.atEnd()) {
+  bool quoted = false;
+  for (bool first = true; !file.atEnd(); first = false) {
+    const QByteArray line = file.readLine();
     Deposit d;
-    if (ParseDepositLine(file.readLine(), &d) && FindDeposit(*deposits, d.machineId, d.lineId) < 0)
+    if (first && IsQuotedFieldsMark(line))
+      quoted = true;
+    else if (ParseDepositLine(line, quoted, &d) && FindDeposit(*deposits, d.machineId, d.lineId) < 0)
       deposits->append(d);
   }
   return true;
@@ -46,9 +72,13 @@ bool ReadDeposits(const QString &path, QList<Deposit> *deposits, QString *reason
 bool WriteDeposits(const QString &path, const QList<Deposit> &deposits, QString *reason)
 {
   QByteArray text;
-  for (const Deposit &d : deposits)
-    text += d.machineId + ' ' + QByteArray::number(d.lineId) + ' ' + CentsText(d.amount).toLatin1() + '\n';
-  return ReplaceFile(path, text, reason);
+  bool quoted = false;
+  for (const Deposit &d : deposits) {
+    quoted = quoted || NeedsQuotes(d.machineId);
+    text += FileField(d.machineId) + ' ' + QByteArray::number(d.lineId) + ' ' + CentsText(d.amount).toLatin1() + '\n';
+  }
+  // Without a quoted field the file is as earlier releases wrote it.
+  return ReplaceFile(path, quoted ? QUOTED_FIELDS_MARK "\n" + text : text, reason);
 }
 
 qsizetype FindDeposit(const QList<Deposit> &deposits, const QByteArray &machineId, int lineId)

@@ -3,7 +3,10 @@
  * line stands against its deposit as its calls cost more. The file is GBK
  * text, one line per line with a deposit: "machine line amount\n" (machine id
  * as the engine reports it, line id in decimal, the amount with a point and
- * two decimals whatever the locale). Plain functions, no window. */
+ * two decimals whatever the locale). A machine id with a blank is quoted as
+ * in the line map, and the file then begins with QUOTED_FIELDS_MARK
+ * (LineMap.h); without it the file reads as earlier releases wrote it. Plain
+ * functions, no window. */
 #ifndef CONSOLE_DEPOSITS_H
 #define CONSOLE_DEPOSITS_H
 

@@ -3,6 +3,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <climits>
 
 #include "Gbk.h"
@@ -30,6 +31,30 @@ QByteArray Word(const QByteArray &text, qsizetype *pos)
   while (*pos < text.size() && !IsBlank(text[*pos]))
     ++*pos;
   return text.mid(start, *pos - start);
+}
+
+/* A field in quotes from the opening quote at *pos: its bytes, with *pos past
+ * the closing quote. The escapes are read byte by byte, as they are written:
+ * a GBK trail byte that is a backslash was written doubled. */
+std::optional<QByteArray> QuotedField(const QByteArray &text, qsizetype *pos)
+{
+  QByteArray bytes;
+  for (qsizetype i = *pos + 1; i < text.size(); i++) {
+    const char c = text[i];
+    if (c == '"') {
+      if (i + 1 < text.size() && !IsBlank(text[i + 1]))
+        return std::nullopt;
+      *pos = i + 1;
+      return bytes;
+    }
+    if (c == '\\' && i + 1 < text.size()) {
+      const char next = text[++i];
+      bytes += next == 'n' ? '\n' : next == 'r' ? '\r' : next;
+    } else {
+      bytes += c;
+    }
+  }
+  return std::nullopt;
 }
 
 /* A decimal integer as the C library's "%d" reads it: blanks, a sign, digits;
@@ -61,21 +86,60 @@ bool Integer(const QByteArray &text, qsizetype *pos, int *value)
 
 } // namespace
 
-bool ParseLineMapLine(const QByteArray &line, LineMapEntry *entry)
+bool NeedsQuotes(const QByteArray &bytes)
+{
+  return bytes.startsWith('"') || std::any_of(bytes.begin(), bytes.end(), IsBlank);
+}
+
+QByteArray FileField(const QByteArray &bytes)
+{
+  if (!NeedsQuotes(bytes))
+    return bytes;
+  QByteArray field = "\"";
+  for (const char c : bytes) {
+    if (c == '\n')
+      field += "\\n";
+    else if (c == '\r')
+      field += "\\r";
+    else if (c == '"' || c == '\\')
+      field += QByteArray("\\") + c;
+    else
+      field += c;
+  }
+  return field + '"';
+}
+
+std::optional<QByteArray> NextField(const QByteArray &line, qsizetype *pos, bool quoted)
+{
+  SkipBlanks(line, pos);
+  if (quoted && *pos < line.size() && line[*pos] == '"')
+    return QuotedField(line, pos);
+  const QByteArray word = Word(line, pos);
+  if (word.isEmpty())
+    return std::nullopt;
+  return word;
+}
+
+bool IsQuotedFieldsMark(const QByteArray &line)
+{
+  return line.trimmed() == QUOTED_FIELDS_MARK;
+}
+
+bool ParseLineMapLine(const QByteArray &line, LineMapEntry *entry, bool quoted)
 {
   qsizetype pos = 0;
-  const QByteArray machine = Word(line, &pos);
-  if (machine.isEmpty())
+  const std::optional<QByteArray> machine = NextField(line, &pos, quoted);
+  if (!machine || machine->isEmpty())
     return false;
   int lineId;
   if (!Integer(line, &pos, &lineId))
     return false;
-  const QByteArray name = Word(line, &pos);
-  if (name.isEmpty())
+  const std::optional<QByteArray> name = NextField(line, &pos, quoted);
+  if (!name || name->isEmpty())
     return false;
-  entry->machineId = machine.left(MACHINE_ID_MAX);
+  entry->machineId = machine->left(MACHINE_ID_MAX);
   entry->lineId = lineId;
-  entry->name = FromGbk(name).left(LINE_NAME_MAX);
+  entry->name = FromGbk(*name).left(LINE_NAME_MAX);
   return true;
 }
 
@@ -86,9 +150,13 @@ bool ReadLineMap(const QString &path, QList<LineMapEntry> *entries)
     return false;
   entries->clear();
   // Whole lines, however long: a cut line would read its tail as another row.
-  while (!file.atEnd()) {
+  bool quoted = false;
+  for (bool first = true; !file.atEnd(); first = false) {
+    const QByteArray line = file.readLine();
     LineMapEntry entry;
-    if (ParseLineMapLine(file.readLine(), &entry))
+    if (first && IsQuotedFieldsMark(line))
+      quoted = true;
+    else if (ParseLineMapLine(line, &entry, quoted))
       entries->append(entry);
   }
   return true;
@@ -97,11 +165,14 @@ bool ReadLineMap(const QString &path, QList<LineMapEntry> *entries)
 bool WriteLineMap(const QString &path, const QList<LineMapEntry> &entries, QString *reason)
 {
   QByteArray text;
+  bool quoted = false;
   for (const LineMapEntry &e : entries) {
     std::optional<QByteArray> name = ToGbk(e.name);
     if (!name)
       return RefuseWrite(reason, QStringLiteral("线路名称中有无法保存的字符"));
-    text += e.machineId + ' ' + QByteArray::number(e.lineId) + ' ' + *name + '\n';
+    quoted = quoted || NeedsQuotes(e.machineId) || NeedsQuotes(*name);
+    text += FileField(e.machineId) + ' ' + QByteArray::number(e.lineId) + ' ' + FileField(*name) + '\n';
   }
-  return ReplaceFile(path, text, reason);
+  // Without a quoted field the file is as earlier releases wrote it.
+  return ReplaceFile(path, quoted ? QUOTED_FIELDS_MARK "\n" + text : text, reason);
 }

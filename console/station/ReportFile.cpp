@@ -1,10 +1,9 @@
 /* The report's query conditions, its rows and its text file. */
 #include "ReportFile.h"
 
-#include <QSaveFile>
-
 #include "Gbk.h"
 #include "RateFile.h"
+#include "SaveFile.h"
 
 ReportRow ReportRowOf(const report_info &info)
 {
@@ -42,9 +41,5 @@ QByteArray ReportFileText(const QList<ReportRow> &rows)
 
 bool WriteReportFile(const QString &path, const QList<ReportRow> &rows)
 {
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly))
-    return false;
-  file.write(ReportFileText(rows));
-  return file.commit();
+  return ReplaceFile(path, ReportFileText(rows), nullptr);
 }

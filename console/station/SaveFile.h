@@ -1,8 +1,10 @@
 /* Replacing a file of the station whole, and telling the operator when that
- * fails. Every file the console keeps ("lastlog", "linemap", "passwd",
- * "rateinfo") is written through ReplaceFile: the old file stays whole until
- * the new one is complete, and a failure comes back in words an operator at
- * the counter can act on, for a message box that names the file. */
+ * fails. Every file the console keeps ("passwd", "lastlog", "shiftstart",
+ * "linemap", "deposits", "rateinfo", "shopinfo") is written through
+ * ReplaceFile: the new contents go to a file of their own beside the old one,
+ * are synced to the disk, and only then take its name, so a full or failing
+ * disk or a crash leaves the old file whole; a failure comes back in words an
+ * operator at the counter can act on, for a message box that names the file. */
 #ifndef CONSOLE_SAVEFILE_H
 #define CONSOLE_SAVEFILE_H
 
@@ -18,9 +20,11 @@ class QWidget;
  * cannot be read. */
 bool OpenStationFile(QFile *file, QString *reason);
 
-/* Replaces the file at path with bytes. True when it holds them; otherwise
- * false, the file as it was, and *reason (when given) says why in the
- * operator's words ("磁盘空间已满"). */
+/* Replaces the file at path with bytes (a link: the file it names). True
+ * when they are on the disk under that name; otherwise false, the file as it
+ * was, and *reason (when given) says why in the operator's words ("磁盘空间已
+ * 满"). A replaced file keeps its permissions; a new one has the process's
+ * (the engine keeps the station's files to their owner). */
 bool ReplaceFile(const QString &path, const QByteArray &bytes, QString *reason);
 
 /* Sets *reason, when given, to text and returns false: for the writers'

@@ -159,8 +159,11 @@ QUENTA_API unsigned long long quenta_getRefused(char *lastaddr, int size);
  * back when the copy starts over) and param, on the caller's thread, while the
  * database lock is free: it may read through other engine operations, but not
  * write (once the copy holds its snapshot a write waits for it and fails) nor
- * start a second backup. 0, or a QUENTA_BACKUP_* result (the log has SQLite's
- * own message). */
+ * start a second backup. The copy may run on a thread of its own while
+ * another thread goes on with every other engine operation (the console
+ * copies so, its window live): a write that meets the copy's snapshot then
+ * waits for it, up to the engine's busy limit. 0, or a QUENTA_BACKUP_* result
+ * (the log has SQLite's own message). */
 typedef void (*BACKUP_CALLBACK)(int percent, void *param);
 QUENTA_API int quenta_backup(const char *path, BACKUP_CALLBACK progress, void *param);
 

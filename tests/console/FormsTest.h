@@ -51,6 +51,8 @@ struct FormsFixture {
     // The engine refuses to start while another station (a test of another
     // build, say) runs on this machine; say so rather than fail later.
     QVERIFY2(op.ends.isEmpty(), "the login ended the program: is another station running?");
+    // The day's backup, copied beside the window: done before the test goes on.
+    Forms.MainForm->WaitForBackup();
   }
 
   /* Ends the test: every scripted answer used, no dialog left unanswered. */

@@ -118,6 +118,7 @@ private slots:
     s->main->ShopSet->trigger();
     s->forms->op.then(ScriptedOperator::logIn(QStringLiteral("张三"), QStringLiteral("密码")));
     s->main->N6->trigger();
+    s->main->WaitForBackup();
 
     const QString ours = QStringLiteral("线路“%1”").arg(line);
     auto rule = [](const char *price) {

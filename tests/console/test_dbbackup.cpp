@@ -1,15 +1,44 @@
 // Backups of the database from the console: the day's backup at the first
 // login of the day (known from the names, so across restarts), the newest 30
 // kept, one at every shift change and one on demand from the File menu, and a
-// failure shown with its reason. The engine starts once per process, in the
-// first test's directory: so no data rows here.
+// failure shown with its reason; the window going on while a copy runs. The
+// engine starts once per process, in the first test's directory: so no data
+// rows here.
 #include <QAction>
 #include <QDir>
+#include <QSignalSpy>
 #include <QStatusBar>
+#include <QTimer>
 #include <QTest>
+
+#include <dlfcn.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "quenta/quenta.h"
 
 #include "Backup.h"
 #include "FormsTest.h"
+
+/* While held, the console's copy stands after its first progress, as a big
+ * file's copy would, until the test lets it go (or, were the window thread
+ * stuck in it, for 20 s). */
+static std::atomic<bool> g_holdCopy{false};
+static std::atomic<int> g_copies{0};
+
+int quenta_backup(const char *path, BACKUP_CALLBACK progress, void *param)
+{
+  g_copies++;
+  if (progress)
+    progress(37, param);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (g_holdCopy && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  return reinterpret_cast<int (*)(const char *, BACKUP_CALLBACK, void *)>(dlsym(RTLD_NEXT, "quenta_backup"))(
+      path, progress, param);
+}
 
 /* The engine's suite proves a backup whole; here it is enough that one is there. */
 bool IsDatabase(const QString &path)
@@ -66,6 +95,7 @@ private slots:
     f->logIn(QStringLiteral("admin"));
     TMainForm *main = Forms.MainForm;
     main->BackupDb->trigger();
+    main->WaitForBackup();
     QCOMPARE(f->op.messages.size(), 1);
     QCOMPARE(f->op.messages[0].caption, QStringLiteral("备份数据库"));
     const QString told = f->op.messages[0].text;
@@ -75,15 +105,47 @@ private slots:
     main->StatusBar1->clearMessage();
     f->op.then(ScriptedOperator::logIn(QStringLiteral("admin"), QString()));
     main->N6->trigger();
+    main->WaitForBackup();
     QVERIFY(main->StatusBar1->currentMessage().startsWith(QStringLiteral("数据库已备份到 ")));
 
     QVERIFY(QDir(folder()).removeRecursively());
     f->dir.write(BACKUP_DIR, "a file in the folder's place");
     main->BackupDb->trigger();
+    main->WaitForBackup();
     QCOMPARE(f->op.messages.size(), 2);
     QCOMPARE(f->op.messages[1].caption, QStringLiteral("错误"));
     QCOMPARE(f->op.messages[1].text, QStringLiteral("数据库没有备份：已有名为 backups 的文件，无法建立备份文件夹\n"
                                                     "计费照常进行，数据库本身没有受到影响。"));
+  }
+
+  void theWindowGoesOnWhileACopyRunsAndOneCopyRunsAtATime()
+  {
+    f->logIn(QStringLiteral("admin"));
+    TMainForm *main = Forms.MainForm;
+    const int before = g_copies;
+    g_holdCopy = true;
+    main->BackupDb->trigger();
+    // The window thread shows the copy's progress and polls the lines meanwhile.
+    const bool shown = QTest::qWaitFor(
+        [&] { return main->StatusBar1->currentMessage() == QStringLiteral("正在备份数据库... 37%"); }, 30000);
+    QSignalSpy ticks(main->Timer1, &QTimer::timeout);
+    const bool ticked = ticks.wait(30000);
+    // A second request, a shift change and quitting meanwhile start no second copy.
+    main->BackupDb->trigger();
+    f->op.then(ScriptedOperator::logIn(QStringLiteral("admin"), QString()));
+    main->N6->trigger();
+    main->close();
+    const bool stillCopying = main->BackingUp() && g_copies == before + 1;
+    g_holdCopy = false;
+    QVERIFY(shown && ticked);
+    QVERIFY(stillCopying);
+    QVERIFY(main->isVisible());
+    QVERIFY(f->op.ends.isEmpty());
+    // Then the copy the shift change asked for, after the first.
+    QTRY_VERIFY_WITH_TIMEOUT(g_copies == before + 2 && !main->BackingUp(), 30000);
+    QCOMPARE(f->op.messages.size(), 2);
+    QCOMPARE(f->op.messages[0].text, QStringLiteral("正在备份数据库（已完成37%），请等备份完成后再退出。"));
+    QVERIFY(f->op.messages[1].text.startsWith(QStringLiteral("数据库已备份到 ")));
   }
 };
 

@@ -53,6 +53,12 @@ private slots:
     const QByteArray gbk = ToGbk(QStringLiteral("终端甲")).value();
     QTest::newRow("lines") << QByteArray("GW1 0 20\nGW1 1 5.5\n") << QByteArray("GW1 0 20.00\nGW1 1 5.50\n");
     QTest::newRow("GBK id, blanks, CRLF, no end") << "  " + gbk + "\t7  0.01 \r\nGW2 1 3" << gbk + " 7 0.01\nGW2 1 3.00\n";
+    QTest::newRow("machine id with a blank") << QByteArray(QUOTED_FIELDS_MARK "\n\"GW 1\" 0 5\n\"GW\\\"2\" 1 2\n")
+                                             << QByteArray(QUOTED_FIELDS_MARK "\n\"GW 1\" 0 5.00\nGW\"2 1 2.00\n");
+    QTest::newRow("a quote of an earlier file") << QByteArray("\"GW1\" 0 5\n\"GW 2\" 1 3\n")
+                                                << QByteArray(QUOTED_FIELDS_MARK "\n\"\\\"GW1\\\"\" 0 5.00\n");
+    QTest::newRow("a quote not closed") << QByteArray(QUOTED_FIELDS_MARK "\n\"GW1 0 5\nGW2 \"1\"x 3\n\"GW3\" 0 4 \"\n")
+                                        << QByteArray();
     QTest::newRow("fen beyond a float") << QByteArray("GW1 0 1234567.89\n") << QByteArray("GW1 0 1234567.89\n");
     QTest::newRow("the first of a line counts") << QByteArray("GW1 0 1.00\nGW1 0 2.00\n") << QByteArray("GW1 0 1.00\n");
     QTest::newRow("no amount of money") << QByteArray("GW1 0 12,50\nGW1 1 0\nGW1 2 -3\nGW1 3 0.001\nGW1 x 1\nGW1 5\n"

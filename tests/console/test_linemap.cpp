@@ -3,6 +3,7 @@
 #include <QTest>
 
 #include "ConsoleTest.h"
+#include "Gbk.h"
 #include "LineMap.h"
 #include "LineText.h"
 
@@ -70,24 +71,45 @@ private slots:
 
   void lineMapRoundTrip()
   {
-    const QList<LineMapEntry> rows = {
+    const QList<LineMapEntry> plain = {
         {"GW1", 0, QStringLiteral("前台")},
-        {"GW1", 1, QStringLiteral("VIP 室")},
         {"GW\xb1\xb1", -1, QStringLiteral("终端02线路#0")},
     };
-    QVERIFY(WriteLineMap(dir->file(LINEMAP_FILE), rows));
+    QVERIFY(WriteLineMap(dir->file(LINEMAP_FILE), plain));
+    // Words only: the file as earlier releases wrote it.
     QCOMPARE(dir->read(LINEMAP_FILE),
              QByteArray("GW1 0 \xc7\xb0\xcc\xa8\n"
-                        "GW1 1 VIP \xca\xd2\n"
                         "GW\xb1\xb1 -1 \xd6\xd5\xb6\xcb" "02\xcf\xdf\xc2\xb7#0\n"));
+    // Blanks, quotes, backslashes (one a GBK trail byte), line ends: every name and id comes back.
+    const QString trail = FromGbk("\x81\x5c");
+    const QList<LineMapEntry> rows = {
+        {"GW1", 0, QStringLiteral("1号 国际台")},
+        {"GW 1", 1, QStringLiteral("\"VIP\" 室\\")},
+        {"\"GW2", 2, QStringLiteral(" 前台\t") + trail + QStringLiteral(" x\r\n")},
+        {"GW3", 3, QStringLiteral("A\"B\\") + trail},
+    };
+    QVERIFY(WriteLineMap(dir->file(LINEMAP_FILE), rows));
+    QVERIFY(dir->read(LINEMAP_FILE).startsWith(QUOTED_FIELDS_MARK "\nGW1 0 \"1"));
     QList<LineMapEntry> back;
     QVERIFY(ReadLineMap(dir->file(LINEMAP_FILE), &back));
-    QCOMPARE(back.size(), 3);
-    QCOMPARE(back[0].name, QStringLiteral("前台"));
-    // A name is one word in the file's grammar.
-    QCOMPARE(back[1].name, QStringLiteral("VIP"));
-    QCOMPARE(back[2].machineId, QByteArray("GW\xb1\xb1"));
-    QCOMPARE(back[2].lineId, -1);
+    QCOMPARE(back.size(), rows.size());
+    for (qsizetype i = 0; i < rows.size(); i++) {
+      QCOMPARE(back[i].machineId, rows[i].machineId);
+      QCOMPARE(back[i].lineId, rows[i].lineId);
+      QCOMPARE(back[i].name, rows[i].name);
+    }
+    // A file without the mark reads as it always did: a name is one word, a quote a character.
+    dir->write(LINEMAP_FILE, "GW1 1 VIP \xca\xd2\n\"GW2\" 2 \"a b\"\n" QUOTED_FIELDS_MARK "\n");
+    QVERIFY(ReadLineMap(dir->file(LINEMAP_FILE), &back));
+    QCOMPARE(back.size(), 2);
+    QCOMPARE(back[0].name, QStringLiteral("VIP"));
+    QCOMPARE(back[1].machineId, QByteArray("\"GW2\""));
+    QCOMPARE(back[1].name, QStringLiteral("\"a"));
+    // With it, a quote that is not closed, or closed inside a word, leaves its line out.
+    dir->write(LINEMAP_FILE, QUOTED_FIELDS_MARK "\n\"GW1 1 A\nGW2 2 \"a\"b\nGW3 3 \"\"\nGW4 4 \"B\" C\n");
+    QVERIFY(ReadLineMap(dir->file(LINEMAP_FILE), &back));
+    QCOMPARE(back.size(), 1);
+    QCOMPARE(back[0].name, QStringLiteral("B"));
   }
 
   void lineMapSkipsWhatItCannotRead()

@@ -7,14 +7,22 @@
 #include <QDialog>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 
 #include <dlfcn.h>
+#include <sched.h>
+#include <sys/mount.h>
 
+#include "DepositDlg.h"
 #include "EngineTest.h"
 #include "LineMap.h"
+#include "MainFrm.h"
 #include "RateFile.h"
 #include "RateFrm.h"
+#include "ShiftLog.h"
+#include "ShiftRecord.h"
+#include "ShopInfo.h"
 #include "UserMgr.h"
 #include "Users.h"
 
@@ -35,6 +43,36 @@ bill_info *quenta_getbill(const char *callid)
     std::exchange(g_beforeGetbill, nullptr)();
   return reinterpret_cast<bill_info *(*)(const char *)>(dlsym(RTLD_NEXT, "quenta_getbill"))(callid);
 }
+
+/* Mounts of the suite's own, taken before any thread starts (a process with
+ * threads cannot leave its mount namespace): the full disk a test mounts is
+ * gone with the process, and nobody else sees it. */
+static const bool g_ownMounts =
+    unshare(CLONE_NEWNS) == 0 && mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+
+/* A filesystem of 64 KiB at path, full, for the object's life. */
+struct FullDisk {
+  QByteArray path;
+  bool mounted;
+  explicit FullDisk(const QString &at) : path(QFile::encodeName(at))
+  {
+    mounted = g_ownMounts && QDir().mkpath(at) && mount("tmpfs", path, "tmpfs", 0, "size=64k,mode=0700") == 0;
+  }
+  ~FullDisk()
+  {
+    if (mounted)
+      umount2(path, MNT_DETACH);
+  }
+  bool fill() const
+  {
+    QFile filler(QFile::decodeName(path) + "/filler");
+    if (!filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+      return false;
+    while (filler.write(QByteArray(4096, 'f')) == 4096) {
+    }
+    return filler.error() == QFileDevice::ResourceError;
+  }
+};
 
 class TestSafekeeping : public QObject {
   Q_OBJECT
@@ -158,6 +196,52 @@ private slots:
     QCOMPARE(told(), QStringList({lastlog, linemap, linemap, linemap, lastlog,
                                   "无法读取文件 passwd，修改没有保存。",
                                   "无法保存文件 rateinfo：已有同名的文件夹", lastlog}));
+  }
+
+  void aFullDiskIsToldForEveryFileAndLeavesItWhole()
+  {
+    const QString disk = s->forms->dir.file("disk");
+    FullDisk full(disk);
+    if (!full.mounted)
+      QSKIP("a small filesystem cannot be mounted here (the suite needs root and its own mount namespace)");
+    // Each file the console writes, as it is or as one would be, moved onto
+    // the small disk and linked from its place.
+    const QList<QPair<const char *, QByteArray>> files = {
+        {LINEMAP_FILE, m + " 0 A\n"}, {DEPOSITS_FILE, m + " 1 3.00\n"}, {SHOPINFO_FILE, "name=x\n"},
+        {PASSWD_FILE, "admin\n"}, {RATE_FILE, FormatRateLine(DefaultRule()) + '\n'},
+        {LASTLOG_FILE, "admin 0.00"}, {SHIFTSTART_FILE, read(SHIFTSTART_FILE)},
+    };
+    for (const auto &[file, bytes] : files) {
+      QFile::remove(s->forms->dir.file(file));
+      QFile moved(disk + '/' + file);
+      QVERIFY(moved.open(QIODevice::WriteOnly) && moved.write(bytes) == bytes.size());
+      moved.close();
+      QVERIFY(QFile::link(moved.fileName(), s->forms->dir.file(file)));
+    }
+    QVERIFY(full.fill());
+    emit static_cast<LineNameDelegate *>(s->main->LineList->itemDelegate())->nameAccepted(0, "VIP");
+    s->forms->op.then(fill({{"Money", "5"}}));
+    s->main->LineList->setCurrentItem(s->row(m, 0));
+    emit s->main->PopupMenu1->aboutToShow();
+    s->main->LineDeposit->trigger();
+    s->forms->op.then(fill({{"ShopName", QStringLiteral("东店")}}));
+    s->main->ShopSet->trigger();
+    Forms.UserMgrFrm->show();
+    s->forms->op.then(fill({{"Username", "dave"}, {"Password", "d"}, {"Password2", "d"}}));
+    Forms.UserMgrFrm->AddUserBtn->click();
+    Forms.RateForm->show();
+    Forms.RateForm->ChargeEdit->setText("1");
+    Forms.RateForm->SaveBtn->click();
+    s->forms->op.then(ScriptedOperator::logIn("admin", {}));
+    s->main->N6->trigger();
+    s->main->WaitForBackup();
+    QStringList expected;
+    for (const char *file : {LINEMAP_FILE, DEPOSITS_FILE, SHOPINFO_FILE, PASSWD_FILE, RATE_FILE, LASTLOG_FILE,
+                             SHIFTSTART_FILE})
+      expected << QStringLiteral("无法保存文件 %1：磁盘空间已满").arg(QLatin1String(file));
+    QCOMPARE(told(), expected);
+    for (const auto &[file, bytes] : files)
+      QCOMPARE(read(file), bytes);
   }
 
   void recordsThatCannotBeReadAreNotTakenForAMissingRate()

@@ -98,6 +98,48 @@ TEST_F(Backup, ACopyTakenWhileCallsAreStoredIsWholeAndMissesNone)
       << made << " calls made, " << calls(dbpath_).size() << " stored";
 }
 
+/* Once writers have made the copy start over twice it reads one snapshot to
+ * its end; a write of another thread that meets the snapshot then waits for
+ * the copy, which goes on meanwhile, and is stored after it. */
+TEST(BackupSnapshot, AWriteThatMeetsTheSnapshotWaitsForTheCopy)
+{
+  gwtest::WorkDir work;
+  const std::string db = work.path() + "/quentadb", copy = work.path() + "/copy";
+  ASSERT_EQ(0, sqlite_exec_cmd(db.c_str(),
+                               "create table t(x); with recursive n(i) as (select 1 union all select i + 1 from n "
+                               "where i < 40000) insert into t select printf('%.1000c', 'x') from n",
+                               nullptr, nullptr));
+  struct Shared {
+    const std::string *db;
+    std::atomic<int> rounds{0};
+    std::atomic<bool> meet{false};
+    std::atomic<bool> done{false};
+  } shared{&db};
+  auto progress = [](int, void *param) {
+    auto *sh = static_cast<Shared *>(param);
+    // Two writes between rounds: two restarts, and the next round takes the snapshot.
+    if (++sh->rounds <= 2)
+      EXPECT_EQ(0, sqlite_exec_cmd(sh->db->c_str(), "insert into t values('restart')", nullptr, nullptr));
+    else if (sh->rounds == 4 && !sh->meet.exchange(true))
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the writer meets the snapshot
+  };
+  int result = -1;
+  std::thread backup([&] {
+    result = sqlite_backup(db.c_str(), copy.c_str(), SQLITE_BUSY_TIMEOUT_MS, progress, &shared);
+    shared.done = true;
+  });
+  while (!shared.meet && !shared.done)
+    std::this_thread::yield();
+  const bool met = shared.meet;
+  const int stored = sqlite_exec_cmd(db.c_str(), "insert into t values('during')", nullptr, nullptr);
+  backup.join();
+  ASSERT_TRUE(met) << "the copy was done before its fourth round";
+  EXPECT_EQ(0, stored);
+  EXPECT_EQ(0, result);
+  EXPECT_EQ(std::vector<std::string>{"2"}, query(copy, "select count(*) from t where x = 'restart'"));
+  EXPECT_EQ(std::vector<std::string>{"1"}, query(db, "select count(*) from t where x = 'during'"));
+}
+
 struct Failure {
   const char *name;
   bool garbage;          // the database file holds no database
