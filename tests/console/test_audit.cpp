@@ -138,7 +138,7 @@ private slots:
         QStringLiteral("admin 修改费率 删除 ") + rule("0.40"),
         QStringLiteral("admin 添加操作员 李四"),
         QStringLiteral("admin 店铺设置 店名：（空） → 东店"),
-        QStringLiteral("admin 交班 交给张三，本班交出1.20元，应有现金 0.00元，没有点现金"),
+        QStringLiteral("admin 交班 交给张三，本班交出1.20元，应有现金 1.20元，没有点现金"),
         QStringLiteral("张三 备份数据库 ") + QDir::toNativeSeparators(s->forms->dir.path()),
     };
     QStringList trail = TrailSince(since);
