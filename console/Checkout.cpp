@@ -25,6 +25,7 @@
 #include "Calls.h"
 #include "Forms.h"
 #include "Modal.h"
+#include "PriceDetail.h"
 #include "Question.h"
 #include "ReceiptDlg.h"
 #include "ReceiptPrint.h"
@@ -32,15 +33,13 @@
 
 namespace {
 
-/* How the call's amount came about, under the name of the rule that priced it. */
+/* How the call's amount came about, under the name of the rule whose price
+ * the engine froze for it (looking the call up froze it). */
 QString BreakdownOf(const CheckoutCall &call)
 {
   if (!call.bill)
     return QString();
-  const char *name = quenta_getRuleName(call.cdr.desnum);
-  const QByteArray rule = name ? QByteArray(name) : QByteArray();
-  const QString shown = rule == ".default" ? QStringLiteral("默认费率") : EngineText(rule.constData());
-  return BreakdownText(shown,
+  return CallBreakdown(QByteArray(call.cdr.callid, qstrnlen(call.cdr.callid, sizeof call.cdr.callid)),
                        QByteArray(call.bill->m_period_record,
                                   qstrnlen(call.bill->m_period_record, sizeof call.bill->m_period_record)),
                        CentsOf(call.bill->m_count));

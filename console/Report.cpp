@@ -460,6 +460,7 @@ void TReportFrm::ReportRowArrived(void *record, void *param)
   item->setData(0, Qt::UserRole, QByteArray(info->m_cdr.callid));
   const char *period = info->m_bill.m_period_record;
   item->setData(0, Qt::UserRole + 1, QByteArray(period, qstrnlen(period, sizeof info->m_bill.m_period_record)));
+  item->setData(0, Qt::UserRole + 2, row.cents);
   self->m_rows.append(row);
   self->m_total += row.cents;
 }
@@ -469,7 +470,8 @@ void TReportFrm::ReportTableDoubleClick(QTreeWidgetItem *item)
   if (!item)
     return;
   const QString text = CallBreakdown(item->data(0, Qt::UserRole).toByteArray(),
-                                     item->data(0, Qt::UserRole + 1).toByteArray());
+                                     item->data(0, Qt::UserRole + 1).toByteArray(),
+                                     item->data(0, Qt::UserRole + 2).toLongLong());
   ShowMessage(this, QStringLiteral("%1　%2\n%3").arg(item->text(0), item->text(1), text),
               QStringLiteral("计费明细"), QMessageBox::Information);
 }

@@ -1,21 +1,21 @@
-/* How a call's price came about, in the operator's words: the rule that
- * priced it, each stretch of time with its charge, the package, the handling
- * charge and the total, read from the price the engine froze for the call
- * (or from the detail text of its bill). Plain functions. */
+/* How a stored call's price came about, in the operator's words: the rule
+ * that priced it, as the engine froze it with the call's price, and the
+ * parts of the amount (BreakdownText, console/station/BillText.h). */
 #ifndef CONSOLE_PRICEDETAIL_H
 #define CONSOLE_PRICEDETAIL_H
 
 #include <QByteArray>
 #include <QString>
 
-/* The lines of the breakdown from the rule's name (GBK; ".default" is the
- * default rule, empty: not known) and the engine's detail text
- * ("08:00:00-08:01:00 0.30,... 1.00 in 180 second, handling charge 0.20 total
- * 1.20"); a part it cannot read is shown as it stands. */
-QString BreakdownText(const QByteArray &rule, const QByteArray &period);
+#include "Money.h"
 
-/* The breakdown of a stored call: its frozen price, else billPeriod (the
- * detail text its bill keeps) without a rule. */
-QString CallBreakdown(const QByteArray &callId, const QByteArray &billPeriod);
+/* The rule's name as the operator reads it: ".default" is 默认费率, any
+ * other name GBK as the rate file keeps it. */
+QString RuleShownName(const QByteArray &rule);
+
+/* The breakdown of a stored call of that amount: its frozen price's rule and
+ * detail text, else billPeriod (the detail text its bill keeps) without a
+ * rule. */
+QString CallBreakdown(const QByteArray &callId, const QByteArray &billPeriod, Cents amount);
 
 #endif
