@@ -342,7 +342,7 @@ void TMainForm::Exit1Click()
 void TMainForm::N6Click()
 {
   TSwitchDlg *dlg = Forms.SwitchDlg;
-  dlg->Title->setText(QStringLiteral("本班总金额：%1￥").arg(CentsText(m_shiftTotal)));
+  dlg->Title->setText(QStringLiteral("本班总金额：%1元").arg(CentsText(m_shiftTotal)));
   for (;;) {
     if (ShowModal(dlg) != QDialog::Accepted)
       return;

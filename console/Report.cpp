@@ -16,6 +16,7 @@
 #include <QLineSeries>
 #include <QLocale>
 #include <QPushButton>
+#include <QSet>
 #include <QShowEvent>
 #include <QSplitter>
 #include <QStackedWidget>
@@ -38,7 +39,7 @@
 
 namespace {
 
-const int kColumnWidths[CALL_COLUMNS] = {150, 200, 80, 80, 100, 140};
+const int kColumnWidths[CALL_COLUMNS] = {150, 200, 80, 60, 100, 140};
 const int kGroupWidths[GROUP_COLUMNS] = {220, 90, 90, 100};
 const int kShiftWidths[SHIFT_COLUMNS] = {150, 150, 80, 80, 80, 70, 80, 90};
 const QColor kDifferenceText(190, 0, 0);
@@ -99,6 +100,9 @@ QList<QStringList> ListRows(const QTreeWidget *list)
 
 /* More than this many points and the labels stand upright. */
 const int kLevelLabelsMax = 12;
+/* Up to this many points each has its label; a longer range labels every
+ * second, third ... point, as few as keep within it. */
+const int kChartLabelsMax = 62;
 
 QDateEdit *NewDatePicker(const char *name, QWidget *parent)
 {
@@ -373,23 +377,28 @@ void TReportFrm::DrawChart(const QByteArray &from, const QByteArray &to, const R
   m_axisX->setStartValue(-0.5);
   const bool years = !m_chart.isEmpty() && m_chart.first().start.date().year() != m_chart.last().start.date().year();
   const QString format = hourly ? QStringLiteral("H时") : years ? QStringLiteral("yyyy年M月d日") : QStringLiteral("M月d日");
+  const qsizetype every = (m_chart.size() + kChartLabelsMax - 1) / kChartLabelsMax;
   QList<QPointF> points;
   points.reserve(m_chart.size());
+  QSet<QString> labels;
   double top = 0;
   for (qsizetype i = 0; i < m_chart.size(); i++) {
     const double amount = static_cast<double>(m_chart[i].cents) / 100.0;
     points.append(QPointF(static_cast<qreal>(i), amount));
     top = qMax(top, amount);
+    if (i % every != 0)
+      continue;
     // The axis tells its labels apart by their texts: an hour met twice
     // (the clock set back) gets an invisible mark.
     QString label = m_chart[i].start.toString(format);
-    while (m_axisX->categoriesLabels().contains(label))
+    while (labels.contains(label))
       label += QChar(0x200B);
+    labels.insert(label);
     m_axisX->append(label, static_cast<qreal>(i));
   }
   m_series->replace(points);
   m_axisX->setRange(-0.5, qMax(0.5, static_cast<double>(m_chart.size()) - 0.5));
-  m_axisX->setLabelsAngle(m_chart.size() > kLevelLabelsMax ? -90 : 0);
+  m_axisX->setLabelsAngle(labels.size() > kLevelLabelsMax ? -90 : 0);
   m_axisX->setGridLineVisible(false);
   m_axisX->setVisible(true);
   m_axisY->setVisible(true);
