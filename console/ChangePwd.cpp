@@ -13,8 +13,8 @@ TPasswordDlg::TPasswordDlg(QWidget *parent)
 
   Password = PasswordField(this, "Password");
   Password2 = PasswordField(this, "Password2");
-  OKBtn = DialogButton(this, QStringLiteral("OK"), "OKBtn", true);
-  CancelBtn = DialogButton(this, QStringLiteral("Cancel"), "CancelBtn");
+  OKBtn = DialogButton(this, QStringLiteral("确定"), "OKBtn", true);
+  CancelBtn = DialogButton(this, QStringLiteral("取消"), "CancelBtn");
   LayOutFieldDialog(this, {{QStringLiteral("密    码："), Password}, {QStringLiteral("密码确认："), Password2}},
                     OKBtn, CancelBtn);
 }

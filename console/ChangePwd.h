@@ -16,8 +16,8 @@ public:
 
   QLineEdit *Password;            /* "密    码：", shown as "*" */
   QLineEdit *Password2;           /* "密码确认：", shown as "*" */
-  QPushButton *OKBtn;             /* "OK", default: ends with OK */
-  QPushButton *CancelBtn;         /* "Cancel": ends with Cancel */
+  QPushButton *OKBtn;             /* "确定", default: ends with OK */
+  QPushButton *CancelBtn;         /* "取消": ends with Cancel */
 };
 
 #endif

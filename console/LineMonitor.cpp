@@ -11,6 +11,7 @@
 #include "MainFrm.h"
 
 #include <QAction>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -86,7 +87,47 @@ void LineNameDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opti
   const QVariant tint = index.data(Qt::BackgroundRole);
   if (tint.canConvert<QBrush>())
     painter->fillRect(option.rect, tint.value<QBrush>());
-  QStyledItemDelegate::paint(painter, option, index);
+  if (!(option.state & QStyle::State_Selected)) {
+    QStyledItemDelegate::paint(painter, option, index);
+    return;
+  }
+  // The style's selection would paint the desktop's highlighted text (white)
+  // over the tint. The row keeps its tint and its text colour instead: a wash
+  // of the selection colour over the cell and a frame along the row say it is
+  // the selected one.
+  const QColor highlight = option.palette.color(QPalette::Highlight);
+  QColor wash = highlight;
+  wash.setAlpha(70);
+  painter->fillRect(option.rect, wash);
+  QStyleOptionViewItem plain(option);
+  plain.state &= ~QStyle::State_Selected;
+  QStyledItemDelegate::paint(painter, plain, index);
+  const QRect r = option.rect;
+  painter->fillRect(QRect(r.left(), r.top(), r.width(), 2), highlight);
+  painter->fillRect(QRect(r.left(), r.bottom() - 1, r.width(), 2), highlight);
+}
+
+QList<int> LineColumnWidths(const QTreeWidget *list)
+{
+  const QFontMetrics metrics(list->font());
+  const QString samples[LINE_COLUMNS] = {
+      DefaultLineName(12, 15),
+      QStringLiteral("拨号中"),
+      QStringLiteral("008613812345678"),
+      QStringLiteral("2026-12-10 14:03:05（恢复）"),
+      QStringLiteral("00:00:00"),
+      AmountText(999999),
+      QStringLiteral("无法计费"),
+      DepositText(50000, 51230, DEPOSIT_USED_UP),
+  };
+  // Room for the cell's margins and grid line, as the style gives a cell.
+  const int margins = 2 * (list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1) + 8;
+  QList<int> widths;
+  for (int column = 0; column < LINE_COLUMNS; column++) {
+    const int heading = list->header()->sectionSizeHint(column);
+    widths.append(qMax(heading, metrics.horizontalAdvance(samples[column]) + margins));
+  }
+  return widths;
 }
 
 QSize LineNameDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const

@@ -6,6 +6,7 @@
 #define CONSOLE_LINEMONITOR_H
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStyledItemDelegate>
 
@@ -15,6 +16,7 @@
 #include "LineText.h"
 
 class QPushButton;
+class QTreeWidget;
 
 /* One row of the list. A row is known by its machine id and line id. */
 struct LineEntry {
@@ -39,10 +41,18 @@ struct LineEntry {
 #define COLUMN_RUNNING_COST 6
 #define COLUMN_DEPOSIT 7
 
+/* The widths of the list's columns by logical index: each holds its heading
+ * and the longest text it shows in everyday use ("2026-12-10 14:03:05（恢复）",
+ * "500.00元，押金用完，超出12.30元") in the list's font, so that at the
+ * default font the columns fit a screen 1366 pixels wide beside the strip. */
+QList<int> LineColumnWidths(const QTreeWidget *list);
+
 #define LINE_ROW_HEIGHT 22        /* a checkout button of 20 pixels fits beside a row */
 #define BILL_BUTTON_HEIGHT 20
 
-/* Draws the rows, with their state's tint beneath the list's grid lines, and
+/* Draws the rows, with their state's tint beneath the list's grid lines (a
+ * selected row keeps its tint and its text colour, under a wash and a frame
+ * of the selection colour), and
  * edits a row's name in place (column 0 only). It never writes the list
  * itself: an accepted text goes to the main window, which may refuse it. */
 class LineNameDelegate : public QStyledItemDelegate {

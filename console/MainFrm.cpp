@@ -53,8 +53,6 @@ namespace {
 
 bool g_engineCalled = false;
 
-const int kLineColumnWidths[LINE_COLUMNS] = {180, 100, 220, 240, 300, 200, 120, 220};
-
 void ShowWindow(QWidget *window)
 {
   window->show();
@@ -292,8 +290,9 @@ void TMainForm::FormShow()
   }
   Audit(AUDIT_LOGIN, continued ? QStringLiteral("继续本班，已收%1").arg(AmountText(m_shiftTotal))
                                : QStringLiteral("开始新的一班"));
+  const QList<int> widths = LineColumnWidths(LineList);
   for (int i = 0; i < LINE_COLUMNS; i++)
-    LineList->setColumnWidth(i, kLineColumnWidths[i]);
+    LineList->setColumnWidth(i, widths[i]);
   Timer1->start();
   UpdateStatusBar();
   showMaximized();
@@ -356,7 +355,7 @@ void TMainForm::Exit1Click()
 void TMainForm::N6Click()
 {
   TSwitchDlg *dlg = Forms.SwitchDlg;
-  dlg->Title->setText(QStringLiteral("本班总金额：%1￥").arg(CentsText(m_shiftTotal)));
+  dlg->Title->setText(QStringLiteral("本班总金额：%1元").arg(CentsText(m_shiftTotal)));
   dlg->Drawer->setText(DrawerText(DrawerAt(StationTime(QDateTime::currentDateTime()))));
   std::optional<Cents> counted;
   for (;;) {

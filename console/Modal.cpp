@@ -1,14 +1,29 @@
 /* Modal dialogs, message boxes and the program's end, answerable in advance. */
 #include "Modal.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDialog>
+#include <QWindow>
 
 namespace {
 
 DialogAnswer g_dialogAnswer;
 MessageAnswer g_messageAnswer;
 ProgramEnd g_programEnd;
+
+/* The window system gives the focus back to a closed dialog's transient
+ * parent; the owner (mostly the main window) would come in front of the
+ * window the dialog was opened from. */
+void StandOverActiveWindow(QDialog *dialog)
+{
+  QWidget *front = QApplication::activeWindow();
+  if (!front || front == dialog || !front->isVisible())
+    front = dialog->parentWidget() ? dialog->parentWidget()->window() : nullptr;
+  if (!front || !front->windowHandle())
+    return;
+  dialog->winId();  // the dialog's own window, to be placed
+  dialog->windowHandle()->setTransientParent(front->windowHandle());
+}
 
 } // namespace
 
@@ -29,6 +44,7 @@ void SetProgramEnd(ProgramEnd end)
 
 int ShowModal(QDialog *dialog)
 {
+  StandOverActiveWindow(dialog);
   if (!g_dialogAnswer)
     return dialog->exec();
   // Shown for real, so that its show handler runs and the answer meets the

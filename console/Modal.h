@@ -26,7 +26,10 @@ void SetDialogAnswer(DialogAnswer answer);
 void SetMessageAnswer(MessageAnswer answer);
 void SetProgramEnd(ProgramEnd end);
 
-/* Shows the dialog modally: QDialog::Accepted or QDialog::Rejected. */
+/* Shows the dialog modally: QDialog::Accepted or QDialog::Rejected. The
+ * dialog stands over the window the operator works in (the user manager, the
+ * report), whichever window owns it, so that this window is in front again
+ * when the dialog closes. */
 int ShowModal(QDialog *dialog);
 
 /* A message box with the text, the caption and an OK button. */

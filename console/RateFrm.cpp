@@ -27,6 +27,7 @@
 #include <algorithm>
 
 #include "Audit.h"
+#include "FileDialog.h"
 #include "Gbk.h"
 #include "Modal.h"
 #include "Question.h"
@@ -105,6 +106,7 @@ QFileDialog *DeckDialog(QWidget *parent, const char *name, QFileDialog::AcceptMo
 {
   auto *dialog = new QFileDialog(parent);
   dialog->setObjectName(QLatin1String(name));
+  UseChineseFileDialog(dialog);
   dialog->setAcceptMode(mode);
   dialog->setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
   dialog->setNameFilters({QStringLiteral("CSV文件 (*.csv)"), QStringLiteral("所有文件 (*)")});

@@ -3,12 +3,12 @@
  * handovers and the CSV export. */
 #include "Report.h"
 
+#include <QCategoryAxis>
 #include <QChart>
 #include <QChartView>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDateTime>
-#include <QDateTimeAxis>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -16,6 +16,7 @@
 #include <QLineSeries>
 #include <QLocale>
 #include <QPushButton>
+#include <QSet>
 #include <QShowEvent>
 #include <QSplitter>
 #include <QStackedWidget>
@@ -32,13 +33,15 @@
 #include "AuditTab.h"
 #include "CheckoutsTab.h"
 #include "CsvFile.h"
+#include "FileDialog.h"
 #include "Gbk.h"
 #include "Modal.h"
 #include "PriceDetail.h"
+#include "XlsxFile.h"
 
 namespace {
 
-const int kColumnWidths[REPORT_COLUMNS] = {150, 200, 80, 60, 100};
+const int kColumnWidths[CALL_COLUMNS] = {150, 200, 80, 60, 100, 140};
 const int kGroupWidths[GROUP_COLUMNS] = {220, 90, 90, 100};
 const int kShiftWidths[SHIFT_COLUMNS] = {150, 150, 80, 80, 80, 70, 80, 90, 80, 80, 80};
 const QColor kDifferenceText(190, 0, 0);
@@ -47,7 +50,7 @@ const QColor kDifferenceBack(255, 228, 228);
 QStringList CallHeading()
 {
   return {QStringLiteral("号码"), QStringLiteral("开始时间"), QStringLiteral("通话时长"),
-          QStringLiteral("金额"), QStringLiteral("操作员")};
+          QStringLiteral("金额"), QStringLiteral("操作员"), QStringLiteral("线路")};
 }
 
 QStringList ShiftHeading()
@@ -97,28 +100,34 @@ void ShowDrawer(QTreeWidgetItem *item, const ShiftRow &r)
   }
 }
 
-QStringList ItemTexts(const QTreeWidgetItem *item)
+/* The texts of a row in the order the list shows its columns. */
+QStringList ItemTexts(const QTreeWidget *list, const QTreeWidgetItem *item)
 {
   QStringList texts;
-  for (int c = 0; c < item->columnCount(); c++)
-    texts.append(item->text(c));
+  const QHeaderView *header = list->header();
+  for (int v = 0; v < list->columnCount(); v++) {
+    const int c = header->logicalIndex(v);
+    if (!header->isSectionHidden(c))
+      texts.append(item->text(c));
+  }
   return texts;
 }
 
-QFileDialog *NewSaveDialog(const char *name, const QString &filter, const QString &suffix, QWidget *parent)
+/* The rows of a list, its heading first. */
+QList<QStringList> ListRows(const QTreeWidget *list)
 {
-  auto *dialog = new QFileDialog(parent);
-  dialog->setObjectName(QLatin1String(name));
-  dialog->setAcceptMode(QFileDialog::AcceptSave);
-  dialog->setFileMode(QFileDialog::AnyFile);
-  dialog->setNameFilter(filter);
-  dialog->setDefaultSuffix(suffix);
-  // The operator is not asked before a file is replaced; the working
-  // directory stays the station's whatever folder is chosen.
-  dialog->setOption(QFileDialog::DontConfirmOverwrite);
-  dialog->setSizeGripEnabled(true);
-  return dialog;
+  QList<QStringList> rows;
+  rows.append(ItemTexts(list, list->headerItem()));
+  for (int i = 0; i < list->topLevelItemCount(); i++)
+    rows.append(ItemTexts(list, list->topLevelItem(i)));
+  return rows;
 }
+
+/* More than this many points and the labels stand upright. */
+const int kLevelLabelsMax = 12;
+/* Up to this many points each has its label; a longer range labels every
+ * second, third ... point, as few as keep within it. */
+const int kChartLabelsMax = 62;
 
 QDateEdit *NewDatePicker(const char *name, QWidget *parent)
 {
@@ -157,6 +166,9 @@ TReportFrm::TReportFrm(QWidget *parent)
   GroupBy->addItems(GroupingCaptions());
 
   ReportTable = NewList("ReportTable", CallHeading(), this);
+  // The booth comes first, as on the line monitor; by index it comes last,
+  // where the text file has no field.
+  ReportTable->header()->moveSection(REPORT_COLUMNS, 0);
   GroupTable = NewList("GroupTable", {QString(), QStringLiteral("通话次数"), QStringLiteral("通话分钟"),
                                       QStringLiteral("金额")}, this);
   for (int c = 1; c < GROUP_COLUMNS; c++)
@@ -175,7 +187,8 @@ TReportFrm::TReportFrm(QWidget *parent)
   m_series = new QLineSeries(chart);
   m_series->setPointsVisible(true);
   chart->addSeries(m_series);
-  m_axisX = new QDateTimeAxis(chart);
+  m_axisX = new QCategoryAxis(chart);
+  m_axisX->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
   m_axisY = new QValueAxis(chart);
   m_axisY->setLabelFormat(QStringLiteral("%.2f"));
   m_axisY->setMin(0);
@@ -217,11 +230,17 @@ TReportFrm::TReportFrm(QWidget *parent)
   Info->setObjectName(QStringLiteral("Info"));
   CsvBtn = new QPushButton(QStringLiteral("导出CSV"), this);
   CsvBtn->setObjectName(QStringLiteral("CsvBtn"));
+  ExcelBtn = new QPushButton(QStringLiteral("导出Excel"), this);
+  ExcelBtn->setObjectName(QStringLiteral("ExcelBtn"));
   Button1 = new QPushButton(QStringLiteral("保存"), this);
   Button1->setObjectName(QStringLiteral("Button1"));
 
-  SaveDialog1 = NewSaveDialog("SaveDialog1", QStringLiteral("文本文件 (*.txt)"), QStringLiteral("txt"), this);
-  SaveDialog2 = NewSaveDialog("SaveDialog2", QStringLiteral("CSV 文件 (*.csv)"), QStringLiteral("csv"), this);
+  SaveDialog1 = NewSaveDialog("SaveDialog1", QStringLiteral("保存统计"), QStringLiteral("文本文件 (*.txt)"),
+                              QStringLiteral("txt"), this);
+  SaveDialog2 = NewSaveDialog("SaveDialog2", QStringLiteral("导出CSV"), QStringLiteral("CSV 文件 (*.csv)"),
+                              QStringLiteral("csv"), this);
+  SaveDialog3 = NewSaveDialog("SaveDialog3", QStringLiteral("导出Excel"),
+                              QStringLiteral("Excel 工作簿 (*.xlsx)"), QStringLiteral("xlsx"), this);
 
   auto *range = new QHBoxLayout;
   range->addWidget(new QLabel(QStringLiteral("从"), this));
@@ -241,6 +260,7 @@ TReportFrm::TReportFrm(QWidget *parent)
   bottom->addWidget(Info);
   bottom->addStretch();
   bottom->addWidget(CsvBtn);
+  bottom->addWidget(ExcelBtn);
   bottom->addWidget(Button1);
   auto *layout = new QVBoxLayout(this);
   layout->addLayout(range);
@@ -250,6 +270,7 @@ TReportFrm::TReportFrm(QWidget *parent)
   connect(Button2, &QPushButton::clicked, this, &TReportFrm::Button2Click);
   connect(Button1, &QPushButton::clicked, this, &TReportFrm::Button1Click);
   connect(CsvBtn, &QPushButton::clicked, this, &TReportFrm::CsvBtnClick);
+  connect(ExcelBtn, &QPushButton::clicked, this, &TReportFrm::ExcelBtnClick);
   connect(GroupBy, &QComboBox::currentIndexChanged, this, &TReportFrm::GroupByChange);
   connect(ReportTabs, &QTabWidget::currentChanged, this, &TReportFrm::ReportTabsChange);
   connect(ReportTable, &QTreeWidget::itemDoubleClicked, this, &TReportFrm::ReportTableDoubleClick);
@@ -264,7 +285,7 @@ void TReportFrm::showEvent(QShowEvent *event)
 
 void TReportFrm::FormShow()
 {
-  for (int i = 0; i < REPORT_COLUMNS; i++)
+  for (int i = 0; i < CALL_COLUMNS; i++)
     ReportTable->setColumnWidth(i, kColumnWidths[i]);
   for (int i = 0; i < GROUP_COLUMNS; i++)
     GroupTable->setColumnWidth(i, kGroupWidths[i]);
@@ -280,6 +301,8 @@ void TReportFrm::FormShow()
   // No chart until a query has drawn one.
   m_chart.clear();
   m_series->clear();
+  for (const QString &label : m_axisX->categoriesLabels())
+    m_axisX->remove(label);
   m_axisX->setVisible(false);
   m_axisY->setVisible(false);
   TakingsChart->chart()->setTitle(QString());
@@ -326,15 +349,16 @@ void TReportFrm::RunReport(const QByteArray &from, const QByteArray &to)
     ListGroups(summary);
     m_total = summary.cents;
   }
-  Info->setText(QStringLiteral("总计：") + CentsText(m_total));
   DrawChart(from, to, summary);
   m_from = from;
   m_to = to;
   m_shiftsListed = false;
+  m_handed = 0;
   ShiftTable->clear();
   ShiftInfo->clear();
   if (ReportTabs->currentIndex() == 1)
     ListShifts();
+  ShowTotal();
   AuditPage->SetRange(from, to);
   if (ReportTabs->currentWidget() == AuditPage)
     AuditPage->ListIfStale();
@@ -376,24 +400,39 @@ void TReportFrm::ListGroups(const ReportSummary &summary)
 void TReportFrm::DrawChart(const QByteArray &from, const QByteArray &to, const ReportSummary &summary)
 {
   m_chart = ChartPoints(from, to, summary.bucketCents);
+  const bool hourly = ChartByHour(from, to);
+  // The points stand one apart, each with its day (or hour) as its label.
+  for (const QString &label : m_axisX->categoriesLabels())
+    m_axisX->remove(label);
+  m_axisX->setStartValue(-0.5);
+  const bool years = !m_chart.isEmpty() && m_chart.first().start.date().year() != m_chart.last().start.date().year();
+  const QString format = hourly ? QStringLiteral("H时") : years ? QStringLiteral("yyyy年M月d日") : QStringLiteral("M月d日");
+  const qsizetype every = (m_chart.size() + kChartLabelsMax - 1) / kChartLabelsMax;
   QList<QPointF> points;
   points.reserve(m_chart.size());
+  QSet<QString> labels;
   double top = 0;
-  for (const ChartPoint &p : m_chart) {
-    const double amount = static_cast<double>(p.cents) / 100.0;
-    points.append(QPointF(static_cast<qreal>(p.start.toMSecsSinceEpoch()), amount));
+  for (qsizetype i = 0; i < m_chart.size(); i++) {
+    const double amount = static_cast<double>(m_chart[i].cents) / 100.0;
+    points.append(QPointF(static_cast<qreal>(i), amount));
     top = qMax(top, amount);
+    if (i % every != 0)
+      continue;
+    // The axis tells its labels apart by their texts: an hour met twice
+    // (the clock set back) gets an invisible mark.
+    QString label = m_chart[i].start.toString(format);
+    while (labels.contains(label))
+      label += QChar(0x200B);
+    labels.insert(label);
+    m_axisX->append(label, static_cast<qreal>(i));
   }
   m_series->replace(points);
+  m_axisX->setRange(-0.5, qMax(0.5, static_cast<double>(m_chart.size()) - 0.5));
+  m_axisX->setLabelsAngle(labels.size() > kLevelLabelsMax ? -90 : 0);
+  m_axisX->setGridLineVisible(false);
   m_axisX->setVisible(true);
   m_axisY->setVisible(true);
-  const bool hourly = ChartByHour(from, to);
-  TakingsChart->chart()->setTitle(hourly ? QStringLiteral("每小时收入") : QStringLiteral("每日收入"));
-  m_axisX->setFormat(hourly ? QStringLiteral("HH:00") : QStringLiteral("MM-dd"));
-  m_axisX->setTickCount(qBound(2, static_cast<int>(m_chart.size()), hourly ? 13 : 8));
-  if (!m_chart.isEmpty())
-    m_axisX->setRange(m_chart.first().start,
-                      m_chart.size() > 1 ? m_chart.last().start : m_chart.first().start.addSecs(3600));
+  TakingsChart->chart()->setTitle(hourly ? QStringLiteral("每小时收入（元）") : QStringLiteral("每日收入（元）"));
   m_axisY->setRange(0, top > 0 ? top * 1.1 : 1.0);
   m_axisY->applyNiceNumbers();
 }
@@ -406,6 +445,19 @@ void TReportFrm::ReportTabsChange(int index)
     AuditPage->ListIfStale();
   if (ReportTabs->widget(index) == CheckoutsPage)
     CheckoutsPage->ListIfStale();
+  ShowTotal();
+}
+
+void TReportFrm::ShowTotal()
+{
+  // The calls' total belongs to the calls, the handovers' to theirs; the
+  // other tabs count for themselves.
+  const int index = ReportTabs->currentIndex();
+  Info->setVisible(index <= 1);
+  if (index == 0)
+    Info->setText(QStringLiteral("总计：") + CentsText(m_total));
+  else if (index == 1)
+    Info->setText(QStringLiteral("交班金额总计：") + (m_shiftsListed ? CentsText(m_handed) : QString()));
 }
 
 void TReportFrm::ListShifts()
@@ -434,6 +486,7 @@ void TReportFrm::ListShifts()
     handed += r.takingsCents;
     billed += r.billCents;
   }
+  m_handed = handed;
   QString text = QStringLiteral("交班 %1 次　交班金额合计：%2　账单金额合计：%3")
                      .arg(rows.size())
                      .arg(CentsText(handed), CentsText(billed));
@@ -442,6 +495,7 @@ void TReportFrm::ListShifts()
   if (!ok)
     text += QStringLiteral("　（交班记录查询失败）");
   ShiftInfo->setText(text);
+  ShowTotal();
 }
 
 /* Runs inside quenta_getReport, with the engine's database lock held: it only
@@ -461,6 +515,7 @@ void TReportFrm::ReportRowArrived(void *record, void *param)
   const char *period = info->m_bill.m_period_record;
   item->setData(0, Qt::UserRole + 1, QByteArray(period, qstrnlen(period, sizeof info->m_bill.m_period_record)));
   item->setData(0, Qt::UserRole + 2, row.cents);
+  item->setText(REPORT_COLUMNS, LineCaption(row.machine, row.line, self->m_lineNames));
   self->m_rows.append(row);
   self->m_total += row.cents;
 }
@@ -494,18 +549,31 @@ void TReportFrm::CsvBtnClick()
     SaveCsv(chosen.first());
 }
 
+void TReportFrm::ExcelBtnClick()
+{
+  if (ShowModal(SaveDialog3) != QDialog::Accepted)
+    return;
+  const QStringList chosen = SaveDialog3->selectedFiles();
+  if (!chosen.isEmpty() && !chosen.first().isEmpty())
+    SaveExcel(chosen.first());
+}
+
 QList<QStringList> TReportFrm::CsvRows() const
 {
-  if (ReportTabs->currentWidget() == AuditPage)
+  QWidget *page = ReportTabs->currentWidget();
+  if (page == AuditPage)
     return AuditPage->CsvRows();
-  if (ReportTabs->currentWidget() == CheckoutsPage)
+  if (page == CheckoutsPage)
     return CheckoutsPage->CsvRows();
-  QList<QStringList> rows;
-  const bool shifts = ReportTabs->currentIndex() == 1;
+  const int index = ReportTabs->currentIndex();
+  if (index > 1) {
+    // A tab of its own making: what its list shows.
+    const auto *list = page ? page->findChild<QTreeWidget *>() : nullptr;
+    return list ? ListRows(list) : QList<QStringList>();
+  }
+  const bool shifts = index == 1;
   const QTreeWidget *list = shifts ? ShiftTable : Grouping() == GroupNone ? ReportTable : GroupTable;
-  rows.append(ItemTexts(list->headerItem()));
-  for (int i = 0; i < list->topLevelItemCount(); i++)
-    rows.append(ItemTexts(list->topLevelItem(i)));
+  QList<QStringList> rows = ListRows(list);
   if (!shifts && Grouping() != GroupNone)
     rows.append({QStringLiteral("总计"), QString::number(m_summary.calls), MinutesText(m_summary.seconds),
                  CentsText(m_summary.cents)});
@@ -516,6 +584,16 @@ bool TReportFrm::SaveCsv(const QString &fileName)
 {
   QString reason;
   if (WriteCsvFile(fileName, CsvRows(), &reason))
+    return true;
+  ShowMessage(this, QStringLiteral("无法写入文件 %1：%2").arg(fileName, reason), QStringLiteral("错误"),
+              QMessageBox::Critical);
+  return false;
+}
+
+bool TReportFrm::SaveExcel(const QString &fileName)
+{
+  QString reason;
+  if (WriteXlsxFile(fileName, ReportTabs->tabText(ReportTabs->currentIndex()), CsvRows(), &reason))
     return true;
   ShowMessage(this, QStringLiteral("无法写入文件 %1：%2").arg(fileName, reason), QStringLiteral("错误"),
               QMessageBox::Critical);

@@ -11,8 +11,9 @@
  * within one day. The tab "交班记录" lists the handovers of the range beside
  * the bills of each shift (read when the tab is shown), the tab "操作记录"
  * the audit trail of the range (AuditTab.h), the tab "收款记录" the checkouts
- * of the range (CheckoutsTab.h). "导出CSV" saves what the current
- * tab lists. */
+ * of the range (CheckoutsTab.h). "导出CSV" and "导出Excel" save what the
+ * current tab lists; the total under the tabs is the current tab's. The list
+ * of calls names the booth (the line) of each call as well. */
 #ifndef CONSOLE_REPORT_H
 #define CONSOLE_REPORT_H
 
@@ -29,7 +30,7 @@ class TAuditTab;
 class TCheckoutsTab;
 class QComboBox;
 class QDateEdit;
-class QDateTimeAxis;
+class QCategoryAxis;
 class QFileDialog;
 class QLabel;
 class QLineSeries;
@@ -42,6 +43,7 @@ class QTreeWidget;
 class QTreeWidgetItem;
 class QValueAxis;
 
+#define CALL_COLUMNS (REPORT_COLUMNS + 1)   /* the text file's, and the booth */
 #define GROUP_COLUMNS 4
 #define SHIFT_COLUMNS 11
 
@@ -61,7 +63,11 @@ public:
   /* Writes what the current tab lists, with its heading, as a CSV file;
    * false, the operator told, when it could not be written. */
   bool SaveCsv(const QString &fileName);
-  /* The rows SaveCsv writes, heading first. */
+  /* The same as an Excel workbook: numbers and ids as text, figures as
+   * numbers (XlsxFile.h). */
+  bool SaveExcel(const QString &fileName);
+  /* The rows SaveCsv and SaveExcel write, heading first, columns in the
+   * order shown. */
   QList<QStringList> CsvRows() const;
   Cents ReportTotal() const { return m_total; }
   ReportGrouping Grouping() const;
@@ -78,18 +84,21 @@ public:
   QComboBox *GroupBy;             /* "分组": the captions of GroupingCaptions() */
   QTabWidget *ReportTabs;         /* "通话统计", "交班记录", "操作记录" */
   QStackedWidget *ListStack;      /* ReportTable, or GroupTable when grouped */
-  QTreeWidget *ReportTable;       /* "号码", "开始时间", "通话时长", "金额", "操作员" */
+  QTreeWidget *ReportTable;       /* "号码", "开始时间", "通话时长", "金额", "操作员",
+                                     "线路" (shown first) */
   QTreeWidget *GroupTable;        /* the group, "通话次数", "通话分钟", "金额" */
   QChartView *TakingsChart;       /* takings per day, or per hour */
   QTreeWidget *ShiftTable;        /* one row per handover, SHIFT_COLUMNS columns */
   QLabel *ShiftInfo;              /* the handovers' count and sums */
   TAuditTab *AuditPage;           /* the audit trail of the range */
   TCheckoutsTab *CheckoutsPage;   /* "收款记录": the checkouts of the range */
-  QLabel *Info;                   /* "总计：" and the total */
+  QLabel *Info;                   /* "总计：" and the total of the tab */
   QPushButton *CsvBtn;            /* "导出CSV" */
+  QPushButton *ExcelBtn;          /* "导出Excel" */
   QPushButton *Button1;           /* "保存": the calls as a text file; not when grouped */
   QFileDialog *SaveDialog1;       /* where the list is saved, "*.txt" */
   QFileDialog *SaveDialog2;       /* where the CSV file goes, "*.csv" */
+  QFileDialog *SaveDialog3;       /* where the workbook goes, "*.xlsx" */
 
 protected:
   void showEvent(QShowEvent *event) override;
@@ -103,6 +112,8 @@ private:
   /* The call's breakdown: how its price came about. */
   void ReportTableDoubleClick(QTreeWidgetItem *item);
   void CsvBtnClick();
+  void ExcelBtnClick();
+  void ShowTotal();
   void GroupByChange();
   void ListCalls(const QByteArray &from, const QByteArray &to, bool *ok);
   void ListGroups(const ReportSummary &summary);
@@ -117,10 +128,11 @@ private:
   QList<ChartPoint> m_chart;
   bool m_queried = false;         /* a query has run since the window was shown */
   QByteArray m_from, m_to;        /* the range of the last query */
+  Cents m_handed = 0;             /* the listed handovers' takings */
   bool m_shiftsListed = false;    /* the handovers of that range are listed: they are
                                      read when their tab is shown, not with every query */
   QLineSeries *m_series = nullptr;
-  QDateTimeAxis *m_axisX = nullptr;
+  QCategoryAxis *m_axisX = nullptr;   /* a label on every point */
   QValueAxis *m_axisY = nullptr;
 };
 

@@ -188,8 +188,10 @@ void TUserMgrFrm::ChangePwdBtnClick()
   do {
     if (ShowModal(dlg) != QDialog::Accepted)
       return;
-    if (dlg->Password->text() != dlg->Password2->text())
+    if (dlg->Password->text() != dlg->Password2->text()) {
+      ShowMessage(dlg, QStringLiteral("两次输入的密码不一致"), QStringLiteral("错误"));
       continue;
+    }
     digest = PasswordDigest(name, dlg->Password->text());
     if (digest.isEmpty())
       ShowMessage(dlg, QStringLiteral("密码中有无法使用的字符"), QStringLiteral("错误"));

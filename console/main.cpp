@@ -1,7 +1,7 @@
-/* The console program Mirolt: creates its windows, shows the main window
- * (whose first showing logs an operator in and starts the engine) and runs the
- * window loop until the main window closes. Everything the station keeps lies
- * in the current directory. */
+/* The console program Mirolt: claims the station (one per machine), creates
+ * its windows, shows the main window (whose first showing logs an operator in
+ * and starts the engine) and runs the window loop until the main window
+ * closes. Everything the station keeps lies in the current directory. */
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QProcessEnvironment>
@@ -10,6 +10,8 @@
 #include <exception>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "quenta/quenta.h"
 
 #include "Forms.h"
 #include "MainFrm.h"
@@ -79,6 +81,11 @@ int main(int argc, char *argv[])
                   QProcessEnvironment::systemEnvironment().value(QStringLiteral("MIROLT_PASSWORD")),
                   options.value(screenshots), options.value(wait).toDouble());
 
+  // A second console on the machine says so before it asks for a password.
+  if (quenta_claimStation() == QUENTA_INIT_RUNNING) {
+    ShowMessage(nullptr, QStringLiteral("计费程序已在运行"), QStringLiteral("错误"), QMessageBox::Critical);
+    return -1;
+  }
   try {
     CreateForms();
   } catch (const std::exception &e) {

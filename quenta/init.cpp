@@ -202,3 +202,9 @@ extern "C" QUENTA_API int quenta_init(void)
   g_running.store(true, std::memory_order_release);
   return 0;
 }
+
+extern "C" QUENTA_API int quenta_claimStation(void)
+{
+  std::scoped_lock lock(g_init_lock);
+  return claim_instance_lock();
+}

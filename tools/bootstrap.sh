@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git
   libgtest-dev libgmock-dev libbenchmark-dev
-  libsqlite3-dev sqlite3 libmxml-dev
+  libsqlite3-dev sqlite3 libmxml-dev libxlsxwriter-dev unzip
   postgresql libpq-dev
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev fonts-wqy-zenhei qt6-translations-l10n
   clang libclang-rt-14-dev

@@ -15,6 +15,8 @@ ReportRow ReportRowOf(const report_info &info)
   row.cents = CentsOf(info.m_bill.m_count);
   row.amount = CentsText(row.cents).toLatin1();
   row.admin = FIELD_TEXT(info.m_bill.m_admin);
+  row.machine = FIELD_TEXT(info.m_cdr.machineid);
+  row.line = info.m_cdr.lineid;
   return row;
 }
 

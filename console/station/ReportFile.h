@@ -25,6 +25,8 @@ struct ReportRow {
   QByteArray seconds;             /* duration in seconds, decimal, never negative */
   QByteArray amount;              /* the bill, two decimals: the text of cents */
   QByteArray admin;               /* operator who settled it */
+  QByteArray machine;             /* the line the call was made on: gateway machine ... */
+  int line = 0;                   /* ... and line on it (the booth) */
   Cents cents = 0;                /* the bill, rounded to the fen once: what the total adds */
 };
 

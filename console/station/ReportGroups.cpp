@@ -21,11 +21,8 @@ struct Collect {
 QString GroupName(ReportGrouping by, const QByteArray &key, int line, const LineNames &lines)
 {
   switch (by) {
-  case GroupLine: {
-    const QString name = lines.value({key, line});
-    return name.isEmpty() ? QStringLiteral("%1 线路#%2").arg(EngineText(key.constData())).arg(line + 1)
-                          : name;
-  }
+  case GroupLine:
+    return LineCaption(key, line, lines);
   case GroupRule:
     if (key.isEmpty())
       return QStringLiteral("（无费率）");
@@ -142,4 +139,11 @@ QString MinutesText(qint64 seconds)
 {
   const qint64 tenths = (seconds * 10 + 30) / 60;
   return QString::number(tenths / 10) + QLatin1Char('.') + QString::number(tenths % 10);
+}
+
+QString LineCaption(const QByteArray &machine, int line, const LineNames &lines)
+{
+  const QString name = lines.value({machine, line});
+  return name.isEmpty() ? QStringLiteral("%1 线路#%2").arg(EngineText(machine.constData())).arg(line + 1)
+                        : name;
 }

@@ -32,6 +32,9 @@ QString GroupColumnCaption(ReportGrouping by);
 /* The operator's names of the lines, by machine id and line id. */
 using LineNames = QHash<QPair<QByteArray, int>, QString>;
 
+/* The line's name, or "<machine> 线路#<line + 1>" for a line without one. */
+QString LineCaption(const QByteArray &machine, int line, const LineNames &lines);
+
 /* One group as the window lists it. */
 struct GroupRow {
   QString name;                   /* the line's name, rule name, operator or day */

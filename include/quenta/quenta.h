@@ -30,6 +30,13 @@ extern "C" {
  * returns 0), QUENTA_INIT_FAILED or QUENTA_INIT_RUNNING otherwise. */
 QUENTA_API int quenta_init(void);
 
+/* Claims the station's single-instance lock ahead of quenta_init, so that a
+ * console can tell at its start that another station runs on this machine,
+ * before anyone logs in: 0 when this process holds the lock (quenta_init then
+ * goes on with it; the process's end releases it), QUENTA_INIT_RUNNING when
+ * another process holds it, QUENTA_INIT_FAILED when it cannot be claimed. */
+QUENTA_API int quenta_claimStation(void);
+
 /* Calls cb once per known line; always 0. */
 QUENTA_API int quenta_getStatus(STATUS_CALLBACK cb);
 

@@ -80,7 +80,7 @@ private slots:
     QCOMPARE(Forms.ReportFrm->ReportTable->topLevelItem(0)->text(3) + Forms.ReportFrm->Info->text(),
              QStringLiteral("1.20总计：1.20"));
     s.forms->op.then([](QDialog *dlg) {
-      QCOMPARE(static_cast<TSwitchDlg *>(dlg)->Title->text(), QStringLiteral("本班总金额：13.70￥"));
+      QCOMPARE(static_cast<TSwitchDlg *>(dlg)->Title->text(), QStringLiteral("本班总金额：13.70元"));
       ScriptedOperator::logIn(QStringLiteral("admin"), QString())(dlg);
     });
     s.main->N6->trigger();

@@ -3,6 +3,8 @@
 // status bar, the line map, renaming, moving, the pop-up menu and the digit
 // keys.
 #include <QAction>
+#include <QHeaderView>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -13,6 +15,7 @@
 
 #include <cmath>
 
+#include "Deposits.h"
 #include "EngineTest.h"
 #include "Gbk.h"
 #include "LineMap.h"
@@ -218,6 +221,48 @@ private slots:
     s->restart();
     QCOMPARE(s->row(m, 1)->text(0), QStringLiteral("VIP"));
     QCOMPARE(s->row(m, 0)->text(0), other);
+  }
+
+  // On a screen 1366 pixels wide every column shows whole, the deposit's
+  // longest text too; a selected row keeps its tint and its black text.
+  void theRowsFitTheScreenAndTheSelectedOneStaysReadable()
+  {
+    const QByteArray m = FreshMachine();
+    s->logIn();
+    TMainForm *main = s->main;
+    main->showNormal();
+    main->setGeometry(0, 0, 1366, 740);
+    TestLine idle(m, 0), talking(m, 1);
+    QVERIFY(idle.discovery() && talking.discovery() && talking.connected("01066668888"));
+    main->PollLines();
+    QCoreApplication::processEvents();
+    QTreeWidget *list = main->LineList;
+    const int deposit = list->header()->sectionViewportPosition(COLUMN_DEPOSIT);
+    const int longest = list->fontMetrics().horizontalAdvance(DepositText(50000, 51230, DEPOSIT_USED_UP));
+    QVERIFY2(deposit + longest <= list->viewport()->width(),
+             qPrintable(QStringLiteral("%1 + %2 > %3").arg(deposit).arg(longest).arg(list->viewport()->width())));
+    QCOMPARE(list->header()->length(), list->viewport()->width());
+
+    const int row = main->FindLine(m, 1);
+    select(row);
+    QRect cell = list->visualRect(list->model()->index(row, 1));
+    cell.adjust(1, 3, -2, -3);  // inside the grid and the selection's frame
+    const QImage image = list->viewport()->grab().toImage().copy(cell);
+    QHash<QRgb, int> colours;
+    int dark = 0;
+    for (int y = 0; y < image.height(); y++) {
+      for (int x = 0; x < image.width(); x++) {
+        const QRgb pixel = image.pixel(x, y);
+        colours[pixel]++;
+        dark += lightness(QColor(pixel)) < 30;
+      }
+    }
+    QRgb ground = 0;
+    for (auto it = colours.cbegin(); it != colours.cend(); ++it)
+      ground = it.value() > colours.value(ground) ? it.key() : ground;
+    QVERIFY2(dark >= 20, "the text of the selected row is not black");
+    QVERIFY2(qAbs(lightness(QColor(ground)) - lightness(StateTint(LINE_IN_CALL))) < 12,
+             qPrintable(QColor(ground).name()));
   }
 
   void rowsAreTintedByStateAndCountedInTheStatusBar()

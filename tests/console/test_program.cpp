@@ -89,14 +89,20 @@ private slots:
     // The shift record is written only once the engine runs.
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(first + QStringLiteral("/lastlog")), 30000);
 
+    // Told before the password is asked for: a login that would fail is
+    // never tried (it would end with 0 and leave its audit entry).
+    QFile passwd(second + QStringLiteral("/passwd"));
+    QVERIFY(passwd.open(QIODevice::WriteOnly));
+    passwd.write("bob " + kBobSecret + "\n");
+    passwd.close();
     QProcess p;
-    Start(&p, second, QStringLiteral("admin"));
+    Start(&p, second, QStringLiteral("alice"));
     const int status = Finish(&p);
     running.kill();
     running.waitForFinished();
     QCOMPARE(status, 255);
     QVERIFY(QString::fromUtf8(p.readAllStandardError()).contains(QStringLiteral("错误: 计费程序已在运行")));
-    QVERIFY(!QFile::exists(second + QStringLiteral("/lastlog")));
+    QCOMPARE(QDir(second).entryList(QDir::Files), QStringList{"passwd"});
   }
 
   void heldGatewayPortEndsWithMinusOneSilently()

@@ -449,6 +449,11 @@ private slots:
     }
     QCOMPARE(report->ShiftInfo->text(),
              QStringLiteral("交班 3 次　交班金额合计：11.50　账单金额合计：11.50　其中 2 次不符"));
+    // The total under the tabs is the handovers' own, and the calls' again on their tab.
+    QCOMPARE(report->Info->text(), QStringLiteral("交班金额总计：11.50"));
+    report->ReportTabs->setCurrentIndex(0);
+    QVERIFY(report->Info->text().startsWith(QStringLiteral("总计：")));
+    report->ReportTabs->setCurrentIndex(1);
     QCOMPARE(report->CsvRows().size(), 4);  // the export follows the tab: heading and three handovers
     QCOMPARE(report->CsvRows()[2][7], QStringLiteral("长款 1.00"));
   }

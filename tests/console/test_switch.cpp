@@ -57,7 +57,7 @@ private slots:
     f->logIn(QStringLiteral("admin"));
     f->op.then([](QDialog *dlg) {
       QCOMPARE(dlg->windowTitle(), QStringLiteral("交班"));
-      QCOMPARE(static_cast<TSwitchDlg *>(dlg)->Title->text(), QStringLiteral("本班总金额：12.50￥"));
+      QCOMPARE(static_cast<TSwitchDlg *>(dlg)->Title->text(), QStringLiteral("本班总金额：12.50元"));
       ScriptedOperator::click("Button1")(dlg);
     });
     Forms.MainForm->N6->trigger();
@@ -71,7 +71,7 @@ private slots:
   {
     f->dir.write(LASTLOG_FILE, "admin 12.50");
     f->logIn(QStringLiteral("admin"));
-    const QString title = QStringLiteral("本班总金额：12.50￥");
+    const QString title = QStringLiteral("本班总金额：12.50元");
     f->op.then(titledLogIn(title, QStringLiteral("张三"), QStringLiteral("wrong")))
         .then(titledLogIn(title, QStringLiteral("李四"), QString()))
         .then(titledLogIn(title, QStringLiteral("张三"), QStringLiteral("密码")));
@@ -106,8 +106,8 @@ private slots:
   {
     f->dir.write(LASTLOG_FILE, "admin 12.50");
     f->logIn(QStringLiteral("admin"));
-    f->op.then(titledLogIn(QStringLiteral("本班总金额：12.50￥"), QStringLiteral("admin"), QString()))
-        .then(titledLogIn(QStringLiteral("本班总金额：0.00￥"), QStringLiteral("admin"), QString()));
+    f->op.then(titledLogIn(QStringLiteral("本班总金额：12.50元"), QStringLiteral("admin"), QString()))
+        .then(titledLogIn(QStringLiteral("本班总金额：0.00元"), QStringLiteral("admin"), QString()));
     Forms.MainForm->N6->trigger();
     QCOMPARE(Forms.MainForm->ShiftTotal(), Cents(0));
     Forms.MainForm->N6->trigger();
@@ -123,7 +123,7 @@ private slots:
 
     restart(QStringLiteral("张三"), QStringLiteral("密码"));
     f->op.then([](QDialog *dlg) {
-      QCOMPARE(static_cast<TSwitchDlg *>(dlg)->Title->text(), QStringLiteral("本班总金额：12.50￥"));
+      QCOMPARE(static_cast<TSwitchDlg *>(dlg)->Title->text(), QStringLiteral("本班总金额：12.50元"));
       ScriptedOperator::click("Button1")(dlg);
     });
     Forms.MainForm->N6->trigger();

@@ -1,15 +1,24 @@
 // Takings at a glance: the report's groups by line, rate rule, operator and
 // day over a running engine (the rule being the one that prices the number),
-// the chart's days and hours, and the CSV file of what is listed. The calls
-// and bills are written into the engine's tables directly, at chosen times.
+// the chart's days and hours, and the CSV file and Excel workbook of what is
+// listed, saved through the Chinese file dialog. The calls and bills are
+// written into the engine's tables directly, at chosen times.
+#include <QCategoryAxis>
+#include <QChart>
+#include <QChartView>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineSeries>
+#include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStackedWidget>
 #include <QTimeEdit>
+#include <QTreeView>
 #include <QTreeWidget>
+#include <QXmlStreamReader>
 
 #include "CsvFile.h"
 #include "EngineTest.h"
@@ -42,6 +51,49 @@ void storeCall(const char *machine, int line, const char *number, const char *be
   if (billed)
     QVERIFY(execOnEngineDb("insert into billtbl values(" + Literal(id) + ", " + QByteArray::number(seconds) +
                            ", '', " + amount + ", " + Literal(admin) + ", " + Literal(begin) + ")"));
+}
+
+QByteArray unzipped(const QString &zip, const char *member)
+{
+  QProcess unzip;
+  unzip.start(QStringLiteral("unzip"), {QStringLiteral("-p"), zip, QLatin1String(member)});
+  unzip.waitForFinished();
+  return unzip.readAllStandardOutput();
+}
+
+/* The first sheet of a workbook, row by row: "s:text" for a text cell, "n:1.2"
+ * for a number; what has no cell is "". */
+QList<QStringList> sheetRows(const QString &path)
+{
+  QStringList shared;
+  QXmlStreamReader strings(unzipped(path, "xl/sharedStrings.xml"));
+  while (!strings.atEnd()) {
+    strings.readNext();
+    if (strings.isStartElement() && strings.name() == u"si")
+      shared.append(QString());
+    else if (strings.isStartElement() && strings.name() == u"t")
+      shared.last() += strings.readElementText();
+  }
+  QList<QStringList> rows;
+  QXmlStreamReader sheet(unzipped(path, "xl/worksheets/sheet1.xml"));
+  QString type;
+  int column = 0;
+  while (!sheet.atEnd()) {
+    sheet.readNext();
+    if (sheet.isStartElement() && sheet.name() == u"row") {
+      rows.append(QStringList());
+    } else if (sheet.isStartElement() && sheet.name() == u"c") {
+      const QString ref = sheet.attributes().value(QLatin1String("r")).toString();
+      type = sheet.attributes().value(QLatin1String("t")).toString();
+      column = ref.at(0).unicode() - 'A';
+      while (rows.last().size() <= column)
+        rows.last().append(QString());
+    } else if (sheet.isStartElement() && sheet.name() == u"v") {
+      const QString v = sheet.readElementText();
+      rows.last()[column] = type == u"s" ? QStringLiteral("s:") + shared.value(v.toInt()) : QStringLiteral("n:") + v;
+    }
+  }
+  return rows;
 }
 
 } // namespace
@@ -156,6 +208,22 @@ private slots:
     QCOMPARE(days.size(), 3);
     QCOMPARE(days[2].start, QDateTime(QDate(2026, 2, 3), QTime(0, 0)));
     QCOMPARE(days[0].cents + days[1].cents + days[2].cents, 0);
+
+    // Every day of a fortnight has its label, on its point.
+    query("2026-02-20 00:00:00", "2026-03-05 23:59:59");
+    const QChart *chart = report()->TakingsChart->chart();
+    auto *axis = qobject_cast<QCategoryAxis *>(chart->axes(Qt::Horizontal).value(0));
+    const auto *series = static_cast<QLineSeries *>(chart->series().value(0));
+    QVERIFY(axis && series);
+    QCOMPARE(series->count(), 14);
+    QCOMPARE(axis->count(), 14);
+    QCOMPARE(axis->labelsPosition(), QCategoryAxis::AxisLabelsPositionOnValue);
+    for (int i = 0; i < 14; i++) {
+      const QString label = axis->categoriesLabels()[i];
+      QCOMPARE(label, QDate(2026, 2, 20).addDays(i).toString(QStringLiteral("M月d日")));
+      QCOMPARE(axis->endValue(label), series->at(i).x());
+    }
+    QCOMPARE(series->at(9).y(), 1.8);  // 3月1日
   }
 
   // Ids of another form than the engine's: out of time order on one line, and
@@ -244,12 +312,63 @@ private slots:
     report()->GroupBy->setCurrentIndex(GroupNone);
     const QList<QStringList> calls = report()->CsvRows();
     QCOMPARE(calls.size(), 5);
-    QCOMPARE(calls[0], (QStringList{"号码", "开始时间", "通话时长", "金额", "操作员"}));
-    QCOMPARE(calls[1], (QStringList{"0105550001", "2026-03-01 09:10:00", "125", "1.20", "zhang"}));
+    QCOMPARE(calls[0], (QStringList{"线路", "号码", "开始时间", "通话时长", "金额", "操作员"}));
+    QCOMPARE(calls[1], (QStringList{"前台", "0105550001", "2026-03-01 09:10:00", "125", "1.20", "zhang"}));
+    QCOMPARE(calls[2][0], QStringLiteral("TK1 线路#2"));
 
     QVERIFY(!report()->SaveCsv(f->dir.file("no-such-folder") + "/takings.csv"));
     QCOMPARE(f->op.messages.size(), 1);
     QCOMPARE(f->op.messages[0].caption, QStringLiteral("错误"));
+  }
+
+  // Numbers and ids stay texts with their zeros, figures are numbers; the
+  // file dialog that asks where reads Chinese.
+  void theWorkbookKeepsNumbersAsTextsAndFiguresAsNumbers()
+  {
+    report()->GroupBy->setCurrentIndex(GroupNone);
+    query(kFrom, kTo);
+    QDir(f->dir.path()).mkdir(QStringLiteral("备份"));
+    const QString path = f->dir.file("takings.xlsx");
+    QStringList shown;
+    f->op.then([&](QDialog *dlg) {
+      QCOMPARE(dlg->objectName(), QStringLiteral("SaveDialog3"));
+      auto *files = static_cast<QFileDialog *>(dlg);
+      files->selectFile(path);  // before the dialog is in use: typing it later takes the focus
+      const QTreeView *view = dlg->findChild<QTreeView *>(QStringLiteral("treeView"));
+      QVERIFY(view && view->model());
+      QTRY_VERIFY(view->model()->rowCount(view->rootIndex()) > 0);
+      const QAbstractItemModel *m = view->model();
+      for (int c = 0; c < m->columnCount(); c++) {
+        shown << m->headerData(c, Qt::Horizontal).toString() << m->index(0, c, view->rootIndex()).data().toString();
+      }
+      for (const QLabel *label : dlg->findChildren<QLabel *>())
+        shown << label->text();
+      for (const QAbstractButton *button : dlg->findChildren<QAbstractButton *>())
+        shown << button->text();
+      dlg->accept();
+    });
+    report()->ExcelBtn->click();
+    QCOMPARE(shown.mid(0, 8), (QStringList{"名称", "备份", "体积", "", "类型", "文件夹", "修改日期",
+                                           QDateTime::currentDateTime().toString("yyyy-MM-dd HH:mm")}));
+    for (const QString &text : shown)
+      QVERIFY2(!text.contains(QRegularExpression(QStringLiteral("[A-Za-z]{2}"))), qPrintable(text));
+
+    QVERIFY2(QFile::exists(path), qPrintable(f->op.messages.value(0).text));
+    QList<QStringList> rows = sheetRows(path);
+    QCOMPARE(rows.size(), 5);
+    QCOMPARE(rows[0], (QStringList{"s:线路", "s:号码", "s:开始时间", "s:通话时长", "s:金额", "s:操作员"}));
+    QCOMPARE(rows[1], (QStringList{"s:前台", "s:0105550001", "s:2026-03-01 09:10:00", "n:125", "n:1.2", "s:zhang"}));
+
+    report()->GroupBy->setCurrentIndex(GroupDay);
+    QVERIFY(report()->SaveExcel(path));
+    rows = sheetRows(path);
+    QCOMPARE(rows.size(), 4);
+    QCOMPARE(rows[1], (QStringList{"s:2026-03-01", "n:2", "n:3.1", "n:1.8"}));
+    QCOMPARE(rows[3], (QStringList{"s:总计", "n:4", "n:4.7", "n:4.1"}));
+
+    const qsizetype told = f->op.messages.size();
+    QVERIFY(!report()->SaveExcel(f->dir.file("no-such-folder") + "/takings.xlsx"));
+    QCOMPARE(f->op.messages.size(), told + 1);
   }
 };
 

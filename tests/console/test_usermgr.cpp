@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QWindow>
 
 #include "AddUser.h"
 #include "ChangePwd.h"
@@ -52,13 +53,18 @@ private slots:
 
   void withoutFileAdminIsAloneAndAnAddWritesBothLines()
   {
+    f->logIn(QStringLiteral("admin"));  // the main window behind the manager
     mgr()->show();
+    mgr()->activateWindow();
+    QTRY_COMPARE(QApplication::activeWindow(), mgr());
     QCOMPARE(listed(), QStringList{QStringLiteral("admin")});
     QVERIFY(!mgr()->ChangePwdBtn->isEnabled());
     QVERIFY(!mgr()->DelUserBtn->isEnabled());
 
-    f->op.then([](QDialog *dlg) {
+    f->op.then([this](QDialog *dlg) {
       QCOMPARE(dlg->windowTitle(), QStringLiteral("添加操作员"));
+      // Over the manager: the window system brings it back when the dialog closes.
+      QCOMPARE(dlg->windowHandle()->transientParent(), mgr()->windowHandle());
       fill({{"Username", QStringLiteral("张三")}, {"Password", QStringLiteral("密码")},
             {"Password2", QStringLiteral("密码")}})(dlg);
     });
@@ -137,15 +143,20 @@ private slots:
     select(0);
     f->op.then([](QDialog *dlg) {
           QCOMPARE(dlg->windowTitle(), QStringLiteral("更改密码"));
+          auto *password = static_cast<TPasswordDlg *>(dlg);
+          QCOMPARE(password->OKBtn->text(), QStringLiteral("确定"));
+          QCOMPARE(password->CancelBtn->text(), QStringLiteral("取消"));
           fill({{"Password", "123456"}, {"Password2", "12345"}})(dlg);
         })
         .then([](QDialog *dlg) {
-          // No message, the texts kept.
+          // Told why, the texts kept.
           QCOMPARE(static_cast<TPasswordDlg *>(dlg)->Password->text(), QStringLiteral("123456"));
           fill({{"Password2", "123456"}})(dlg);
         });
     mgr()->ChangePwdBtn->click();
-    QVERIFY(f->op.messages.isEmpty());
+    QCOMPARE(f->op.messages.size(), 1);
+    QCOMPARE(f->op.messages[0].text, QStringLiteral("两次输入的密码不一致"));
+    QCOMPARE(f->op.messages[0].caption, QStringLiteral("错误"));
     QCOMPARE(MaskDigests(f->dir.read(PASSWD_FILE), {"123456"}),
              "admin <123456>\n" + kZhangSanGbk + " " + kZhangSanMima + "\n");
 
