@@ -336,6 +336,12 @@ void TMainForm::FormCloseQuery(QCloseEvent *event)
     event->ignore();
     return;
   }
+  // Rate edits not yet saved are asked about as closing the editor asks; an
+  // operator who stays in the editor stays in the program.
+  if (Forms.RateForm->isVisible() && !Forms.RateForm->MayClose()) {
+    event->ignore();
+    return;
+  }
   // The engine's calls end with the process: those it could not put on disk
   // are lost, and the operator decides knowing it.
   Forms.ConfirmDlg->SetUnsavedCalls(m_engineRunning ? UnsavedCalls() : 0);

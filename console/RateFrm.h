@@ -49,6 +49,10 @@ public:
   /* Writes the rules to a deck at path; false, the operator told, when the
    * file could not be written. */
   bool ExportDeck(const QString &path);
+  /* Asks about edits not yet saved as the close box does (saving them when
+   * the operator says so): true when the editor may go, false when the
+   * operator chose to stay. */
+  bool MayClose() { return LeaveEdits(); }
 
   QTreeWidget *RateTable;         /* "国家/城市/地区", "区号/代码" */
   QLineEdit *NameEdit;            /* display name; fixed for the default rule */

@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -149,6 +150,19 @@ private slots:
   {
     f->logIn(QStringLiteral("admin"));
     TMainForm *main = Forms.MainForm;
+    // Rate edits not saved are asked about before anything else; staying
+    // in the editor keeps the program running.
+    main->SetRate->trigger();
+    TRateForm *rates = Forms.RateForm;
+    rates->RateTable->setCurrentItem(rates->RateTable->topLevelItem(0));
+    rates->RateEdit[0]->setText(QStringLiteral("0.55"));
+    f->op.then(ScriptedOperator::click("CancelBtn"));
+    main->Exit1->trigger();
+    QCOMPARE(f->op.dialogs.last(), QStringLiteral("UnsavedQuestion"));
+    QVERIFY(main->isVisible() && rates->isVisible());
+    f->op.then(ScriptedOperator::click("DiscardBtn"));
+    QVERIFY(rates->MayClose());
+    QVERIFY(rates->close());
     f->op.then([](QDialog *dlg) {
       auto *question = dlg->findChild<QLabel *>();
       QVERIFY(question);

@@ -202,7 +202,7 @@ private slots:
     select(row);
     QVERIFY(rename(QStringLiteral("VIP 室"), Qt::Key_Return));
     QCOMPARE(main->LineList->topLevelItem(row)->text(0), QStringLiteral("VIP 室"));
-    QVERIFY(s->forms->dir.read(LINEMAP_FILE).contains(m + " 1 VIP " + gbk(QStringLiteral("室")) + "\n"));
+    QVERIFY(s->forms->dir.read(LINEMAP_FILE).contains(m + " 1 \"VIP " + gbk(QStringLiteral("室")) + "\"\n"));
 
     // Cancelling an edit changes nothing and ends the editing.
     QVERIFY(rename(QStringLiteral("ignored"), Qt::Key_Escape));
@@ -216,10 +216,10 @@ private slots:
     QCOMPARE(main->LineList->topLevelItem(row)->text(0), QStringLiteral("VIP 室"));
     QCOMPARE(s->forms->op.messages.size(), 1);
 
-    // The map keeps one word of a name.
+    // The map keeps the whole name, blank and all.
     const QString other = s->row(m, 0)->text(0);
     s->restart();
-    QCOMPARE(s->row(m, 1)->text(0), QStringLiteral("VIP"));
+    QCOMPARE(s->row(m, 1)->text(0), QStringLiteral("VIP 室"));
     QCOMPARE(s->row(m, 0)->text(0), other);
   }
 
