@@ -36,10 +36,6 @@
 
 namespace {
 
-/* The window the engine's status report goes to while a poll runs; the
- * engine's callback carries no context of its own. */
-TMainForm *g_polling = nullptr;
-
 /* Control characters would break the line map's lines apart. */
 QString CleanName(const QString &text)
 {
@@ -226,10 +222,7 @@ void TMainForm::PollLines(const QDateTime &now)
 {
   m_pollTime = now;
   m_pollEnd = EngineDateTime(now);
-  TMainForm *previous = g_polling;
-  g_polling = this;
-  quenta_getStatus(UpdateLineCallback);
-  g_polling = previous;
+  quenta_getStatusEx(UpdateLineCallback, this);
   // New rows are written to the map once per poll, not once per row.
   if (m_lineMapChanged) {
     m_lineMapChanged = false;
@@ -243,10 +236,10 @@ void TMainForm::PollLines(const QDateTime &now)
 }
 
 void TMainForm::UpdateLineCallback(const char *machineid, int lineid, const char *state,
-                                   const char *, const char *desnum, const char *bdate, int flag)
+                                   const char *, const char *desnum, const char *bdate, int flag,
+                                   void *param)
 {
-  if (g_polling)
-    g_polling->UpdateLine(machineid ? machineid : "", lineid, state ? state : "",
+  static_cast<TMainForm *>(param)->UpdateLine(machineid ? machineid : "", lineid, state ? state : "",
                           desnum ? desnum : "", bdate ? bdate : "", flag);
 }
 

@@ -181,7 +181,7 @@ private:
   void SetUpLineMonitor();
   static void UpdateLineCallback(const char *machineid, int lineid, const char *state,
                                  const char *srcnum, const char *desnum, const char *bdate,
-                                 int flag);
+                                 int flag, void *param);
   void UpdateLine(const char *machineid, int lineid, const char *state, const char *desnum,
                   const char *bdate, int flag);
   /* True when the key started a checkout. */

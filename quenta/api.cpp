@@ -54,6 +54,13 @@ QUENTA_API int quenta_getStatus(STATUS_CALLBACK cb)
   return msghdlr_get_status(gpst_msghdlr, cb);
 }
 
+QUENTA_API int quenta_getStatusEx(STATUS_CALLBACK_EX cb, void *param)
+{
+  if (!quenta_running() || !cb)
+    return 0;
+  return msghdlr_get_status_ex(gpst_msghdlr, cb, param);
+}
+
 QUENTA_API int quenta_sendCommand(const char *machineid, unsigned int lineid, const char *command)
 {
   if (!quenta_running() || !machineid || !command)

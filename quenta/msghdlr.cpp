@@ -309,7 +309,25 @@ void msghdlr_release(struct msghdlr *h)
   delete h;
 }
 
+namespace {
+
+/* quenta_getStatus's callback, called through the one with a parameter. */
+void status_without_param(const char *machineid, int lineid, const char *state, const char *srcnum,
+                          const char *desnum, const char *bdate, int flag, void *param)
+{
+  (*static_cast<STATUS_CALLBACK *>(param))(machineid, lineid, state, srcnum, desnum, bdate, flag);
+}
+
+} /* namespace */
+
 int msghdlr_get_status(struct msghdlr *h, STATUS_CALLBACK cb)
+{
+  if (!cb)
+    return 0;
+  return msghdlr_get_status_ex(h, status_without_param, &cb);
+}
+
+int msghdlr_get_status_ex(struct msghdlr *h, STATUS_CALLBACK_EX cb, void *param)
 {
   if (!h || !cb)
     return 0;
@@ -323,7 +341,7 @@ int msghdlr_get_status(struct msghdlr *h, STATUS_CALLBACK cb)
       h->m_infos[i].m_flag = 0;
     }
     cb(copy.m_machine_id, (int)copy.m_line_id, copy.m_state, copy.m_callinfo.srcnum, copy.m_callinfo.desnum,
-       copy.m_callinfo.bdate, copy.m_flag);
+       copy.m_callinfo.bdate, copy.m_flag, param);
   }
   return 0;
 }

@@ -178,6 +178,7 @@ void msghdlr_release(struct msghdlr *h);
 /* Calls cb once per line in the order the lines first reported, outside the
  * line-table lock, and clears each line's flag as it is reported. Always 0. */
 int msghdlr_get_status(struct msghdlr *h, STATUS_CALLBACK cb);
+int msghdlr_get_status_ex(struct msghdlr *h, STATUS_CALLBACK_EX cb, void *param);
 
 /* Sends an "Action" command with the attribute text command to the line's last
  * address: 0 when sent or when the line is unknown, -1 when the command does

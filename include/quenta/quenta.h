@@ -39,6 +39,10 @@ QUENTA_API int quenta_claimStation(void);
 
 /* Calls cb once per known line; always 0. */
 QUENTA_API int quenta_getStatus(STATUS_CALLBACK cb);
+/* The same, handing param to every call of cb, so that a caller needs no
+ * global to know whose poll it is. The two report the same lines and take
+ * each ended call's flag the same way: a flag goes to whichever asks first. */
+QUENTA_API int quenta_getStatusEx(STATUS_CALLBACK_EX cb, void *param);
 
 /* Sends an "Action" command (attribute lines, each ending in "\n") to the line's
  * last address: 0 when sent or when the line is unknown, -1 when it failed. */

@@ -152,6 +152,10 @@ typedef struct call_info {
 typedef void (*STATUS_CALLBACK)(const char *machineid, int lineid, const char *state,
                                 const char *srcnum, const char *desnum, const char *bdate,
                                 int flag);
+/* The same with the parameter given to quenta_getStatusEx. */
+typedef void (*STATUS_CALLBACK_EX)(const char *machineid, int lineid, const char *state,
+                                   const char *srcnum, const char *desnum, const char *bdate,
+                                   int flag, void *param);
 
 /* Row delivery of the select operations: a pointer to a cdr_info, bill_info or
  * report_info that lives only during the call, and the caller's parameter. */

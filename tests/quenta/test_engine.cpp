@@ -152,6 +152,15 @@ TEST_F(Engine, LinesAppearInFirstReportOrder)
   EXPECT_EQ("FORBIDDEN", lines[2].state);
   for (auto &l : lines)
     EXPECT_EQ(0, l.flag);
+  // The same lines through the callback that carries the caller's parameter.
+  std::vector<std::string> seen;
+  quenta_getStatusEx(
+      [](const char *m, int line, const char *, const char *, const char *, const char *, int, void *param) {
+        if (std::string(m).rfind("ORD-", 0) == 0)
+          static_cast<std::vector<std::string> *>(param)->push_back(std::string(m) + "/" + std::to_string(line));
+      },
+      &seen);
+  EXPECT_EQ((std::vector<std::string>{"ORD-B/1", "ORD-A/0", "ORD-B/0"}), seen);
 }
 
 TEST_F(Engine, CallIsCapturedPricedSettledAndReported)
