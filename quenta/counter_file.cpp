@@ -9,20 +9,10 @@
 #include <memory>
 
 #include "quenta/counter.h"
+#include "quenta/stationfile.h"
 #include "utils/debug.h"
 
 namespace {
-
-struct file_closer {
-  void operator()(FILE *f) const { fclose(f); }
-};
-
-/* getline's buffer, which it may grow between lines */
-struct line_buffer {
-  char *p = nullptr;
-  size_t cap = 0;
-  ~line_buffer() { free(p); }
-};
 
 /* Parses one line (line end removed) into a rule and adds it; false when the
  * line is not a rule, which ends the loading. */
@@ -69,7 +59,7 @@ bool load_line(struct normal_counter *nc, char *line)
 
 void counter_load_rate_file(struct normal_counter *nc, const char *filename)
 {
-  std::unique_ptr<FILE, file_closer> f(fopen(filename, "r"));
+  unique_file f(fopen(filename, "r"));
   if (!f) {
     LOG_FUNCTION_FAILED();
     return;

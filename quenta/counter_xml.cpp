@@ -13,15 +13,12 @@
 #include <mxml.h>
 
 #include "quenta/counter.h"
+#include "quenta/stationfile.h"
 #include "utils/debug.h"
 
 namespace {
 
 const char xmlsign[] = "<>?\"./:=\r\n \t";
-
-struct file_closer {
-  void operator()(FILE *f) const { fclose(f); }
-};
 
 bool is_xml_byte(char c)
 {
@@ -163,7 +160,7 @@ int counter_process_xml(struct normal_counter *nc, mxml_node_t *tree)
 
 void counter_load_rate_xml(struct normal_counter *nc, const char *filename)
 {
-  std::unique_ptr<FILE, file_closer> f(fopen(filename, "rb"));
+  unique_file f(fopen(filename, "rb"));
   if (!f) {
     LOG_FUNCTION_FAILED();
     return;

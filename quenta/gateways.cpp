@@ -11,20 +11,11 @@
 
 #include <memory>
 
+#include "quenta/stationfile.h"
 #include "utils/debug.h"
 #include "utils/sockaddr.h"
 
 namespace {
-
-struct file_closer {
-  void operator()(FILE *f) const { fclose(f); }
-};
-
-struct line_buffer {
-  char *p = nullptr;
-  size_t cap = 0;
-  ~line_buffer() { free(p); }
-};
 
 bool blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
 
@@ -149,7 +140,7 @@ int gateway_guard_load(struct gateway_guard *g, const char *path)
   g->m_nets.clear();
   g->m_closed = false;
   g->m_ties = false;
-  std::unique_ptr<FILE, file_closer> f(fopen(path, "r"));
+  unique_file f(fopen(path, "r"));
   if (!f) {
     if (errno == ENOENT) {
       DLOG("no \"%s\" file: every sender is answered", path);

@@ -68,7 +68,7 @@ bool live_parse_line(const std::string &line, live_call *c)
 
 int journal_read(const char *path, std::vector<live_call> *calls)
 {
-  FILE *f = fopen(path, "r");
+  unique_file f(fopen(path, "r"));
   if (!f) {
     if (errno == ENOENT)
       return 0;
@@ -76,21 +76,18 @@ int journal_read(const char *path, std::vector<live_call> *calls)
     return -1;
   }
   int count = 0, lineno = 0;
-  char *buf = nullptr;
-  size_t cap = 0;
+  line_buffer buf;
   ssize_t n;
-  while ((n = getline(&buf, &cap, f)) > 0) {
+  while ((n = getline(&buf.p, &buf.cap, f.get())) > 0) {
     lineno++;
     live_call c;
-    if (live_parse_line(std::string(buf, (size_t)n), &c)) {
+    if (live_parse_line(std::string(buf.p, (size_t)n), &c)) {
       calls->push_back(std::move(c));
       count++;
     } else {
       DLOG("%s: line %d is not a whole call: skipped", path, lineno);
     }
   }
-  free(buf);
-  fclose(f);
   return count;
 }
 

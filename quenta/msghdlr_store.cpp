@@ -462,7 +462,7 @@ void store_ended_calls(struct msghdlr *h)
 
 int read_pending_calls(struct msghdlr *h)
 {
-  std::unique_ptr<FILE, int (*)(FILE *)> f(fopen(CDR_PENDING_FILE, "r"), fclose);
+  unique_file f(fopen(CDR_PENDING_FILE, "r"));
   if (!f) {
     if (errno == ENOENT)
       return 0;
@@ -471,12 +471,11 @@ int read_pending_calls(struct msghdlr *h)
   }
   int calls = 0, number = 0;
   bool dropped = false;
-  char *buf = nullptr;
-  size_t cap = 0;
+  line_buffer buf;
   ssize_t n;
-  while ((n = getline(&buf, &cap, f.get())) > 0) {
+  while ((n = getline(&buf.p, &buf.cap, f.get())) > 0) {
     number++;
-    std::string text(buf, (size_t)n);
+    std::string text(buf.p, (size_t)n);
     bool ended = text.back() == '\n';
     /* a carriage return before the line feed ends the line too */
     size_t len = text.size() - (ended ? 1 : 0);
@@ -498,7 +497,6 @@ int read_pending_calls(struct msghdlr *h)
       h->m_unreadable.push_back(std::move(text));
     }
   }
-  free(buf);
   if (ferror(f.get())) {
     /* What follows the error is unknown: from now on the file is only
      * appended to, never written anew from what was read, so nothing of it is

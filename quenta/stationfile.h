@@ -1,12 +1,33 @@
 /* The engine's own files in the working directory ("cdr.pending", "cdr.failed",
- * "calls.live"): lines of tab-separated values whose tabs, line ends and
+ * "calls.live", and the rate and gateway files it reads): the file and line
+ * buffer holders every reader uses, and lines of tab-separated values whose tabs, line ends and
  * backslashes are escaped, appended with a sync, or replaced whole through a
  * temporary file, so a crash at any moment leaves every line that was
  * reported written whole or a last line cut short, which readers skip. */
 #ifndef QUENTA_STATIONFILE_H
 #define QUENTA_STATIONFILE_H
 
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <memory>
 #include <string>
+
+/* A file closed when its holder goes. */
+struct file_closer {
+  void operator()(FILE *f) const { fclose(f); }
+};
+using unique_file = std::unique_ptr<FILE, file_closer>;
+
+/* getline's buffer, which it may grow between lines, freed when it goes. */
+struct line_buffer {
+  char *p = nullptr;
+  size_t cap = 0;
+  line_buffer() = default;
+  line_buffer(const line_buffer &) = delete;
+  line_buffer &operator=(const line_buffer &) = delete;
+  ~line_buffer() { free(p); }
+};
 
 /* Appends value to out with "\\", "\t", "\r" and "\n" for a backslash, tab,
  * carriage return and line feed. */
