@@ -23,6 +23,7 @@
 #include "BillFrm.h"
 #include "BillText.h"
 #include "Calls.h"
+#include "CheckoutRecord.h"
 #include "Forms.h"
 #include "Modal.h"
 #include "PriceDetail.h"
@@ -50,13 +51,7 @@ QString BreakdownOf(const CheckoutCall &call)
 Receipt ReceiptOf(const ShopInfo &shop, const QString &lineName, const QString &operatorName,
                   const std::vector<CheckoutCall> &calls)
 {
-  Receipt receipt;
-  receipt.shopName = shop.name;
-  receipt.address = shop.address;
-  receipt.phone = shop.phone;
-  receipt.footer = shop.footer;
-  receipt.lineName = lineName;
-  receipt.operatorName = operatorName;
+  Receipt receipt = ShopReceipt(shop, lineName, operatorName);
   for (const CheckoutCall &call : calls) {
     // Only what is settled is on it: an unpriced call stays to be paid.
     if (call.bill)

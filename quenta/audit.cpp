@@ -72,13 +72,6 @@ struct audit_rows {
   void *param;
 };
 
-void copy_text(char *field, size_t size, const char *value)
-{
-  size_t len = strnlen(value, size - 1);
-  memcpy(field, value, len);
-  field[len] = '\0';
-}
-
 int audit_row(void *param, int argc, char **argv, char **)
 {
   auto *rows = static_cast<audit_rows *>(param);
@@ -87,10 +80,10 @@ int audit_row(void *param, int argc, char **argv, char **)
   audit_info a;
   memset(&a, 0, sizeof a);
   a.m_rowid = strtoll(argv[0], nullptr, 10);
-  copy_text(a.m_date, sizeof a.m_date, argv[1]);
-  copy_text(a.m_admin, sizeof a.m_admin, argv[2]);
-  copy_text(a.m_action, sizeof a.m_action, argv[3]);
-  copy_text(a.m_detail, sizeof a.m_detail, argv[4]);
+  copy_row_text(a.m_date, sizeof a.m_date, argv[1]);
+  copy_row_text(a.m_admin, sizeof a.m_admin, argv[2]);
+  copy_row_text(a.m_action, sizeof a.m_action, argv[3]);
+  copy_row_text(a.m_detail, sizeof a.m_detail, argv[4]);
   rows->cb(&a, rows->param);
   return 0;
 }

@@ -61,14 +61,6 @@ const char *const select_refunds_cmd =
     "select number, date, admin, checkout, amount, reason from refundtbl where date>=?1 and date<=?2 and "
     "(?3='' or admin=?3) order by number";
 
-void copy_text(char *field, size_t size, const char *value)
-{
-  size_t len = value ? strnlen(value, size - 1) : 0;
-  if (len)
-    memcpy(field, value, len);
-  field[len] = '\0';
-}
-
 std::string field_text(const char *field, size_t size)
 {
   return std::string(field, strnlen(field, size));
@@ -96,9 +88,9 @@ bool checkout_of_row(int argc, char **argv, checkout_info *co)
     return false;
   memset(co, 0, sizeof *co);
   co->m_number = strtoll(argv[0], nullptr, 10);
-  copy_text(co->m_date, sizeof co->m_date, argv[1]);
-  copy_text(co->m_admin, sizeof co->m_admin, argv[2]);
-  copy_text(co->m_machineid, sizeof co->m_machineid, argv[3]);
+  copy_row_text(co->m_date, sizeof co->m_date, argv[1]);
+  copy_row_text(co->m_admin, sizeof co->m_admin, argv[2]);
+  copy_row_text(co->m_machineid, sizeof co->m_machineid, argv[3]);
   co->m_lineid = argv[4] ? atoi(argv[4]) : 0;
   long long *amounts[] = {&co->m_due, &co->m_deposit, &co->m_paid, &co->m_change, &co->m_owed};
   for (int i = 0; i < 5; i++)
@@ -110,14 +102,9 @@ bool checkout_of_row(int argc, char **argv, checkout_info *co)
   return true;
 }
 
-struct user_rows_of {
-  USER_CALLBACK cb;
-  void *param;
-};
-
 int checkout_row(void *param, int argc, char **argv, char **)
 {
-  auto *rows = static_cast<user_rows_of *>(param);
+  auto *rows = static_cast<user_rows *>(param);
   checkout_info co;
   if (!checkout_of_row(argc, argv, &co))
     return 1;
@@ -127,17 +114,17 @@ int checkout_row(void *param, int argc, char **argv, char **)
 
 int refund_row(void *param, int argc, char **argv, char **)
 {
-  auto *rows = static_cast<user_rows_of *>(param);
+  auto *rows = static_cast<user_rows *>(param);
   if (argc != 6)
     return 1;
   refund_info r;
   memset(&r, 0, sizeof r);
   r.m_number = strtoll(argv[0], nullptr, 10);
-  copy_text(r.m_date, sizeof r.m_date, argv[1]);
-  copy_text(r.m_admin, sizeof r.m_admin, argv[2]);
+  copy_row_text(r.m_date, sizeof r.m_date, argv[1]);
+  copy_row_text(r.m_admin, sizeof r.m_admin, argv[2]);
   r.m_checkout = argv[3] ? strtoll(argv[3], nullptr, 10) : 0;
   r.m_amount = argv[4] ? strtoll(argv[4], nullptr, 10) : 0;
-  copy_text(r.m_reason, sizeof r.m_reason, argv[5]);
+  copy_row_text(r.m_reason, sizeof r.m_reason, argv[5]);
   rows->cb(&r, rows->param);
   return 0;
 }
@@ -154,6 +141,24 @@ struct bill_values {
   std::string period;
   utils::cents_text count;
 };
+
+/* The rows of a range select (from, to, admin or every operator) handed to
+ * row, which hands each record to cb: 0, or -1 (logged). */
+int select_range(const char *cmd, sqlite_row_callback row, const char *from, const char *to, const char *admin,
+                 USER_CALLBACK cb, void *param)
+{
+  if (!quenta_running() || !from || !to || !cb) {
+    LOG_FUNCTION_FAILED();
+    return -1;
+  }
+  const sqlite_value values[] = {text_value(from), text_value(to), text_value(admin ? admin : "")};
+  user_rows rows{cb, param};
+  if (sqlite_exec_bound_wait(database(), cmd, values, 3, SQLITE_WAIT_DEFAULT, row, &rows) != 0) {
+    LOG_FUNCTION_FAILED();
+    return -1;
+  }
+  return 0;
+}
 
 } /* namespace */
 
@@ -255,7 +260,7 @@ QUENTA_API int quenta_checkout(checkout_info *co, const bill_info *bills, int nb
     return -1;
   }
   co->m_number = number;
-  copy_text(co->m_date, sizeof co->m_date, date);
+  copy_row_text(co->m_date, sizeof co->m_date, date);
   co->m_calls = nbills;
   co->m_callids = nullptr;
   DLOG("checkout %lld of %.100s line %d: %d calls, due %s", number, machine.c_str(), co->m_lineid, nbills,
@@ -266,18 +271,7 @@ QUENTA_API int quenta_checkout(checkout_info *co, const bill_info *bills, int nb
 QUENTA_API int quenta_selectCheckouts(const char *from, const char *to, const char *admin, USER_CALLBACK cb,
                                       void *param)
 {
-  if (!quenta_running() || !from || !to || !cb) {
-    LOG_FUNCTION_FAILED();
-    return -1;
-  }
-  const sqlite_value values[] = {text_value(from), text_value(to), text_value(admin ? admin : "")};
-  user_rows_of rows{cb, param};
-  if (sqlite_exec_bound_wait(database(), select_checkouts_cmd.c_str(), values, 3, SQLITE_WAIT_DEFAULT,
-                             checkout_row, &rows) != 0) {
-    LOG_FUNCTION_FAILED();
-    return -1;
-  }
-  return 0;
+  return select_range(select_checkouts_cmd.c_str(), checkout_row, from, to, admin, cb, param);
 }
 
 QUENTA_API int quenta_getCheckout(long long number, checkout_info *co, char *callids, int size)
@@ -375,7 +369,7 @@ QUENTA_API int quenta_refund(refund_info *r)
     return -1;
   }
   r->m_number = number;
-  copy_text(r->m_date, sizeof r->m_date, date);
+  copy_row_text(r->m_date, sizeof r->m_date, date);
   DLOG("refund %lld: %s of checkout %lld", number, utils::cents_text(r->m_amount).s, r->m_checkout);
   return 0;
 }
@@ -383,18 +377,7 @@ QUENTA_API int quenta_refund(refund_info *r)
 QUENTA_API int quenta_selectRefunds(const char *from, const char *to, const char *admin, USER_CALLBACK cb,
                                     void *param)
 {
-  if (!quenta_running() || !from || !to || !cb) {
-    LOG_FUNCTION_FAILED();
-    return -1;
-  }
-  const sqlite_value values[] = {text_value(from), text_value(to), text_value(admin ? admin : "")};
-  user_rows_of rows{cb, param};
-  if (sqlite_exec_bound_wait(database(), select_refunds_cmd, values, 3, SQLITE_WAIT_DEFAULT, refund_row, &rows) !=
-      0) {
-    LOG_FUNCTION_FAILED();
-    return -1;
-  }
-  return 0;
+  return select_range(select_refunds_cmd, refund_row, from, to, admin, cb, param);
 }
 
 } /* extern "C" */

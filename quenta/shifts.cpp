@@ -32,13 +32,6 @@ std::string field_text(const char *field, size_t size)
   return std::string(field, strnlen(field, size));
 }
 
-void copy_text(char *field, size_t size, const char *value)
-{
-  size_t len = strnlen(value, size - 1);
-  memcpy(field, value, len);
-  field[len] = '\0';
-}
-
 /* The handovers whose moment lies in the range, oldest first, each with the
  * bills of its outgoing operator dated within its shift (index billtbl(admin,
  * date)); a shift without bills still gets its row from the left join. */
@@ -65,11 +58,11 @@ int shift_row(void *param, int argc, char **argv, char **colnames)
   memset(&d, 0, sizeof d);
   shift_report &r = d.m_report;
   r.m_rowid = strtoll(argv[0], nullptr, 10);
-  copy_text(r.m_shift.m_bdate, sizeof r.m_shift.m_bdate, argv[1]);
-  copy_text(r.m_shift.m_edate, sizeof r.m_shift.m_edate, argv[2]);
-  copy_text(r.m_shift.m_outgoing, sizeof r.m_shift.m_outgoing, argv[3]);
+  copy_row_text(r.m_shift.m_bdate, sizeof r.m_shift.m_bdate, argv[1]);
+  copy_row_text(r.m_shift.m_edate, sizeof r.m_shift.m_edate, argv[2]);
+  copy_row_text(r.m_shift.m_outgoing, sizeof r.m_shift.m_outgoing, argv[3]);
   r.m_shift.m_takings = (float)utils::parse_decimal(argv[4]);
-  copy_text(r.m_shift.m_incoming, sizeof r.m_shift.m_incoming, argv[5]);
+  copy_row_text(r.m_shift.m_incoming, sizeof r.m_shift.m_incoming, argv[5]);
   r.m_bills = atoi(argv[6]);
   r.m_cents = strtoll(argv[7], nullptr, 10);
   shift_drawer &drawer = d.m_drawer;

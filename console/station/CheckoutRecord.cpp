@@ -90,7 +90,7 @@ QString CheckoutLineName(const LineNames &names, const QByteArray &machineId, in
                         : name;
 }
 
-Receipt ReprintOf(const CheckoutRow &row, const ShopInfo &shop, const QString &lineName)
+Receipt ShopReceipt(const ShopInfo &shop, const QString &lineName, const QString &operatorName)
 {
   Receipt receipt;
   receipt.shopName = shop.name;
@@ -98,7 +98,13 @@ Receipt ReprintOf(const CheckoutRow &row, const ShopInfo &shop, const QString &l
   receipt.phone = shop.phone;
   receipt.footer = shop.footer;
   receipt.lineName = lineName;
-  receipt.operatorName = row.admin;
+  receipt.operatorName = operatorName;
+  return receipt;
+}
+
+Receipt ReprintOf(const CheckoutRow &row, const ShopInfo &shop, const QString &lineName)
+{
+  Receipt receipt = ShopReceipt(shop, lineName, row.admin);
   receipt.time = QDateTime::fromString(QString::fromLatin1(row.date), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
   for (const QByteArray &id : row.callIds) {
     cdr_info cdr{};

@@ -41,6 +41,10 @@ bool FindCheckout(qint64 number, CheckoutRow *row);
  * as the report's groups name it. */
 QString CheckoutLineName(const LineNames &names, const QByteArray &machineId, int lineId);
 
+/* A receipt with the shop's heading and closing line, the line and the
+ * operator, and nothing else yet. */
+Receipt ShopReceipt(const ShopInfo &shop, const QString &lineName, const QString &operatorName);
+
 /* The customer's receipt of the checkout again, from its record and the bills
  * of its calls: marked as a reprint, with its number, the time it was paid
  * and what was refunded since. */
