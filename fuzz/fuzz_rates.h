@@ -46,13 +46,15 @@ inline void check_bill(const bill_info *bill)
   FUZZ_CHECK(bill->m_calltime >= 0);
 }
 
-/* True when every amount of the rule is below the point where a sum of a few
- * thousand units could leave the range of a float. */
+/* True when every amount of the rule is below the point where the longest
+ * call of price_calls (a day and a half in units of one second) could leave
+ * the range of money, MONEY_MAX_CENTS: a call beyond it is refused a bill. */
 inline bool modest(const RateInfo *r)
 {
-  bool ok = fabsf(r->m_handling_charge) < 1e30f && fabsf(r->m_tao_price.m_price) < 1e30f;
+  const float most = 1e6f;
+  bool ok = fabsf(r->m_handling_charge) < most && fabsf(r->m_tao_price.m_price) < most;
   for (int i = 0; i <= r->m_ppcount && i < MAX_PERIODS; i++)
-    ok = ok && fabsf(r->m_period_price[i].m_price) < 1e30f;
+    ok = ok && fabsf(r->m_period_price[i].m_price) < most;
   return ok;
 }
 
