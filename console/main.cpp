@@ -4,9 +4,11 @@
  * closes. Everything the station keeps lies in the current directory. */
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QProcessEnvironment>
 
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -37,39 +39,78 @@ public:
   }
 };
 
+/* The program's options. Help and version are answered before any window
+ * system is needed, so that they work on a machine without a display. */
+struct Options {
+  QCommandLineParser parser;
+  QCommandLineOption login{QStringLiteral("login"),
+      QStringLiteral("Log in unattended as <name>, with the password in the environment "
+                     "variable MIROLT_PASSWORD (empty when unset). Message boxes are then "
+                     "written to standard error as \"caption: text\", every other dialog is "
+                     "cancelled, and a failed login ends the program with status 0."),
+      QStringLiteral("name")};
+  QCommandLineOption screenshots{QStringLiteral("screenshots"),
+      QStringLiteral("With --login: save a PNG of every window into <dir> after the login, "
+                     "then end."),
+      QStringLiteral("dir")};
+  QCommandLineOption wait{QStringLiteral("screenshot-wait"),
+      QStringLiteral("With --screenshots: let the lines play for <seconds> after the login "
+                     "before the windows are drawn (default 0)."),
+      QStringLiteral("seconds"), QStringLiteral("0")};
+
+  Options()
+  {
+    parser.setApplicationDescription(QStringLiteral(
+        "The operator console of the call-billing station. The station's files lie in\n"
+        "the current directory. The last three options are for tests and tools only."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOption(login);
+    parser.addOption(screenshots);
+    parser.addOption(wait);
+  }
+};
+
+void NameProgram()
+{
+  QCoreApplication::setApplicationName(QStringLiteral("Mirolt"));
+  QCoreApplication::setApplicationVersion(QStringLiteral(QUENTA_VERSION));
+}
+
+/* True when the command line asks only for text: help or the version. */
+bool AsksForTextOnly(int argc, char *argv[])
+{
+  for (int i = 1; i < argc; i++) {
+    const char *a = argv[i];
+    if (!std::strcmp(a, "--"))
+      break;
+    if (!std::strcmp(a, "-v") || !std::strcmp(a, "--version") || !std::strcmp(a, "-h") ||
+        !std::strcmp(a, "--help") || !std::strcmp(a, "--help-all") || !std::strcmp(a, "-?"))
+      return true;
+  }
+  return false;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
   // Whatever the station writes (passwords, calls, receipts) is its user's alone.
   umask(077);
+  if (AsksForTextOnly(argc, argv)) {
+    // Prints the text and ends the program, or says what is wrong and ends it.
+    QCoreApplication core(argc, argv);
+    NameProgram();
+    Options options;
+    options.parser.process(core);
+    return 0;
+  }
   TApplication app(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("Mirolt"));
-  QApplication::setApplicationVersion(QStringLiteral("2.14"));
+  NameProgram();
 
-  QCommandLineParser options;
-  options.setApplicationDescription(QStringLiteral(
-      "The operator console of the call-billing station. The station's files lie in\n"
-      "the current directory. The last three options are for tests and tools only."));
-  options.addHelpOption();
-  options.addVersionOption();
-  QCommandLineOption login(QStringLiteral("login"),
-      QStringLiteral("Log in unattended as <name>, with the password in the environment "
-                     "variable MIROLT_PASSWORD (empty when unset). Message boxes are then "
-                     "written to standard error as \"caption: text\", every other dialog is "
-                     "cancelled, and a failed login ends the program with status 0."),
-      QStringLiteral("name"));
-  QCommandLineOption screenshots(QStringLiteral("screenshots"),
-      QStringLiteral("With --login: save a PNG of every window into <dir> after the login, "
-                     "then end."),
-      QStringLiteral("dir"));
-  QCommandLineOption wait(QStringLiteral("screenshot-wait"),
-      QStringLiteral("With --screenshots: let the lines play for <seconds> after the login "
-                     "before the windows are drawn (default 0)."),
-      QStringLiteral("seconds"), QStringLiteral("0"));
-  options.addOption(login);
-  options.addOption(screenshots);
-  options.addOption(wait);
+  Options opts;
+  QCommandLineParser &options = opts.parser;
+  const QCommandLineOption &login = opts.login, &screenshots = opts.screenshots, &wait = opts.wait;
   options.process(app);
 
   if (options.isSet(screenshots) && !options.isSet(login)) {
