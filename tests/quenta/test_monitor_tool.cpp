@@ -30,3 +30,24 @@ TEST(QuentaMonitor, AmountDueIsTheSumOfTheListedAmounts)
   EXPECT_NE(std::string::npos, out.find("unsettled calls: 3000\n")) << out.substr(0, 2000);
   EXPECT_NE(std::string::npos, out.find("amount due: 17900.00\n")) << out.substr(out.size() - 200);
 }
+
+// The headless station of a service manager: with no terminal, nothing on
+// standard output while it runs, the station really held, and a clean stop
+// on SIGTERM.
+TEST(QuentaMonitor, QuietRunsTheStationWithoutReportsUntilStopped)
+{
+  WorkDir dir;
+  const std::string cmd = "cd '" + dir.path() + "' && { " MONITOR_PATH " --quiet </dev/null >out 2>err & pid=$!; "
+                          "sleep 1.5; " MONITOR_PATH " --once >/dev/null 2>&1; echo second $?; "
+                          "kill -TERM $pid; wait $pid; echo first $?; }";
+  int status = -1;
+  const std::string out = run_command(cmd, &status);
+  ASSERT_EQ(0, status);
+  EXPECT_EQ("second 2\nfirst 0\n", out);
+  EXPECT_EQ("", slurp(dir.path() + "/out"));
+  const std::string err = slurp(dir.path() + "/err");
+  EXPECT_NE(std::string::npos,
+            err.find("quenta-monitor: the station runs in " + dir.path() + "\nquenta-monitor: stopped\n"))
+      << err;
+  EXPECT_EQ(64, (run_command(MONITOR_PATH " --quiet --once 2>/dev/null", &status), status));
+}

@@ -2,7 +2,10 @@
  * does, and prints every line and the unsettled calls with their prices once a
  * second (or once, with --once). With --settle it also settles every ended
  * call as an operator at the counter would: a station that keeps its own
- * accounts, for demonstrations. It uses only the engine's public interface. */
+ * accounts, for demonstrations. With --quiet it prints no reports: the
+ * headless station of a service manager, which says on standard error only
+ * its start, its stop and the ended calls it keeps in memory only. It uses
+ * only the engine's public interface. */
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -124,12 +127,16 @@ void usage(FILE *out)
 {
   fprintf(out,
           "usage: quenta-monitor [--once] [--interval SECONDS] [--settle OPERATOR]\n"
+          "       quenta-monitor --quiet\n"
           "Starts the billing engine in the current directory (database \"quentadb\",\n"
           "rate file \"rateinfo\", log \"app.log\") and prints every gateway line and the\n"
           "unsettled calls with their prices.\n"
           "  --once              print one report after one interval and exit\n"
           "  --interval SECONDS  seconds between reports (default 1)\n"
           "  --settle OPERATOR   settle every ended call as OPERATOR (GBK) at the counter\n"
+          "  --quiet             no reports: run the station until SIGTERM or SIGINT, saying\n"
+          "                      on standard error only its start and stop and when ended\n"
+          "                      calls are kept in memory only (for a service manager)\n"
           "  --help              this text\n"
           "Exit status: 0, or 1 when the engine cannot start (2: another station runs).\n");
 }
@@ -139,11 +146,39 @@ void on_signal(int)
   g_stop = 1;
 }
 
+/* The headless station: no reports, a line on standard error whenever the
+ * number of ended calls that only memory holds changes from or to none. */
+void run_quietly()
+{
+  char dir[4096];
+  if (!getcwd(dir, sizeof dir))
+    strcpy(dir, ".");
+  fprintf(stderr, "quenta-monitor: the station runs in %s\n", dir);
+  unsigned held = 0;
+  while (!g_stop) {
+    sleep(1);
+    unsigned now = quenta_getUnsavedCalls();
+    if (now && !held)
+      fprintf(stderr,
+              "quenta-monitor: %u ended calls are kept in memory only (the database and cdr.pending cannot"
+              " take them; see app.log): stopping now loses them\n",
+              now);
+    else if (!now && held)
+      fprintf(stderr, "quenta-monitor: every ended call is stored again\n");
+    held = now;
+  }
+  held = quenta_getUnsavedCalls();
+  if (held)
+    fprintf(stderr, "quenta-monitor: stopped; %u ended calls kept in memory only are lost\n", held);
+  else
+    fprintf(stderr, "quenta-monitor: stopped\n");
+}
+
 } /* namespace */
 
 int main(int argc, char **argv)
 {
-  bool once = false;
+  bool once = false, quiet = false;
   int interval = 1;
   for (int i = 1; i < argc; i++) {
     if (!strcmp(argv[i], "--once")) {
@@ -152,6 +187,8 @@ int main(int argc, char **argv)
       interval = atoi(argv[++i]);
       if (interval < 1)
         interval = 1;
+    } else if (!strcmp(argv[i], "--quiet")) {
+      quiet = true;
     } else if (!strcmp(argv[i], "--settle") && i + 1 < argc) {
       g_settle_as = argv[++i];
     } else if (!strcmp(argv[i], "--help") || !strcmp(argv[i], "-h")) {
@@ -161,6 +198,10 @@ int main(int argc, char **argv)
       usage(stderr);
       return 64;
     }
+  }
+  if (quiet && (once || g_settle_as)) {
+    fprintf(stderr, "quenta-monitor: --quiet prints no reports: it goes with neither --once nor --settle\n");
+    return 64;
   }
 
   int rc = quenta_init();
@@ -174,6 +215,10 @@ int main(int argc, char **argv)
   }
   signal(SIGINT, on_signal);
   signal(SIGTERM, on_signal);
+  if (quiet) {
+    run_quietly();
+    return 0;
+  }
   do {
     for (int s = 0; s < interval && !g_stop; s++)
       sleep(1);
