@@ -146,6 +146,18 @@ TEST(ChainTexts, APasswordStaysWhereOthersCannotReadIt)
       EXPECT_NE(std::string::npos, error.find("chmod 600")) << error;
     }
   }
+  // A station's database elsewhere brings its rate file: the rules name the bills.
+  std::filesystem::remove("sync.conf");
+  for (auto [db, rates] : {std::pair{"/var/lib/shop/quentadb", "/var/lib/shop/rateinfo"},
+                           std::pair{"quentadb", "rateinfo"}, std::pair{"../shop/db", "../shop/rateinfo"}}) {
+    std::string station = "S", option = std::string("--db=") + db;
+    char *argv[] = {const_cast<char *>("--station"), station.data(), option.data()};
+    qsync::sync_settings s;
+    std::string error;
+    ASSERT_TRUE(qsync::sync_settings_from(3, argv, s, error)) << error;
+    EXPECT_EQ(db, s.db_path);
+    EXPECT_EQ(rates, s.rate_path);
+  }
   std::filesystem::current_path(was);
   std::filesystem::remove_all(dir);
 }

@@ -169,7 +169,10 @@ bool sync_settings_from(int argc, char **argv, sync_settings &s, std::string &er
     } else if (option_value(argc, argv, i, "--log", v)) {
       log = v, have_log = true;
     } else if (option_value(argc, argv, i, "--db", v)) {
+      /* The rate file, which names each bill's rule, lies beside the database. */
       s.db_path = v;
+      size_t slash = v.rfind('/');
+      s.rate_path = slash == std::string::npos ? "rateinfo" : v.substr(0, slash + 1) + "rateinfo";
     } else {
       error = std::string("unknown option or missing value: ") + argv[i];
       return false;

@@ -23,7 +23,7 @@ struct sync_settings {
   double interval_s = 5;                  /* seconds between cycles; the longest retry wait */
   int batch = SYNC_BATCH_DEFAULT;
   std::string db_path = "quentadb";       /* the station's database */
-  std::string rate_path = "rateinfo";     /* the station's rate file */
+  std::string rate_path = "rateinfo";     /* the station's rate file, beside the database */
   std::string log_path = SYNC_LOG_NAME;
   bool once = false;                      /* one cycle, no retries */
   bool adopt = false;                     /* the name moves to this file (command line only) */
