@@ -12,6 +12,8 @@ packages=(
   clang libclang-rt-14-dev
   binutils procps iproute2 util-linux xvfb xauth
   locales poppler-utils
+  # the Debian package (cpack): its dependencies, its desktop entry checked
+  dpkg-dev file desktop-file-utils
 )
 
 missing=()
