@@ -3,8 +3,8 @@
 # control fields (dependencies found by dpkg-shlibdeps, the SIP packages only
 # recommended), the files a station needs and nothing of the tests, every
 # /etc file a conffile, a system user for every service, no RUNPATH into the
-# build tree, and the console answering --version from the extracted root
-# with no display, on the package's own libquenta.
+# build tree, the console answering --version from the extracted root with
+# no display, on the package's own libquenta, and the maintainer scripts run.
 set -euo pipefail
 build=$1
 version=$2
@@ -83,5 +83,27 @@ if command -v systemd-analyze >/dev/null; then
   systemd-analyze verify --root="$root" "$root"/lib/systemd/system/quenta-*.service 2>&1 |
     grep -v -e 'Unit sysinit.target not found' -e 'quenta-sipgw is not executable' >"$out/verify" || true
   [ ! -s "$out/verify" ] || { cat "$out/verify"; fail "systemd-analyze finds fault with the units"; }
+fi
+# The maintainer scripts for real, against a copy of /etc and an empty
+# /var/lib in a mount namespace of their own (as root only): install, upgrade,
+# remove and purge.
+if [ "$(id -u)" = 0 ] && unshare -m true 2>/dev/null; then
+  unshare -m bash -euo pipefail -c '
+    out=$1 root=$2
+    fail() { echo "package: maintainer scripts: $*" >&2; exit 1; }
+    mkdir "$out/etc" && cp -a /etc/. "$out/etc" && mount --bind "$out/etc" /etc && mount -t tmpfs tmpfs /var/lib
+    cp -a "$root/etc/quenta" /etc/
+    sh -e "$out/control/postinst" configure >/dev/null || fail "postinst failed"
+    sh -e "$out/control/postinst" configure 2.14.0-1 >/dev/null || fail "postinst of an upgrade failed"
+    for u in quenta quenta-sync quenta-sipgw; do
+      [ "$(getent passwd "$u" | cut -d: -f6,7)" = "/var/lib/$u:/usr/sbin/nologin" ] || fail "no system user $u"
+      [ "$(stat -c %U:%a "/var/lib/$u")" = "$u:700" ] || fail "/var/lib/$u is $(stat -c %U:%a "/var/lib/$u")"
+    done
+    [ "$(stat -c %U:%a /etc/quenta/sync.conf)" = quenta-sync:600 ] || fail "sync.conf is open to others"
+    [ "$(readlink /var/lib/quenta-sync/sync.conf)" = /etc/quenta/sync.conf ] || fail "no sync.conf for quenta-sync"
+    sh -e "$out/control/prerm" remove && sh -e "$out/control/postrm" remove || fail "removing failed"
+    sh -e "$out/control/postrm" purge 2>/dev/null || fail "purging failed"
+    [ -d /var/lib/quenta ] && [ ! -e /var/lib/quenta-sync ] || fail "purging lost the books or kept the rest"
+  ' _ "$out" "$root"
 fi
 echo "package: $(basename "$deb") checked"
