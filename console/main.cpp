@@ -98,12 +98,12 @@ int main(int argc, char *argv[])
   // Whatever the station writes (passwords, calls, receipts) is its user's alone.
   umask(077);
   if (AsksForTextOnly(argc, argv)) {
-    // Prints the text and ends the program, or says what is wrong and ends it.
+    // Prints the text and ends the program (or says what is wrong and ends
+    // it); goes on only when "-v" or "-h" was the value of another option.
     QCoreApplication core(argc, argv);
     NameProgram();
     Options options;
     options.parser.process(core);
-    return 0;
   }
   TApplication app(argc, argv);
   NameProgram();
