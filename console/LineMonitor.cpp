@@ -213,6 +213,7 @@ TLineMonitor::TLineMonitor(LineTable *lines, QWidget *parent)
   connect(lines, &QAbstractItemModel::rowsRemoved, this, &TLineMonitor::RowsRemoved);
   connect(lines, &QAbstractItemModel::modelReset, this, &TLineMonitor::RowsRemoved);
   connect(lines, &QAbstractItemModel::rowsMoved, this, [this] { RowsChanged(0, m_lines->LineCount() - 1); });
+  connect(lines, &QAbstractItemModel::layoutChanged, this, &TLineMonitor::PlaceBillButtons);
   connect(lines, &QAbstractItemModel::dataChanged, this,
           [this](const QModelIndex &from, const QModelIndex &to) { RowsChanged(from.row(), to.row()); });
   connect(m_list->verticalScrollBar(), &QScrollBar::valueChanged, this, &TLineMonitor::PlaceBillButtons);
@@ -249,13 +250,14 @@ void TLineMonitor::RowsRemoved()
   while (m_buttons.size() > m_lines->LineCount())
     delete m_buttons.takeLast();
   RowsChanged(0, m_lines->LineCount() - 1);
+  PlaceBillButtons();
 }
 
 void TLineMonitor::RowsChanged(int first, int last)
 {
+  // The rows keep their height: only what the buttons say may change.
   for (int row = qMax(first, 0); row <= last && row < m_buttons.size(); row++)
     ShowBillButton(row);
-  PlaceBillButtons();
 }
 
 void TLineMonitor::ShowBillButton(int row)
