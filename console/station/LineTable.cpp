@@ -179,6 +179,8 @@ void LineTable::SwapLines(int a, int b)
 
 void LineTable::RefreshUnsettled(int row)
 {
+  if (!Line(row))
+    return;
   LineEntry &entry = m_lines[row];
   entry.unsettled = CountUnsettledCalls(entry.machineId, entry.lineId) != 0;
   entry.billable = entry.unsettled;
@@ -193,6 +195,8 @@ void LineTable::RefreshUnsettled(int row)
 
 void LineTable::MarkSettled(int row)
 {
+  if (!Line(row))
+    return;
   LineEntry &entry = m_lines[row];
   entry.unsettled = false;
   entry.billable = false;
@@ -203,6 +207,8 @@ void LineTable::MarkSettled(int row)
 
 void LineTable::RefreshAmountDue(int row)
 {
+  if (!Line(row))
+    return;
   LineEntry &entry = m_lines[row];
   std::vector<CheckoutCall> calls;
   if (!CollectUnsettledCalls(entry.machineId, entry.lineId, &calls))
@@ -357,6 +363,8 @@ Cents LineTable::DepositsHeld() const
 
 void LineTable::AddDeposit(int row, Cents amount)
 {
+  if (!Line(row))
+    return;
   LineEntry &entry = m_lines[row];
   const qsizetype i = FindDeposit(m_deposits, entry.machineId, entry.lineId);
   if (i < 0)
@@ -370,6 +378,8 @@ void LineTable::AddDeposit(int row, Cents amount)
 
 void LineTable::ClearDeposit(int row)
 {
+  if (!Line(row))
+    return;
   const LineEntry &entry = m_lines[row];
   const qsizetype i = FindDeposit(m_deposits, entry.machineId, entry.lineId);
   if (i < 0)
@@ -393,6 +403,8 @@ bool LineTable::SaveDeposits(const QString &path, QString *reason) const
 
 DepositCheck LineTable::WatchDeposit(int row)
 {
+  if (!Line(row))
+    return {DEPOSIT_NONE, false, false};
   LineEntry &entry = m_lines[row];
   DepositCheck check = CheckDeposit(entry.depositLevel, DepositOf(row).value_or(0),
                                     AmountDue(entry.unsettledAmount, entry.runningCost));
