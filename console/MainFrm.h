@@ -85,20 +85,8 @@ public:
   /* Booth control: sends the row's line a command through the engine; when
    * it cannot be sent the operator is told (caption "错误"), naming the action.
    * True when sent. The gateway's answer, the line's new state, shows at a
-   * later poll. DenyLine sends "call: deny", PermitLine "call: permit"; each
-   * one sent goes into the audit trail, a denial the station made by itself
-   * with why ("（押金用完）"). */
+   * later poll. */
   bool SendLineCommand(int row, const QByteArray &command, const QString &action);
-  bool DenyLine(int row, const QString &why = QString());
-  bool PermitLine(int row);
-
-  /* ---- deposits (LineDeposits.cpp) ---- */
-
-  /* Takes amount more as the row's line's deposit, or hands the deposit
-   * back (at a refund and a checkout), and rewrites "deposits"; when that
-   * fails the operator is told. The row shows it at once. */
-  void AddDeposit(int row, Cents amount);
-  void ClearDeposit(int row);
 
 protected:
   void showEvent(QShowEvent *event) override;
@@ -120,6 +108,16 @@ private:
   /* The status bar from the state of the moment. */
   void UpdateStatusBar();
 
+  /* "call: deny" and "call: permit" sent to the row's line (SendLineCommand);
+   * each one sent goes into the audit trail, a denial the station made by
+   * itself with why ("（押金用完）"). */
+  bool DenyLine(int row, const QString &why = QString());
+  bool PermitLine(int row);
+  /* Takes amount more as the row's line's deposit, or hands the deposit
+   * back (at a refund and a checkout), and rewrites "deposits" (LineDeposits.cpp);
+   * when that fails the operator is told. The row shows it at once. */
+  void AddDeposit(int row, Cents amount);
+  void ClearDeposit(int row);
   /* The monitor's requests. */
   void RenameLine(int row, const QString &name);
   void SwapLines(int a, int b);
