@@ -1,5 +1,5 @@
-/* The checkout of one line: its unsettled calls priced in the checkout
- * dialog, and on the operator's OK one checkout stored by the engine in one
+/* The checkout dialog of one line (what is settled and how is
+ * LineCheckout.h): its unsettled calls priced in the checkout dialog, and on the operator's OK one checkout stored by the engine in one
  * transaction (the bills, the calls' settled flags and the checkout record
  * with its running number: all of it or nothing), what the customer settled
  * added to the shift and the shift record rewritten; a deposit of the line
@@ -9,57 +9,23 @@
  * nothing, and the operator is told. */
 #include "MainFrm.h"
 
-#include <cstdio>
-
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QStringList>
 #include <QTreeWidget>
-
-#include "quenta/quenta.h"
 
 #include "Audit.h"
 #include "BillFrm.h"
 #include "BillText.h"
-#include "Calls.h"
-#include "CheckoutRecord.h"
 #include "Forms.h"
 #include "Modal.h"
-#include "PriceDetail.h"
 #include "Question.h"
 #include "ReceiptDlg.h"
 #include "ReceiptPrint.h"
+#include "LineCheckout.h"
 #include "ShopInfo.h"
 
 namespace {
-
-/* How the call's amount came about, under the name of the rule whose price
- * the engine froze for it (looking the call up froze it). */
-QString BreakdownOf(const CheckoutCall &call)
-{
-  if (!call.bill)
-    return QString();
-  return CallBreakdown(QByteArray(call.cdr.callid, qstrnlen(call.cdr.callid, sizeof call.cdr.callid)),
-                       QByteArray(call.bill->m_period_record,
-                                  qstrnlen(call.bill->m_period_record, sizeof call.bill->m_period_record)),
-                       CentsOf(call.bill->m_count));
-}
-
-/* The shop's heading and the line, operator and calls of the receipt (each
- * with its breakdown, which the receipt keeps only when asked for). */
-Receipt ReceiptOf(const ShopInfo &shop, const QString &lineName, const QString &operatorName,
-                  const std::vector<CheckoutCall> &calls)
-{
-  Receipt receipt = ShopReceipt(shop, lineName, operatorName);
-  for (const CheckoutCall &call : calls) {
-    // Only what is settled is on it: an unpriced call stays to be paid.
-    if (call.bill)
-      receipt.calls.push_back({EngineText(call.cdr.desnum), EngineText(call.cdr.bdate),
-                               call.bill->m_calltime, CentsOf(call.bill->m_count), BreakdownOf(call)});
-  }
-  return receipt;
-}
 
 /* What the dialog says of a call still going on at the checkout. */
 QString CallInProgressText(const LineEntry &entry)
@@ -71,138 +37,91 @@ QString CallInProgressText(const LineEntry &entry)
       .arg(entry.runningText.isEmpty() ? AmountText(*entry.runningCost) : entry.runningText);
 }
 
-/* What the operator is told of a checkout the engine did not store. */
-QString CheckoutFailureText(int result)
-{
-  if (result == QUENTA_CHECKOUT_STALE)
-    return QStringLiteral("结帐没有保存：其中有通话已经在别处结帐了。这次什么都没有结帐，"
-                          "也没有计入本班收入，请重新结帐。");
-  return QStringLiteral("结帐没有保存（数据库出错，详见 app.log）。这次什么都没有结帐，"
-                        "也没有计入本班收入，请稍后重新结帐。");
-}
-
 } // namespace
 
 void TMainForm::Checkout(int row)
 {
-  if (row < 0 || row >= LineCount())
+  const LineEntry *line = m_lines->Line(row);
+  if (!line)
     return;
-  LineEntry *entry = m_lines[row].get();
+  // The rows may move and grow while the dialog is open: the line is known
+  // by its ids, and its row looked up again afterwards.
+  const LineEntry entry = *line;
 
-  std::vector<CheckoutCall> calls;
-  if (!CollectUnsettledCalls(entry->machineId, entry->lineId, &calls)) {
+  LineCheckout checkout;
+  if (!GatherLineCheckout(entry.machineId, entry.lineId, m_lines->DepositOf(row).value_or(0), &checkout)) {
     // Not "nothing to pay": the calls could not be read, and the button
     // keeps saying so.
     ShowMessage(this, QStringLiteral("无法读取通话记录"), QStringLiteral("错误"));
     return;
   }
-  if (calls.empty()) {
-    entry->unsettled = false;
-    SetBillButton(row, false);
-    entry->unsettledAmount.reset();
-    ShowAmounts(row);
+  if (checkout.calls.empty()) {
+    m_lines->MarkSettled(row);
     return;
   }
 
   TBillForm *dialog = Forms.BillForm;
   dialog->BillTable->clear();
-  Cents total = 0;
-  bool unpriced = false;
-  for (const CheckoutCall &call : calls) {
+  for (const CheckoutCall &call : checkout.calls) {
     auto *item = new QTreeWidgetItem(dialog->BillTable);
     item->setText(0, EngineText(call.cdr.desnum));
     item->setText(1, EngineText(call.cdr.bdate));
     if (call.bill) {
       item->setText(2, DurationText(call.bill->m_calltime));
       // Rounded to the fen once: the total is the sum of the amounts shown.
-      const Cents amount = CentsOf(call.bill->m_count);
-      item->setText(3, AmountText(amount));
+      item->setText(3, AmountText(CentsOf(call.bill->m_count)));
       item->setData(0, BILL_BREAKDOWN_ROLE, BreakdownOf(call));
-      total += amount;
     } else {
       // Shown, so the customer sees every call, but neither counted nor
       // settled: it waits for a rate that prices it.
       item->setText(3, QStringLiteral("无法计费"));
-      unpriced = true;
     }
   }
+  const Cents total = checkout.total;
+  const Cents deposit = checkout.deposit;
   dialog->TotalAmout->setText(AmountText(total));
   dialog->SetTotal(total);
-  const Cents deposit = DepositOf(row).value_or(0);
   dialog->SetDeposit(deposit);
   // Read now, so that the receipt and the denial follow the settings of the
   // moment, also when they were written by hand.
   ShopInfo shop;
   ReadShopInfo(StationFile(SHOPINFO_FILE), &shop);
-  dialog->SetReceipt(ReceiptOf(shop, entry->name, m_operator, calls));
-  if (unpriced)
+  dialog->SetReceipt(ReceiptOf(shop, entry.name, OperatorName(), checkout.calls));
+  if (checkout.unpriced)
     ShowMessage(this, QStringLiteral("有通话无法计费，请检查费率设置"), QStringLiteral("错误"));
 
-  dialog->SetLine(entry->name, CallInProgressText(*entry));
+  dialog->SetLine(entry.name, CallInProgressText(entry));
   if (ShowModal(dialog) != QDialog::Accepted)
     return;  // nothing stored; the button keeps its look
 
-  const CheckoutMoney money = dialog->Outcome();
-  checkout_info co{};
-  const QByteArray operatorName = OperatorForBill(m_operator);
-  std::snprintf(co.m_admin, sizeof co.m_admin, "%s", operatorName.constData());
-  std::snprintf(co.m_machineid, sizeof co.m_machineid, "%s", entry->machineId.constData());
-  co.m_lineid = entry->lineId;
-  co.m_due = total;
-  co.m_deposit = deposit;
-  co.m_paid = dialog->Paid();
-  co.m_change = money.change;
-  co.m_owed = money.owed;
-  const int stored = StoreCheckout(&co, calls);
-
-  // The trail keeps the figures the customer was shown, and whether they
-  // were settled.
-  CheckoutFigures figures;
-  figures.due = total;
-  figures.deposit = deposit;
-  figures.paid = dialog->Paid();
-  for (const CheckoutCall &call : calls)
-    figures.calls += call.bill ? 1 : 0;
+  checkout_info co;
+  const int stored = StoreLineCheckout(checkout, OperatorName(), dialog->Paid(), dialog->Outcome(), &co);
+  Audit(AUDIT_CHECKOUT, CheckoutDetail(entry.name, FiguresOf(checkout, dialog->Paid(), stored == 0)));
   if (stored != 0) {
-    figures.unsaved = figures.calls;
-    figures.unsavedAmount = total;
-    Audit(AUDIT_CHECKOUT, CheckoutDetail(entry->name, figures));
     ShowMessage(this, CheckoutFailureText(stored), QStringLiteral("错误"));
     // Whatever settled the calls meanwhile, the row shows what is left.
-    row = FindLine(entry->machineId, entry->lineId);
-    entry->unsettled = HasUnsettledCalls(*entry);
-    SetBillButton(row, entry->unsettled);
-    RefreshAmountDue(row);
+    row = m_lines->FindLine(entry.machineId, entry.lineId);
+    if (row >= 0)
+      m_lines->RefreshUnsettled(row);
     return;
   }
-  Audit(AUDIT_CHECKOUT, CheckoutDetail(entry->name, figures));
   // The shift counts what the customer settled, as the checkout record has it.
-  m_shiftTotal += co.m_due - co.m_owed;
+  m_shiftTotal += SettledAmount(co);
   QString recordFailure;
   if (!StoreShiftRecord(&recordFailure))
     ShowShiftRecordFailure(recordFailure);
   UpdateStatusBar();
 
   if (dialog->PrintWanted()) {
-    Receipt receipt = dialog->ReceiptCalls();
-    receipt.number = co.m_number;
-    const QDateTime when = QDateTime::fromString(QString::fromLatin1(co.m_date),
-                                                 QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-    receipt.time = when.isValid() ? when : QDateTime::currentDateTime();
-    receipt.total = total;
-    receipt.deposit = deposit;
-    receipt.paid = co.m_paid;
-    receipt.change = deposit + co.m_paid - total;
-    if (!dialog->BreakdownOnReceipt->isChecked()) {
-      for (ReceiptCall &call : receipt.calls)
-        call.breakdown.clear();
-    }
+    const Receipt receipt = StoredReceipt(dialog->ReceiptCalls(), checkout, co,
+                                          dialog->BreakdownOnReceipt->isChecked());
     if (PrintReceipt(this, receipt, StationFile(RECEIPT_DIR)))
       Forms.ReceiptDlg->Keep(receipt);
   }
 
-  // The rows stay put while the dialog is open, but the entry is what counts.
-  row = FindLine(entry->machineId, entry->lineId);
+  row = m_lines->FindLine(entry.machineId, entry.lineId);
+  if (row < 0)
+    return;
   // The deposit went into this settlement: what it left was handed back.
   if (deposit > 0)
     ClearDeposit(row);
@@ -211,15 +130,17 @@ void TMainForm::Checkout(int row)
   // as from the line's menu). A call still going on is cut only when the
   // operator says so.
   if (shop.denyAfterCheckout &&
-      (!entry->runningCost ||
+      (!m_lines->Line(row)->runningCost ||
        AskOperator(this,
                    QStringLiteral("线路“%1”还在通话中，现在禁止呼叫会立即挂断这个通话。\n要禁止呼叫吗？")
-                       .arg(entry->name),
-                   QStringLiteral("禁止呼叫"), QStringLiteral("挂断并禁止"), QStringLiteral("不禁止"))))
+                       .arg(entry.name),
+                   QStringLiteral("禁止呼叫"), QStringLiteral("挂断并禁止"), QStringLiteral("不禁止")))) {
+    row = m_lines->FindLine(entry.machineId, entry.lineId);
     DenyLine(row, QStringLiteral("（结帐后）"));
+  }
 
   // Calls that ended while the dialog was open were not part of it.
-  entry->unsettled = HasUnsettledCalls(*entry);
-  SetBillButton(row, entry->unsettled);
-  RefreshAmountDue(row);
+  row = m_lines->FindLine(entry.machineId, entry.lineId);
+  if (row >= 0)
+    m_lines->RefreshUnsettled(row);
 }

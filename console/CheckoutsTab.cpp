@@ -17,12 +17,11 @@
 
 #include "Audit.h"
 #include "FieldDialog.h"
-#include "Forms.h"
-#include "MainFrm.h"
 #include "Modal.h"
 #include "MoneyField.h"
 #include "Passwd.h"
 #include "ReceiptPrint.h"
+#include "StationState.h"
 
 namespace {
 
@@ -71,12 +70,12 @@ struct RefundForm {
 
 /* The slip to the printer, or into a PDF file beside the receipts on a
  * machine without one; the operator is told where it went or why not. */
-void PrintRefundSlip(QWidget *parent, const QString &html, const QDateTime &time)
+void PrintRefundSlip(QWidget *parent, const QString &folder, const QString &html, const QDateTime &time)
 {
   const QString caption = QStringLiteral("打印退款单");
   if (!HavePrinter()) {
     QString path, reason;
-    if (WriteRefundSlipPdf(Forms.MainForm->StationFile(RECEIPT_DIR), html, time, &path, &reason))
+    if (WriteRefundSlipPdf(folder, html, time, &path, &reason))
       ShowMessage(parent,
                   QStringLiteral("没有可用的打印机，退款单已保存为 PDF 文件：\n%1").arg(QDir::toNativeSeparators(path)),
                   caption, QMessageBox::Information);
@@ -99,8 +98,8 @@ void PrintRefundSlip(QWidget *parent, const QString &html, const QDateTime &time
 
 } // namespace
 
-TCheckoutsTab::TCheckoutsTab(QWidget *parent)
-  : QWidget(parent)
+TCheckoutsTab::TCheckoutsTab(const StationState &station, QWidget *parent)
+  : QWidget(parent), m_station(station)
 {
   setObjectName(QStringLiteral("CheckoutsPage"));
   CheckoutTable = new QTreeWidget(this);
@@ -258,11 +257,10 @@ void TCheckoutsTab::ReprintBtnClick()
   CheckoutRow row;
   if (!SelectedCheckout(&row))
     return;
-  TMainForm *main = Forms.MainForm;
   ShopInfo shop;
-  ReadShopInfo(main->StationFile(SHOPINFO_FILE), &shop);
+  ReadShopInfo(m_station.File(SHOPINFO_FILE), &shop);
   const Receipt receipt = ReprintOf(row, shop, CheckoutLineName(m_lineNames, row.machineId, row.lineId));
-  if (PrintReceipt(this, receipt, main->StationFile(RECEIPT_DIR)))
+  if (PrintReceipt(this, receipt, m_station.File(RECEIPT_DIR)))
     Audit(AUDIT_REPRINT, QStringLiteral("单号 %1").arg(row.number));
 }
 
@@ -271,7 +269,7 @@ void TCheckoutsTab::RefundBtnClick()
   CheckoutRow row;
   if (!SelectedCheckout(&row))
     return;
-  const QString admin = Forms.MainForm->OperatorName();
+  const QString admin = m_station.OperatorName();
   if (!IsAdministrator(admin)) {
     ShowMessage(this, QStringLiteral("只有管理员可以退款"), QStringLiteral("退款"));
     return;
@@ -323,8 +321,8 @@ void TCheckoutsTab::RefundBtnClick()
       slip.settled = row.due - row.owed;
       slip.refundedBefore = row.refunded;
       ShopInfo shop;
-      ReadShopInfo(Forms.MainForm->StationFile(SHOPINFO_FILE), &shop);
-      PrintRefundSlip(this, RefundSlipHtml(slip, shop), slip.time);
+      ReadShopInfo(m_station.File(SHOPINFO_FILE), &shop);
+      PrintRefundSlip(this, m_station.File(RECEIPT_DIR), RefundSlipHtml(slip, shop), slip.time);
     }
     break;
   }

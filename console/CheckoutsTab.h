@@ -15,6 +15,7 @@
 #include "CheckoutRecord.h"
 
 class QLabel;
+class StationState;
 class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -25,7 +26,9 @@ class TCheckoutsTab : public QWidget {
   Q_OBJECT
 
 public:
-  explicit TCheckoutsTab(QWidget *parent = nullptr);
+  /* The station gives the operator (only an administrator refunds) and
+   * where receipts and slips go. */
+  explicit TCheckoutsTab(const StationState &station, QWidget *parent = nullptr);
 
   /* The range of the report's query and the names of its lines; the list is
    * read again when next shown. */
@@ -49,6 +52,7 @@ private:
   void CheckoutTableDoubleClick(QTreeWidgetItem *item);
   void SelectionChange();
 
+  const StationState &m_station;
   QByteArray m_from, m_to;
   LineNames m_lineNames;
   bool m_ranged = false;          /* a query has given the range */

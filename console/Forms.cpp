@@ -1,6 +1,8 @@
 /* Creation and release of the console's windows. */
 #include "Forms.h"
 
+#include <QDir>
+
 #include "AddUser.h"
 #include "BillFrm.h"
 #include "ChangePwd.h"
@@ -14,6 +16,7 @@
 #include "ReceiptDlg.h"
 #include "Report.h"
 #include "ShopDlg.h"
+#include "StationState.h"
 #include "Switch.h"
 #include "UserMgr.h"
 
@@ -22,7 +25,8 @@ ConsoleForms Forms = {};
 void CreateForms()
 {
   UseChineseDisplay();
-  Forms.MainForm = new TMainForm();
+  Forms.Station = new StationState(QDir::currentPath());
+  Forms.MainForm = new TMainForm(Forms.Station);
   QWidget *owner = Forms.MainForm;
   Forms.BillForm = new TBillForm(owner);
   Forms.RateForm = new TRateForm(owner);
@@ -31,7 +35,7 @@ void CreateForms()
   Forms.PasswordDlg = new TPasswordDlg(owner);
   Forms.ChangePwdDlg = new TChangePwdDlg(owner);
   Forms.SwitchDlg = new TSwitchDlg(owner);
-  Forms.ReportFrm = new TReportFrm(owner);
+  Forms.ReportFrm = new TReportFrm(*Forms.Station, owner);
   Forms.ConfirmDlg = new TConfirmDlg(owner);
   Forms.AddUserDlg = new TAddUserDlg(owner);
   Forms.ShopDlg = new TShopDlg(owner);
@@ -42,5 +46,6 @@ void CreateForms()
 void ReleaseForms()
 {
   delete Forms.MainForm;  // the others are its children
+  delete Forms.Station;
   Forms = {};
 }

@@ -1,6 +1,6 @@
 /* The console's fourteen windows. All are created at start, in this order,
  * and live until the program ends; every window reaches the others through
- * here. The main window is the parent of the others, so they stay above it
+ * here. What they share of the station is in Station, made first. The main window is the parent of the others, so they stay above it
  * and go with it. */
 #ifndef CONSOLE_FORMS_H
 #define CONSOLE_FORMS_H
@@ -20,7 +20,10 @@ class TShopDlg;
 class TReceiptDlg;
 class TDepositDlg;
 
+class StationState;
+
 struct ConsoleForms {
+  StationState *Station;          /* the working directory and the operator on duty */
   TMainForm *MainForm;            /* line monitor and menus */
   TBillForm *BillForm;            /* checkout */
   TRateForm *RateForm;            /* rate editor */
@@ -40,8 +43,7 @@ struct ConsoleForms {
 extern ConsoleForms Forms;
 
 /* Creates the windows (none shown), in Chinese whatever the machine's locale;
- * the main window takes the process's current directory as the station's
- * working directory. */
+ * the process's current directory is the station's working directory. */
 void CreateForms();
 
 /* Destroys them all; Forms is empty afterwards. */

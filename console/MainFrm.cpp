@@ -1,15 +1,13 @@
 /* The main window: its frame and menus, the login and engine start of its
  * first showing, the shift change, and the quit confirmation (which warns of
- * calls the engine keeps only in memory). The line
- * monitor is in LineMonitor.cpp, the checkout in Checkout.cpp. */
+ * calls the engine keeps only in memory), the poll and the answers to
+ * what the operator asks of the line monitor's rows. The checkout is in
+ * Checkout.cpp, the deposits in LineDeposits.cpp. */
 #include "MainFrm.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
-#include <QFrame>
-#include <QHBoxLayout>
-#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -19,8 +17,6 @@
 #include <QFile>
 #include <QStatusBar>
 #include <QTimer>
-#include <QTreeWidget>
-#include <QVBoxLayout>
 
 #include <utility>
 
@@ -33,9 +29,14 @@
 #include "Confirm.h"
 #include "Forms.h"
 #include "GatewayText.h"
+#include "Gbk.h"
+#include "LineCommand.h"
+#include "LineMap.h"
+#include "LineMonitor.h"
 #include "Login.h"
 #include "Modal.h"
 #include "Passwd.h"
+#include "Question.h"
 #include "RateFrm.h"
 #include "ReceiptDlg.h"
 #include "ReceiptPrint.h"
@@ -44,6 +45,7 @@
 #include "ShiftLog.h"
 #include "ShiftRecord.h"
 #include "ShopDlg.h"
+#include "StationState.h"
 #include "Switch.h"
 #include "UnsavedCalls.h"
 #include "UserMgr.h"
@@ -67,138 +69,99 @@ bool EngineCalled()
   return g_engineCalled;
 }
 
-TMainForm::TMainForm(QWidget *parent)
-  : QMainWindow(parent), m_workDir(QDir::currentPath())
+TMainForm::TMainForm(StationState *station, QWidget *parent)
+  : QMainWindow(parent), m_station(station)
 {
   setObjectName(QStringLiteral("MainForm"));
   resize(1024, 600);
 
   menuBar()->setObjectName(QStringLiteral("MainMenu1"));
-  File1 = menuBar()->addMenu(QStringLiteral("文件"));
-  File1->setObjectName(QStringLiteral("File1"));
-  N5 = File1->addAction(QStringLiteral("修改密码..."));
-  N5->setObjectName(QStringLiteral("N5"));
-  UserMgr = File1->addAction(QStringLiteral("用户管理..."));
-  UserMgr->setObjectName(QStringLiteral("UserMgr"));
-  ShopSet = File1->addAction(QStringLiteral("店铺设置..."));
-  ShopSet->setObjectName(QStringLiteral("ShopSet"));
-  N6 = File1->addAction(QStringLiteral("换班..."));
-  N6->setObjectName(QStringLiteral("N6"));
-  Reprint = File1->addAction(QStringLiteral("重打小票"));
-  Reprint->setObjectName(QStringLiteral("Reprint"));
-  BackupDb = File1->addAction(QStringLiteral("备份数据库"));
-  BackupDb->setObjectName(QStringLiteral("BackupDb"));
-  File1->addSeparator();
-  Exit1 = File1->addAction(QStringLiteral("退出"));
-  Exit1->setObjectName(QStringLiteral("Exit1"));
-  N1 = menuBar()->addMenu(QStringLiteral("费率"));
-  N1->setObjectName(QStringLiteral("N1"));
-  SetRate = N1->addAction(QStringLiteral("费率设置..."));
-  SetRate->setObjectName(QStringLiteral("SetRate"));
-  N7 = menuBar()->addMenu(QStringLiteral("统计"));
-  N7->setObjectName(QStringLiteral("N7"));
-  N8 = N7->addAction(QStringLiteral("统计报表..."));
-  N8->setObjectName(QStringLiteral("N8"));
+  auto addMenu = [this](const char *text, const char *name) {
+    QMenu *menu = menuBar()->addMenu(QString::fromUtf8(text));
+    menu->setObjectName(QLatin1String(name));
+    return menu;
+  };
+  auto addAction = [this](QMenu *menu, const char *text, const char *name, void (TMainForm::*click)()) {
+    QAction *action = menu->addAction(QString::fromUtf8(text));
+    action->setObjectName(QLatin1String(name));
+    connect(action, &QAction::triggered, this, click);
+    return action;
+  };
+  QMenu *file = addMenu("文件", "File1");
+  addAction(file, "修改密码...", "N5", &TMainForm::N5Click);
+  m_userMgr = addAction(file, "用户管理...", "UserMgr", &TMainForm::UserMgrClick);
+  m_shopSet = addAction(file, "店铺设置...", "ShopSet", &TMainForm::ShopSetClick);
+  addAction(file, "换班...", "N6", &TMainForm::N6Click);
+  addAction(file, "重打小票", "Reprint", &TMainForm::ReprintClick);
+  addAction(file, "备份数据库", "BackupDb", &TMainForm::BackupDbClick);
+  file->addSeparator();
+  addAction(file, "退出", "Exit1", &TMainForm::Exit1Click);
+  m_setRate = addAction(addMenu("费率", "N1"), "费率设置...", "SetRate", &TMainForm::SetRateClick);
+  addAction(addMenu("统计", "N7"), "统计报表...", "N8", &TMainForm::N8Click);
   // Nobody is on duty yet: the administrator's windows stay shut until the
   // login has decided who is.
-  UserMgr->setEnabled(false);
-  ShopSet->setEnabled(false);
-  SetRate->setEnabled(false);
+  m_userMgr->setEnabled(false);
+  m_shopSet->setEnabled(false);
+  m_setRate->setEnabled(false);
 
-  auto *central = new QWidget(this);
-  Panel1 = new QFrame(central);
-  Panel1->setObjectName(QStringLiteral("Panel1"));
-  Panel1->setFixedWidth(BILL_STRIP_WIDTH);
-  Panel1->setFrameShape(QFrame::StyledPanel);
-  Panel2 = new QLabel(QStringLiteral("结帐"), Panel1);
-  Panel2->setObjectName(QStringLiteral("Panel2"));
-  Panel2->setAlignment(Qt::AlignCenter);
-  Panel2->setFrameShape(QFrame::Panel);
-  Panel2->setFrameShadow(QFrame::Raised);
-  auto *strip = new QVBoxLayout(Panel1);
-  strip->setContentsMargins(0, 0, 0, 0);
-  strip->addWidget(Panel2);
-  strip->addStretch();
+  m_lines = new LineTable(this);
+  m_monitor = new TLineMonitor(m_lines, this);
+  setCentralWidget(m_monitor);
+  connect(m_monitor, &TLineMonitor::checkoutRequested, this, &TMainForm::Checkout);
+  connect(m_monitor, &TLineMonitor::renameRequested, this, &TMainForm::RenameLine);
+  connect(m_monitor, &TLineMonitor::swapRequested, this, &TMainForm::SwapLines);
+  connect(m_monitor, &TLineMonitor::denyRequested, this, &TMainForm::AskDenyLine);
+  connect(m_monitor, &TLineMonitor::permitRequested, this, &TMainForm::PermitLine);
+  connect(m_monitor, &TLineMonitor::depositRequested, this, &TMainForm::TakeDeposit);
+  connect(m_monitor, &TLineMonitor::refundRequested, this, &TMainForm::RefundDeposit);
 
-  LineList = new QTreeWidget(central);
-  LineList->setObjectName(QStringLiteral("LineList"));
-  LineList->setColumnCount(LINE_COLUMNS);
-  LineList->setHeaderLabels({QStringLiteral("线路"), QStringLiteral("状态"),
-                             QStringLiteral("呼出号码"), QStringLiteral("开始时间"),
-                             QStringLiteral("通话时间"), QStringLiteral("应付金额"),
-                             QStringLiteral("本次话费"), QStringLiteral("押金")});
-  // The cost of the call in progress reads beside its call time; by index it
-  // comes last, so every other column keeps its place.
-  LineList->header()->moveSection(COLUMN_RUNNING_COST, COLUMN_AMOUNT_DUE);
-  LineList->setRootIsDecorated(false);
-  LineList->setUniformRowHeights(true);
-  LineList->setAllColumnsShowFocus(true);
-  LineList->setSelectionBehavior(QAbstractItemView::SelectRows);
-  LineList->setSelectionMode(QAbstractItemView::SingleSelection);
-  LineList->setStyleSheet(QStringLiteral(
-      "QTreeView::item { border-right: 1px solid palette(midlight);"
-      " border-bottom: 1px solid palette(midlight); }"));
-  QFont listFont(QStringLiteral("宋体"));
-  listFont.setBold(true);
-  LineList->setFont(listFont);
-  // The strip's heading sits level with the list's column captions.
-  Panel2->setFixedHeight(LineList->header()->sizeHint().height());
-
-  auto *body = new QHBoxLayout(central);
-  body->setContentsMargins(0, 0, 0, 0);
-  body->setSpacing(0);
-  body->addWidget(Panel1);
-  body->addWidget(LineList);
-  setCentralWidget(central);
-
-  StatusBar1 = statusBar();
-  StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
-  StatusBar1->setSizeGripEnabled(false);
-  QLabel **fields[] = {&StatusOperator, &StatusTakings, &StatusLines, &StatusUnsaved,
-                       &StatusGateways, &StatusEngine};
+  m_statusBar = statusBar();
+  m_statusBar->setObjectName(QStringLiteral("StatusBar1"));
+  m_statusBar->setSizeGripEnabled(false);
+  QLabel **fields[] = {&m_statusOperator, &m_statusTakings, &m_statusLines, &m_statusUnsaved,
+                       &m_statusGateways, &m_statusEngine};
   const char *names[] = {"StatusOperator", "StatusTakings", "StatusLines", "StatusUnsaved",
                          "StatusGateways", "StatusEngine"};
   for (int i = 0; i < 6; i++) {
-    auto *field = new QLabel(StatusBar1);
+    auto *field = new QLabel(m_statusBar);
     field->setObjectName(QLatin1String(names[i]));
     field->setContentsMargins(8, 0, 8, 0);
     *fields[i] = field;
     // The engine's words stand at the right edge, the rest from the left.
     if (i < 3)
-      StatusBar1->addWidget(field);
+      m_statusBar->addWidget(field);
     else
-      StatusBar1->addPermanentWidget(field);
+      m_statusBar->addPermanentWidget(field);
   }
-  StatusGateways->setStyleSheet(QStringLiteral("color: #b00000;"));
-  StatusUnsaved->setStyleSheet(QStringLiteral("color: #d00000; font-weight: bold;"));
+  m_statusGateways->setStyleSheet(QStringLiteral("color: #b00000;"));
+  m_statusUnsaved->setStyleSheet(QStringLiteral("color: #d00000; font-weight: bold;"));
 
-  Timer1 = new QTimer(this);
-  Timer1->setObjectName(QStringLiteral("Timer1"));
-  Timer1->setInterval(1000);
+  m_pollTimer = new QTimer(this);
+  m_pollTimer->setObjectName(QStringLiteral("Timer1"));
+  m_pollTimer->setInterval(1000);
+  connect(m_pollTimer, &QTimer::timeout, this, qOverload<>(&TMainForm::PollLines));
 
-  connect(Exit1, &QAction::triggered, this, &TMainForm::Exit1Click);
-  connect(N5, &QAction::triggered, this, &TMainForm::N5Click);
-  connect(N6, &QAction::triggered, this, &TMainForm::N6Click);
-  connect(BackupDb, &QAction::triggered, this, &TMainForm::BackupDbClick);
-  connect(UserMgr, &QAction::triggered, this, &TMainForm::UserMgrClick);
-  connect(SetRate, &QAction::triggered, this, &TMainForm::SetRateClick);
-  connect(N8, &QAction::triggered, this, &TMainForm::N8Click);
-  connect(ShopSet, &QAction::triggered, this, &TMainForm::ShopSetClick);
-  connect(Reprint, &QAction::triggered, this, &TMainForm::ReprintClick);
-  connect(Timer1, &QTimer::timeout, this, &TMainForm::Timer1Timer);
-
-  SetUpLineMonitor();
   UpdateStatusBar();
   // An entry of the audit trail that could not be stored does not stop the
   // operator, but stands in the status bar for a while.
   SetAuditOperator(QString());
   SetAuditFile(StationFile(AUDIT_PENDING_FILE));
-  SetAuditNotice([this](const QString &note) { StatusBar1->showMessage(note, 10000); });
+  SetAuditNotice([this](const QString &note) { m_statusBar->showMessage(note, 10000); });
+}
+
+const QString &TMainForm::OperatorName() const
+{
+  return m_station->OperatorName();
+}
+
+const QString &TMainForm::WorkDir() const
+{
+  return m_station->WorkDir();
 }
 
 QString TMainForm::StationFile(const char *name) const
 {
-  return m_workDir + QLatin1Char('/') + QLatin1String(name);
+  return m_station->File(name);
 }
 
 bool TMainForm::CheckPassword(const QString &name, const QString &password, QWidget *parent)
@@ -208,7 +171,7 @@ bool TMainForm::CheckPassword(const QString &name, const QString &password, QWid
 
 bool TMainForm::ReadLastLog()
 {
-  return ::ReadLastLog(StationFile(LASTLOG_FILE), m_operator, &m_shiftTotal);
+  return ::ReadLastLog(StationFile(LASTLOG_FILE), OperatorName(), &m_shiftTotal);
 }
 
 void TMainForm::WriteLastLog()
@@ -220,7 +183,7 @@ void TMainForm::WriteLastLog()
 
 bool TMainForm::StoreShiftRecord(QString *reason)
 {
-  if (::WriteLastLog(StationFile(LASTLOG_FILE), m_operator, m_shiftTotal, reason))
+  if (::WriteLastLog(StationFile(LASTLOG_FILE), OperatorName(), m_shiftTotal, reason))
     return true;
   qWarning("cannot write the shift record %s", qPrintable(StationFile(LASTLOG_FILE)));
   return false;
@@ -270,12 +233,12 @@ void TMainForm::FormShow()
   m_engineRunning = true;
   // The engine closed the station's files to other users; the folder is the owner's to close.
   const QFile::Permissions others = QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther;
-  if (QFileInfo(m_workDir).permissions() & others)
+  if (QFileInfo(WorkDir()).permissions() & others)
     ShowMessage(this,
                 QStringLiteral("工作目录 %1 其他用户可以进入或读取。通话、账单和密码只应由计费程序的用户读取，"
-                               "请执行：chmod 700 %1").arg(m_workDir),
+                               "请执行：chmod 700 %1").arg(WorkDir()),
                 QStringLiteral("提示"), QMessageBox::Information);
-  LoadLineMap();
+  m_lines->LoadLineMap(StationFile(LINEMAP_FILE));
   LoadDeposits();
 
   TakeOperator(login->Username->text());
@@ -285,30 +248,28 @@ void TMainForm::FormShow()
     RecordUnhandedShift(now);
     WriteLastLog();
     StartShift(now);
-  } else if (!ReadShiftStart(StationFile(SHIFTSTART_FILE), m_operator, &m_shiftStart)) {
+  } else if (!ReadShiftStart(StationFile(SHIFTSTART_FILE), OperatorName(), &m_shiftStart)) {
     StartShift(now);
   }
   Audit(AUDIT_LOGIN, continued ? QStringLiteral("继续本班，已收%1").arg(AmountText(m_shiftTotal))
                                : QStringLiteral("开始新的一班"));
-  const QList<int> widths = LineColumnWidths(LineList);
-  for (int i = 0; i < LINE_COLUMNS; i++)
-    LineList->setColumnWidth(i, widths[i]);
-  Timer1->start();
+  m_monitor->FitColumns();
+  m_pollTimer->start();
   UpdateStatusBar();
   showMaximized();
   // The day's backup: its name tells whether an earlier run made it.
-  if (!HasBackupOf(m_workDir, QDate::currentDate()))
+  if (!HasBackupOf(WorkDir(), QDate::currentDate()))
     BackUpDatabase(false);
 }
 
 void TMainForm::TakeOperator(const QString &name)
 {
-  m_operator = name;
+  m_station->SetOperator(name);
   SetAuditOperator(name);
   const bool admin = IsAdministrator(name);
-  UserMgr->setEnabled(admin);
-  ShopSet->setEnabled(admin);
-  SetRate->setEnabled(admin);
+  m_userMgr->setEnabled(admin);
+  m_shopSet->setEnabled(admin);
+  m_setRate->setEnabled(admin);
   if (!admin) {
     // The administrator's windows do not stay open for the next operator.
     for (QWidget *window : {static_cast<QWidget *>(Forms.UserMgrFrm),
@@ -409,10 +370,10 @@ void TMainForm::BackUpDatabase(bool tellWhere)
     return;
   }
   m_backupTellWhere = tellWhere;
-  StatusBar1->showMessage(QStringLiteral("正在备份数据库..."));
+  m_statusBar->showMessage(QStringLiteral("正在备份数据库..."));
   m_backup.start(
-      m_workDir, QDateTime::currentDateTime(),
-      [this](int percent) { StatusBar1->showMessage(QStringLiteral("正在备份数据库... %1%").arg(percent)); },
+      WorkDir(), QDateTime::currentDateTime(),
+      [this](int percent) { m_statusBar->showMessage(QStringLiteral("正在备份数据库... %1%").arg(percent)); },
       [this](const BackgroundBackup::Result &result) { BackupDone(result); });
 }
 
@@ -422,13 +383,13 @@ void TMainForm::BackupDone(const BackgroundBackup::Result &result)
   Audit(AUDIT_BACKUP, result.made ? QDir::toNativeSeparators(result.path)
                                   : QStringLiteral("没有备份：") + result.reason);
   if (!result.made) {
-    StatusBar1->clearMessage();
+    m_statusBar->clearMessage();
     ShowMessage(this, QStringLiteral("数据库没有备份：%1\n计费照常进行，数据库本身没有受到影响。").arg(result.reason),
                 QStringLiteral("错误"), QMessageBox::Critical);
   } else {
     const QString done = QStringLiteral("数据库已备份到 %1").arg(QDir::toNativeSeparators(result.path));
     // A message hides the operator's fields beside it: it stands for a while only.
-    StatusBar1->showMessage(done, 10000);
+    m_statusBar->showMessage(done, 10000);
     if (tellWhere)
       ShowMessage(this, done, QStringLiteral("备份数据库"), QMessageBox::Information);
   }
@@ -440,9 +401,8 @@ ShiftDrawer TMainForm::DrawerAt(const QByteArray &when) const
 {
   ShiftDrawer drawer;
   // A failed query shows what it found; the handover keeps that figure.
-  ReckonDrawer(m_shiftStart.isEmpty() ? when : m_shiftStart, when, m_operator, &drawer);
-  for (const Deposit &d : m_deposits)
-    drawer.held += d.amount;
+  ReckonDrawer(m_shiftStart.isEmpty() ? when : m_shiftStart, when, OperatorName(), &drawer);
+  drawer.held += m_lines->DepositsHeld();
   return drawer;
 }
 
@@ -454,10 +414,10 @@ void TMainForm::RecordHandover(const QString &incoming, const QByteArray &when, 
   detail += counted ? QStringLiteral("，实点现金%1，差额%2").arg(AmountText(*counted),
                                                                  DrawerDifferenceText(*counted, drawer.Expected()))
                     : QStringLiteral("，没有点现金");
-  if (!StoreHandover(begin, when, m_operator, m_shiftTotal, incoming, drawer, counted, true))
+  if (!StoreHandover(begin, when, OperatorName(), m_shiftTotal, incoming, drawer, counted, true))
     ShowMessage(this,
                 QStringLiteral("交班记录没有保存：本班 %1 交出 %2，请另行记下")
-                    .arg(m_operator, CentsText(m_shiftTotal)),
+                    .arg(OperatorName(), CentsText(m_shiftTotal)),
                 QStringLiteral("错误"));
   Audit(AUDIT_SHIFT, detail);
 }
@@ -475,9 +435,8 @@ void TMainForm::RecordUnhandedShift(const QByteArray &when)
     begin = qMin(StationTime(QFileInfo(lastlog).lastModified()), when);
   ShiftDrawer drawer;
   ReckonDrawer(begin, when, previous, &drawer);
-  for (const Deposit &d : m_deposits)
-    drawer.held += d.amount;
-  if (!StoreHandover(begin, when, previous, takings, m_operator, drawer, std::nullopt, false)) {
+  drawer.held += m_lines->DepositsHeld();
+  if (!StoreHandover(begin, when, previous, takings, OperatorName(), drawer, std::nullopt, false)) {
     ShowMessage(this,
                 QStringLiteral("上一班没有交班，记录也没有保存：%1 收入 %2，请另行记下")
                     .arg(previous, CentsText(takings)),
@@ -492,7 +451,7 @@ void TMainForm::StartShift(const QByteArray &when)
 {
   m_shiftStart = when;
   QString reason;
-  if (!WriteShiftStart(StationFile(SHIFTSTART_FILE), m_operator, when, &reason))
+  if (!WriteShiftStart(StationFile(SHIFTSTART_FILE), OperatorName(), when, &reason))
     ShowSaveFailure(this, SHIFTSTART_FILE, reason,
                     QStringLiteral("程序重新启动后，交班记录中本班的开始时间会不准确。"));
 }
@@ -500,22 +459,22 @@ void TMainForm::StartShift(const QByteArray &when)
 void TMainForm::N5Click()
 {
   TChangePwdDlg *dlg = Forms.ChangePwdDlg;
-  dlg->setWindowTitle(QStringLiteral("更改密码 - ") + m_operator);
+  dlg->setWindowTitle(QStringLiteral("更改密码 - ") + OperatorName());
   for (;;) {
     if (ShowModal(dlg) != QDialog::Accepted)
       return;
-    if (!CheckPassword(m_operator, dlg->OrigPassword->text(), dlg))
+    if (!CheckPassword(OperatorName(), dlg->OrigPassword->text(), dlg))
       continue;
     if (dlg->Password->text() != dlg->Password2->text()) {
       ShowMessage(dlg, QStringLiteral("密码不一致"), QStringLiteral("错误"));
       continue;
     }
-    if (PasswordLine(m_operator, dlg->Password->text()).isEmpty()) {
+    if (PasswordLine(OperatorName(), dlg->Password->text()).isEmpty()) {
       ShowMessage(dlg, QStringLiteral("密码中有无法使用的字符"), QStringLiteral("错误"));
       continue;
     }
     QString reason;
-    if (!SetOwnPassword(StationFile(PASSWD_FILE), m_operator, dlg->Password->text(), &reason))
+    if (!SetOwnPassword(StationFile(PASSWD_FILE), OperatorName(), dlg->Password->text(), &reason))
       ShowSaveFailure(this, PASSWD_FILE, reason, QStringLiteral("密码没有修改。"));
     else
       Audit(AUDIT_PASSWORD, QStringLiteral("修改了自己的密码"));
@@ -535,10 +494,7 @@ void TMainForm::SetRateClick()
 
 void TMainForm::N8Click()
 {
-  LineNames names;
-  for (const auto &entry : m_lines)
-    names.insert({entry->machineId, entry->lineId}, entry->name);
-  Forms.ReportFrm->SetLineNames(names);
+  Forms.ReportFrm->SetLineNames(m_lines->Names());
   ShowWindow(Forms.ReportFrm);
 }
 
@@ -577,20 +533,111 @@ void TMainForm::ReprintClick()
 
 void TMainForm::UpdateStatusBar()
 {
-  int online = 0;
-  for (const auto &line : m_lines) {
-    const unsigned char state = line->shownState;
-    if (state != LINE_OFFLINE && state != LINE_NOT_SHOWN)
-      online++;
+  const QString &name = OperatorName();
+  m_statusOperator->setText(QStringLiteral("操作员：") + (name.isEmpty() ? QStringLiteral("未登录") : name));
+  m_statusTakings->setText(QStringLiteral("本班收入：") + AmountText(m_shiftTotal));
+  m_statusLines->setText(QStringLiteral("在线线路：%1/%2").arg(m_lines->OnlineCount()).arg(m_lines->LineCount()));
+  m_statusEngine->setText(m_engineRunning ? QStringLiteral("计费引擎：运行中")
+                                          : QStringLiteral("计费引擎：未启动"));
+  m_statusGateways->setText(m_engineRunning ? RefusedGatewaysNote() : QString());
+  m_statusGateways->setVisible(!m_statusGateways->text().isEmpty());
+  m_statusUnsaved->setText(m_engineRunning ? UnsavedCallsText(UnsavedCalls()) : QString());
+  m_statusUnsaved->setVisible(!m_statusUnsaved->text().isEmpty());
+}
+
+/* ---- the line monitor ---- */
+
+void TMainForm::PollLines()
+{
+  PollLines(QDateTime::currentDateTime());
+}
+
+void TMainForm::PollLines(const QDateTime &now)
+{
+  // New rows are written to the map once per poll, not once per row.
+  if (m_lines->Poll(now))
+    SaveLineMap();
+  // Out of the engine's callback: a denial that cannot be sent is told in a
+  // message box, whose event loop may run the next poll.
+  for (int row = 0; row < m_lines->LineCount(); row++)
+    WatchDeposit(row);
+  UpdateStatusBar();
+}
+
+void TMainForm::SaveLineMap()
+{
+  QString reason;
+  if (m_lines->SaveLineMap(StationFile(LINEMAP_FILE), &reason))
+    return;
+  qWarning("cannot write the line map %s", qPrintable(StationFile(LINEMAP_FILE)));
+  ShowSaveFailure(this, LINEMAP_FILE, reason,
+                  QStringLiteral("线路的名称和顺序没有保存，程序重新启动后会恢复原样。"));
+}
+
+void TMainForm::RenameLine(int row, const QString &name)
+{
+  if (!m_lines->Line(row))
+    return;
+  if (!ToGbk(name)) {
+    ShowMessage(this, QStringLiteral("线路名称中有无法保存的字符"), QStringLiteral("错误"));
+    return;
   }
-  StatusOperator->setText(QStringLiteral("操作员：") +
-                          (m_operator.isEmpty() ? QStringLiteral("未登录") : m_operator));
-  StatusTakings->setText(QStringLiteral("本班收入：") + AmountText(m_shiftTotal));
-  StatusLines->setText(QStringLiteral("在线线路：%1/%2").arg(online).arg(LineCount()));
-  StatusEngine->setText(m_engineRunning ? QStringLiteral("计费引擎：运行中")
-                                        : QStringLiteral("计费引擎：未启动"));
-  StatusGateways->setText(m_engineRunning ? RefusedGatewaysNote() : QString());
-  StatusGateways->setVisible(!StatusGateways->text().isEmpty());
-  StatusUnsaved->setText(m_engineRunning ? UnsavedCallsText(UnsavedCalls()) : QString());
-  StatusUnsaved->setVisible(!StatusUnsaved->text().isEmpty());
+  if (m_lines->Rename(row, name))
+    SaveLineMap();
+}
+
+void TMainForm::SwapLines(int a, int b)
+{
+  m_lines->SwapLines(a, b);
+  SaveLineMap();
+  // What the rows show comes from the engine as of now.
+  PollLines();
+  m_lines->RefreshUnsettled(a);
+  m_lines->RefreshUnsettled(b);
+}
+
+bool TMainForm::SendLineCommand(int row, const QByteArray &command, const QString &action)
+{
+  const LineEntry *entry = m_lines->Line(row);
+  if (!entry)
+    return false;
+  if (::SendLineCommand(entry->machineId, entry->lineId, command))
+    return true;
+  ShowMessage(this,
+              QStringLiteral("未能向线路“%1”发送“%2”命令，请检查网络连接后重试。")
+                  .arg(entry->name, action),
+              QStringLiteral("错误"));
+  return false;
+}
+
+bool TMainForm::DenyLine(int row, const QString &why)
+{
+  if (!SendLineCommand(row, LINE_DENY_COMMAND, QStringLiteral("禁止呼叫")))
+    return false;
+  Audit(AUDIT_DENY, QStringLiteral("线路“%1”").arg(m_lines->Line(row)->name) + why);
+  return true;
+}
+
+bool TMainForm::PermitLine(int row)
+{
+  if (!SendLineCommand(row, LINE_PERMIT_COMMAND, QStringLiteral("允许呼叫")))
+    return false;
+  Audit(AUDIT_PERMIT, QStringLiteral("线路“%1”").arg(m_lines->Line(row)->name));
+  return true;
+}
+
+void TMainForm::AskDenyLine(int row)
+{
+  const LineEntry *entry = m_lines->Line(row);
+  if (!entry)
+    return;
+  // The gateway cuts a call in progress at once: the customer's, perhaps
+  // mid-sentence, so the operator says so first.
+  if (entry->runningCost &&
+      !AskOperator(this,
+                   QStringLiteral("线路“%1”正在通话中，禁止呼叫会立即挂断这个通话。\n确定禁止呼叫吗？")
+                       .arg(entry->name),
+                   QStringLiteral("禁止呼叫"), QStringLiteral("挂断并禁止"), QStringLiteral("取消")))
+    return;
+  DenyLine(row);
 }

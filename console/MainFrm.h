@@ -1,6 +1,6 @@
-/* The main window: the line monitor with its checkout strip, the menus that
- * open every other window, and the state the whole console shares (the
- * operator on duty, the shift's takings, the station's working directory).
+/* The main window: the line monitor (its view over the line table), the
+ * menus that open every other window, the status bar, and the shift (the
+ * operator on duty, the shift's takings).
  * Its first showing logs an operator in and starts the engine; closing it
  * ends the program after a confirmation. */
 #ifndef CONSOLE_MAINFRM_H
@@ -8,43 +8,39 @@
 
 #include <QByteArray>
 #include <QDateTime>
-#include <QList>
 #include <QMainWindow>
 #include <QString>
 
-#include <memory>
 #include <optional>
-#include <vector>
 
 #include "Backup.h"
-#include "LineMonitor.h"
+#include "LineTable.h"
 #include "ShiftRecord.h"
 
 class QAction;
 class QCloseEvent;
-class QFrame;
-class QKeyEvent;
 class QLabel;
 class QMenu;
 class QShowEvent;
 class QStatusBar;
 class QTimer;
-class QTreeWidget;
+class StationState;
+class TLineMonitor;
 
 #define PROGRAM_TITLE "IP电话计费程序 v2.14 - "   /* followed by the operator's name */
-#define LINE_COLUMNS 8
-#define BILL_STRIP_WIDTH 81
 
 class TMainForm : public QMainWindow {
   Q_OBJECT
 
 public:
-  explicit TMainForm(QWidget *parent = nullptr);
+  /* The station's state is shared with the other windows; the main window
+   * keeps its operator. */
+  explicit TMainForm(StationState *station, QWidget *parent = nullptr);
 
-  const QString &OperatorName() const { return m_operator; }
+  const QString &OperatorName() const;
   Cents ShiftTotal() const { return m_shiftTotal; }
   void SetShiftTotal(Cents total) { m_shiftTotal = total; }
-  const QString &WorkDir() const { return m_workDir; }
+  const QString &WorkDir() const;
   /* A file of the station: the working directory, "/", the name. */
   QString StationFile(const char *name) const;
 
@@ -71,94 +67,30 @@ public:
   /* Waits for the copy under way and shows its result; at the program's end. */
   void WaitForBackup() { m_backup.wait(); }
 
-  QMenu *File1;                   /* "文件" */
-  QAction *N5;                    /* "修改密码...": own password */
-  QAction *UserMgr;               /* "用户管理...": administrator only */
-  QAction *ShopSet;               /* "店铺设置...": administrator only */
-  QAction *Reprint;               /* "重打小票": the last receipt again */
-  QAction *N6;                    /* "换班...": shift change */
-  QAction *BackupDb;              /* "备份数据库": a backup now */
-  QAction *Exit1;                 /* "退出" */
-  QMenu *N1;                      /* "费率" */
-  QAction *SetRate;               /* "费率设置...": administrator only */
-  QMenu *N7;                      /* "统计" */
-  QAction *N8;                    /* "统计报表..." */
-  QTreeWidget *LineList;          /* one row per gateway line */
-  QFrame *Panel1;                 /* the strip of checkout buttons left of the rows */
-  QLabel *Panel2;                 /* its heading "结帐" */
-  QStatusBar *StatusBar1;         /* the operator, the takings, lines online, the engine,
-                                     calls kept only in memory, refused gateways */
-  QLabel *StatusOperator;         /* "操作员：admin" */
-  QLabel *StatusTakings;          /* "本班收入：36.50元" */
-  QLabel *StatusLines;            /* "在线线路：3/8" */
-  QLabel *StatusEngine;           /* "计费引擎：运行中" */
-  QLabel *StatusGateways;         /* senders the "gateways" file refused, when any */
-  QLabel *StatusUnsaved;          /* in red, calls the engine keeps only in memory, when any */
-  QTimer *Timer1;                 /* polls the lines once a second after login */
+  /* ---- the line monitor ---- */
 
-  /* ---- the line monitor (LineMonitor.cpp) and the checkout (Checkout.cpp) ---- */
+  /* The rows (LineTable.h) and the view that shows them (LineMonitor.h). */
+  LineTable *Lines() const { return m_lines; }
+  TLineMonitor *Monitor() const { return m_monitor; }
 
-  QMenu *PopupMenu1;              /* the list's pop-up menu */
-  QAction *LineBill;              /* "结帐" */
-  QAction *LineUp;                /* "上移" */
-  QAction *LineDown;              /* "下移" */
-  QAction *LineRename;            /* "改名" */
-  QAction *LineDeny;              /* "禁止呼叫" */
-  QAction *LinePermit;            /* "允许呼叫" */
-  QAction *LineDeposit;           /* "收押金" */
-  QAction *LineRefund;            /* "退押金": only a line with a deposit */
-
-  int LineCount() const { return static_cast<int>(m_lines.size()); }
-  /* The entry of a row, from 0; null past the last row. */
-  const LineEntry *Line(int row) const;
-  /* Machine ids in the order they were first met: the line map's, then the
-   * engine's. A machine's position plus one numbers its default line names. */
-  const QList<QByteArray> &Machines() const { return m_machines; }
-  /* True while a row's name is being edited in place. */
-  bool EditingName() const { return m_editing; }
-
-  /* One poll of the engine, as Timer1 makes every second: the call times and
-   * running costs as of now (the clock's now, or the one given). */
+  /* One poll of the engine, as the window's timer makes every second after
+   * the login: the call times and running costs as of now (the clock's now,
+   * or the one given); new rows go into the line map, every line's deposit
+   * is watched, the status bar follows. */
   void PollLines();
   void PollLines(const QDateTime &now);
-  /* Appends a row for the line; its row index. */
-  int AddLine(const QString &name, const QByteArray &machineId, int lineId);
-  /* The row of the line, or -1. */
-  int FindLine(const QByteArray &machineId, int lineId) const;
-  /* True when the engine holds calls of the line not yet settled, and when it
-   * cannot be asked (the line may have some). */
-  bool HasUnsettledCalls(const LineEntry &entry) const;
-  /* The row's button: red "结帐" when on, the row number when off. */
-  void SetBillButton(int row, bool on);
-  void LoadLineMap();
-  void SaveLineMap();
-  /* Settles the row's line with the customer. */
+  /* Settles the row's line with the customer (Checkout.cpp). */
   void Checkout(int row);
 
   /* Booth control: sends the row's line a command through the engine; when
    * it cannot be sent the operator is told (caption "错误"), naming the action.
    * True when sent. The gateway's answer, the line's new state, shows at a
-   * later poll. DenyLine sends "call: deny", PermitLine "call: permit"; each
-   * one sent goes into the audit trail, a denial the station made by itself
-   * with why ("（押金用完）"). */
+   * later poll. */
   bool SendLineCommand(int row, const QByteArray &command, const QString &action);
-  bool DenyLine(int row, const QString &why = QString());
-  bool PermitLine(int row);
-
-  /* ---- deposits (LineDeposits.cpp) ---- */
-
-  /* The deposit of the row's line; nothing when it has none. */
-  std::optional<Cents> DepositOf(int row) const;
-  /* Takes amount more as the row's line's deposit, or hands the deposit
-   * back (at a refund and a checkout), and rewrites "deposits"; when that
-   * fails the operator is told. The row shows it at once. */
-  void AddDeposit(int row, Cents amount);
-  void ClearDeposit(int row);
 
 protected:
   void showEvent(QShowEvent *event) override;
   void closeEvent(QCloseEvent *event) override;
-  bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
   void FormShow();
@@ -173,53 +105,35 @@ private:
   void N8Click();
   void ShopSetClick();
   void ReprintClick();
-  void Timer1Timer();
   /* The status bar from the state of the moment. */
   void UpdateStatusBar();
 
-  /* Line monitor handlers and helpers. */
-  void SetUpLineMonitor();
-  static void UpdateLineCallback(const char *machineid, int lineid, const char *state,
-                                 const char *srcnum, const char *desnum, const char *bdate,
-                                 int flag, void *param);
-  void UpdateLine(const char *machineid, int lineid, const char *state, const char *desnum,
-                  const char *bdate, int flag);
-  /* True when the key started a checkout. */
-  bool LineListKeyPress(QKeyEvent *event);
-  void LineListEditing();
-  void LineListEdited(int row, const QString &name);
-  void LineListEditEnded();
-  void LineRenameClick();
-  void LineUpClick();
-  void LineDownClick();
-  void PopupMenu1Popup();
-  void BillButtonClick(int row);
-  void LineBillClick();
-  void LineDenyClick();
-  void LinePermitClick();
-  void LineDepositClick();
-  void LineRefundClick();
-  int SelectedLine() const;
+  /* "call: deny" and "call: permit" sent to the row's line (SendLineCommand);
+   * each one sent goes into the audit trail, a denial the station made by
+   * itself with why ("（押金用完）"). */
+  bool DenyLine(int row, const QString &why = QString());
+  bool PermitLine(int row);
+  /* Takes amount more as the row's line's deposit, or hands the deposit
+   * back (at a refund and a checkout), and rewrites "deposits" (LineDeposits.cpp);
+   * when that fails the operator is told. The row shows it at once. */
+  void AddDeposit(int row, Cents amount);
+  void ClearDeposit(int row);
+  /* The monitor's requests. */
+  void RenameLine(int row, const QString &name);
   void SwapLines(int a, int b);
-  /* Reads the line's unsettled calls again for "应付金额". */
-  void RefreshAmountDue(int row);
-  /* Prices the entry's call in progress at the poll's moment. */
-  void PriceRunningCall(LineEntry &entry, const char *desnum, const char *bdate);
-  /* Writes "应付金额", "本次话费" and "押金" from the entry. */
-  void ShowAmounts(int row);
-  /* The row's colours from its state and its deposit. */
-  void TintRow(int row);
+  void AskDenyLine(int row);
+  void TakeDeposit(int row);
+  void RefundDeposit(int row);
+  void SaveLineMap();
   /* Reads "deposits" at login; a file that cannot be read is told. */
   void LoadDeposits();
-  /* Where the row's line stands against its deposit now, once a poll and
-   * whenever the deposit changes: the row's look and text follow; the first
-   * time it reaches DEPOSIT_LOW the window beeps, the first time it reaches
-   * DEPOSIT_USED_UP the line is denied (a line not reported since the start
-   * waits at DEPOSIT_LOW until it is). */
-  void WatchDeposit(int row);
-  /* "deposits" from m_deposits; consequence is what a failure means. */
+  /* "deposits" from the table; consequence is what a failure means. */
   void StoreDeposits(const QString &consequence);
-  void PlaceBillButtons();
+  /* Where the row's line stands against its deposit now, once a poll and
+   * whenever the deposit changes: the first time it reaches DEPOSIT_LOW the
+   * window beeps, the first time it reaches DEPOSIT_USED_UP the line is
+   * denied. */
+  void WatchDeposit(int row);
 
   /* The operator goes on duty: the administrator's menus and the title follow. */
   void TakeOperator(const QString &name);
@@ -239,8 +153,7 @@ private:
    * history with its takings as not handed over, ending at when. */
   void RecordUnhandedShift(const QByteArray &when);
 
-  QString m_workDir;              /* taken once, when the window is made */
-  QString m_operator;             /* on duty; empty until the first login */
+  StationState *m_station;        /* the working directory and the operator on duty */
   Cents m_shiftTotal = 0;         /* money settled in this shift */
   QByteArray m_shiftStart;        /* when this shift began, "%Y-%m-%d %H:%M:%S" */
   bool m_started = false;         /* the first showing has run the login */
@@ -249,14 +162,21 @@ private:
   bool m_backupTellWhere = false; /* its result goes into a message box */
   bool m_backupAgain = false;     /* one more copy once it is done */
 
-  std::vector<std::unique_ptr<LineEntry>> m_lines; /* by row */
-  QList<QByteArray> m_machines;   /* machine ids, first met first */
-  QList<Deposit> m_deposits;      /* by line, also of lines without a row */
-  bool m_editing = false;         /* a name is being edited in place */
-  bool m_lineMapChanged = false;  /* rows were added during this poll */
-  QDateTime m_pollTime;           /* "now" of the poll under way */
-  QByteArray m_pollEnd;           /* the same in the engine's form: the running calls' end */
-  QWidget *m_billButtons = nullptr; /* the part of Panel1 below its heading */
+  LineTable *m_lines;             /* one row per gateway line */
+  TLineMonitor *m_monitor;        /* the list, its checkout strip and its pop-up menu */
+
+  /* Object names as the menus and the status bar are known by. */
+  QAction *m_userMgr;             /* "UserMgr", "用户管理...": administrator only */
+  QAction *m_shopSet;             /* "ShopSet", "店铺设置...": administrator only */
+  QAction *m_setRate;             /* "SetRate", "费率设置...": administrator only */
+  QStatusBar *m_statusBar;        /* "StatusBar1" */
+  QLabel *m_statusOperator;       /* "StatusOperator": "操作员：admin" */
+  QLabel *m_statusTakings;        /* "StatusTakings": "本班收入：36.50元" */
+  QLabel *m_statusLines;          /* "StatusLines": "在线线路：3/8" */
+  QLabel *m_statusEngine;         /* "StatusEngine": "计费引擎：运行中" */
+  QLabel *m_statusGateways;       /* "StatusGateways": senders the "gateways" file refused, when any */
+  QLabel *m_statusUnsaved;        /* "StatusUnsaved": in red, calls the engine keeps only in memory */
+  QTimer *m_pollTimer;            /* "Timer1": polls the lines once a second after login */
 };
 
 /* True once quenta_init has been called: the engine's thread may be running,

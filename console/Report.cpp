@@ -148,7 +148,7 @@ QTimeEdit *NewTimePicker(const char *name, QWidget *parent)
 
 } // namespace
 
-TReportFrm::TReportFrm(QWidget *parent)
+TReportFrm::TReportFrm(const StationState &station, QWidget *parent)
   : QWidget(parent, Qt::Window)
 {
   setObjectName(QStringLiteral("ReportFrm"));
@@ -224,7 +224,7 @@ TReportFrm::TReportFrm(QWidget *parent)
   ReportTabs->addTab(shifts, QStringLiteral("交班记录"));
   AuditPage = new TAuditTab(this);
   ReportTabs->addTab(AuditPage, QStringLiteral("操作记录"));
-  ReportTabs->addTab(CheckoutsPage = new TCheckoutsTab(this), QStringLiteral("收款记录"));
+  ReportTabs->addTab(CheckoutsPage = new TCheckoutsTab(station, this), QStringLiteral("收款记录"));
 
   Info = new QLabel(QStringLiteral("总计："), this);
   Info->setObjectName(QStringLiteral("Info"));

@@ -27,6 +27,7 @@
 
 class QChartView;
 class TAuditTab;
+class StationState;
 class TCheckoutsTab;
 class QComboBox;
 class QDateEdit;
@@ -51,7 +52,7 @@ class TReportFrm : public QWidget {
   Q_OBJECT
 
 public:
-  explicit TReportFrm(QWidget *parent = nullptr);
+  explicit TReportFrm(const StationState &station, QWidget *parent = nullptr);
 
   /* Lists the settled calls that began from from to to (texts in the form of
    * the engine's begin times), or their groups, shows their total, the chart

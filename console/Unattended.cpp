@@ -15,7 +15,6 @@
 #include <QTemporaryDir>
 #include <QTimeEdit>
 #include <QTimer>
-#include <QTreeWidget>
 
 #include <cstdio>
 
@@ -25,6 +24,7 @@
 #include "ChangePwd.h"
 #include "DepositDlg.h"
 #include "Forms.h"
+#include "LineMonitor.h"
 #include "Login.h"
 #include "MainFrm.h"
 #include "Modal.h"
@@ -107,38 +107,40 @@ void TakeScreenshots()
   main->WaitForBackup();
   main->PollLines();
   Grab(main);
-  main->N6->trigger();     // the shift change, with this shift's takings
-  main->N5->trigger();     // the own password change, captioned with the operator
-  main->Exit1->trigger();  // the quit confirmation, cancelled
-  main->UserMgr->trigger();
+  auto trigger = [main](const char *action) { main->findChild<QAction *>(QLatin1String(action))->trigger(); };
+  trigger("N6");     // the shift change, with this shift's takings
+  trigger("N5");     // the own password change, captioned with the operator
+  trigger("Exit1");  // the quit confirmation, cancelled
+  trigger("UserMgr");
   Grab(Forms.UserMgrFrm);
   Forms.UserMgrFrm->hide();
-  main->SetRate->trigger();
+  trigger("SetRate");
   Grab(Forms.RateForm);
   GrabImportPreview();
   Forms.RateForm->hide();
-  main->N8->trigger();
+  trigger("N8");
   Grab(Forms.ReportFrm);
   GrabReportViews(Forms.ReportFrm);
   Forms.ReportFrm->hide();
-  main->ShopSet->trigger();  // the shop settings, cancelled
+  trigger("ShopSet");  // the shop settings, cancelled
   // More deposit for the first line that holds some (or the first line), cancelled.
-  int held = main->LineCount() > 0 ? 0 : -1;
-  for (int row = main->LineCount() - 1; row >= 0; row--) {
-    if (main->DepositOf(row))
+  const LineTable *lines = main->Lines();
+  int held = lines->LineCount() > 0 ? 0 : -1;
+  for (int row = lines->LineCount() - 1; row >= 0; row--) {
+    if (lines->DepositOf(row))
       held = row;
   }
   if (held >= 0) {
-    main->LineList->setCurrentItem(main->LineList->topLevelItem(held));
-    main->LineDeposit->trigger();
+    main->Monitor()->SelectLine(held);
+    trigger("LineDeposit");
   } else {
     GrabHidden(Forms.DepositDlg);
   }
   // The checkout of the first line with calls waiting, its receipt printed
   // (or kept as a file) and the checkout cancelled; the reprint's preview.
   int waiting = -1;
-  for (int row = 0; row < main->LineCount() && waiting < 0; row++) {
-    const LineEntry *line = main->Line(row);
+  for (int row = 0; row < lines->LineCount() && waiting < 0; row++) {
+    const LineEntry *line = lines->Line(row);
     if (line->unsettled && line->shownState != LINE_IN_CALL)
       waiting = row;
   }
@@ -147,7 +149,7 @@ void TakeScreenshots()
   else
     GrabHidden(Forms.BillForm);
   if (Forms.ReceiptDlg->HasReceipt())
-    main->Reprint->trigger();
+    trigger("Reprint");
   else
     GrabHidden(Forms.ReceiptDlg);
   GrabHidden(Forms.PasswordDlg);

@@ -29,6 +29,7 @@
 
 #include "FormsTest.h"
 #include "MainFrm.h"
+#include "MonitorTest.h"
 
 /* The engine's directory; null until the engine runs. */
 inline QTemporaryDir *&EngineDir()
@@ -201,8 +202,8 @@ struct StationFixture {
   void logIn(const QString &name = QStringLiteral("admin"), const QString &password = QString())
   {
     forms->logIn(name, password);
-    QVERIFY(main->Timer1->isActive());
-    main->Timer1->stop();
+    QVERIFY(Part<QTimer>(main, "Timer1")->isActive());
+    Part<QTimer>(main, "Timer1")->stop();
   }
 
   /* The program ends and starts again in the same working directory. */
@@ -214,13 +215,23 @@ struct StationFixture {
     logIn(name);
   }
 
-  QTreeWidgetItem *row(const QByteArray &machine, int line) const
+  /* The line's row, its text in a column, its tint, its checkout button. */
+  int row(const QByteArray &machine, int line) const { return main->Lines()->FindLine(machine, line); }
+  QString text(const QByteArray &machine, int line, int column) const
   {
-    return main->LineList->topLevelItem(main->FindLine(machine, line));
+    return LineText(main, row(machine, line), column);
+  }
+  QColor tint(const QByteArray &machine, int line, int column) const
+  {
+    return LineTint(main, row(machine, line), column);
+  }
+  QPushButton *button(const QByteArray &machine, int line) const
+  {
+    return main->Monitor()->BillButton(row(machine, line));
   }
   const LineEntry *entry(const QByteArray &machine, int line) const
   {
-    return main->Line(main->FindLine(machine, line));
+    return main->Lines()->Line(row(machine, line));
   }
   /* How often the checkout dialog has been shown. */
   qsizetype checkouts() const { return forms->op.dialogs.count(QStringLiteral("BillForm")); }

@@ -80,20 +80,20 @@ private slots:
     QVERIFY(a.discovery());
     s->main->PollLines();
     const QString line = s->entry(m, 0)->name;
-    s->main->LineList->setCurrentItem(s->row(m, 0));
+    s->main->Monitor()->SelectLine(s->row(m, 0));
 
     s->forms->op.then(typeMoney(QStringLiteral("20")));
-    s->main->LineDeposit->trigger();
+    Part(s->main, "LineDeposit")->trigger();
     s->forms->op.then(ScriptedOperator::click("OKBtn"));
-    emit s->main->PopupMenu1->aboutToShow();
-    s->main->LineRefund->trigger();
+    emit Part<QMenu>(s->main, "PopupMenu1")->aboutToShow();
+    Part(s->main, "LineRefund")->trigger();
     QVERIFY(a.call("0105550001"));
     s->main->PollLines();
     s->forms->op.then(typeMoney(QStringLiteral("5")));
-    s->entry(m, 0)->button->click();
-    emit s->main->PopupMenu1->aboutToShow();
-    s->main->LineDeny->trigger();
-    s->main->LinePermit->trigger();
+    s->button(m, 0)->click();
+    emit Part<QMenu>(s->main, "PopupMenu1")->aboutToShow();
+    Part(s->main, "LineDeny")->trigger();
+    Part(s->main, "LinePermit")->trigger();
 
     TRateForm *rates = Forms.RateForm;
     rates->show();
@@ -115,9 +115,9 @@ private slots:
       static_cast<TShopDlg *>(dlg)->ShopName->setText(QStringLiteral("东店"));
       ScriptedOperator::click("OKBtn")(dlg);
     });
-    s->main->ShopSet->trigger();
+    Part(s->main, "ShopSet")->trigger();
     s->forms->op.then(ScriptedOperator::logIn(QStringLiteral("张三"), QStringLiteral("密码")));
-    s->main->N6->trigger();
+    Part(s->main, "N6")->trigger();
     s->main->WaitForBackup();
 
     const QString ours = QStringLiteral("线路“%1”").arg(line);
@@ -157,7 +157,7 @@ private slots:
     QCOMPARE(sqlite3_open(path.constData(), &db), SQLITE_OK);
     QCOMPARE(sqlite3_exec(db, "begin exclusive", nullptr, nullptr, nullptr), SQLITE_OK);
     QVERIFY(!Audit(AUDIT_SHOP, QStringLiteral("一")));  // waits out the engine's busy time
-    QCOMPARE(s->main->StatusBar1->currentMessage(), QStringLiteral("操作记录暂未保存（1条待存）"));
+    QCOMPARE(Part<QStatusBar>(s->main, "StatusBar1")->currentMessage(), QStringLiteral("操作记录暂未保存（1条待存）"));
     const QByteArray waiting = s->forms->dir.read(AUDIT_PENDING_FILE);
     QVERIFY2(waiting.endsWith("\tadmin\t" + *ToGbk(QStringLiteral("店铺设置\t一\n"))), waiting.constData());
     sqlite3_exec(db, "rollback", nullptr, nullptr, nullptr);

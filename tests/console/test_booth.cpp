@@ -30,14 +30,14 @@ private slots:
     s.logIn();
     TMainForm *main = s.main;
     auto offers = [&](int row) {  // "禁止呼叫", "允许呼叫"
-      main->LineList->setCurrentItem(main->LineList->topLevelItem(row));
-      emit main->PopupMenu1->aboutToShow();
-      return QString(main->LineDeny->isEnabled() ? '+' : '-') + (main->LinePermit->isEnabled() ? '+' : '-');
+      main->Monitor()->SelectLine(row);
+      emit Part<QMenu>(main, "PopupMenu1")->aboutToShow();
+      return QString(Part(main, "LineDeny")->isEnabled() ? '+' : '-') + (Part(main, "LinePermit")->isEnabled() ? '+' : '-');
     };
     auto shows = [&](const char *state) {
-      return QTest::qWaitFor([&] { return main->PollLines(), s.row(m, 1)->text(1) == state; }, 5000);
+      return QTest::qWaitFor([&] { return main->PollLines(), s.text(m, 1, 1) == state; }, 5000);
     };
-    QCOMPARE(offers(main->FindLine(m, 9)), "--");
+    QCOMPARE(offers(main->Lines()->FindLine(m, 9)), "--");
 
     const QString l = QString::fromLatin1(m) + "/1 ";
     QProcess sim;
@@ -46,15 +46,15 @@ private slots:
                                l + "hangup"});
     QElapsedTimer started;
     started.start();
-    QVERIFY(QTest::qWaitFor([&] { return main->PollLines(), main->FindLine(m, 1) >= 0; }, 5000));
-    QCOMPARE(offers(main->FindLine(m, 1)), "++");
-    main->LineDeny->trigger();
+    QVERIFY(QTest::qWaitFor([&] { return main->PollLines(), main->Lines()->FindLine(m, 1) >= 0; }, 5000));
+    QCOMPARE(offers(main->Lines()->FindLine(m, 1)), "++");
+    Part(main, "LineDeny")->trigger();
     QVERIFY(shows("禁用"));
-    QCOMPARE(offers(main->FindLine(m, 1)), "-+");
+    QCOMPARE(offers(main->Lines()->FindLine(m, 1)), "-+");
     // Past the moment the script dials, the line has kept still.
     QTest::qWait(static_cast<int>(qMax<qint64>(0, 2000 - started.elapsed())));
     QVERIFY(shows("禁用") && CallsOf(m).empty());
-    main->LinePermit->trigger();
+    Part(main, "LinePermit")->trigger();
     QVERIFY(shows("拨号中"));  // an idle line with the digits so far
     QVERIFY(QTest::qWaitFor([&] { return CallsOf(m).size() == 1; }, 10000));
     QVERIFY(sim.waitForFinished(10000));
@@ -63,7 +63,7 @@ private slots:
     QVERIFY2(summary.contains(R"("command": "call: permit\n", "answer": "IDLE")"), summary.constData());
 
     // Longer than a datagram the engine sends: it refuses to send it.
-    QVERIFY(!main->SendLineCommand(main->FindLine(m, 1), QByteArray(600, 'x') + "\n", "禁止呼叫"));
+    QVERIFY(!main->SendLineCommand(main->Lines()->FindLine(m, 1), QByteArray(600, 'x') + "\n", "禁止呼叫"));
     QCOMPARE(s.forms->op.messages.size(), 1);
     QCOMPARE(s.forms->op.messages[0].caption, "错误");
     QCOMPARE(s.forms->op.messages[0].text,
@@ -88,13 +88,13 @@ private slots:
       static_cast<TBillForm *>(dlg)->Money->setText(QStringLiteral("0.60"));
       ScriptedOperator::click("OKBtn")(dlg);
     }).then(ScriptedOperator::click("CancelBtn"));
-    s.main->Checkout(s.main->FindLine(m, 0));
+    s.main->Checkout(s.main->Lines()->FindLine(m, 0));
     QVERIFY(!a.command(200));
     const QString name = s.entry(m, 0)->name;
     auto deny = [&] {
-      s.main->LineList->setCurrentItem(s.row(m, 0));
-      emit s.main->PopupMenu1->aboutToShow();
-      s.main->LineDeny->trigger();
+      s.main->Monitor()->SelectLine(s.row(m, 0));
+      emit Part<QMenu>(s.main, "PopupMenu1")->aboutToShow();
+      Part(s.main, "LineDeny")->trigger();
     };
     for (const char *answer : {"CancelBtn", "OKBtn"}) {
       s.forms->op.then([&, answer](QDialog *dlg) {

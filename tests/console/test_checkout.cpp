@@ -114,11 +114,11 @@ private slots:
     TestLine a(m, 0);
     QVERIFY(a.discovery());
     s->main->PollLines();
-    const int row = s->main->FindLine(m, 0);
-    s->entry(m, 0)->button->click();
+    const int row = s->main->Lines()->FindLine(m, 0);
+    s->button(m, 0)->click();
     QCOMPARE(s->checkouts(), 0);
     s->main->PollLines();
-    QCOMPARE(s->entry(m, 0)->button->text(), QString::number(row + 1));
+    QCOMPARE(s->button(m, 0)->text(), QString::number(row + 1));
   }
 
   void okStoresTheBillsAndGrowsTheShift()
@@ -131,7 +131,7 @@ private slots:
     QVERIFY(a.discovery());
     QVERIFY(a.call("0105550001") && a.call("0205550002") && a.call("0305550003"));
     s->main->PollLines();
-    QCOMPARE(s->row(m, 0)->text(5), QStringLiteral("3.80元"));
+    QCOMPARE(s->text(m, 0, 5), QStringLiteral("3.80元"));
 
     s->forms->op.then([](QDialog *dlg) {
       auto *bill = static_cast<TBillForm *>(dlg);
@@ -145,7 +145,7 @@ private slots:
       QCOMPARE(bill->Change->text(), QStringLiteral("1.20元"));
       bill->OKBtn->click();
     });
-    s->entry(m, 0)->button->click();
+    s->button(m, 0)->click();
 
     const std::vector<cdr_info> calls = CallsOf(m);
     QCOMPARE(calls.size(), size_t(3));
@@ -159,13 +159,13 @@ private slots:
     }
     QCOMPARE(s->main->ShiftTotal(), Cents(1380));
     QCOMPARE(s->forms->dir.read(LASTLOG_FILE), kZhangSanGbk + " 13.80");
-    QCOMPARE(s->main->StatusTakings->text(), QStringLiteral("本班收入：13.80元"));
-    const int row = s->main->FindLine(m, 0);
-    QCOMPARE(s->entry(m, 0)->button->text(), QString::number(row + 1));
-    QCOMPARE(s->row(m, 0)->text(5), QString());
+    QCOMPARE(Part<QLabel>(s->main, "StatusTakings")->text(), QStringLiteral("本班收入：13.80元"));
+    const int row = s->main->Lines()->FindLine(m, 0);
+    QCOMPARE(s->button(m, 0)->text(), QString::number(row + 1));
+    QCOMPARE(s->text(m, 0, 5), QString());
 
     // Settled calls are not offered again.
-    s->entry(m, 0)->button->click();
+    s->button(m, 0)->click();
     QCOMPARE(s->checkouts(), 1);
   }
 
@@ -180,19 +180,19 @@ private slots:
     const QByteArray lastlog = s->forms->dir.read(LASTLOG_FILE);
 
     s->forms->op.then(expectTable({"0101 1.20元", "0202 0.60元"}, "CancelBtn"));
-    s->entry(m, 0)->button->click();
+    s->button(m, 0)->click();
     QCOMPARE(flagsOf(m), std::vector<int>({0, 0}));
     for (const cdr_info &c : CallsOf(m))
       QVERIFY(BillsOf(c.callid).empty());
-    QCOMPARE(s->entry(m, 0)->button->text(), QStringLiteral("结帐"));
+    QCOMPARE(s->button(m, 0)->text(), QStringLiteral("结帐"));
     QCOMPARE(s->main->ShiftTotal(), Cents(0));
     QCOMPARE(s->forms->dir.read(LASTLOG_FILE), lastlog);
 
     // The pop-up menu's checkout offers the same calls again.
-    s->main->LineList->setCurrentItem(s->row(m, 0));
+    s->main->Monitor()->SelectLine(s->row(m, 0));
     s->forms->op.then(expectTable({"0101 1.20元", "0202 0.60元"}, "CancelBtn"));
-    emit s->main->PopupMenu1->aboutToShow();
-    s->main->LineBill->trigger();
+    emit Part<QMenu>(s->main, "PopupMenu1")->aboutToShow();
+    Part(s->main, "LineBill")->trigger();
     QCOMPARE(s->checkouts(), 2);
   }
 
@@ -211,11 +211,11 @@ private slots:
       s->main->PollLines();
       payInFull()(dlg);
     });
-    s->entry(m, 0)->button->click();
+    s->button(m, 0)->click();
     QCOMPARE(flagsOf(m), std::vector<int>({1, 0}));
     QVERIFY(BillsOf(CallsOf(m)[1].callid).empty());
-    QCOMPARE(s->entry(m, 0)->button->text(), QStringLiteral("结帐"));
-    QCOMPARE(s->row(m, 0)->text(5), QStringLiteral("2.00元"));
+    QCOMPARE(s->button(m, 0)->text(), QStringLiteral("结帐"));
+    QCOMPARE(s->text(m, 0, 5), QStringLiteral("2.00元"));
     QCOMPARE(s->main->ShiftTotal(), Cents(120));
   }
 
@@ -227,7 +227,7 @@ private slots:
     QVERIFY(a.discovery());
     QVERIFY(a.call("0101") && a.call("9999") && a.call("0202"));
     s->main->PollLines();
-    QCOMPARE(s->row(m, 0)->text(5), QStringLiteral("1.80元"));
+    QCOMPARE(s->text(m, 0, 5), QStringLiteral("1.80元"));
 
     s->forms->op.then([](QDialog *dlg) {
       auto *bill = static_cast<TBillForm *>(dlg);
@@ -235,13 +235,13 @@ private slots:
       QCOMPARE(bill->TotalAmout->text(), QStringLiteral("1.80元"));
       payInFull()(dlg);
     });
-    s->entry(m, 0)->button->click();
+    s->button(m, 0)->click();
     QCOMPARE(s->forms->op.messages.size(), 1);
     QCOMPARE(s->forms->op.messages[0].text, QStringLiteral("有通话无法计费，请检查费率设置"));
     QCOMPARE(s->forms->op.messages[0].caption, QStringLiteral("错误"));
     QCOMPARE(flagsOf(m), std::vector<int>({1, 0, 1}));
     QVERIFY(BillsOf(CallsOf(m)[1].callid).empty());
-    QCOMPARE(s->entry(m, 0)->button->text(), QStringLiteral("结帐"));
+    QCOMPARE(s->button(m, 0)->text(), QStringLiteral("结帐"));
     QCOMPARE(s->main->ShiftTotal(), Cents(180));
   }
 
@@ -279,7 +279,7 @@ private slots:
         QVERIFY(execOnEngineDb("update cdrtbl set flag=1 where callid=" + last));
       payInFull()(dlg);
     });
-    s->entry(m, 0)->button->click();
+    s->button(m, 0)->click();
     if (!stale)
       QVERIFY(execOnEngineDb("drop trigger refuse"));
 
@@ -293,12 +293,12 @@ private slots:
     const QString text = s->forms->op.messages[0].caption + s->forms->op.messages[0].text;
     QVERIFY2(text.startsWith(QStringLiteral("错误")) && text.contains(told) && text.contains("什么都没有结帐"),
              qPrintable(text));
-    QCOMPARE(s->row(m, 0)->text(COLUMN_AMOUNT_DUE), stale ? QStringLiteral("1.80元") : QStringLiteral("3.80元"));
+    QCOMPARE(s->text(m, 0, COLUMN_AMOUNT_DUE), stale ? QStringLiteral("1.80元") : QStringLiteral("3.80元"));
 
     // The next checkout offers the calls again, and settles them once.
     QStringList offered = {"0101 1.20元", "0202 0.60元", "0303 2.00元"};
     s->forms->op.then(expectTable(stale ? offered.mid(0, 2) : offered, "OKBtn"));
-    s->entry(m, 0)->button->click();
+    s->button(m, 0)->click();
     QCOMPARE(flagsOf(m), std::vector<int>({1, 1, 1}));
     QCOMPARE(checkoutsOf(m).size(), 1);
     QCOMPARE(s->main->ShiftTotal(), before + (stale ? 180 : 380));
@@ -361,7 +361,7 @@ private slots:
         ScriptedOperator::click(confirm ? "OKBtn" : "CancelBtn")(dlg);
       });
     }
-    s->entry(m, 0)->button->click();
+    s->button(m, 0)->click();
 
     QList<QByteArray> callids;
     const QList<checkout_info> kept = checkoutsOf(m, &callids);
@@ -391,7 +391,7 @@ private slots:
     QVERIFY(a.call("0101") && a.connected("0303"));
     s->main->PollLines();
     const QString name = s->entry(m, 0)->name;
-    const QString running = s->row(m, 0)->text(COLUMN_RUNNING_COST);
+    const QString running = s->text(m, 0, COLUMN_RUNNING_COST);
     QVERIFY(!running.isEmpty());
     s->forms->op.then([&](QDialog *dlg) {
       auto *bill = static_cast<TBillForm *>(dlg);
@@ -411,7 +411,7 @@ private slots:
       QTest::keyClick(bill->Money, Qt::Key_Return);
       QVERIFY(!bill->isVisible());
     });
-    s->entry(m, 0)->button->click();
+    s->button(m, 0)->click();
     QCOMPARE(s->forms->op.messages.size(), 1);
     QCOMPARE(s->forms->op.messages[0].caption, QStringLiteral("计费明细"));
     QVERIFY2(s->forms->op.messages[0].text.endsWith("费率：A\n套餐（前3分0秒）：1.00元\n手续费：0.20元\n合计：1.20元"),
@@ -436,19 +436,19 @@ private slots:
       }
     }
     s->main->PollLines();
-    QCOMPARE(s->row(m, 0)->text(5), QStringLiteral("0.60元"));
+    QCOMPARE(s->text(m, 0, 5), QStringLiteral("0.60元"));
 
     s->forms->op.then(expectTable({"0202 0.60元"}, "OKBtn"));
-    s->entry(m, 0)->button->click();
+    s->button(m, 0)->click();
     for (const cdr_info &c : CallsOf(m)) {
       QCOMPARE(c.flag, 1);
       QCOMPARE(BillsOf(c.callid).size(), size_t(1));
     }
     QCOMPARE(s->main->ShiftTotal(), Cents(60));
     // A line whose only call was billed already has nothing to pay.
-    s->entry(m, 1)->button->click();
+    s->button(m, 1)->click();
     QCOMPARE(s->checkouts(), 1);
-    QCOMPARE(s->entry(m, 1)->button->text(), QString::number(s->main->FindLine(m, 1) + 1));
+    QCOMPARE(s->button(m, 1)->text(), QString::number(s->main->Lines()->FindLine(m, 1) + 1));
   }
 
   // A shift well into six figures, then thirty calls settled at once: the
@@ -473,11 +473,11 @@ private slots:
       QCOMPARE(static_cast<TBillForm *>(dlg)->TotalAmout->text(), QStringLiteral("38.00元"));
       payInFull()(dlg);
     });
-    s->entry(m, 0)->button->click();
+    s->button(m, 0)->click();
     QCOMPARE(flagsOf(m), std::vector<int>(30, 1));
     QCOMPARE(s->main->ShiftTotal(), Cents(10003799));
     QCOMPARE(s->forms->dir.read(LASTLOG_FILE), QByteArray("admin 100037.99"));
-    QCOMPARE(s->main->StatusTakings->text(), QStringLiteral("本班收入：100037.99元"));
+    QCOMPARE(Part<QLabel>(s->main, "StatusTakings")->text(), QStringLiteral("本班收入：100037.99元"));
   }
 
   void quotesInAMachineIdStayInsideTheirText()
@@ -490,7 +490,7 @@ private slots:
     QVERIFY(a.call("0101") && b.call("0202"));
     s->main->PollLines();
     s->forms->op.then(expectTable({"0202 0.60元"}, "OKBtn"));
-    s->entry(sly, 0)->button->click();
+    s->button(sly, 0)->click();
     QCOMPARE(flagsOf(sly), std::vector<int>({1}));
     QCOMPARE(flagsOf(m), std::vector<int>({0}));
   }

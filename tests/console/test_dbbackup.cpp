@@ -21,6 +21,7 @@
 
 #include "Backup.h"
 #include "FormsTest.h"
+#include "MonitorTest.h"
 
 /* While held, the console's copy stands after its first progress, as a big
  * file's copy would, until the test lets it go (or, were the window thread
@@ -78,7 +79,7 @@ private slots:
     QVERIFY(HasBackupOf(f->dir.path(), QDate::currentDate()));
     QCOMPARE(QDir(folder()).entryList(QDir::Files), names);  // the half one is gone
     QVERIFY(IsDatabase(folder() + QLatin1Char('/') + names.last()));
-    QCOMPARE(Forms.MainForm->StatusBar1->currentMessage(),
+    QCOMPARE(Part<QStatusBar>(Forms.MainForm, "StatusBar1")->currentMessage(),
              QStringLiteral("数据库已备份到 %1/%2").arg(folder(), names.last()));
 
     // The next run of the day finds today's backup by its name.
@@ -86,7 +87,7 @@ private slots:
     CreateForms();
     f->logIn(QStringLiteral("admin"));
     QCOMPARE(Backups(f->dir.path()), names);
-    QCOMPARE(Forms.MainForm->StatusBar1->currentMessage(), QString());
+    QCOMPARE(Part<QStatusBar>(Forms.MainForm, "StatusBar1")->currentMessage(), QString());
     QVERIFY(f->op.messages.isEmpty());
   }
 
@@ -94,7 +95,7 @@ private slots:
   {
     f->logIn(QStringLiteral("admin"));
     TMainForm *main = Forms.MainForm;
-    main->BackupDb->trigger();
+    Part(main, "BackupDb")->trigger();
     main->WaitForBackup();
     QCOMPARE(f->op.messages.size(), 1);
     QCOMPARE(f->op.messages[0].caption, QStringLiteral("备份数据库"));
@@ -102,15 +103,15 @@ private slots:
     QVERIFY2(told.startsWith(QStringLiteral("数据库已备份到 ") + folder() + QLatin1Char('/')), qPrintable(told));
     QVERIFY(IsDatabase(told.mid(told.indexOf(QLatin1Char('/')))));
 
-    main->StatusBar1->clearMessage();
+    Part<QStatusBar>(main, "StatusBar1")->clearMessage();
     f->op.then(ScriptedOperator::logIn(QStringLiteral("admin"), QString()));
-    main->N6->trigger();
+    Part(main, "N6")->trigger();
     main->WaitForBackup();
-    QVERIFY(main->StatusBar1->currentMessage().startsWith(QStringLiteral("数据库已备份到 ")));
+    QVERIFY(Part<QStatusBar>(main, "StatusBar1")->currentMessage().startsWith(QStringLiteral("数据库已备份到 ")));
 
     QVERIFY(QDir(folder()).removeRecursively());
     f->dir.write(BACKUP_DIR, "a file in the folder's place");
-    main->BackupDb->trigger();
+    Part(main, "BackupDb")->trigger();
     main->WaitForBackup();
     QCOMPARE(f->op.messages.size(), 2);
     QCOMPARE(f->op.messages[1].caption, QStringLiteral("错误"));
@@ -124,16 +125,16 @@ private slots:
     TMainForm *main = Forms.MainForm;
     const int before = g_copies;
     g_holdCopy = true;
-    main->BackupDb->trigger();
+    Part(main, "BackupDb")->trigger();
     // The window thread shows the copy's progress and polls the lines meanwhile.
     const bool shown = QTest::qWaitFor(
-        [&] { return main->StatusBar1->currentMessage() == QStringLiteral("正在备份数据库... 37%"); }, 30000);
-    QSignalSpy ticks(main->Timer1, &QTimer::timeout);
+        [&] { return Part<QStatusBar>(main, "StatusBar1")->currentMessage() == QStringLiteral("正在备份数据库... 37%"); }, 30000);
+    QSignalSpy ticks(Part<QTimer>(main, "Timer1"), &QTimer::timeout);
     const bool ticked = ticks.wait(30000);
     // A second request, a shift change and quitting meanwhile start no second copy.
-    main->BackupDb->trigger();
+    Part(main, "BackupDb")->trigger();
     f->op.then(ScriptedOperator::logIn(QStringLiteral("admin"), QString()));
-    main->N6->trigger();
+    Part(main, "N6")->trigger();
     main->close();
     const bool stillCopying = main->BackingUp() && g_copies == before + 1;
     g_holdCopy = false;

@@ -137,17 +137,17 @@ private slots:
         QTest::keyClicks(static_cast<TDepositDlg *>(dlg)->Money, typed);
         static_cast<TDepositDlg *>(dlg)->OKBtn->click();
       });
-      s.main->LineList->setCurrentItem(s.row(m, line));
-      emit s.main->PopupMenu1->aboutToShow();
-      const bool refund = s.main->LineRefund->isEnabled();
-      s.main->LineDeposit->trigger();
+      s.main->Monitor()->SelectLine(s.row(m, line));
+      emit Part<QMenu>(s.main, "PopupMenu1")->aboutToShow();
+      const bool refund = Part(s.main, "LineRefund")->isEnabled();
+      Part(s.main, "LineDeposit")->trigger();
       return refund;
     };
     QVERIFY(!take(1, "1.5,0x"));  // the checkout's money field rules: "1.50"
     QVERIFY(take(1, ".5"));       // added to what the line holds
     QCOMPARE(s.forms->dir.read(DEPOSITS_FILE), m + " 1 2.00\n");
     s.restart();
-    QCOMPARE(s.row(m, 1)->text(COLUMN_DEPOSIT), "2.00元，余2.00元");
+    QCOMPARE(s.text(m, 1, COLUMN_DEPOSIT), "2.00元，余2.00元");
 
     // A deposit that cannot be written is told, and held all the same; the
     // refund hands it all back and rewrites the file.
@@ -160,8 +160,8 @@ private slots:
       QVERIFY(static_cast<TDepositDlg *>(dlg)->Question->text().contains("请退还顾客：1.00元"));
       ScriptedOperator::click("OKBtn")(dlg);
     });
-    emit s.main->PopupMenu1->aboutToShow();
-    s.main->LineRefund->trigger();
+    emit Part<QMenu>(s.main, "PopupMenu1")->aboutToShow();
+    Part(s.main, "LineRefund")->trigger();
     QCOMPARE(s.forms->dir.read(DEPOSITS_FILE), m + " 1 2.00\n");
 
     const QString l = QString::fromLatin1(m) + "/1 ";
@@ -169,14 +169,14 @@ private slots:
     sim.start(GWSIM_PATH, {"-k", "200", "--duration", "30", "--format", "json", "-e",
                            l + "announce;" + l + "connect 0611;" + l + "talk 0.5;" + l + "hangup;" + l + "talk 0.5;" + l +
                                "connect 0622;" + l + "talk 20;" + l + "hangup"});
-    s.main->Timer1->start();  // the polls of the station at work
+    Part<QTimer>(s.main, "Timer1")->start();  // the polls of the station at work
     const LineEntry *booth = s.entry(m, 1);
     QVERIFY(QTest::qWaitFor([&] { return booth->depositLevel == DEPOSIT_LOW; }, 10000));
-    QCOMPARE(s.row(m, 1)->background(0).color(), DepositWarningTint());
-    QVERIFY(s.row(m, 1)->text(COLUMN_DEPOSIT).endsWith("将用完"));
-    QVERIFY(QTest::qWaitFor([&] { return CallsOf(m).size() == 2 && s.row(m, 1)->text(1) == "禁用"; }, 10000));
-    s.main->Timer1->stop();
-    QVERIFY(s.row(m, 1)->text(COLUMN_DEPOSIT).contains("押金用完"));
+    QCOMPARE(s.tint(m, 1, 0), DepositWarningTint());
+    QVERIFY(s.text(m, 1, COLUMN_DEPOSIT).endsWith("将用完"));
+    QVERIFY(QTest::qWaitFor([&] { return CallsOf(m).size() == 2 && s.text(m, 1, 1) == "禁用"; }, 10000));
+    Part<QTimer>(s.main, "Timer1")->stop();
+    QVERIFY(s.text(m, 1, COLUMN_DEPOSIT).contains("押金用完"));
     // Used up at the fourth second by the engine's clock, and cut in the next.
     const std::vector<cdr_info> calls = CallsOf(m);
     const auto at = [](const char *t) { return QDateTime::fromString(t, "yyyy-MM-dd HH:mm:ss"); };
@@ -199,14 +199,14 @@ private slots:
       bill->Money->setText(CentsText(qMax<Cents>(0, total - 200)));
       bill->PrintBtn->click();
     });
-    s.main->Checkout(s.main->FindLine(m, 1));
+    s.main->Checkout(s.main->Lines()->FindLine(m, 1));
     QVERIFY(ReceiptHtml(Forms.ReceiptDlg->Reprint()).contains("押金</td><td align=\"right\">2.00元"));
     for (const cdr_info &call : CallsOf(m))
       QVERIFY(call.flag == 1 && BillsOf(call.callid).size() == 1);
     QCOMPARE(s.main->ShiftTotal(), total);
     QCOMPARE(s.forms->dir.read(LASTLOG_FILE), "admin " + CentsText(total).toLatin1());
     QCOMPARE(s.forms->dir.read(DEPOSITS_FILE), QByteArray());
-    QCOMPARE(s.row(m, 1)->text(COLUMN_DEPOSIT), QString());
+    QCOMPARE(s.text(m, 1, COLUMN_DEPOSIT), QString());
     s.forms->verifyScriptDone();
   }
 };

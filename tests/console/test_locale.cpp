@@ -73,7 +73,7 @@ private slots:
                QStringLiteral("1.20元1.20元4.30元"));
       ScriptedOperator::click("OKBtn")(dlg);
     });
-    s.entry(m, 0)->button->click();
+    s.button(m, 0)->click();
     // The bill went into the database with its cents and comes back with them.
     QCOMPARE(s.forms->dir.read(LASTLOG_FILE), QByteArray("admin 13.70"));
     Forms.ReportFrm->RunReport("2000-01-01 00:00:00", "2999-01-01 00:00:00");
@@ -83,7 +83,7 @@ private slots:
       QCOMPARE(static_cast<TSwitchDlg *>(dlg)->Title->text(), QStringLiteral("本班总金额：13.70元"));
       ScriptedOperator::logIn(QStringLiteral("admin"), QString())(dlg);
     });
-    s.main->N6->trigger();
+    Part(s.main, "N6")->trigger();
     QCOMPARE(s.forms->dir.read(LASTLOG_FILE), QByteArray("admin 0.00"));
 
     TRateForm *rates = Forms.RateForm;

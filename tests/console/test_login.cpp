@@ -11,6 +11,7 @@
 
 #include "Audit.h"
 #include "FormsTest.h"
+#include "MonitorTest.h"
 #include "Login.h"
 #include "Modal.h"
 
@@ -69,8 +70,8 @@ private slots:
     QCOMPARE(main->OperatorName(), QStringLiteral("admin"));
     QCOMPARE(main->windowTitle(), QStringLiteral("IP电话计费程序 v2.14 - admin"));
     QVERIFY(EngineCalled());
-    QVERIFY(main->Timer1->isActive());
-    QCOMPARE(main->Timer1->interval(), 1000);
+    QVERIFY(Part<QTimer>(main, "Timer1")->isActive());
+    QCOMPARE(Part<QTimer>(main, "Timer1")->interval(), 1000);
     QVERIFY(main->windowState() & Qt::WindowMaximized);
     QCOMPARE(f->dir.read(LASTLOG_FILE), QByteArray("admin 0.00"));
     QVERIFY(!f->dir.exists(PASSWD_FILE));
@@ -154,7 +155,7 @@ private slots:
     QCOMPARE(stationFiles(), QStringList({QStringLiteral(AUDIT_PENDING_FILE), QStringLiteral(PASSWD_FILE)}));
     QVERIFY(f->dir.read(AUDIT_PENDING_FILE).contains("\tbob\t"));
     QCOMPARE(f->dir.read(PASSWD_FILE), passwd);
-    QVERIFY(!Forms.MainForm->Timer1->isActive());
+    QVERIFY(!Part<QTimer>(Forms.MainForm, "Timer1")->isActive());
     QVERIFY(Forms.MainForm->windowTitle().isEmpty());
   }
 };

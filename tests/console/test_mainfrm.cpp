@@ -14,6 +14,7 @@
 #include "ChangePwd2.h"
 #include "Confirm.h"
 #include "FormsTest.h"
+#include "MonitorTest.h"
 #include "Login.h"
 #include "RateFrm.h"
 #include "ReceiptDlg.h"
@@ -65,15 +66,16 @@ private slots:
       QVERIFY(!window->isVisible());
     }
     QVERIFY(Forms.MainForm);
-    QCOMPARE(Forms.MainForm->LineList->columnCount(), 8);
-    QCOMPARE(Forms.MainForm->LineList->headerItem()->text(4), QStringLiteral("通话时间"));
+    const QAbstractItemModel *lines = Forms.MainForm->Monitor()->List()->model();
+    QCOMPARE(lines->columnCount(), 8);
+    QCOMPARE(lines->headerData(4, Qt::Horizontal).toString(), QStringLiteral("通话时间"));
     // The call's cost so far reads beside its call time.
-    QCOMPARE(Forms.MainForm->LineList->headerItem()->text(6), QStringLiteral("本次话费"));
-    QCOMPARE(Forms.MainForm->LineList->header()->visualIndex(6), 5);
+    QCOMPARE(lines->headerData(6, Qt::Horizontal).toString(), QStringLiteral("本次话费"));
+    QCOMPARE(Forms.MainForm->Monitor()->List()->header()->visualIndex(6), 5);
     // Nobody is on duty before the login.
-    QVERIFY(!Forms.MainForm->UserMgr->isEnabled());
-    QVERIFY(!Forms.MainForm->ShopSet->isEnabled());
-    QVERIFY(!Forms.MainForm->SetRate->isEnabled());
+    QVERIFY(!Part(Forms.MainForm, "UserMgr")->isEnabled());
+    QVERIFY(!Part(Forms.MainForm, "ShopSet")->isEnabled());
+    QVERIFY(!Part(Forms.MainForm, "SetRate")->isEnabled());
   }
 
   void onlyAdminGetsItsMenus_data()
@@ -93,15 +95,15 @@ private slots:
     f->dir.write(PASSWD_FILE, "admin\nAdmin\n" + kZhangSanGbk + " " + kZhangSanMima + "\n");
     f->logIn(name, password);
     TMainForm *main = Forms.MainForm;
-    QCOMPARE(main->UserMgr->isEnabled(), admin);
-    QCOMPARE(main->ShopSet->isEnabled(), admin);
-    QCOMPARE(main->SetRate->isEnabled(), admin);
-    QVERIFY(main->N5->isEnabled() && main->N6->isEnabled() && main->N8->isEnabled());
+    QCOMPARE(Part(main, "UserMgr")->isEnabled(), admin);
+    QCOMPARE(Part(main, "ShopSet")->isEnabled(), admin);
+    QCOMPARE(Part(main, "SetRate")->isEnabled(), admin);
+    QVERIFY(Part(main, "N5")->isEnabled() && Part(main, "N6")->isEnabled() && Part(main, "N8")->isEnabled());
     QCOMPARE(main->windowTitle(), QStringLiteral("IP电话计费程序 v2.14 - ") + name);
     // The widths are set at login, from the list's font (test_monitor checks them).
-    const QList<int> widths = LineColumnWidths(main->LineList);
+    const QList<int> widths = LineColumnWidths(main->Monitor()->List());
     for (int i = 0; i < LINE_COLUMNS - 1; i++)
-      QCOMPARE(main->LineList->columnWidth(i), widths[i]);
+      QCOMPARE(main->Monitor()->List()->columnWidth(i), widths[i]);
   }
 
   void loginContinuesOrRestartsTheShift_data()
@@ -132,9 +134,9 @@ private slots:
   {
     f->logIn(QStringLiteral("admin"));
     TMainForm *main = Forms.MainForm;
-    main->UserMgr->trigger();
-    main->SetRate->trigger();
-    main->N8->trigger();
+    Part(main, "UserMgr")->trigger();
+    Part(main, "SetRate")->trigger();
+    Part(main, "N8")->trigger();
     QVERIFY(Forms.UserMgrFrm->isVisible());
     QVERIFY(Forms.RateForm->isVisible());
     QVERIFY(Forms.ReportFrm->isVisible());
@@ -142,7 +144,7 @@ private slots:
     f->op.then([](QDialog *dlg) {
       QCOMPARE(dlg->windowTitle(), QStringLiteral("更改密码 - admin"));
     });
-    main->N5->trigger();
+    Part(main, "N5")->trigger();
     QCOMPARE(f->op.dialogs.last(), QStringLiteral("ChangePwdDlg"));
   }
 
@@ -152,12 +154,12 @@ private slots:
     TMainForm *main = Forms.MainForm;
     // Rate edits not saved are asked about before anything else; staying
     // in the editor keeps the program running.
-    main->SetRate->trigger();
+    Part(main, "SetRate")->trigger();
     TRateForm *rates = Forms.RateForm;
     rates->RateTable->setCurrentItem(rates->RateTable->topLevelItem(0));
     rates->RateEdit[0]->setText(QStringLiteral("0.55"));
     f->op.then(ScriptedOperator::click("CancelBtn"));
-    main->Exit1->trigger();
+    Part(main, "Exit1")->trigger();
     QCOMPARE(f->op.dialogs.last(), QStringLiteral("UnsavedQuestion"));
     QVERIFY(main->isVisible() && rates->isVisible());
     f->op.then(ScriptedOperator::click("DiscardBtn"));
@@ -169,7 +171,7 @@ private slots:
       QCOMPARE(question->text(), QStringLiteral("确定要退出计费程序吗？"));
       ScriptedOperator::click("CancelBtn")(dlg);
     });
-    main->Exit1->trigger();
+    Part(main, "Exit1")->trigger();
     QCOMPARE(f->op.dialogs.last(), QStringLiteral("ConfirmDlg"));
     QVERIFY(main->isVisible());
     QVERIFY(f->op.ends.isEmpty());

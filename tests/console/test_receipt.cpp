@@ -188,7 +188,7 @@ private slots:
     const QByteArray m = FreshMachine();
     TestLine line(m, 0);
     QCOMPARE(station(gbk("name=海天话吧\nfooter=欢迎再来\n"), &line, {"0105550001", "0205550002"}), QByteArray());
-    s->main->Reprint->trigger();
+    Part(s->main, "Reprint")->trigger();
     QCOMPARE(s->forms->op.messages.last().text, QStringLiteral("还没有打印过小票"));
 
     // Too little paid, and the operator thinks better of it: nothing is
@@ -198,7 +198,7 @@ private slots:
       ScriptedOperator::click("PrintBtn")(dlg);
       ScriptedOperator::click("CancelBtn")(dlg);
     }).then(ScriptedOperator::click("CancelBtn"));
-    s->entry(m, 0)->button->click();
+    s->button(m, 0)->click();
     QVERIFY(receiptFiles(s->forms->dir).isEmpty());
 
     s->forms->op.then([](QDialog *dlg) {
@@ -206,7 +206,7 @@ private slots:
       static_cast<TBillForm *>(dlg)->BreakdownOnReceipt->setChecked(true);
       ScriptedOperator::click("PrintBtn")(dlg);
     });
-    s->entry(m, 0)->button->click();
+    s->button(m, 0)->click();
     const QStringList files = receiptFiles(s->forms->dir);
     QCOMPARE(files.size(), 1);
     QCOMPARE(s->forms->op.messages.last().caption, QStringLiteral("打印小票"));
@@ -229,7 +229,7 @@ private slots:
 
     // The reprint shows the receipt, then prints it marked as printed again.
     s->forms->op.then(ScriptedOperator::click("OKBtn"));
-    s->main->Reprint->trigger();
+    Part(s->main, "Reprint")->trigger();
     QCOMPARE(s->forms->op.dialogs.last(), QStringLiteral("ReceiptDlg"));
     QStringList again = receiptFiles(s->forms->dir);
     again.removeAll(files[0]);
@@ -252,16 +252,16 @@ private slots:
       shop->DenyAfterCheckout->setChecked(true);
       ScriptedOperator::click("OKBtn")(dlg);
     });
-    s->main->ShopSet->trigger();
+    Part(s->main, "ShopSet")->trigger();
     QCOMPARE(s->forms->dir.read(SHOPINFO_FILE),
              gbk("printer=58\nname=新店名\naddress=\nphone=110\nfooter=\ndeny_after_checkout=1\n"));
 
     // Cancel writes nothing; a file that cannot be read is not written over.
     s->forms->op.then(ScriptedOperator::click("CancelBtn"));
-    s->main->ShopSet->trigger();
+    Part(s->main, "ShopSet")->trigger();
     QVERIFY(QFile::remove(s->forms->dir.file(SHOPINFO_FILE)));
     QVERIFY(QDir(s->forms->dir.path()).mkdir(QStringLiteral(SHOPINFO_FILE)));
-    s->main->ShopSet->trigger();
+    Part(s->main, "ShopSet")->trigger();
     QCOMPARE(s->forms->op.dialogs.count(QStringLiteral("ShopDlg")), 2);
     QCOMPARE(s->forms->op.messages.last().text, QStringLiteral("无法读取文件 shopinfo：已有同名的文件夹"));
   }
@@ -286,9 +286,9 @@ private slots:
       static_cast<TBillForm *>(dlg)->Money->setText(QStringLiteral("1.20"));
       ScriptedOperator::click("OKBtn")(dlg);
     });
-    s->main->Checkout(s->main->FindLine(m, 0));
+    s->main->Checkout(s->main->Lines()->FindLine(m, 0));
     QVERIFY(!line.command(200));
-    s->main->Checkout(s->main->FindLine(m, 0));
+    s->main->Checkout(s->main->Lines()->FindLine(m, 0));
     const std::optional<std::string> command = line.command(denied ? 2000 : 200);
     QCOMPARE(command.has_value(), denied);
     if (denied)

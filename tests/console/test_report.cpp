@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "FormsTest.h"
+#include "MonitorTest.h"
 #include "Gbk.h"
 #include "PriceDetail.h"
 #include "Report.h"
@@ -136,7 +137,7 @@ private slots:
 
   void todaysSettledCallsAreListedWithTheirTotal()
   {
-    Forms.MainForm->N8->trigger();
+    Part(Forms.MainForm, "N8")->trigger();
     QVERIFY(report()->isVisible());
     const QDateTime now = QDateTime::currentDateTime();
     QCOMPARE(report()->FromDate->date(), now.date());

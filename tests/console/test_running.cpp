@@ -62,8 +62,8 @@ private slots:
     for (int k = 0; k < 3; k++) {
       s.main->PollLines(now.addSecs(k));
       for (int i = 0; i < n; i++)
-        shown[i][EngineDateTime(now.addSecs(k))] = {s.row(m, i)->text(COLUMN_RUNNING_COST),
-                                                   s.row(m, i)->text(COLUMN_AMOUNT_DUE)};
+        shown[i][EngineDateTime(now.addSecs(k))] = {s.text(m, i, COLUMN_RUNNING_COST),
+                                                   s.text(m, i, COLUMN_AMOUNT_DUE)};
     }
     QCOMPARE(pricings(), logged);  // the running prices logged nothing
     for (int i = 0; i < n; i++)
@@ -75,15 +75,15 @@ private slots:
         continue;  // an earlier call, not the one shown in progress
       const QStringList atEnd = shown[call.lineid].value(QByteArray(call.edate));
       QVERIFY2(!atEnd.isEmpty() && !atEnd[0].isEmpty(), call.desnum);
-      QCOMPARE(s.row(m, call.lineid)->text(COLUMN_RUNNING_COST), QString());
-      QCOMPARE(s.row(m, call.lineid)->text(COLUMN_AMOUNT_DUE), atEnd[1]);
+      QCOMPARE(s.text(m, call.lineid, COLUMN_RUNNING_COST), QString());
+      QCOMPARE(s.text(m, call.lineid, COLUMN_AMOUNT_DUE), atEnd[1]);
       s.forms->op.then([&](QDialog *dlg) {
         auto *bill = static_cast<TBillForm *>(dlg);
         QCOMPARE(bill->BillTable->topLevelItem(bill->BillTable->topLevelItemCount() - 1)->text(3), atEnd[0]);
         QCOMPARE(bill->TotalAmout->text(), atEnd[1]);
         ScriptedOperator::click("CancelBtn")(dlg);
       });
-      s.main->Checkout(s.main->FindLine(m, call.lineid));
+      s.main->Checkout(s.main->Lines()->FindLine(m, call.lineid));
     }
     QCOMPARE(s.checkouts(), n);
     s.forms->verifyScriptDone();

@@ -110,7 +110,7 @@ class TestSafekeeping : public QObject {
         QTest::keyClicks(bill->Money, CentsText(bill->Total()));
         bill->OKBtn->click();
       });
-    s->entry(m, 0)->button->click();
+    s->button(m, 0)->click();
   }
 
 private slots:
@@ -135,14 +135,14 @@ private slots:
     const QByteArray admin = PasswordLine("admin", "new");
     s->forms->dir.write(PASSWD_FILE, "admin\n" + bob + carol);
     TUserMgrFrm *mgr = Forms.UserMgrFrm;
-    s->main->UserMgr->trigger();
+    Part(s->main, "UserMgr")->trigger();
     mgr->UserList->setCurrentRow(2);
     // The administrator's own new password, then bob's line taken out by hand.
     s->forms->op.then(fill({{"OrigPassword", ""}, {"Password", "new"}, {"Password2", "new"}}))
         .then(fill({{"Password", "c2"}, {"Password2", "c2"}}))
         .then(fill({{"Password", "c3"}, {"Password2", "c3"}}))
         .then(fill({{"Username", "dave"}, {"Password", "d"}, {"Password2", "d"}}));
-    s->main->N5->trigger();
+    Part(s->main, "N5")->trigger();
     s->forms->dir.write(PASSWD_FILE, admin + carol);
     mgr->ChangePwdBtn->click();
     QCOMPARE(MaskDigests(read(PASSWD_FILE), {"c2"}), admin + "carol <c2>\n");
@@ -186,12 +186,12 @@ private slots:
     QVERIFY(calls({"0101", "0202"}));
     s->restart();
     s->main->PollLines();
-    emit static_cast<LineNameDelegate *>(s->main->LineList->itemDelegate())->nameAccepted(0, "VIP");
-    s->main->LineList->setCurrentItem(s->row(m, 1));
-    s->main->LineUp->trigger();
+    emit static_cast<LineNameDelegate *>(s->main->Monitor()->List()->itemDelegate())->nameAccepted(0, "VIP");
+    s->main->Monitor()->SelectLine(s->row(m, 1));
+    Part(s->main, "LineUp")->trigger();
     s->forms->op.then(ScriptedOperator::logIn("admin", {}))
         .then(fill({{"Username", "dave"}, {"Password", "d"}, {"Password2", "d"}}));
-    s->main->N6->trigger();
+    Part(s->main, "N6")->trigger();
     QVERIFY(QDir().mkdir(s->forms->dir.file(PASSWD_FILE)));
     Forms.UserMgrFrm->show();
     Forms.UserMgrFrm->AddUserBtn->click();
@@ -227,13 +227,13 @@ private slots:
       QVERIFY(QFile::link(moved.fileName(), s->forms->dir.file(file)));
     }
     QVERIFY(full.fill());
-    emit static_cast<LineNameDelegate *>(s->main->LineList->itemDelegate())->nameAccepted(0, "VIP");
+    emit static_cast<LineNameDelegate *>(s->main->Monitor()->List()->itemDelegate())->nameAccepted(0, "VIP");
     s->forms->op.then(fill({{"Money", "5"}}));
-    s->main->LineList->setCurrentItem(s->row(m, 0));
-    emit s->main->PopupMenu1->aboutToShow();
-    s->main->LineDeposit->trigger();
+    s->main->Monitor()->SelectLine(s->row(m, 0));
+    emit Part<QMenu>(s->main, "PopupMenu1")->aboutToShow();
+    Part(s->main, "LineDeposit")->trigger();
     s->forms->op.then(fill({{"ShopName", QStringLiteral("东店")}}));
-    s->main->ShopSet->trigger();
+    Part(s->main, "ShopSet")->trigger();
     Forms.UserMgrFrm->show();
     s->forms->op.then(fill({{"Username", "dave"}, {"Password", "d"}, {"Password2", "d"}}));
     Forms.UserMgrFrm->AddUserBtn->click();
@@ -241,7 +241,7 @@ private slots:
     Forms.RateForm->ChargeEdit->setText("1");
     Forms.RateForm->SaveBtn->click();
     s->forms->op.then(ScriptedOperator::logIn("admin", {}));
-    s->main->N6->trigger();
+    Part(s->main, "N6")->trigger();
     s->main->WaitForBackup();
     QStringList expected;
     for (const char *file : {LINEMAP_FILE, DEPOSITS_FILE, SHOPINFO_FILE, PASSWD_FILE, RATE_FILE, LASTLOG_FILE,
@@ -264,7 +264,7 @@ private slots:
     QVERIFY(execOnEngineDb("alter table away rename to billtbl"));
     QCOMPARE(s->checkouts(), 0);
     QCOMPARE(told(), QStringList({"无法读取通话记录", "无法读取通话记录"}));
-    QCOMPARE(s->entry(m, 0)->button->text(), QStringLiteral("结帐"));
+    QCOMPARE(s->button(m, 0)->text(), QStringLiteral("结帐"));
   }
 
   void callsKeptOnlyInMemoryAreShownAndWarnedOfAtQuitting()
@@ -275,8 +275,8 @@ private slots:
     QVERIFY(QDir().mkdir(s->forms->dir.file("cdr.pending")));
     const bool ended = TestLine(m, 0).call("0101");
     s->main->PollLines();
-    const QString shown = s->main->StatusUnsaved->text();
-    const bool visible = !s->main->StatusUnsaved->isHidden();
+    const QString shown = Part<QLabel>(s->main, "StatusUnsaved")->text();
+    const bool visible = !Part<QLabel>(s->main, "StatusUnsaved")->isHidden();
     s->forms->op.then([](QDialog *dlg) {
       auto *warning = dlg->findChild<QLabel *>("Warning");
       QVERIFY(warning && !warning->isHidden());
@@ -284,7 +284,7 @@ private slots:
       QVERIFY(warning->text().contains(QStringLiteral("现在退出，这些通话将会丢失")));
       ScriptedOperator::click("CancelBtn")(dlg);
     });
-    s->main->Exit1->trigger();
+    Part(s->main, "Exit1")->trigger();
     QVERIFY(QDir().rmdir(db) && QFile::rename(db + ".away", db));
     QVERIFY(ended);
     QCOMPARE(shown, QStringLiteral("有 1 个通话未能存盘，退出将丢失"));
@@ -294,13 +294,13 @@ private slots:
     // The next tries store it; the note goes, and so does the warning.
     QVERIFY(testkit::eventually([] { return quenta_getUnsavedCalls() == 0; }, 5000));
     s->main->PollLines();
-    QVERIFY(s->main->StatusUnsaved->isHidden());
+    QVERIFY(Part<QLabel>(s->main, "StatusUnsaved")->isHidden());
     QCOMPARE(CallsOf(m).size(), size_t(1));
     s->forms->op.then([](QDialog *dlg) {
       QVERIFY(dlg->findChild<QLabel *>("Warning")->isHidden());
       ScriptedOperator::click("CancelBtn")(dlg);
     });
-    s->main->Exit1->trigger();
+    Part(s->main, "Exit1")->trigger();
   }
 };
 

@@ -124,7 +124,7 @@ class TestShifts : public QObject {
   void handOverTo(const QString &name, const QString &password)
   {
     s->forms->op.then(ScriptedOperator::logIn(name, password));
-    s->main->N6->trigger();
+    Part(s->main, "N6")->trigger();
   }
 
 private slots:
@@ -248,7 +248,7 @@ private slots:
       ScriptedOperator::fill({{"Counted", counted}, {"Username", QStringLiteral("张三")},
                               {"Password", QStringLiteral("密码")}})(dlg);
     });
-    s->main->N6->trigger();
+    Part(s->main, "N6")->trigger();
 
     const ShiftRow shift = lastShift();
     QVERIFY(shift.handedOver);

@@ -7,6 +7,7 @@
 #include <QTest>
 
 #include "FormsTest.h"
+#include "MonitorTest.h"
 #include "Switch.h"
 
 namespace {
@@ -60,7 +61,7 @@ private slots:
       QCOMPARE(static_cast<TSwitchDlg *>(dlg)->Title->text(), QStringLiteral("本班总金额：12.50元"));
       ScriptedOperator::click("Button1")(dlg);
     });
-    Forms.MainForm->N6->trigger();
+    Part(Forms.MainForm, "N6")->trigger();
     QCOMPARE(f->op.dialogs.last(), QStringLiteral("SwitchDlg"));
     QCOMPARE(Forms.MainForm->OperatorName(), QStringLiteral("admin"));
     QCOMPARE(Forms.MainForm->ShiftTotal(), Cents(1250));
@@ -75,16 +76,16 @@ private slots:
     f->op.then(titledLogIn(title, QStringLiteral("张三"), QStringLiteral("wrong")))
         .then(titledLogIn(title, QStringLiteral("李四"), QString()))
         .then(titledLogIn(title, QStringLiteral("张三"), QStringLiteral("密码")));
-    Forms.MainForm->N6->trigger();
+    Part(Forms.MainForm, "N6")->trigger();
     QCOMPARE(f->op.messages.size(), 1);  // only the wrong password is told
     QCOMPARE(f->op.messages[0].text, QStringLiteral("用户名/密码错误！"));
     TMainForm *main = Forms.MainForm;
     QCOMPARE(main->OperatorName(), QStringLiteral("张三"));
     QCOMPARE(main->ShiftTotal(), Cents(0));
     QCOMPARE(main->windowTitle(), QStringLiteral("IP电话计费程序 v2.14 - 张三"));
-    QVERIFY(!main->UserMgr->isEnabled());
-    QVERIFY(!main->ShopSet->isEnabled());
-    QVERIFY(!main->SetRate->isEnabled());
+    QVERIFY(!Part(main, "UserMgr")->isEnabled());
+    QVERIFY(!Part(main, "ShopSet")->isEnabled());
+    QVERIFY(!Part(main, "SetRate")->isEnabled());
     // The record names the new operator at once: a restart before his first
     // checkout does not let the previous operator hand the shift over again.
     QCOMPARE(f->dir.read(LASTLOG_FILE), kZhangSanGbk + " 0.00");
@@ -95,11 +96,11 @@ private slots:
   void administratorTakingOverGetsTheMenus()
   {
     f->logIn(QStringLiteral("张三"), QStringLiteral("密码"));
-    QVERIFY(!Forms.MainForm->UserMgr->isEnabled());
+    QVERIFY(!Part(Forms.MainForm, "UserMgr")->isEnabled());
     f->op.then(ScriptedOperator::logIn(QStringLiteral("admin"), QString()));
-    Forms.MainForm->N6->trigger();
-    QVERIFY(Forms.MainForm->UserMgr->isEnabled());
-    QVERIFY(Forms.MainForm->SetRate->isEnabled());
+    Part(Forms.MainForm, "N6")->trigger();
+    QVERIFY(Part(Forms.MainForm, "UserMgr")->isEnabled());
+    QVERIFY(Part(Forms.MainForm, "SetRate")->isEnabled());
   }
 
   void theOperatorOnDutyTakingOverStartsAtZero()
@@ -108,9 +109,9 @@ private slots:
     f->logIn(QStringLiteral("admin"));
     f->op.then(titledLogIn(QStringLiteral("本班总金额：12.50元"), QStringLiteral("admin"), QString()))
         .then(titledLogIn(QStringLiteral("本班总金额：0.00元"), QStringLiteral("admin"), QString()));
-    Forms.MainForm->N6->trigger();
+    Part(Forms.MainForm, "N6")->trigger();
     QCOMPARE(Forms.MainForm->ShiftTotal(), Cents(0));
-    Forms.MainForm->N6->trigger();
+    Part(Forms.MainForm, "N6")->trigger();
   }
 
   void takingsSurviveARestartForTheSameOperatorOnly()
@@ -126,7 +127,7 @@ private slots:
       QCOMPARE(static_cast<TSwitchDlg *>(dlg)->Title->text(), QStringLiteral("本班总金额：12.50元"));
       ScriptedOperator::click("Button1")(dlg);
     });
-    Forms.MainForm->N6->trigger();
+    Part(Forms.MainForm, "N6")->trigger();
 
     restart(QStringLiteral("admin"));
     QCOMPARE(Forms.MainForm->ShiftTotal(), Cents(0));

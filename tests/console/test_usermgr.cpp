@@ -14,6 +14,7 @@
 #include "ChangePwd.h"
 #include "ChangePwd2.h"
 #include "FormsTest.h"
+#include "MonitorTest.h"
 #include "RateFrm.h"
 #include "UserMgr.h"
 #include "Users.h"
@@ -184,7 +185,7 @@ private slots:
           fill({{"OrigPassword", "密码"}, {"Password2", "新密"}})(dlg);
         })
         .then(fill({{"Password2", "新密码"}}));
-    Forms.MainForm->N5->trigger();
+    Part(Forms.MainForm, "N5")->trigger();
     QCOMPARE(f->op.messages.size(), 2);
     QCOMPARE(f->op.messages[0].text, QStringLiteral("用户名/密码错误！"));
     QCOMPARE(f->op.messages[1].text, QStringLiteral("密码不一致"));
@@ -205,10 +206,10 @@ private slots:
   {
     f->dir.write(PASSWD_FILE, "admin\n" + kZhangSanGbk + " " + kZhangSanMima + "\n");
     f->logIn(QStringLiteral("admin"));
-    Forms.MainForm->UserMgr->trigger();
-    Forms.MainForm->SetRate->trigger();
+    Part(Forms.MainForm, "UserMgr")->trigger();
+    Part(Forms.MainForm, "SetRate")->trigger();
     f->op.then(ScriptedOperator::logIn(QStringLiteral("张三"), QStringLiteral("密码")));
-    Forms.MainForm->N6->trigger();
+    Part(Forms.MainForm, "N6")->trigger();
     QVERIFY(!mgr()->isVisible());
     QVERIFY(!Forms.RateForm->isVisible());
     QCOMPARE(f->op.messages.size(), 1);  // the rate editor's note on closing
@@ -216,7 +217,7 @@ private slots:
 
     // Handing back to the administrator opens nothing by itself.
     f->op.then(ScriptedOperator::logIn(QStringLiteral("admin"), QString()));
-    Forms.MainForm->N6->trigger();
+    Part(Forms.MainForm, "N6")->trigger();
     QVERIFY(!mgr()->isVisible());
     QCOMPARE(f->op.messages.size(), 1);
   }
