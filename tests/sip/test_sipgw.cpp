@@ -1,0 +1,255 @@
+// SIP booths billed through the bridge quenta-sipgw: a real Kamailio running
+// the shop's configuration, real SIP agents (baresip: a carrier that answers
+// and booths that call) and a real message handler storing the calls. Every
+// test process takes a network namespace of its own when it may (as root),
+// so the SIP ports and the event socket are its alone. Kamailio and baresip
+// missing is a failure, not a skip: tools/bootstrap.sh installs them.
+#include <fcntl.h>
+#include <net/if.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+
+#include <memory>
+#include <thread>
+
+#include "quenta/gateway.h"
+
+using namespace gwtest;
+
+namespace {
+
+class OwnNetwork : public ::testing::Environment {
+public:
+  void SetUp() override
+  {
+    if (unshare(CLONE_NEWNET) != 0)
+      return;  // not root: the machine's loopback, ports as they are
+    int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ifreq ifr{};
+    strcpy(ifr.ifr_name, "lo");
+    if (ioctl(s, SIOCGIFFLAGS, &ifr) == 0) {
+      ifr.ifr_flags |= IFF_UP;
+      (void)ioctl(s, SIOCSIFFLAGS, &ifr);
+    }
+    close(s);
+  }
+};
+[[maybe_unused]] ::testing::Environment *const g_network = ::testing::AddGlobalTestEnvironment(new OwnNetwork);
+
+// A program run in the background, its output in a log file, its standard
+// input a pipe the test writes commands to.
+class Proc {
+public:
+  Proc(const std::vector<std::string> &argv, const std::string &log) : log_(log)
+  {
+    int p[2];
+    if (pipe2(p, O_CLOEXEC) != 0)
+      return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+      dup2(p[0], 0);
+      dup2(out, 1);
+      dup2(out, 2);
+      std::vector<char *> args;
+      for (auto &a : argv)
+        args.push_back(const_cast<char *>(a.c_str()));
+      args.push_back(nullptr);
+      execvp(args[0], args.data());
+      _exit(127);
+    }
+    close(p[0]);
+    in_ = p[1];
+  }
+  ~Proc()
+  {
+    stop();
+    if (in_ >= 0)
+      close(in_);
+  }
+  void say(const std::string &line) { ASSERT_EQ((ssize_t)line.size(), write(in_, line.data(), line.size())); }
+  // SIGTERM, then SIGKILL when the program has not ended within 3 s.
+  void stop(int sig = SIGTERM)
+  {
+    if (pid_ <= 0)
+      return;
+    kill(pid_, sig);
+    for (int i = 0; i < 150 && waitpid(pid_, nullptr, WNOHANG) == 0; i++)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (waitpid(pid_, nullptr, WNOHANG) == 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    pid_ = -1;
+  }
+  std::string log() const { return slurp(log_); }
+  bool logged(const std::string &text) const { return log().find(text) != std::string::npos; }
+  size_t count(const std::string &text) const
+  {
+    std::string l = log();
+    size_t n = 0;
+    for (size_t at = l.find(text); at != std::string::npos; at = l.find(text, at + 1))
+      n++;
+    return n;
+  }
+
+private:
+  std::string log_;
+  pid_t pid_ = -1;
+  int in_ = -1;
+};
+
+bool on_path(const char *program)
+{
+  int status = 0;
+  return run_command(std::string("command -v ") + program + " >/dev/null 2>&1 && echo yes", &status) == "yes\n";
+}
+
+class SipTest : public HandlerFixture {
+protected:
+  void SetUp() override
+  {
+    HandlerFixture::SetUp();
+    dir_ = work_.path();
+    ASSERT_TRUE(on_path("kamailio") && on_path("baresip"))
+        << "kamailio and baresip are needed (tools/bootstrap.sh installs them)";
+    std::string booths = dir_ + "/booths";
+    FILE *f = fopen(booths.c_str(), "w");
+    fputs("1001 pw-1001 GW 1\n1002 pw-1002 GW 2\n", f);
+    fclose(f);
+    chmod(booths.c_str(), 0600);
+    mkdir((dir_ + "/run").c_str(), 0700);
+    start_kamailio();
+    start_bridge();
+    carrier_ = agent("carrier", "127.0.0.3", "<sip:114@127.0.0.3>;regint=0;answermode=auto", 1);
+  }
+  void TearDown() override
+  {
+    booths_.clear();
+    carrier_.reset();
+    bridge_.reset();
+    kamailio_.reset();
+    HandlerFixture::TearDown();
+  }
+
+  void start_kamailio()
+  {
+    kamailio_ = std::make_unique<Proc>(
+        std::vector<std::string>{"kamailio", "-f", KAMAILIO_CFG, "-DD", "-E", "-A", "LISTEN=udp:127.0.0.2:5060", "-A",
+                                 "RUN_DIR=\"" + dir_ + "/run\"", "-A", "TRUNK_IP=\"127.0.0.3\"", "-A",
+                                 "TRUNK_HOST=\"127.0.0.3:5060\"", "-A", "EVAPI_ADDR=\"127.0.0.1:8448\""},
+        dir_ + "/kamailio.log");
+    ASSERT_TRUE(eventually(
+        [] {
+          int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+          sockaddr_in a{};
+          a.sin_family = AF_INET;
+          a.sin_port = htons(8448);
+          a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+          bool up = connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
+          close(s);
+          return up;
+        },
+        10000))
+        << slurp(dir_ + "/kamailio.log");
+  }
+  void start_bridge()
+  {
+    size_t before = bridge_ ? bridge_->count("in step with the SIP server") : 0;
+    bridge_.reset();
+    bridge_ = std::make_unique<Proc>(std::vector<std::string>{SIPGW_PATH, "--booths", dir_ + "/booths", "--state",
+                                                              dir_ + "/denied", "--keepalive", "500"},
+                                     dir_ + "/bridge.log");
+    ASSERT_TRUE(eventually([&] { return bridge_->count("in step with the SIP server") > before; }, 10000))
+        << bridge_->log();
+  }
+  // A baresip agent on addr with one account line, in a folder of its own.
+  std::unique_ptr<Proc> agent(const std::string &name, const std::string &addr, const std::string &account,
+                              int max_calls = 4)
+  {
+    std::string d = dir_ + "/" + name;
+    mkdir(d.c_str(), 0700);
+    FILE *f = fopen((d + "/config").c_str(), "w");
+    // no sound card: a sine source, which takes 48 kHz stereo only
+    fprintf(f,
+            "poll_method epoll\nsip_listen %s:5060\nnet_interface %s\ncall_max_calls %d\n"
+            "audio_source ausine,440\naudio_alert ausine,440\nausrc_srate 48000\nauplay_srate 48000\n"
+            "ausrc_channels 2\nauplay_channels 2\nmodule_path /usr/lib/baresip/modules\n"
+            "module stdio.so\nmodule g711.so\nmodule ausine.so\nmodule_tmp account.so\nmodule_app menu.so\n",
+            addr.c_str(), addr.c_str(), max_calls);
+    fclose(f);
+    f = fopen((d + "/accounts").c_str(), "w");
+    fprintf(f, "%s\n", account.c_str());
+    fclose(f);
+    return std::make_unique<Proc>(std::vector<std::string>{"baresip", "-f", d}, d + ".log");
+  }
+  // Booth 1001 (line 1) or 1002 (line 2), registered: the station shows it.
+  Proc &booth(int line)
+  {
+    std::string account = std::to_string(1000 + line);
+    booths_.push_back(agent("booth" + account, "127.0.0." + std::to_string(9 + line),
+                            "<sip:" + account + "@127.0.0.2>;auth_pass=pw-" + account + ";regint=60"));
+    EXPECT_TRUE(eventually([&] { return state(line) == "IDLE"; }, 8000)) << bridge_->log();
+    return *booths_.back();
+  }
+  struct LineView {
+    int line;
+    std::string state, dest;
+  };
+  LineView line(int n)
+  {
+    LineView v{n, "", ""};
+    msghdlr_get_status_ex(
+        h_,
+        [](const char *m, int l, const char *st, const char *, const char *dn, const char *, int, void *p) {
+          auto *v = static_cast<LineView *>(p);
+          if (std::string(m) == "GW" && l == v->line) {
+            v->state = st;
+            v->dest = dn;
+          }
+        },
+        &v);
+    return v;
+  }
+  std::string state(int n) { return line(n).state; }
+  bool command(int n, const char *text) { return msghdlr_send_command(h_, "GW", n, text) == 0; }
+  // Dials 114 and waits for the station to show the call.
+  void call(Proc &b, int n)
+  {
+    b.say("/dial 114\n");
+    ASSERT_TRUE(eventually([&] { return state(n) == "CONNECTED"; }, 8000)) << b.log() << bridge_->log();
+  }
+  static long seconds(const Row &r) { return parse_local_time(r.edate) - parse_local_time(r.bdate); }
+
+  std::string dir_;
+  std::unique_ptr<Proc> kamailio_, bridge_, carrier_;
+  std::vector<std::unique_ptr<Proc>> booths_;
+};
+
+// An answered call is one row with the booth's line, account and number and
+// its length; a call the carrier refuses as busy is none.
+TEST_F(SipTest, AnsweredCallIsBilledAndABusyOneIsNot)
+{
+  Proc &a = booth(1);
+  Proc &b = booth(2);
+  call(a, 1);
+  long long answered = testkit::now_ms();
+  b.say("/dial 114\n");  // the carrier takes one call at a time
+  ASSERT_TRUE(eventually([&] { return b.logged("486"); }, 8000)) << b.log();
+  EXPECT_NE("CONNECTED", state(2));
+  std::this_thread::sleep_for(std::chrono::milliseconds(3000 - (testkit::now_ms() - answered)));
+  a.say("/hangup\n");
+  ASSERT_TRUE(eventually([&] { return rows().size() == 1 && state(1) == "IDLE"; }, 5000)) << bridge_->log();
+  Row r = rows()[0];
+  EXPECT_EQ("GW", r.machineid);
+  EXPECT_EQ(1, r.lineid);
+  EXPECT_EQ("1001", r.orgnum);
+  EXPECT_EQ("114", r.desnum);
+  EXPECT_NEAR(3, seconds(r), 1);
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  EXPECT_EQ(1u, rows().size());
+}
+
+}  // namespace
