@@ -252,4 +252,87 @@ TEST_F(SipTest, AnsweredCallIsBilledAndABusyOneIsNot)
   EXPECT_EQ(1u, rows().size());
 }
 
+// "call: deny" answered FORBIDDEN: the call in progress is cut on both sides
+// and stored, the booth's next call gets 403; "call: permit" lets it call
+// again.
+TEST_F(SipTest, DenyCutsTheCallOnBothSidesAndRefusesTheNextUntilPermitted)
+{
+  Proc &a = booth(1);
+  call(a, 1);
+  ASSERT_TRUE(command(1, "call: deny\n"));
+  ASSERT_TRUE(eventually([&] { return state(1) == "FORBIDDEN" && rows().size() == 1; }, 5000)) << bridge_->log();
+  EXPECT_EQ("114", rows()[0].desnum);
+  EXPECT_TRUE(eventually([&] { return a.logged("session closed") && carrier_->logged("session closed"); }, 5000))
+      << a.log() << carrier_->log();
+  a.say("/dial 114\n");
+  EXPECT_TRUE(eventually([&] { return a.logged("403 Booth closed"); }, 5000)) << a.log();
+  ASSERT_TRUE(command(1, "call: permit\n"));
+  ASSERT_TRUE(eventually([&] { return state(1) == "IDLE"; }, 5000));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));  // a call's id holds its start second
+  call(a, 1);
+  a.say("/hangup\n");
+  EXPECT_TRUE(eventually([&] { return rows().size() == 2; }, 5000)) << bridge_->log() << a.log();
+}
+
+// A booth with a wrong password, and an account the booths file does not
+// hold with the password "0", place no call.
+TEST_F(SipTest, StrangersAreRefused)
+{
+  auto wrong = agent("wrong", "127.0.0.20", "<sip:1001@127.0.0.2>;auth_pass=guess;regint=0");
+  auto unknown = agent("unknown", "127.0.0.21", "<sip:9999@127.0.0.2>;auth_pass=0;regint=0");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  wrong->say("/dial 114\n");
+  unknown->say("/dial 114\n");
+  EXPECT_TRUE(eventually([&] { return unknown->logged("403 Unknown account"); }, 5000)) << unknown->log();
+  EXPECT_TRUE(eventually([&] { return wrong->logged("session closed"); }, 5000)) << wrong->log();
+  EXPECT_FALSE(wrong->logged("Call established"));
+  EXPECT_EQ(0u, carrier_->count("Call established"));
+  EXPECT_TRUE(bridge_->logged("alarm: the SIP server refused account 9999"));
+  EXPECT_TRUE(rows().empty());
+}
+
+// Kamailio keeps its deny table in memory: restarted, it gets the bridge's
+// list again. A call Kamailio's restart cut is stored. Without a bridge no
+// call is placed (503).
+TEST_F(SipTest, KamailioRestartEndsItsCallsAndKeepsDeniedBoothsDenied)
+{
+  Proc &a = booth(1);
+  Proc &b = booth(2);
+  call(a, 1);
+  ASSERT_TRUE(command(2, "call: deny\n"));
+  ASSERT_TRUE(eventually([&] { return state(2) == "FORBIDDEN"; }, 5000));
+  kamailio_->stop();
+  EXPECT_TRUE(eventually([&] { return rows().size() == 1 && state(1) == "IDLE"; }, 5000)) << bridge_->log();
+  size_t connected = bridge_->count("in step with the SIP server");
+  start_kamailio();
+  ASSERT_TRUE(eventually([&] { return bridge_->count("in step with the SIP server") > connected; }, 10000))
+      << bridge_->log();
+  b.say("/dial 114\n");
+  EXPECT_TRUE(eventually([&] { return b.logged("403 Booth closed"); }, 5000)) << b.log();
+  bridge_->stop();
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  a.say("/dial 114\n");
+  EXPECT_TRUE(eventually([&] { return a.logged("503 Billing not ready"); }, 5000)) << a.log();
+  EXPECT_EQ(1u, rows().size());
+}
+
+// The bridge stopped mid-call and started again takes the call back from
+// Kamailio: one row, as long as the whole call.
+TEST_F(SipTest, BridgeRestartedMidCallBillsTheCallOnce)
+{
+  Proc &a = booth(1);
+  call(a, 1);
+  long long answered = testkit::now_ms();
+  bridge_->stop();
+  start_bridge();
+  EXPECT_TRUE(bridge_->logged("taken back from the SIP server")) << bridge_->log();
+  EXPECT_EQ("CONNECTED", state(1));
+  std::this_thread::sleep_for(std::chrono::milliseconds(4000 - (testkit::now_ms() - answered)));
+  a.say("/hangup\n");
+  ASSERT_TRUE(eventually([&] { return rows().size() == 1 && state(1) == "IDLE"; }, 5000)) << bridge_->log();
+  EXPECT_NEAR(4, seconds(rows()[0]), 1);
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  EXPECT_EQ(1u, rows().size());
+}
+
 }  // namespace

@@ -170,7 +170,7 @@ void Bridge::call_answered(Booth &b, const std::string &callid, const std::strin
   if (b.denied && adopted) {
     /* a call the station never saw start while the booth is denied */
     logf("booth %s is denied: ending its call to %s", b.entry.account.c_str(), number.c_str());
-    send_evapi("end " + he + " " + hid);
+    send_evapi("end " + callid + " " + he + " " + hid);
     return;
   }
   if (!b.call_id.empty() && b.call_id != callid)
@@ -194,7 +194,7 @@ void Bridge::call_answered(Booth &b, const std::string &callid, const std::strin
   }
   if (b.denied) {
     /* answered after the booth was denied: cut at once, the call is stored */
-    std::string h = "end " + he + " " + hid;
+    std::string h = "end " + callid + " " + he + " " + hid;
     call_ended(b, "cut: the booth is denied", now);
     send_evapi(h);
   }
@@ -236,7 +236,7 @@ void Bridge::deny(Booth &b, TimePoint now)
   b.dialling_callid.clear();
   if (!b.call_id.empty()) {
     /* the station first hears the hang-up, then Kamailio sends BYE both ways */
-    std::string h = "end " + b.h_entry + " " + b.h_id;
+    std::string h = "end " + b.call_id + " " + b.h_entry + " " + b.h_id;
     call_ended(b, "cut: the booth was denied", now);
     send_evapi(h);
   }
