@@ -335,4 +335,39 @@ TEST_F(SipTest, BridgeRestartedMidCallBillsTheCallOnce)
   EXPECT_EQ(1u, rows().size());
 }
 
+// A booths file the bridge cannot use stops it at the start, naming the file
+// and line; a file others may read starts it with a warning.
+TEST(SipgwBooths, UnusableFilesAreRefusedNamingTheLine)
+{
+  WorkDir work;
+  struct Case {
+    const char *text, *says;
+  } cases[] = {
+      {"1001 pw GW\n", "booths:1: expected ACCOUNT PASSWORD MACHINE LINE"},
+      {"# booths\n\n1001 pw GW 1 extra\n", "booths:3: expected"},
+      {"1001 pw GW 10000000\n", "booths:1: the line is a number"},
+      {"1001 pw GW x\n", "booths:1: the line is a number"},
+      {"sip:1001 pw GW 1\n", "booths:1: an account is"},
+      {"1001 pw\"x GW 1\n", "booths:1: a password is"},
+      {"1001 pw GW 1\n1001 pw2 GW 2\n", "booths:2: account 1001 is listed twice"},
+      {"1001 pw GW 1\n1002 pw2 GW 1\n", "booths:2: line GW/1 is given twice"},
+      {"# none\n", "no booth listed"},
+  };
+  for (const Case &c : cases) {
+    FILE *f = fopen("booths", "w");
+    fputs(c.text, f);
+    fclose(f);
+    chmod("booths", 0600);
+    int status = 0;
+    std::string out = run_command(std::string(SIPGW_PATH) + " --booths booths 2>&1", &status);
+    EXPECT_EQ(1, status) << c.text;
+    EXPECT_NE(std::string::npos, out.find(c.says)) << c.text << out;
+  }
+  int status = 0;
+  std::string out = run_command(std::string(SIPGW_PATH) + " --booths missing 2>&1", &status);
+  EXPECT_EQ(1, status);
+  EXPECT_NE(std::string::npos, out.find("missing: No such file")) << out;
+  EXPECT_EQ(2, (run_command(std::string(SIPGW_PATH) + " --keepalive 20000 --booths booths 2>&1", &status), status));
+}
+
 }  // namespace
