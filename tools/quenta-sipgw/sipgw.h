@@ -89,7 +89,7 @@ public:
   /* Runs until stop is set. */
   int run(volatile int &stop);
 
-  /* ---- what the loop calls (also used by the tests through the program) ---- */
+  /* what the loop hands over: one event of Kamailio, one datagram of the station */
   void on_event(const std::string &ev, TimePoint now);
   void on_station(Booth &b, const char *data, size_t len, TimePoint now);
 
