@@ -17,6 +17,12 @@
 #                     its calls itself), each copied by quenta-sync to one
 #                     local PostgreSQL server, whose report fills as calls are
 #                     settled (as root: the server runs as "nobody")
+#   ./run.sh --demo --sip, ./run.sh --headless --sip
+#                     SIP booths instead of the simulator: Kamailio with
+#                     tools/sip/kamailio.cfg, a carrier that answers, four
+#                     booths (baresip) that call at random and the bridge
+#                     quenta-sipgw reporting them as machine SIP1
+#                     (tools/sip/demo.sh; logs in demo/sip)
 set -euo pipefail
 cd "$(dirname "$0")"
 top=$PWD
@@ -24,16 +30,22 @@ top=$PWD
 demo=0
 headless=0
 chain=0
+sip=0
 for arg in "$@"; do
   case "$arg" in
     --demo) demo=1 ;;
     --headless) demo=1; headless=1 ;;
     --chain) chain=1 ;;
-    *) echo "usage: ./run.sh [--demo | --headless] [--chain]" >&2; exit 2 ;;
+    --sip) sip=1 ;;
+    *) echo "usage: ./run.sh [--demo | --headless] [--chain] [--sip]" >&2; exit 2 ;;
   esac
 done
 if [ "$chain" = 1 ] && [ "$demo" = 0 ]; then
   echo "run.sh: --chain goes with --demo or --headless" >&2
+  exit 2
+fi
+if [ "$sip" = 1 ] && [ "$demo" = 0 ]; then
+  echo "run.sh: --sip goes with --demo or --headless" >&2
   exit 2
 fi
 if [ "$chain" = 1 ] && [ "$(id -u)" != 0 ]; then
@@ -130,8 +142,12 @@ if [ "$chain" = 1 ]; then
 fi
 
 # The lines keep announcing themselves until the engine starts after the login.
-"$gwsim" --station 127.0.0.1:9849 --machines 2 --lines 4 --random \
-  --duration 86400 --talk 5:45 --idle 5:30 --output "$station/gwsim-summary.txt" &
+if [ "$sip" = 1 ]; then
+  "$top/tools/sip/demo.sh" "$top/build" "$station/sip" &
+else
+  "$gwsim" --station 127.0.0.1:9849 --machines 2 --lines 4 --random \
+    --duration 86400 --talk 5:45 --idle 5:30 --output "$station/gwsim-summary.txt" &
+fi
 children+=($!)
 if [ "$headless" = 1 ]; then
   [ -f rateinfo ] || printf '%s\n' "$rates" > rateinfo

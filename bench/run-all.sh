@@ -7,7 +7,8 @@
 # calls waiting in cdr.pending (first echo, all stored, echoes meanwhile), the console's poll of 100
 # lines on 1,000,000 calls, the running cost of 100 calls in progress under a 50,000-rule deck,
 # the rate editor's import of a 50,000-line deck, a backup of 1,000,000 calls while calls
-# are stored, the chain's sync program on 1,000,000 calls and bills,
+# are stored, the chain's sync program on 1,000,000 calls and bills, SIP booths
+# through Kamailio and the bridge (100 booths, 30 calls at a time, deny 100 times),
 # and the statistics report's month grouped over 1,000,000 calls.
 # Builds what it needs in build/ (RelWithDebInfo), runs each benchmark, keeps
 # the console and JSON output in build/bench-results/ and prints the machine
@@ -24,7 +25,7 @@ else
   cmake "$build" -DQUENTA_BENCH=ON >/dev/null # a tree configured without them gets them
 fi
 benches=(bench_gateway bench_store bench_rates bench_db bench_startup bench_backup)
-targets=(gwsim)
+targets=(gwsim bench_sip_booths)
 for b in "${benches[@]}"; do
   [ -f "bench/$b.cpp" ] && targets+=("$b")
 done
@@ -62,6 +63,11 @@ if [ -x "$build/bench/bench_rate_import" ]; then
   QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} "$build/bench/bench_rate_import" \
     --benchmark_out="$out/bench_rate_import.json" --benchmark_out_format=json 2>/dev/null |
     grep -E '^(BM_|Benchmark|-)' | tee "$out/bench_rate_import.txt"
+fi
+# SIP booths through Kamailio and the bridge (as root: a network namespace of its own)
+if [ -x "$build/bench/bench_sip_booths" ] && [ "$(id -u)" = 0 ] && command -v kamailio >/dev/null; then
+  echo "== bench_sip_booths"
+  "$build/bench/bench_sip_booths" | tee "$out/bench_sip_booths.txt"
 fi
 # the chain's sync program against a PostgreSQL server of its own (as root)
 if [ -x "$build/tools/quenta-sync/quenta-sync" ] && [ "$(id -u)" = 0 ]; then

@@ -17,13 +17,7 @@ if(TARGET Mirolt)
   install(FILES ${QUENTA_PACKAGING}/Mirolt.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
   install(FILES ${QUENTA_PACKAGING}/Mirolt.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 endif()
-# The SIP bridge and the SIP server's configuration, where this tree has them.
-if(TARGET quenta-sipgw)
-  install(TARGETS quenta-sipgw RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-endif()
-if(IS_DIRECTORY ${CMAKE_SOURCE_DIR}/tools/sip)
-  install(DIRECTORY ${CMAKE_SOURCE_DIR}/tools/sip/ DESTINATION ${CMAKE_INSTALL_DATADIR}/quenta/sip)
-endif()
+# The SIP bridge and the SIP server's configuration are installed by tools/quenta-sipgw.
 install(FILES README.md docs/chain.md docs/security.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 set(QUENTA_UNITS quenta-station.service quenta-sync.service quenta-sipgw.service)

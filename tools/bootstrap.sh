@@ -14,6 +14,8 @@ packages=(
   locales poppler-utils
   # the Debian package (cpack): its dependencies, its desktop entry checked
   dpkg-dev file desktop-file-utils
+  # SIP booths: the SIP server and the user agents of its tests
+  kamailio kamailio-extra-modules baresip
 )
 
 missing=()
@@ -28,4 +30,17 @@ if [ ${#missing[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# Installing Kamailio enables its service with the stock configuration. The
+# SIP booths run Kamailio with tools/sip/kamailio.cfg (its README part "SIP
+# booths"), and the tests start their own: the stock one must not run.
+if [ -e /lib/systemd/system/kamailio.service ] || [ -e /etc/init.d/kamailio ]; then
+  if command -v systemctl >/dev/null 2>&1 && systemctl is-enabled kamailio >/dev/null 2>&1; then
+    systemctl disable --now kamailio >/dev/null 2>&1 || true
+  fi
+  if [ -x /etc/init.d/kamailio ]; then
+    /etc/init.d/kamailio stop >/dev/null 2>&1 || true
+    command -v update-rc.d >/dev/null 2>&1 && update-rc.d kamailio disable >/dev/null 2>&1 || true
+  fi
 fi

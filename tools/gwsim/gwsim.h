@@ -18,14 +18,15 @@
 #include <utility>
 #include <vector>
 
+#include "gwwire.h"
+
 namespace gwsim {
 
 using Clock = std::chrono::steady_clock;
 using TimePoint = Clock::time_point;
-using Attrs = std::vector<std::pair<std::string, std::string>>;
-
-constexpr int kDatagramMax = 512;   /* the station reads at most this much */
-constexpr const char *kDeniedState = "FORBIDDEN"; /* a line in this state makes no calls */
+using gwwire::Attrs;
+using gwwire::kDatagramMax;
+using gwwire::kDeniedState;
 
 struct Range {
   double lo, hi;                    /* seconds */
@@ -65,22 +66,11 @@ struct Options {
   bool strict = false;
 };
 
-/* ---- wire.cpp: the message format ---- */
-
-struct Message {
-  std::string type;
-  Attrs attrs;
-  const std::string *find(const std::string &name) const;  /* case-insensitive, or null */
-};
-
-/* "Type Type ui/1.0\n", "name: value\n" per attribute, "\n". */
-std::string compose(const std::string &type, const Attrs &attrs);
-/* Reads the first line's type token and every "name: value" line up to the
- * empty line; false when the datagram is not a message. */
-bool parse_message(const char *data, size_t len, Message &out);
-/* The attribute lines of a message as sent (its text between the first line
- * and the empty line). */
-std::string attribute_text(const char *data, size_t len);
+/* the message format (tools/gwwire) */
+using gwwire::attribute_text;
+using gwwire::compose;
+using gwwire::Message;
+using gwwire::parse_message;
 
 /* ---- script.cpp: what the lines do ---- */
 

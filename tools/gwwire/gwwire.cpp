@@ -1,12 +1,12 @@
-/* The gateway message format as the simulator writes and reads it: a first
- * line "Type Type ui/1.0", attribute lines "name: value", an empty line. */
+/* The gateway message format: a first line "Type Type ui/1.0", attribute
+ * lines "name: value", an empty line. */
 #include <ctype.h>
 #include <string.h>
 #include <strings.h>
 
-#include "gwsim.h"
+#include "gwwire.h"
 
-namespace gwsim {
+namespace gwwire {
 
 const std::string *Message::find(const std::string &name) const
 {
@@ -85,4 +85,4 @@ std::string attribute_text(const char *data, size_t len)
   return text.substr(begin, end + 1 - begin);
 }
 
-} /* namespace gwsim */
+} /* namespace gwwire */
