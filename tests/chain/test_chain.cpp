@@ -106,7 +106,10 @@ TEST(ChainTexts, StationTextsReachTheServerAsTheyMean)
 
 TEST(ChainTexts, APasswordStaysWhereOthersCannotReadIt)
 {
-  testkit::TempDir dir("qsync-settings", true);
+  const std::string dir = testing::TempDir() + "qsync-settings-" + std::to_string(getpid());
+  std::filesystem::create_directories(dir);
+  const std::string was = std::filesystem::current_path();
+  std::filesystem::current_path(dir);
   struct {
     const char *conf;       // sync.conf, or null for none
     mode_t mode;
@@ -143,6 +146,8 @@ TEST(ChainTexts, APasswordStaysWhereOthersCannotReadIt)
       EXPECT_NE(std::string::npos, error.find("chmod 600")) << error;
     }
   }
+  std::filesystem::current_path(was);
+  std::filesystem::remove_all(dir);
 }
 
 TEST(Chain, TwoStationsWithTheSimulatorSyncAtOnce)
