@@ -69,15 +69,7 @@ public:
   }
   typename QList<T>::const_iterator begin() const { return seeAll(), m_items.cbegin(); }
   typename QList<T>::const_iterator end() const { return m_items.cend(); }
-  /* Every entry, all of them seen now. */
-  QList<T> all() const { return seeAll(), m_items; }
-
-  /* Drops the entries, looked at or not: the test has dealt with them. */
-  void clear()
-  {
-    m_items.clear();
-    m_seen.clear();
-  }
+  /* Drops the newest entry, looked at or not. */
   void removeLast()
   {
     m_items.removeLast();

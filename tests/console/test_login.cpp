@@ -135,7 +135,8 @@ private slots:
     QCOMPARE(passwd.size(), qsizetype(sizeof "admin\nbob \n" - 1 + SALTED_DIGEST_HEX_LEN));
     QVERIFY(Forms.MainForm->CheckPassword(QStringLiteral("bob"), QStringLiteral("secret"), nullptr));
     QVERIFY(!Forms.MainForm->CheckPassword(QStringLiteral("bob"), QStringLiteral("secreT"), nullptr));
-    f->op.messages.clear();
+    QCOMPARE(f->op.messages.size(), 1);
+    QCOMPARE(f->op.messages[0].text, QStringLiteral("用户名/密码错误！"));
   }
 
   void aDamagedPasswdLetsNobodyInWithAnEmptyPassword()
