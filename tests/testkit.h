@@ -1,6 +1,7 @@
-// What every suite that talks to a running station needs: waiting for a
-// condition, reading a file whole, the machine-wide gateway-port lock, and a
-// gateway endpoint on a UDP socket of 127.0.0.1 with the messages it sends.
+// What the suites share: a temporary folder that goes with its contents,
+// waiting for a condition, reading a file whole, the machine-wide gateway-port
+// lock, and a gateway endpoint on a UDP socket of 127.0.0.1 with the messages
+// it sends.
 #ifndef TESTS_TESTKIT_H
 #define TESTS_TESTKIT_H
 
@@ -16,6 +17,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <optional>
@@ -28,6 +31,43 @@
 namespace testkit {
 
 constexpr int kGatewayPort = 9849;
+
+// A fresh folder /tmp/<prefix>XXXXXX, removed with everything in it when the
+// object goes (kept for a look afterwards when QUENTA_KEEP_TEST_DIRS is set).
+// Entered, it is also the working directory meanwhile, and the one before
+// comes back at the end. path() is empty when no folder could be made (the
+// suite's own checks then fail on it).
+class TempDir {
+public:
+  explicit TempDir(const char *prefix = "quentatest", bool enter = false)
+  {
+    std::string tmpl = std::string("/tmp/") + prefix + "XXXXXX";
+    if (mkdtemp(tmpl.data()))
+      path_ = tmpl;
+    if (enter && !path_.empty()) {
+      std::error_code ec;
+      previous_ = std::filesystem::current_path(ec).string();
+      std::filesystem::current_path(path_, ec);
+    }
+  }
+  ~TempDir()
+  {
+    std::error_code ec;
+    if (!previous_.empty())
+      std::filesystem::current_path(previous_, ec);
+    if (!path_.empty() && !getenv("QUENTA_KEEP_TEST_DIRS"))
+      std::filesystem::remove_all(path_, ec);
+  }
+  TempDir(const TempDir &) = delete;
+  TempDir &operator=(const TempDir &) = delete;
+
+  const std::string &path() const { return path_; }
+  std::string file(const std::string &name) const { return path_ + "/" + name; }
+
+private:
+  std::string path_;
+  std::string previous_;          /* the working directory before, when entered */
+};
 
 // Milliseconds on the monotonic clock.
 inline long long now_ms()

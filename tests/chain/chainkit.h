@@ -47,8 +47,6 @@ class PgServer {
 public:
   PgServer()
   {
-    char tmpl[] = "/tmp/quentachainXXXXXX";
-    dir_ = mkdtemp(tmpl);
     // made in a directory of its own and moved in whole: a template is never half made
     EXPECT_EQ(0, sh("mkdir -p " PG_TEMPLATE_DIR " && flock " PG_TEMPLATE_DIR ".lock sh -c '"
                     "[ -d " PG_TEMPLATE_DIR "/data ] || { rm -rf " PG_TEMPLATE_DIR "/new && "
@@ -59,12 +57,7 @@ public:
     port_ = free_port();
     EXPECT_TRUE(start());
   }
-  ~PgServer()
-  {
-    stop(SIGQUIT);
-    if (!getenv("QUENTA_KEEP_TEST_DIRS"))
-      sh("rm -rf '" + dir_ + "'");
-  }
+  ~PgServer() { stop(SIGQUIT); }
   PgServer(const PgServer &) = delete;
   PgServer &operator=(const PgServer &) = delete;
 
@@ -117,7 +110,8 @@ public:
   }
 
 private:
-  std::string dir_;
+  testkit::TempDir tmp_{"quentachain"};
+  std::string dir_ = tmp_.path();
   int port_ = 0;
   pid_t pid_ = -1;
 };

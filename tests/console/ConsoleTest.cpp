@@ -14,10 +14,10 @@
 #include "Modal.h"
 
 StationDir::StationDir()
-  : m_previous(QDir::currentPath())
+  : m_dir(std::make_unique<QTemporaryDir>()), m_path(m_dir->path()), m_previous(QDir::currentPath())
 {
-  QVERIFY(m_dir.isValid());
-  QVERIFY(QDir::setCurrent(m_dir.path()));
+  QVERIFY(m_dir->isValid());
+  QVERIFY(QDir::setCurrent(m_path));
 }
 
 StationDir::~StationDir()
@@ -64,9 +64,25 @@ ScriptedOperator::ScriptedOperator()
 
 ScriptedOperator::~ScriptedOperator()
 {
+  // A fixture that goes at the end of a test function, or in cleanup(),
+  // still fails its test; outside any test there is none to fail.
+  if (QTest::currentTestFunction())
+    verify();
   SetDialogAnswer(nullptr);
   SetMessageAnswer(nullptr);
   SetProgramEnd(nullptr);
+}
+
+void ScriptedOperator::verify()
+{
+  for (const Message &m : messages.takeUnseen()) {
+    const QString what = QStringLiteral("unexpected message box %1: %2").arg(m.caption, m.text);
+    QTest::qFail(qPrintable(what), __FILE__, __LINE__);
+  }
+  for (const QString &name : unexpected.takeUnseen()) {
+    const QString what = QStringLiteral("unexpected dialog %1 (cancelled)").arg(name);
+    QTest::qFail(qPrintable(what), __FILE__, __LINE__);
+  }
 }
 
 ScriptedOperator &ScriptedOperator::then(Answer answer)

@@ -13,6 +13,7 @@
 #include <QTest>
 
 #include <functional>
+#include <memory>
 
 class QDialog;
 
@@ -22,14 +23,19 @@ public:
   StationDir();
   ~StationDir();
 
-  QString path() const { return m_dir.path(); }
-  QString file(const char *name) const { return m_dir.filePath(QLatin1String(name)); }
+  QString path() const { return m_path; }
+  QString file(const char *name) const { return m_path + QLatin1Char('/') + QLatin1String(name); }
   void write(const char *name, const QByteArray &bytes) const;
   bool exists(const char *name) const;
   QByteArray read(const char *name) const;
 
+  /* Hands the directory over: it stays when this goes (the current directory
+   * still changes back), and the caller removes it. */
+  std::unique_ptr<QTemporaryDir> release() { return std::move(m_dir); }
+
 private:
-  QTemporaryDir m_dir;
+  std::unique_ptr<QTemporaryDir> m_dir;
+  QString m_path;
   QString m_previous;
 };
 
@@ -41,8 +47,66 @@ QByteArray MaskDigests(QByteArray text, const QStringList &passwords);
 
 using Answer = std::function<void(QDialog *)>;
 
+/* What the operator was shown, in order, each entry marked once the test has
+ * looked at it: read it (by index, first, last, value, a loop) or counted the
+ * entries (size, isEmpty) with it among them. An entry no test looked at is
+ * one nobody expected, and fails the test (ScriptedOperator::verify). */
+template <class T>
+class ShownLog {
+public:
+  qsizetype size() const { return seeAll(), m_items.size(); }
+  qsizetype count() const { return size(); }
+  bool isEmpty() const { return size() == 0; }
+  const T &operator[](qsizetype i) const { return see(i), m_items[i]; }
+  const T &at(qsizetype i) const { return (*this)[i]; }
+  const T &first() const { return (*this)[0]; }
+  const T &last() const { return (*this)[m_items.size() - 1]; }
+  T value(qsizetype i) const
+  {
+    if (i >= 0 && i < m_items.size())
+      see(i);
+    return m_items.value(i);
+  }
+  typename QList<T>::const_iterator begin() const { return seeAll(), m_items.cbegin(); }
+  typename QList<T>::const_iterator end() const { return m_items.cend(); }
+  /* Drops the newest entry, looked at or not. */
+  void removeLast()
+  {
+    m_items.removeLast();
+    m_seen.removeLast();
+  }
+
+  /* For the operator: a new entry, not yet seen. */
+  void append(T item)
+  {
+    m_items.append(std::move(item));
+    m_seen.append(false);
+  }
+  /* The entries no test looked at, marked seen so that each is told once. */
+  QList<T> takeUnseen()
+  {
+    QList<T> unseen;
+    for (qsizetype i = 0; i < m_items.size(); i++)
+      if (!m_seen[i]) {
+        unseen.append(m_items[i]);
+        m_seen[i] = true;
+      }
+    return unseen;
+  }
+
+private:
+  void see(qsizetype i) const { m_seen[i] = true; }
+  void seeAll() const { m_seen.fill(true); }
+
+  QList<T> m_items;
+  mutable QList<bool> m_seen;
+};
+
 /* Answers the dialogs in the order they appear, takes message boxes and the
- * program's end. A dialog beyond the script is cancelled and recorded. */
+ * program's end. A dialog beyond the script is cancelled and recorded. A
+ * message box the test never looked at, or a dialog beyond the script, fails
+ * the test at verify(): from the suite's cleanup or, at the latest, when the
+ * operator goes. */
 class ScriptedOperator {
 public:
   ScriptedOperator();
@@ -58,13 +122,17 @@ public:
   /* Types the texts into the dialog's edits (by object name), clicks OKBtn. */
   static Answer fill(const QList<QPair<const char *, QString>> &texts);
 
+  /* Fails the running test for each message box it did not look at and each
+   * dialog the script did not answer, naming them; each is told once. */
+  void verify();
+
   struct Message {
     QString text;
     QString caption;
   };
-  QList<Message> messages;        /* message boxes, in order */
+  ShownLog<Message> messages;     /* message boxes, in order */
   QStringList dialogs;            /* object names of the dialogs shown, in order */
-  QStringList unexpected;         /* dialogs shown with the script used up */
+  ShownLog<QString> unexpected;   /* dialogs shown with the script used up */
   QList<int> ends;                /* exit statuses the program asked for */
   qsizetype pending() const { return m_script.size(); }
 

@@ -1,7 +1,7 @@
 /* For console suites that drive a real engine: the engine started once per
- * process in a directory of its own (with the suite's rate file), so that its
- * database outlives the working directory of each test; gateway lines on UDP
- * sockets of 127.0.0.1 that talk to it; and reading its tables back. */
+ * process in a directory of its own (with the suite's rate file); gateway
+ * lines on UDP sockets of 127.0.0.1 that talk to it; and reading its tables
+ * back. */
 #ifndef TESTS_CONSOLE_ENGINETEST_H
 #define TESTS_CONSOLE_ENGINETEST_H
 
@@ -31,13 +31,6 @@
 #include "MainFrm.h"
 #include "MonitorTest.h"
 
-/* The engine's directory; null until the engine runs. */
-inline QTemporaryDir *&EngineDir()
-{
-  static QTemporaryDir *dir = nullptr;
-  return dir;
-}
-
 /* Starts the engine, once per process, with rateFile as its "rateinfo". The
  * login's own start-up later finds it running. */
 inline void StartEngineOnce(const QByteArray &rateFile)
@@ -45,7 +38,7 @@ inline void StartEngineOnce(const QByteArray &rateFile)
   if (EngineDir())
     return;
   HoldGatewayPort();
-  auto *dir = new QTemporaryDir;
+  auto dir = std::make_unique<QTemporaryDir>();
   QVERIFY(dir->isValid());
   QFile rates(dir->filePath(QStringLiteral("rateinfo")));
   QVERIFY(rates.open(QIODevice::WriteOnly));
@@ -56,7 +49,7 @@ inline void StartEngineOnce(const QByteArray &rateFile)
   const int rc = quenta_init();
   QDir::setCurrent(previous);
   QCOMPARE(rc, 0);
-  EngineDir() = dir;
+  EngineDir() = std::move(dir);
 }
 
 /* A machine id no earlier test of this process used: the engine's line table
@@ -241,12 +234,7 @@ struct StationFixture {
 #define ENGINE_TEST_MAIN(TestClass)                                                      \
   int main(int argc, char *argv[])                                                       \
   {                                                                                      \
-    return RunConsoleSuite<TestClass>(argc, argv, [] {                                   \
-      if (!EngineDir())                                                                  \
-        return EngineCalled();                                                           \
-      EngineDir()->remove();                                                             \
-      return true;                                                                       \
-    });                                                                                  \
+    return RunConsoleSuite<TestClass>(argc, argv, LeaveEngine);                          \
   }
 
 #endif

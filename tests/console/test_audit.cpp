@@ -119,6 +119,10 @@ private slots:
     s->forms->op.then(ScriptedOperator::logIn(QStringLiteral("张三"), QStringLiteral("密码")));
     Part(s->main, "N6")->trigger();
     s->main->WaitForBackup();
+    // The wrong password at the login; the rate editor closing at the handover.
+    QCOMPARE(s->forms->op.messages.size(), 2);
+    QCOMPARE(s->forms->op.messages[0].text, QStringLiteral("用户名/密码错误！"));
+    QCOMPARE(s->forms->op.messages[1].text, QStringLiteral(RATE_CLOSE_NOTE));
 
     const QString ours = QStringLiteral("线路“%1”").arg(line);
     auto rule = [](const char *price) {

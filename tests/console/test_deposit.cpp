@@ -200,6 +200,7 @@ private slots:
       bill->PrintBtn->click();
     });
     s.main->Checkout(s.main->Lines()->FindLine(m, 1));
+    QCOMPARE(s.forms->op.messages.last().caption, QStringLiteral("打印小票"));  // where the receipt went
     QVERIFY(ReceiptHtml(Forms.ReceiptDlg->Reprint()).contains("押金</td><td align=\"right\">2.00元"));
     for (const cdr_info &call : CallsOf(m))
       QVERIFY(call.flag == 1 && BillsOf(call.callid).size() == 1);

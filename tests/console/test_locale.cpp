@@ -106,10 +106,7 @@ int main(int argc, char *argv[])
   g_commaLocale = UseCommaLocale();
   return RunConsoleSuite<TestCommaLocale>(argc, argv, [] {
     g_locales.reset();  // the process has loaded the locale already
-    if (!EngineDir())
-      return EngineCalled();
-    EngineDir()->remove();
-    return true;
+    return LeaveEngine();
   });
 }
 

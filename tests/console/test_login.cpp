@@ -32,6 +32,15 @@ class TestLoginDlg : public QObject {
   {
     return QDir(f->dir.path()).entryList(QDir::Files | QDir::Hidden);
   }
+  /* The failed logins wait in audit.pending while no engine runs; once one
+   * does (an earlier test of the process started it) they are stored at once. */
+  static bool failuresWait() { return !EngineCalled(); }
+  static QStringList withPending(QStringList files)
+  {
+    if (failuresWait())
+      files.prepend(QStringLiteral(AUDIT_PENDING_FILE));
+    return files;
+  }
 
 private slots:
   void init() { f = std::make_unique<FormsFixture>(); }
@@ -88,8 +97,9 @@ private slots:
     QVERIFY(f->op.messages.isEmpty());
     QCOMPARE(f->op.ends, QList<int>{0});
     QVERIFY(Forms.MainForm->OperatorName().isEmpty());
-    QCOMPARE(stationFiles(), QStringList{QStringLiteral(AUDIT_PENDING_FILE)});
-    QCOMPARE(f->dir.read(AUDIT_PENDING_FILE).count('\n'), 3);  // one a failed login
+    QCOMPARE(stationFiles(), withPending({}));
+    if (failuresWait())
+      QCOMPARE(f->dir.read(AUDIT_PENDING_FILE).count('\n'), 3);  // one a failed login
   }
 
   void wrongPasswordIsToldAndAskedAgain()
@@ -126,7 +136,8 @@ private slots:
     QCOMPARE(passwd.size(), qsizetype(sizeof "admin\nbob \n" - 1 + SALTED_DIGEST_HEX_LEN));
     QVERIFY(Forms.MainForm->CheckPassword(QStringLiteral("bob"), QStringLiteral("secret"), nullptr));
     QVERIFY(!Forms.MainForm->CheckPassword(QStringLiteral("bob"), QStringLiteral("secreT"), nullptr));
-    f->op.messages.clear();
+    QCOMPARE(f->op.messages.size(), 1);
+    QCOMPARE(f->op.messages[0].text, QStringLiteral("用户名/密码错误！"));
   }
 
   void aDamagedPasswdLetsNobodyInWithAnEmptyPassword()
@@ -152,8 +163,8 @@ private slots:
     f->showMainForm();
     QCOMPARE(f->op.ends, QList<int>{0});
     QCOMPARE(f->op.messages.size(), 1);
-    QCOMPARE(stationFiles(), QStringList({QStringLiteral(AUDIT_PENDING_FILE), QStringLiteral(PASSWD_FILE)}));
-    QVERIFY(f->dir.read(AUDIT_PENDING_FILE).contains("\tbob\t"));
+    QCOMPARE(stationFiles(), withPending({QStringLiteral(PASSWD_FILE)}));
+    QVERIFY(!failuresWait() || f->dir.read(AUDIT_PENDING_FILE).contains("\tbob\t"));
     QCOMPARE(f->dir.read(PASSWD_FILE), passwd);
     QVERIFY(!Part<QTimer>(Forms.MainForm, "Timer1")->isActive());
     QVERIFY(Forms.MainForm->windowTitle().isEmpty());

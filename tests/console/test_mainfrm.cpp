@@ -165,6 +165,8 @@ private slots:
     f->op.then(ScriptedOperator::click("DiscardBtn"));
     QVERIFY(rates->MayClose());
     QVERIFY(rates->close());
+    QCOMPARE(f->op.messages.size(), 1);
+    QCOMPARE(f->op.messages[0].text, QStringLiteral(RATE_CLOSE_NOTE));
     f->op.then([](QDialog *dlg) {
       auto *question = dlg->findChild<QLabel *>();
       QVERIFY(question);

@@ -102,6 +102,9 @@ private slots:
       QCOMPARE(op->messages.size(), 1);
       QVERIFY(op->messages[0].text.contains(QStringLiteral("passwd")));
       QVERIFY(op->messages[0].text.contains(QStringLiteral("备份")));
+    } else if (emptyPassword == PasswordCheck::WrongPassword) {
+      QCOMPARE(op->messages.size(), 1);
+      QCOMPARE(op->messages[0].text, QStringLiteral("用户名/密码错误！"));
     }
   }
 
@@ -121,6 +124,7 @@ private slots:
     const QByteArray before = "# counter\nbob " + kBobSecret + " front desk\nadmin " + kAdmin123456 + "\n";
     dir->write(PASSWD_FILE, before);
     QVERIFY(!CheckPassword(dir->file(PASSWD_FILE), QStringLiteral("bob"), QStringLiteral("wrong")));
+    QCOMPARE(op->messages.size(), 1);
     QCOMPARE(dir->read(PASSWD_FILE), before);
     QVERIFY(CheckPassword(dir->file(PASSWD_FILE), QStringLiteral("bob"), QStringLiteral("secret")));
     const QByteArray after = dir->read(PASSWD_FILE);

@@ -84,7 +84,7 @@ private slots:
   }
   void cleanup()
   {
-    QVERIFY2(op->unexpected.isEmpty(), qPrintable(op->unexpected.join(QLatin1Char(' '))));
+    op->verify();
     op.reset();
     dir.reset();
   }

@@ -58,7 +58,7 @@ private slots:
   }
   void cleanup()
   {
-    QVERIFY2(op->unexpected.isEmpty(), qPrintable(op->unexpected.join(QLatin1Char(' '))));
+    op->verify();
     form.reset();
     op.reset();
     dir.reset();
@@ -317,6 +317,15 @@ private slots:
     }
     const bool closing = leave == QLatin1String("quit") || leave == QLatin1String("close box");
     QCOMPARE(closed, closing && (answer == QLatin1String("DiscardBtn") || saved));
+    // A refused save says why; a closing window tells when rates take effect.
+    QStringList told, expected;
+    for (const auto &m : op->messages)
+      told.append(m.text);
+    if (answer == QLatin1String("SaveBtn") && !saved)
+      expected.append(QStringLiteral("费率1最多只能有两位小数（“0.555”）"));
+    if (closed)
+      expected.append(QStringLiteral(RATE_CLOSE_NOTE));
+    QCOMPARE(told, expected);
   }
 
   void keyFiltersLetOnlyNumbersIn()

@@ -129,6 +129,7 @@ private slots:
     unsettled = makeCall(gw, 4, "0405550004");
     QVERIFY(unsettled.callid[0]);
   }
+  void cleanup() { f->op.verify(); }
   void cleanupTestCase()
   {
     f->verifyScriptDone();

@@ -86,6 +86,8 @@ private slots:
       s.main->Checkout(s.main->Lines()->FindLine(m, call.lineid));
     }
     QCOMPARE(s.checkouts(), n);
+    QCOMPARE(s.forms->op.messages.size(), 1);  // the checkout of the call no rule prices
+    QCOMPARE(s.forms->op.messages[0].text, QStringLiteral("有通话无法计费，请检查费率设置"));
     s.forms->verifyScriptDone();
   }
 };

@@ -141,6 +141,7 @@ private slots:
     report()->SetLineNames({{{"TK1", 0}, QStringLiteral("前台")}});
     report()->show();
   }
+  void cleanup() { f->op.verify(); }
   void cleanupTestCase()
   {
     f->verifyScriptDone();

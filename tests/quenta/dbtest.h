@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "testkit.h"
 #include "utils/debug.h"
 
 namespace dbtest {
@@ -78,9 +79,7 @@ class DbTest : public ::testing::Test {
 protected:
   void SetUp() override
   {
-    char tmpl[] = "/tmp/quentadbXXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(tmpl));
-    dir_ = tmpl;
+    ASSERT_FALSE(dir_.empty());
     db_ = dir_ + "/quentadb";
     log_ = dir_ + "/app.log";
     saved_fd_ = utils::logfd;
@@ -92,16 +91,11 @@ protected:
   {
     close(utils::logfd);
     utils::logfd = saved_fd_;
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
   }
 
   std::string log() const
   {
-    std::ifstream in(log_, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
+    return testkit::slurp(log_);
   }
 
   // Raw statements on the file, outside the layer and its lock.
@@ -148,7 +142,9 @@ protected:
     return v.empty() ? -1 : std::stol(v[0]);
   }
 
-  std::string dir_, db_, log_;
+  testkit::TempDir tmp_{"quentadb"};
+  std::string dir_ = tmp_.path();
+  std::string db_, log_;
   int saved_fd_ = 2;
 };
 

@@ -138,12 +138,7 @@ class WorkDir {
 public:
   WorkDir()
   {
-    char tmpl[] = "/tmp/quentatestXXXXXX";
-    dir_ = mkdtemp(tmpl);
-    char *cwd = getcwd(nullptr, 0);
-    old_cwd_ = cwd;
-    free(cwd);
-    EXPECT_EQ(0, chdir(dir_.c_str()));
+    EXPECT_FALSE(dir_.path().empty());
     saved_logfd_ = utils::logfd;
     EXPECT_EQ(0, utils::set_log_file("app.log"));
   }
@@ -152,15 +147,12 @@ public:
     if (utils::logfd != saved_logfd_)
       close(utils::logfd);
     utils::logfd = saved_logfd_;
-    (void)!chdir(old_cwd_.c_str());
-    std::string cmd = "rm -rf '" + dir_ + "'";
-    (void)!system(cmd.c_str());
   }
-  const std::string &path() const { return dir_; }
-  std::string log() const { return slurp(dir_ + "/app.log"); }
+  const std::string &path() const { return dir_.path(); }
+  std::string log() const { return slurp(dir_.file("app.log")); }
 
 private:
-  std::string dir_, old_cwd_;
+  testkit::TempDir dir_{"quentatest", true};
   int saved_logfd_ = 2;
 };
 

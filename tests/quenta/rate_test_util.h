@@ -12,17 +12,12 @@
 #include <sstream>
 #include <string>
 
+#include "testkit.h"
 #include "utils/debug.h"
 
 namespace ratetest {
 
-inline std::string slurp(const std::string &path)
-{
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using testkit::slurp;
 
 inline void write_file(const std::string &path, const std::string &text)
 {
@@ -36,13 +31,7 @@ class WorkDir : public ::testing::Test {
 protected:
   void SetUp() override
   {
-    char tmpl[] = "/tmp/quenta-ratesXXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(tmpl));
-    dir_ = tmpl;
-    char cwd[PATH_MAX];
-    ASSERT_NE(nullptr, getcwd(cwd, sizeof cwd));
-    old_cwd_ = cwd;
-    ASSERT_EQ(0, chdir(dir_.c_str()));
+    ASSERT_FALSE(dir_.empty());
     saved_fd_ = utils::logfd;
     ASSERT_EQ(0, utils::set_log_file("app.log"));
     utils::loglevel = 0;
@@ -52,14 +41,12 @@ protected:
     close(utils::logfd);
     utils::logfd = saved_fd_;
     utils::loglevel = 0;
-    (void)chdir(old_cwd_.c_str());
-    std::string cmd = "rm -rf '" + dir_ + "'";
-    (void)system(cmd.c_str());
   }
   std::string log() const { return slurp(dir_ + "/app.log"); }
   void truncate_log() { (void)ftruncate(utils::logfd, 0); (void)lseek(utils::logfd, 0, SEEK_SET); }
 
-  std::string dir_, old_cwd_;
+  testkit::TempDir tmp_{"quenta-rates", true};
+  std::string dir_ = tmp_.path();
   int saved_fd_ = 2;
 };
 

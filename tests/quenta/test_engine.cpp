@@ -112,9 +112,8 @@ class Engine : public ::testing::Test {
 protected:
   static void SetUpTestSuite()
   {
-    char tmpl[] = "/tmp/enginetestXXXXXX";
-    dir_ = mkdtemp(tmpl);
-    ASSERT_EQ(0, chdir(dir_.c_str()));
+    dir_ = std::make_unique<testkit::TempDir>("enginetest", true);
+    ASSERT_FALSE(dir_->path().empty());
     std::ofstream rates("rateinfo");
     rates << ".default||0.00|0:00:00-0.10|60:0.50|0|60\n"
              "Local|0|0.00|0:00:00-0.20|180:1.00|0|60\n"
@@ -123,15 +122,17 @@ protected:
     ASSERT_EQ(0, quenta_init());
     ASSERT_EQ(0, quenta_init()) << "a second start-up does nothing";
   }
-  static std::string dir_;
+  // The engine runs on to the process's end; its folder goes with the suite.
+  static void TearDownTestSuite() { dir_.reset(); }
+  static std::unique_ptr<testkit::TempDir> dir_;
 };
-std::string Engine::dir_;
+std::unique_ptr<testkit::TempDir> Engine::dir_;
 
 TEST_F(Engine, StartsInTheWorkingDirectory)
 {
   struct stat st;
-  EXPECT_EQ(0, stat((dir_ + "/quentadb").c_str(), &st));
-  EXPECT_EQ(0, stat((dir_ + "/app.log").c_str(), &st));
+  EXPECT_EQ(0, stat(dir_->file("quentadb").c_str(), &st));
+  EXPECT_EQ(0, stat(dir_->file("app.log").c_str(), &st));
 }
 
 TEST_F(Engine, LinesAppearInFirstReportOrder)
@@ -349,8 +350,7 @@ TEST_F(Engine, PollingThreadRacesTheHandler)
       EXPECT_TRUE(gws[l]->exchange(announce("RACE", l, "IDLE")));
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));  // next start second: new call ids
   }
-  for (int waited = 0; flags < lines * rounds && waited < 15000; waited += 50)
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  testkit::eventually([&] { return flags >= lines * rounds; }, 15000);
   stop = true;
   console.join();
   EXPECT_EQ(lines * rounds, flags.load()) << "each ended call is reported exactly once";

@@ -91,13 +91,13 @@ std::string identity(const std::string &dir, const char *sql = "")
   return id;
 }
 
-std::string fresh_dir()
-{
-  char tmpl[] = "/tmp/restarttestXXXXXX";
-  std::string dir = mkdtemp(tmpl);
-  std::ofstream(dir + "/rateinfo") << ".default||0.00|0:00:00-0.10|60:0.50|0|60\n";
-  return dir;
-}
+// A station's folder with a one-rule rate file, removed at the end.
+struct StationFolder : testkit::TempDir {
+  StationFolder() : TempDir("restarttest")
+  {
+    std::ofstream(file("rateinfo")) << ".default||0.00|0:00:00-0.10|60:0.50|0|60\n";
+  }
+};
 
 TEST(BeforeStartUp, EveryOperationFailsWithoutTouchingAnything)
 {
@@ -123,7 +123,8 @@ TEST(BeforeStartUp, EveryOperationFailsWithoutTouchingAnything)
 
 TEST(Station, RestartKeepsTheRowsAndTheIdentityOfTheEarlierRun)
 {
-  std::string dir = fresh_dir();
+  StationFolder folder;
+  const std::string &dir = folder.path();
   EXPECT_EQ(0, wait_exit(spawn_case("FirstRun", dir)));
   const std::string first = identity(dir);
   EXPECT_EQ(32u, first.size());
@@ -144,7 +145,8 @@ TEST(Station, TheStationsFilesAreItsUsersAlone)
 {
   // An installation of before: a folder, files and backups open to everyone.
   const mode_t was = umask(022);
-  std::string dir = fresh_dir();
+  StationFolder folder;
+  const std::string &dir = folder.path();
   ASSERT_EQ(0, chmod(dir.c_str(), 0755));
   ASSERT_EQ(0, mkdir((dir + "/backups").c_str(), 0755));
   std::ofstream(dir + "/passwd") << "admin\n";
@@ -164,11 +166,11 @@ TEST(Station, TheStationsFilesAreItsUsersAlone)
 
 TEST(Station, SecondStationOnTheMachineIsRefused)
 {
-  std::string dir = fresh_dir(), other = fresh_dir();
+  StationFolder folder, other_folder;
+  const std::string &dir = folder.path(), &other = other_folder.path();
   pid_t first = spawn_case("Hold", dir);
   // The holder signals readiness by creating its database file.
-  for (int i = 0; i < 200 && access((dir + "/quentadb").c_str(), F_OK) != 0; i++)
-    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  testkit::eventually([&] { return access((dir + "/quentadb").c_str(), F_OK) == 0; }, 5000);
   EXPECT_EQ(0, wait_exit(spawn_case("Refused", other)));
   // nor does a second start in the station's own folder touch its log
   std::string log = testkit::slurp(dir + "/app.log");

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "quenta/init.h"
+#include "testkit.h"
 
 namespace {
 
@@ -111,9 +112,8 @@ TEST(RowDelivery, ReportRowFillsBothRecordsAndDateIsNotBdate)
 
 TEST(DatabasePath, WorkingDirectoryJoinedWithSlashAndNeverCut)
 {
-  char tmpl[] = "/tmp/pathtestXXXXXX";
-  std::string base = mkdtemp(tmpl);
-  std::string deep = base;
+  testkit::TempDir base("pathtest");
+  std::string deep = base.path();
   // A working directory longer than any fixed buffer of the old design.
   while (deep.size() < 900) {
     deep += "/" + std::string(60, 'd');
@@ -126,8 +126,6 @@ TEST(DatabasePath, WorkingDirectoryJoinedWithSlashAndNeverCut)
   EXPECT_TRUE(build_database_path(path));
   EXPECT_EQ(deep + "/quentadb", path);
   ASSERT_EQ(0, chdir(old));
-  std::string cmd = "rm -rf '" + base + "'";
-  ASSERT_EQ(0, system(cmd.c_str()));
 }
 
 }  // namespace

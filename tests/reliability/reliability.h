@@ -45,29 +45,13 @@ using testkit::PortLock;
 using testkit::slurp;
 
 // A fresh working directory with a small rate file, removed at the end.
-class WorkDir {
+class WorkDir : public testkit::TempDir {
 public:
-  WorkDir()
+  WorkDir() : TempDir("quentarel")
   {
-    char tmpl[] = "/tmp/quentarelXXXXXX";
-    dir_ = mkdtemp(tmpl);
-    std::ofstream(dir_ + "/rateinfo") << "Local|0|0.00|0:00:00-0.10|60:0.50|0|60\n"
-                                      << ".default||0.00|0:00:00-0.20|0:0.00|0|60\n";
+    std::ofstream(file("rateinfo")) << "Local|0|0.00|0:00:00-0.10|60:0.50|0|60\n"
+                                    << ".default||0.00|0:00:00-0.20|0:0.00|0|60\n";
   }
-  ~WorkDir()
-  {
-    if (getenv("QUENTA_KEEP_TEST_DIRS"))
-      return;
-    std::string cmd = "rm -rf '" + dir_ + "'";
-    (void)!system(cmd.c_str());
-  }
-  WorkDir(const WorkDir &) = delete;
-  WorkDir &operator=(const WorkDir &) = delete;
-  const std::string &path() const { return dir_; }
-  std::string file(const std::string &name) const { return dir_ + "/" + name; }
-
-private:
-  std::string dir_;
 };
 
 inline pid_t spawn(const std::vector<std::string> &args, const std::vector<std::string> &extra_env = {},

@@ -24,6 +24,7 @@
 #include "utils/net.h"
 #include "utils/scheduler.h"
 #include "utils/timer.h"
+#include "testkit.h"
 
 namespace {
 
@@ -44,13 +45,7 @@ void note_too(void *ctxt, int events, int sock)
   note(ctxt, events, sock);
 }
 
-std::string slurp(const std::string &path)
-{
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using testkit::slurp;
 
 /* A UDP socket on 127.0.0.1 with a port of its own. */
 int udp_socket(sockaddr_in *where)
@@ -366,10 +361,8 @@ class OptionTest : public ::testing::Test {
 protected:
   void SetUp() override
   {
-    char tmpl[] = "/tmp/opttestXXXXXX";
-    dir_ = mkdtemp(tmpl);
     saved_ = utils::logfd;
-    ASSERT_EQ(0, utils::set_log_file((dir_ + "/app.log").c_str()));
+    ASSERT_EQ(0, utils::set_log_file(dir_.file("app.log").c_str()));
   }
   void TearDown() override
   {
@@ -377,14 +370,13 @@ protected:
     utils::logfd = saved_;
     utils::set_log_rotation(nullptr, 0);
     unsetenv("QU_TEST_OPT");
-    (void)system(("rm -rf '" + dir_ + "'").c_str());
   }
   int with(const char *value)
   {
     setenv("QU_TEST_OPT", value, 1);
     return utils::app_opt_isset("QU_TEST_OPT");
   }
-  std::string dir_;
+  testkit::TempDir dir_{"opttest"};
   int saved_ = 2;
 };
 
@@ -402,18 +394,15 @@ TEST_F(OptionTest, ValuesThatCountAsSet)
   unsetenv("QU_TEST_OPT");
   EXPECT_EQ(nullptr, utils::app_getopt("QU_TEST_OPT"));
   EXPECT_EQ(0, utils::app_opt_isset("QU_TEST_OPT"));
-  std::string log = slurp(dir_ + "/app.log");
+  std::string log = slurp(dir_.file("app.log"));
   EXPECT_EQ(0u, log.find("app_opt_isset(): QU_TEST_OPT is set\n"));
   EXPECT_NE(std::string::npos, log.find("\napp_opt_isset(): QU_TEST_OPT not set\n"));
 }
 
 TEST(Startup, OpensAppLogInTheWorkingDirectoryOnce)
 {
-  char tmpl[] = "/tmp/appinitXXXXXX";
-  std::string dir = mkdtemp(tmpl);
-  char old[4096];
-  ASSERT_NE(nullptr, getcwd(old, sizeof old));
-  ASSERT_EQ(0, chdir(dir.c_str()));
+  testkit::TempDir work("appinit", true);
+  const std::string &dir = work.path();
   {
     std::ofstream stale("app.log");
     stale << "from the last run\n";
@@ -430,7 +419,6 @@ TEST(Startup, OpensAppLogInTheWorkingDirectoryOnce)
   // A later start keeps the log as it is.
   EXPECT_EQ(0, utils::app_init(0, nullptr, "msghdlr"));
   EXPECT_EQ(fd, utils::logfd);
-  ASSERT_EQ(0, chdir(old));
   std::string log = slurp(dir + "/app.log");
   EXPECT_EQ(std::string::npos, log.find("last run"));
   EXPECT_NE(std::string::npos, log.find(": started\n"));
@@ -440,7 +428,6 @@ TEST(Startup, OpensAppLogInTheWorkingDirectoryOnce)
   close(utils::logfd);
   utils::logfd = saved;
   utils::set_log_rotation(nullptr, 0);
-  (void)system(("rm -rf '" + dir + "'").c_str());
 }
 
 }  // namespace

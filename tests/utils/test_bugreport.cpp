@@ -23,6 +23,7 @@
 #include "utils/bugreport.h"
 #include "utils/debug.h"
 #include "utils/logring.h"
+#include "testkit.h"
 
 namespace {
 
@@ -159,17 +160,13 @@ protected:
     setenv("BUGREPORT_SERVER", "127.0.0.1", 1);
     setenv("BUGREPORT_MAILBOX", "maint@shop.test", 1);
     setenv("BUGREPORT_HELO", "station.shop.test", 1);
-    char tmpl[] = "/tmp/bugreportXXXXXX";
-    dir_ = mkdtemp(tmpl);
     saved_fd_ = utils::logfd;
-    utils::logfd = open((dir_ + "/app.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    utils::logfd = open(dir_.file("app.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   }
   void TearDown() override
   {
     close(utils::logfd);
     utils::logfd = saved_fd_;
-    std::string cmd = "rm -rf '" + dir_ + "'";
-    (void)system(cmd.c_str());
   }
   // Runs one report against the server and keeps what it wrote to standard error.
   int report(SmtpServer &server)
@@ -184,7 +181,7 @@ protected:
   }
 
   std::string err_;
-  std::string dir_;
+  testkit::TempDir dir_{"bugreport"};
   int saved_fd_ = 2;
 };
 

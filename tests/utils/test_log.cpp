@@ -13,24 +13,17 @@
 #include <vector>
 
 #include "utils/debug.h"
+#include "testkit.h"
 
 namespace {
 
-std::string slurp(const std::string &path)
-{
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using testkit::slurp;
 
 class LogTest : public ::testing::Test {
 protected:
   void SetUp() override
   {
-    char tmpl[] = "/tmp/logtestXXXXXX";
-    dir_ = mkdtemp(tmpl);
-    path_ = dir_ + "/app.log";
+    path_ = dir_.file("app.log");
     saved_fd_ = utils::logfd;
     ASSERT_EQ(0, utils::set_log_file(path_.c_str()));
     utils::set_log_rotation(nullptr, 0);
@@ -42,12 +35,11 @@ protected:
     utils::logfd = saved_fd_;
     utils::set_log_rotation(nullptr, 0);
     utils::loglevel = 0;
-    std::string cmd = "rm -rf '" + dir_ + "'";
-    (void)system(cmd.c_str());
   }
   std::string log() { return slurp(path_); }
 
-  std::string dir_, path_;
+  testkit::TempDir dir_{"logtest"};
+  std::string path_;
   int saved_fd_ = 2;
 };
 

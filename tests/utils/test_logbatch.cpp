@@ -15,6 +15,7 @@
 #include "utils/debug.h"
 #include "utils/memdebug.h"
 #include "utils/utils.h"
+#include "testkit.h"
 
 namespace {
 
@@ -22,27 +23,17 @@ class LogBatchTest : public ::testing::Test {
 protected:
   void SetUp() override
   {
-    char tmpl[] = "/tmp/logbatchXXXXXX";
-    dir_ = mkdtemp(tmpl);
     saved_fd_ = utils::logfd;
-    ASSERT_EQ(0, utils::set_log_file((dir_ + "/app.log").c_str()));
+    ASSERT_EQ(0, utils::set_log_file(dir_.file("app.log").c_str()));
   }
   void TearDown() override
   {
     utils::log_batch_end();
     close(utils::logfd);
     utils::logfd = saved_fd_;
-    std::string cmd = "rm -rf '" + dir_ + "'";
-    (void)!system(cmd.c_str());
   }
-  std::string log()
-  {
-    std::ifstream in(dir_ + "/app.log", std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-  }
-  std::string dir_;
+  std::string log() { return testkit::slurp(dir_.file("app.log")); }
+  testkit::TempDir dir_{"logbatch"};
   int saved_fd_ = 2;
 };
 

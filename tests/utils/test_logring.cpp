@@ -15,16 +15,11 @@
 #include "utils/app.h"
 #include "utils/debug.h"
 #include "utils/logring.h"
+#include "testkit.h"
 
 namespace {
 
-std::string slurp(const std::string &path)
-{
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using testkit::slurp;
 
 std::string newest(size_t size = LOGBUF_SIZE)
 {
@@ -43,9 +38,7 @@ class LogRingTest : public ::testing::Test {
 protected:
   void SetUp() override
   {
-    char tmpl[] = "/tmp/logringXXXXXX";
-    dir_ = mkdtemp(tmpl);
-    path_ = dir_ + "/app.log";
+    path_ = dir_.file("app.log");
     saved_fd_ = utils::logfd;
     utils::logfd = open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND, 0600);
     ASSERT_GE(utils::logfd, 0);
@@ -57,12 +50,11 @@ protected:
     utils::unregister_sock(utils::logfd, nullptr, utils::write_log_msg);
     close(utils::logfd);
     utils::logfd = saved_fd_;
-    std::string cmd = "rm -rf '" + dir_ + "'";
-    (void)system(cmd.c_str());
   }
   std::string log() { return slurp(path_); }
 
-  std::string dir_, path_;
+  testkit::TempDir dir_{"logring"};
+  std::string path_;
   int saved_fd_ = 2;
 };
 

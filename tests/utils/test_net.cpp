@@ -17,6 +17,7 @@
 
 #include "utils/debug.h"
 #include "utils/net.h"
+#include "testkit.h"
 
 namespace {
 
@@ -46,10 +47,8 @@ class NetTest : public ::testing::Test {
 protected:
   void SetUp() override
   {
-    char tmpl[] = "/tmp/nettestXXXXXX";
-    dir_ = mkdtemp(tmpl);
     saved_ = utils::logfd;
-    ASSERT_EQ(0, utils::set_log_file((dir_ + "/app.log").c_str()));
+    ASSERT_EQ(0, utils::set_log_file(dir_.file("app.log").c_str()));
   }
   void TearDown() override
   {
@@ -58,16 +57,9 @@ protected:
     utils::set_log_rotation(nullptr, 0);
     for (const char *v : {"ECHOSVR_ADDR", "GKADDR", "ECHOSVR_PORT"})
       unsetenv(v);
-    (void)system(("rm -rf '" + dir_ + "'").c_str());
   }
-  std::string log()
-  {
-    std::ifstream in(dir_ + "/app.log");
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-  }
-  std::string dir_;
+  std::string log() { return testkit::slurp(dir_.file("app.log")); }
+  testkit::TempDir dir_{"nettest"};
   int saved_ = 2;
 };
 

@@ -11,6 +11,7 @@
 
 #include "utils/debug.h"
 #include "utils/sockaddr.h"
+#include "testkit.h"
 
 namespace {
 
@@ -89,8 +90,8 @@ TEST(PrintIpv4, DottedWithPortWhenSet)
 
 TEST(Validity, LengthsFamiliesAndTheLogLine)
 {
-  char tmpl[] = "/tmp/sockaddrXXXXXX";
-  std::string path = std::string(mkdtemp(tmpl)) + "/app.log";
+  testkit::TempDir dir("sockaddr");
+  const std::string path = dir.file("app.log");
   int saved = utils::logfd;
   ASSERT_EQ(0, utils::set_log_file(path.c_str()));
 
@@ -114,17 +115,14 @@ TEST(Validity, LengthsFamiliesAndTheLogLine)
   close(utils::logfd);
   utils::logfd = saved;
   utils::set_log_rotation(nullptr, 0);
-  std::ifstream in(path);
-  std::stringstream log;
-  log << in.rdbuf();
+  const std::string log = testkit::slurp(path);
   // Only the short IPv4 lengths are logged, each once.
   std::string line = "  FAILED: is_valid_addr(): utils/sockaddr.cpp: ";
-  size_t first = log.str().find(line);
+  size_t first = log.find(line);
   ASSERT_NE(std::string::npos, first);
-  size_t second = log.str().find(line, first + 1);
+  size_t second = log.find(line, first + 1);
   ASSERT_NE(std::string::npos, second);
-  EXPECT_EQ(std::string::npos, log.str().find(line, second + 1));
-  unlink(path.c_str());
+  EXPECT_EQ(std::string::npos, log.find(line, second + 1));
 }
 
 TEST(CompareAndCopy, SixteenBytesOfIpv4Only)

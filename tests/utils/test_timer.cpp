@@ -15,6 +15,7 @@
 
 #include "utils/debug.h"
 #include "utils/timer.h"
+#include "testkit.h"
 
 namespace {
 
@@ -246,8 +247,8 @@ TEST(TimeArithmetic, CompareTruncatesAndSubtractBorrows)
 
 TEST(TimerDump, ListsQueuedTimers)
 {
-  char tmpl[] = "/tmp/timerdumpXXXXXX";
-  std::string path = std::string(mkdtemp(tmpl)) + "/app.log";
+  testkit::TempDir dir("timerdump");
+  const std::string path = dir.file("app.log");
   int saved = utils::logfd;
   ASSERT_EQ(0, utils::set_log_file(path.c_str()));
   timer *a = utils::create_timer(1000, nullptr, [](void *) {});
@@ -261,12 +262,7 @@ TEST(TimerDump, ListsQueuedTimers)
   close(utils::logfd);
   utils::logfd = saved;
   utils::set_log_rotation(nullptr, 0);
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  EXPECT_EQ("\ndump_timers(): now\n\t250:age_lines()\n\t1000:()\n\n", text.str());
-  unlink(path.c_str());
-  rmdir(path.substr(0, path.size() - 8).c_str());
+  EXPECT_EQ("\ndump_timers(): now\n\t250:age_lines()\n\t1000:()\n\n", testkit::slurp(path));
 }
 
 }  // namespace
