@@ -14,6 +14,7 @@
 #include "quenta/init.h"
 #include "quenta/quenta.h"
 #include "utils/debug.h"
+#include "utils/text.h"
 
 struct dbent *gpst_auditdb = nullptr;
 
@@ -127,8 +128,8 @@ QUENTA_API int quenta_auditAt(const char *date, const char *admin, const char *a
     date = now;
   }
   std::string who = operator_name(admin);
-  std::string what = gbk_cut(action, ADMIN_LEN - 1);
-  std::string particulars = gbk_cut(detail, AUDIT_DETAIL_LEN - 1);
+  std::string what = utils::gbk_cut(action, ADMIN_LEN - 1);
+  std::string particulars = utils::gbk_cut(detail, AUDIT_DETAIL_LEN - 1);
   const char *values[] = {date, who.c_str(), what.c_str(), particulars.c_str(), nullptr};
   int rc;
   {

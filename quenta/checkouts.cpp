@@ -21,6 +21,7 @@
 #include "quenta/sqlite.h"
 #include "utils/debug.h"
 #include "utils/decimal.h"
+#include "utils/text.h"
 
 namespace {
 
@@ -322,7 +323,7 @@ QUENTA_API int quenta_refund(refund_info *r)
     return QUENTA_REFUND_TOO_MUCH;
   }
   std::string admin = operator_name(field_text(r->m_admin, sizeof r->m_admin).c_str());
-  std::string reason = gbk_cut(field_text(r->m_reason, sizeof r->m_reason).c_str(), REFUND_REASON_LEN - 1);
+  std::string reason = utils::gbk_cut(field_text(r->m_reason, sizeof r->m_reason).c_str(), REFUND_REASON_LEN - 1);
   char date[32];
   if (!now_text(date, sizeof date)) {
     LOG_FUNCTION_FAILED();

@@ -31,8 +31,6 @@ extern struct dbent *gpst_auditdb;     /* describes "audittbl": the audit trail 
 /* The operator name as a table keeps it: at most 63 bytes, cut so that no GBK
  * double-byte character is split. */
 std::string operator_name(const char *admin);
-/* A text cut to at most max bytes, never inside a GBK double-byte character. */
-std::string gbk_cut(const char *text, size_t max);
 
 /* True once quenta_init has succeeded; every operation checks it first. */
 bool quenta_running();

@@ -15,6 +15,7 @@
 #include "quenta/sqlite.h"
 #include "utils/debug.h"
 #include "utils/decimal.h"
+#include "utils/text.h"
 
 struct dbent *gpst_shiftdb = nullptr;
 
@@ -115,8 +116,8 @@ int select_rows(const char *from, const char *to, USER_CALLBACK cb, void *param,
 int shifts_add_drawer(const char *dbpath)
 {
   for (const char *column : drawer_columns) {
-    const std::string probe = std::string("select 1 from pragma_table_info('" SHIFT_TBL_NAME "') where name='") +
-                              column + "'";
+    const std::string probe =
+        std::string("select 1 from pragma_table_info('" SHIFT_TBL_NAME "') where name=") + utils::sql_quote(column);
     bool found = false;
     if (sqlite_exec_cmd(dbpath, probe.c_str(), column_found, &found) != 0)
       return -1;

@@ -1,0 +1,47 @@
+/* GBK texts cut to a field and SQL literals. */
+#include "utils/text.h"
+
+#include <string.h>
+
+namespace utils {
+
+size_t gbk_fit(const char *text, size_t len, size_t max)
+{
+  size_t keep = 0;
+  while (keep < len) {
+    size_t step = ((unsigned char)text[keep] >= 0x81 && keep + 1 < len) ? 2 : 1;
+    if (keep + step > max)
+      break;
+    keep += step;
+  }
+  return keep;
+}
+
+std::string gbk_cut(const char *text, size_t max)
+{
+  if (!text)
+    return std::string();
+  size_t len = strlen(text);
+  return std::string(text, gbk_fit(text, len, max));
+}
+
+std::string sql_quote(const char *text, size_t len)
+{
+  std::string q;
+  q.reserve(len + 2);
+  q += '\'';
+  for (size_t i = 0; i < len; i++) {
+    q += text[i];
+    if (text[i] == '\'')
+      q += '\'';
+  }
+  q += '\'';
+  return q;
+}
+
+std::string sql_quote(const char *text)
+{
+  return text ? sql_quote(text, strlen(text)) : std::string("''");
+}
+
+} /* namespace utils */

@@ -1,0 +1,33 @@
+/* Texts the engine and the programs built on it compose for others: a GBK
+ * text cut to a field without splitting a double-byte character, and a text
+ * value written as an SQL literal for the condition lists of the engine's
+ * table operations. */
+#ifndef UTILS_TEXT_H
+#define UTILS_TEXT_H
+
+#include <stddef.h>
+
+#include <string>
+
+#include "utils/export.h"
+
+namespace utils QU_EXPORT {
+
+/* How many of the len bytes of a GBK text fit in max bytes without cutting a
+ * double-byte character in two: a byte from 0x81 on opens a character of two
+ * bytes (a lone one at the very end counts as one byte). */
+size_t gbk_fit(const char *text, size_t len, size_t max);
+
+/* The zero-terminated text (null reads as empty) cut to at most max bytes,
+ * never inside a double-byte character. */
+std::string gbk_cut(const char *text, size_t max);
+
+/* The text as an SQL string literal: in single quotes, a quote inside written
+ * twice ("O'Hara" is 'O''Hara'). The bytes are kept as they are, so a GBK
+ * text stays GBK. */
+std::string sql_quote(const char *text, size_t len);
+std::string sql_quote(const char *text); /* zero-terminated; null reads as empty */
+
+} /* namespace utils */
+
+#endif
