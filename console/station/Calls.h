@@ -15,8 +15,9 @@
 
 #include "quenta/records.h"
 
-/* The text between single quotes of an SQL literal: every ' doubled. */
-QByteArray SqlQuoted(const QByteArray &text);
+/* The SQL string literal of a text for a condition handed to the engine: in
+ * single quotes, every ' inside doubled. */
+QByteArray SqlText(const QByteArray &text);
 
 /* The line's call records with flag 0: their number, or -1 when the engine
  * could not be asked. */

@@ -1,6 +1,7 @@
 /* The report's query conditions, its rows and its text file. */
 #include "ReportFile.h"
 
+#include "Calls.h"
 #include "Gbk.h"
 #include "RateFile.h"
 #include "SaveFile.h"
@@ -29,7 +30,7 @@ QByteArray ReportTimeText(const QDate &date, const QTime &time)
 
 QList<QByteArray> ReportConditions(const QByteArray &from, const QByteArray &to)
 {
-  return {"cdrtbl.bdate>='" + from + "'", "cdrtbl.bdate<='" + to + "'",
+  return {"cdrtbl.bdate>=" + SqlText(from), "cdrtbl.bdate<=" + SqlText(to),
           "billtbl.callid=cdrtbl.callid"};
 }
 

@@ -96,7 +96,7 @@ bool ReckonDrawer(const QByteArray &begin, const QByteArray &end, const QString 
   if (!admin)
     return false;
   // The engine cuts an operator's name as it stores it; the same cut here.
-  DrawerQuery q{drawer, admin->left(ADMIN_LEN - 1)};
+  DrawerQuery q{drawer, GbkCut(*admin, ADMIN_LEN - 1)};
   const bool checkouts =
       quenta_selectCheckouts(begin.constData(), end.constData(), q.admin.constData(), CheckoutArrived, &q) == 0;
   // A refund leaves the drawer on duty, whoever gave it.
