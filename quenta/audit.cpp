@@ -81,10 +81,10 @@ int audit_row(void *param, int argc, char **argv, char **)
   audit_info a;
   memset(&a, 0, sizeof a);
   a.m_rowid = strtoll(argv[0], nullptr, 10);
-  copy_row_text(a.m_date, sizeof a.m_date, argv[1]);
-  copy_row_text(a.m_admin, sizeof a.m_admin, argv[2]);
-  copy_row_text(a.m_action, sizeof a.m_action, argv[3]);
-  copy_row_text(a.m_detail, sizeof a.m_detail, argv[4]);
+  utils::copy_text(a.m_date, sizeof a.m_date, argv[1]);
+  utils::copy_text(a.m_admin, sizeof a.m_admin, argv[2]);
+  utils::copy_text(a.m_action, sizeof a.m_action, argv[3]);
+  utils::copy_text(a.m_detail, sizeof a.m_detail, argv[4]);
   rows->cb(&a, rows->param);
   return 0;
 }

@@ -41,9 +41,6 @@ struct user_rows {
   USER_CALLBACK cb;
   void *param;
 };
-/* Copies value (null: empty) into a text field of size bytes, cut so that it
- * stays terminated: how every record handed to a callback is filled. */
-void copy_row_text(char *field, size_t size, const char *value);
 int cdr_select_callback(void *param, int argc, char **argv, char **colnames);
 int bill_select_callback(void *param, int argc, char **argv, char **colnames);
 int report_select_callback(void *param, int argc, char **argv, char **colnames);

@@ -1,9 +1,21 @@
-/* GBK texts cut to a field and SQL literals. */
+/* Fixed fields, GBK texts cut to a field and SQL literals. */
 #include "utils/text.h"
 
 #include <string.h>
 
 namespace utils {
+
+std::string field_text(const char *field, size_t size)
+{
+  return std::string(field, strnlen(field, size));
+}
+
+void copy_text(char *field, size_t size, const char *value)
+{
+  size_t len = value ? strnlen(value, size - 1) : 0;
+  memcpy(field, value ? value : "", len);
+  field[len] = '\0';
+}
 
 size_t gbk_fit(const char *text, size_t len, size_t max)
 {

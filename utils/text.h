@@ -1,7 +1,7 @@
-/* Texts the engine and the programs built on it compose for others: a GBK
- * text cut to a field without splitting a double-byte character, and a text
- * value written as an SQL literal for the condition lists of the engine's
- * table operations. */
+/* Texts the engine and the programs built on it compose for others: the text
+ * of a record's fixed field and a text copied into one, a GBK text cut to a
+ * field without splitting a double-byte character, and a text value written
+ * as an SQL literal for the condition lists of the engine's table operations. */
 #ifndef UTILS_TEXT_H
 #define UTILS_TEXT_H
 
@@ -12,6 +12,14 @@
 #include "utils/export.h"
 
 namespace utils QU_EXPORT {
+
+/* The text of a fixed field of size bytes that may lack its terminator. */
+std::string field_text(const char *field, size_t size);
+
+/* Copies at most size - 1 bytes of value into a field of size bytes and
+ * terminates it; null reads as empty. A byte cut: for a GBK text that a
+ * reader shows, cut it with gbk_cut first. */
+void copy_text(char *field, size_t size, const char *value);
 
 /* How many of the len bytes of a GBK text fit in max bytes without cutting a
  * double-byte character in two: a byte from 0x81 on opens a character of two
