@@ -12,14 +12,10 @@
 #include "Gbk.h"
 #include "Money.h"
 #include "SaveFile.h"
+#include "Words.h"
 #include "utils/decimal.h"
 
 namespace {
-
-bool IsBlank(char c)
-{
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
 
 /* The engine's own two-decimal text: a price no float can hold ("inf")
  * stays visible in the line, which then fails its read-back check. */
