@@ -221,7 +221,7 @@ void TMainForm::PollLines()
 void TMainForm::PollLines(const QDateTime &now)
 {
   m_pollTime = now;
-  m_pollEnd = EngineDateTime(now);
+  m_pollEnd = StationTime(now);
   quenta_getStatusEx(UpdateLineCallback, this);
   // New rows are written to the map once per poll, not once per row.
   if (m_lineMapChanged) {

@@ -21,13 +21,6 @@ ReportRow ReportRowOf(const report_info &info)
   return row;
 }
 
-QByteArray ReportTimeText(const QDate &date, const QTime &time)
-{
-  return (date.toString(QStringLiteral("yyyy-MM-dd")) + QLatin1Char(' ')
-          + time.toString(QStringLiteral("HH:mm:ss")))
-      .toLatin1();
-}
-
 QList<QByteArray> ReportConditions(const QByteArray &from, const QByteArray &to)
 {
   return {"cdrtbl.bdate>=" + SqlText(from), "cdrtbl.bdate<=" + SqlText(to),

@@ -57,11 +57,6 @@ void RefundArrived(void *record, void *param)
 
 } // namespace
 
-QByteArray StationTime(const QDateTime &moment)
-{
-  return ReportTimeText(moment.date(), moment.time());
-}
-
 bool ReadShiftStart(const QString &path, const QString &operatorName, QByteArray *when)
 {
   QFile file(path);
