@@ -119,13 +119,10 @@ QUENTA_API int quenta_auditAt(const char *date, const char *admin, const char *a
     LOG_FUNCTION_FAILED();
     return -1;
   }
-  char now[32];
+  std::string now;
   if (!date) {
-    time_t t = time(nullptr);
-    struct tm tm;
-    localtime_r(&t, &tm);
-    strftime(now, sizeof now, "%Y-%m-%d %H:%M:%S", &tm);
-    date = now;
+    now = utils::local_time_text(time(nullptr));
+    date = now.c_str();
   }
   std::string who = operator_name(admin);
   std::string what = utils::gbk_cut(action, ADMIN_LEN - 1);

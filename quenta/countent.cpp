@@ -26,16 +26,6 @@ void copy_field(char *field, size_t size, const char *value)
   snprintf(field, size, "%s", value ? value : "");
 }
 
-std::string local_time_now()
-{
-  time_t now = time(nullptr);
-  struct tm tm;
-  char buf[32];
-  if (!localtime_r(&now, &tm) || strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm) == 0)
-    return std::string();
-  return buf;
-}
-
 int countent_create_database(struct dbent **db, char **name, const char *dbpath, const char *tblname,
                              const column_info *columns)
 {
@@ -273,7 +263,7 @@ int countent_save(struct countent *ce, const bill_info *bill, const char *admin)
   /* a number column goes into the statement unquoted: "1,10" would be two values */
   utils::cents_text count(bill_cents(ce, bill, callid));
   std::string period = utils::field_text(bill->m_period_record, sizeof bill->m_period_record);
-  std::string date = local_time_now();
+  std::string date = utils::local_time_text(time(nullptr));
   const char *values[] = {callid.c_str(), calltime, period.c_str(), count.s, admin, date.c_str(), nullptr};
   if (billdb_insert(ce, values) != 0) {
     DLOG("bill of call %.100s not stored: %.80s", callid.c_str(), sqlite_last_errmsg());

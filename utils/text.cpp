@@ -1,4 +1,4 @@
-/* Fixed fields, GBK texts cut to a field and SQL literals. */
+/* Fixed fields, GBK texts cut to a field, SQL literals and time texts. */
 #include "utils/text.h"
 
 #include <string.h>
@@ -54,6 +54,15 @@ std::string sql_quote(const char *text, size_t len)
 std::string sql_quote(const char *text)
 {
   return text ? sql_quote(text, strlen(text)) : std::string("''");
+}
+
+std::string local_time_text(time_t t)
+{
+  struct tm tm;
+  char text[64];
+  if (!localtime_r(&t, &tm) || strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm) == 0)
+    return std::string();
+  return text;
 }
 
 } /* namespace utils */

@@ -1,11 +1,13 @@
 /* Texts the engine and the programs built on it compose for others: the text
  * of a record's fixed field and a text copied into one, a GBK text cut to a
- * field without splitting a double-byte character, and a text value written
- * as an SQL literal for the condition lists of the engine's table operations. */
+ * field without splitting a double-byte character, a text value written as an
+ * SQL literal for the condition lists of the engine's table operations, and
+ * the station's time text. */
 #ifndef UTILS_TEXT_H
 #define UTILS_TEXT_H
 
 #include <stddef.h>
+#include <time.h>
 
 #include <string>
 
@@ -35,6 +37,12 @@ std::string gbk_cut(const char *text, size_t max);
  * text stays GBK. */
 std::string sql_quote(const char *text, size_t len);
 std::string sql_quote(const char *text); /* zero-terminated; null reads as empty */
+
+/* The moment as the station writes every time it keeps (a call's start and
+ * end, a bill's, a checkout's, an entry of the audit trail): local time,
+ * "%Y-%m-%d %H:%M:%S", so that text order is time order. Empty when the
+ * moment has no local time. */
+std::string local_time_text(time_t t);
 
 } /* namespace utils */
 
