@@ -210,6 +210,9 @@ private slots:
     QTest::newRow("two points") << "1.2.3" << false << 0.0f << false << 0;
     QTest::newRow("empty") << "" << false << 0.0f << false << 0;
     QTest::newRow("sign") << "-1" << false << 0.0f << false << 0;
+    QTest::newRow("plus sign") << "+1" << false << 0.0f << false << 0;
+    QTest::newRow("blank before") << " 1" << false << 0.0f << false << 0;
+    QTest::newRow("exponent") << "1e3" << false << 0.0f << false << 0;
     QTest::newRow("int max") << "2147483647" << true << 2147483647.0f << true << 2147483647;
     QTest::newRow("beyond int") << "2147483648" << true << 2147483648.0f << false << 0;
   }
