@@ -42,6 +42,12 @@ std::optional<Cents> ParseMoney(const QString &text)
   return cents;
 }
 
+bool WithinMoneyDecimals(const QString &text)
+{
+  const qsizetype point = text.indexOf(QLatin1Char('.'));
+  return point < 0 || text.size() - point - 1 <= MONEY_DECIMALS;
+}
+
 QString CentsText(Cents cents)
 {
   return QString::fromLatin1(utils::cents_text(cents).s);

@@ -19,6 +19,8 @@
 
 using Cents = qint64;             /* an amount in fen (0.01 yuan) */
 
+#define MONEY_DECIMALS 2          /* figures after the point of an amount: fen */
+
 /* The fen of an engine amount, rounded as its "%.2f" text rounds (3.6000001 is
  * 360, 0.125 is 12). 0 for an amount that is not finite or from
  * 1,000,000,000,000.00 on: no amount of money is that. */
@@ -36,6 +38,10 @@ Cents CentsOfText(const QByteArray &text);
  * the fen ("5.555" is 556). Nothing for any other text (a blank, a sign), and
  * for an amount beyond 1,000,000,000,000.00. */
 std::optional<Cents> ParseMoney(const QString &text);
+
+/* Whether a typed text has no more figures after its point than an amount
+ * (MONEY_DECIMALS): an amount typed so is taken as it reads, never rounded. */
+bool WithinMoneyDecimals(const QString &text);
 
 /* "12.50" of 1250, "-0.30" of -30. */
 QString CentsText(Cents cents);

@@ -254,8 +254,7 @@ QString MoneyEditFault(const QString &text, const QString &what, float *value)
   const std::optional<Cents> cents = ParseMoney(text);
   if (!cents)
     return QStringLiteral("“%1”不是有效的数值").arg(text);
-  const qsizetype point = text.indexOf(QLatin1Char('.'));
-  if (point >= 0 && text.size() - point - 1 > 2)
+  if (!WithinMoneyDecimals(text))
     return QStringLiteral("%1最多只能有两位小数（“%2”）").arg(what, text);
   // Beyond a float's fen the rule would come back as another amount.
   if (CentsOf(FloatOf(*cents)) != *cents)
