@@ -35,6 +35,7 @@
 #include "CsvFile.h"
 #include "FileDialog.h"
 #include "Gbk.h"
+#include "LineText.h"
 #include "Modal.h"
 #include "PriceDetail.h"
 #include "XlsxFile.h"
@@ -310,8 +311,8 @@ void TReportFrm::FormShow()
 
 void TReportFrm::Button2Click()
 {
-  RunReport(ReportTimeText(FromDate->date(), FromTime->time()),
-            ReportTimeText(ToDate->date(), ToTime->time()));
+  RunReport(StationTime(QDateTime(FromDate->date(), FromTime->time())),
+            StationTime(QDateTime(ToDate->date(), ToTime->time())));
 }
 
 ReportGrouping TReportFrm::Grouping() const

@@ -10,24 +10,11 @@
 #include "quenta/msghdlr.h"
 #include "quenta/quenta.h"
 #include "utils/debug.h"
-
-std::string gbk_cut(const char *text, size_t max)
-{
-  std::string s(text ? text : "");
-  size_t keep = 0;
-  while (keep < s.size()) {
-    size_t step = ((unsigned char)s[keep] >= 0x81 && keep + 1 < s.size()) ? 2 : 1;
-    if (keep + step > max)
-      break;
-    keep += step;
-  }
-  s.resize(keep);
-  return s;
-}
+#include "utils/text.h"
 
 std::string operator_name(const char *admin)
 {
-  return gbk_cut(admin, ADMIN_LEN - 1);
+  return utils::gbk_cut(admin, ADMIN_LEN - 1);
 }
 
 namespace {

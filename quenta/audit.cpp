@@ -14,6 +14,7 @@
 #include "quenta/init.h"
 #include "quenta/quenta.h"
 #include "utils/debug.h"
+#include "utils/text.h"
 
 struct dbent *gpst_auditdb = nullptr;
 
@@ -80,10 +81,10 @@ int audit_row(void *param, int argc, char **argv, char **)
   audit_info a;
   memset(&a, 0, sizeof a);
   a.m_rowid = strtoll(argv[0], nullptr, 10);
-  copy_row_text(a.m_date, sizeof a.m_date, argv[1]);
-  copy_row_text(a.m_admin, sizeof a.m_admin, argv[2]);
-  copy_row_text(a.m_action, sizeof a.m_action, argv[3]);
-  copy_row_text(a.m_detail, sizeof a.m_detail, argv[4]);
+  utils::copy_text(a.m_date, sizeof a.m_date, argv[1]);
+  utils::copy_text(a.m_admin, sizeof a.m_admin, argv[2]);
+  utils::copy_text(a.m_action, sizeof a.m_action, argv[3]);
+  utils::copy_text(a.m_detail, sizeof a.m_detail, argv[4]);
   rows->cb(&a, rows->param);
   return 0;
 }
@@ -118,17 +119,14 @@ QUENTA_API int quenta_auditAt(const char *date, const char *admin, const char *a
     LOG_FUNCTION_FAILED();
     return -1;
   }
-  char now[32];
+  std::string now;
   if (!date) {
-    time_t t = time(nullptr);
-    struct tm tm;
-    localtime_r(&t, &tm);
-    strftime(now, sizeof now, "%Y-%m-%d %H:%M:%S", &tm);
-    date = now;
+    now = utils::local_time_text(time(nullptr));
+    date = now.c_str();
   }
   std::string who = operator_name(admin);
-  std::string what = gbk_cut(action, ADMIN_LEN - 1);
-  std::string particulars = gbk_cut(detail, AUDIT_DETAIL_LEN - 1);
+  std::string what = utils::gbk_cut(action, ADMIN_LEN - 1);
+  std::string particulars = utils::gbk_cut(detail, AUDIT_DETAIL_LEN - 1);
   const char *values[] = {date, who.c_str(), what.c_str(), particulars.c_str(), nullptr};
   int rc;
   {

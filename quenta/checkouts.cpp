@@ -21,6 +21,7 @@
 #include "quenta/sqlite.h"
 #include "utils/debug.h"
 #include "utils/decimal.h"
+#include "utils/text.h"
 
 namespace {
 
@@ -61,11 +62,6 @@ const char *const select_refunds_cmd =
     "select number, date, admin, checkout, amount, reason from refundtbl where date>=?1 and date<=?2 and "
     "(?3='' or admin=?3) order by number";
 
-std::string field_text(const char *field, size_t size)
-{
-  return std::string(field, strnlen(field, size));
-}
-
 sqlite_value text_value(const char *s)
 {
   return {SQLITE_TEXT, s, 0, 0};
@@ -88,9 +84,9 @@ bool checkout_of_row(int argc, char **argv, checkout_info *co)
     return false;
   memset(co, 0, sizeof *co);
   co->m_number = strtoll(argv[0], nullptr, 10);
-  copy_row_text(co->m_date, sizeof co->m_date, argv[1]);
-  copy_row_text(co->m_admin, sizeof co->m_admin, argv[2]);
-  copy_row_text(co->m_machineid, sizeof co->m_machineid, argv[3]);
+  utils::copy_text(co->m_date, sizeof co->m_date, argv[1]);
+  utils::copy_text(co->m_admin, sizeof co->m_admin, argv[2]);
+  utils::copy_text(co->m_machineid, sizeof co->m_machineid, argv[3]);
   co->m_lineid = argv[4] ? atoi(argv[4]) : 0;
   long long *amounts[] = {&co->m_due, &co->m_deposit, &co->m_paid, &co->m_change, &co->m_owed};
   for (int i = 0; i < 5; i++)
@@ -120,11 +116,11 @@ int refund_row(void *param, int argc, char **argv, char **)
   refund_info r;
   memset(&r, 0, sizeof r);
   r.m_number = strtoll(argv[0], nullptr, 10);
-  copy_row_text(r.m_date, sizeof r.m_date, argv[1]);
-  copy_row_text(r.m_admin, sizeof r.m_admin, argv[2]);
+  utils::copy_text(r.m_date, sizeof r.m_date, argv[1]);
+  utils::copy_text(r.m_admin, sizeof r.m_admin, argv[2]);
   r.m_checkout = argv[3] ? strtoll(argv[3], nullptr, 10) : 0;
   r.m_amount = argv[4] ? strtoll(argv[4], nullptr, 10) : 0;
-  copy_row_text(r.m_reason, sizeof r.m_reason, argv[5]);
+  utils::copy_text(r.m_reason, sizeof r.m_reason, argv[5]);
   rows->cb(&r, rows->param);
   return 0;
 }
@@ -186,8 +182,8 @@ QUENTA_API int quenta_checkout(checkout_info *co, const bill_info *bills, int nb
       return -1;
     }
   }
-  std::string admin = operator_name(field_text(co->m_admin, sizeof co->m_admin).c_str());
-  std::string machine = field_text(co->m_machineid, sizeof co->m_machineid);
+  std::string admin = operator_name(utils::field_text(co->m_admin, sizeof co->m_admin).c_str());
+  std::string machine = utils::field_text(co->m_machineid, sizeof co->m_machineid);
   std::vector<bill_values> values;
   values.reserve(nbills);
   std::string callids;
@@ -199,8 +195,8 @@ QUENTA_API int quenta_checkout(checkout_info *co, const bill_info *bills, int nb
     }
     /* Priced before the transaction: the frozen price is read on a
      * connection of its own. */
-    values.push_back({field_text(b.m_callid, sizeof b.m_callid), std::to_string(b.m_calltime),
-                      field_text(b.m_period_record, sizeof b.m_period_record),
+    values.push_back({utils::field_text(b.m_callid, sizeof b.m_callid), std::to_string(b.m_calltime),
+                      utils::field_text(b.m_period_record, sizeof b.m_period_record),
                       utils::cents_text(countent_bill_cents(gpst_countent, &b))});
     if (i)
       callids += '\n';
@@ -260,7 +256,7 @@ QUENTA_API int quenta_checkout(checkout_info *co, const bill_info *bills, int nb
     return -1;
   }
   co->m_number = number;
-  copy_row_text(co->m_date, sizeof co->m_date, date);
+  utils::copy_text(co->m_date, sizeof co->m_date, date);
   co->m_calls = nbills;
   co->m_callids = nullptr;
   DLOG("checkout %lld of %.100s line %d: %d calls, due %s", number, machine.c_str(), co->m_lineid, nbills,
@@ -321,8 +317,8 @@ QUENTA_API int quenta_refund(refund_info *r)
     DLOG("refund of checkout %lld refused: nothing to hand back", r->m_checkout);
     return QUENTA_REFUND_TOO_MUCH;
   }
-  std::string admin = operator_name(field_text(r->m_admin, sizeof r->m_admin).c_str());
-  std::string reason = gbk_cut(field_text(r->m_reason, sizeof r->m_reason).c_str(), REFUND_REASON_LEN - 1);
+  std::string admin = operator_name(utils::field_text(r->m_admin, sizeof r->m_admin).c_str());
+  std::string reason = utils::gbk_cut(utils::field_text(r->m_reason, sizeof r->m_reason).c_str(), REFUND_REASON_LEN - 1);
   char date[32];
   if (!now_text(date, sizeof date)) {
     LOG_FUNCTION_FAILED();
@@ -369,7 +365,7 @@ QUENTA_API int quenta_refund(refund_info *r)
     return -1;
   }
   r->m_number = number;
-  copy_row_text(r->m_date, sizeof r->m_date, date);
+  utils::copy_text(r->m_date, sizeof r->m_date, date);
   DLOG("refund %lld: %s of checkout %lld", number, utils::cents_text(r->m_amount).s, r->m_checkout);
   return 0;
 }

@@ -16,29 +16,14 @@
 #include "quenta/sqlite_dbent.h"
 #include "utils/debug.h"
 #include "utils/decimal.h"
+#include "utils/text.h"
 
 namespace {
-
-/* A text of at most size bytes that may lack its terminator, as a string. */
-std::string bounded(const char *text, size_t size)
-{
-  return std::string(text, strnlen(text, size));
-}
 
 /* Copies a column value into a call field; a null value is an empty text. */
 void copy_field(char *field, size_t size, const char *value)
 {
   snprintf(field, size, "%s", value ? value : "");
-}
-
-std::string local_time_now()
-{
-  time_t now = time(nullptr);
-  struct tm tm;
-  char buf[32];
-  if (!localtime_r(&now, &tm) || strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm) == 0)
-    return std::string();
-  return buf;
 }
 
 int countent_create_database(struct dbent **db, char **name, const char *dbpath, const char *tblname,
@@ -169,7 +154,7 @@ int select_bill_info(struct countent *ce, const char *callid, price_detail *fres
 void freeze_looked_up(struct countent *ce, const char *callid, const price_detail &detail)
 {
   const bill_info &bill = ce->m_bill;
-  std::string period = bounded(bill.m_period_record, sizeof bill.m_period_record);
+  std::string period = utils::field_text(bill.m_period_record, sizeof bill.m_period_record);
   if (sqlite_exec_write(ce->m_cdrdb->m_dbname, "freeze price", SQLITE_WAIT_DEFAULT, [&](sqlite3 *db) {
         return frozen_price_write(db, callid, bill.m_calltime, period.c_str(), detail);
       }) != 0)
@@ -268,7 +253,7 @@ int countent_save(struct countent *ce, const bill_info *bill, const char *admin)
     LOG_FUNCTION_FAILED();
     return -1;
   }
-  std::string callid = bounded(bill->m_callid, sizeof bill->m_callid);
+  std::string callid = utils::field_text(bill->m_callid, sizeof bill->m_callid);
   if (!isfinite(bill->m_count)) {
     DLOG("bill of call %.200s: its amount is no number: not stored", callid.c_str());
     return -1;
@@ -277,8 +262,8 @@ int countent_save(struct countent *ce, const bill_info *bill, const char *admin)
   snprintf(calltime, sizeof calltime, "%d", bill->m_calltime);
   /* a number column goes into the statement unquoted: "1,10" would be two values */
   utils::cents_text count(bill_cents(ce, bill, callid));
-  std::string period = bounded(bill->m_period_record, sizeof bill->m_period_record);
-  std::string date = local_time_now();
+  std::string period = utils::field_text(bill->m_period_record, sizeof bill->m_period_record);
+  std::string date = utils::local_time_text(time(nullptr));
   const char *values[] = {callid.c_str(), calltime, period.c_str(), count.s, admin, date.c_str(), nullptr};
   if (billdb_insert(ce, values) != 0) {
     DLOG("bill of call %.100s not stored: %.80s", callid.c_str(), sqlite_last_errmsg());
@@ -289,7 +274,7 @@ int countent_save(struct countent *ce, const bill_info *bill, const char *admin)
 
 long long countent_bill_cents(struct countent *ce, const bill_info *bill)
 {
-  return bill_cents(ce, bill, bounded(bill->m_callid, sizeof bill->m_callid));
+  return bill_cents(ce, bill, utils::field_text(bill->m_callid, sizeof bill->m_callid));
 }
 
 struct counter *countent_getcounter(struct countent *ce)

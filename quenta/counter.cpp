@@ -12,6 +12,7 @@
 #include "quenta/rate_index.h"
 #include "utils/debug.h"
 #include "utils/decimal.h"
+#include "utils/text.h"
 
 static const struct counter_ops gst_counter_ops = {
     .release = normal_counter_release,
@@ -196,13 +197,7 @@ const char *normal_counter_rule_name(struct normal_counter *nc, const char *desn
 
 void rule_set_name(RateInfo *rule, const char *name, int len)
 {
-  int keep = 0;
-  while (keep < len) {
-    int step = ((unsigned char)name[keep] >= 0x81 && keep + 1 < len) ? 2 : 1;
-    if (keep + step > (int)sizeof rule->m_name - 1)
-      break;
-    keep += step;
-  }
+  int keep = len > 0 ? (int)utils::gbk_fit(name, (size_t)len, sizeof rule->m_name - 1) : 0;
   memcpy(rule->m_name, name, (size_t)keep);
   rule->m_name[keep] = '\0';
   rule->m_namelen = keep;

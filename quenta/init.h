@@ -31,8 +31,6 @@ extern struct dbent *gpst_auditdb;     /* describes "audittbl": the audit trail 
 /* The operator name as a table keeps it: at most 63 bytes, cut so that no GBK
  * double-byte character is split. */
 std::string operator_name(const char *admin);
-/* A text cut to at most max bytes, never inside a GBK double-byte character. */
-std::string gbk_cut(const char *text, size_t max);
 
 /* True once quenta_init has succeeded; every operation checks it first. */
 bool quenta_running();
@@ -43,9 +41,6 @@ struct user_rows {
   USER_CALLBACK cb;
   void *param;
 };
-/* Copies value (null: empty) into a text field of size bytes, cut so that it
- * stays terminated: how every record handed to a callback is filled. */
-void copy_row_text(char *field, size_t size, const char *value);
 int cdr_select_callback(void *param, int argc, char **argv, char **colnames);
 int bill_select_callback(void *param, int argc, char **argv, char **colnames);
 int report_select_callback(void *param, int argc, char **argv, char **colnames);

@@ -21,6 +21,7 @@
 #include "utils/debug.h"
 #include "utils/net.h"
 #include "utils/sockaddr.h"
+#include "utils/text.h"
 
 namespace {
 
@@ -132,12 +133,7 @@ int set_local_time(char *buf, int size)
     LOG_FUNCTION_FAILED();
     return -1;
   }
-  time_t now = time(nullptr);
-  struct tm tm;
-  localtime_r(&now, &tm);
-  char text[64];
-  strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
-  snprintf(buf, (size_t)size, "%s", text);
+  snprintf(buf, (size_t)size, "%s", utils::local_time_text(time(nullptr)).c_str());
   return 0;
 }
 

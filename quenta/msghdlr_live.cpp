@@ -15,17 +15,9 @@
 #include "quenta/msghdlr.h"
 #include "quenta/sqlite.h"
 #include "utils/debug.h"
+#include "utils/text.h"
 
 namespace {
-
-std::string local_time_text(time_t t)
-{
-  struct tm tm;
-  localtime_r(&t, &tm);
-  char text[32];
-  strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
-  return text;
-}
 
 /* Queues a call read back as ended at the moment it was last known running
  * (its start, when the clock was set back since). line: its index in the
@@ -178,7 +170,7 @@ void journal_settle(struct msghdlr *h, bool refresh)
         started.push_back(&c);
       } else if (refresh && c.state == LIVE_RUNNING) {
         /* heard of last m_expire ticks ago */
-        c.seen = local_time_text(now - mi->m_expire);
+        c.seen = utils::local_time_text(now - mi->m_expire);
         rewrite = true;
       }
     }

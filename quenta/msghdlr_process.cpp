@@ -13,6 +13,7 @@
 
 #include "quenta/msghdlr.h"
 #include "utils/debug.h"
+#include "utils/text.h"
 
 namespace {
 
@@ -36,13 +37,6 @@ int read_line_id(const char *text)
   return (int)v;
 }
 
-void copy_cut(char *dst, size_t size, const char *src)
-{
-  size_t n = strnlen(src, size - 1);
-  memcpy(dst, src, n);
-  dst[n] = '\0';
-}
-
 void read_fields(const struct uimsg *msg, msg_fields *f)
 {
   f->machine_id[0] = '\0';
@@ -52,7 +46,7 @@ void read_fields(const struct uimsg *msg, msg_fields *f)
   f->src_num = "";
   for (const struct uiattr &a : msg->attrs) {
     if (uimsg_name_is(a.name, "machine_id"))
-      copy_cut(f->machine_id, sizeof f->machine_id, a.value);
+      utils::copy_text(f->machine_id, sizeof f->machine_id, a.value);
     else if (uimsg_name_is(a.name, "line_id"))
       f->line_id = read_line_id(a.value);
     else if (uimsg_name_is(a.name, "state"))
@@ -117,7 +111,7 @@ void generate_callid(struct machine_info *mi)
 {
   call_info *ci = &mi->m_callinfo;
   memset(ci->callid, 0, sizeof ci->callid);
-  copy_cut(ci->callid, sizeof ci->callid, format_callid(mi->m_machine_id, mi->m_line_id, ci->bdate).c_str());
+  utils::copy_text(ci->callid, sizeof ci->callid, format_callid(mi->m_machine_id, mi->m_line_id, ci->bdate).c_str());
 }
 
 /* A line that turns "CONNECTED" without a Connected message having started its
@@ -167,7 +161,7 @@ void update_state(struct msghdlr *h, struct machine_info *mi, const char *state)
     CHECKPOINT();
     memset(ci, 0, sizeof *ci);
   }
-  copy_cut(mi->m_state, sizeof mi->m_state, state);
+  utils::copy_text(mi->m_state, sizeof mi->m_state, state);
   DLOG("machine %s line %d enter state: %s", mi->m_machine_id, (int)mi->m_line_id, mi->m_state);
 }
 
@@ -188,9 +182,9 @@ int process_keepalive(struct msghdlr *h, const struct uimsg *msg, const struct s
      * the number the gateway reports. */
     call_info *ci = &mi->m_callinfo;
     if (strcmp(f.state, STATE_CONNECTED) != 0) {
-      copy_cut(ci->desnum, sizeof ci->desnum, f.dest_num);
+      utils::copy_text(ci->desnum, sizeof ci->desnum, f.dest_num);
     } else if (!ci->desnum[0] && f.dest_num[0]) {
-      copy_cut(ci->desnum, sizeof ci->desnum, f.dest_num);
+      utils::copy_text(ci->desnum, sizeof ci->desnum, f.dest_num);
       h->m_live_changed = true;
       DLOG("machine %s line %d connected to %s", mi->m_machine_id, (int)mi->m_line_id, ci->desnum);
     }
@@ -207,12 +201,12 @@ int process_keepalive(struct msghdlr *h, const struct uimsg *msg, const struct s
     DLOG("line table full: machine %s line %d, silent for %d s with no call, gives its place to machine %s line %d",
          mi->m_machine_id, (int)mi->m_line_id, mi->m_expire, f.machine_id, f.line_id);
   memset(mi, 0, sizeof *mi);
-  copy_cut(mi->m_machine_id, sizeof mi->m_machine_id, f.machine_id);
+  utils::copy_text(mi->m_machine_id, sizeof mi->m_machine_id, f.machine_id);
   mi->m_line_id = (unsigned)f.line_id;
   mi->m_addr = *from;
-  copy_cut(mi->m_state, sizeof mi->m_state, f.state);
+  utils::copy_text(mi->m_state, sizeof mi->m_state, f.state);
   /* What the line has dialled so far, or the number it is connected to. */
-  copy_cut(mi->m_callinfo.desnum, sizeof mi->m_callinfo.desnum, f.dest_num);
+  utils::copy_text(mi->m_callinfo.desnum, sizeof mi->m_callinfo.desnum, f.dest_num);
   bool going_on = journal_recover_line(h, mi, f.state, f.dest_num);
   if (!going_on && strcmp(mi->m_state, STATE_CONNECTED) == 0) {
     start_call_unannounced(mi);
@@ -236,8 +230,8 @@ int process_connected(struct msghdlr *h, const struct uimsg *msg)
   if (f.dest_num[0]) {
     mi->m_recovered = 0;
     h->m_live_changed = true;
-    copy_cut(ci->srcnum, sizeof ci->srcnum, f.src_num);
-    copy_cut(ci->desnum, sizeof ci->desnum, f.dest_num);
+    utils::copy_text(ci->srcnum, sizeof ci->srcnum, f.src_num);
+    utils::copy_text(ci->desnum, sizeof ci->desnum, f.dest_num);
     set_local_time(ci->bdate, sizeof ci->bdate);
     DLOG("set %d info: srcnum: %s destnum: %s, bdate: %s", i, ci->srcnum, ci->desnum, ci->bdate);
   }

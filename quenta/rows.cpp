@@ -7,13 +7,7 @@
 #include "quenta/init.h"
 #include "utils/debug.h"
 #include "utils/decimal.h"
-
-void copy_row_text(char *field, size_t size, const char *value)
-{
-  size_t len = value ? strnlen(value, size - 1) : 0;
-  memcpy(field, value ? value : "", len);
-  field[len] = '\0';
-}
+#include "utils/text.h"
 
 namespace {
 
@@ -26,19 +20,19 @@ bool starts_with(const char *name, const char *known)
 bool fill_cdr(cdr_info &cdr, const char *name, const char *value)
 {
   if (starts_with(name, "callid"))
-    copy_row_text(cdr.callid, sizeof cdr.callid, value);
+    utils::copy_text(cdr.callid, sizeof cdr.callid, value);
   else if (starts_with(name, "machineid"))
-    copy_row_text(cdr.machineid, sizeof cdr.machineid, value);
+    utils::copy_text(cdr.machineid, sizeof cdr.machineid, value);
   else if (starts_with(name, "lineid"))
     cdr.lineid = atoi(value);
   else if (starts_with(name, "orgnum"))
-    copy_row_text(cdr.orgnum, sizeof cdr.orgnum, value);
+    utils::copy_text(cdr.orgnum, sizeof cdr.orgnum, value);
   else if (starts_with(name, "desnum"))
-    copy_row_text(cdr.desnum, sizeof cdr.desnum, value);
+    utils::copy_text(cdr.desnum, sizeof cdr.desnum, value);
   else if (starts_with(name, "bdate"))
-    copy_row_text(cdr.bdate, sizeof cdr.bdate, value);
+    utils::copy_text(cdr.bdate, sizeof cdr.bdate, value);
   else if (starts_with(name, "edate"))
-    copy_row_text(cdr.edate, sizeof cdr.edate, value);
+    utils::copy_text(cdr.edate, sizeof cdr.edate, value);
   else if (starts_with(name, "flag"))
     cdr.flag = atoi(value);
   else
@@ -52,13 +46,13 @@ void fill_bill(bill_info &bill, const char *name, const char *value)
   if (starts_with(name, "calltime"))
     bill.m_calltime = atoi(value);
   else if (starts_with(name, "period"))
-    copy_row_text(bill.m_period_record, 129, value);  /* only the first 128 characters */
+    utils::copy_text(bill.m_period_record, 129, value);  /* only the first 128 characters */
   else if (starts_with(name, "count"))
     bill.m_count = (float)utils::parse_decimal(value);
   else if (starts_with(name, "admin"))
-    copy_row_text(bill.m_admin, sizeof bill.m_admin, value);
+    utils::copy_text(bill.m_admin, sizeof bill.m_admin, value);
   else if (starts_with(name, "date"))
-    copy_row_text(bill.m_date, sizeof bill.m_date, value);
+    utils::copy_text(bill.m_date, sizeof bill.m_date, value);
 }
 
 inline const char *value_of(char **argv, int i)
@@ -87,7 +81,7 @@ int bill_select_callback(void *param, int argc, char **argv, char **colnames)
   for (int i = 0; i < argc; i++) {
     const char *value = value_of(argv, i);
     if (starts_with(colnames[i], "callid")) {
-      copy_row_text(bill.m_callid, sizeof bill.m_callid, value);
+      utils::copy_text(bill.m_callid, sizeof bill.m_callid, value);
       DLOG("info.m_callid = %s", bill.m_callid);
     } else {
       fill_bill(bill, colnames[i], value);
@@ -109,8 +103,8 @@ int report_select_callback(void *param, int argc, char **argv, char **colnames)
     /* "callid" occurs in both tables; each occurrence fills both records and
      * the later one stands (the same text under the join condition). */
     if (starts_with(name, "callid")) {
-      copy_row_text(row.m_cdr.callid, sizeof row.m_cdr.callid, value);
-      copy_row_text(row.m_bill.m_callid, sizeof row.m_bill.m_callid, value);
+      utils::copy_text(row.m_cdr.callid, sizeof row.m_cdr.callid, value);
+      utils::copy_text(row.m_bill.m_callid, sizeof row.m_bill.m_callid, value);
     } else if (starts_with(name, "calltime") || starts_with(name, "period") ||
                starts_with(name, "count") || starts_with(name, "admin") ||
                starts_with(name, "date")) {

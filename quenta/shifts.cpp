@@ -15,6 +15,7 @@
 #include "quenta/sqlite.h"
 #include "utils/debug.h"
 #include "utils/decimal.h"
+#include "utils/text.h"
 
 struct dbent *gpst_shiftdb = nullptr;
 
@@ -25,12 +26,6 @@ struct shift_rows {
   void *param;
   bool drawers;                   /* cb takes a shift_drawer_report, else a shift_report */
 };
-
-/* A text of a fixed field that may lack its terminator. */
-std::string field_text(const char *field, size_t size)
-{
-  return std::string(field, strnlen(field, size));
-}
 
 /* The handovers whose moment lies in the range, oldest first, each with the
  * bills of its outgoing operator dated within its shift (index billtbl(admin,
@@ -58,11 +53,11 @@ int shift_row(void *param, int argc, char **argv, char **colnames)
   memset(&d, 0, sizeof d);
   shift_report &r = d.m_report;
   r.m_rowid = strtoll(argv[0], nullptr, 10);
-  copy_row_text(r.m_shift.m_bdate, sizeof r.m_shift.m_bdate, argv[1]);
-  copy_row_text(r.m_shift.m_edate, sizeof r.m_shift.m_edate, argv[2]);
-  copy_row_text(r.m_shift.m_outgoing, sizeof r.m_shift.m_outgoing, argv[3]);
+  utils::copy_text(r.m_shift.m_bdate, sizeof r.m_shift.m_bdate, argv[1]);
+  utils::copy_text(r.m_shift.m_edate, sizeof r.m_shift.m_edate, argv[2]);
+  utils::copy_text(r.m_shift.m_outgoing, sizeof r.m_shift.m_outgoing, argv[3]);
   r.m_shift.m_takings = (float)utils::parse_decimal(argv[4]);
-  copy_row_text(r.m_shift.m_incoming, sizeof r.m_shift.m_incoming, argv[5]);
+  utils::copy_text(r.m_shift.m_incoming, sizeof r.m_shift.m_incoming, argv[5]);
   r.m_bills = atoi(argv[6]);
   r.m_cents = strtoll(argv[7], nullptr, 10);
   shift_drawer &drawer = d.m_drawer;
@@ -115,8 +110,8 @@ int select_rows(const char *from, const char *to, USER_CALLBACK cb, void *param,
 int shifts_add_drawer(const char *dbpath)
 {
   for (const char *column : drawer_columns) {
-    const std::string probe = std::string("select 1 from pragma_table_info('" SHIFT_TBL_NAME "') where name='") +
-                              column + "'";
+    const std::string probe =
+        std::string("select 1 from pragma_table_info('" SHIFT_TBL_NAME "') where name=") + utils::sql_quote(column);
     bool found = false;
     if (sqlite_exec_cmd(dbpath, probe.c_str(), column_found, &found) != 0)
       return -1;
@@ -142,10 +137,10 @@ QUENTA_API int quenta_saveShiftDrawer(const shift_info *shift, const shift_drawe
     LOG_FUNCTION_FAILED();
     return -1;
   }
-  std::string bdate = field_text(shift->m_bdate, sizeof shift->m_bdate);
-  std::string edate = field_text(shift->m_edate, sizeof shift->m_edate);
-  std::string outgoing = operator_name(field_text(shift->m_outgoing, sizeof shift->m_outgoing).c_str());
-  std::string incoming = operator_name(field_text(shift->m_incoming, sizeof shift->m_incoming).c_str());
+  std::string bdate = utils::field_text(shift->m_bdate, sizeof shift->m_bdate);
+  std::string edate = utils::field_text(shift->m_edate, sizeof shift->m_edate);
+  std::string outgoing = operator_name(utils::field_text(shift->m_outgoing, sizeof shift->m_outgoing).c_str());
+  std::string incoming = operator_name(utils::field_text(shift->m_incoming, sizeof shift->m_incoming).c_str());
   /* as bills are stored: two decimals and a point, whatever the locale */
   utils::decimal_text takings(shift->m_takings);
   const sqlite_value null_value = {SQLITE_NULL, nullptr, 0, 0};

@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "utils/debug.h"
+#include "utils/text.h"
 
 namespace {
 
@@ -24,14 +25,6 @@ bool is_token_char(int c)
 }
 
 bool is_name_char(int c) { return is_token_char(c) || c == ' '; }
-
-/* Copies at most size - 1 bytes of src and terminates. */
-void copy_cut(char *dst, size_t size, const char *src)
-{
-  size_t n = strnlen(src, size - 1);
-  memcpy(dst, src, n);
-  dst[n] = '\0';
-}
 
 /* A decimal number the way the C library's atoi reads it, kept inside 32 bits
  * instead of overflowing. Text that is not a number reads as 0. */
@@ -135,7 +128,7 @@ int parse_attr(const char *line, struct uiattr *attr)
   }
   if (line[i] != ':' || line[i + 1] != ' ')
     return -1;
-  copy_cut(attr->value, sizeof attr->value, line + i + 2);
+  utils::copy_text(attr->value, sizeof attr->value, line + i + 2);
   return 0;
 }
 

@@ -150,6 +150,15 @@ long long cents_of(double amount)
   return llround(c);
 }
 
+long long shown_cents(double amount)
+{
+  if (!isfinite(amount) || fabs(amount) >= (double)(MONEY_MAX_CENTS / 100))
+    return 0;
+  long long cents = 0;
+  parse_cents(decimal_text(amount, 2).s, &cents);
+  return cents;
+}
+
 float cents_float(long long cents)
 {
   return (float)((double)cents / 100.0);

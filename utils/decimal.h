@@ -57,6 +57,12 @@ int format_cents(char *buf, size_t size, long long cents);
  * as +-MONEY_MAX_CENTS. */
 long long cents_of(double amount);
 
+/* A binary amount to the cent as its two-decimal text reads ("%.2f" of it:
+ * 3.6000001f is 360, 0.125 is 12 where cents_of makes it 13), so that amounts
+ * shown in a list add up to the total shown under them. 0 for NaN, an
+ * infinity, and an amount of 1,000,000,000,000.00 or more either way. */
+long long shown_cents(double amount);
+
 /* The float nearest to the amount: the copy a record's float field carries. */
 float cents_float(long long cents);
 

@@ -68,7 +68,7 @@ bool MoneyTextAllowed(const QString &text)
     return std::all_of(part.begin(), part.end(),
                        [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); });
   };
-  return whole.size() <= MONEY_FIELD_DIGITS && fraction.size() <= 2 && figures(whole) && figures(fraction);
+  return whole.size() <= MONEY_FIELD_DIGITS && WithinMoneyDecimals(text) && figures(whole) && figures(fraction);
 }
 
 CheckoutMoney CheckoutMoneyOf(Cents due, Cents deposit, Cents paid)

@@ -6,6 +6,7 @@
 #include <QStringEncoder>
 
 #include "quenta/quenta.h"
+#include "utils/text.h"
 
 #include "Gbk.h"
 
@@ -18,7 +19,7 @@ struct LineConditions {
   const char *list[4];
 
   LineConditions(const QByteArray &machineId, int lineId)
-    : machine("machineid='" + SqlQuoted(machineId) + "'"),
+    : machine("machineid=" + SqlText(machineId)),
       line("lineid=" + QByteArray::number(lineId)),
       list{machine.constData(), line.constData(), "flag=0", nullptr}
   {
@@ -41,7 +42,7 @@ using SelectFunction = int (*)(const char *const *conds, USER_CALLBACK cb, void 
  * number, or -1 when it could not be asked. */
 int CountRowsOfCall(SelectFunction select, const char *callid)
 {
-  const QByteArray cond = "callid='" + SqlQuoted(QByteArray(callid)) + "'";
+  const QByteArray cond = "callid=" + SqlText(QByteArray(callid));
   const char *conds[] = {cond.constData(), nullptr};
   int n = 0;
   if (select(conds, CountRow, &n) != 0)
@@ -57,9 +58,9 @@ int CountBills(const char *callid)
 /* False when the engine could not mark it. */
 bool MarkSettled(const QByteArray &machineId, int lineId, const char *callid)
 {
-  const QByteArray machine = "machineid='" + SqlQuoted(machineId) + "'";
+  const QByteArray machine = "machineid=" + SqlText(machineId);
   const QByteArray line = "lineid=" + QByteArray::number(lineId);
-  const QByteArray call = "callid='" + SqlQuoted(QByteArray(callid)) + "'";
+  const QByteArray call = "callid=" + SqlText(QByteArray(callid));
   const char *conds[] = {machine.constData(), line.constData(), call.constData(), nullptr};
   const char *sets[] = {"flag=1", nullptr};
   return quenta_updateCDRTable(conds, sets) == 0;
@@ -67,10 +68,9 @@ bool MarkSettled(const QByteArray &machineId, int lineId, const char *callid)
 
 } // namespace
 
-QByteArray SqlQuoted(const QByteArray &text)
+QByteArray SqlText(const QByteArray &text)
 {
-  QByteArray quoted = text;
-  return quoted.replace('\'', "''");
+  return QByteArray::fromStdString(utils::sql_quote(text.constData(), static_cast<size_t>(text.size())));
 }
 
 int CountUnsettledCalls(const QByteArray &machineId, int lineId)
@@ -148,13 +148,5 @@ QByteArray OperatorForBill(const QString &name)
     QStringEncoder encoder("GBK");
     gbk = encoder.encode(name);
   }
-  const qsizetype limit = ADMIN_LEN - 1;
-  qsizetype end = 0;
-  while (end < gbk.size()) {
-    const qsizetype width = static_cast<unsigned char>(gbk[end]) >= 0x81 ? 2 : 1;
-    if (end + width > limit)
-      break;
-    end += width;
-  }
-  return gbk.left(end);
+  return GbkCut(gbk, ADMIN_LEN - 1);
 }

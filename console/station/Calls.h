@@ -15,8 +15,9 @@
 
 #include "quenta/records.h"
 
-/* The text between single quotes of an SQL literal: every ' doubled. */
-QByteArray SqlQuoted(const QByteArray &text);
+/* The SQL string literal of a text for a condition handed to the engine: in
+ * single quotes, every ' inside doubled. */
+QByteArray SqlText(const QByteArray &text);
 
 /* The line's call records with flag 0: their number, or -1 when the engine
  * could not be asked. */
@@ -38,7 +39,7 @@ bool CollectUnsettledCalls(const QByteArray &machineId, int lineId,
                            std::vector<CheckoutCall> *calls);
 
 /* The call in progress priced as if it ended at `end` (the engine's
- * "%Y-%m-%d %H:%M:%S" form, EngineDateTime): the bill its checkout would list
+ * "%Y-%m-%d %H:%M:%S" form, StationTime): the bill its checkout would list
  * had the call ended then, or nothing when no rule prices it. dialled and
  * begin are the texts the engine reports for the line. The engine logs
  * nothing for it, so it may run for every line at every poll. */

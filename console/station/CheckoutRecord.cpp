@@ -8,6 +8,7 @@
 
 #include "quenta/quenta.h"
 
+#include "Calls.h"
 #include "Gbk.h"
 #include "LineText.h"
 #include "RateFile.h"
@@ -46,9 +47,7 @@ void CheckoutArrived(void *record, void *param)
 template <typename Record>
 bool FirstOf(int (*select)(const char *const *, USER_CALLBACK, void *), const QByteArray &callId, Record *out)
 {
-  QByteArray quoted = callId;
-  quoted.replace('\'', "''");
-  const QByteArray cond = "callid='" + quoted + "'";
+  const QByteArray cond = "callid=" + SqlText(callId);
   const char *conds[] = {cond.constData(), nullptr};
   struct Found {
     Record *out;

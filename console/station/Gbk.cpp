@@ -6,6 +6,8 @@
 
 #include <optional>
 
+#include "utils/text.h"
+
 namespace {
 
 /* Made once per thread: finding a converter by its name costs more than
@@ -43,4 +45,12 @@ std::optional<QByteArray> ToGbk(const QString &text)
 QString FromGbk(const QByteArray &bytes)
 {
   return GbkDecoder().decode(bytes);
+}
+
+QByteArray GbkCut(const QByteArray &bytes, qsizetype max)
+{
+  if (max <= 0)
+    return QByteArray();
+  return bytes.left(static_cast<qsizetype>(
+      utils::gbk_fit(bytes.constData(), static_cast<size_t>(bytes.size()), static_cast<size_t>(max))));
 }

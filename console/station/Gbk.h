@@ -1,5 +1,6 @@
 /* The console's files and every text it hands to the engine are GBK bytes; the
- * windows show Unicode. These two calls are the only crossing between them. */
+ * windows show Unicode. ToGbk and FromGbk are the only crossing between them;
+ * GbkCut fits GBK bytes to a field. */
 #ifndef CONSOLE_GBK_H
 #define CONSOLE_GBK_H
 
@@ -14,5 +15,9 @@ std::optional<QByteArray> ToGbk(const QString &text);
 
 /* Unicode of GBK bytes; a malformed byte shows as the replacement character. */
 QString FromGbk(const QByteArray &bytes);
+
+/* GBK bytes cut to at most max bytes without splitting a double-byte
+ * character, as the engine cuts a text to its field. */
+QByteArray GbkCut(const QByteArray &bytes, qsizetype max);
 
 #endif

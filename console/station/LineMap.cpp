@@ -9,29 +9,9 @@
 #include "Gbk.h"
 #include "LineText.h"
 #include "SaveFile.h"
+#include "Words.h"
 
 namespace {
-
-/* The C library's white space; GBK trail bytes are never among these. */
-bool IsBlank(char c)
-{
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-void SkipBlanks(const QByteArray &text, qsizetype *pos)
-{
-  while (*pos < text.size() && IsBlank(text[*pos]))
-    ++*pos;
-}
-
-QByteArray Word(const QByteArray &text, qsizetype *pos)
-{
-  SkipBlanks(text, pos);
-  const qsizetype start = *pos;
-  while (*pos < text.size() && !IsBlank(text[*pos]))
-    ++*pos;
-  return text.mid(start, *pos - start);
-}
 
 /* A field in quotes from the opening quote at *pos: its bytes, with *pos past
  * the closing quote. The escapes are read byte by byte, as they are written:
@@ -114,7 +94,7 @@ std::optional<QByteArray> NextField(const QByteArray &line, qsizetype *pos, bool
   SkipBlanks(line, pos);
   if (quoted && *pos < line.size() && line[*pos] == '"')
     return QuotedField(line, pos);
-  const QByteArray word = Word(line, pos);
+  const QByteArray word = NextWord(line, pos);
   if (word.isEmpty())
     return std::nullopt;
   return word;

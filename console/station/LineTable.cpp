@@ -229,7 +229,7 @@ void LineTable::RefreshAmountDue(int row)
 bool LineTable::Poll(const QDateTime &now)
 {
   m_pollTime = now;
-  m_pollEnd = EngineDateTime(now);
+  m_pollEnd = StationTime(now);
   m_added = false;
   quenta_getStatusEx(StatusCallback, this);
   return std::exchange(m_added, false);

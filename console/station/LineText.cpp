@@ -63,7 +63,7 @@ std::optional<QString> CallTimeText(const char *begin, const QDateTime &now)
       .arg(s, 2, 10, QLatin1Char('0'));
 }
 
-QByteArray EngineDateTime(const QDateTime &moment)
+QByteArray StationTime(const QDateTime &moment)
 {
   if (!moment.isValid())
     return QByteArray();

@@ -52,9 +52,11 @@ QString DefaultLineName(int machineNumber, int lineId);
  * 00:00:00. */
 std::optional<QString> CallTimeText(const char *begin, const QDateTime &now);
 
-/* The moment as the engine writes a call's start and end: "%Y-%m-%d %H:%M:%S"
- * local time, seconds cut off. Empty for an invalid moment. */
-QByteArray EngineDateTime(const QDateTime &moment);
+/* The moment as the engine writes its times (a call's start and end, a bill's,
+ * a checkout's, a handover's): "%Y-%m-%d %H:%M:%S" local time, fractions of a
+ * second cut off, ASCII digits whatever the locale, so that text order is time
+ * order. Empty for an invalid moment. */
+QByteArray StationTime(const QDateTime &moment);
 
 /* A text the engine reports (GBK bytes; null reads as empty) for the window. */
 QString EngineText(const char *text);

@@ -10,15 +10,9 @@
 #include "Gbk.h"
 #include "Modal.h"
 #include "SaveFile.h"
+#include "Words.h"
 
 namespace {
-
-/* The C library's white space in the C locale. GBK trail bytes are never
- * among these, so splitting on them never cuts a Chinese character. */
-bool IsBlank(char c)
-{
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
 
 bool IsHexDigit(char c)
 {
@@ -88,22 +82,13 @@ bool GbkDigestMatches(const QByteArray &digest, const QByteArray &name, const QB
 bool SplitLine(const QByteArray &line, PasswdEntry *entry, qsizetype *digestAt)
 {
   qsizetype i = 0;
-  const qsizetype n = line.size();
-  while (i < n && IsBlank(line[i]))
-    i++;
-  if (i == n || line[i] == '#')
+  SkipBlanks(line, &i);
+  if (i == line.size() || line[i] == '#')
     return false;
-  qsizetype start = i;
-  while (i < n && !IsBlank(line[i]))
-    i++;
-  entry->name = line.mid(start, i - start);
-  while (i < n && IsBlank(line[i]))
-    i++;
-  start = i;
-  while (i < n && !IsBlank(line[i]))
-    i++;
-  entry->digest = line.mid(start, i - start);
-  *digestAt = start;
+  entry->name = NextWord(line, &i);
+  SkipBlanks(line, &i);
+  *digestAt = i;
+  entry->digest = NextWord(line, &i);
   return true;
 }
 

@@ -98,7 +98,7 @@ Cents ToCents(const Decimal &d, long long mul, long long div, Wide *num, Wide *d
 
 /* num / den yuan-cents as a yuan text with up to `decimals` decimals beyond
  * the cents' two, "…" when more would follow. */
-QString CentsText(Wide num, Wide den, int decimals)
+QString UnroundedText(Wide num, Wide den, int decimals)
 {
   const Wide scaled = num * Power10(decimals);
   Wide q = scaled / den;
@@ -109,11 +109,6 @@ QString CentsText(Wide num, Wide den, int decimals)
   while (frac.size() > 2 && frac.endsWith(QLatin1Char('0')))
     frac.chop(1);
   return text + frac + (more ? QStringLiteral("…") : QString());
-}
-
-QString MoneyText(long long cents)
-{
-  return QStringLiteral("%1.%2").arg(cents / 100).arg(cents % 100, 2, 10, QLatin1Char('0'));
 }
 
 bool AllDigits(const QString &text)
@@ -214,18 +209,18 @@ std::optional<QString> ReadDeckLine(const CsvRecord &record, QHash<QString, int>
   STORE_TEXT(r.m_prefix, prefix.toLatin1());
   r.m_namelen = static_cast<int>(qstrlen(r.m_name));
   r.m_prefixlen = static_cast<int>(qstrlen(r.m_prefix));
-  r.m_handling_charge = static_cast<float>(charge.value / 100.0);
+  r.m_handling_charge = FloatOf(charge.value);
   r.m_min_bill_time = unit;
-  r.m_period_price[0].m_price = static_cast<float>(price.value / 100.0);
+  r.m_period_price[0].m_price = FloatOf(price.value);
   const QString fault = RateRuleFault(r);
   if (!fault.isEmpty())
     return fault;
 
   QStringList notes;
   if (!price.exact)
-    notes << QStringLiteral("每%1秒%2元记为%3元").arg(unit).arg(CentsText(priceNum, priceDen, 4), MoneyText(price.value));
+    notes << QStringLiteral("每%1秒%2元记为%3元").arg(unit).arg(UnroundedText(priceNum, priceDen, 4), CentsText(price.value));
   if (!charge.exact)
-    notes << QStringLiteral("手续费%1元记为%2元").arg(CentsText(chargeNum, chargeDen, 4), MoneyText(charge.value));
+    notes << QStringLiteral("手续费%1元记为%2元").arg(UnroundedText(chargeNum, chargeDen, 4), CentsText(charge.value));
   if (!notes.isEmpty())
     *note = notes.join(QStringLiteral("，")) + QStringLiteral("（费率只记到分）");
   *rule = r;
@@ -426,11 +421,11 @@ QString PerMinuteText(float perUnit, int unit)
   Wide num = 0, den = 1;
   if (d)
     ToCents(*d, 60, unit > 0 ? unit : RULE_UNIT_DEFAULT, &num, &den);
-  QString text = CentsText(num, den, 6);
+  QString text = UnroundedText(num, den, 6);
   // Eight decimals come back to the same cent through the import.
   if (text.endsWith(QStringLiteral("…"))) {
     const Wide q = (num * Power10(6) * 2 + den) / (den * 2);
-    text = CentsText(q, Power10(6), 6);
+    text = UnroundedText(q, Power10(6), 6);
   }
   return text;
 }

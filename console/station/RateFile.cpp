@@ -9,22 +9,13 @@
 #include <climits>
 #include <cstring>
 
+#include "Gbk.h"
 #include "Money.h"
 #include "SaveFile.h"
+#include "Words.h"
 #include "utils/decimal.h"
 
 namespace {
-
-bool IsBlank(char c)
-{
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-bool IsGbkLead(char c)
-{
-  const auto u = static_cast<unsigned char>(c);
-  return u >= 0x81 && u <= 0xfe;
-}
 
 /* The engine's own two-decimal text: a price no float can hold ("inf")
  * stays visible in the line, which then fails its read-back check. */
@@ -42,16 +33,9 @@ QByteArray FieldText(const char *field, size_t size)
 
 void StoreText(char *field, size_t size, const QByteArray &bytes)
 {
-  const auto room = static_cast<qsizetype>(size) - 1;
-  qsizetype n = 0;
-  while (n < bytes.size()) {
-    const qsizetype width = IsGbkLead(bytes[n]) && n + 1 < bytes.size() ? 2 : 1;
-    if (n + width > room)
-      break;
-    n += width;
-  }
+  const QByteArray kept = GbkCut(bytes, static_cast<qsizetype>(size) - 1);
   std::memset(field, 0, size);
-  std::memcpy(field, bytes.constData(), static_cast<size_t>(n));
+  std::memcpy(field, kept.constData(), static_cast<size_t>(kept.size()));
 }
 
 bool IsDefaultRule(const RateInfo &rule)
@@ -129,7 +113,7 @@ bool ParseRateLine(const QByteArray &line, RateInfo *rule)
     parsed.m_prefixlen = 0;
     STORE_TEXT(parsed.m_name, DEFAULT_RULE_NAME);
   } else {
-    STORE_TEXT(parsed.m_name, name.left(RATE_TEXT_MAX));
+    STORE_TEXT(parsed.m_name, name);
   }
   parsed.m_namelen = static_cast<int>(qstrlen(parsed.m_name));
   *rule = parsed;
@@ -270,8 +254,7 @@ QString MoneyEditFault(const QString &text, const QString &what, float *value)
   const std::optional<Cents> cents = ParseMoney(text);
   if (!cents)
     return QStringLiteral("“%1”不是有效的数值").arg(text);
-  const qsizetype point = text.indexOf(QLatin1Char('.'));
-  if (point >= 0 && text.size() - point - 1 > 2)
+  if (!WithinMoneyDecimals(text))
     return QStringLiteral("%1最多只能有两位小数（“%2”）").arg(what, text);
   // Beyond a float's fen the rule would come back as another amount.
   if (CentsOf(FloatOf(*cents)) != *cents)

@@ -1,6 +1,7 @@
 /* The report's query conditions, its rows and its text file. */
 #include "ReportFile.h"
 
+#include "Calls.h"
 #include "Gbk.h"
 #include "RateFile.h"
 #include "SaveFile.h"
@@ -20,16 +21,9 @@ ReportRow ReportRowOf(const report_info &info)
   return row;
 }
 
-QByteArray ReportTimeText(const QDate &date, const QTime &time)
-{
-  return (date.toString(QStringLiteral("yyyy-MM-dd")) + QLatin1Char(' ')
-          + time.toString(QStringLiteral("HH:mm:ss")))
-      .toLatin1();
-}
-
 QList<QByteArray> ReportConditions(const QByteArray &from, const QByteArray &to)
 {
-  return {"cdrtbl.bdate>='" + from + "'", "cdrtbl.bdate<='" + to + "'",
+  return {"cdrtbl.bdate>=" + SqlText(from), "cdrtbl.bdate<=" + SqlText(to),
           "billtbl.callid=cdrtbl.callid"};
 }
 

@@ -33,10 +33,6 @@ struct ReportRow {
 /* The row of one joined call and bill. */
 ReportRow ReportRowOf(const report_info &info);
 
-/* A range end in the form of the engine's begin times ("%Y-%m-%d %H:%M:%S"),
- * whatever the system's separators, so that text comparison is time order. */
-QByteArray ReportTimeText(const QDate &date, const QTime &time);
-
 /* The condition fragments of the query, both ends inclusive, with the join
  * condition; the caller ends the list with a null pointer. */
 QList<QByteArray> ReportConditions(const QByteArray &from, const QByteArray &to);

@@ -5,26 +5,9 @@
 
 #include "Gbk.h"
 #include "SaveFile.h"
+#include "Words.h"
 
 namespace {
-
-bool IsBlank(char c)
-{
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-/* The next blank-separated word of text from *pos on; empty at the end. */
-QByteArray NextWord(const QByteArray &text, qsizetype *pos)
-{
-  qsizetype i = *pos;
-  while (i < text.size() && IsBlank(text[i]))
-    i++;
-  qsizetype start = i;
-  while (i < text.size() && !IsBlank(text[i]))
-    i++;
-  *pos = i;
-  return text.mid(start, i - start);
-}
 
 /* The record's two words, the name in GBK. */
 bool ReadRecord(const QString &path, QByteArray *name, QByteArray *amount)

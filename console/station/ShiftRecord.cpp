@@ -57,11 +57,6 @@ void RefundArrived(void *record, void *param)
 
 } // namespace
 
-QByteArray StationTime(const QDateTime &moment)
-{
-  return ReportTimeText(moment.date(), moment.time());
-}
-
 bool ReadShiftStart(const QString &path, const QString &operatorName, QByteArray *when)
 {
   QFile file(path);
@@ -96,7 +91,7 @@ bool ReckonDrawer(const QByteArray &begin, const QByteArray &end, const QString 
   if (!admin)
     return false;
   // The engine cuts an operator's name as it stores it; the same cut here.
-  DrawerQuery q{drawer, admin->left(ADMIN_LEN - 1)};
+  DrawerQuery q{drawer, GbkCut(*admin, ADMIN_LEN - 1)};
   const bool checkouts =
       quenta_selectCheckouts(begin.constData(), end.constData(), q.admin.constData(), CheckoutArrived, &q) == 0;
   // A refund leaves the drawer on duty, whoever gave it.

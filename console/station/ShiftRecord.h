@@ -21,12 +21,10 @@
 
 #include <optional>
 
+#include "LineText.h"
 #include "Money.h"
 
 #define SHIFTSTART_FILE "shiftstart"
-
-/* The engine's time text of a moment, "%Y-%m-%d %H:%M:%S". */
-QByteArray StationTime(const QDateTime &moment);
 
 /* True, and *when the moment, when the file names operatorName. */
 bool ReadShiftStart(const QString &path, const QString &operatorName, QByteArray *when);

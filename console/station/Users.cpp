@@ -8,20 +8,15 @@
 
 #include "Gbk.h"
 #include "SaveFile.h"
+#include "Words.h"
 
 namespace {
-
-bool IsBlank(char c)
-{
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
 
 /* True when the line, after its leading blanks, is name's account line. */
 bool NamesOperator(const QByteArray &line, const QByteArray &name)
 {
   qsizetype i = 0;
-  while (i < line.size() && IsBlank(line[i]))
-    i++;
+  SkipBlanks(line, &i);
   if (line.mid(i, name.size()) != name)
     return false;
   i += name.size();

@@ -77,6 +77,9 @@ private slots:
     QTest::newRow("blanks and CRLF around")
         << QByteArray("  x|1|0|0:00:00-1|0:0|0|6 \r\n") << true << QByteArray("x")
         << QByteArray("1") << 1;
+    // The name field keeps 127 bytes: a character across the limit goes whole.
+    QTest::newRow("long GBK name") << QByteArray(QByteArray(126, 'x') + kBeijingGbk + "|1|0|0:00:00-1|0:0|0|6")
+                                   << true << QByteArray(126, 'x') << QByteArray("1") << 1;
     QTest::newRow("empty name") << QByteArray("|1|0|0:00:00-1|0:0|0|6") << true << QByteArray()
                                 << QByteArray("1") << 1;
     QTest::newRow("bar inside the name") << QByteArray("a|b|010|0.50|0:00:00-0.30|0:0.00|0|60")
@@ -207,6 +210,9 @@ private slots:
     QTest::newRow("two points") << "1.2.3" << false << 0.0f << false << 0;
     QTest::newRow("empty") << "" << false << 0.0f << false << 0;
     QTest::newRow("sign") << "-1" << false << 0.0f << false << 0;
+    QTest::newRow("plus sign") << "+1" << false << 0.0f << false << 0;
+    QTest::newRow("blank before") << " 1" << false << 0.0f << false << 0;
+    QTest::newRow("exponent") << "1e3" << false << 0.0f << false << 0;
     QTest::newRow("int max") << "2147483647" << true << 2147483647.0f << true << 2147483647;
     QTest::newRow("beyond int") << "2147483648" << true << 2147483648.0f << false << 0;
   }

@@ -19,6 +19,7 @@
 #include "FormsTest.h"
 #include "MonitorTest.h"
 #include "Gbk.h"
+#include "LineText.h"
 #include "PriceDetail.h"
 #include "Report.h"
 #include "ReportFile.h"
@@ -207,7 +208,7 @@ private slots:
       QCOMPARE(row(i)[1], QString::fromLatin1(begin));
 
     const QDateTime start = QDateTime::fromString(QString::fromLatin1(begin), "yyyy-MM-dd HH:mm:ss");
-    report()->RunReport(ReportTimeText(start.date(), start.time().addSecs(1)), "9999-12-31 23:59:59");
+    report()->RunReport(StationTime(start.addSecs(1)), "9999-12-31 23:59:59");
     QVERIFY(!listedNumbers().contains(QStringLiteral("0105550001")));
 
     report()->RunReport("2000-01-01 00:00:00", "2000-01-01 23:59:59");
@@ -273,7 +274,7 @@ private slots:
                                       + "0105550001, 2026-12-09 08:00:00, 125, 0.12, " + kZhangSanGbk + "\n");
     info.m_bill.m_calltime = -30;  // ended before it began: the clock was set back
     QCOMPARE(ReportRowOf(info).seconds, QByteArray("0"));
-    QCOMPARE(ReportTimeText(QDate(2026, 1, 2), QTime(3, 4, 5)), QByteArray("2026-01-02 03:04:05"));
+    QCOMPARE(StationTime(QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5))), QByteArray("2026-01-02 03:04:05"));
     QCOMPARE(ReportConditions("a", "b"),
              (QList<QByteArray>{"cdrtbl.bdate>='a'", "cdrtbl.bdate<='b'", "billtbl.callid=cdrtbl.callid"}));
   }

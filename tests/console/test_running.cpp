@@ -39,8 +39,8 @@ private slots:
       QVERIFY(lines[i].discovery() && (!cases[i].earlierCall || lines[i].call(cases[i].dialled)));
     }
     // Call ids carry the start second: the calls in progress begin in a later one.
-    const QByteArray earlier = EngineDateTime(QDateTime::fromSecsSinceEpoch(time(nullptr)));
-    while (EngineDateTime(QDateTime::fromSecsSinceEpoch(time(nullptr))) <= earlier)
+    const QByteArray earlier = StationTime(QDateTime::fromSecsSinceEpoch(time(nullptr)));
+    while (StationTime(QDateTime::fromSecsSinceEpoch(time(nullptr))) <= earlier)
       QTest::qWait(20);
     for (int i = 0; i < n; i++)
       QVERIFY(lines[i].connected(cases[i].dialled));
@@ -62,7 +62,7 @@ private slots:
     for (int k = 0; k < 3; k++) {
       s.main->PollLines(now.addSecs(k));
       for (int i = 0; i < n; i++)
-        shown[i][EngineDateTime(now.addSecs(k))] = {s.text(m, i, COLUMN_RUNNING_COST),
+        shown[i][StationTime(now.addSecs(k))] = {s.text(m, i, COLUMN_RUNNING_COST),
                                                    s.text(m, i, COLUMN_AMOUNT_DUE)};
     }
     QCOMPARE(pricings(), logged);  // the running prices logged nothing

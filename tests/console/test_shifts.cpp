@@ -14,6 +14,7 @@
 #include <QTreeWidget>
 
 #include "Audit.h"
+#include "Calls.h"
 #include "CheckoutRecord.h"
 #include "CheckoutsTab.h"
 #include "Deposits.h"
@@ -262,6 +263,19 @@ private slots:
     const QTreeWidgetItem *item = report->ShiftTable->topLevelItem(report->ShiftTable->topLevelItemCount() - 1);
     QCOMPARE(rowTexts(item).mid(8), QStringList({"20.00", countedText, difference}));
     QCOMPARE(item->foreground(10).color() == QColor(190, 0, 0), !difference.isEmpty() && difference != "0.00");
+  }
+
+  // A name longer than the engine's field is kept cut between two characters:
+  // the drawer finds the checkouts under that cut.
+  void aLongOperatorNameFindsItsOwnCheckouts()
+  {
+    QVERIFY(execOnEngineDb("delete from checkouttbl; delete from refundtbl"));
+    s->logIn(QStringLiteral("admin"));
+    const QString name(ADMIN_LEN, QChar(0x5f20));  // 张, two bytes each
+    checkout(OperatorForBill(name).constData(), 1500, 0, 1500, 0);
+    ShiftDrawer drawer;
+    QVERIFY(ReckonDrawer("0000", "9999", name, &drawer));
+    QCOMPARE(drawer.taken, Cents(1500));
   }
 
   void aShiftThatEndedWithTheProgramIsKept_data()

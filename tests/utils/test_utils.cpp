@@ -1,9 +1,11 @@
 // The leaf utilities: the memory pool and its limits, counted-string equality,
-// 16-bit strings, the r5 hash, byte copy, the local clock and money in cents.
+// 16-bit strings, the r5 hash, byte copy, the local clock, money in cents, GBK
+// texts cut to a field and SQL literals.
 #include <gtest/gtest.h>
 #include <stdint.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <math.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <time.h>
@@ -13,6 +15,7 @@
 #include <thread>
 
 #include "utils/decimal.h"
+#include "utils/text.h"
 #include "utils/utils.h"
 
 namespace {
@@ -256,6 +259,39 @@ TEST(Cents, ReadRoundedOnTheDigitsAndWrittenFromTheCents)
   char small[5];
   EXPECT_EQ(-1, utils::format_cents(small, sizeof small, 12345));
   EXPECT_STREQ("", small);
+  // the cents of a figure as it is printed, so that a column adds up
+  EXPECT_EQ(360 + 12 - 120, utils::shown_cents(3.6000001f) + utils::shown_cents(0.125) + utils::shown_cents(-1.2f));
+  EXPECT_EQ(99999999999999, utils::shown_cents(999999999999.99));
+  for (double beyond : {1e12, -1e12, (double)INFINITY, (double)NAN})
+    EXPECT_EQ(0, utils::shown_cents(beyond)) << beyond;
+}
+
+TEST(Texts, GbkCutKeepsWholeCharactersAndSqlLiteralsDoubleTheirQuotes)
+{
+  // "\xd6\xd0\xce\xc4" is two GBK characters; a trail byte may be a quote
+  const struct {
+    const char *text;
+    size_t max;
+    const char *cut;
+  } cuts[] = {
+      {"ab\xd6\xd0\xce\xc4", 5, "ab\xd6\xd0"}, {"ab\xd6\xd0\xce\xc4", 6, "ab\xd6\xd0\xce\xc4"},
+      {"a\xd6\xd0", 2, "a"},                   {"\x81'x", 2, "\x81'"},
+      {"abc\xd6", 4, "abc\xd6"},               {"abc", 0, ""},
+      {nullptr, 5, ""},
+  };
+  for (const auto &c : cuts)
+    EXPECT_EQ(c.cut, utils::gbk_cut(c.text, c.max)) << (c.text ? c.text : "(null)") << " to " << c.max;
+
+  const struct {
+    const char *text;
+    const char *quoted;
+  } literals[] = {
+      {"GW1", "'GW1'"}, {"O'Hara", "'O''Hara'"}, {"''", "''''''"}, {"", "''"}, {nullptr, "''"},
+      {"\x81'", "'\x81'''"},
+  };
+  for (const auto &l : literals)
+    EXPECT_EQ(l.quoted, utils::sql_quote(l.text)) << (l.text ? l.text : "(null)");
+  EXPECT_EQ(std::string("'a''\0b'", 7), utils::sql_quote("a'\0b", 4));
 }
 
 }  // namespace

@@ -13,12 +13,12 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <cmath>
 #include <string>
 #include <vector>
 
 #include "quenta/quenta.h"
 #include "utils/decimal.h"
+#include "utils/text.h"
 
 namespace {
 
@@ -45,18 +45,6 @@ void on_cdr(void *record, void *param)
   static_cast<std::vector<cdr_info> *>(param)->push_back(*static_cast<cdr_info *>(record));
 }
 
-/* A text value inside a condition, quoted for SQL. */
-std::string quoted(const char *text)
-{
-  std::string q = "'";
-  for (const char *p = text; *p; p++) {
-    q += *p;
-    if (*p == '\'')
-      q += '\'';
-  }
-  return q + "'";
-}
-
 /* Checkout of one call, in the console's order: the bill, then, only once it
  * is stored, the flag. What came of it, for the call's line of the report. */
 const char *settle(const cdr_info &call, const bill_info &bill)
@@ -64,19 +52,12 @@ const char *settle(const cdr_info &call, const bill_info &bill)
   bill_info copy = bill;
   if (quenta_saveBill(&copy, g_settle_as) != 0)
     return "  bill not stored: left unsettled (see app.log)";
-  std::string cond = "callid=" + quoted(call.callid);
+  std::string cond = "callid=" + utils::sql_quote(call.callid);
   const char *conds[] = {cond.c_str(), nullptr};
   const char *sets[] = {"flag=1", nullptr};
   if (quenta_updateCDRTable(conds, sets) != 0)
     return "  billed, cannot be marked settled (see app.log)";
   return "  settled";
-}
-
-/* A bill's amount in fen, as its two-decimal text reads: the amount due is
- * the sum of the figures printed above it. */
-long long fen_of(float amount)
-{
-  return llround(utils::parse_decimal(utils::decimal_text(amount).s) * 100);
 }
 
 void print_report()
@@ -111,7 +92,7 @@ void print_report()
   for (const cdr_info &c : calls) {
     bill_info *bill = quenta_getbill(c.callid);
     if (bill) {
-      total += fen_of(bill->m_count);
+      total += utils::shown_cents(bill->m_count); /* the sum of the figures printed */
       bill_info priced = *bill;
       printf("  %-48s %-16s %s  %5ds  %8s%s\n", c.callid, c.desnum, c.edate, priced.m_calltime,
              utils::decimal_text(priced.m_count).s, g_settle_as ? settle(c, priced) : "");
@@ -119,7 +100,7 @@ void print_report()
       printf("  %-48s %-16s %s  cannot be priced\n", c.callid, c.desnum, c.edate);
     }
   }
-  printf("amount due: %s%lld.%02lld\n\n", total < 0 ? "-" : "", llabs(total) / 100, llabs(total) % 100);
+  printf("amount due: %s\n\n", utils::cents_text(total).s);
   fflush(stdout);
 }
 

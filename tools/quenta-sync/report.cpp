@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "text.h"
+#include "utils/decimal.h"
 
 namespace qsync {
 
@@ -48,29 +49,6 @@ std::string csv_field(const std::string &t)
   return q + "\"";
 }
 
-/* Adds two money texts of two decimals exactly, in cents. */
-long long cents(const std::string &money)
-{
-  bool neg = !money.empty() && money[0] == '-';
-  long long whole = 0, frac = 0;
-  size_t i = neg ? 1 : 0;
-  for (; i < money.size() && money[i] != '.'; i++)
-    whole = whole * 10 + (money[i] - '0');
-  int digits = 0;
-  for (i++; i < money.size() && digits < 2; i++, digits++)
-    frac = frac * 10 + (money[i] - '0');
-  for (; digits < 2; digits++)
-    frac *= 10;
-  return (neg ? -1 : 1) * (whole * 100 + frac);
-}
-
-std::string money_text(long long c)
-{
-  char buf[32];
-  snprintf(buf, sizeof buf, "%s%lld.%02lld", c < 0 ? "-" : "", llabs(c) / 100, llabs(c) % 100);
-  return buf;
-}
-
 } /* namespace */
 
 void print_table(FILE *out, const std::string &by, const std::vector<takings_row> &rows)
@@ -83,9 +61,11 @@ void print_table(FILE *out, const std::string &by, const std::vector<takings_row
     body.push_back({r.station, r.key.empty() ? "-" : r.key, std::to_string(r.bills), duration(r.seconds), r.takings});
     bills += r.bills;
     seconds += r.seconds;
-    total += cents(r.takings);
+    long long cents = 0;
+    utils::parse_cents(r.takings.c_str(), &cents);
+    total += cents;
   }
-  row_cells sum{"all", "", std::to_string(bills), duration(seconds), money_text(total)};
+  row_cells sum{"all", "", std::to_string(bills), duration(seconds), utils::cents_text(total).s};
   std::vector<size_t> widths(head.size(), 0);
   for (const row_cells *row : {&head, &sum})
     for (size_t c = 0; c < row->size(); c++)

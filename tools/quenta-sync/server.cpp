@@ -14,6 +14,7 @@
 
 #include "schema.h"
 #include "text.h"
+#include "utils/decimal.h"
 
 namespace qsync {
 
@@ -32,9 +33,7 @@ void time_field(std::string &row, const std::string &t)
 
 std::string money(double v)
 {
-  char buf[64];
-  snprintf(buf, sizeof buf, "%.2f", isfinite(v) && fabs(v) < 1e10 ? v : 0.0);
-  return buf;
+  return utils::decimal_text(isfinite(v) && fabs(v) < 1e10 ? v : 0.0, 2).s;
 }
 
 /* The rows a statement inserted or updated. */
