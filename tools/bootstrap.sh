@@ -9,7 +9,7 @@ packages=(
   libsqlite3-dev sqlite3 libmxml-dev libxlsxwriter-dev unzip
   postgresql libpq-dev
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev fonts-wqy-zenhei qt6-translations-l10n
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
   binutils procps iproute2 util-linux xvfb xauth
   locales poppler-utils
   # the Debian package (cpack): its dependencies, its desktop entry checked
