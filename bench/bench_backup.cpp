@@ -29,7 +29,10 @@ constexpr int kCalls = 1000000;
 
 std::string g_dir;
 
-std::string Path(const char *name) { return g_dir + "/" + name; }
+std::string Path(const char *name)
+{
+  return g_dir + "/" + name;
+}
 
 double Megabytes(const std::string &path)
 {
@@ -46,7 +49,9 @@ bool BuildDatabase()
       " flag smallint, constraint key1 unique(callid));"
       "create table billtbl(callid varchar(64), calltime smallint, period varchar(128),"
       " count real, admin varchar(64), date varchar(128));"
-      "with recursive n(i) as (select 1 union all select i + 1 from n where i < " + std::to_string(kCalls) + ")"
+      "with recursive n(i) as (select 1 union all select i + 1 from n where i < " +
+      std::to_string(kCalls) +
+      ")"
       " insert into cdrtbl select printf('GW%d-%08d@%d', i % 10, i % 10, i), 'GW' || (i % 10), i % 10, '8001',"
       " '00852' || (20000000 + i), '2023-05-01 10:00:00', '2023-05-01 10:01:35', 1 from n;"
       "insert into billtbl select callid, 95, '0:00:00-0.30', 0.6, 'admin', bdate from cdrtbl;"
@@ -78,15 +83,19 @@ private:
     static std::atomic<int> calls{0};
     while (!m_stop) {
       std::string id = "NEW-" + std::to_string(calls++);
-      sqlite_value v[8] = {{SQLITE_TEXT, id.c_str(), 0, 0},           {SQLITE_TEXT, "GW1", 0, 0},
-                           {SQLITE_INTEGER, nullptr, 1, 0},           {SQLITE_TEXT, "8001", 0, 0},
-                           {SQLITE_TEXT, "0085220000000", 0, 0},      {SQLITE_TEXT, "2024-01-01 10:00:00", 0, 0},
-                           {SQLITE_TEXT, "2024-01-01 10:01:35", 0, 0}, {SQLITE_INTEGER, nullptr, 0, 0}};
+      sqlite_value v[8] = {{SQLITE_TEXT, id.c_str(), 0, 0},
+                           {SQLITE_TEXT, "GW1", 0, 0},
+                           {SQLITE_INTEGER, nullptr, 1, 0},
+                           {SQLITE_TEXT, "8001", 0, 0},
+                           {SQLITE_TEXT, "0085220000000", 0, 0},
+                           {SQLITE_TEXT, "2024-01-01 10:00:00", 0, 0},
+                           {SQLITE_TEXT, "2024-01-01 10:01:35", 0, 0},
+                           {SQLITE_INTEGER, nullptr, 0, 0}};
       auto t = std::chrono::steady_clock::now();
       int rc = sqlite_exec_bound_wait(m_db.c_str(), "insert into cdrtbl values(?, ?, ?, ?, ?, ?, ?, ?)", v, 8,
                                       HANDLER_STORE_WAIT_MS, nullptr, nullptr);
-      long us = (long)std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t)
-                    .count();
+      long us =
+          (long)std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t).count();
       (rc == 0 ? stored : failed)++;
       longest_us = std::max(longest_us, us);
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -119,7 +128,7 @@ void BM_BackupWhileCallsAreStored(benchmark::State &state)
 
 BENCHMARK(BM_BackupWhileCallsAreStored)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
-} // namespace
+}  // namespace
 
 int main(int argc, char **argv)
 {

@@ -32,8 +32,8 @@ inline bool build_calls_file(const std::string &path, int calls)
 {
   sqlite3 *db = nullptr;
   bool ok = sqlite3_open(path.c_str(), &db) == SQLITE_OK;
-  const std::string numbers = "with recursive n(i) as (select 0 union all select i + 1 from n where i < " +
-                              std::to_string(calls - 1) + ") ";
+  const std::string numbers =
+      "with recursive n(i) as (select 0 union all select i + 1 from n where i < " + std::to_string(calls - 1) + ") ";
   // call i: line i % 96, started i * 86.4 s after the first day, 30 to 600 s long
   const std::string call = "printf('GW%02d', (i % 96) / 4) as m, (i % 96) % 4 as l, "
                            "datetime('2021-01-01', '+' || (i * 864 / 10) || ' seconds') as b, "
@@ -43,8 +43,8 @@ inline bool build_calls_file(const std::string &path, int calls)
   ok = ok && exec(db, sqlite_tblent_create_cmd("billtbl", gst_bill_infos));
   ok = ok && exec(db, numbers + ", c as (select i, " + call + " from n) " +
                           "insert into cdrtbl select printf('%s-%08d@%s', m, l, b), m, l, '800100', "
-                          "'00852' || (20000000 + i % 7919), b, e, i >= " + std::to_string(calls - 200) +
-                          " from c");
+                          "'00852' || (20000000 + i % 7919), b, e, i >= " +
+                          std::to_string(calls - 200) + " from c");
   ok = ok && exec(db, "insert into billtbl select callid, 30, "
                       "'08:00:00-18:00:00 0.30/60s x3', 0.9, 'zhang', edate from cdrtbl");
   ok = ok && exec(db, "commit");

@@ -24,15 +24,15 @@
 namespace {
 
 constexpr int kCalls = 1000000;
-constexpr int kUnsettled = 200;   // the newest calls, not yet settled
+constexpr int kUnsettled = 200;  // the newest calls, not yet settled
 constexpr int kMachines = 24;
 constexpr int kLines = 4;
 constexpr int kCallsPerDay = 1000;
 constexpr int kReportDay = 500;
 
 std::string g_dir;
-std::string g_plain;     // the file as an earlier release left it: no secondary indexes
-std::string g_indexed;   // a copy that gained them on its first start
+std::string g_plain;    // the file as an earlier release left it: no secondary indexes
+std::string g_indexed;  // a copy that gained them on its first start
 double g_index_seconds = 0;
 
 std::string date_text(time_t t)
@@ -67,8 +67,7 @@ bool build_file(const std::string &path)
 {
   sqlite3 *db = nullptr;
   bool ok = sqlite3_open(path.c_str(), &db) == SQLITE_OK;
-  ok = ok && check(db, sqlite3_exec(db, "pragma synchronous=off; begin", nullptr, nullptr, nullptr),
-                   "begin");
+  ok = ok && check(db, sqlite3_exec(db, "pragma synchronous=off; begin", nullptr, nullptr, nullptr), "begin");
   std::string cdr_create = sqlite_tblent_create_cmd("cdrtbl", gst_cdr_infos);
   std::string bill_create = sqlite_tblent_create_cmd("billtbl", gst_bill_infos);
   ok = ok && check(db, sqlite3_exec(db, cdr_create.c_str(), nullptr, nullptr, nullptr), "cdrtbl");
@@ -116,8 +115,7 @@ bool build_file(const std::string &path)
       id = call_id(billed, &machine, &line, &bdate, &edate);
     sqlite3_bind_text(bill, 1, id.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_int(bill, 2, 30 + billed % 571);
-    sqlite3_bind_text(bill, 3, "08:00:00-18:00:00 0.30/60s x3; 18:00:00-08:00:00 0.20/60s x2",
-                      -1, SQLITE_STATIC);
+    sqlite3_bind_text(bill, 3, "08:00:00-18:00:00 0.30/60s x3; 18:00:00-08:00:00 0.20/60s x2", -1, SQLITE_STATIC);
     sqlite3_bind_double(bill, 4, 0.3 * (1 + billed % 10));
     sqlite3_bind_text(bill, 5, "zhang", -1, SQLITE_STATIC);
     sqlite3_bind_text(bill, 6, edate.c_str(), -1, SQLITE_TRANSIENT);
@@ -137,8 +135,7 @@ bool index_copy()
 {
   auto start = std::chrono::steady_clock::now();
   dbent *e = create_sqlite_dbent(g_indexed.c_str());
-  bool ok = e && dbent_create(e, "cdrtbl", gst_cdr_infos) == 0 &&
-            dbent_create(e, "billtbl", gst_bill_infos) == 0;
+  bool ok = e && dbent_create(e, "cdrtbl", gst_cdr_infos) == 0 && dbent_create(e, "billtbl", gst_bill_infos) == 0;
   if (e)
     dbent_release(e);
   g_index_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -213,7 +210,7 @@ BENCHMARK(BM_UnsettledCallsOfOneLine)->ArgName("indexed")->Arg(0)->Arg(1)->Unit(
 BENCHMARK(BM_OneDayReport)->ArgName("indexed")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DescribeExistingFile)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
-} // namespace
+}  // namespace
 
 int main(int argc, char **argv)
 {

@@ -86,6 +86,6 @@ void BM_MemdebugAllocFree(benchmark::State &state)
 // call checks every live block, so the cost grows with their number.
 BENCHMARK(BM_MemdebugAllocFree)->Arg(0)->Arg(10)->Arg(100)->Arg(1000)->Iterations(500);
 
-} // namespace
+}  // namespace
 
 BENCHMARK_MAIN();

@@ -55,7 +55,7 @@ public:
     fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     int size = GATEWAY_RCVBUF;
     setsockopt(fd_, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size);
-    timeval tick{0, 100000};  /* so the loop sees stop_ */
+    timeval tick{0, 100000}; /* so the loop sees stop_ */
     setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tick, sizeof tick);
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -226,8 +226,7 @@ void rate_under_flood(benchmark::State &state, double rate, double flood)
   for (auto _ : state) {
     double cpu_before = process_cpu_seconds();
     std::string cmd = g_gwsim + " --bind 127.0.0.2 -m 10 -l 10 -p F --format json --flood " +
-                      std::to_string((long)flood) + " --duration " + std::to_string(g_seconds + 3) +
-                      " --linger 200";
+                      std::to_string((long)flood) + " --duration " + std::to_string(g_seconds + 3) + " --linger 200";
     uint64_t refused_before = msghdlr_refused(g_handler, nullptr, 0);
     FILE *p = popen(cmd.c_str(), "r");
     if (!p) {
@@ -344,8 +343,9 @@ void backlog_after_hold(benchmark::State &state, int hold)
     std::vector<double> echoes;
     double stored = -1;
     for (int seq = 0; stored < 0 && ms_since(released) < 120000; seq++) {
-      std::string probe = "KeepAlive KeepAlive ui/1.0\nmachine_id: PROBE\nline_id: 1\nstate: IDLE\ndest_num: " +
-                          std::to_string(seq) + "\n\n";
+      std::string probe =
+          "KeepAlive KeepAlive ui/1.0\nmachine_id: PROBE\nline_id: 1\nstate: IDLE\ndest_num: " + std::to_string(seq) +
+          "\n\n";
       auto sent = std::chrono::steady_clock::now();
       sendto(sock, probe.data(), probe.size(), 0, reinterpret_cast<sockaddr *>(&station), sizeof station);
       char buf[512];
@@ -427,25 +427,39 @@ int main(int argc, char **argv)
     std::string r = std::to_string((int)rate);
     benchmark::RegisterBenchmark(("handler/rate:" + r).c_str(),
                                  [rate](benchmark::State &s) { fixed_rate(s, SRV_PORT, rate); })
-        ->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+        ->Iterations(1)
+        ->UseManualTime()
+        ->Unit(benchmark::kSecond);
     benchmark::RegisterBenchmark(("bare_echo/rate:" + r).c_str(),
                                  [rate](benchmark::State &s) { fixed_rate(s, g_bare_port, rate); })
-        ->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+        ->Iterations(1)
+        ->UseManualTime()
+        ->Unit(benchmark::kSecond);
   }
   benchmark::RegisterBenchmark("handler/flood:10000", [](benchmark::State &s) { rate_under_flood(s, 0, 10000); })
-      ->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+      ->Iterations(1)
+      ->UseManualTime()
+      ->Unit(benchmark::kSecond);
   benchmark::RegisterBenchmark("handler/rate:10000/flood:10000",
                                [](benchmark::State &s) { rate_under_flood(s, 10000, 10000); })
-      ->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+      ->Iterations(1)
+      ->UseManualTime()
+      ->Unit(benchmark::kSecond);
   benchmark::RegisterBenchmark("bare_echo/lossless", [](benchmark::State &s) { lossless_rate(s, g_bare_port); })
-      ->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+      ->Iterations(1)
+      ->UseManualTime()
+      ->Unit(benchmark::kSecond);
   benchmark::RegisterBenchmark("handler/lossless", [](benchmark::State &s) { lossless_rate(s, SRV_PORT); })
-      ->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+      ->Iterations(1)
+      ->UseManualTime()
+      ->Unit(benchmark::kSecond);
 
   int hold = getenv("BENCH_HOLD") ? atoi(getenv("BENCH_HOLD")) : 30;
   benchmark::RegisterBenchmark(("handler/backlog_after_hold:" + std::to_string(hold)).c_str(),
                                [hold](benchmark::State &s) { backlog_after_hold(s, hold); })
-      ->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+      ->Iterations(1)
+      ->UseManualTime()
+      ->Unit(benchmark::kMillisecond);
 
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();

@@ -135,7 +135,12 @@ void BM_QuentaInit(benchmark::State &state)
   if (lock >= 0)
     close(lock);
 }
-BENCHMARK(BM_QuentaInit)->ArgName("indexed")->Arg(1)->Arg(0)->Iterations(3)->UseManualTime()
+BENCHMARK(BM_QuentaInit)
+    ->ArgName("indexed")
+    ->Arg(1)
+    ->Arg(0)
+    ->Iterations(3)
+    ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 
 double ms_since(std::chrono::steady_clock::time_point t)
@@ -161,9 +166,15 @@ bool write_pending(const std::string &path)
     std::string line = std::to_string(i / 10 % 4 + 1);
     char id[64];
     snprintf(id, sizeof id, "%s-%08d@%s", machine, atoi(line.c_str()), bdate);
-    cdr_row row{.callid = id, .machineid = machine, .lineid = line, .orgnum = "800100",
-                .desnum = "00852" + std::to_string(20000000 + i), .bdate = bdate, .edate = edate,
-                .attempts = 0, .line = -1};
+    cdr_row row{.callid = id,
+                .machineid = machine,
+                .lineid = line,
+                .orgnum = "800100",
+                .desnum = "00852" + std::to_string(20000000 + i),
+                .bdate = bdate,
+                .edate = edate,
+                .attempts = 0,
+                .line = -1};
     text += cdr_line(row);
   }
   std::ofstream out(path);
@@ -176,12 +187,13 @@ long stored_calls(const std::string &db)
   sqlite3 *h = nullptr;
   long n = -1;
   if (sqlite3_open_v2(db.c_str(), &h, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK)
-    sqlite3_exec(h, "select count(*) from cdrtbl where machineid like 'BACK%'",
-                 [](void *p, int, char **v, char **) {
-                   *static_cast<long *>(p) = atol(v[0]);
-                   return 0;
-                 },
-                 &n, nullptr);
+    sqlite3_exec(
+        h, "select count(*) from cdrtbl where machineid like 'BACK%'",
+        [](void *p, int, char **v, char **) {
+          *static_cast<long *>(p) = atol(v[0]);
+          return 0;
+        },
+        &n, nullptr);
   sqlite3_close(h);
   return n;
 }
@@ -274,7 +286,12 @@ void BM_StartWithPendingCalls(benchmark::State &state)
   if (lock >= 0)
     close(lock);
 }
-BENCHMARK(BM_StartWithPendingCalls)->ArgName("rows_1M")->Arg(0)->Arg(1)->Iterations(1)->UseManualTime()
+BENCHMARK(BM_StartWithPendingCalls)
+    ->ArgName("rows_1M")
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(1)
+    ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace

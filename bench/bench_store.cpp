@@ -98,7 +98,12 @@ void BM_StoreCall(benchmark::State &state)
   }
   msghdlr_release(h);
 }
-BENCHMARK(BM_StoreCall)->ArgName("rows_1M")->Arg(0)->Arg(1)->Iterations(300)->Unit(benchmark::kMillisecond)
+BENCHMARK(BM_StoreCall)
+    ->ArgName("rows_1M")
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(300)
+    ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
 }  // namespace

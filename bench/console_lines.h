@@ -36,7 +36,10 @@ namespace bench {
 constexpr int kMachines = 10;
 constexpr int kLines = 10;
 
-inline std::string MachineOf(int line) { return "GW" + std::to_string(line / kLines + 1); }
+inline std::string MachineOf(int line)
+{
+  return "GW" + std::to_string(line / kLines + 1);
+}
 
 /* The gateway side: one socket per line; lines 0 .. inCall-1 are in a call to
  * dialled(line) from the start and stay in it. */
@@ -99,14 +102,12 @@ public:
 private:
   void send(int line, const char *type, const char *state, const std::string &dialled)
   {
-    std::string text = std::string(type) + " " + type + " ui/1.0\n" + "machine_id: " +
-                       MachineOf(line) + "\nline_id: " + std::to_string(line % kLines) +
-                       "\nstate: " + state + "\n";
+    std::string text = std::string(type) + " " + type + " ui/1.0\n" + "machine_id: " + MachineOf(line) +
+                       "\nline_id: " + std::to_string(line % kLines) + "\nstate: " + state + "\n";
     if (std::string(type) == "Connected")
       text += "src_num: 8001\n";
     text += "dest_num: " + dialled + "\n\n";
-    sendto(m_fds[line], text.data(), text.size(), 0, reinterpret_cast<sockaddr *>(&m_station),
-           sizeof m_station);
+    sendto(m_fds[line], text.data(), text.size(), 0, reinterpret_cast<sockaddr *>(&m_station), sizeof m_station);
   }
 
   void run()
@@ -161,6 +162,6 @@ inline void PollAndPaint()
   QCoreApplication::processEvents();
 }
 
-} // namespace bench
+}  // namespace bench
 
 #endif

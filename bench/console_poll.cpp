@@ -32,7 +32,7 @@ namespace {
 
 using namespace bench;
 
-constexpr int kInCall = 20;       // lines 0..19 are in a call all the time
+constexpr int kInCall = 20;  // lines 0..19 are in a call all the time
 constexpr int kCalls = 1000000;
 
 Gateways *g_gateways = nullptr;
@@ -53,12 +53,13 @@ bool BuildDatabase(const std::string &path)
   sqlite3 *db = nullptr;
   if (sqlite3_open(path.c_str(), &db) != SQLITE_OK)
     return false;
-  sqlite3_exec(db, "pragma synchronous=off; begin;"
-                   "create table cdrtbl(callid varchar(128), machineid varchar(128), lineid smallint,"
-                   " orgnum varchar(128), desnum varchar(128), bdate varchar(128), edate varchar(128),"
-                   " flag smallint, constraint key1 unique(callid));"
-                   "create table billtbl(callid varchar(64), calltime smallint, period varchar(128),"
-                   " count real, admin varchar(64), date varchar(128));",
+  sqlite3_exec(db,
+               "pragma synchronous=off; begin;"
+               "create table cdrtbl(callid varchar(128), machineid varchar(128), lineid smallint,"
+               " orgnum varchar(128), desnum varchar(128), bdate varchar(128), edate varchar(128),"
+               " flag smallint, constraint key1 unique(callid));"
+               "create table billtbl(callid varchar(64), calltime smallint, period varchar(128),"
+               " count real, admin varchar(64), date varchar(128));",
                nullptr, nullptr, nullptr);
   sqlite3_stmt *cdr = nullptr, *bill = nullptr;
   sqlite3_prepare_v2(db, "insert into cdrtbl values(?,?,?,?,?,?,?,?)", -1, &cdr, nullptr);
@@ -163,10 +164,10 @@ void BM_FirstPollMakesTheRows(benchmark::State &state)
 BENCHMARK(BM_PollOfRefreshedRows)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 // One ended call per line that is not in a call, each line once: call ids
 // carry the start second, and a line's second call would meet its first.
-BENCHMARK(BM_PollWithAnEndedCall)->Unit(benchmark::kMillisecond)->Iterations(kMachines * kLines - kInCall);
+BENCHMARK(BM_PollWithAnEndedCall)->Unit(benchmark::kMillisecond)->Iterations(kMachines *kLines - kInCall);
 BENCHMARK(BM_FirstPollMakesTheRows)->Unit(benchmark::kMillisecond)->Iterations(5);
 
-} // namespace
+}  // namespace
 
 int main(int argc, char *argv[])
 {

@@ -57,7 +57,7 @@ constexpr int kDays = 1095;
 constexpr int kRules = 40;
 constexpr int kQueriedMonth = 24;  // months from the first, from 0
 
-std::string g_from, g_to;          // the queried month
+std::string g_from, g_to;  // the queried month
 
 /* The history, made by SQLite itself: call i begins i * 94.6 s after the first
  * midnight, lasts 30 to 600 s, dials "0<rule><number>" and is settled by the
@@ -67,39 +67,45 @@ bool BuildHistory(const std::string &path, const std::string &first)
 {
   sqlite3 *db = nullptr;
   bool ok = sqlite3_open(path.c_str(), &db) == SQLITE_OK;
-  const std::string n = "with recursive n(i) as (select 0 union all select i + 1 from n where i < " +
-                        std::to_string(kCalls - 1) + ") ";
+  const std::string n =
+      "with recursive n(i) as (select 0 union all select i + 1 from n where i < " + std::to_string(kCalls - 1) + ") ";
   const std::string step = std::to_string(kDays * 86400.0 / kCalls);
   ok = ok && Exec(db, "pragma synchronous=off; pragma journal_mode=off; begin");
   ok = ok && Exec(db, "create table cdrtbl(callid varchar(128), machineid varchar(128), lineid smallint, "
-                             "orgnum varchar(128), desnum varchar(128), bdate varchar(128), edate varchar(128), "
-                             "flag smallint, constraint key1 unique(callid))");
+                      "orgnum varchar(128), desnum varchar(128), bdate varchar(128), edate varchar(128), "
+                      "flag smallint, constraint key1 unique(callid))");
   ok = ok && Exec(db, "create table billtbl(callid varchar(64), calltime smallint, period varchar(128), "
-                             "count real, admin varchar(64), date varchar(128))");
+                      "count real, admin varchar(64), date varchar(128))");
   ok = ok && Exec(db, "create table shifttbl(bdate varchar(128), edate varchar(128), "
-                             "outgoing varchar(64), takings real, incoming varchar(64))");
-  ok = ok && Exec(db, n + ", c as (select i, printf('GW%02d', (i % 96) / 4) as m, i % 4 as l, "
-                                 "datetime('" + first + "', '+' || cast(i * " + step + " as integer) || ' seconds') as b, "
-                                 "30 + (i * 7919) % 571 as d from n) "
-                                 "insert into cdrtbl select printf('%s-%08d@%s', m, l, b), m, l, '8001', "
-                                 "printf('0%02d%08d', i % " + std::to_string(kRules) + ", (i * 104729) % 100000000), "
-                                 "b, datetime(b, '+' || d || ' seconds'), 1 from c");
+                      "outgoing varchar(64), takings real, incoming varchar(64))");
+  ok = ok && Exec(db, n +
+                          ", c as (select i, printf('GW%02d', (i % 96) / 4) as m, i % 4 as l, "
+                          "datetime('" +
+                          first + "', '+' || cast(i * " + step +
+                          " as integer) || ' seconds') as b, "
+                          "30 + (i * 7919) % 571 as d from n) "
+                          "insert into cdrtbl select printf('%s-%08d@%s', m, l, b), m, l, '8001', "
+                          "printf('0%02d%08d', i % " +
+                          std::to_string(kRules) +
+                          ", (i * 104729) % 100000000), "
+                          "b, datetime(b, '+' || d || ' seconds'), 1 from c");
   ok = ok && Exec(db, "insert into billtbl select callid, "
-                             "cast(strftime('%s', edate) - strftime('%s', bdate) as integer), "
-                             "'0.00 in 0 second, handling charge 0.00 total', "
-                             "round(0.3 * ((strftime('%s', edate) - strftime('%s', bdate) + 59) / 60), 2), "
-                             "case when strftime('%w', bdate) = '0' then 'sunday' "
-                             "else 'op' || (cast(strftime('%H', bdate) as integer) / 8) end, edate from cdrtbl");
+                      "cast(strftime('%s', edate) - strftime('%s', bdate) as integer), "
+                      "'0.00 in 0 second, handling charge 0.00 total', "
+                      "round(0.3 * ((strftime('%s', edate) - strftime('%s', bdate) + 59) / 60), 2), "
+                      "case when strftime('%w', bdate) = '0' then 'sunday' "
+                      "else 'op' || (cast(strftime('%H', bdate) as integer) / 8) end, edate from cdrtbl");
   // the engine's own index, which the takings of the handovers need too
   ok = ok && Exec(db, "create index billtbl_admin on billtbl(admin, date, count)");
   ok = ok && Exec(db, "with recursive s(k) as (select 0 union all select k + 1 from s where k < " +
-                                 std::to_string(kDays * 3 - 1) + "), t as (select datetime('" + first +
-                                 "', '+' || (k * 8) || ' hours') as b, datetime('" + first + "', '+' || "
-                                 "((k + 1) * 8) || ' hours') as e from s) "
-                                 "insert into shifttbl select b, e, o, (select total(count) from billtbl "
-                                 "where admin = x.o and date >= x.b and date <= x.e), 'next' from (select b, e, "
-                                 "case when strftime('%w', b) = '0' then 'sunday' "
-                                 "else 'op' || (cast(strftime('%H', b) as integer) / 8) end as o from t) as x");
+                          std::to_string(kDays * 3 - 1) + "), t as (select datetime('" + first +
+                          "', '+' || (k * 8) || ' hours') as b, datetime('" + first +
+                          "', '+' || "
+                          "((k + 1) * 8) || ' hours') as e from s) "
+                          "insert into shifttbl select b, e, o, (select total(count) from billtbl "
+                          "where admin = x.o and date >= x.b and date <= x.e), 'next' from (select b, e, "
+                          "case when strftime('%w', b) = '0' then 'sunday' "
+                          "else 'op' || (cast(strftime('%H', b) as integer) / 8) end as o from t) as x");
   ok = ok && Exec(db, "commit");
   sqlite3_close(db);
   return ok;
@@ -169,7 +175,7 @@ BENCHMARK(BM_OneMonthReport)->ArgName("grouping")->DenseRange(1, 4)->Unit(benchm
 // The ungrouped list makes a row per call: for comparison only.
 BENCHMARK(BM_OneMonthReport)->ArgName("grouping")->Arg(0)->Unit(benchmark::kMillisecond)->Iterations(3);
 
-} // namespace
+}  // namespace
 
 int main(int argc, char *argv[])
 {
@@ -194,10 +200,8 @@ int main(int argc, char *argv[])
     return 1;
   rates.write(".default||0.00|0:00:00-0.30|0:0.00|0|60\n");
   for (int r = 0; r < kRules; r++)
-    rates.write(QStringLiteral("R%1|0%2|0.00|0:00:00-0.30|0:0.00|0|60\n")
-                    .arg(r)
-                    .arg(r, 2, 10, QLatin1Char('0'))
-                    .toLatin1());
+    rates.write(
+        QStringLiteral("R%1|0%2|0.00|0:00:00-0.30|0:0.00|0|60\n").arg(r).arg(r, 2, 10, QLatin1Char('0')).toLatin1());
   rates.close();
   // The first start on the file builds the engine's indexes. The rate
   // parser prints every rule it reads: not wanted among the figures.

@@ -37,15 +37,14 @@ namespace {
 using namespace bench;
 
 constexpr int kDeckRules = 50000;
-constexpr int kAhead = 3 * 3600 + 600;   // "three hours": 3 h 10 min
+constexpr int kAhead = 3 * 3600 + 600;  // "three hours": 3 h 10 min
 
-std::vector<std::string> g_numbers;      // what each line dials
+std::vector<std::string> g_numbers;  // what each line dials
 
 /* The numbers of the calls in progress as the engine reports them. */
 std::vector<std::string> g_running;
 
-void CollectRunning(const char *, int, const char *state, const char *, const char *desnum,
-                    const char *, int)
+void CollectRunning(const char *, int, const char *state, const char *, const char *desnum, const char *, int)
 {
   if (std::string(state) == "CONNECTED")
     g_running.push_back(desnum);
@@ -99,9 +98,14 @@ void BM_PollOfCallsInProgress(benchmark::State &state)
 }
 
 BENCHMARK(BM_PricingOfCallsInProgress)->ArgName("long_calls")->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_PollOfCallsInProgress)->ArgName("three_hours")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_PollOfCallsInProgress)
+    ->ArgName("three_hours")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2.0);
 
-} // namespace
+}  // namespace
 
 int main(int argc, char *argv[])
 {

@@ -33,8 +33,7 @@ inline std::vector<std::string> write_rate_deck(const std::string &path, int rul
     if (!seen.insert(p).second)
       continue;
     prefixes.push_back(p);
-    fprintf(f, "R%zu|%s|0.10|00:00:00-0.30,08:00:00-0.60,20:00:00-0.40|60:0.50|3|60\n", prefixes.size(),
-            p.c_str());
+    fprintf(f, "R%zu|%s|0.10|00:00:00-0.30,08:00:00-0.60,20:00:00-0.40|60:0.50|3|60\n", prefixes.size(), p.c_str());
   }
   fprintf(f, ".default||0.00|0:00:00-0.90|0:0.00|0|60\n");
   fclose(f);
@@ -51,6 +50,6 @@ inline std::string number_under(const std::string &prefix, std::mt19937 &rng)
   return n;
 }
 
-} // namespace bench
+}  // namespace bench
 
 #endif

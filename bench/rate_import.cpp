@@ -31,8 +31,8 @@ QByteArray RateFileOf(int rules)
 {
   QByteArray text = ".default||0.00|0:00:00-0.30|0:0.00|0|60\n";
   for (int i = 0; i < rules; i++)
-    text += "dest" + QByteArray::number(i) + "|00" + QByteArray::number(100000 + i)
-            + "|0.00|0:00:00-0.30,8:00:00-0.60|180:1.00|3|60\n";
+    text += "dest" + QByteArray::number(i) + "|00" + QByteArray::number(100000 + i) +
+            "|0.00|0:00:00-0.30,8:00:00-0.60|180:1.00|3|60\n";
   return text;
 }
 
@@ -43,8 +43,8 @@ QByteArray Deck()
   QByteArray text = "名称,区号,每分钟价格,手续费,计费间隔\r\n";
   for (int i = 0; i < kDeckLines; i++) {
     const QByteArray price = i % 100 == 99 ? "n/a" : i % 10 == 9 ? "0.395" : "0.60";
-    text += "目的地" + QByteArray::number(i) + ",00" + QByteArray::number(100000 + i) + "," + price
-            + (i % 2 ? ",0.50,6\r\n" : "\r\n");
+    text += "目的地" + QByteArray::number(i) + ",00" + QByteArray::number(100000 + i) + "," + price +
+            (i % 2 ? ",0.50,6\r\n" : "\r\n");
   }
   return text;
 }
@@ -111,7 +111,7 @@ void BM_OpenEditorWith50kRules(benchmark::State &state)
 }
 BENCHMARK(BM_OpenEditorWith50kRules)->Unit(benchmark::kMillisecond)->Iterations(5);
 
-} // namespace
+}  // namespace
 
 int main(int argc, char **argv)
 {

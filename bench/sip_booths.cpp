@@ -43,14 +43,20 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-double ms_since(Clock::time_point t) { return std::chrono::duration<double, std::milli>(Clock::now() - t).count(); }
+double ms_since(Clock::time_point t)
+{
+  return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
+}
 
 const char *kProxy = "127.0.0.2";
 const char *kCarrier = "127.0.0.3";
 const char *kBooths = "127.0.1.1";
 std::mt19937 g_rng(42);
 
-std::string token() { return std::to_string(g_rng()) + std::to_string(g_rng() % 100000); }
+std::string token()
+{
+  return std::to_string(g_rng()) + std::to_string(g_rng() % 100000);
+}
 
 std::string md5hex(const std::string &s)
 {
@@ -67,8 +73,8 @@ std::string md5hex(const std::string &s)
 struct Sip {
   std::string first;
   std::vector<std::pair<std::string, std::string>> headers;
-  int status = 0;          // of a reply, else 0
-  std::string method;      // of a request, or the CSeq's method of a reply
+  int status = 0;      // of a reply, else 0
+  std::string method;  // of a request, or the CSeq's method of a reply
   std::string get(const char *name) const
   {
     for (auto &h : headers)
@@ -175,7 +181,7 @@ struct Booth {
   unsigned cseq = 1;
   std::string callid, ftag, ttag, target, branch;
   std::vector<std::string> routes;
-  std::string last_request;         // for the retry with credentials
+  std::string last_request;  // for the retry with credentials
   Clock::time_point up_at, bye_at;
   bool bye_received = false;
 };
@@ -183,8 +189,7 @@ struct Booth {
 std::string via(const Booth &b, std::string &branch)
 {
   branch = "z9hG4bK" + token();
-  return "Via: SIP/2.0/UDP " + std::string(kBooths) + ":" + std::to_string(b.port) + ";branch=" + branch +
-         ";rport\r\n";
+  return "Via: SIP/2.0/UDP " + std::string(kBooths) + ":" + std::to_string(b.port) + ";branch=" + branch + ";rport\r\n";
 }
 
 std::string request(Booth &b, const std::string &method, const std::string &ruri, const std::string &to,
@@ -194,8 +199,8 @@ std::string request(Booth &b, const std::string &method, const std::string &ruri
   for (auto &route : b.routes)
     r += "Route: " + route + "\r\n";
   r += "From: <sip:" + b.user + "@" + kProxy + ">;tag=" + b.ftag + "\r\nTo: " + to + "\r\nCall-ID: " + b.callid +
-       "\r\nCSeq: " + std::to_string(b.cseq) + " " + method + "\r\nContact: <sip:" + b.user + "@" + kBooths +
-       ":" + std::to_string(b.port) + ">\r\n" + extra + "Content-Length: 0\r\n\r\n";
+       "\r\nCSeq: " + std::to_string(b.cseq) + " " + method + "\r\nContact: <sip:" + b.user + "@" + kBooths + ":" +
+       std::to_string(b.port) + ">\r\n" + extra + "Content-Length: 0\r\n\r\n";
   return r;
 }
 
@@ -210,7 +215,10 @@ std::string digest(const Booth &b, const Sip &challenge, const std::string &meth
          "\", qop=auth, nc=00000001, cnonce=\"" + cnonce + "\", algorithm=MD5\r\n";
 }
 
-void send_proxy(Booth &b, const std::string &text) { send_to(b.sock, kProxy, 5060, text); }
+void send_proxy(Booth &b, const std::string &text)
+{
+  send_to(b.sock, kProxy, 5060, text);
+}
 
 void do_register(Booth &b, const std::string &auth)
 {
@@ -347,10 +355,11 @@ int main(int argc, char **argv)
   }
   fclose(f);
   chmod((dir + "/booths").c_str(), 0600);
-  pid_t kam = spawn({"kamailio", "-f", top + "/tools/sip/kamailio.cfg", "-DD", "-E", "-A",
-                     std::string("LISTEN=udp:") + kProxy + ":5060", "-A", "RUN_DIR=\"" + dir + "/run\"", "-A",
-                     std::string("TRUNK_IP=\"") + kCarrier + "\"", "-A", std::string("TRUNK_HOST=\"") + kCarrier + ":5060\""},
-                    dir + "/kamailio.log");
+  pid_t kam =
+      spawn({"kamailio", "-f", top + "/tools/sip/kamailio.cfg", "-DD", "-E", "-A",
+             std::string("LISTEN=udp:") + kProxy + ":5060", "-A", "RUN_DIR=\"" + dir + "/run\"", "-A",
+             std::string("TRUNK_IP=\"") + kCarrier + "\"", "-A", std::string("TRUNK_HOST=\"") + kCarrier + ":5060\""},
+            dir + "/kamailio.log");
   sleep(2);
   pid_t bridge = spawn({sipgw, "--booths", dir + "/booths"}, dir + "/bridge.log");
   int carrier = udp_socket(kCarrier, 5060);
@@ -380,7 +389,8 @@ int main(int argc, char **argv)
       std::string ci = q.get("Call-ID");
       std::string text;
       if (q.method == "INVITE") {
-        text = reply(q, 200, "OK", "c" + ci.substr(0, 8), std::string("Contact: <sip:") + g_number + "@" + kCarrier + ":5060>\r\n");
+        text = reply(q, 200, "OK", "c" + ci.substr(0, 8),
+                     std::string("Contact: <sip:") + g_number + "@" + kCarrier + ":5060>\r\n");
         if (!confirmed.count(ci))
           confirmed[ci] = Clock::now();
       } else if (q.method == "BYE") {
@@ -422,9 +432,9 @@ int main(int argc, char **argv)
           std::string to = r.get("To");
           if (r.status >= 300) {
             // ACK the refusal (the same branch), then with credentials or give up
-            std::string ack = "ACK " + ruri + " SIP/2.0\r\nVia: SIP/2.0/UDP " + kBooths + ":" +
-                              std::to_string(b.port) + ";branch=" + b.branch + ";rport\r\nMax-Forwards: 70\r\nFrom: <sip:" +
-                              b.user + "@" + kProxy + ">;tag=" + b.ftag + "\r\nTo: " + to + "\r\nCall-ID: " + b.callid +
+            std::string ack = "ACK " + ruri + " SIP/2.0\r\nVia: SIP/2.0/UDP " + kBooths + ":" + std::to_string(b.port) +
+                              ";branch=" + b.branch + ";rport\r\nMax-Forwards: 70\r\nFrom: <sip:" + b.user + "@" +
+                              kProxy + ">;tag=" + b.ftag + "\r\nTo: " + to + "\r\nCall-ID: " + b.callid +
                               "\r\nCSeq: " + std::to_string(b.cseq) + " ACK\r\nContent-Length: 0\r\n\r\n";
             send_proxy(b, ack);
             b.cseq++;
@@ -582,7 +592,8 @@ int main(int argc, char **argv)
   waitpid(bridge, nullptr, 0);
   waitpid(kam, nullptr, 0);
   msghdlr_release(h);
-  bool ok = ended_calls == distinct && stored == distinct && both == tries && stored_denied == tries && tries == nbooths;
+  bool ok =
+      ended_calls == distinct && stored == distinct && both == tries && stored_denied == tries && tries == nbooths;
   if (ok) {
     std::string cmd = "rm -rf '" + dir + "'";
     (void)!system(cmd.c_str());

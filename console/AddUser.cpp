@@ -5,8 +5,7 @@
 
 #include "FieldDialog.h"
 
-TAddUserDlg::TAddUserDlg(QWidget *parent)
-  : QDialog(parent)
+TAddUserDlg::TAddUserDlg(QWidget *parent) : QDialog(parent)
 {
   setObjectName(QStringLiteral("AddUserDlg"));
   setWindowTitle(QStringLiteral("添加操作员"));

@@ -15,11 +15,11 @@ class TAddUserDlg : public QDialog {
 public:
   explicit TAddUserDlg(QWidget *parent = nullptr);
 
-  QLineEdit *Username;            /* "操作员" */
-  QLineEdit *Password;            /* "密  码", shown as "*" */
-  QLineEdit *Password2;           /* "密码确认", shown as "*" */
-  QPushButton *OKBtn;             /* "确定", default: ends with OK */
-  QPushButton *CancelBtn;         /* "取消": ends with Cancel */
+  QLineEdit *Username;    /* "操作员" */
+  QLineEdit *Password;    /* "密  码", shown as "*" */
+  QLineEdit *Password2;   /* "密码确认", shown as "*" */
+  QPushButton *OKBtn;     /* "确定", default: ends with OK */
+  QPushButton *CancelBtn; /* "取消": ends with Cancel */
 };
 
 #endif

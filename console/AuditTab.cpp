@@ -30,10 +30,9 @@ QString FilterOf(const QComboBox *box)
   return text == AllText() ? QString() : text;
 }
 
-} // namespace
+}  // namespace
 
-TAuditTab::TAuditTab(QWidget *parent)
-  : QWidget(parent)
+TAuditTab::TAuditTab(QWidget *parent) : QWidget(parent)
 {
   setObjectName(QStringLiteral("AuditPage"));
   AuditOperator = new QComboBox(this);
@@ -50,15 +49,14 @@ TAuditTab::TAuditTab(QWidget *parent)
   AuditTable = new QTreeWidget(this);
   AuditTable->setObjectName(QStringLiteral("AuditTable"));
   AuditTable->setColumnCount(AUDIT_COLUMNS);
-  AuditTable->setHeaderLabels({QStringLiteral("时间"), QStringLiteral("操作员"), QStringLiteral("操作"),
-                               QStringLiteral("详情")});
+  AuditTable->setHeaderLabels(
+      {QStringLiteral("时间"), QStringLiteral("操作员"), QStringLiteral("操作"), QStringLiteral("详情")});
   AuditTable->setRootIsDecorated(false);
   AuditTable->setUniformRowHeights(true);
   AuditTable->setAllColumnsShowFocus(true);
   AuditTable->setSelectionBehavior(QAbstractItemView::SelectRows);
-  AuditTable->setStyleSheet(QStringLiteral(
-      "QTreeView::item { border-right: 1px solid palette(midlight);"
-      " border-bottom: 1px solid palette(midlight); }"));
+  AuditTable->setStyleSheet(QStringLiteral("QTreeView::item { border-right: 1px solid palette(midlight);"
+                                           " border-bottom: 1px solid palette(midlight); }"));
   for (int c = 0; c < AUDIT_COLUMNS; c++)
     AuditTable->setColumnWidth(c, kAuditWidths[c]);
   AuditInfo = new QLabel(this);

@@ -28,18 +28,18 @@ public:
   /* The list with its heading, as the CSV export writes it. */
   QList<QStringList> CsvRows() const;
 
-  QComboBox *AuditOperator;       /* "操作员": "全部", or a name (typed or chosen) */
-  QComboBox *AuditAction;         /* "操作": "全部", or one of AuditActions() */
-  QTreeWidget *AuditTable;        /* "时间", "操作员", "操作", "详情" */
-  QLabel *AuditInfo;              /* how many entries are listed */
+  QComboBox *AuditOperator; /* "操作员": "全部", or a name (typed or chosen) */
+  QComboBox *AuditAction;   /* "操作": "全部", or one of AuditActions() */
+  QTreeWidget *AuditTable;  /* "时间", "操作员", "操作", "详情" */
+  QLabel *AuditInfo;        /* how many entries are listed */
 
 private:
   void ListEntries();
   void FilterChange();
 
   QByteArray m_from, m_to;
-  bool m_ranged = false;          /* a query has given the range */
-  bool m_listed = false;          /* the list shows the range and the filters */
+  bool m_ranged = false; /* a query has given the range */
+  bool m_listed = false; /* the list shows the range and the filters */
 };
 
 #endif

@@ -25,10 +25,9 @@ namespace {
 
 const int kBillColumnWidths[BILL_COLUMNS] = {160, 240, 105, 100};
 
-} // namespace
+}  // namespace
 
-TBillForm::TBillForm(QWidget *parent)
-  : QDialog(parent)
+TBillForm::TBillForm(QWidget *parent) : QDialog(parent)
 {
   setObjectName(QStringLiteral("BillForm"));
   setWindowTitle(QStringLiteral("结帐"));
@@ -37,8 +36,8 @@ TBillForm::TBillForm(QWidget *parent)
   BillTable = new QTreeWidget(this);
   BillTable->setObjectName(QStringLiteral("BillTable"));
   BillTable->setColumnCount(BILL_COLUMNS);
-  BillTable->setHeaderLabels({QStringLiteral("号码"), QStringLiteral("起始时间"),
-                              QStringLiteral("通话时长"), QStringLiteral("金额")});
+  BillTable->setHeaderLabels(
+      {QStringLiteral("号码"), QStringLiteral("起始时间"), QStringLiteral("通话时长"), QStringLiteral("金额")});
   BillTable->setRootIsDecorated(false);
   BillTable->header()->setStretchLastSection(false);
   BillTable->setUniformRowHeights(true);
@@ -47,9 +46,8 @@ TBillForm::TBillForm(QWidget *parent)
   // A call is chosen to show its breakdown; the keyboard stays in the money field.
   BillTable->setSelectionMode(QAbstractItemView::SingleSelection);
   BillTable->setFocusPolicy(Qt::NoFocus);
-  BillTable->setStyleSheet(QStringLiteral(
-      "QTreeView::item { border-right: 1px solid palette(midlight);"
-      " border-bottom: 1px solid palette(midlight); }"));
+  BillTable->setStyleSheet(QStringLiteral("QTreeView::item { border-right: 1px solid palette(midlight);"
+                                          " border-bottom: 1px solid palette(midlight); }"));
 
   // The amounts are read out to the customer: large figures.
   QFont big = font();
@@ -219,8 +217,7 @@ void TBillForm::FormShow()
 
 void TBillForm::MoneyChange()
 {
-  const std::optional<Cents> paid =
-      Money->text().isEmpty() ? std::optional<Cents>(0) : ParseMoney(Money->text());
+  const std::optional<Cents> paid = Money->text().isEmpty() ? std::optional<Cents>(0) : ParseMoney(Money->text());
   if (!paid)
     return;  // a lone point: the last figures stand until a digit follows
   if (m_deposit <= 0) {
@@ -237,8 +234,7 @@ void TBillForm::MoneyChange()
 
 void TBillForm::Settle(bool print)
 {
-  const std::optional<Cents> paid =
-      Money->text().isEmpty() ? std::optional<Cents>(0) : ParseMoney(Money->text());
+  const std::optional<Cents> paid = Money->text().isEmpty() ? std::optional<Cents>(0) : ParseMoney(Money->text());
   if (!paid) {
     ShowMessage(this, QStringLiteral("请输入顾客付的金额"), QStringLiteral("结帐"));
     Money->setFocus();
@@ -246,8 +242,7 @@ void TBillForm::Settle(bool print)
   }
   const CheckoutMoney settled = CheckoutMoneyOf(m_total, qMax(m_deposit, Cents(0)), *paid);
   if (settled.owed > 0 &&
-      !AskOperator(this,
-                   QStringLiteral("还差%1，确定结帐吗？\n结帐后差额记为顾客欠款。").arg(AmountText(settled.owed)),
+      !AskOperator(this, QStringLiteral("还差%1，确定结帐吗？\n结帐后差额记为顾客欠款。").arg(AmountText(settled.owed)),
                    QStringLiteral("结帐"), QStringLiteral("确定结帐"), QStringLiteral("继续收款"))) {
     Money->setFocus();
     Money->selectAll();

@@ -52,22 +52,22 @@ public:
   CheckoutMoney Outcome() const { return m_settled; }
   bool PrintWanted() const { return m_print; }
 
-  QTreeWidget *BillTable;         /* "号码", "起始时间", "通话时长", "金额"; read only; a priced
+  QTreeWidget *BillTable; /* "号码", "起始时间", "通话时长", "金额"; read only; a priced
                                      call's breakdown (BreakdownText) in column 0's BILL_BREAKDOWN_ROLE */
-  QLabel *TotalAmout;             /* beside "应付金额：": the total */
-  QLabel *DepositCaption;         /* "押金：", shown with a deposit only */
-  QLabel *DepositAmount;          /* beside it: the deposit */
-  QLabel *MoneyCaption;           /* "已付金额：", with a deposit "补交金额：" */
-  QLineEdit *Money;               /* beside it: the money received now */
-  QLabel *ChangeCaption;          /* "找零：" or "还差："; with a deposit "退还：", "找零：" or "还需补交：" */
-  QLabel *Change;                 /* beside it */
-  QLabel *CallInProgress;         /* above the amounts, in red: the call still going on, not settled now */
-  QPushButton *OKBtn;             /* "结帐", default: ends with OK */
-  QPushButton *CancelBtn;         /* "取消" */
-  QPushButton *PrintBtn;          /* "结帐并打印": settles, then prints the receipt */
-  QPushButton *DetailBtn;         /* "计费明细": how the selected call's amount came about
+  QLabel *TotalAmout;     /* beside "应付金额：": the total */
+  QLabel *DepositCaption; /* "押金：", shown with a deposit only */
+  QLabel *DepositAmount;  /* beside it: the deposit */
+  QLabel *MoneyCaption;   /* "已付金额：", with a deposit "补交金额：" */
+  QLineEdit *Money;       /* beside it: the money received now */
+  QLabel *ChangeCaption;  /* "找零：" or "还差："; with a deposit "退还：", "找零：" or "还需补交：" */
+  QLabel *Change;         /* beside it */
+  QLabel *CallInProgress; /* above the amounts, in red: the call still going on, not settled now */
+  QPushButton *OKBtn;     /* "结帐", default: ends with OK */
+  QPushButton *CancelBtn; /* "取消" */
+  QPushButton *PrintBtn;  /* "结帐并打印": settles, then prints the receipt */
+  QPushButton *DetailBtn; /* "计费明细": how the selected call's amount came about
                                      (also a double-click on the call) */
-  QCheckBox *BreakdownOnReceipt;  /* "小票附计费明细": the receipt lists each call's breakdown */
+  QCheckBox *BreakdownOnReceipt; /* "小票附计费明细": the receipt lists each call's breakdown */
 
 protected:
   void showEvent(QShowEvent *event) override;
@@ -76,17 +76,17 @@ protected:
 private:
   void FormShow();
   void MoneyChange();
-  void MoneyEdited();             /* typed by the operator, not set by the dialog */
+  void MoneyEdited(); /* typed by the operator, not set by the dialog */
   void OKBtnClick();
   void PrintBtnClick();
   void BillTableDoubleClick(QTreeWidgetItem *item);
-  void ShowBreakdown();           /* DetailBtn, or a double-click on a call: the current call's */
+  void ShowBreakdown(); /* DetailBtn, or a double-click on a call: the current call's */
   void Settle(bool print);
 
   Cents m_total = 0;
   Cents m_deposit = 0;
   Receipt m_receipt;
-  bool m_typed = false;           /* the operator has typed into the money field since it showed */
+  bool m_typed = false; /* the operator has typed into the money field since it showed */
   Cents m_paid = 0;
   CheckoutMoney m_settled{0, 0};
   bool m_print = false;

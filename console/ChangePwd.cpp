@@ -5,8 +5,7 @@
 
 #include "FieldDialog.h"
 
-TPasswordDlg::TPasswordDlg(QWidget *parent)
-  : QDialog(parent)
+TPasswordDlg::TPasswordDlg(QWidget *parent) : QDialog(parent)
 {
   setObjectName(QStringLiteral("PasswordDlg"));
   setWindowTitle(QStringLiteral("更改密码"));
@@ -15,6 +14,6 @@ TPasswordDlg::TPasswordDlg(QWidget *parent)
   Password2 = PasswordField(this, "Password2");
   OKBtn = DialogButton(this, QStringLiteral("确定"), "OKBtn", true);
   CancelBtn = DialogButton(this, QStringLiteral("取消"), "CancelBtn");
-  LayOutFieldDialog(this, {{QStringLiteral("密    码："), Password}, {QStringLiteral("密码确认："), Password2}},
-                    OKBtn, CancelBtn);
+  LayOutFieldDialog(this, {{QStringLiteral("密    码："), Password}, {QStringLiteral("密码确认："), Password2}}, OKBtn,
+                    CancelBtn);
 }

@@ -14,10 +14,10 @@ class TPasswordDlg : public QDialog {
 public:
   explicit TPasswordDlg(QWidget *parent = nullptr);
 
-  QLineEdit *Password;            /* "密    码：", shown as "*" */
-  QLineEdit *Password2;           /* "密码确认：", shown as "*" */
-  QPushButton *OKBtn;             /* "确定", default: ends with OK */
-  QPushButton *CancelBtn;         /* "取消": ends with Cancel */
+  QLineEdit *Password;    /* "密    码：", shown as "*" */
+  QLineEdit *Password2;   /* "密码确认：", shown as "*" */
+  QPushButton *OKBtn;     /* "确定", default: ends with OK */
+  QPushButton *CancelBtn; /* "取消": ends with Cancel */
 };
 
 #endif

@@ -5,8 +5,7 @@
 
 #include "FieldDialog.h"
 
-TChangePwdDlg::TChangePwdDlg(QWidget *parent)
-  : QDialog(parent)
+TChangePwdDlg::TChangePwdDlg(QWidget *parent) : QDialog(parent)
 {
   setObjectName(QStringLiteral("ChangePwdDlg"));
   setWindowTitle(QStringLiteral("更改密码"));  // named after the operator when shown

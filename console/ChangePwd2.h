@@ -16,11 +16,11 @@ class TChangePwdDlg : public QDialog {
 public:
   explicit TChangePwdDlg(QWidget *parent = nullptr);
 
-  QLineEdit *OrigPassword;        /* "原密码：", shown as "*" */
-  QLineEdit *Password;            /* "新密码：", shown as "*" */
-  QLineEdit *Password2;           /* "密码确认：", shown as "*" */
-  QPushButton *OKBtn;             /* "确定", default: ends with OK */
-  QPushButton *CancelBtn;         /* "取消": ends with Cancel */
+  QLineEdit *OrigPassword; /* "原密码：", shown as "*" */
+  QLineEdit *Password;     /* "新密码：", shown as "*" */
+  QLineEdit *Password2;    /* "密码确认：", shown as "*" */
+  QPushButton *OKBtn;      /* "确定", default: ends with OK */
+  QPushButton *CancelBtn;  /* "取消": ends with Cancel */
 };
 
 #endif

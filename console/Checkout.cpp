@@ -37,7 +37,7 @@ QString CallInProgressText(const LineEntry &entry)
       .arg(entry.runningText.isEmpty() ? AmountText(*entry.runningCost) : entry.runningText);
 }
 
-} // namespace
+}  // namespace
 
 void TMainForm::Checkout(int row)
 {
@@ -113,8 +113,8 @@ void TMainForm::Checkout(int row)
   UpdateStatusBar();
 
   if (dialog->PrintWanted()) {
-    const Receipt receipt = StoredReceipt(dialog->ReceiptCalls(), checkout, co,
-                                          dialog->BreakdownOnReceipt->isChecked());
+    const Receipt receipt =
+        StoredReceipt(dialog->ReceiptCalls(), checkout, co, dialog->BreakdownOnReceipt->isChecked());
     if (PrintReceipt(this, receipt, StationFile(RECEIPT_DIR)))
       Forms.ReceiptDlg->Keep(receipt);
   }
@@ -131,10 +131,9 @@ void TMainForm::Checkout(int row)
   // operator says so.
   if (shop.denyAfterCheckout &&
       (!m_lines->Line(row)->runningCost ||
-       AskOperator(this,
-                   QStringLiteral("线路“%1”还在通话中，现在禁止呼叫会立即挂断这个通话。\n要禁止呼叫吗？")
-                       .arg(entry.name),
-                   QStringLiteral("禁止呼叫"), QStringLiteral("挂断并禁止"), QStringLiteral("不禁止")))) {
+       AskOperator(
+           this, QStringLiteral("线路“%1”还在通话中，现在禁止呼叫会立即挂断这个通话。\n要禁止呼叫吗？").arg(entry.name),
+           QStringLiteral("禁止呼叫"), QStringLiteral("挂断并禁止"), QStringLiteral("不禁止")))) {
     row = m_lines->FindLine(entry.machineId, entry.lineId);
     DenyLine(row, QStringLiteral("（结帐后）"));
   }

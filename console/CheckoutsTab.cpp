@@ -26,7 +26,7 @@
 namespace {
 
 const int kCheckoutWidths[CHECKOUT_COLUMNS] = {150, 60, 80, 120, 70, 70, 70, 70, 70, 70};
-const int kFirstAmount = 4;       /* the amounts' columns follow the texts */
+const int kFirstAmount = 4; /* the amounts' columns follow the texts */
 const int kOwedColumn = 8;
 const QColor kOwedText(190, 0, 0);
 const int kNumberRole = Qt::UserRole;
@@ -44,8 +44,7 @@ struct RefundForm {
   QLineEdit *reason;
   QCheckBox *printSlip;
 
-  explicit RefundForm(QWidget *parent)
-    : dialog(parent)
+  explicit RefundForm(QWidget *parent) : dialog(parent)
   {
     dialog.setObjectName(QStringLiteral("RefundDlg"));
     dialog.setWindowTitle(QStringLiteral("退款"));
@@ -96,10 +95,9 @@ void PrintRefundSlip(QWidget *parent, const QString &folder, const QString &html
   doc.print(&printer);
 }
 
-} // namespace
+}  // namespace
 
-TCheckoutsTab::TCheckoutsTab(const StationState &station, QWidget *parent)
-  : QWidget(parent), m_station(station)
+TCheckoutsTab::TCheckoutsTab(const StationState &station, QWidget *parent) : QWidget(parent), m_station(station)
 {
   setObjectName(QStringLiteral("CheckoutsPage"));
   CheckoutTable = new QTreeWidget(this);
@@ -114,9 +112,8 @@ TCheckoutsTab::TCheckoutsTab(const StationState &station, QWidget *parent)
   CheckoutTable->setAllColumnsShowFocus(true);
   CheckoutTable->setSelectionBehavior(QAbstractItemView::SelectRows);
   CheckoutTable->setSelectionMode(QAbstractItemView::SingleSelection);
-  CheckoutTable->setStyleSheet(QStringLiteral(
-      "QTreeView::item { border-right: 1px solid palette(midlight);"
-      " border-bottom: 1px solid palette(midlight); }"));
+  CheckoutTable->setStyleSheet(QStringLiteral("QTreeView::item { border-right: 1px solid palette(midlight);"
+                                              " border-bottom: 1px solid palette(midlight); }"));
   for (int c = 0; c < CHECKOUT_COLUMNS; c++) {
     CheckoutTable->setColumnWidth(c, kCheckoutWidths[c]);
     if (c >= kFirstAmount || c == 1)
@@ -279,10 +276,10 @@ void TCheckoutsTab::RefundBtnClick()
     return;
   }
   RefundForm form(this);
-  form.heading->setText(QStringLiteral("单号 %1　实收 %2　已退 %3　最多可退 %4")
-                            .arg(row.number)
-                            .arg(AmountText(row.due - row.owed), AmountText(row.refunded),
-                                 AmountText(row.Refundable())));
+  form.heading->setText(
+      QStringLiteral("单号 %1　实收 %2　已退 %3　最多可退 %4")
+          .arg(row.number)
+          .arg(AmountText(row.due - row.owed), AmountText(row.refunded), AmountText(row.Refundable())));
   for (;;) {
     if (ShowModal(&form.dialog) != QDialog::Accepted)
       return;

@@ -38,10 +38,10 @@ public:
   /* The list with its heading and total, as the CSV export writes it. */
   QList<QStringList> CsvRows() const;
 
-  QTreeWidget *CheckoutTable;     /* one row per checkout, then "合计" */
-  QLabel *CheckoutInfo;           /* how many are listed */
-  QPushButton *ReprintBtn;        /* "重打小票": the selected checkout's receipt again */
-  QPushButton *RefundBtn;         /* "退款": the administrator refunds the selected checkout */
+  QTreeWidget *CheckoutTable; /* one row per checkout, then "合计" */
+  QLabel *CheckoutInfo;       /* how many are listed */
+  QPushButton *ReprintBtn;    /* "重打小票": the selected checkout's receipt again */
+  QPushButton *RefundBtn;     /* "退款": the administrator refunds the selected checkout */
 
 private:
   void ListCheckouts();
@@ -55,8 +55,8 @@ private:
   const StationState &m_station;
   QByteArray m_from, m_to;
   LineNames m_lineNames;
-  bool m_ranged = false;          /* a query has given the range */
-  bool m_listed = false;          /* the list shows the range */
+  bool m_ranged = false; /* a query has given the range */
+  bool m_listed = false; /* the list shows the range */
 };
 
 #endif

@@ -8,8 +8,7 @@
 
 #include "UnsavedCalls.h"
 
-TConfirmDlg::TConfirmDlg(QWidget *parent)
-  : QDialog(parent)
+TConfirmDlg::TConfirmDlg(QWidget *parent) : QDialog(parent)
 {
   setObjectName(QStringLiteral("ConfirmDlg"));
   setWindowTitle(QStringLiteral("确认退出"));

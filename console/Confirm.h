@@ -17,9 +17,9 @@ public:
    * CancelBtn becomes the default button; with none, Warning is hidden. */
   void SetUnsavedCalls(unsigned calls);
 
-  QLabel *Warning;                /* in red, below the question: what quitting loses */
-  QPushButton *OKBtn;             /* "确认": the program may end */
-  QPushButton *CancelBtn;         /* "取消": it goes on */
+  QLabel *Warning;        /* in red, below the question: what quitting loses */
+  QPushButton *OKBtn;     /* "确认": the program may end */
+  QPushButton *CancelBtn; /* "取消": it goes on */
 };
 
 #endif

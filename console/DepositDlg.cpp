@@ -12,8 +12,7 @@
 #include "BillText.h"
 #include "MoneyField.h"
 
-TDepositDlg::TDepositDlg(QWidget *parent)
-  : QDialog(parent)
+TDepositDlg::TDepositDlg(QWidget *parent) : QDialog(parent)
 {
   setObjectName(QStringLiteral("DepositDlg"));
   setWindowTitle(QStringLiteral("收押金"));
@@ -69,8 +68,7 @@ void TDepositDlg::AskDeposit(const QString &lineName, Cents held)
 void TDepositDlg::AskRefund(const QString &lineName, Cents deposit, Cents due)
 {
   setWindowTitle(QStringLiteral("退押金"));
-  QString question = QStringLiteral("确定退还线路“%1”的押金吗？\n请退还顾客：%2")
-                         .arg(lineName, AmountText(deposit));
+  QString question = QStringLiteral("确定退还线路“%1”的押金吗？\n请退还顾客：%2").arg(lineName, AmountText(deposit));
   // The whole deposit goes back: what the calls cost is settled by a checkout.
   if (due > 0)
     question += QStringLiteral("\n这条线路还有%1话费未结帐，退押金后仍要结帐。").arg(AmountText(due));

@@ -11,7 +11,7 @@
 
 #include "Money.h"
 
-#define DEPOSIT_MAX 100000       /* yuan: a deposit is less */
+#define DEPOSIT_MAX 100000 /* yuan: a deposit is less */
 
 class QLabel;
 class QLineEdit;
@@ -32,11 +32,11 @@ public:
   /* The amount typed: nothing unless it is at least 0.01 and below DEPOSIT_MAX. */
   std::optional<Cents> TypedAmount() const;
 
-  QLabel *Question;               /* the line and what is asked */
-  QLabel *MoneyCaption;           /* "押金金额：", or "再收押金：" when the line holds some */
-  QLineEdit *Money;               /* the amount, with the checkout's money field rules */
-  QPushButton *OKBtn;             /* "确定", or "退还" for a refund; default */
-  QPushButton *CancelBtn;         /* "取消" */
+  QLabel *Question;       /* the line and what is asked */
+  QLabel *MoneyCaption;   /* "押金金额：", or "再收押金：" when the line holds some */
+  QLineEdit *Money;       /* the amount, with the checkout's money field rules */
+  QPushButton *OKBtn;     /* "确定", or "退还" for a refund; default */
+  QPushButton *CancelBtn; /* "取消" */
 
 protected:
   void showEvent(QShowEvent *event) override;

@@ -40,8 +40,8 @@ QPushButton *DialogButton(QWidget *parent, const QString &text, const char *obje
   return button;
 }
 
-void LayOutFieldDialog(QDialog *dialog, const QList<CaptionedField> &fields, QPushButton *ok,
-                       QPushButton *cancel, QWidget *heading)
+void LayOutFieldDialog(QDialog *dialog, const QList<CaptionedField> &fields, QPushButton *ok, QPushButton *cancel,
+                       QWidget *heading)
 {
   auto *grid = new QGridLayout;
   for (int row = 0; row < fields.size(); row++) {

@@ -12,7 +12,7 @@ class QLineEdit;
 class QPushButton;
 class QWidget;
 
-#define OPERATOR_NAME_MAX 127     /* characters of an operator name */
+#define OPERATOR_NAME_MAX 127 /* characters of an operator name */
 
 /* Makes a password edit show "*" for every typed character. */
 void ShowAsStars(QLineEdit *edit);
@@ -24,8 +24,7 @@ QLineEdit *NameField(QWidget *parent, const char *objectName);
 QLineEdit *PasswordField(QWidget *parent, const char *objectName);
 
 /* A button; the default one is what Enter presses. */
-QPushButton *DialogButton(QWidget *parent, const QString &text, const char *objectName,
-                          bool isDefault = false);
+QPushButton *DialogButton(QWidget *parent, const QString &text, const char *objectName, bool isDefault = false);
 
 struct CaptionedField {
   QString caption;
@@ -35,7 +34,7 @@ struct CaptionedField {
 /* Lays out the dialog: the heading if any, the fields in rows with their
  * captions on the left, then ok and cancel on the right. The dialog keeps its
  * size; ok accepts it and cancel rejects it. */
-void LayOutFieldDialog(QDialog *dialog, const QList<CaptionedField> &fields, QPushButton *ok,
-                       QPushButton *cancel, QWidget *heading = nullptr);
+void LayOutFieldDialog(QDialog *dialog, const QList<CaptionedField> &fields, QPushButton *ok, QPushButton *cancel,
+                       QWidget *heading = nullptr);
 
 #endif

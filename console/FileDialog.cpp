@@ -33,8 +33,8 @@ void UseChineseFileDialog(QFileDialog *dialog)
   dialog->setProxyModel(new ChineseFileModel(dialog));
 }
 
-QFileDialog *NewSaveDialog(const char *name, const QString &title, const QString &filter,
-                           const QString &suffix, QWidget *parent)
+QFileDialog *NewSaveDialog(const char *name, const QString &title, const QString &filter, const QString &suffix,
+                           QWidget *parent)
 {
   auto *dialog = new QFileDialog(parent, title);
   dialog->setObjectName(QLatin1String(name));

@@ -24,7 +24,7 @@ void UseChineseFileDialog(QFileDialog *dialog);
 
 /* A dialog that saves one kind of file ("文本文件 (*.txt)", suffix "txt"),
  * named name, without asking before a file is replaced. */
-QFileDialog *NewSaveDialog(const char *name, const QString &title, const QString &filter,
-                           const QString &suffix, QWidget *parent);
+QFileDialog *NewSaveDialog(const char *name, const QString &title, const QString &filter, const QString &suffix,
+                           QWidget *parent);
 
 #endif

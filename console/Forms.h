@@ -23,21 +23,21 @@ class TDepositDlg;
 class StationState;
 
 struct ConsoleForms {
-  StationState *Station;          /* the working directory and the operator on duty */
-  TMainForm *MainForm;            /* line monitor and menus */
-  TBillForm *BillForm;            /* checkout */
-  TRateForm *RateForm;            /* rate editor */
-  TLoginDlg *LoginDlg;            /* operator login */
-  TUserMgrFrm *UserMgrFrm;        /* operator management */
-  TPasswordDlg *PasswordDlg;      /* new password for a listed operator */
-  TChangePwdDlg *ChangePwdDlg;    /* the operator's own password */
-  TSwitchDlg *SwitchDlg;          /* shift change */
-  TReportFrm *ReportFrm;          /* statistics */
-  TConfirmDlg *ConfirmDlg;        /* quit confirmation */
-  TAddUserDlg *AddUserDlg;        /* new operator */
-  TShopDlg *ShopDlg;              /* the shop's settings */
-  TReceiptDlg *ReceiptDlg;        /* the reprint of the last receipt */
-  TDepositDlg *DepositDlg;        /* a line's deposit taken or handed back */
+  StationState *Station;       /* the working directory and the operator on duty */
+  TMainForm *MainForm;         /* line monitor and menus */
+  TBillForm *BillForm;         /* checkout */
+  TRateForm *RateForm;         /* rate editor */
+  TLoginDlg *LoginDlg;         /* operator login */
+  TUserMgrFrm *UserMgrFrm;     /* operator management */
+  TPasswordDlg *PasswordDlg;   /* new password for a listed operator */
+  TChangePwdDlg *ChangePwdDlg; /* the operator's own password */
+  TSwitchDlg *SwitchDlg;       /* shift change */
+  TReportFrm *ReportFrm;       /* statistics */
+  TConfirmDlg *ConfirmDlg;     /* quit confirmation */
+  TAddUserDlg *AddUserDlg;     /* new operator */
+  TShopDlg *ShopDlg;           /* the shop's settings */
+  TReceiptDlg *ReceiptDlg;     /* the reprint of the last receipt */
+  TDepositDlg *DepositDlg;     /* a line's deposit taken or handed back */
 };
 
 extern ConsoleForms Forms;

@@ -78,9 +78,9 @@ void TMainForm::TakeDeposit(int row)
       return;
     if (const std::optional<Cents> amount = dlg->TypedAmount()) {
       AddDeposit(row, *amount);
-      Audit(AUDIT_DEPOSIT, QStringLiteral("线路“%1”收%2，押金共%3")
-                               .arg(m_lines->Line(row)->name, AmountText(*amount),
-                                    AmountText(m_lines->DepositOf(row).value_or(0))));
+      Audit(AUDIT_DEPOSIT,
+            QStringLiteral("线路“%1”收%2，押金共%3")
+                .arg(m_lines->Line(row)->name, AmountText(*amount), AmountText(m_lines->DepositOf(row).value_or(0))));
       return;
     }
     ShowMessage(dlg, QStringLiteral("请输入押金金额（0.01元至%1元）").arg(CentsText(DEPOSIT_MAX * 100 - 1)),

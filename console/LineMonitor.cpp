@@ -22,8 +22,7 @@
 
 /* ---- the name editor ---- */
 
-QWidget *LineNameDelegate::createEditor(QWidget *parent, const QStyleOptionViewItem &,
-                                        const QModelIndex &index) const
+QWidget *LineNameDelegate::createEditor(QWidget *parent, const QStyleOptionViewItem &, const QModelIndex &index) const
 {
   if (index.column() != 0)
     return nullptr;
@@ -33,11 +32,9 @@ QWidget *LineNameDelegate::createEditor(QWidget *parent, const QStyleOptionViewI
   return editor;
 }
 
-void LineNameDelegate::setModelData(QWidget *editor, QAbstractItemModel *,
-                                    const QModelIndex &index) const
+void LineNameDelegate::setModelData(QWidget *editor, QAbstractItemModel *, const QModelIndex &index) const
 {
-  emit const_cast<LineNameDelegate *>(this)->nameAccepted(
-      index.row(), static_cast<QLineEdit *>(editor)->text());
+  emit const_cast<LineNameDelegate *>(this)->nameAccepted(index.row(), static_cast<QLineEdit *>(editor)->text());
 }
 
 void LineNameDelegate::destroyEditor(QWidget *editor, const QModelIndex &index) const
@@ -46,8 +43,7 @@ void LineNameDelegate::destroyEditor(QWidget *editor, const QModelIndex &index) 
   emit const_cast<LineNameDelegate *>(this)->editingEnded();
 }
 
-void LineNameDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
-                             const QModelIndex &index) const
+void LineNameDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
 {
   // The list's style sheet (its grid lines) leaves a cell's own background
   // unpainted: the tint goes down first.
@@ -78,14 +74,10 @@ QList<int> LineColumnWidths(const QTreeView *list)
 {
   const QFontMetrics metrics(list->font());
   const QString samples[LINE_COLUMNS] = {
-      DefaultLineName(12, 15),
-      QStringLiteral("拨号中"),
-      QStringLiteral("008613812345678"),
-      QStringLiteral("2026-12-10 14:03:05（恢复）"),
-      QStringLiteral("00:00:00"),
-      AmountText(999999),
-      QStringLiteral("无法计费"),
-      DepositText(50000, 51230, DEPOSIT_USED_UP),
+      DefaultLineName(12, 15),           QStringLiteral("拨号中"),
+      QStringLiteral("008613812345678"), QStringLiteral("2026-12-10 14:03:05（恢复）"),
+      QStringLiteral("00:00:00"),        AmountText(999999),
+      QStringLiteral("无法计费"),        DepositText(50000, 51230, DEPOSIT_USED_UP),
   };
   // Room for the cell's margins and grid line, as the style gives a cell.
   const int margins = 2 * (list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1) + 8;
@@ -106,8 +98,7 @@ QSize LineNameDelegate::sizeHint(const QStyleOptionViewItem &option, const QMode
 
 /* ---- the view ---- */
 
-TLineMonitor::TLineMonitor(LineTable *lines, QWidget *parent)
-  : QWidget(parent), m_lines(lines)
+TLineMonitor::TLineMonitor(LineTable *lines, QWidget *parent) : QWidget(parent), m_lines(lines)
 {
   setObjectName(QStringLiteral("LineMonitor"));
   m_strip = new QFrame(this);
@@ -140,9 +131,8 @@ TLineMonitor::TLineMonitor(LineTable *lines, QWidget *parent)
   m_list->setAllColumnsShowFocus(true);
   m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
   m_list->setSelectionMode(QAbstractItemView::SingleSelection);
-  m_list->setStyleSheet(QStringLiteral(
-      "QTreeView::item { border-right: 1px solid palette(midlight);"
-      " border-bottom: 1px solid palette(midlight); }"));
+  m_list->setStyleSheet(QStringLiteral("QTreeView::item { border-right: 1px solid palette(midlight);"
+                                       " border-bottom: 1px solid palette(midlight); }"));
   QFont listFont(QStringLiteral("宋体"));
   listFont.setBold(true);
   m_list->setFont(listFont);
@@ -188,7 +178,7 @@ TLineMonitor::TLineMonitor(LineTable *lines, QWidget *parent)
     connect(action, &QAction::triggered, this, [this, request] {
       const int row = SelectedLine();
       if (row >= 0)
-        emit (this->*request)(row);
+        emit(this->*request)(row);
     });
   };
   onSelected(m_bill, &TLineMonitor::checkoutRequested);

@@ -28,7 +28,7 @@ class QTreeView;
  * default font the columns fit a screen 1366 pixels wide beside the strip. */
 QList<int> LineColumnWidths(const QTreeView *list);
 
-#define LINE_ROW_HEIGHT 22        /* a checkout button of 20 pixels fits beside a row */
+#define LINE_ROW_HEIGHT 22 /* a checkout button of 20 pixels fits beside a row */
 #define BILL_BUTTON_HEIGHT 20
 #define BILL_STRIP_WIDTH 81
 
@@ -43,19 +43,16 @@ class LineNameDelegate : public QStyledItemDelegate {
 public:
   using QStyledItemDelegate::QStyledItemDelegate;
 
-  QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &option,
-                        const QModelIndex &index) const override;
-  void setModelData(QWidget *editor, QAbstractItemModel *model,
-                    const QModelIndex &index) const override;
+  QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+  void setModelData(QWidget *editor, QAbstractItemModel *model, const QModelIndex &index) const override;
   void destroyEditor(QWidget *editor, const QModelIndex &index) const override;
   QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
-  void paint(QPainter *painter, const QStyleOptionViewItem &option,
-             const QModelIndex &index) const override;
+  void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
 
 signals:
   void editingStarted();
   void nameAccepted(int row, const QString &name);
-  void editingEnded();            /* accepted or cancelled */
+  void editingEnded(); /* accepted or cancelled */
 };
 
 class TLineMonitor : public QWidget {
@@ -113,7 +110,7 @@ private:
   QList<QPushButton *> m_buttons; /* by row */
   QMenu *m_menu;
   QAction *m_bill, *m_up, *m_down, *m_rename, *m_deny, *m_permit, *m_deposit, *m_refund;
-  bool m_editing = false;         /* a name is being edited in place */
+  bool m_editing = false; /* a name is being edited in place */
 };
 
 #endif

@@ -6,8 +6,7 @@
 
 #include "FieldDialog.h"
 
-TLoginDlg::TLoginDlg(QWidget *parent)
-  : QDialog(parent)
+TLoginDlg::TLoginDlg(QWidget *parent) : QDialog(parent)
 {
   setObjectName(QStringLiteral("LoginDlg"));
   setWindowTitle(QStringLiteral("操作员登录"));
@@ -16,8 +15,7 @@ TLoginDlg::TLoginDlg(QWidget *parent)
   Password = PasswordField(this, "Password");
   OKBtn = DialogButton(this, QStringLiteral("确定"), "OKBtn", true);
   Button1 = DialogButton(this, QStringLiteral("取消"), "Button1");
-  LayOutFieldDialog(this, {{QStringLiteral("操作员"), Username}, {QStringLiteral("密  码"), Password}},
-                    OKBtn, Button1);
+  LayOutFieldDialog(this, {{QStringLiteral("操作员"), Username}, {QStringLiteral("密  码"), Password}}, OKBtn, Button1);
 }
 
 void TLoginDlg::showEvent(QShowEvent *event)

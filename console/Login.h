@@ -16,10 +16,10 @@ class TLoginDlg : public QDialog {
 public:
   explicit TLoginDlg(QWidget *parent = nullptr);
 
-  QLineEdit *Username;            /* "操作员" */
-  QLineEdit *Password;            /* "密  码", shown as "*" */
-  QPushButton *OKBtn;             /* "确定", default: ends with OK */
-  QPushButton *Button1;           /* "取消": ends with Cancel */
+  QLineEdit *Username;  /* "操作员" */
+  QLineEdit *Password;  /* "密  码", shown as "*" */
+  QPushButton *OKBtn;   /* "确定", default: ends with OK */
+  QPushButton *Button1; /* "取消": ends with Cancel */
 
 protected:
   void showEvent(QShowEvent *event) override;

@@ -62,15 +62,14 @@ void ShowWindow(QWidget *window)
   window->activateWindow();
 }
 
-} // namespace
+}  // namespace
 
 bool EngineCalled()
 {
   return g_engineCalled;
 }
 
-TMainForm::TMainForm(StationState *station, QWidget *parent)
-  : QMainWindow(parent), m_station(station)
+TMainForm::TMainForm(StationState *station, QWidget *parent) : QMainWindow(parent), m_station(station)
 {
   setObjectName(QStringLiteral("MainForm"));
   resize(1024, 600);
@@ -118,10 +117,10 @@ TMainForm::TMainForm(StationState *station, QWidget *parent)
   m_statusBar = statusBar();
   m_statusBar->setObjectName(QStringLiteral("StatusBar1"));
   m_statusBar->setSizeGripEnabled(false);
-  QLabel **fields[] = {&m_statusOperator, &m_statusTakings, &m_statusLines, &m_statusUnsaved,
-                       &m_statusGateways, &m_statusEngine};
-  const char *names[] = {"StatusOperator", "StatusTakings", "StatusLines", "StatusUnsaved",
-                         "StatusGateways", "StatusEngine"};
+  QLabel **fields[] = {&m_statusOperator, &m_statusTakings,  &m_statusLines,
+                       &m_statusUnsaved,  &m_statusGateways, &m_statusEngine};
+  const char *names[] = {"StatusOperator", "StatusTakings",  "StatusLines",
+                         "StatusUnsaved",  "StatusGateways", "StatusEngine"};
   for (int i = 0; i < 6; i++) {
     auto *field = new QLabel(m_statusBar);
     field->setObjectName(QLatin1String(names[i]));
@@ -192,8 +191,7 @@ bool TMainForm::StoreShiftRecord(QString *reason)
 void TMainForm::ShowShiftRecordFailure(const QString &reason)
 {
   // The total in the window is right; only a restart would lose it.
-  ShowSaveFailure(this, LASTLOG_FILE, reason,
-                  QStringLiteral("本班金额没有记下，程序重新启动后会不准确。"));
+  ShowSaveFailure(this, LASTLOG_FILE, reason, QStringLiteral("本班金额没有记下，程序重新启动后会不准确。"));
 }
 
 void TMainForm::showEvent(QShowEvent *event)
@@ -225,8 +223,7 @@ void TMainForm::FormShow()
   int rc = quenta_init();
   if (rc != 0) {
     if (rc == QUENTA_INIT_RUNNING)
-      ShowMessage(this, QStringLiteral("计费程序已在运行"), QStringLiteral("错误"),
-                  QMessageBox::Critical);
+      ShowMessage(this, QStringLiteral("计费程序已在运行"), QStringLiteral("错误"), QMessageBox::Critical);
     EndProgram(-1);
     return;
   }
@@ -236,7 +233,8 @@ void TMainForm::FormShow()
   if (QFileInfo(WorkDir()).permissions() & others)
     ShowMessage(this,
                 QStringLiteral("工作目录 %1 其他用户可以进入或读取。通话、账单和密码只应由计费程序的用户读取，"
-                               "请执行：chmod 700 %1").arg(WorkDir()),
+                               "请执行：chmod 700 %1")
+                    .arg(WorkDir()),
                 QStringLiteral("提示"), QMessageBox::Information);
   m_lines->LoadLineMap(StationFile(LINEMAP_FILE));
   LoadDeposits();
@@ -251,8 +249,8 @@ void TMainForm::FormShow()
   } else if (!ReadShiftStart(StationFile(SHIFTSTART_FILE), OperatorName(), &m_shiftStart)) {
     StartShift(now);
   }
-  Audit(AUDIT_LOGIN, continued ? QStringLiteral("继续本班，已收%1").arg(AmountText(m_shiftTotal))
-                               : QStringLiteral("开始新的一班"));
+  Audit(AUDIT_LOGIN,
+        continued ? QStringLiteral("继续本班，已收%1").arg(AmountText(m_shiftTotal)) : QStringLiteral("开始新的一班"));
   m_monitor->FitColumns();
   m_pollTimer->start();
   UpdateStatusBar();
@@ -272,8 +270,7 @@ void TMainForm::TakeOperator(const QString &name)
   m_setRate->setEnabled(admin);
   if (!admin) {
     // The administrator's windows do not stay open for the next operator.
-    for (QWidget *window : {static_cast<QWidget *>(Forms.UserMgrFrm),
-                            static_cast<QWidget *>(Forms.RateForm)})
+    for (QWidget *window : {static_cast<QWidget *>(Forms.UserMgrFrm), static_cast<QWidget *>(Forms.RateForm)})
       if (window->isVisible())
         window->close();
   }
@@ -380,8 +377,8 @@ void TMainForm::BackUpDatabase(bool tellWhere)
 void TMainForm::BackupDone(const BackgroundBackup::Result &result)
 {
   const bool tellWhere = std::exchange(m_backupTellWhere, false);
-  Audit(AUDIT_BACKUP, result.made ? QDir::toNativeSeparators(result.path)
-                                  : QStringLiteral("没有备份：") + result.reason);
+  Audit(AUDIT_BACKUP,
+        result.made ? QDir::toNativeSeparators(result.path) : QStringLiteral("没有备份：") + result.reason);
   if (!result.made) {
     m_statusBar->clearMessage();
     ShowMessage(this, QStringLiteral("数据库没有备份：%1\n计费照常进行，数据库本身没有受到影响。").arg(result.reason),
@@ -411,14 +408,14 @@ void TMainForm::RecordHandover(const QString &incoming, const QByteArray &when, 
   const QByteArray begin = m_shiftStart.isEmpty() ? when : m_shiftStart;
   const ShiftDrawer drawer = DrawerAt(when);
   QString detail = QStringLiteral("交给%1，本班交出%2，%3").arg(incoming, AmountText(m_shiftTotal), DrawerText(drawer));
-  detail += counted ? QStringLiteral("，实点现金%1，差额%2").arg(AmountText(*counted),
-                                                                 DrawerDifferenceText(*counted, drawer.Expected()))
+  detail += counted ? QStringLiteral("，实点现金%1，差额%2")
+                          .arg(AmountText(*counted), DrawerDifferenceText(*counted, drawer.Expected()))
                     : QStringLiteral("，没有点现金");
   if (!StoreHandover(begin, when, OperatorName(), m_shiftTotal, incoming, drawer, counted, true))
-    ShowMessage(this,
-                QStringLiteral("交班记录没有保存：本班 %1 交出 %2，请另行记下")
-                    .arg(OperatorName(), CentsText(m_shiftTotal)),
-                QStringLiteral("错误"));
+    ShowMessage(
+        this,
+        QStringLiteral("交班记录没有保存：本班 %1 交出 %2，请另行记下").arg(OperatorName(), CentsText(m_shiftTotal)),
+        QStringLiteral("错误"));
   Audit(AUDIT_SHIFT, detail);
 }
 
@@ -437,14 +434,14 @@ void TMainForm::RecordUnhandedShift(const QByteArray &when)
   ReckonDrawer(begin, when, previous, &drawer);
   drawer.held += m_lines->DepositsHeld();
   if (!StoreHandover(begin, when, previous, takings, OperatorName(), drawer, std::nullopt, false)) {
-    ShowMessage(this,
-                QStringLiteral("上一班没有交班，记录也没有保存：%1 收入 %2，请另行记下")
-                    .arg(previous, CentsText(takings)),
-                QStringLiteral("错误"));
+    ShowMessage(
+        this,
+        QStringLiteral("上一班没有交班，记录也没有保存：%1 收入 %2，请另行记下").arg(previous, CentsText(takings)),
+        QStringLiteral("错误"));
     return;
   }
-  Audit(AUDIT_SHIFT, QStringLiteral("%1没有交班，程序记下该班收入%2，%3")
-                         .arg(previous, AmountText(takings), DrawerText(drawer)));
+  Audit(AUDIT_SHIFT,
+        QStringLiteral("%1没有交班，程序记下该班收入%2，%3").arg(previous, AmountText(takings), DrawerText(drawer)));
 }
 
 void TMainForm::StartShift(const QByteArray &when)
@@ -523,8 +520,7 @@ void TMainForm::ReprintClick()
 {
   TReceiptDlg *dlg = Forms.ReceiptDlg;
   if (!dlg->HasReceipt()) {
-    ShowMessage(this, QStringLiteral("还没有打印过小票"), QStringLiteral("重打小票"),
-                QMessageBox::Information);
+    ShowMessage(this, QStringLiteral("还没有打印过小票"), QStringLiteral("重打小票"), QMessageBox::Information);
     return;
   }
   if (ShowModal(dlg) == QDialog::Accepted)
@@ -537,8 +533,7 @@ void TMainForm::UpdateStatusBar()
   m_statusOperator->setText(QStringLiteral("操作员：") + (name.isEmpty() ? QStringLiteral("未登录") : name));
   m_statusTakings->setText(QStringLiteral("本班收入：") + AmountText(m_shiftTotal));
   m_statusLines->setText(QStringLiteral("在线线路：%1/%2").arg(m_lines->OnlineCount()).arg(m_lines->LineCount()));
-  m_statusEngine->setText(m_engineRunning ? QStringLiteral("计费引擎：运行中")
-                                          : QStringLiteral("计费引擎：未启动"));
+  m_statusEngine->setText(m_engineRunning ? QStringLiteral("计费引擎：运行中") : QStringLiteral("计费引擎：未启动"));
   m_statusGateways->setText(m_engineRunning ? RefusedGatewaysNote() : QString());
   m_statusGateways->setVisible(!m_statusGateways->text().isEmpty());
   m_statusUnsaved->setText(m_engineRunning ? UnsavedCallsText(UnsavedCalls()) : QString());
@@ -570,8 +565,7 @@ void TMainForm::SaveLineMap()
   if (m_lines->SaveLineMap(StationFile(LINEMAP_FILE), &reason))
     return;
   qWarning("cannot write the line map %s", qPrintable(StationFile(LINEMAP_FILE)));
-  ShowSaveFailure(this, LINEMAP_FILE, reason,
-                  QStringLiteral("线路的名称和顺序没有保存，程序重新启动后会恢复原样。"));
+  ShowSaveFailure(this, LINEMAP_FILE, reason, QStringLiteral("线路的名称和顺序没有保存，程序重新启动后会恢复原样。"));
 }
 
 void TMainForm::RenameLine(int row, const QString &name)
@@ -603,9 +597,7 @@ bool TMainForm::SendLineCommand(int row, const QByteArray &command, const QStrin
     return false;
   if (::SendLineCommand(entry->machineId, entry->lineId, command))
     return true;
-  ShowMessage(this,
-              QStringLiteral("未能向线路“%1”发送“%2”命令，请检查网络连接后重试。")
-                  .arg(entry->name, action),
+  ShowMessage(this, QStringLiteral("未能向线路“%1”发送“%2”命令，请检查网络连接后重试。").arg(entry->name, action),
               QStringLiteral("错误"));
   return false;
 }
@@ -634,10 +626,9 @@ void TMainForm::AskDenyLine(int row)
   // The gateway cuts a call in progress at once: the customer's, perhaps
   // mid-sentence, so the operator says so first.
   if (entry->runningCost &&
-      !AskOperator(this,
-                   QStringLiteral("线路“%1”正在通话中，禁止呼叫会立即挂断这个通话。\n确定禁止呼叫吗？")
-                       .arg(entry->name),
-                   QStringLiteral("禁止呼叫"), QStringLiteral("挂断并禁止"), QStringLiteral("取消")))
+      !AskOperator(
+          this, QStringLiteral("线路“%1”正在通话中，禁止呼叫会立即挂断这个通话。\n确定禁止呼叫吗？").arg(entry->name),
+          QStringLiteral("禁止呼叫"), QStringLiteral("挂断并禁止"), QStringLiteral("取消")))
     return;
   DenyLine(row);
 }

@@ -27,7 +27,7 @@ class QTimer;
 class StationState;
 class TLineMonitor;
 
-#define PROGRAM_TITLE "IP电话计费程序 v2.14 - "   /* followed by the operator's name */
+#define PROGRAM_TITLE "IP电话计费程序 v2.14 - " /* followed by the operator's name */
 
 class TMainForm : public QMainWindow {
   Q_OBJECT
@@ -153,30 +153,30 @@ private:
    * history with its takings as not handed over, ending at when. */
   void RecordUnhandedShift(const QByteArray &when);
 
-  StationState *m_station;        /* the working directory and the operator on duty */
-  Cents m_shiftTotal = 0;         /* money settled in this shift */
-  QByteArray m_shiftStart;        /* when this shift began, "%Y-%m-%d %H:%M:%S" */
-  bool m_started = false;         /* the first showing has run the login */
-  bool m_engineRunning = false;   /* quenta_init succeeded */
+  StationState *m_station;         /* the working directory and the operator on duty */
+  Cents m_shiftTotal = 0;          /* money settled in this shift */
+  QByteArray m_shiftStart;         /* when this shift began, "%Y-%m-%d %H:%M:%S" */
+  bool m_started = false;          /* the first showing has run the login */
+  bool m_engineRunning = false;    /* quenta_init succeeded */
   BackgroundBackup m_backup{this}; /* the database's copy under way */
-  bool m_backupTellWhere = false; /* its result goes into a message box */
-  bool m_backupAgain = false;     /* one more copy once it is done */
+  bool m_backupTellWhere = false;  /* its result goes into a message box */
+  bool m_backupAgain = false;      /* one more copy once it is done */
 
-  LineTable *m_lines;             /* one row per gateway line */
-  TLineMonitor *m_monitor;        /* the list, its checkout strip and its pop-up menu */
+  LineTable *m_lines;      /* one row per gateway line */
+  TLineMonitor *m_monitor; /* the list, its checkout strip and its pop-up menu */
 
   /* Object names as the menus and the status bar are known by. */
-  QAction *m_userMgr;             /* "UserMgr", "用户管理...": administrator only */
-  QAction *m_shopSet;             /* "ShopSet", "店铺设置...": administrator only */
-  QAction *m_setRate;             /* "SetRate", "费率设置...": administrator only */
-  QStatusBar *m_statusBar;        /* "StatusBar1" */
-  QLabel *m_statusOperator;       /* "StatusOperator": "操作员：admin" */
-  QLabel *m_statusTakings;        /* "StatusTakings": "本班收入：36.50元" */
-  QLabel *m_statusLines;          /* "StatusLines": "在线线路：3/8" */
-  QLabel *m_statusEngine;         /* "StatusEngine": "计费引擎：运行中" */
-  QLabel *m_statusGateways;       /* "StatusGateways": senders the "gateways" file refused, when any */
-  QLabel *m_statusUnsaved;        /* "StatusUnsaved": in red, calls the engine keeps only in memory */
-  QTimer *m_pollTimer;            /* "Timer1": polls the lines once a second after login */
+  QAction *m_userMgr;       /* "UserMgr", "用户管理...": administrator only */
+  QAction *m_shopSet;       /* "ShopSet", "店铺设置...": administrator only */
+  QAction *m_setRate;       /* "SetRate", "费率设置...": administrator only */
+  QStatusBar *m_statusBar;  /* "StatusBar1" */
+  QLabel *m_statusOperator; /* "StatusOperator": "操作员：admin" */
+  QLabel *m_statusTakings;  /* "StatusTakings": "本班收入：36.50元" */
+  QLabel *m_statusLines;    /* "StatusLines": "在线线路：3/8" */
+  QLabel *m_statusEngine;   /* "StatusEngine": "计费引擎：运行中" */
+  QLabel *m_statusGateways; /* "StatusGateways": senders the "gateways" file refused, when any */
+  QLabel *m_statusUnsaved;  /* "StatusUnsaved": in red, calls the engine keeps only in memory */
+  QTimer *m_pollTimer;      /* "Timer1": polls the lines once a second after login */
 };
 
 /* True once quenta_init has been called: the engine's thread may be running,

@@ -25,7 +25,7 @@ void StandOverActiveWindow(QDialog *dialog)
   dialog->windowHandle()->setTransientParent(front->windowHandle());
 }
 
-} // namespace
+}  // namespace
 
 void SetDialogAnswer(DialogAnswer answer)
 {
@@ -57,8 +57,7 @@ int ShowModal(QDialog *dialog)
   return dialog->result();
 }
 
-void ShowMessage(QWidget *parent, const QString &text, const QString &caption,
-                 QMessageBox::Icon icon)
+void ShowMessage(QWidget *parent, const QString &text, const QString &caption, QMessageBox::Icon icon)
 {
   if (g_messageAnswer) {
     g_messageAnswer(text, caption);

@@ -38,13 +38,10 @@ class MoneyDigits : public QValidator {
 public:
   using QValidator::QValidator;
 
-  State validate(QString &input, int &) const override
-  {
-    return MoneyTextAllowed(input) ? Acceptable : Invalid;
-  }
+  State validate(QString &input, int &) const override { return MoneyTextAllowed(input) ? Acceptable : Invalid; }
 };
 
-} // namespace
+}  // namespace
 
 QLineEdit *MoneyField(QWidget *parent, const char *objectName)
 {

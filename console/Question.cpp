@@ -13,15 +13,14 @@
 
 namespace {
 
-QPushButton *NamedButton(QMessageBox *box, const QString &text, const char *name,
-                         QMessageBox::ButtonRole role)
+QPushButton *NamedButton(QMessageBox *box, const QString &text, const char *name, QMessageBox::ButtonRole role)
 {
   QPushButton *button = box->addButton(text, role);
   button->setObjectName(QLatin1String(name));
   return button;
 }
 
-} // namespace
+}  // namespace
 
 bool AskDelete(QWidget *parent, const QString &text, const QString &caption)
 {
@@ -40,8 +39,7 @@ UnsavedChoice AskUnsaved(QWidget *parent, const QString &text, const QString &ca
   QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::NoButton, parent);
   box.setObjectName(QStringLiteral("UnsavedQuestion"));
   QPushButton *save = NamedButton(&box, QStringLiteral("保存"), "SaveBtn", QMessageBox::AcceptRole);
-  QPushButton *discard = NamedButton(&box, QStringLiteral("不保存"), "DiscardBtn",
-                                     QMessageBox::DestructiveRole);
+  QPushButton *discard = NamedButton(&box, QStringLiteral("不保存"), "DiscardBtn", QMessageBox::DestructiveRole);
   QPushButton *stay = NamedButton(&box, QStringLiteral("取消"), "CancelBtn", QMessageBox::RejectRole);
   box.setDefaultButton(save);
   box.setEscapeButton(stay);
@@ -53,8 +51,8 @@ UnsavedChoice AskUnsaved(QWidget *parent, const QString &text, const QString &ca
   return UnsavedChoice::Stay;
 }
 
-bool AskOperator(QWidget *parent, const QString &question, const QString &caption,
-                 const QString &yes, const QString &no)
+bool AskOperator(QWidget *parent, const QString &question, const QString &caption, const QString &yes,
+                 const QString &no)
 {
   QDialog dialog(parent);
   dialog.setObjectName(QStringLiteral("QuestionDlg"));

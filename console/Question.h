@@ -11,9 +11,9 @@ class QWidget;
 
 /* What the operator chose for changes not yet saved. */
 enum class UnsavedChoice {
-  Save,                           /* "保存" (SaveBtn): save them, then go on */
-  Discard,                        /* "不保存" (DiscardBtn): drop them and go on */
-  Stay,                           /* "取消" (CancelBtn), Esc or the box closed: go nowhere */
+  Save,    /* "保存" (SaveBtn): save them, then go on */
+  Discard, /* "不保存" (DiscardBtn): drop them and go on */
+  Stay,    /* "取消" (CancelBtn), Esc or the box closed: go nowhere */
 };
 
 /* Asks before a deletion: true only when the operator clicks OKBtn, captioned
@@ -28,7 +28,7 @@ UnsavedChoice AskUnsaved(QWidget *parent, const QString &text, const QString &ca
 /* True when the operator chose yes ("OKBtn"); no ("CancelBtn") is the default
  * button, so an Enter pressed out of habit changes nothing. The dialog's
  * object name is "QuestionDlg", its text is in the label "Question". */
-bool AskOperator(QWidget *parent, const QString &question, const QString &caption,
-                 const QString &yes, const QString &no = QStringLiteral("取消"));
+bool AskOperator(QWidget *parent, const QString &question, const QString &caption, const QString &yes,
+                 const QString &no = QStringLiteral("取消"));
 
 #endif

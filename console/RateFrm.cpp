@@ -43,7 +43,7 @@ enum class KeyKind {
   Digit,
   Point,
   Backspace,
-  Passing,        /* moves the cursor or the focus, or a shortcut: never filtered */
+  Passing, /* moves the cursor or the focus, or a shortcut: never filtered */
   Refused,
 };
 
@@ -117,10 +117,10 @@ QFileDialog *DeckDialog(QWidget *parent, const char *name, QFileDialog::AcceptMo
   return dialog;
 }
 
-} // namespace
+}  // namespace
 
 TRateForm::TRateForm(QWidget *parent)
-  : QWidget(parent, Qt::Window), m_path(QDir::current().filePath(QStringLiteral(RATE_FILE)))
+    : QWidget(parent, Qt::Window), m_path(QDir::current().filePath(QStringLiteral(RATE_FILE)))
 {
   setObjectName(QStringLiteral("RateForm"));
   setWindowTitle(QStringLiteral("费率设置"));
@@ -277,7 +277,8 @@ bool TRateForm::eventFilter(QObject *watched, QEvent *event)
   if (event->type() == QEvent::KeyPress) {
     auto *edit = qobject_cast<QLineEdit *>(watched);
     auto *key = static_cast<QKeyEvent *>(event);
-    if (edit == ChargeEdit || edit == MinFeeEdit || std::find(std::begin(RateEdit), std::end(RateEdit), edit) != std::end(RateEdit))
+    if (edit == ChargeEdit || edit == MinFeeEdit ||
+        std::find(std::begin(RateEdit), std::end(RateEdit), edit) != std::end(RateEdit))
       return RateEditKeyPress(edit, key);
     if (edit == PrefixEdit || edit == UnitEdit || edit == MinTimeEdit || edit == FreePeriodEdit)
       return NumberEditKeyPress(edit, key);
@@ -300,8 +301,7 @@ void TRateForm::FormShow()
 void TRateForm::FormClose()
 {
   // Unsaved edits go; the rows keep what was saved.
-  ShowMessage(this, QStringLiteral(RATE_CLOSE_NOTE), QStringLiteral("请注意"),
-              QMessageBox::Information);
+  ShowMessage(this, QStringLiteral(RATE_CLOSE_NOTE), QStringLiteral("请注意"), QMessageBox::Information);
 }
 
 void TRateForm::LoadRates()
@@ -317,12 +317,9 @@ void TRateForm::LoadRates()
   }
   if (rules.isEmpty()) {
     AppendRow(DefaultRule());
-    ShowMessage(this, QStringLiteral("费率文件中没有可用的费率，现以默认费率开始"),
-                QStringLiteral("请注意"));
+    ShowMessage(this, QStringLiteral("费率文件中没有可用的费率，现以默认费率开始"), QStringLiteral("请注意"));
   } else if (unreadable > 0) {
-    ShowMessage(this,
-                QStringLiteral("费率文件中有%1行无法读取，已略过；保存时这些行不再写入")
-                    .arg(unreadable),
+    ShowMessage(this, QStringLiteral("费率文件中有%1行无法读取，已略过；保存时这些行不再写入").arg(unreadable),
                 QStringLiteral("请注意"));
   }
   // Written by an earlier release, which let them through: the operator
@@ -382,8 +379,7 @@ int TRateForm::SelectedRow() const
 void TRateForm::ShowRate(const RateInfo &rule)
 {
   const bool isDefault = IsDefaultRule(rule);
-  NameEdit->setText(isDefault ? QStringLiteral(DEFAULT_RULE_CAPTION)
-                              : FromGbk(FIELD_TEXT(rule.m_name)));
+  NameEdit->setText(isDefault ? QStringLiteral(DEFAULT_RULE_CAPTION) : FromGbk(FIELD_TEXT(rule.m_name)));
   PrefixEdit->setText(isDefault ? QString() : FromGbk(FIELD_TEXT(rule.m_prefix)));
   NameEdit->setEnabled(!isDefault);
   PrefixEdit->setEnabled(!isDefault);
@@ -429,10 +425,10 @@ bool TRateForm::ReadRate(const RateInfo &edited, RateInfo *rule)
     ShowMessage(this, fault, QStringLiteral("错误"));
     return true;
   };
-  if (refused(MoneyEditFault(ChargeEdit->text(), QStringLiteral("手续费"), &r.m_handling_charge))
-      || refused(CountEditFault(UnitEdit->text(), QStringLiteral("计费间隔"), &r.m_min_bill_time))
-      || refused(CountEditFault(MinTimeEdit->text(), QStringLiteral("3+1时长"), &r.m_tao_price.m_category))
-      || refused(MoneyEditFault(MinFeeEdit->text(), QStringLiteral("3+1费率"), &r.m_tao_price.m_price)))
+  if (refused(MoneyEditFault(ChargeEdit->text(), QStringLiteral("手续费"), &r.m_handling_charge)) ||
+      refused(CountEditFault(UnitEdit->text(), QStringLiteral("计费间隔"), &r.m_min_bill_time)) ||
+      refused(CountEditFault(MinTimeEdit->text(), QStringLiteral("3+1时长"), &r.m_tao_price.m_category)) ||
+      refused(MoneyEditFault(MinFeeEdit->text(), QStringLiteral("3+1费率"), &r.m_tao_price.m_price)))
     return false;
   for (int n = 0; n < MAX_PERIODS; n++) {
     period_price &p = r.m_period_price[n];
@@ -551,11 +547,10 @@ void TRateForm::Button3Click()
   if (row <= 0)
     return;
   const RateInfo &doomed = m_rules[row];
-  const QString what = IsDefaultRule(doomed)
-                           ? QStringLiteral(DEFAULT_RULE_CAPTION)
-                           : QStringLiteral("费率“%1”（区号/代码%2）")
-                                 .arg(FromGbk(FIELD_TEXT(doomed.m_name)),
-                                      QString::fromLatin1(FIELD_TEXT(doomed.m_prefix)));
+  const QString what = IsDefaultRule(doomed) ? QStringLiteral(DEFAULT_RULE_CAPTION)
+                                             : QStringLiteral("费率“%1”（区号/代码%2）")
+                                                   .arg(FromGbk(FIELD_TEXT(doomed.m_name)),
+                                                        QString::fromLatin1(FIELD_TEXT(doomed.m_prefix)));
   if (!AskDelete(this, QStringLiteral("要删除%1吗？").arg(what), QStringLiteral("删除费率")))
     return;
   RateInfo deleted;
@@ -662,10 +657,22 @@ void TRateForm::CheckBoxClick(int n)
   SaveBtn->setEnabled(true);
 }
 
-void TRateForm::CheckBox1Click() { CheckBoxClick(0); }
-void TRateForm::CheckBox2Click() { CheckBoxClick(1); }
-void TRateForm::CheckBox3Click() { CheckBoxClick(2); }
-void TRateForm::CheckBox4Click() { CheckBoxClick(3); }
+void TRateForm::CheckBox1Click()
+{
+  CheckBoxClick(0);
+}
+void TRateForm::CheckBox2Click()
+{
+  CheckBoxClick(1);
+}
+void TRateForm::CheckBox3Click()
+{
+  CheckBoxClick(2);
+}
+void TRateForm::CheckBox4Click()
+{
+  CheckBoxClick(3);
+}
 
 void TRateForm::ImportBtnClick()
 {
@@ -706,10 +713,8 @@ bool TRateForm::ImportDeck(const QString &path)
   for (int row : plan.replacedRows)
     Audit(AUDIT_RATE, RateChangeDetail(&m_rules[row], &rules[row]));
   m_rules = std::move(rules);
-  Audit(AUDIT_RATE_IMPORT, QStringLiteral("%1：新增%2条，替换%3条")
-                               .arg(name)
-                               .arg(plan.added.size())
-                               .arg(plan.replacements.size()));
+  Audit(AUDIT_RATE_IMPORT,
+        QStringLiteral("%1：新增%2条，替换%3条").arg(name).arg(plan.added.size()).arg(plan.replacements.size()));
   FillTable();
   // Rows keep their places: the one shown stays shown, with its new rule.
   if (m_current >= 0) {
@@ -744,13 +749,14 @@ bool TRateForm::ExportDeck(const QString &path)
     return false;
   }
   const bool withDefault = std::any_of(m_rules.begin(), m_rules.end(), IsDefaultRule);
-  QString text = (withDefault ? QStringLiteral("已导出%1条费率（含默认费率）到 %2。")
-                              : QStringLiteral("已导出%1条费率到 %2。"))
-                     .arg(RuleCount())
-                     .arg(QDir::toNativeSeparators(path));
+  QString text =
+      (withDefault ? QStringLiteral("已导出%1条费率（含默认费率）到 %2。") : QStringLiteral("已导出%1条费率到 %2。"))
+          .arg(RuleCount())
+          .arg(QDir::toNativeSeparators(path));
   if (lossy > 0)
     text += QStringLiteral("\n其中%1条有多个时段、3+1时长或免收费时长，文件中只有时段1的价格；"
-                           "再导入时，这些费率只保留时段1的价格。").arg(lossy);
+                           "再导入时，这些费率只保留时段1的价格。")
+                .arg(lossy);
   ShowMessage(this, text, QStringLiteral("导出费率"), QMessageBox::Information);
   return true;
 }

@@ -27,7 +27,7 @@ class QTreeWidget;
 class TRateImportDlg;
 
 #define RATE_CLOSE_NOTE "重新运行计费程序新费率方可生效"
-#define COUNT_EDIT_MAX 10                 /* digits of a count edit: every int fits */
+#define COUNT_EDIT_MAX 10 /* digits of a count edit: every int fits */
 
 class TRateForm : public QWidget {
   Q_OBJECT
@@ -54,26 +54,26 @@ public:
    * operator chose to stay. */
   bool MayClose() { return LeaveEdits(); }
 
-  QTreeWidget *RateTable;         /* "国家/城市/地区", "区号/代码" */
-  QLineEdit *NameEdit;            /* display name; fixed for the default rule */
-  QLineEdit *PrefixEdit;          /* dialled-number prefix; fixed for the default rule */
-  QLineEdit *ChargeEdit;          /* "手续费", money */
-  QLineEdit *UnitEdit;            /* "计费间隔", seconds */
-  QCheckBox *CheckBox[MAX_PERIODS];  /* CheckBox1..4 "时段1".."时段4": period in use */
-  QTimeEdit *Period[MAX_PERIODS];    /* Period1..4: start time of the period */
-  QLineEdit *RateEdit[MAX_PERIODS];  /* Rate1Edit..Rate4Edit "费率1".."费率4", money */
-  QLineEdit *MinTimeEdit;         /* "3+1时长": package seconds */
-  QLineEdit *MinFeeEdit;          /* package price, money */
-  QLineEdit *FreePeriodEdit;      /* "免收费时长": free limit, seconds */
-  QPushButton *SaveBtn;           /* "保存": enabled by any change */
-  QPushButton *Button2;           /* "新建" */
-  QPushButton *Button3;           /* "删除": never for row 0 */
-  QPushButton *ConfirmBtn;        /* "退出" */
-  QPushButton *ImportBtn;         /* "导入...": a deck into the table */
-  QPushButton *ExportBtn;         /* "导出...": the table to a deck */
-  QFileDialog *OpenDialog1;       /* the deck to import, "*.csv" */
-  QFileDialog *SaveDialog1;       /* where the deck is exported, "*.csv" */
-  TRateImportDlg *ImportDlg;      /* the import's preview */
+  QTreeWidget *RateTable;           /* "国家/城市/地区", "区号/代码" */
+  QLineEdit *NameEdit;              /* display name; fixed for the default rule */
+  QLineEdit *PrefixEdit;            /* dialled-number prefix; fixed for the default rule */
+  QLineEdit *ChargeEdit;            /* "手续费", money */
+  QLineEdit *UnitEdit;              /* "计费间隔", seconds */
+  QCheckBox *CheckBox[MAX_PERIODS]; /* CheckBox1..4 "时段1".."时段4": period in use */
+  QTimeEdit *Period[MAX_PERIODS];   /* Period1..4: start time of the period */
+  QLineEdit *RateEdit[MAX_PERIODS]; /* Rate1Edit..Rate4Edit "费率1".."费率4", money */
+  QLineEdit *MinTimeEdit;           /* "3+1时长": package seconds */
+  QLineEdit *MinFeeEdit;            /* package price, money */
+  QLineEdit *FreePeriodEdit;        /* "免收费时长": free limit, seconds */
+  QPushButton *SaveBtn;             /* "保存": enabled by any change */
+  QPushButton *Button2;             /* "新建" */
+  QPushButton *Button3;             /* "删除": never for row 0 */
+  QPushButton *ConfirmBtn;          /* "退出" */
+  QPushButton *ImportBtn;           /* "导入...": a deck into the table */
+  QPushButton *ExportBtn;           /* "导出...": the table to a deck */
+  QFileDialog *OpenDialog1;         /* the deck to import, "*.csv" */
+  QFileDialog *SaveDialog1;         /* where the deck is exported, "*.csv" */
+  TRateImportDlg *ImportDlg;        /* the import's preview */
 
 protected:
   void showEvent(QShowEvent *event) override;
@@ -131,9 +131,9 @@ private:
   void CheckBox4Click();
   void CheckBoxClick(int n);
 
-  QList<RateInfo> m_rules;        /* one per table row, in row order */
-  int m_current = -1;             /* row shown in the edits, or -1 */
-  QString m_path;                 /* "rateinfo" of the working directory */
+  QList<RateInfo> m_rules; /* one per table row, in row order */
+  int m_current = -1;      /* row shown in the edits, or -1 */
+  QString m_path;          /* "rateinfo" of the working directory */
 };
 
 #endif

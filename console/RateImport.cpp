@@ -25,10 +25,9 @@ QTreeWidgetItem *NoteRow(int line, const QString &text)
   return row;
 }
 
-} // namespace
+}  // namespace
 
-TRateImportDlg::TRateImportDlg(QWidget *parent)
-  : QDialog(parent)
+TRateImportDlg::TRateImportDlg(QWidget *parent) : QDialog(parent)
 {
   setObjectName(QStringLiteral("RateImportDlg"));
   setWindowTitle(QStringLiteral("导入费率"));
@@ -41,11 +40,11 @@ TRateImportDlg::TRateImportDlg(QWidget *parent)
   Title->setFont(bold);
   Summary = new QLabel(this);
   Summary->setObjectName(QStringLiteral("Summary"));
-  Note = new QLabel(QStringLiteral(
-      "每分钟价格按计费间隔折算：每个计费间隔的价格 = 每分钟价格 × 计费间隔 ÷ 60"
-      "（没有填计费间隔的为60秒），只记到分。导入的费率只有时段1（从0:00:00起），"
-      "没有3+1时长，也没有免收费时长；区号与已有费率相同的，替换已有的那一条；"
-      "名为“默认费率”、区号为空的一行替换默认费率。"), this);
+  Note = new QLabel(QStringLiteral("每分钟价格按计费间隔折算：每个计费间隔的价格 = 每分钟价格 × 计费间隔 ÷ 60"
+                                   "（没有填计费间隔的为60秒），只记到分。导入的费率只有时段1（从0:00:00起），"
+                                   "没有3+1时长，也没有免收费时长；区号与已有费率相同的，替换已有的那一条；"
+                                   "名为“默认费率”、区号为空的一行替换默认费率。"),
+                    this);
   Note->setObjectName(QStringLiteral("Note"));
   Note->setWordWrap(true);
 

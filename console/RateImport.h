@@ -24,12 +24,12 @@ public:
    * a rule. */
   void ShowPlan(const QString &fileName, const DeckPlan &plan, const QList<RateInfo> &rules);
 
-  QLabel *Title;                  /* the deck's name and encoding */
-  QLabel *Summary;                /* the counts */
-  QLabel *Note;                   /* how a line becomes a rule */
-  QTreeWidget *LineList;          /* "行号", "说明": every line but blank ones, in line order */
-  QPushButton *OKBtn;             /* "导入": writes the rules */
-  QPushButton *CancelBtn;         /* "取消" */
+  QLabel *Title;          /* the deck's name and encoding */
+  QLabel *Summary;        /* the counts */
+  QLabel *Note;           /* how a line becomes a rule */
+  QTreeWidget *LineList;  /* "行号", "说明": every line but blank ones, in line order */
+  QPushButton *OKBtn;     /* "导入": writes the rules */
+  QPushButton *CancelBtn; /* "取消" */
 };
 
 #endif

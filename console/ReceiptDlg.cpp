@@ -13,8 +13,7 @@
 
 #include "ReceiptPrint.h"
 
-TReceiptDlg::TReceiptDlg(QWidget *parent)
-  : QDialog(parent), m_printer(new QPrinter(QPrinter::HighResolution))
+TReceiptDlg::TReceiptDlg(QWidget *parent) : QDialog(parent), m_printer(new QPrinter(QPrinter::HighResolution))
 {
   setObjectName(QStringLiteral("ReceiptDlg"));
   setWindowTitle(QStringLiteral("重打小票"));
@@ -76,8 +75,8 @@ void TReceiptDlg::FormShow()
     m_printer->setPrinterName(QPrinterInfo::defaultPrinter().printerName());
   } else {
     m_printer->setOutputFormat(QPrinter::PdfFormat);
-    m_printer->setPageLayout(QPageLayout(ReceiptPageSize(Reprint()), QPageLayout::Portrait,
-                                         ReceiptMargins(), QPageLayout::Millimeter));
+    m_printer->setPageLayout(
+        QPageLayout(ReceiptPageSize(Reprint()), QPageLayout::Portrait, ReceiptMargins(), QPageLayout::Millimeter));
   }
   Preview->updatePreview();
 }

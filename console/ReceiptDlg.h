@@ -29,9 +29,9 @@ public:
   /* The kept receipt as it prints again. */
   Receipt Reprint() const;
 
-  QPrintPreviewWidget *Preview;   /* the receipt on its page */
-  QPushButton *OKBtn;             /* "打印", default: ends with OK */
-  QPushButton *CancelBtn;         /* "关闭" */
+  QPrintPreviewWidget *Preview; /* the receipt on its page */
+  QPushButton *OKBtn;           /* "打印", default: ends with OK */
+  QPushButton *CancelBtn;       /* "关闭" */
 
 protected:
   void showEvent(QShowEvent *event) override;
@@ -40,7 +40,7 @@ private:
   void FormShow();
   void PreviewPaint(QPrinter *printer);
 
-  QPrinter *m_printer;            /* the page the preview shows */
+  QPrinter *m_printer; /* the page the preview shows */
   Receipt m_receipt;
   bool m_kept = false;
 };

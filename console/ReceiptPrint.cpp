@@ -26,8 +26,7 @@ bool PrintReceipt(QWidget *parent, const Receipt &receipt, const QString &pdfFol
       return false;
     }
     ShowMessage(parent,
-                QStringLiteral("没有可用的打印机，小票已保存为 PDF 文件：\n%1")
-                    .arg(QDir::toNativeSeparators(path)),
+                QStringLiteral("没有可用的打印机，小票已保存为 PDF 文件：\n%1").arg(QDir::toNativeSeparators(path)),
                 caption, QMessageBox::Information);
     return true;
   }

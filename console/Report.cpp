@@ -51,14 +51,14 @@ const QColor kDifferenceBack(255, 228, 228);
 QStringList CallHeading()
 {
   return {QStringLiteral("号码"), QStringLiteral("开始时间"), QStringLiteral("通话时长"),
-          QStringLiteral("金额"), QStringLiteral("操作员"), QStringLiteral("线路")};
+          QStringLiteral("金额"), QStringLiteral("操作员"),   QStringLiteral("线路")};
 }
 
 QStringList ShiftHeading()
 {
   return {QStringLiteral("开始时间"), QStringLiteral("交班时间"), QStringLiteral("交班人"),
-          QStringLiteral("交班金额"), QStringLiteral("接班人"), QStringLiteral("账单笔数"),
-          QStringLiteral("账单金额"), QStringLiteral("核对"), QStringLiteral("应有现金"),
+          QStringLiteral("交班金额"), QStringLiteral("接班人"),   QStringLiteral("账单笔数"),
+          QStringLiteral("账单金额"), QStringLiteral("核对"),     QStringLiteral("应有现金"),
           QStringLiteral("实点现金"), QStringLiteral("现金差额")};
 }
 
@@ -73,9 +73,8 @@ QTreeWidget *NewList(const char *name, const QStringList &heading, QWidget *pare
   list->setUniformRowHeights(true);
   list->setAllColumnsShowFocus(true);
   list->setSelectionBehavior(QAbstractItemView::SelectRows);
-  list->setStyleSheet(QStringLiteral(
-      "QTreeView::item { border-right: 1px solid palette(midlight);"
-      " border-bottom: 1px solid palette(midlight); }"));
+  list->setStyleSheet(QStringLiteral("QTreeView::item { border-right: 1px solid palette(midlight);"
+                                     " border-bottom: 1px solid palette(midlight); }"));
   return list;
 }
 
@@ -147,10 +146,9 @@ QTimeEdit *NewTimePicker(const char *name, QWidget *parent)
   return picker;
 }
 
-} // namespace
+}  // namespace
 
-TReportFrm::TReportFrm(const StationState &station, QWidget *parent)
-  : QWidget(parent, Qt::Window)
+TReportFrm::TReportFrm(const StationState &station, QWidget *parent) : QWidget(parent, Qt::Window)
 {
   setObjectName(QStringLiteral("ReportFrm"));
   setWindowTitle(QStringLiteral("报表统计"));
@@ -170,8 +168,8 @@ TReportFrm::TReportFrm(const StationState &station, QWidget *parent)
   // The booth comes first, as on the line monitor; by index it comes last,
   // where the text file has no field.
   ReportTable->header()->moveSection(REPORT_COLUMNS, 0);
-  GroupTable = NewList("GroupTable", {QString(), QStringLiteral("通话次数"), QStringLiteral("通话分钟"),
-                                      QStringLiteral("金额")}, this);
+  GroupTable = NewList(
+      "GroupTable", {QString(), QStringLiteral("通话次数"), QStringLiteral("通话分钟"), QStringLiteral("金额")}, this);
   for (int c = 1; c < GROUP_COLUMNS; c++)
     GroupTable->headerItem()->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
   // The figures keep their widths beside the names, however wide the window.
@@ -240,8 +238,8 @@ TReportFrm::TReportFrm(const StationState &station, QWidget *parent)
                               QStringLiteral("txt"), this);
   SaveDialog2 = NewSaveDialog("SaveDialog2", QStringLiteral("导出CSV"), QStringLiteral("CSV 文件 (*.csv)"),
                               QStringLiteral("csv"), this);
-  SaveDialog3 = NewSaveDialog("SaveDialog3", QStringLiteral("导出Excel"),
-                              QStringLiteral("Excel 工作簿 (*.xlsx)"), QStringLiteral("xlsx"), this);
+  SaveDialog3 = NewSaveDialog("SaveDialog3", QStringLiteral("导出Excel"), QStringLiteral("Excel 工作簿 (*.xlsx)"),
+                              QStringLiteral("xlsx"), this);
 
   auto *range = new QHBoxLayout;
   range->addWidget(new QLabel(QStringLiteral("从"), this));
@@ -389,8 +387,7 @@ void TReportFrm::ListGroups(const ReportSummary &summary)
   QList<QTreeWidgetItem *> items;
   items.reserve(summary.groups.size());
   for (const GroupRow &g : summary.groups) {
-    auto *item = new QTreeWidgetItem(
-        {g.name, QString::number(g.calls), MinutesText(g.seconds), CentsText(g.cents)});
+    auto *item = new QTreeWidgetItem({g.name, QString::number(g.calls), MinutesText(g.seconds), CentsText(g.cents)});
     for (int c = 1; c < GROUP_COLUMNS; c++)
       item->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
     items.append(item);
@@ -407,7 +404,9 @@ void TReportFrm::DrawChart(const QByteArray &from, const QByteArray &to, const R
     m_axisX->remove(label);
   m_axisX->setStartValue(-0.5);
   const bool years = !m_chart.isEmpty() && m_chart.first().start.date().year() != m_chart.last().start.date().year();
-  const QString format = hourly ? QStringLiteral("H时") : years ? QStringLiteral("yyyy年M月d日") : QStringLiteral("M月d日");
+  const QString format = hourly  ? QStringLiteral("H时")
+                         : years ? QStringLiteral("yyyy年M月d日")
+                                 : QStringLiteral("M月d日");
   const qsizetype every = (m_chart.size() + kChartLabelsMax - 1) / kChartLabelsMax;
   QList<QPointF> points;
   points.reserve(m_chart.size());
@@ -470,10 +469,10 @@ void TReportFrm::ListShifts()
   qint64 handed = 0, billed = 0;
   int differences = 0;
   for (const ShiftRow &r : rows) {
-    auto *item = new QTreeWidgetItem(ShiftTable, {QString::fromLatin1(r.begin), QString::fromLatin1(r.end),
-                                                  r.outgoing, CentsText(r.takingsCents), r.incoming,
-                                                  QString::number(r.bills), CentsText(r.billCents),
-                                                  ShiftDifferenceText(r.takingsCents, r.billCents)});
+    auto *item =
+        new QTreeWidgetItem(ShiftTable, {QString::fromLatin1(r.begin), QString::fromLatin1(r.end), r.outgoing,
+                                         CentsText(r.takingsCents), r.incoming, QString::number(r.bills),
+                                         CentsText(r.billCents), ShiftDifferenceText(r.takingsCents, r.billCents)});
     ShowDrawer(item, r);
     for (int c : {3, 5, 6, 8, 9, 10})
       item->setTextAlignment(c, Qt::AlignRight | Qt::AlignVCenter);
@@ -525,11 +524,11 @@ void TReportFrm::ReportTableDoubleClick(QTreeWidgetItem *item)
 {
   if (!item)
     return;
-  const QString text = CallBreakdown(item->data(0, Qt::UserRole).toByteArray(),
-                                     item->data(0, Qt::UserRole + 1).toByteArray(),
-                                     item->data(0, Qt::UserRole + 2).toLongLong());
-  ShowMessage(this, QStringLiteral("%1　%2\n%3").arg(item->text(0), item->text(1), text),
-              QStringLiteral("计费明细"), QMessageBox::Information);
+  const QString text =
+      CallBreakdown(item->data(0, Qt::UserRole).toByteArray(), item->data(0, Qt::UserRole + 1).toByteArray(),
+                    item->data(0, Qt::UserRole + 2).toLongLong());
+  ShowMessage(this, QStringLiteral("%1　%2\n%3").arg(item->text(0), item->text(1), text), QStringLiteral("计费明细"),
+              QMessageBox::Information);
 }
 
 void TReportFrm::Button1Click()
@@ -605,7 +604,6 @@ bool TReportFrm::SaveReport(const QString &fileName)
 {
   if (WriteReportFile(fileName, m_rows))
     return true;
-  ShowMessage(this, QStringLiteral("无法写入文件 %1").arg(fileName), QStringLiteral("错误"),
-              QMessageBox::Critical);
+  ShowMessage(this, QStringLiteral("无法写入文件 %1").arg(fileName), QStringLiteral("错误"), QMessageBox::Critical);
   return false;
 }

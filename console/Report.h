@@ -44,7 +44,7 @@ class QTreeWidget;
 class QTreeWidgetItem;
 class QValueAxis;
 
-#define CALL_COLUMNS (REPORT_COLUMNS + 1)   /* the text file's, and the booth */
+#define CALL_COLUMNS (REPORT_COLUMNS + 1) /* the text file's, and the booth */
 #define GROUP_COLUMNS 4
 #define SHIFT_COLUMNS 11
 
@@ -77,29 +77,29 @@ public:
   /* The chart's points of the last query. */
   const QList<ChartPoint> &ChartData() const { return m_chart; }
 
-  QDateEdit *FromDate;            /* "从": day ... */
-  QTimeEdit *FromTime;            /* ... and time of the range's start */
-  QDateEdit *ToDate;              /* "到": day ... */
-  QTimeEdit *ToTime;              /* ... and time of its end */
-  QPushButton *Button2;           /* "确定": runs the query */
-  QComboBox *GroupBy;             /* "分组": the captions of GroupingCaptions() */
-  QTabWidget *ReportTabs;         /* "通话统计", "交班记录", "操作记录" */
-  QStackedWidget *ListStack;      /* ReportTable, or GroupTable when grouped */
-  QTreeWidget *ReportTable;       /* "号码", "开始时间", "通话时长", "金额", "操作员",
+  QDateEdit *FromDate;          /* "从": day ... */
+  QTimeEdit *FromTime;          /* ... and time of the range's start */
+  QDateEdit *ToDate;            /* "到": day ... */
+  QTimeEdit *ToTime;            /* ... and time of its end */
+  QPushButton *Button2;         /* "确定": runs the query */
+  QComboBox *GroupBy;           /* "分组": the captions of GroupingCaptions() */
+  QTabWidget *ReportTabs;       /* "通话统计", "交班记录", "操作记录" */
+  QStackedWidget *ListStack;    /* ReportTable, or GroupTable when grouped */
+  QTreeWidget *ReportTable;     /* "号码", "开始时间", "通话时长", "金额", "操作员",
                                      "线路" (shown first) */
-  QTreeWidget *GroupTable;        /* the group, "通话次数", "通话分钟", "金额" */
-  QChartView *TakingsChart;       /* takings per day, or per hour */
-  QTreeWidget *ShiftTable;        /* one row per handover, SHIFT_COLUMNS columns */
-  QLabel *ShiftInfo;              /* the handovers' count and sums */
-  TAuditTab *AuditPage;           /* the audit trail of the range */
-  TCheckoutsTab *CheckoutsPage;   /* "收款记录": the checkouts of the range */
-  QLabel *Info;                   /* "总计：" and the total of the tab */
-  QPushButton *CsvBtn;            /* "导出CSV" */
-  QPushButton *ExcelBtn;          /* "导出Excel" */
-  QPushButton *Button1;           /* "保存": the calls as a text file; not when grouped */
-  QFileDialog *SaveDialog1;       /* where the list is saved, "*.txt" */
-  QFileDialog *SaveDialog2;       /* where the CSV file goes, "*.csv" */
-  QFileDialog *SaveDialog3;       /* where the workbook goes, "*.xlsx" */
+  QTreeWidget *GroupTable;      /* the group, "通话次数", "通话分钟", "金额" */
+  QChartView *TakingsChart;     /* takings per day, or per hour */
+  QTreeWidget *ShiftTable;      /* one row per handover, SHIFT_COLUMNS columns */
+  QLabel *ShiftInfo;            /* the handovers' count and sums */
+  TAuditTab *AuditPage;         /* the audit trail of the range */
+  TCheckoutsTab *CheckoutsPage; /* "收款记录": the checkouts of the range */
+  QLabel *Info;                 /* "总计：" and the total of the tab */
+  QPushButton *CsvBtn;          /* "导出CSV" */
+  QPushButton *ExcelBtn;        /* "导出Excel" */
+  QPushButton *Button1;         /* "保存": the calls as a text file; not when grouped */
+  QFileDialog *SaveDialog1;     /* where the list is saved, "*.txt" */
+  QFileDialog *SaveDialog2;     /* where the CSV file goes, "*.csv" */
+  QFileDialog *SaveDialog3;     /* where the workbook goes, "*.xlsx" */
 
 protected:
   void showEvent(QShowEvent *event) override;
@@ -122,18 +122,18 @@ private:
   void ReportTabsChange(int index);
   void DrawChart(const QByteArray &from, const QByteArray &to, const ReportSummary &summary);
 
-  QList<ReportRow> m_rows;        /* the table's rows, as the file gets them */
-  Cents m_total = 0;              /* sum of the listed amounts */
+  QList<ReportRow> m_rows; /* the table's rows, as the file gets them */
+  Cents m_total = 0;       /* sum of the listed amounts */
   LineNames m_lineNames;
-  ReportSummary m_summary;        /* the groups and buckets of the last query */
+  ReportSummary m_summary; /* the groups and buckets of the last query */
   QList<ChartPoint> m_chart;
-  bool m_queried = false;         /* a query has run since the window was shown */
-  QByteArray m_from, m_to;        /* the range of the last query */
-  Cents m_handed = 0;             /* the listed handovers' takings */
-  bool m_shiftsListed = false;    /* the handovers of that range are listed: they are
+  bool m_queried = false;      /* a query has run since the window was shown */
+  QByteArray m_from, m_to;     /* the range of the last query */
+  Cents m_handed = 0;          /* the listed handovers' takings */
+  bool m_shiftsListed = false; /* the handovers of that range are listed: they are
                                      read when their tab is shown, not with every query */
   QLineSeries *m_series = nullptr;
-  QCategoryAxis *m_axisX = nullptr;   /* a label on every point */
+  QCategoryAxis *m_axisX = nullptr; /* a label on every point */
   QValueAxis *m_axisY = nullptr;
 };
 

@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr int kShopTextMax = 60;   /* characters: a receipt line or two */
+constexpr int kShopTextMax = 60; /* characters: a receipt line or two */
 
 QLineEdit *TextField(QWidget *parent, const char *name, const QString &hint)
 {
@@ -23,10 +23,9 @@ QLineEdit *TextField(QWidget *parent, const char *name, const QString &hint)
   return edit;
 }
 
-} // namespace
+}  // namespace
 
-TShopDlg::TShopDlg(QWidget *parent)
-  : QDialog(parent)
+TShopDlg::TShopDlg(QWidget *parent) : QDialog(parent)
 {
   setObjectName(QStringLiteral("ShopDlg"));
   setWindowTitle(QStringLiteral("店铺设置"));
@@ -37,8 +36,8 @@ TShopDlg::TShopDlg(QWidget *parent)
   Footer = TextField(this, "Footer", QStringLiteral("例如：谢谢惠顾，欢迎再来"));
   DenyAfterCheckout = new QCheckBox(QStringLiteral("结帐后禁止呼叫"), this);
   DenyAfterCheckout->setObjectName(QStringLiteral("DenyAfterCheckout"));
-  auto *denyHint = new QLabel(
-      QStringLiteral("结帐确认后线路即被禁止呼叫，下一位顾客来时在线路的右键菜单中允许呼叫。"), this);
+  auto *denyHint =
+      new QLabel(QStringLiteral("结帐确认后线路即被禁止呼叫，下一位顾客来时在线路的右键菜单中允许呼叫。"), this);
   denyHint->setWordWrap(true);
   OKBtn = new QPushButton(QStringLiteral("确定"), this);
   OKBtn->setObjectName(QStringLiteral("OKBtn"));

@@ -24,13 +24,13 @@ public:
   /* The settings as the fields hold them, over info (its other lines kept). */
   ShopInfo Info(ShopInfo info) const;
 
-  QLineEdit *ShopName;            /* "店名" */
-  QLineEdit *Address;             /* "地址" */
-  QLineEdit *Phone;               /* "电话" */
-  QLineEdit *Footer;              /* "小票结尾" */
-  QCheckBox *DenyAfterCheckout;   /* "结帐后禁止呼叫" */
-  QPushButton *OKBtn;             /* "确定", default: ends with OK */
-  QPushButton *CancelBtn;         /* "取消" */
+  QLineEdit *ShopName;          /* "店名" */
+  QLineEdit *Address;           /* "地址" */
+  QLineEdit *Phone;             /* "电话" */
+  QLineEdit *Footer;            /* "小票结尾" */
+  QCheckBox *DenyAfterCheckout; /* "结帐后禁止呼叫" */
+  QPushButton *OKBtn;           /* "确定", default: ends with OK */
+  QPushButton *CancelBtn;       /* "取消" */
 };
 
 #endif

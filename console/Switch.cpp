@@ -10,8 +10,7 @@
 #include "FieldDialog.h"
 #include "MoneyField.h"
 
-TSwitchDlg::TSwitchDlg(QWidget *parent)
-  : QDialog(parent)
+TSwitchDlg::TSwitchDlg(QWidget *parent) : QDialog(parent)
 {
   setObjectName(QStringLiteral("SwitchDlg"));
   setWindowTitle(QStringLiteral("交班"));
@@ -36,7 +35,8 @@ TSwitchDlg::TSwitchDlg(QWidget *parent)
   OKBtn = DialogButton(this, QStringLiteral("确定"), "OKBtn", true);
   Button1 = DialogButton(this, QStringLiteral("取消"), "Button1");
   LayOutFieldDialog(this,
-                    {{QStringLiteral("操作员"), Username}, {QStringLiteral("密  码"), Password},
+                    {{QStringLiteral("操作员"), Username},
+                     {QStringLiteral("密  码"), Password},
                      {QStringLiteral("实点现金"), Counted}},
                     OKBtn, Button1, heading);
 }

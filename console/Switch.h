@@ -16,13 +16,13 @@ class TSwitchDlg : public QDialog {
 public:
   explicit TSwitchDlg(QWidget *parent = nullptr);
 
-  QLabel *Title;                  /* the shift's takings */
-  QLabel *Drawer;                 /* what the drawer should hold, deposits apart */
-  QLineEdit *Counted;             /* "实点现金": the cash counted; empty: not counted */
-  QLineEdit *Username;            /* "操作员" */
-  QLineEdit *Password;            /* "密  码", shown as "*" */
-  QPushButton *OKBtn;             /* "确定", default: ends with OK */
-  QPushButton *Button1;           /* "取消": ends with Cancel */
+  QLabel *Title;        /* the shift's takings */
+  QLabel *Drawer;       /* what the drawer should hold, deposits apart */
+  QLineEdit *Counted;   /* "实点现金": the cash counted; empty: not counted */
+  QLineEdit *Username;  /* "操作员" */
+  QLineEdit *Password;  /* "密  码", shown as "*" */
+  QPushButton *OKBtn;   /* "确定", default: ends with OK */
+  QPushButton *Button1; /* "取消": ends with Cancel */
 
 protected:
   void showEvent(QShowEvent *event) override;

@@ -46,8 +46,8 @@ int g_logins = 0;
 bool Grab(QWidget *window, const QString &name = QString())
 {
   QCoreApplication::processEvents();
-  const QString path = g_shotDir + QLatin1Char('/') + (name.isEmpty() ? window->objectName() : name) +
-                       QStringLiteral(".png");
+  const QString path =
+      g_shotDir + QLatin1Char('/') + (name.isEmpty() ? window->objectName() : name) + QStringLiteral(".png");
   if (window->grab().save(path))
     return true;
   std::fprintf(stderr, "Mirolt: cannot write %s\n", qPrintable(path));
@@ -101,7 +101,7 @@ void TakeScreenshots()
 {
   TMainForm *main = Forms.MainForm;
   if (main->OperatorName().isEmpty())
-    return; // the login or the engine failed: the program is ending already
+    return;  // the login or the engine failed: the program is ending already
   // The day's backup, copied beside the window, done first: the windows show
   // its result, and quitting is not held up by it.
   main->WaitForBackup();
@@ -188,10 +188,9 @@ void AnswerDialog(QDialog *dialog)
     Grab(dialog);
 }
 
-} // namespace
+}  // namespace
 
-void RunUnattended(const QString &name, const QString &password, const QString &screenshotDir,
-                   double waitSeconds)
+void RunUnattended(const QString &name, const QString &password, const QString &screenshotDir, double waitSeconds)
 {
   g_wait = waitSeconds > 0 ? waitSeconds : 0;
   g_name = name;

@@ -13,7 +13,6 @@
  * cancelled, which ends the program with status 0. With screenshotDir not
  * empty the windows are saved there as <object name>.png, waitSeconds after
  * the login. */
-void RunUnattended(const QString &name, const QString &password, const QString &screenshotDir,
-                   double waitSeconds = 0);
+void RunUnattended(const QString &name, const QString &password, const QString &screenshotDir, double waitSeconds = 0);
 
 #endif

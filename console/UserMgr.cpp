@@ -23,7 +23,7 @@
 #include "Users.h"
 
 TUserMgrFrm::TUserMgrFrm(QWidget *parent)
-  : QWidget(parent, Qt::Window), m_path(QDir::current().filePath(QStringLiteral(PASSWD_FILE)))
+    : QWidget(parent, Qt::Window), m_path(QDir::current().filePath(QStringLiteral(PASSWD_FILE)))
 {
   setObjectName(QStringLiteral("UserMgrFrm"));
   setWindowTitle(QStringLiteral("操作员管理"));
@@ -81,8 +81,8 @@ bool TUserMgrFrm::Reread(int *index)
 {
   QList<PasswdEntry> users;
   if (!ReadPasswdFile(m_path, &users)) {
-    ShowMessage(this, QStringLiteral("无法读取文件 " PASSWD_FILE "，修改没有保存。"),
-                QStringLiteral("错误"), QMessageBox::Critical);
+    ShowMessage(this, QStringLiteral("无法读取文件 " PASSWD_FILE "，修改没有保存。"), QStringLiteral("错误"),
+                QMessageBox::Critical);
     return false;
   }
   if (!QFile::exists(m_path))
@@ -200,8 +200,7 @@ void TUserMgrFrm::ChangePwdBtnClick()
     return;
   if (index < 0) {
     // Deleted meanwhile: setting its password would bring it back.
-    ShowMessage(this, QStringLiteral("操作员“%1”已不存在，密码没有设置。").arg(name),
-                QStringLiteral("错误"));
+    ShowMessage(this, QStringLiteral("操作员“%1”已不存在，密码没有设置。").arg(name), QStringLiteral("错误"));
     return;
   }
   m_users[index].digest = digest;

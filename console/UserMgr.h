@@ -25,11 +25,11 @@ public:
 
   const QList<PasswdEntry> &Users() const { return m_users; }
 
-  QListWidget *UserList;          /* one operator name per account, in file order */
-  QPushButton *AddUserBtn;        /* "添加" */
-  QPushButton *ChangePwdBtn;      /* "更改密码": for the selected account */
-  QPushButton *DelUserBtn;        /* "删除": never the first account or "admin" */
-  QPushButton *Button1;           /* "确定": closes the window */
+  QListWidget *UserList;     /* one operator name per account, in file order */
+  QPushButton *AddUserBtn;   /* "添加" */
+  QPushButton *ChangePwdBtn; /* "更改密码": for the selected account */
+  QPushButton *DelUserBtn;   /* "删除": never the first account or "admin" */
+  QPushButton *Button1;      /* "确定": closes the window */
 
 protected:
   void showEvent(QShowEvent *event) override;
@@ -57,8 +57,8 @@ private:
   void DelUserBtnClick();
   void Button1Click();
 
-  QList<PasswdEntry> m_users;     /* the accounts, one per list entry */
-  QString m_path;                 /* "passwd" of the working directory */
+  QList<PasswdEntry> m_users; /* the accounts, one per list entry */
+  QString m_path;             /* "passwd" of the working directory */
 };
 
 #endif

@@ -32,8 +32,7 @@ public:
     try {
       return QApplication::notify(receiver, event);
     } catch (const std::exception &e) {
-      ShowMessage(nullptr, QString::fromLocal8Bit(e.what()), QStringLiteral("错误"),
-                  QMessageBox::Critical);
+      ShowMessage(nullptr, QString::fromLocal8Bit(e.what()), QStringLiteral("错误"), QMessageBox::Critical);
     }
     return false;
   }
@@ -44,25 +43,25 @@ public:
 struct Options {
   QCommandLineParser parser;
   QCommandLineOption login{QStringLiteral("login"),
-      QStringLiteral("Log in unattended as <name>, with the password in the environment "
-                     "variable MIROLT_PASSWORD (empty when unset). Message boxes are then "
-                     "written to standard error as \"caption: text\", every other dialog is "
-                     "cancelled, and a failed login ends the program with status 0."),
-      QStringLiteral("name")};
+                           QStringLiteral("Log in unattended as <name>, with the password in the environment "
+                                          "variable MIROLT_PASSWORD (empty when unset). Message boxes are then "
+                                          "written to standard error as \"caption: text\", every other dialog is "
+                                          "cancelled, and a failed login ends the program with status 0."),
+                           QStringLiteral("name")};
   QCommandLineOption screenshots{QStringLiteral("screenshots"),
-      QStringLiteral("With --login: save a PNG of every window into <dir> after the login, "
-                     "then end."),
-      QStringLiteral("dir")};
+                                 QStringLiteral("With --login: save a PNG of every window into <dir> after the login, "
+                                                "then end."),
+                                 QStringLiteral("dir")};
   QCommandLineOption wait{QStringLiteral("screenshot-wait"),
-      QStringLiteral("With --screenshots: let the lines play for <seconds> after the login "
-                     "before the windows are drawn (default 0)."),
-      QStringLiteral("seconds"), QStringLiteral("0")};
+                          QStringLiteral("With --screenshots: let the lines play for <seconds> after the login "
+                                         "before the windows are drawn (default 0)."),
+                          QStringLiteral("seconds"), QStringLiteral("0")};
 
   Options()
   {
-    parser.setApplicationDescription(QStringLiteral(
-        "The operator console of the call-billing station. The station's files lie in\n"
-        "the current directory. The last three options are for tests and tools only."));
+    parser.setApplicationDescription(
+        QStringLiteral("The operator console of the call-billing station. The station's files lie in\n"
+                       "the current directory. The last three options are for tests and tools only."));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOption(login);
@@ -84,14 +83,14 @@ bool AsksForTextOnly(int argc, char *argv[])
     const char *a = argv[i];
     if (!std::strcmp(a, "--"))
       break;
-    if (!std::strcmp(a, "-v") || !std::strcmp(a, "--version") || !std::strcmp(a, "-h") ||
-        !std::strcmp(a, "--help") || !std::strcmp(a, "--help-all") || !std::strcmp(a, "-?"))
+    if (!std::strcmp(a, "-v") || !std::strcmp(a, "--version") || !std::strcmp(a, "-h") || !std::strcmp(a, "--help") ||
+        !std::strcmp(a, "--help-all") || !std::strcmp(a, "-?"))
       return true;
   }
   return false;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char *argv[])
 {
@@ -130,8 +129,7 @@ int main(int argc, char *argv[])
   try {
     CreateForms();
   } catch (const std::exception &e) {
-    ShowMessage(nullptr, QString::fromLocal8Bit(e.what()), QStringLiteral("错误"),
-                QMessageBox::Critical);
+    ShowMessage(nullptr, QString::fromLocal8Bit(e.what()), QStringLiteral("错误"), QMessageBox::Critical);
     return -1;
   }
   Forms.MainForm->show();

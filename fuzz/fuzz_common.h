@@ -70,12 +70,12 @@ bool terminated(const char (&field)[N])
 
 } /* namespace fuzz */
 
-#define FUZZ_CHECK(cond)                                                   \
-  do {                                                                     \
-    if (!(cond)) {                                                         \
+#define FUZZ_CHECK(cond)                                                       \
+  do {                                                                         \
+    if (!(cond)) {                                                             \
       fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-      abort();                                                             \
-    }                                                                      \
+      abort();                                                                 \
+    }                                                                          \
   } while (0)
 
 #endif

@@ -64,8 +64,8 @@ long failed_lines()
   return n;
 }
 
-void on_status(const char *machineid, int, const char *state, const char *srcnum, const char *desnum,
-               const char *bdate, int flag)
+void on_status(const char *machineid, int, const char *state, const char *srcnum, const char *desnum, const char *bdate,
+               int flag)
 {
   FUZZ_CHECK(strnlen(machineid, MACHINE_ID_LEN) < MACHINE_ID_LEN);
   FUZZ_CHECK(strnlen(state, STATE_LEN) < STATE_LEN);

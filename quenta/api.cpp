@@ -19,8 +19,7 @@ std::string operator_name(const char *admin)
 
 namespace {
 
-int select_rows(const char *table, const char *const *conds, sqlite_row_callback deliver,
-                USER_CALLBACK cb, void *param)
+int select_rows(const char *table, const char *const *conds, sqlite_row_callback deliver, USER_CALLBACK cb, void *param)
 {
   if (!quenta_running() || !cb)
     return -1;

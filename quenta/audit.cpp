@@ -90,9 +90,8 @@ int audit_row(void *param, int argc, char **argv, char **)
 }
 
 /* A filter given as null or "" matches every row. */
-const char *const select_audit =
-    "select rowid, date, admin, action, detail from audittbl where date>=?1 and date<=?2 "
-    "and (?3='' or admin=?3) and (?4='' or action=?4) order by rowid";
+const char *const select_audit = "select rowid, date, admin, action, detail from audittbl where date>=?1 and date<=?2 "
+                                 "and (?3='' or admin=?3) and (?4='' or action=?4) order by rowid";
 
 } /* namespace */
 
@@ -158,8 +157,8 @@ QUENTA_API int quenta_selectAudit(const char *from, const char *to, const char *
                                  {SQLITE_TEXT, action ? action : "", 0, 0}};
   audit_rows rows{cb, param};
   DLOG("SQL CMD: %s", select_audit);
-  if (sqlite_exec_bound_wait(gpst_auditdb->m_dbname, select_audit, values, 4, SQLITE_WAIT_DEFAULT, audit_row,
-                             &rows) != 0) {
+  if (sqlite_exec_bound_wait(gpst_auditdb->m_dbname, select_audit, values, 4, SQLITE_WAIT_DEFAULT, audit_row, &rows) !=
+      0) {
     LOG_FUNCTION_FAILED();
     return -1;
   }

@@ -23,12 +23,12 @@
 #include "quenta/sqlite.h"
 #include "utils/debug.h"
 
-#define BACKUP_STEP_PAGES 64      /* pages per sqlite3_backup_step */
-#define BACKUP_ROUND_MS 20        /* g_cs held by one round of steps at most (plus one step) */
-#define BACKUP_BUSY_PAUSE_MS 10   /* before a round tries a database locked by another program again */
-#define BACKUP_YIELD_MS 200       /* longest wait between rounds for the statements that want g_cs */
-#define BACKUP_FREE_RESTARTS 2    /* restarts writers may cause before the copy keeps its snapshot */
-#define BACKUP_SYNC_PAGES 2048    /* pages copied between syncs of the copy (8 MiB of 4 KiB pages) */
+#define BACKUP_STEP_PAGES 64    /* pages per sqlite3_backup_step */
+#define BACKUP_ROUND_MS 20      /* g_cs held by one round of steps at most (plus one step) */
+#define BACKUP_BUSY_PAUSE_MS 10 /* before a round tries a database locked by another program again */
+#define BACKUP_YIELD_MS 200     /* longest wait between rounds for the statements that want g_cs */
+#define BACKUP_FREE_RESTARTS 2  /* restarts writers may cause before the copy keeps its snapshot */
+#define BACKUP_SYNC_PAGES 2048  /* pages copied between syncs of the copy (8 MiB of 4 KiB pages) */
 #define BACKUP_PART_SUFFIX ".part"
 
 namespace {
@@ -129,7 +129,7 @@ public:
       rc = sqlite3_backup_step(m_backup, BACKUP_STEP_PAGES);
       int done = sqlite3_backup_pagecount(m_backup) - sqlite3_backup_remaining(m_backup);
       if (rc == SQLITE_OK && m_done > 0 && done <= m_done)
-        m_restarts++;  /* another connection wrote: the copy began again from page 1 */
+        m_restarts++; /* another connection wrote: the copy began again from page 1 */
       m_done = done;
     } while (rc == SQLITE_OK && ms_since(start) < BACKUP_ROUND_MS);
     return rc;
@@ -174,14 +174,14 @@ public:
 
 private:
   const char *m_dbname;
-  std::string m_part;             /* the copy until it is whole */
+  std::string m_part; /* the copy until it is whole */
   sqlite3 *m_from = nullptr;
   sqlite3 *m_to = nullptr;
   sqlite3_backup *m_backup = nullptr;
-  int m_done = 0;                 /* pages copied in the current pass */
+  int m_done = 0; /* pages copied in the current pass */
   int m_restarts = 0;
-  bool m_snapshot = false;        /* m_from holds a read transaction */
-  bool m_kept = false;            /* renamed: not to be removed */
+  bool m_snapshot = false; /* m_from holds a read transaction */
+  bool m_kept = false;     /* renamed: not to be removed */
 };
 
 /* fsync of a file or a folder: 0, or the errno. */

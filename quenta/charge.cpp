@@ -274,8 +274,8 @@ int find_period_price_index(const char *btime, const RateInfo *rule)
 
 void print_call_info(const call_info *call)
 {
-  DPRINT("\ncallid: %s, bdate: %s, edata: %s, dest_num: %s, src_num: %s\n", call->callid, call->bdate,
-         call->edate, call->desnum, call->srcnum);
+  DPRINT("\ncallid: %s, bdate: %s, edata: %s, dest_num: %s, src_num: %s\n", call->callid, call->bdate, call->edate,
+         call->desnum, call->srcnum);
 }
 
 bool rule_money_of(const RateInfo *rule, struct rule_money *money)
@@ -284,8 +284,7 @@ bool rule_money_of(const RateInfo *rule, struct rule_money *money)
   if (!amount_of(rule->m_hcbuf, sizeof rule->m_hcbuf, rule->m_handling_charge, &money->handling))
     return false;
   if (rule->m_tao_price.m_category > 0 &&
-      !amount_of(rule->m_tao_price.m_buf, sizeof rule->m_tao_price.m_buf, rule->m_tao_price.m_price,
-                 &money->package))
+      !amount_of(rule->m_tao_price.m_buf, sizeof rule->m_tao_price.m_buf, rule->m_tao_price.m_price, &money->package))
     return false;
   for (int i = 0; i <= rule->m_ppcount && i < MAX_PERIODS; i++) {
     const period_price &pp = rule->m_period_price[i];
@@ -353,8 +352,7 @@ static long long price_span(struct charge_run *run, char *btime, const char *eti
   return total;
 }
 
-long long get_normal_period_price(struct charge_run *run, char *btime, const char *etime,
-                                  const RateInfo *rule)
+long long get_normal_period_price(struct charge_run *run, char *btime, const char *etime, const RateInfo *rule)
 {
   long long moved;
   return price_span(run, btime, etime, rule, &moved);
@@ -469,8 +467,7 @@ long long caculate_charge_from_rateinfo(struct charge_run *run, call_info *call,
   if (rule->m_ppcount > 0) {
     /* the split works on the texts' fixed places: both in the canonical form */
     char start[20], stop[20];
-    if (!format_date_time(begin + category, start, sizeof start) ||
-        !format_date_time(end, stop, sizeof stop)) {
+    if (!format_date_time(begin + category, start, sizeof start) || !format_date_time(end, stop, sizeof stop)) {
       LOG_FUNCTION_FAILED();
       return -1;
     }

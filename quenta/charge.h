@@ -37,15 +37,15 @@
 
 #include "quenta/counter.h"
 
-#define DATE_LEN 10              /* "YYYY-MM-DD" */
-#define TIME_OFFSET 11           /* the time of day inside a date-time text */
+#define DATE_LEN 10    /* "YYYY-MM-DD" */
+#define TIME_OFFSET 11 /* the time of day inside a date-time text */
 #define DAY_LAST_SECOND "23:59:59"
 
 /* A rule's amounts in cents. */
 struct rule_money {
-  long long handling;                /* the handling charge */
-  long long package;                 /* the package price; 0 without a package */
-  long long period[MAX_PERIODS];     /* price per charging unit of each period */
+  long long handling;            /* the handling charge */
+  long long package;             /* the package price; 0 without a package */
+  long long period[MAX_PERIODS]; /* price per charging unit of each period */
 };
 
 /* Reads the rule's amounts from the texts it was parsed from, rounded to the
@@ -78,8 +78,7 @@ long long get_period_price(struct charge_run *run, call_info *call, const RateIn
 /* The charge in cents of the same-day span btime..etime at the run's amounts;
  * btime ("HH:MM:SS", room for its terminator) is advanced in place. -1 when
  * etime lies before btime. */
-long long get_normal_period_price(struct charge_run *run, char *btime, const char *etime,
-                                  const RateInfo *rule);
+long long get_normal_period_price(struct charge_run *run, char *btime, const char *etime, const RateInfo *rule);
 
 /* Index of the period that holds the time of day btime; a period's own start
  * belongs to it, and times before the first start belong to the last period. */

@@ -228,17 +228,10 @@ QUENTA_API int quenta_checkout(checkout_info *co, const bill_info *bills, int nb
         return SQLITE_ABORT;
       }
     }
-    const sqlite_value row[] = {text_value(date),
-                                text_value(admin.c_str()),
-                                text_value(machine.c_str()),
-                                int_value(co->m_lineid),
-                                int_value(co->m_due),
-                                int_value(co->m_deposit),
-                                int_value(co->m_paid),
-                                int_value(co->m_change),
-                                int_value(co->m_owed),
-                                int_value(nbills),
-                                text_value(callids.c_str())};
+    const sqlite_value row[] = {text_value(date),        text_value(admin.c_str()),  text_value(machine.c_str()),
+                                int_value(co->m_lineid), int_value(co->m_due),       int_value(co->m_deposit),
+                                int_value(co->m_paid),   int_value(co->m_change),    int_value(co->m_owed),
+                                int_value(nbills),       text_value(callids.c_str())};
     append_scope appending;
     int rc = sqlite_run_bound(db, insert_checkout_cmd, row, 11, nullptr, nullptr);
     if (rc == SQLITE_OK)
@@ -318,7 +311,8 @@ QUENTA_API int quenta_refund(refund_info *r)
     return QUENTA_REFUND_TOO_MUCH;
   }
   std::string admin = operator_name(utils::field_text(r->m_admin, sizeof r->m_admin).c_str());
-  std::string reason = utils::gbk_cut(utils::field_text(r->m_reason, sizeof r->m_reason).c_str(), REFUND_REASON_LEN - 1);
+  std::string reason =
+      utils::gbk_cut(utils::field_text(r->m_reason, sizeof r->m_reason).c_str(), REFUND_REASON_LEN - 1);
   char date[32];
   if (!now_text(date, sizeof date)) {
     LOG_FUNCTION_FAILED();
@@ -370,8 +364,7 @@ QUENTA_API int quenta_refund(refund_info *r)
   return 0;
 }
 
-QUENTA_API int quenta_selectRefunds(const char *from, const char *to, const char *admin, USER_CALLBACK cb,
-                                    void *param)
+QUENTA_API int quenta_selectRefunds(const char *from, const char *to, const char *admin, USER_CALLBACK cb, void *param)
 {
   return select_range(select_refunds_cmd, refund_row, from, to, admin, cb, param);
 }

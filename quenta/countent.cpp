@@ -142,8 +142,8 @@ int select_bill_info(struct countent *ce, const char *callid, price_detail *fres
   }
   if (ce->m_bill_info) {
     /* cut so that the line stays within the log's limit instead of being dropped */
-    DLOG("Bill info: callid: %.80s, calltime: %d, period_record: %.100s", ce->m_bill.m_callid,
-         ce->m_bill.m_calltime, ce->m_bill.m_period_record);
+    DLOG("Bill info: callid: %.80s, calltime: %d, period_record: %.100s", ce->m_bill.m_callid, ce->m_bill.m_calltime,
+         ce->m_bill.m_period_record);
     DLOG("count: %s", utils::cents_text(ce->m_cents).s);
   }
   return 0;
@@ -236,8 +236,7 @@ bill_info *countent_getbill(struct countent *ce, const char *callid)
   return ce->m_bill_info;
 }
 
-int countent_price_call(struct countent *ce, const char *desnum, const char *bdate, const char *edate,
-                        bill_info *bill)
+int countent_price_call(struct countent *ce, const char *desnum, const char *bdate, const char *edate, bill_info *bill)
 {
   call_info call;
   memset(&call, 0, sizeof call);

@@ -17,14 +17,14 @@
 #define COUNTER_NAME "counter"
 
 struct countent {
-  struct counter *m_counter;   /* the charging counter, named "counter" */
-  struct dbent *m_cdrdb;       /* database entity of the CDR table */
-  struct dbent *m_billdb;      /* database entity of the bill table, same file */
-  char *m_cdrtbl_name;         /* owned copy, "cdrtbl" in the engine */
-  char *m_billtbl_name;        /* owned copy, "billtbl" in the engine */
-  bill_info *m_bill_info;      /* bill of the last lookup: &m_bill, or null */
-  bill_info m_bill;            /* the bill a lookup fills */
-  long long m_cents;           /* its amount in cents, of which m_bill.m_count is a copy */
+  struct counter *m_counter; /* the charging counter, named "counter" */
+  struct dbent *m_cdrdb;     /* database entity of the CDR table */
+  struct dbent *m_billdb;    /* database entity of the bill table, same file */
+  char *m_cdrtbl_name;       /* owned copy, "cdrtbl" in the engine */
+  char *m_billtbl_name;      /* owned copy, "billtbl" in the engine */
+  bill_info *m_bill_info;    /* bill of the last lookup: &m_bill, or null */
+  bill_info m_bill;          /* the bill a lookup fills */
+  long long m_cents;         /* its amount in cents, of which m_bill.m_count is a copy */
 };
 
 /* Create / release. */
@@ -51,8 +51,7 @@ bill_info *countent_getbill(struct countent *ce, const char *callid);
  * uses, into the caller's *bill; the record countent_getbill returned is left
  * alone. 0, or -1 when no rule prices the call. Texts longer than a call
  * field are cut to it, as a CDR row's are. */
-int countent_price_call(struct countent *ce, const char *desnum, const char *bdate, const char *edate,
-                        bill_info *bill);
+int countent_price_call(struct countent *ce, const char *desnum, const char *bdate, const char *edate, bill_info *bill);
 /* Stores the bill with the operator and the current local time; the amount is
  * written with two decimals from its cents: the frozen price of the call when
  * the bill's float is that price's copy (exact at any size), else the float

@@ -66,8 +66,7 @@ void counter_init(struct normal_counter *nc, const char *filename)
   /* without an index every lookup walks the list, which is slower but the same */
   nc->m_rate_index = create_rate_index(nc->m_rate_info);
   DLOG("%d rules loaded from %s, default rule: %s", utils::datalist_size(nc->m_rate_info),
-       filename ? filename : "nothing",
-       nc->m_default_rate ? "yes" : "no");
+       filename ? filename : "nothing", nc->m_default_rate ? "yes" : "no");
 }
 
 void normal_counter_release(struct counter *c)

@@ -38,7 +38,7 @@ struct rate_index;
  * the rule that priced the call. */
 struct price_detail {
   long long cents;
-  const char *rule;                  /* normal_counter_rule_name's name of the rule; lives with the counter */
+  const char *rule; /* normal_counter_rule_name's name of the rule; lives with the counter */
 };
 
 struct counter_ops {
@@ -57,17 +57,17 @@ struct counter_ops {
 
 struct counter {
   const struct counter_ops *ops;
-  char *name;                        /* owned copy */
+  char *name; /* owned copy */
 };
 
 struct normal_counter {
-  const struct counter_ops *ops;     /* the counter members come first */
+  const struct counter_ops *ops; /* the counter members come first */
   char *name;
-  RateInfo *m_default_rate;          /* rule for numbers no prefix matches, or null */
-  utils::datalist *m_rate_info;      /* RateInfo pointers in file order, owned */
-  bill_info m_bill_info;             /* the bill getresult fills and returns */
-  long long m_cents;                 /* its amount in cents */
-  struct rate_index *m_rate_index;   /* lookup index over m_rate_info, or null: walk */
+  RateInfo *m_default_rate;        /* rule for numbers no prefix matches, or null */
+  utils::datalist *m_rate_info;    /* RateInfo pointers in file order, owned */
+  bill_info m_bill_info;           /* the bill getresult fills and returns */
+  long long m_cents;               /* its amount in cents */
+  struct rate_index *m_rate_index; /* lookup index over m_rate_info, or null: walk */
 };
 
 /* Create / release. */
@@ -122,15 +122,23 @@ void counter_load_rate_xml(struct normal_counter *nc, const char *filename);
 int counter_add_rule(struct normal_counter *nc, RateInfo *rule, bool is_default);
 
 /* Calls through the operations table. */
-inline void counter_release(struct counter *c) { c->ops->release(c); }
-inline int counter_setcfg(struct counter *c, CONFIG_FLAG f, void *p) { return c->ops->setcfg(c, f, p); }
-inline bill_info *counter_get_result(struct counter *c, call_info *call) { return c->ops->getresult(c, call); }
+inline void counter_release(struct counter *c)
+{
+  c->ops->release(c);
+}
+inline int counter_setcfg(struct counter *c, CONFIG_FLAG f, void *p)
+{
+  return c->ops->setcfg(c, f, p);
+}
+inline bill_info *counter_get_result(struct counter *c, call_info *call)
+{
+  return c->ops->getresult(c, call);
+}
 inline float counter_getrate(struct counter *c, const char *destnum, const char *bdate)
 {
   return c->ops->getrate(c, destnum, bdate);
 }
-inline int counter_price(struct counter *c, call_info *call, bill_info *bill,
-                         struct price_detail *detail = nullptr)
+inline int counter_price(struct counter *c, call_info *call, bill_info *bill, struct price_detail *detail = nullptr)
 {
   return c->ops->price(c, call, bill, detail);
 }

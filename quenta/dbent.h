@@ -24,15 +24,13 @@ struct dbent_ops {
   int (*insert)(struct dbent *ent, const char *tblname, const char *const *values);
   int (*del)(struct dbent *ent, const char *tblname, const char *const *conds);
   /* tblname null selects from "cdrtbl, billtbl" */
-  int (*select)(struct dbent *ent, const char *tblname, const char *const *conds,
-                sqlite_row_callback cb, void *param);
-  int (*update)(struct dbent *ent, const char *tblname, const char *const *conds,
-                const char *const *sets);
+  int (*select)(struct dbent *ent, const char *tblname, const char *const *conds, sqlite_row_callback cb, void *param);
+  int (*update)(struct dbent *ent, const char *tblname, const char *const *conds, const char *const *sets);
 };
 
 struct dbent {
   const struct dbent_ops *ops;
-  char *m_dbname;                 /* database file path, owned */
+  char *m_dbname; /* database file path, owned */
 };
 
 struct tblent_ops {
@@ -43,14 +41,26 @@ struct tblent_ops {
 
 struct tblent {
   const struct tblent_ops *ops;
-  char *m_dbname;                 /* owned */
-  char *m_tblname;                /* owned */
+  char *m_dbname;  /* owned */
+  char *m_tblname; /* owned */
 };
 
-inline void dbent_release(struct dbent *e) { e->ops->release(e); }
-inline int dbent_create(struct dbent *e, const char *t, const column_info *c) { return e->ops->create(e, t, c); }
-inline int dbent_insert(struct dbent *e, const char *t, const char *const *v) { return e->ops->insert(e, t, v); }
-inline int dbent_delete(struct dbent *e, const char *t, const char *const *c) { return e->ops->del(e, t, c); }
+inline void dbent_release(struct dbent *e)
+{
+  e->ops->release(e);
+}
+inline int dbent_create(struct dbent *e, const char *t, const column_info *c)
+{
+  return e->ops->create(e, t, c);
+}
+inline int dbent_insert(struct dbent *e, const char *t, const char *const *v)
+{
+  return e->ops->insert(e, t, v);
+}
+inline int dbent_delete(struct dbent *e, const char *t, const char *const *c)
+{
+  return e->ops->del(e, t, c);
+}
 inline int dbent_select(struct dbent *e, const char *t, const char *const *c, sqlite_row_callback cb, void *p)
 {
   return e->ops->select(e, t, c, cb, p);
@@ -60,8 +70,17 @@ inline int dbent_update(struct dbent *e, const char *t, const char *const *c, co
   return e->ops->update(e, t, c, s);
 }
 
-inline void tblent_release(struct tblent *e) { e->ops->release(e); }
-inline int tblent_create(struct tblent *e, const column_info *c) { return e->ops->create(e, c); }
-inline int tblent_insert(struct tblent *e, const char *const *v) { return e->ops->insert(e, v); }
+inline void tblent_release(struct tblent *e)
+{
+  e->ops->release(e);
+}
+inline int tblent_create(struct tblent *e, const column_info *c)
+{
+  return e->ops->create(e, c);
+}
+inline int tblent_insert(struct tblent *e, const char *const *v)
+{
+  return e->ops->insert(e, v);
+}
 
 #endif

@@ -62,8 +62,7 @@ void frozen_prices_stop(struct counter *c)
     g_counter = nullptr;
 }
 
-int frozen_price_write(sqlite3 *db, const char *callid, int calltime, const char *period,
-                       const price_detail &detail)
+int frozen_price_write(sqlite3 *db, const char *callid, int calltime, const char *period, const price_detail &detail)
 {
   char date[32];
   if (set_local_time(date, sizeof date) != 0)

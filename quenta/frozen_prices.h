@@ -30,10 +30,10 @@ struct cdr_row;
 
 /* A call's frozen price. */
 struct frozen_price {
-  long long cents;           /* the amount */
-  int calltime;              /* seconds */
-  std::string period;        /* the detail text */
-  std::string rule;          /* the rule's display name */
+  long long cents;    /* the amount */
+  int calltime;       /* seconds */
+  std::string period; /* the detail text */
+  std::string rule;   /* the rule's display name */
 };
 
 /* Creates "pricetbl" in the database file at dbpath when the file lacks it:
@@ -58,8 +58,7 @@ int freeze_price(sqlite3 *db, const cdr_row &row);
 
 /* Writes the price of a call on db, inside a transaction of the caller,
  * replacing an earlier price of that call id: the SQLite result code. */
-int frozen_price_write(sqlite3 *db, const char *callid, int calltime, const char *period,
-                       const price_detail &detail);
+int frozen_price_write(sqlite3 *db, const char *callid, int calltime, const char *period, const price_detail &detail);
 
 /* Inside a work function: the frozen price of a call on db. SQLITE_OK with
  * *found telling whether the call has one (and *price filled when it has), or

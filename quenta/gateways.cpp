@@ -17,7 +17,10 @@
 
 namespace {
 
-bool blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+bool blank(char c)
+{
+  return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
 
 /* A decimal number of at most max_digits digits, without a leading zero, at
  * *p: its value, or -1 (*why says why). */
@@ -181,8 +184,8 @@ int gateway_guard_load(struct gateway_guard *g, const char *path)
     DLOG("\"%s\" lists no address (%d lines refused): no gateway is answered", path, refused);
     return 0;
   }
-  DLOG("\"%s\": %zu addresses or networks (%d lines refused); senders elsewhere are refused", path,
-       g->m_nets.size(), refused);
+  DLOG("\"%s\": %zu addresses or networks (%d lines refused); senders elsewhere are refused", path, g->m_nets.size(),
+       refused);
   return (int)g->m_nets.size();
 }
 
@@ -207,8 +210,13 @@ void gateway_refuse(struct gateway_guard *g, const struct sockaddr_in *from, int
       free_slot = s;
   }
   if (free_slot)
-    *free_slot = refused_sender{.m_used = true, .m_logged = false, .m_addr = addr, .m_port = from->sin_port,
-                                .m_logged_at = 0, .m_count = 1, .m_why = why};
+    *free_slot = refused_sender{.m_used = true,
+                                .m_logged = false,
+                                .m_addr = addr,
+                                .m_port = from->sin_port,
+                                .m_logged_at = 0,
+                                .m_count = 1,
+                                .m_why = why};
   else
     g->m_others++;
 }
@@ -263,9 +271,8 @@ void gateway_guard_tick(struct gateway_guard *g)
           "speaks for a line that another address reported within the silence limit",
       };
       DLOG("%s %s:%u refused (%s): %llu datagram(s)%s",
-           s.m_why == GATEWAY_REFUSED_UNLISTED ? "unknown sender" : "sender",
-           address_text(s.m_addr, text, sizeof text), ntohs(s.m_port), why[s.m_why],
-           (unsigned long long)s.m_count, s.m_logged ? " since its last line" : "");
+           s.m_why == GATEWAY_REFUSED_UNLISTED ? "unknown sender" : "sender", address_text(s.m_addr, text, sizeof text),
+           ntohs(s.m_port), why[s.m_why], (unsigned long long)s.m_count, s.m_logged ? " since its last line" : "");
       s.m_logged = true;
       s.m_logged_at = g->m_tick;
       s.m_count = 0;

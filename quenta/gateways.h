@@ -48,49 +48,50 @@
 #include <vector>
 
 #define GATEWAYS_FILE "gateways"
-#define REFUSAL_SLOTS 64          /* refused senders named one by one in the log */
-#define REFUSAL_PROBE 8           /* slots a sender may take, from its hash on */
-#define REFUSAL_LOG_TICKS 60      /* ticks (seconds) between two lines of one sender */
+#define REFUSAL_SLOTS 64     /* refused senders named one by one in the log */
+#define REFUSAL_PROBE 8      /* slots a sender may take, from its hash on */
+#define REFUSAL_LOG_TICKS 60 /* ticks (seconds) between two lines of one sender */
 
-#define MACHINE_TIE_LEN 128       /* a machine id of the file, with its terminator */
+#define MACHINE_TIE_LEN 128 /* a machine id of the file, with its terminator */
 
 /* Why a datagram was refused (the log says it). */
 #define GATEWAY_REFUSED_UNLISTED 0 /* its sender is not in the file */
 #define GATEWAY_REFUSED_TIED 1     /* it speaks for a machine the file ties elsewhere */
-#define GATEWAY_REFUSED_MOVED 2    /* it speaks for a line heard from another address within
+#define GATEWAY_REFUSED_MOVED \
+  2 /* it speaks for a line heard from another address within
                                       the silence limit (with or without a file) */
 
 /* One entry of the file. */
 struct gateway_net {
-  uint32_t m_net;                 /* host order, host bits cleared */
-  uint32_t m_mask;                /* host order: the prefix's bits set */
+  uint32_t m_net;                      /* host order, host bits cleared */
+  uint32_t m_mask;                     /* host order: the prefix's bits set */
   std::vector<std::string> m_machines; /* machine ids tied to this entry, in line order */
 };
 
 /* A refused sender with a slot of its own. */
 struct refused_sender {
-  bool m_used;                    /* the slot holds a sender */
-  bool m_logged;                  /* the sender has had a line */
-  uint32_t m_addr;                /* network order */
-  uint16_t m_port;                /* network order, of its latest datagram */
-  uint32_t m_logged_at;           /* tick of its latest line */
-  uint64_t m_count;               /* datagrams refused since its latest line */
-  int m_why;                      /* its latest refusal: a GATEWAY_REFUSED_* reason */
+  bool m_used;          /* the slot holds a sender */
+  bool m_logged;        /* the sender has had a line */
+  uint32_t m_addr;      /* network order */
+  uint16_t m_port;      /* network order, of its latest datagram */
+  uint32_t m_logged_at; /* tick of its latest line */
+  uint64_t m_count;     /* datagrams refused since its latest line */
+  int m_why;            /* its latest refusal: a GATEWAY_REFUSED_* reason */
 };
 
 struct gateway_guard {
-  bool m_closed = false;                      /* the file exists: only its entries are answered */
-  std::vector<gateway_net> m_nets;            /* the file's entries, in file order */
-  bool m_ties = false;                        /* some entry names machines */
+  bool m_closed = false;           /* the file exists: only its entries are answered */
+  std::vector<gateway_net> m_nets; /* the file's entries, in file order */
+  bool m_ties = false;             /* some entry names machines */
   /* The handler's thread alone: */
   refused_sender m_senders[REFUSAL_SLOTS] = {};
-  uint64_t m_others = 0;                      /* refused from senders without a slot, since their line */
+  uint64_t m_others = 0; /* refused from senders without a slot, since their line */
   bool m_others_logged = false;
-  uint32_t m_others_at = 0;                   /* tick of their latest line */
-  uint32_t m_tick = 0;                        /* ticks since creation */
+  uint32_t m_others_at = 0; /* tick of their latest line */
+  uint32_t m_tick = 0;      /* ticks since creation */
   /* Read by the console's thread: */
-  std::atomic<uint64_t> m_refused{0};         /* datagrams refused since start */
-  std::atomic<uint32_t> m_last{0};            /* network order address of the latest one; 0: none */
+  std::atomic<uint64_t> m_refused{0}; /* datagrams refused since start */
+  std::atomic<uint32_t> m_last{0};    /* network order address of the latest one; 0: none */
 };
 
 /* Reading the file. */

@@ -38,8 +38,7 @@ namespace {
 
 const char *const select_calls =
     "select callid, machineid, lineid, desnum, bdate from cdrtbl where bdate>=?1 and bdate<=?2";
-const char *const select_bills =
-    "select callid, calltime, count, admin from billtbl where callid>=?1 and callid<=?2";
+const char *const select_bills = "select callid, calltime, count, admin from billtbl where callid>=?1 and callid<=?2";
 
 /* Maps searched by views of column texts, without making a string of each. */
 struct text_hash {
@@ -53,7 +52,7 @@ struct group_sum {
   std::string key;
   int line;
   std::string bucket;
-  int bucket_place;               /* in m_bucket_texts */
+  int bucket_place; /* in m_bucket_texts */
   int calls = 0;
   long long seconds = 0;
   long long cents = 0;
@@ -74,8 +73,8 @@ struct range_call {
 struct stretch {
   std::string text;
   std::vector<range_call> calls;
-  bool sorted = true;             /* each call came after the one before in id order */
-  int last_group = -1;            /* the group of the latest call */
+  bool sorted = true;  /* each call came after the one before in id order */
+  int last_group = -1; /* the group of the latest call */
 
   std::string_view id(const range_call &c) const { return std::string_view(text).substr(c.id, c.id_len); }
   std::string_view first() const { return id(calls.front()); }
@@ -137,7 +136,7 @@ public:
   {
     statement calls(db, select_calls);
     int rc = calls.rc() == SQLITE_OK ? calls.bind(from, to) : calls.rc();
-    text_map lines;                /* machine id and line: the line's place in m_stretches */
+    text_map lines; /* machine id and line: the line's place in m_stretches */
     std::string line_key;
     while (rc == SQLITE_OK && (rc = sqlite3_step(calls.get())) == SQLITE_ROW) {
       sqlite3_stmt *row = calls.get();
@@ -316,11 +315,11 @@ private:
 
   int m_by;
   int m_bucket;
-  std::vector<stretch> m_stretches;  /* one per line, until merge_stretches */
-  text_map m_buckets;                /* a bucket's text: its place in m_bucket_texts */
+  std::vector<stretch> m_stretches; /* one per line, until merge_stretches */
+  text_map m_buckets;               /* a bucket's text: its place in m_bucket_texts */
   std::vector<std::string> m_bucket_texts;
   int m_last_bucket = -1;
-  text_map m_group_places;           /* key, line and bucket place: the group's place in m_groups */
+  text_map m_group_places; /* key, line and bucket place: the group's place in m_groups */
   std::vector<group_sum> m_groups;
   std::string m_scratch;
 };
@@ -342,8 +341,8 @@ QUENTA_API const char *quenta_getRuleName(const char *destnum)
   return normal_counter_rule_name(rate_table(), destnum);
 }
 
-QUENTA_API int quenta_getReportGroups(const char *from, const char *to, int by, int bucket,
-                                      USER_CALLBACK cb, void *param)
+QUENTA_API int quenta_getReportGroups(const char *from, const char *to, int by, int bucket, USER_CALLBACK cb,
+                                      void *param)
 {
   if (!quenta_running() || !from || !to || !cb || !known_grouping(by, bucket)) {
     LOG_FUNCTION_FAILED();

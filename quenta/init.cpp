@@ -33,7 +33,7 @@ struct dbent *gpst_dbent = nullptr;
 namespace {
 
 std::atomic<bool> g_running{false};
-std::mutex g_init_lock;  /* one start-up at a time */
+std::mutex g_init_lock; /* one start-up at a time */
 int g_instance_fd = -1;
 
 /* Undoes the steps that succeeded, newest first. */

@@ -26,7 +26,7 @@ extern struct dbent *gpst_shiftdb;     /* describes "shifttbl": the handovers ar
 /* Adds the drawer's columns to a "shifttbl" that lacks them (at its end: the
  * first five stay where other programs read them). 0, or -1 (logged). */
 int shifts_add_drawer(const char *dbpath);
-extern struct dbent *gpst_auditdb;     /* describes "audittbl": the audit trail is appended here */
+extern struct dbent *gpst_auditdb; /* describes "audittbl": the audit trail is appended here */
 
 /* The operator name as a table keeps it: at most 63 bytes, cut so that no GBK
  * double-byte character is split. */

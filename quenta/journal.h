@@ -21,12 +21,12 @@
 
 #define CALLS_LIVE_FILE "calls.live"
 #define CALLS_LIVE_TMP "calls.live.tmp"
-#define LIVE_REFRESH_TICKS 10   /* seconds between two writes of "last known running" */
+#define LIVE_REFRESH_TICKS 10 /* seconds between two writes of "last known running" */
 
 enum live_state {
-  LIVE_RUNNING,    /* a call of the line table */
-  LIVE_RECOVERED,  /* read back at start-up; its line has not been heard of yet */
-  LIVE_ENDED,      /* ended; leaves the file once its row is kept elsewhere */
+  LIVE_RUNNING,   /* a call of the line table */
+  LIVE_RECOVERED, /* read back at start-up; its line has not been heard of yet */
+  LIVE_ENDED,     /* ended; leaves the file once its row is kept elsewhere */
 };
 
 /* One call of the journal. */
@@ -34,7 +34,7 @@ struct live_call {
   std::string machineid;
   unsigned lineid = 0;
   std::string desnum, srcnum, bdate;
-  std::string seen;               /* the last moment the call was known running */
+  std::string seen; /* the last moment the call was known running */
   live_state state = LIVE_RUNNING;
 };
 
@@ -42,8 +42,8 @@ struct live_call {
  * thread only. */
 struct call_journal {
   std::map<std::string, live_call> m_calls;
-  bool m_stale = false;           /* the file lacks what memory has: written whole at the next chance */
-  bool m_failing = false;         /* the last write failed; logged once until one succeeds */
+  bool m_stale = false;   /* the file lacks what memory has: written whole at the next chance */
+  bool m_failing = false; /* the last write failed; logged once until one succeeds */
 };
 
 /* The call's line of the file, and back: false for a text that is not a whole

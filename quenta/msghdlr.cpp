@@ -75,8 +75,8 @@ int receive_datagram(struct msghdlr *h, struct sockaddr_in *from, socklen_t *fro
   for (;;) {
     memset(h->m_receiver.recv_buf, 0, sizeof h->m_receiver.recv_buf);
     *fromlen = sizeof *from;
-    ssize_t n = recvfrom(h->m_sock, h->m_receiver.recv_buf, sizeof h->m_receiver.recv_buf,
-                         MSG_DONTWAIT | MSG_TRUNC, reinterpret_cast<struct sockaddr *>(from), fromlen);
+    ssize_t n = recvfrom(h->m_sock, h->m_receiver.recv_buf, sizeof h->m_receiver.recv_buf, MSG_DONTWAIT | MSG_TRUNC,
+                         reinterpret_cast<struct sockaddr *>(from), fromlen);
     if (n >= 0) {
       if (n > (ssize_t)sizeof h->m_receiver.recv_buf) {
         DLOG("datagram of %zd bytes from %s is longer than %zu bytes: dropped", n,
@@ -283,8 +283,7 @@ void msghdlr_release(struct msghdlr *h)
     retry_calls(h);
     for (const cdr_row &row : h->m_retry) {
       if (!row.on_file && cdr_write_failed(row) == 0)
-        DLOG("call %s could not be stored or kept before release: written to " CDR_FAILED_FILE,
-             row.callid.c_str());
+        DLOG("call %s could not be stored or kept before release: written to " CDR_FAILED_FILE, row.callid.c_str());
     }
     h->m_retry.clear();
     /* The calls in progress stay in the journal, with the last moment they
@@ -308,8 +307,8 @@ void msghdlr_release(struct msghdlr *h)
 namespace {
 
 /* quenta_getStatus's callback, called through the one with a parameter. */
-void status_without_param(const char *machineid, int lineid, const char *state, const char *srcnum,
-                          const char *desnum, const char *bdate, int flag, void *param)
+void status_without_param(const char *machineid, int lineid, const char *state, const char *srcnum, const char *desnum,
+                          const char *bdate, int flag, void *param)
 {
   (*static_cast<STATUS_CALLBACK *>(param))(machineid, lineid, state, srcnum, desnum, bdate, flag);
 }

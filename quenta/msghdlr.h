@@ -72,15 +72,16 @@
 #include "quenta/uimsg.h"
 #include "utils/timer.h"
 
-#define MAX_MACHINE_INFO 100                  /* lines the table can hold */
+#define MAX_MACHINE_INFO 100 /* lines the table can hold */
 #define MACHINE_ID_LEN 128
 #define STATE_LEN 64
-#define EXPIRE_TIME 10                        /* silent ticks after which a line is "UNKNOWN" */
-#define LINE_EVICT_TICKS 60                   /* silent ticks after which a line without a call may
+#define EXPIRE_TIME 10 /* silent ticks after which a line is "UNKNOWN" */
+#define LINE_EVICT_TICKS \
+  60                                     /* silent ticks after which a line without a call may
                                                  give its place in a full table to a new line */
-#define LOCAL_TIME_MIN 19                     /* set_local_time refuses smaller buffers */
-#define GATEWAY_RCVBUF (4 * 1024 * 1024)      /* receive buffer asked for the gateway socket */
-#define BATCH_BUDGET_MS 50                    /* socket reading per event before the timer's turn */
+#define LOCAL_TIME_MIN 19                /* set_local_time refuses smaller buffers */
+#define GATEWAY_RCVBUF (4 * 1024 * 1024) /* receive buffer asked for the gateway socket */
+#define BATCH_BUDGET_MS 50               /* socket reading per event before the timer's turn */
 
 /* Calls the database refuses for good, one line per call: the eight values of
  * the "cdrtbl" row in column order (callid, machineid, lineid, orgnum, desnum,
@@ -104,58 +105,58 @@
  * file again. */
 #define CDR_PENDING_FILE "cdr.pending"
 #define CDR_PENDING_TMP "cdr.pending.tmp"
-#define HANDLER_STORE_WAIT_MS 100             /* a store try's wait for the database, g_cs included */
-#define STORE_BATCH_ROWS 500                  /* calls stored in one transaction at most */
-#define STORE_BATCH_MS 30                     /* and rows added to a transaction for so long at most */
-#define STORE_YIELD_MS 20                     /* a backlog's turn first lets waiting statements take g_cs */
+#define HANDLER_STORE_WAIT_MS 100 /* a store try's wait for the database, g_cs included */
+#define STORE_BATCH_ROWS 500      /* calls stored in one transaction at most */
+#define STORE_BATCH_MS 30         /* and rows added to a transaction for so long at most */
+#define STORE_YIELD_MS 20         /* a backlog's turn first lets waiting statements take g_cs */
 
 #define STATE_CONNECTED "CONNECTED"
 #define STATE_UNKNOWN "UNKNOWN"
 
 /* One gateway line. */
 struct machine_info {
-  char m_machine_id[MACHINE_ID_LEN];  /* the machine's id, compared exactly */
-  unsigned m_line_id;                 /* line number on that machine; -1 when the messages name none */
-  struct sockaddr_in m_addr;          /* where its last Discovery or KeepAlive came from */
-  char m_state[STATE_LEN];            /* as last reported, or "UNKNOWN" */
-  int m_expire;                       /* ticks since its last accepted message */
-  call_info m_callinfo;               /* the call under way */
-  int m_flag;                         /* 1: a call ended since the last status report */
-  int m_recovered;                    /* 1: the call under way began before this start */
+  char m_machine_id[MACHINE_ID_LEN]; /* the machine's id, compared exactly */
+  unsigned m_line_id;                /* line number on that machine; -1 when the messages name none */
+  struct sockaddr_in m_addr;         /* where its last Discovery or KeepAlive came from */
+  char m_state[STATE_LEN];           /* as last reported, or "UNKNOWN" */
+  int m_expire;                      /* ticks since its last accepted message */
+  call_info m_callinfo;              /* the call under way */
+  int m_flag;                        /* 1: a call ended since the last status report */
+  int m_recovered;                   /* 1: the call under way began before this start */
 };
 
 /* A finished call on its way to "cdrtbl". */
 struct cdr_row {
   std::string callid, machineid, lineid, orgnum, desnum, bdate, edate;
-  int attempts;                       /* failed tries to store it so far */
-  int line;                           /* index of its line in the table; -1: read back from CDR_PENDING_FILE */
-  bool on_file = false;               /* written to CDR_PENDING_FILE */
+  int attempts;         /* failed tries to store it so far */
+  int line;             /* index of its line in the table; -1: read back from CDR_PENDING_FILE */
+  bool on_file = false; /* written to CDR_PENDING_FILE */
 };
 
 struct msghdlr {
-  int m_sock;                         /* UDP, port 9849 of the any-address */
-  struct bill_v2 m_receiver;          /* the datagram being read */
-  int m_recv_len;                     /* its length, for the echo */
-  struct machine_info m_infos[MAX_MACHINE_INFO];  /* the line table */
-  int m_micount;                      /* records in use */
-  std::mutex m_table_lock;            /* guards m_infos and m_micount */
-  struct dbent *m_dbent;              /* describes "cdrtbl" */
-  char *m_cdrtbl_name;                /* owned */
-  utils::timer *m_timer;              /* one-second silence timer */
-  int m_wakefd;                       /* eventfd: msghdlr_release asks the loop to end */
+  int m_sock;                                    /* UDP, port 9849 of the any-address */
+  struct bill_v2 m_receiver;                     /* the datagram being read */
+  int m_recv_len;                                /* its length, for the echo */
+  struct machine_info m_infos[MAX_MACHINE_INFO]; /* the line table */
+  int m_micount;                                 /* records in use */
+  std::mutex m_table_lock;                       /* guards m_infos and m_micount */
+  struct dbent *m_dbent;                         /* describes "cdrtbl" */
+  char *m_cdrtbl_name;                           /* owned */
+  utils::timer *m_timer;                         /* one-second silence timer */
+  int m_wakefd;                                  /* eventfd: msghdlr_release asks the loop to end */
   std::thread m_thread;
-  std::vector<cdr_row> m_ended;       /* handler thread: calls ended during this event */
-  std::deque<cdr_row> m_retry;        /* handler thread: calls waiting to be stored, in order */
-  utils::timer *m_store_timer;        /* the queue's next turn, while it can be stored */
-  std::vector<std::string> m_unreadable;  /* unreadable lines of CDR_PENDING_FILE not yet in CDR_FAILED_FILE */
-  bool m_file_stale;                  /* CDR_PENDING_FILE still holds calls that are stored */
-  bool m_pending_kept;                /* CDR_PENDING_FILE could not be read whole: only appended to */
-  std::atomic<unsigned> m_unsaved{0}; /* rows of m_retry not on_file: written by the handler
+  std::vector<cdr_row> m_ended;          /* handler thread: calls ended during this event */
+  std::deque<cdr_row> m_retry;           /* handler thread: calls waiting to be stored, in order */
+  utils::timer *m_store_timer;           /* the queue's next turn, while it can be stored */
+  std::vector<std::string> m_unreadable; /* unreadable lines of CDR_PENDING_FILE not yet in CDR_FAILED_FILE */
+  bool m_file_stale;                     /* CDR_PENDING_FILE still holds calls that are stored */
+  bool m_pending_kept;                   /* CDR_PENDING_FILE could not be read whole: only appended to */
+  std::atomic<unsigned> m_unsaved{0};    /* rows of m_retry not on_file: written by the handler
                                          thread, read by any (msghdlr_unsaved_calls) */
-  struct gateway_guard m_gateways;    /* who may speak (GATEWAYS_FILE), and the refused */
-  struct call_journal m_journal;      /* handler thread: the calls of CALLS_LIVE_FILE */
-  bool m_live_changed;                /* handler thread: a call started, ended or got its number */
-  int m_ticks;                        /* handler thread: ticks since the start */
+  struct gateway_guard m_gateways;       /* who may speak (GATEWAYS_FILE), and the refused */
+  struct call_journal m_journal;         /* handler thread: the calls of CALLS_LIVE_FILE */
+  bool m_live_changed;                   /* handler thread: a call started, ended or got its number */
+  int m_ticks;                           /* handler thread: ticks since the start */
 };
 
 /* Create / release. */

@@ -25,8 +25,8 @@ namespace {
 void end_recovered(struct msghdlr *h, const std::string &id, live_call &c, int line)
 {
   std::string edate = c.seen < c.bdate ? c.bdate : c.seen;
-  DLOG("call %s ended while the station was down: stored with the end %s, when it was last known running",
-       id.c_str(), edate.c_str());
+  DLOG("call %s ended while the station was down: stored with the end %s, when it was last known running", id.c_str(),
+       edate.c_str());
   h->m_ended.push_back(cdr_row{.callid = id,
                                .machineid = c.machineid,
                                .lineid = std::to_string((int)c.lineid),
@@ -54,8 +54,8 @@ bool stored_before(struct msghdlr *h, const std::string &id, const live_call &c)
     *static_cast<long *>(p) = v[0] ? atol(v[0]) : 0;
     return 0;
   };
-  if (sqlite_exec_bound_wait(h->m_dbent->m_dbname, cmd.c_str(), values, 2, HANDLER_STORE_WAIT_MS, read_count,
-                             &count) != 0)
+  if (sqlite_exec_bound_wait(h->m_dbent->m_dbname, cmd.c_str(), values, 2, HANDLER_STORE_WAIT_MS, read_count, &count) !=
+      0)
     return false;
   return count > 0;
 }
@@ -102,8 +102,8 @@ int journal_load(struct msghdlr *h)
     if (kept.bdate != newest[{kept.machineid, kept.lineid}])
       end_recovered(h, id, kept, -1);
     else
-      DLOG("call %s to %s was in progress at the last stop: it goes on if its line comes back connected",
-           id.c_str(), kept.desnum.c_str());
+      DLOG("call %s to %s was in progress at the last stop: it goes on if its line comes back connected", id.c_str(),
+           kept.desnum.c_str());
   }
   store_ended_calls(h);
   journal_settle(h, false);
@@ -126,8 +126,8 @@ bool journal_recover_line(struct msghdlr *h, struct machine_info *mi, const char
       mi->m_recovered = 1;
       c.state = LIVE_RUNNING;
       going_on = true;
-      DLOG("machine %s line %d is still connected to %s: call %s goes on", mi->m_machine_id, (int)mi->m_line_id,
-           dest, id.c_str());
+      DLOG("machine %s line %d is still connected to %s: call %s goes on", mi->m_machine_id, (int)mi->m_line_id, dest,
+           id.c_str());
     } else {
       end_recovered(h, id, c, (int)(mi - h->m_infos));
     }

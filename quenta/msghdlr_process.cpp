@@ -93,9 +93,15 @@ int free_slot(const struct msghdlr *h)
 
 } /* namespace */
 
-void update_address(struct machine_info *mi, const struct sockaddr_in *addr) { mi->m_addr = *addr; }
+void update_address(struct machine_info *mi, const struct sockaddr_in *addr)
+{
+  mi->m_addr = *addr;
+}
 
-void update_expire(struct machine_info *mi) { mi->m_expire = 0; }
+void update_expire(struct machine_info *mi)
+{
+  mi->m_expire = 0;
+}
 
 std::string format_callid(const char *machineid, unsigned lineid, const char *bdate)
 {
@@ -123,8 +129,8 @@ static void start_call_unannounced(struct machine_info *mi)
   if (ci->bdate[0])
     return;
   set_local_time(ci->bdate, sizeof ci->bdate);
-  DLOG("machine %s line %d connected without a Connected message: bdate: %s", mi->m_machine_id,
-       (int)mi->m_line_id, ci->bdate);
+  DLOG("machine %s line %d connected without a Connected message: bdate: %s", mi->m_machine_id, (int)mi->m_line_id,
+       ci->bdate);
 }
 
 void update_state(struct msghdlr *h, struct machine_info *mi, const char *state)

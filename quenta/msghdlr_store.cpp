@@ -45,7 +45,10 @@ bool refused_for_good(int code)
 
 /* Logs the first failure of a row and then one in a minute of ticks, so a
  * database that stays locked does not flood the log. */
-bool worth_logging(const cdr_row &row) { return row.attempts == 1 || row.attempts % 60 == 0; }
+bool worth_logging(const cdr_row &row)
+{
+  return row.attempts == 1 || row.attempts % 60 == 0;
+}
 
 /* Writes CDR_PENDING_FILE anew with what waits: the lines it held that could
  * not be read (until CDR_FAILED_FILE takes them), then the queue. A new file
@@ -126,7 +129,8 @@ int move_unreadable(struct msghdlr *h)
   if (append_synced(CDR_FAILED_FILE, text) < 0) {
     LOG_SYS_ERROR();
     DLOG("%zu unreadable lines of " CDR_PENDING_FILE " cannot be written to " CDR_FAILED_FILE
-         ": kept in " CDR_PENDING_FILE, h->m_unreadable.size());
+         ": kept in " CDR_PENDING_FILE,
+         h->m_unreadable.size());
     return -1;
   }
   h->m_unreadable.clear();
@@ -154,8 +158,7 @@ int stored_already(struct msghdlr *h, sqlite3 *db, const cdr_row &row)
 {
   std::string cmd = std::string("select count(*) from ") + h->m_cdrtbl_name +
                     " where callid=? and machineid=? and lineid=? and orgnum=? and desnum=? and bdate=? and edate=?";
-  const std::string *texts[] = {&row.callid, &row.machineid, nullptr, &row.orgnum, &row.desnum, &row.bdate,
-                                &row.edate};
+  const std::string *texts[] = {&row.callid, &row.machineid, nullptr, &row.orgnum, &row.desnum, &row.bdate, &row.edate};
   sqlite_value values[7];
   for (int i = 0; i < 7; i++)
     values[i] = texts[i] ? sqlite_value{SQLITE_TEXT, texts[i]->c_str(), 0, 0}
@@ -177,8 +180,14 @@ int stored_already(struct msghdlr *h, sqlite3 *db, const cdr_row &row)
  * row belongs here too. The SQLite result code. */
 int insert_row(struct msghdlr *h, sqlite3 *db, const cdr_row &row)
 {
-  const char *values[] = {row.callid.c_str(), row.machineid.c_str(), row.lineid.c_str(), row.orgnum.c_str(),
-                          row.desnum.c_str(), row.bdate.c_str(),     row.edate.c_str(),  "0",
+  const char *values[] = {row.callid.c_str(),
+                          row.machineid.c_str(),
+                          row.lineid.c_str(),
+                          row.orgnum.c_str(),
+                          row.desnum.c_str(),
+                          row.bdate.c_str(),
+                          row.edate.c_str(),
+                          "0",
                           nullptr};
   std::vector<sqlite_value> bound;
   int rc = sqlite_bind_row(h->m_cdrtbl_name, gst_cdr_infos, values, &bound);
@@ -193,9 +202,9 @@ int insert_row(struct msghdlr *h, sqlite3 *db, const cdr_row &row)
 
 /* What became of a row of a committed batch. */
 enum row_outcome {
-  ROW_STORED,   /* in "cdrtbl" now */
-  ROW_KNOWN,    /* read back from the pending file, and "cdrtbl" held it already */
-  ROW_REFUSED,  /* its call id holds another call: for the failed file */
+  ROW_STORED,  /* in "cdrtbl" now */
+  ROW_KNOWN,   /* read back from the pending file, and "cdrtbl" held it already */
+  ROW_REFUSED, /* its call id holds another call: for the failed file */
 };
 
 } /* namespace */
@@ -203,8 +212,8 @@ enum row_outcome {
 std::string cdr_line(const cdr_row &row)
 {
   std::string line;
-  for (const std::string *v : {&row.callid, &row.machineid, &row.lineid, &row.orgnum, &row.desnum, &row.bdate,
-                               &row.edate}) {
+  for (const std::string *v :
+       {&row.callid, &row.machineid, &row.lineid, &row.orgnum, &row.desnum, &row.bdate, &row.edate}) {
     append_escaped(line, *v);
     line += '\t';
   }
@@ -386,7 +395,8 @@ static int store_batch(struct msghdlr *h)
     if (outcome[i] == ROW_REFUSED && !failed_written) {
       if (worth_logging(row))
         DLOG("call %.100s refused by the database (%.40s) and " CDR_FAILED_FILE
-             " cannot be written: kept for the next try", row.callid.c_str(), why[i].c_str());
+             " cannot be written: kept for the next try",
+             row.callid.c_str(), why[i].c_str());
       kept.push_back(std::move(row));
       continue;
     }
@@ -485,7 +495,7 @@ int read_pending_calls(struct msghdlr *h)
     row.line = -1;
     row.on_file = true;
     if (len == 0) {
-      dropped = true;  /* an empty line holds no call */
+      dropped = true; /* an empty line holds no call */
     } else if (cdr_parse_line(text.substr(0, len), &row)) {
       h->m_retry.push_back(std::move(row));
       calls++;

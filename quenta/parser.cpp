@@ -13,7 +13,10 @@ const int RateInfo_start = RI_START;
 
 namespace {
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_digit(char c)
+{
+  return c >= '0' && c <= '9';
+}
 
 /* Stores c when the buffer has room for it and its terminator; otherwise the
  * character is dropped with the buffer's message. */
@@ -74,14 +77,12 @@ period_price *current_period(RateInfo *info)
 
 void append_prefix(RateInfo *info, char c)
 {
-  append(info->m_prefix, &info->m_prefixlen, sizeof info->m_prefix, c,
-         "prefix buffer is not enough\n", stderr);
+  append(info->m_prefix, &info->m_prefixlen, sizeof info->m_prefix, c, "prefix buffer is not enough\n", stderr);
 }
 
 void append_charge(RateInfo *info, char c)
 {
-  append(info->m_hcbuf, &info->m_hcbuflen, sizeof info->m_hcbuf, c,
-         "handling charge buffer is not enough\n", stderr);
+  append(info->m_hcbuf, &info->m_hcbuflen, sizeof info->m_hcbuf, c, "handling charge buffer is not enough\n", stderr);
 }
 
 void append_time(period_price *pp, char c)
@@ -278,8 +279,8 @@ void RateInfo_dump(const RateInfo *info)
   printf("\thandling charge: %s\n", utils::decimal_text(info->m_handling_charge, 6).s);
   for (int i = 0; i < MAX_PERIODS; i++) {
     const period_price *pp = &info->m_period_price[i];
-    printf("\tperiod %d: start: %.*s, price text: %.*s, price: %s\n", i, (int)sizeof pp->m_time,
-           pp->m_time, (int)sizeof pp->m_buf, pp->m_buf, utils::decimal_text(pp->m_price, 6).s);
+    printf("\tperiod %d: start: %.*s, price text: %.*s, price: %s\n", i, (int)sizeof pp->m_time, pp->m_time,
+           (int)sizeof pp->m_buf, pp->m_buf, utils::decimal_text(pp->m_price, 6).s);
   }
   printf("\ttao price: %d seconds, %s\n", info->m_tao_price.m_category,
          utils::decimal_text(info->m_tao_price.m_price, 6).s);

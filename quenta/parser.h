@@ -12,13 +12,13 @@
 /* Parser states kept in RateInfo::curs. */
 enum rateinfo_state {
   RI_START = 0,
-  RI_ERROR = 1,            /* absorbing: the rest of the input is skipped */
+  RI_ERROR = 1, /* absorbing: the rest of the input is skipped */
   RI_PREFIX = 2,
   RI_CHARGE_FIRST = 3,
   RI_CHARGE = 4,
   RI_CHARGE_DEC_FIRST = 5,
   RI_CHARGE_DEC = 6,
-  RI_PERIOD_FIRST = 7,     /* first character of a period's start time */
+  RI_PERIOD_FIRST = 7, /* first character of a period's start time */
   RI_PERIOD_TIME = 8,
   RI_PRICE_FIRST = 9,
   RI_PRICE = 10,
@@ -33,7 +33,7 @@ enum rateinfo_state {
   RI_FREE_FIRST = 19,
   RI_FREE = 20,
   RI_UNIT_FIRST = 21,
-  RI_FINAL = 22            /* inside the unit: the line may end here */
+  RI_FINAL = 22 /* inside the unit: the line may end here */
 };
 
 /* The state a record starts in. */

@@ -14,9 +14,10 @@ namespace {
 
 /* What the engine and the console keep in the working directory. */
 const char *const station_files[] = {
-    "quentadb", "quentadb-journal", "quentadb-wal", "quentadb-shm", "cdr.pending", "cdr.pending.tmp",
-    "cdr.failed", "calls.live", "calls.live.tmp", "app.log", "app.log.1", "rateinfo", "passwd", "linemap",
-    "lastlog", "deposits", "shopinfo", "shiftstart", "audit.pending", "sync.conf", "quenta-sync.log",
+    "quentadb",      "quentadb-journal", "quentadb-wal",    "quentadb-shm", "cdr.pending", "cdr.pending.tmp",
+    "cdr.failed",    "calls.live",       "calls.live.tmp",  "app.log",      "app.log.1",   "rateinfo",
+    "passwd",        "linemap",          "lastlog",         "deposits",     "shopinfo",    "shiftstart",
+    "audit.pending", "sync.conf",        "quenta-sync.log",
 };
 const char *const station_dirs[] = {"backups", "receipts"};
 

@@ -15,8 +15,8 @@
 namespace {
 
 struct trie_node {
-  int32_t child[10];  /* node index per next digit, -1 where none */
-  int32_t pos;        /* first rule ending here (list position), -1 where none */
+  int32_t child[10]; /* node index per next digit, -1 where none */
+  int32_t pos;       /* first rule ending here (list position), -1 where none */
 };
 
 trie_node empty_node()
@@ -36,8 +36,8 @@ size_t prefix_length(const RateInfo *rule)
 } /* namespace */
 
 struct rate_index {
-  std::vector<trie_node> nodes;   /* nodes[0] is the root (the empty prefix) */
-  std::vector<RateInfo *> rules;  /* the list in stored order */
+  std::vector<trie_node> nodes;  /* nodes[0] is the root (the empty prefix) */
+  std::vector<RateInfo *> rules; /* the list in stored order */
 };
 
 bool rate_prefix_matches(const RateInfo *rule, const char *number)

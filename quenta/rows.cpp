@@ -46,7 +46,7 @@ void fill_bill(bill_info &bill, const char *name, const char *value)
   if (starts_with(name, "calltime"))
     bill.m_calltime = atoi(value);
   else if (starts_with(name, "period"))
-    utils::copy_text(bill.m_period_record, 129, value);  /* only the first 128 characters */
+    utils::copy_text(bill.m_period_record, 129, value); /* only the first 128 characters */
   else if (starts_with(name, "count"))
     bill.m_count = (float)utils::parse_decimal(value);
   else if (starts_with(name, "admin"))
@@ -105,9 +105,8 @@ int report_select_callback(void *param, int argc, char **argv, char **colnames)
     if (starts_with(name, "callid")) {
       utils::copy_text(row.m_cdr.callid, sizeof row.m_cdr.callid, value);
       utils::copy_text(row.m_bill.m_callid, sizeof row.m_bill.m_callid, value);
-    } else if (starts_with(name, "calltime") || starts_with(name, "period") ||
-               starts_with(name, "count") || starts_with(name, "admin") ||
-               starts_with(name, "date")) {
+    } else if (starts_with(name, "calltime") || starts_with(name, "period") || starts_with(name, "count") ||
+               starts_with(name, "admin") || starts_with(name, "date")) {
       fill_bill(row.m_bill, name, value);
     } else {
       fill_cdr(row.m_cdr, name, value);

@@ -12,26 +12,14 @@
 extern "C" {
 
 const column_info gst_cdr_infos[] = {
-    {"callid", T_CHAR, 128},
-    {"machineid", T_CHAR, 128},
-    {"lineid", T_INT, 0},
-    {"orgnum", T_CHAR, 128},
-    {"desnum", T_CHAR, 128},
-    {"bdate", T_CHAR, 128},
-    {"edate", T_CHAR, 128},
-    {"flag", T_INT, 0},
-    {"callid", T_CONSTRAINT, 0},
-    {nullptr, T_INT, 0},
+    {"callid", T_CHAR, 128},     {"machineid", T_CHAR, 128}, {"lineid", T_INT, 0},   {"orgnum", T_CHAR, 128},
+    {"desnum", T_CHAR, 128},     {"bdate", T_CHAR, 128},     {"edate", T_CHAR, 128}, {"flag", T_INT, 0},
+    {"callid", T_CONSTRAINT, 0}, {nullptr, T_INT, 0},
 };
 
 const column_info gst_bill_infos[] = {
-    {"callid", T_CHAR, 64},
-    {"calltime", T_INT, 0},
-    {"period", T_CHAR, 128},
-    {"count", T_FLOAT, 0},
-    {"admin", T_CHAR, 64},
-    {"date", T_CHAR, 128},
-    {nullptr, T_INT, 0},
+    {"callid", T_CHAR, 64}, {"calltime", T_INT, 0}, {"period", T_CHAR, 128}, {"count", T_FLOAT, 0},
+    {"admin", T_CHAR, 64},  {"date", T_CHAR, 128},  {nullptr, T_INT, 0},
 };
 
 } /* extern "C" */
@@ -40,29 +28,20 @@ const column_info gst_bill_infos[] = {
  * are): the columns and their order are fixed. Only the engine describes the
  * table, so the list is not exported. */
 const column_info gst_shift_infos[] = {
-    {"bdate", T_CHAR, 128},
-    {"edate", T_CHAR, 128},
-    {"outgoing", T_CHAR, 64},
-    {"takings", T_FLOAT, 0},
-    {"incoming", T_CHAR, 64},
-    {nullptr, T_INT, 0},
+    {"bdate", T_CHAR, 128},  {"edate", T_CHAR, 128},   {"outgoing", T_CHAR, 64},
+    {"takings", T_FLOAT, 0}, {"incoming", T_CHAR, 64}, {nullptr, T_INT, 0},
 };
 
 /* SQLite's randomblob comes from its generator seeded by the system's
  * entropy source; the insert makes the row only when there is none, in one
  * statement, so two starts at once cannot make two. */
-const char *const schema_identity_cmds =
-    "create table if not exists " STATION_TBL_NAME "(id varchar(32) not null);"
-    "insert into " STATION_TBL_NAME "(id) select lower(hex(randomblob(16))) "
-    "where not exists (select 1 from " STATION_TBL_NAME ")";
+const char *const schema_identity_cmds = "create table if not exists " STATION_TBL_NAME "(id varchar(32) not null);"
+                                         "insert into " STATION_TBL_NAME "(id) select lower(hex(randomblob(16))) "
+                                         "where not exists (select 1 from " STATION_TBL_NAME ")";
 
 /* The same for the audit trail, which the chain's collector ships too. */
 const column_info gst_audit_infos[] = {
-    {"date", T_CHAR, 128},
-    {"admin", T_CHAR, 64},
-    {"action", T_CHAR, 64},
-    {"detail", T_CHAR, 1024},
-    {nullptr, T_INT, 0},
+    {"date", T_CHAR, 128}, {"admin", T_CHAR, 64}, {"action", T_CHAR, 64}, {"detail", T_CHAR, 1024}, {nullptr, T_INT, 0},
 };
 
 namespace {

@@ -24,7 +24,7 @@ namespace {
 struct shift_rows {
   USER_CALLBACK cb;
   void *param;
-  bool drawers;                   /* cb takes a shift_drawer_report, else a shift_report */
+  bool drawers; /* cb takes a shift_drawer_report, else a shift_report */
 };
 
 /* The handovers whose moment lies in the range, oldest first, each with the
@@ -97,8 +97,8 @@ int select_rows(const char *from, const char *to, USER_CALLBACK cb, void *param,
   const sqlite_value range[] = {{SQLITE_TEXT, from, 0, 0}, {SQLITE_TEXT, to, 0, 0}};
   shift_rows rows{cb, param, drawers};
   DLOG("SQL CMD: %s", select_shifts);
-  if (sqlite_exec_bound_wait(gpst_shiftdb->m_dbname, select_shifts, range, 2, SQLITE_WAIT_DEFAULT, shift_row,
-                             &rows) != 0) {
+  if (sqlite_exec_bound_wait(gpst_shiftdb->m_dbname, select_shifts, range, 2, SQLITE_WAIT_DEFAULT, shift_row, &rows) !=
+      0) {
     DLOG("shifts from %.32s to %.32s not read: %.100s", from, to, sqlite_last_errmsg());
     return -1;
   }
@@ -157,8 +157,8 @@ QUENTA_API int quenta_saveShiftDrawer(const shift_info *shift, const shift_drawe
       known ? sqlite_value{SQLITE_INTEGER, nullptr, drawer->m_held, 0} : null_value,
       drawer ? sqlite_value{SQLITE_INTEGER, nullptr, (drawer->m_flags & SHIFT_HANDED_OVER) ? 1 : 0, 0} : null_value,
   };
-  if (sqlite_exec_bound_wait(gpst_shiftdb->m_dbname, insert_shift, values, 9, SQLITE_WAIT_DEFAULT, nullptr,
-                             nullptr) != 0) {
+  if (sqlite_exec_bound_wait(gpst_shiftdb->m_dbname, insert_shift, values, 9, SQLITE_WAIT_DEFAULT, nullptr, nullptr) !=
+      0) {
     DLOG("shift %s - %s of %.63s not stored: %.100s", bdate.c_str(), edate.c_str(), outgoing.c_str(),
          sqlite_last_errmsg());
     return -1;

@@ -16,7 +16,6 @@
 
 std::recursive_mutex &g_cs = *new std::recursive_mutex;
 
-
 namespace {
 
 /* Threads waiting for g_cs in take_turn: a long job that takes g_cs in
@@ -59,8 +58,7 @@ public:
    * it on every call (a month's report makes hundreds of thousands). */
   int open(const char *dbname, int busy_ms)
   {
-    int rc = sqlite3_open_v2(dbname, &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                             nullptr);
+    int rc = sqlite3_open_v2(dbname, &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc == SQLITE_OK) {
       sqlite3_busy_timeout(m_db, busy_ms);
       audit_guard_connection(m_db);
@@ -256,23 +254,21 @@ int sqlite_exec_cmd(const char *dbname, const char *cmd, sqlite_row_callback cb,
   return sqlite_exec_cmd2(dbname, cmd, cb, param) == 0 ? 0 : -1;
 }
 
-int sqlite_exec_bound(const char *dbname, const char *cmd, const sqlite_value *values,
-                      int nvalues)
+int sqlite_exec_bound(const char *dbname, const char *cmd, const sqlite_value *values, int nvalues)
 {
   return sqlite_exec_bound_wait(dbname, cmd, values, nvalues, SQLITE_WAIT_DEFAULT, nullptr, nullptr);
 }
 
-int sqlite_exec_bound_wait(const char *dbname, const char *cmd, const sqlite_value *values,
-                           int nvalues, int wait_ms, sqlite_row_callback cb, void *param)
+int sqlite_exec_bound_wait(const char *dbname, const char *cmd, const sqlite_value *values, int nvalues, int wait_ms,
+                           sqlite_row_callback cb, void *param)
 {
   if (!dbname || !cmd || (nvalues > 0 && !values)) {
     LOG_FUNCTION_FAILED();
     note_result(SQLITE_MISUSE);
     return -1;
   }
-  int rc = take_turn(dbname, wait_ms, [&](sqlite_conn &conn) {
-    return sqlite_run_bound(conn.get(), cmd, values, nvalues, cb, param);
-  });
+  int rc = take_turn(dbname, wait_ms,
+                     [&](sqlite_conn &conn) { return sqlite_run_bound(conn.get(), cmd, values, nvalues, cb, param); });
   return rc == SQLITE_OK ? 0 : -1;
 }
 

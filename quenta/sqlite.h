@@ -28,7 +28,7 @@
 #include <mutex>
 
 #define SQLITE_BUSY_TIMEOUT_MS 5000
-#define SQLITE_WAIT_DEFAULT 0          /* a statement's wait: g_cs unbounded, the file SQLITE_BUSY_TIMEOUT_MS */
+#define SQLITE_WAIT_DEFAULT 0 /* a statement's wait: g_cs unbounded, the file SQLITE_BUSY_TIMEOUT_MS */
 
 /* Row callback in SQLite's form: parameter, column count, values, names.
  * Returns 0 to go on; anything else stops the statement (which then fails). */
@@ -36,10 +36,10 @@ typedef int (*sqlite_row_callback)(void *param, int argc, char **argv, char **co
 
 /* One value for a '?' parameter of a bound statement. */
 struct sqlite_value {
-  int m_type;           /* SQLITE_TEXT, SQLITE_INTEGER or SQLITE_FLOAT */
-  const char *m_text;   /* SQLITE_TEXT: zero-terminated, stored byte for byte */
-  sqlite3_int64 m_int;  /* SQLITE_INTEGER */
-  double m_real;        /* SQLITE_FLOAT */
+  int m_type;          /* SQLITE_TEXT, SQLITE_INTEGER or SQLITE_FLOAT */
+  const char *m_text;  /* SQLITE_TEXT: zero-terminated, stored byte for byte */
+  sqlite3_int64 m_int; /* SQLITE_INTEGER */
+  double m_real;       /* SQLITE_FLOAT */
 };
 
 /* The engine's database lock. It is never destroyed: the handler thread may
@@ -55,12 +55,11 @@ int sqlite_exec_cmd2(const char *dbname, const char *cmd, sqlite_row_callback cb
  * under g_cs like sqlite_exec_cmd; rows it returns are discarded. The values
  * never become part of the statement's text, so no byte of a value can change
  * the statement. 0, or -1 when it failed (not logged here). */
-int sqlite_exec_bound(const char *dbname, const char *cmd, const sqlite_value *values,
-                      int nvalues);
+int sqlite_exec_bound(const char *dbname, const char *cmd, const sqlite_value *values, int nvalues);
 /* The same with a wait of wait_ms milliseconds in all for g_cs and the file
  * (SQLITE_WAIT_DEFAULT: as above), handing each row to cb (or to none) as texts. */
-int sqlite_exec_bound_wait(const char *dbname, const char *cmd, const sqlite_value *values,
-                           int nvalues, int wait_ms, sqlite_row_callback cb, void *param);
+int sqlite_exec_bound_wait(const char *dbname, const char *cmd, const sqlite_value *values, int nvalues, int wait_ms,
+                           sqlite_row_callback cb, void *param);
 
 /* For a job that holds g_cs in rounds, called between rounds with g_cs free:
  * returns once the statements that wait for g_cs have taken it, or after

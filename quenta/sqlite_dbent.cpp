@@ -68,8 +68,7 @@ std::string sqlite_dbent_select_cmd(const char *tblname, const char *const *cond
   return cmd;
 }
 
-std::string sqlite_dbent_update_cmd(const char *tblname, const char *const *conds,
-                                    const char *const *sets)
+std::string sqlite_dbent_update_cmd(const char *tblname, const char *const *conds, const char *const *sets)
 {
   std::string cmd = "update ";
   cmd += tblname;
@@ -171,16 +170,15 @@ int sqlite_dbent_delete(struct dbent *e, const char *tblname, const char *const 
   return sqlite_exec_cmd(as_sqlite(e)->m_dbname, cmd.c_str(), nullptr, nullptr);
 }
 
-int sqlite_dbent_select(struct dbent *e, const char *tblname, const char *const *conds,
-                        sqlite_row_callback cb, void *param)
+int sqlite_dbent_select(struct dbent *e, const char *tblname, const char *const *conds, sqlite_row_callback cb,
+                        void *param)
 {
   std::string cmd = sqlite_dbent_select_cmd(tblname, conds);
   DLOG("SQL CMD: %s", cmd.c_str());
   return sqlite_exec_cmd(as_sqlite(e)->m_dbname, cmd.c_str(), cb, param);
 }
 
-int sqlite_dbent_update(struct dbent *e, const char *tblname, const char *const *conds,
-                        const char *const *sets)
+int sqlite_dbent_update(struct dbent *e, const char *tblname, const char *const *conds, const char *const *sets)
 {
   if (!tblname) { /* a caller's mistake: refused before anything is composed */
     LOG_FUNCTION_FAILED();

@@ -12,10 +12,10 @@
 #include "quenta/dbent.h"
 
 struct sqlite_dbent {
-  const struct dbent_ops *ops;   /* gst_sqlite_dbent_ops */
-  char *m_dbname;                /* database file path, owned */
-  utils::datalist *m_tblents;    /* described tables (tblent *), in order of description */
-  int m_wait_ms;                 /* wait of its inserts; SQLITE_WAIT_DEFAULT unless set */
+  const struct dbent_ops *ops; /* gst_sqlite_dbent_ops */
+  char *m_dbname;              /* database file path, owned */
+  utils::datalist *m_tblents;  /* described tables (tblent *), in order of description */
+  int m_wait_ms;               /* wait of its inserts; SQLITE_WAIT_DEFAULT unless set */
 };
 
 /* Create / release. */
@@ -44,16 +44,14 @@ int sqlite_dbent_delete(struct dbent *ent, const char *tblname, const char *cons
 /* Calls cb once per row with g_cs held; a null tblname selects from the pair
  * "cdrtbl, billtbl" ("cdrtbl" columns first). A callback that returns non-zero
  * stops the select, which then fails. */
-int sqlite_dbent_select(struct dbent *ent, const char *tblname, const char *const *conds,
-                        sqlite_row_callback cb, void *param);
-int sqlite_dbent_update(struct dbent *ent, const char *tblname, const char *const *conds,
-                        const char *const *sets);
+int sqlite_dbent_select(struct dbent *ent, const char *tblname, const char *const *conds, sqlite_row_callback cb,
+                        void *param);
+int sqlite_dbent_update(struct dbent *ent, const char *tblname, const char *const *conds, const char *const *sets);
 
 /* Statement texts: " where " and the conditions joined by " and " follow when a
  * condition list is given. */
 std::string sqlite_dbent_delete_cmd(const char *tblname, const char *const *conds);
 std::string sqlite_dbent_select_cmd(const char *tblname, const char *const *conds);
-std::string sqlite_dbent_update_cmd(const char *tblname, const char *const *conds,
-                                    const char *const *sets);
+std::string sqlite_dbent_update_cmd(const char *tblname, const char *const *conds, const char *const *sets);
 
 #endif

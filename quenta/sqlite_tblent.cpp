@@ -93,8 +93,8 @@ int table_exists(const sqlite_tblent *ent)
     *static_cast<long *>(p) = atol(v[0]);
     return 0;
   };
-  if (sqlite_exec_bound_wait(ent->m_dbname, "select count(*) from sqlite_master where type='table' and name=?",
-                             &name, 1, SQLITE_WAIT_DEFAULT, read_count, &count) != 0)
+  if (sqlite_exec_bound_wait(ent->m_dbname, "select count(*) from sqlite_master where type='table' and name=?", &name,
+                             1, SQLITE_WAIT_DEFAULT, read_count, &count) != 0)
     return -1;
   return count > 0 ? 1 : 0;
 }

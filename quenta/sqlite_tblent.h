@@ -13,13 +13,13 @@
 #include "quenta/sqlite.h"
 
 struct sqlite_tblent {
-  const struct tblent_ops *ops;           /* gst_sqlite_tblent_ops */
-  char *m_dbname;                         /* owned */
-  char *m_tblname;                        /* owned */
-  column_info m_column[MAX_COLUMN_INFO];  /* value columns in order, names owned */
-  unsigned m_ncolumn;                     /* value columns in m_column */
-  int m_constraint;                       /* 1 when the list held a unique constraint */
-  int m_wait_ms;                          /* wait of its inserts (sqlite_exec_bound_wait) */
+  const struct tblent_ops *ops;          /* gst_sqlite_tblent_ops */
+  char *m_dbname;                        /* owned */
+  char *m_tblname;                       /* owned */
+  column_info m_column[MAX_COLUMN_INFO]; /* value columns in order, names owned */
+  unsigned m_ncolumn;                    /* value columns in m_column */
+  int m_constraint;                      /* 1 when the list held a unique constraint */
+  int m_wait_ms;                         /* wait of its inserts (sqlite_exec_bound_wait) */
 };
 
 /* Create / release. */

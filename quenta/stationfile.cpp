@@ -14,11 +14,20 @@ void append_escaped(std::string &out, const std::string &value)
 {
   for (char c : value) {
     switch (c) {
-    case '\\': out += "\\\\"; break;
-    case '\t': out += "\\t"; break;
-    case '\r': out += "\\r"; break;
-    case '\n': out += "\\n"; break;
-    default: out += c;
+    case '\\':
+      out += "\\\\";
+      break;
+    case '\t':
+      out += "\\t";
+      break;
+    case '\r':
+      out += "\\r";
+      break;
+    case '\n':
+      out += "\\n";
+      break;
+    default:
+      out += c;
     }
   }
 }
@@ -34,11 +43,20 @@ bool unescape(const std::string &field, std::string *value)
     if (++i == field.size())
       return false;
     switch (field[i]) {
-    case '\\': *value += '\\'; break;
-    case 't': *value += '\t'; break;
-    case 'r': *value += '\r'; break;
-    case 'n': *value += '\n'; break;
-    default: return false;
+    case '\\':
+      *value += '\\';
+      break;
+    case 't':
+      *value += '\t';
+      break;
+    case 'r':
+      *value += '\r';
+      break;
+    case 'n':
+      *value += '\n';
+      break;
+    default:
+      return false;
     }
   }
   return true;

@@ -20,11 +20,13 @@ namespace {
 
 bool is_token_char(int c)
 {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
-         c == '-';
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
 }
 
-bool is_name_char(int c) { return is_token_char(c) || c == ' '; }
+bool is_name_char(int c)
+{
+  return is_token_char(c) || c == ' ';
+}
 
 /* A decimal number the way the C library's atoi reads it, kept inside 32 bits
  * instead of overflowing. Text that is not a number reads as 0. */
@@ -219,7 +221,10 @@ int add_content_len(char *buf, size_t size, int len)
   return append(buf, size, line, (size_t)n);
 }
 
-int add_endofmsg(char *buf, size_t size) { return append(buf, size, "\n", 1); }
+int add_endofmsg(char *buf, size_t size)
+{
+  return append(buf, size, "\n", 1);
+}
 
 int pack_event(char *buf, const char *type, const char *text, size_t size)
 {
@@ -230,8 +235,7 @@ int pack_event(char *buf, const char *type, const char *text, size_t size)
   if (add_type_line(buf, size, type, type) < 0 || append(buf, size, text, strlen(text)) < 0 ||
       add_endofmsg(buf, size) < 0) {
     buf[0] = '\0';
-    DLOG("%s message with %zu bytes of text does not fit in %zu bytes", type ? type : "(null)",
-         strlen(text), size);
+    DLOG("%s message with %zu bytes of text does not fit in %zu bytes", type ? type : "(null)", strlen(text), size);
     return -1;
   }
   return (int)strlen(buf);

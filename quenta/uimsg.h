@@ -15,33 +15,33 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#define MSG_NAME_LEN 32        /* type token and attribute name, with the zero */
-#define MSG_VALUE_LEN 128      /* attribute value, with the zero */
-#define MAX_ATTRS 16           /* attribute lines read from one message */
-#define UIMSG_BUF_LEN 512      /* one datagram; also the line and command buffers */
+#define MSG_NAME_LEN 32   /* type token and attribute name, with the zero */
+#define MSG_VALUE_LEN 128 /* attribute value, with the zero */
+#define MAX_ATTRS 16      /* attribute lines read from one message */
+#define UIMSG_BUF_LEN 512 /* one datagram; also the line and command buffers */
 
 #define UIMSG_PROTOCOL "ui/1.0"
 #define CONTENT_LENGTH_ATTR "Content-Length"
 
 /* One attribute line. */
 struct uiattr {
-  char name[MSG_NAME_LEN];     /* as it stood in the line (letters, digits, "_", "-", spaces) */
-  char value[MSG_VALUE_LEN];   /* the rest of the line behind ": ", cut to 127 characters */
+  char name[MSG_NAME_LEN];   /* as it stood in the line (letters, digits, "_", "-", spaces) */
+  char value[MSG_VALUE_LEN]; /* the rest of the line behind ": ", cut to 127 characters */
 };
 
 /* One received message. Entries of attrs without a line stay zero. */
 struct uimsg {
-  char type[MSG_NAME_LEN];     /* leading token of the first line, cut to 31 characters */
+  char type[MSG_NAME_LEN]; /* leading token of the first line, cut to 31 characters */
   struct uiattr attrs[MAX_ATTRS];
-  int32_t content_len;         /* "Content-Length" as announced, 0 without one */
-  char *payload;               /* the body followed by a zero byte, or null; free() it */
+  int32_t content_len; /* "Content-Length" as announced, 0 without one */
+  char *payload;       /* the body followed by a zero byte, or null; free() it */
 };
 
 /* Receive state of the handler's socket: the datagram being read. */
 struct bill_v2 {
-  int sock;                    /* the socket the datagram came from */
-  char *recv_ptr;              /* next byte not yet read */
-  int32_t recv_remain;         /* bytes not yet read */
+  int sock;            /* the socket the datagram came from */
+  char *recv_ptr;      /* next byte not yet read */
+  int32_t recv_remain; /* bytes not yet read */
   char recv_buf[UIMSG_BUF_LEN];
 };
 

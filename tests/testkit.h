@@ -66,7 +66,7 @@ public:
 
 private:
   std::string path_;
-  std::string previous_;          /* the working directory before, when entered */
+  std::string previous_; /* the working directory before, when entered */
 };
 
 // Milliseconds on the monotonic clock.
@@ -184,8 +184,8 @@ public:
 
   bool send(const std::string &bytes)
   {
-    return sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr *>(&station_),
-                  sizeof station_) == (ssize_t)bytes.size();
+    return sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr *>(&station_), sizeof station_) ==
+           (ssize_t)bytes.size();
   }
 
   // The next datagram, or nothing after timeout_ms without one.
@@ -213,10 +213,7 @@ public:
   }
 
   // Sends and expects no reply within the time.
-  bool unanswered(const std::string &bytes, int wait_ms = 300)
-  {
-    return send(bytes) && !receive(wait_ms);
-  }
+  bool unanswered(const std::string &bytes, int wait_ms = 300) { return send(bytes) && !receive(wait_ms); }
 
   int port() const
   {

@@ -34,7 +34,7 @@ namespace {
 const int PFD_GROWTH = 16;
 const int FINAL_SWEEPS = 1000;
 
-bool g_started;   /* app_init has run once */
+bool g_started; /* app_init has run once */
 
 /* app_quit may come from another thread as well as from a callback. */
 int load_quit()
@@ -206,8 +206,7 @@ int _register_sock(int sock, int events, void *ctxt, sock_callback call_back, co
 int find_registered_sock(int sock, void *ctxt, sock_callback call_back)
 {
   for (int i = 0; i < pfd_count; i++) {
-    if (pfd_list[i].fd == sock && pfd_call_backs[i].ctxt == ctxt &&
-        pfd_call_backs[i].call_back == call_back)
+    if (pfd_list[i].fd == sock && pfd_call_backs[i].ctxt == ctxt && pfd_call_backs[i].call_back == call_back)
       return i;
   }
   return -1;

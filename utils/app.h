@@ -19,19 +19,19 @@ namespace utils QU_EXPORT {
 typedef void (*sock_callback)(void *ctxt, int events, int sock);
 
 struct pfd_call_back {
-  void *ctxt;                   /* given back to the callback */
+  void *ctxt; /* given back to the callback */
   sock_callback call_back;
-  const char *call_back_name;   /* diagnostics */
+  const char *call_back_name; /* diagnostics */
 };
 
 /* Registry state: parallel arrays, slot i of one belongs to slot i of the other.
  * A slot whose fd is -1 is a hole awaiting compaction. */
 extern struct pollfd *pfd_list;
 extern struct pfd_call_back *pfd_call_backs;
-extern int pfd_size;            /* capacity, grows by 16 */
-extern int pfd_count;           /* slots in use, holes included */
-extern int pfd_defrag;          /* holes since the last compaction */
-extern int quit_flag;           /* non-zero once app_quit was called */
+extern int pfd_size;   /* capacity, grows by 16 */
+extern int pfd_count;  /* slots in use, holes included */
+extern int pfd_defrag; /* holes since the last compaction */
+extern int quit_flag;  /* non-zero once app_quit was called */
 
 /* Start-up: opens "app.log" of the working directory (by its absolute path,
  * truncated, 0644) as the log with rotation, seeds rand, initialises the
@@ -44,7 +44,7 @@ int app_init(int argc, char **argv, const char *appname);
  * code's low 16 bits. quit_flag is 0 again on return, so the loop can be run
  * again later, for instance by a restarted handler thread. */
 int app_run();
-void _app_schedule();           /* one non-blocking pass, for embedding */
+void _app_schedule(); /* one non-blocking pass, for embedding */
 /* Asks the loop to end. Meant for callbacks of the loop; from another thread it
  * takes effect when the loop next wakes (socket event or timer). */
 void app_quit(int code);
@@ -70,7 +70,6 @@ int socket_library_startup();
 
 } /* namespace utils */
 
-#define register_sock(sock, events, inst, callback) \
-  ::utils::_register_sock(sock, events, inst, callback, #callback)
+#define register_sock(sock, events, inst, callback) ::utils::_register_sock(sock, events, inst, callback, #callback)
 
 #endif

@@ -235,8 +235,8 @@ int dialogue(int sock, const report_config &cfg)
 
   if (exchange(sock, "", 0, BUGREPORT_E_GREETING_READ, BUGREPORT_E_GREETING_REPLY, "220", line, size) != 0)
     return -1;
-  if (exchange(sock, "HELO " + cfg.helo + "\r\n", BUGREPORT_E_HELO_SEND, BUGREPORT_E_HELO_READ,
-               BUGREPORT_E_HELO_REPLY, "250", line, size) != 0)
+  if (exchange(sock, "HELO " + cfg.helo + "\r\n", BUGREPORT_E_HELO_SEND, BUGREPORT_E_HELO_READ, BUGREPORT_E_HELO_REPLY,
+               "250", line, size) != 0)
     return -1;
   if (exchange(sock, "MAIL FROM:<" + cfg.mailbox + ">\r\n", BUGREPORT_E_MAIL_SEND, BUGREPORT_E_MAIL_READ,
                BUGREPORT_E_MAIL_REPLY, "250", line, size) != 0)
@@ -250,8 +250,8 @@ int dialogue(int sock, const report_config &cfg)
 
   std::string body = build_body();
   write_whole(2, body.data(), body.size());
-  if (exchange(sock, wire_form(body), BUGREPORT_E_BODY_SEND, BUGREPORT_E_BODY_READ, BUGREPORT_E_BODY_REPLY, "250",
-               line, size) != 0)
+  if (exchange(sock, wire_form(body), BUGREPORT_E_BODY_SEND, BUGREPORT_E_BODY_READ, BUGREPORT_E_BODY_REPLY, "250", line,
+               size) != 0)
     return -1;
 
   /* The report is accepted; how QUIT goes no longer matters. */

@@ -24,15 +24,15 @@
 #define BUGREPORT_DEFAULT_HELO "localhost"
 #define BUGREPORT_DEFAULT_TIMEOUT 30
 
-#define BUGREPORT_LINE_SIZE 8191  /* reply line buffer; longer lines are cut */
-#define BUGREPORT_BODY_SIZE 8192  /* the report body as built, terminator included */
+#define BUGREPORT_LINE_SIZE 8191 /* reply line buffer; longer lines are cut */
+#define BUGREPORT_BODY_SIZE 8192 /* the report body as built, terminator included */
 
 /* Step codes in bugreport's messages, "E%.03d". */
 enum bugreport_step {
-  BUGREPORT_E_CONNECT = 76,         /* "cannot connect to server!" */
-  BUGREPORT_E_GREETING_READ = 81,   /* "connection error" reading a reply */
-  BUGREPORT_E_GREETING_REPLY = 87,  /* "server error: <reply>" */
-  BUGREPORT_E_HELO_SEND = 93,       /* "connection error" sending a command */
+  BUGREPORT_E_CONNECT = 76,        /* "cannot connect to server!" */
+  BUGREPORT_E_GREETING_READ = 81,  /* "connection error" reading a reply */
+  BUGREPORT_E_GREETING_REPLY = 87, /* "server error: <reply>" */
+  BUGREPORT_E_HELO_SEND = 93,      /* "connection error" sending a command */
   BUGREPORT_E_HELO_READ = 98,
   BUGREPORT_E_HELO_REPLY = 104,
   BUGREPORT_E_MAIL_SEND = 110,

@@ -269,8 +269,6 @@ void log_function_exit(void *func)
     call_stack_top--;
 }
 
-void __debug_dump_logged_call_stack()
-{
-}
+void __debug_dump_logged_call_stack() {}
 
 } /* namespace utils */

@@ -20,17 +20,17 @@
 
 #define DEBUG_LEVEL 0
 
-#define DPRINT_LIMIT 255        /* dprint: characters of formatted text */
-#define DLOG_MSG_LIMIT 255      /* dlog: the caller's message is cut here */
-#define DLOG_LINE_LIMIT 299     /* dlog: the whole line */
-#define LOGLINE_LIMIT 255       /* logsyserr, logfail, checkpoint */
+#define DPRINT_LIMIT 255    /* dprint: characters of formatted text */
+#define DLOG_MSG_LIMIT 255  /* dlog: the caller's message is cut here */
+#define DLOG_LINE_LIMIT 299 /* dlog: the whole line */
+#define LOGLINE_LIMIT 255   /* logsyserr, logfail, checkpoint */
 #define CALL_STACK_DEPTH 256
 #define LOG_ROTATE_DEFAULT (64u * 1024u * 1024u) /* "app.log" is rotated past this */
 
 namespace utils QU_EXPORT {
 
-extern int loglevel;            /* calls below this level write nothing; starts at 0 */
-extern int logfd;               /* log descriptor; standard error until app_init */
+extern int loglevel; /* calls below this level write nothing; starts at 0 */
+extern int logfd;    /* log descriptor; standard error until app_init */
 
 void dprint(int level, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
 void dlog(int level, const char *func, const char *file, int line, const char *fmt, ...)
@@ -104,10 +104,10 @@ void __debug_dump_logged_call_stack();
 
 /* CALL(func, args...) records entry into func in the call chain, calls it, and
  * records the exit. The result of the call is discarded. */
-#define CALL(func, ...)                                        \
-  do {                                                         \
+#define CALL(func, ...)                                          \
+  do {                                                           \
     ::utils::log_function_enter(reinterpret_cast<void *>(func)); \
-    (void)(func)(__VA_ARGS__);                                 \
+    (void)(func)(__VA_ARGS__);                                   \
     ::utils::log_function_exit(reinterpret_cast<void *>(func));  \
   } while (0)
 

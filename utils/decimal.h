@@ -15,8 +15,8 @@
 
 #include "utils/export.h"
 
-#define DECIMAL_TEXT_SIZE 64 /* a float with up to 6 decimals fits; see decimal_text */
-#define CENTS_TEXT_SIZE 32   /* "-92233720368547758.08" and its terminator fit */
+#define DECIMAL_TEXT_SIZE 64              /* a float with up to 6 decimals fits; see decimal_text */
+#define CENTS_TEXT_SIZE 32                /* "-92233720368547758.08" and its terminator fit */
 #define MONEY_MAX_CENTS 100000000000000LL /* 1,000,000,000,000.00: the largest amount a text may spell */
 
 namespace utils QU_EXPORT {

@@ -19,8 +19,8 @@
 namespace utils QU_EXPORT {
 
 extern char logbuf[LOGBUF_SIZE];
-extern unsigned long logbuf_head;   /* bytes written out (or never needing it) */
-extern unsigned long logbuf_tail;   /* bytes that entered the ring */
+extern unsigned long logbuf_head; /* bytes written out (or never needing it) */
+extern unsigned long logbuf_tail; /* bytes that entered the ring */
 
 /* Queues len bytes of log output and registers write_log_msg for SOCKOUT on the
  * log descriptor. More than LOGBUF_SIZE pending bytes overwrite the oldest;

@@ -14,9 +14,9 @@
 namespace utils QU_EXPORT {
 
 struct MD5Context {
-  uint32_t buf[4];        /* state words A, B, C, D */
-  uint32_t bits[2];       /* message length in bits, low word first */
-  unsigned char in[64];   /* input block being filled */
+  uint32_t buf[4];      /* state words A, B, C, D */
+  uint32_t bits[2];     /* message length in bits, low word first */
+  unsigned char in[64]; /* input block being filled */
 };
 
 void MD5Init(struct MD5Context *ctx);

@@ -177,8 +177,7 @@ void check_locked()
       continue;
     }
     if (!h && e) {
-      report("memory debugger: %.256s: size=%d, ptr=%p: memory overflow!\n", end->info, (int)end->size,
-             user_of(end));
+      report("memory debugger: %.256s: size=%d, ptr=%p: memory overflow!\n", end->info, (int)end->size, user_of(end));
     } else if (h && !e) {
       report("memory debugger: %.256s: size=%d, ptr=%p: memory underflow!\n", hdr->info, (int)hdr->size,
              (void *)user_of(hdr));
@@ -194,8 +193,7 @@ void check_locked()
 /* The guarded block whose user pointer is ptr, live or freed, or null. A
  * pointer strictly inside a guarded block (header to trailer) is a caller's
  * fault that no heap release could survive: it aborts. */
-mem_debug_blk_hdr *mem_debug_find_blk(void *ptr, const char *file, int line, const char *func,
-                                      const char *ptr_text)
+mem_debug_blk_hdr *mem_debug_find_blk(void *ptr, const char *file, int line, const char *func, const char *ptr_text)
 {
   auto &blocks = all_blocks();
   uintptr_t p = reinterpret_cast<uintptr_t>(ptr);
@@ -359,8 +357,7 @@ char *__memdebug_strdup(const char *text, const char *file, int line, const char
 {
   std::scoped_lock hold(g_lock);
   if (!text) {
-    report("memory debugger: %s: %d: %s(): strdup(%s): try to duplicate null pointer!\n", file, line, func,
-           code_text);
+    report("memory debugger: %s: %d: %s(): strdup(%s): try to duplicate null pointer!\n", file, line, func, code_text);
     die();
   }
   char desc[MEM_DEBUG_STRDUP_DESC_MAX + 1];

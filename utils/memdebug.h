@@ -18,9 +18,9 @@
 #include "utils/export.h"
 #include "utils/md5.h"
 
-#define DMZ_SIZE 64                  /* guard words on each side of the user data */
-#define MEM_ALLOC_MAX (1024 * 128)   /* larger requests abort the process */
-#define MEM_DEBUG_INFO_LEN 256       /* description text, zero-terminated */
+#define DMZ_SIZE 64                /* guard words on each side of the user data */
+#define MEM_ALLOC_MAX (1024 * 128) /* larger requests abort the process */
+#define MEM_DEBUG_INFO_LEN 256     /* description text, zero-terminated */
 #define MEM_DEBUG_STACK_DEPTH 20
 #define MEM_DEBUG_PAD_LEN 3
 #define MEM_DEBUG_STRDUP_DESC_MAX 4095 /* strdup's description, characters */
@@ -29,30 +29,30 @@ namespace utils QU_EXPORT {
 
 /* In front of each guarded block. */
 struct mem_debug_blk_hdr {
-  char magic[4];                          /* "mdbh" */
-  char info[MEM_DEBUG_INFO_LEN];          /* "file:line:func():malloc(size text)" */
-  void *stack[MEM_DEBUG_STACK_DEPTH];     /* room for a call chain; not filled */
-  size_t size;                            /* requested size in bytes */
-  struct mem_debug_blk_hdr *next;         /* next live header, allocation order */
-  struct mem_debug_blk_hdr *prev;         /* previous live header */
-  int free;                               /* number of frees; 0 while live */
+  char magic[4];                      /* "mdbh" */
+  char info[MEM_DEBUG_INFO_LEN];      /* "file:line:func():malloc(size text)" */
+  void *stack[MEM_DEBUG_STACK_DEPTH]; /* room for a call chain; not filled */
+  size_t size;                        /* requested size in bytes */
+  struct mem_debug_blk_hdr *next;     /* next live header, allocation order */
+  struct mem_debug_blk_hdr *prev;     /* previous live header */
+  int free;                           /* number of frees; 0 while live */
   unsigned char check_sum[MD5_DIGEST_LEN];
-  unsigned char reserved[12];             /* aligns the user data for any object */
-  uint32_t dmz[DMZ_SIZE];                 /* guard words, adjacent to the user data */
+  unsigned char reserved[12]; /* aligns the user data for any object */
+  uint32_t dmz[DMZ_SIZE];     /* guard words, adjacent to the user data */
 };
 
 /* Behind each guarded block. It starts at the first multiple of 4 after the
  * user data, so it is laid out for 4-byte alignment. */
 struct __attribute__((packed, aligned(4))) mem_debug_blk_end {
-  uint32_t dmz[DMZ_SIZE];                 /* guard words, adjacent to the user data */
-  int free;                               /* number of frees; 0 while live */
-  struct mem_debug_blk_end *prev;         /* previous live trailer */
-  struct mem_debug_blk_end *next;         /* next live trailer, allocation order */
-  size_t size;                            /* requested size in bytes */
-  void *stack[MEM_DEBUG_STACK_DEPTH];     /* room for a call chain; not filled */
-  char info[MEM_DEBUG_INFO_LEN];          /* same description as the header's */
+  uint32_t dmz[DMZ_SIZE];             /* guard words, adjacent to the user data */
+  int free;                           /* number of frees; 0 while live */
+  struct mem_debug_blk_end *prev;     /* previous live trailer */
+  struct mem_debug_blk_end *next;     /* next live trailer, allocation order */
+  size_t size;                        /* requested size in bytes */
+  void *stack[MEM_DEBUG_STACK_DEPTH]; /* room for a call chain; not filled */
+  char info[MEM_DEBUG_INFO_LEN];      /* same description as the header's */
   unsigned char check_sum[MD5_DIGEST_LEN];
-  char magic[4];                          /* "mdbe" */
+  char magic[4]; /* "mdbe" */
 };
 
 /* Ends of the live lists, in allocation order. */

@@ -26,7 +26,7 @@ const int ECHO_WAIT_MS = 200;
 const char ECHO_REQUEST[] = "ECHOGWADDRRQ";
 const char ECHO_REPLY[] = "ECHOGWADDRRP";
 const size_t ECHO_TAG_LEN = 12;
-const size_t ECHO_REPLY_LEN = 18;   /* tag, 4 address bytes, 2 port bytes */
+const size_t ECHO_REPLY_LEN = 18; /* tag, 4 address bytes, 2 port bytes */
 const size_t ECHO_BUF_LEN = 20;
 
 bool is_inet(const sockaddr *addr, int len)
@@ -396,14 +396,13 @@ const struct sockaddr_in *echo_gateway_addr(struct sockaddr *addr, int len)
 
   const sockaddr_in *result = nullptr;
   for (int attempt = 0; attempt < ECHO_ATTEMPTS; attempt++) {
-    if (send_retry(s, ECHO_REQUEST, ECHO_TAG_LEN, 0, reinterpret_cast<sockaddr *>(&server),
-                   sizeof server) < 0) {
+    if (send_retry(s, ECHO_REQUEST, ECHO_TAG_LEN, 0, reinterpret_cast<sockaddr *>(&server), sizeof server) < 0) {
       LOG_SYS_ERROR();
       break;
     }
     int ready = wait_socket(s, POLLIN, ECHO_WAIT_MS);
     if (ready < 0)
-      break;   /* the wait has logged it */
+      break; /* the wait has logged it */
     if (ready == 0)
       continue;
     unsigned char reply[ECHO_BUF_LEN];

@@ -19,8 +19,8 @@
 
 namespace utils QU_EXPORT {
 
-const char *get_hostname();                                         /* static buffer, or null */
-int gethostaddr(const char *host, struct sockaddr *addr, int len);  /* 0 / -1 */
+const char *get_hostname();                                        /* static buffer, or null */
+int gethostaddr(const char *host, struct sockaddr *addr, int len); /* 0 / -1 */
 
 int tcp_connect(int sock, const struct sockaddr *addr, int len);
 int tcp_bind(int sock, const struct sockaddr *addr, int len);

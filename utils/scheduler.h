@@ -18,7 +18,7 @@ namespace utils QU_EXPORT {
 typedef void (*task_fn)(void *ctxt);
 
 struct scheduler_entry {
-  int pior;                           /* lower runs earlier */
+  int pior; /* lower runs earlier */
   void *ctxt;
   task_fn task;
   struct scheduler_entry *next;
@@ -26,8 +26,8 @@ struct scheduler_entry {
 };
 
 struct scheduler {
-  struct timer *timer;                /* interval 0, created on first use */
-  struct scheduler_entry *entries;    /* ascending pior, FIFO within a pior */
+  struct timer *timer;             /* interval 0, created on first use */
+  struct scheduler_entry *entries; /* ascending pior, FIFO within a pior */
 };
 
 void scheduler_init(struct scheduler *s);
@@ -43,13 +43,11 @@ void scheduler_callback(void *s);
 extern struct scheduler __app_thread_scheduler;
 int schedule_task(void *ctxt, task_fn task, int pior);
 int cancel_task(void *ctxt, task_fn task);
-void cancel_all_task(void *ctxt, task_fn task);   /* task is ignored */
+void cancel_all_task(void *ctxt, task_fn task); /* task is ignored */
 
 } /* namespace utils */
 
-#define SCHEDULE(ctxt, task, pior) \
-  ::utils::scheduler_add_task(&::utils::__app_thread_scheduler, ctxt, task, pior)
-#define CANCEL_ALL_SCHEDULE(ctxt) \
-  ::utils::scheduler_delete_all(&::utils::__app_thread_scheduler, ctxt)
+#define SCHEDULE(ctxt, task, pior) ::utils::scheduler_add_task(&::utils::__app_thread_scheduler, ctxt, task, pior)
+#define CANCEL_ALL_SCHEDULE(ctxt) ::utils::scheduler_delete_all(&::utils::__app_thread_scheduler, ctxt)
 
 #endif

@@ -14,10 +14,10 @@
 #define INET_SOCKLEN 16
 
 /* Makes an IPv4 wildcard address: AF_INET, INADDR_ANY, port 0. */
-#define MK_INET_ANYADDR(addr)                                       \
-  do {                                                              \
-    ::utils::bzero(&(addr), sizeof(addr));                          \
-    reinterpret_cast<struct sockaddr_in *>(&(addr))->sin_family = AF_INET; \
+#define MK_INET_ANYADDR(addr)                                                             \
+  do {                                                                                    \
+    ::utils::bzero(&(addr), sizeof(addr));                                                \
+    reinterpret_cast<struct sockaddr_in *>(&(addr))->sin_family = AF_INET;                \
     reinterpret_cast<struct sockaddr_in *>(&(addr))->sin_addr.s_addr = htonl(INADDR_ANY); \
   } while (0)
 
@@ -25,9 +25,9 @@
 #define IN_IS_ADDR_MULTICAST(a) ((ntohl((a)->s_addr) >> 28) == 0xe)
 
 /* A sockaddr followed by room for any supported address. */
-#define SOCKADDR_STORE(name)          \
-  union {                             \
-    struct sockaddr name;             \
+#define SOCKADDR_STORE(name)              \
+  union {                                 \
+    struct sockaddr name;                 \
     struct sockaddr_storage name##_store; \
   }
 

@@ -14,10 +14,10 @@ namespace utils {
 
 namespace {
 
-timer_entry *timer_list;      /* ascending due time */
-timer_entry *pending_list;    /* queued during a sweep; newest first */
-timer_entry *free_entries;    /* recycled records, never returned to the heap */
-int in_check_timeout_lock;    /* set while timer_check_timeout runs */
+timer_entry *timer_list;   /* ascending due time */
+timer_entry *pending_list; /* queued during a sweep; newest first */
+timer_entry *free_entries; /* recycled records, never returned to the heap */
+int in_check_timeout_lock; /* set while timer_check_timeout runs */
 
 int clamp_ms(int64_t ms)
 {
@@ -229,8 +229,7 @@ void dump_timers(const char *info)
 
 int tvcmp(const struct timeval *tv1, const struct timeval *tv2)
 {
-  int64_t ms = ((int64_t)tv1->tv_sec - tv2->tv_sec) * 1000 +
-               ((int64_t)tv1->tv_usec - tv2->tv_usec) / 1000;
+  int64_t ms = ((int64_t)tv1->tv_sec - tv2->tv_sec) * 1000 + ((int64_t)tv1->tv_usec - tv2->tv_usec) / 1000;
   return clamp_ms(ms);
 }
 

@@ -23,9 +23,9 @@ struct timer {
 };
 
 struct timer_entry {
-  struct timer *timer;        /* the timer this entry fires */
-  struct timeval timeout;     /* absolute due time (monotonic clock) */
-  int repeat;                 /* firings still to come; 0 or negative: endless */
+  struct timer *timer;    /* the timer this entry fires */
+  struct timeval timeout; /* absolute due time (monotonic clock) */
+  int repeat;             /* firings still to come; 0 or negative: endless */
   struct timer_entry *next;
 };
 
@@ -35,12 +35,12 @@ void timer_now(struct timeval *tv);
 
 /* Create / release. */
 struct timer *create_timer(unsigned interval, void *ctxt, timer_callback call_back);
-void destroy_timer(struct timer *t);      /* removes its queued entry, frees it */
+void destroy_timer(struct timer *t); /* removes its queued entry, frees it */
 
 /* Verbs. start and set_timeout first remove any queued entry of the timer. */
-int start_timer(struct timer *t, int repeat);                   /* 0, -1 without memory */
-int set_timeout(struct timer *t, const struct timeval *when);   /* one firing at `when` */
-int stop_timer(struct timer *t);                                /* 0 removed, -1 not queued */
+int start_timer(struct timer *t, int repeat);                 /* 0, -1 without memory */
+int set_timeout(struct timer *t, const struct timeval *when); /* one firing at `when` */
+int stop_timer(struct timer *t);                              /* 0 removed, -1 not queued */
 
 /* Fires every due entry (a timer queued during the sweep waits for the next one)
  * and returns the milliseconds until the earliest queued firing, 0 when already

@@ -12,11 +12,11 @@
 namespace utils QU_EXPORT {
 
 struct typeinfo {
-  const char *name;                               /* type name, for diagnostics */
-  size_t size;                                    /* bytes of one object */
-  int (*init)(void *obj, va_list ap);             /* < 0 fails; null: zero-fill */
-  void (*free)(void *obj);                        /* releases what obj holds, not obj; may be null */
-  int (*copy)(void *dst, const void *src);        /* < 0 fails; null: byte copy returning size */
+  const char *name;                        /* type name, for diagnostics */
+  size_t size;                             /* bytes of one object */
+  int (*init)(void *obj, va_list ap);      /* < 0 fails; null: zero-fill */
+  void (*free)(void *obj);                 /* releases what obj holds, not obj; may be null */
+  int (*copy)(void *dst, const void *src); /* < 0 fails; null: byte copy returning size */
 };
 
 /* A new object of the type (heap), initialised with the extra arguments; null
@@ -35,7 +35,7 @@ void *type_clone(const struct typeinfo *ti, const void *src);
  * in the current namespace; TYPEINFO(name) is its address (found by ordinary
  * lookup, so the library's own descriptors need `using namespace utils` or a
  * scope inside it); TYPEDECL(name) declares it for other files. */
-#define TYPEDEF(type, name, init, free, copy) \
+#define TYPEDEF(type, name, init, free, copy)         \
   extern const ::utils::typeinfo __##name##_typeinfo; \
   const ::utils::typeinfo __##name##_typeinfo = {#name, sizeof(type), init, free, copy}
 #define TYPEINFO(name) (&__##name##_typeinfo)

@@ -24,8 +24,8 @@ void bcopy(void *dst, const void *src, size_t n);
 size_t strlen16bit(const uint16_t *s);
 uint16_t *strcpy16bit(uint16_t *dest, const uint16_t *src);
 int strcmp16bit(const uint16_t *s1, const uint16_t *s2); /* first differing units, s1 - s2 */
-uint16_t *strdup16bit(const uint16_t *s);               /* heap copy (free()), or null */
-int strto16bit(uint16_t *str16, const char *str);       /* sign-extends each byte; units written */
+uint16_t *strdup16bit(const uint16_t *s);                /* heap copy (free()), or null */
+int strto16bit(uint16_t *str16, const char *str);        /* sign-extends each byte; units written */
 
 /* 0 when the counted strings are equal, non-zero otherwise; two empty strings
  * are not equal (-1), strings of different length give srclen - destlen. */
@@ -34,9 +34,9 @@ int qnstrcmp(const char *src, int srclen, const char *dest, int destlen);
 /* One block of a pool; the data area follows the header. The newest block is
  * the head of the chain. */
 struct memblk {
-  struct memblk *next;  /* the block allocated before this one */
-  unsigned size;        /* capacity of the data area */
-  unsigned free;        /* bytes of the data area not yet handed out */
+  struct memblk *next; /* the block allocated before this one */
+  unsigned size;       /* capacity of the data area */
+  unsigned free;       /* bytes of the data area not yet handed out */
 };
 
 /* Returns nbytes (raised to a multiple of 4) from the pool at *head, growing it

@@ -19,14 +19,14 @@ namespace {
 
 struct Entry {
   QByteArray date;
-  QByteArray admin, action, detail;   /* GBK */
+  QByteArray admin, action, detail; /* GBK */
 };
 
 QString g_operator;
 std::function<void(const QString &)> g_notice;
 QList<Entry> g_waiting;
-QString g_file;                   /* where the waiting entries are kept */
-QList<QByteArray> g_unreadable;   /* lines of it that held no entry, kept as they were */
+QString g_file;                 /* where the waiting entries are kept */
+QList<QByteArray> g_unreadable; /* lines of it that held no entry, kept as they were */
 
 /* GBK of a text; a character without a GBK form becomes "?" rather than lose
  * the entry (names that cannot be stored never get that far). */
@@ -94,8 +94,7 @@ void AuditArrived(void *record, void *param)
 {
   const auto *a = static_cast<const audit_info *>(record);
   static_cast<QList<AuditRow> *>(param)->append({FIELD_TEXT(a->m_date), FromGbk(FIELD_TEXT(a->m_admin)),
-                                                 FromGbk(FIELD_TEXT(a->m_action)),
-                                                 FromGbk(FIELD_TEXT(a->m_detail))});
+                                                 FromGbk(FIELD_TEXT(a->m_action)), FromGbk(FIELD_TEXT(a->m_detail))});
 }
 
 QString Or(const QString &text)
@@ -103,15 +102,14 @@ QString Or(const QString &text)
   return text.isEmpty() ? QStringLiteral("（空）") : text;
 }
 
-} // namespace
+}  // namespace
 
 QStringList AuditActions()
 {
   QStringList actions;
   for (const char *a : {AUDIT_LOGIN, AUDIT_LOGIN_FAILED, AUDIT_CHECKOUT, AUDIT_DEPOSIT, AUDIT_REFUND, AUDIT_DENY,
-                        AUDIT_PERMIT, AUDIT_RATE, AUDIT_RATE_IMPORT, AUDIT_USER_ADD, AUDIT_USER_DELETE,
-                        AUDIT_PASSWORD, AUDIT_SHIFT, AUDIT_BACKUP, AUDIT_SHOP, AUDIT_CHECKOUT_REFUND,
-                        AUDIT_REPRINT})
+                        AUDIT_PERMIT, AUDIT_RATE, AUDIT_RATE_IMPORT, AUDIT_USER_ADD, AUDIT_USER_DELETE, AUDIT_PASSWORD,
+                        AUDIT_SHIFT, AUDIT_BACKUP, AUDIT_SHOP, AUDIT_CHECKOUT_REFUND, AUDIT_REPRINT})
     actions.append(QString::fromUtf8(a));
   return actions;
 }
@@ -132,8 +130,8 @@ void SetAuditFile(const QString &path)
     const bool dated = date.size() == 19 && date[10] == QLatin1Char(' ') &&
                        QDate::fromString(date.left(10), QStringLiteral("yyyy-MM-dd")).isValid() &&
                        QTime::fromString(date.mid(11), QStringLiteral("HH:mm:ss")).isValid();
-    if (dated && Unescaped(fields[1], &e.admin) && Unescaped(fields[2], &e.action) &&
-        Unescaped(fields[3], &e.detail) && !e.admin.isEmpty() && !e.action.isEmpty()) {
+    if (dated && Unescaped(fields[1], &e.admin) && Unescaped(fields[2], &e.action) && Unescaped(fields[3], &e.detail) &&
+        !e.admin.isEmpty() && !e.action.isEmpty()) {
       e.date = fields[0];
       g_waiting.append(e);
     } else if (!line.isEmpty()) {

@@ -101,7 +101,7 @@ QString ShopChangeDetail(const ShopInfo &before, const ShopInfo &after);
 /* ---- the report ---- */
 
 struct AuditRow {
-  QByteArray date;                /* "%Y-%m-%d %H:%M:%S" */
+  QByteArray date; /* "%Y-%m-%d %H:%M:%S" */
   QString admin;
   QString action;
   QString detail;

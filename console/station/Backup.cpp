@@ -17,8 +17,7 @@ namespace {
 
 const QRegularExpression &NamePattern()
 {
-  static const QRegularExpression pattern(
-      QStringLiteral("^" BACKUP_NAME_PREFIX "(\\d{8}-\\d{6})$"));
+  static const QRegularExpression pattern(QStringLiteral("^" BACKUP_NAME_PREFIX "(\\d{8}-\\d{6})$"));
   return pattern;
 }
 
@@ -27,7 +26,7 @@ QString Folder(const QString &workDir)
   return workDir + QStringLiteral("/" BACKUP_DIR);
 }
 
-} // namespace
+}  // namespace
 
 QString BackupName(const QDateTime &when)
 {
@@ -49,8 +48,8 @@ QStringList Backups(const QString &workDir)
 {
   QStringList names;
   // The names sort as their times do.
-  const QStringList files = QDir(Folder(workDir)).entryList(
-      {QStringLiteral(BACKUP_NAME_PREFIX "*")}, QDir::Files, QDir::Name);
+  const QStringList files =
+      QDir(Folder(workDir)).entryList({QStringLiteral(BACKUP_NAME_PREFIX "*")}, QDir::Files, QDir::Name);
   for (const QString &name : files)
     if (BackupTime(name))
       names.append(name);
@@ -74,8 +73,7 @@ void PruneBackups(const QString &workDir, int keep)
     if (!folder.remove(names[i]))
       qWarning("cannot remove the old backup %s", qPrintable(folder.filePath(names[i])));
   // No backup runs while the console prunes: a part is what an interruption left.
-  const QStringList parts = folder.entryList({QStringLiteral(BACKUP_NAME_PREFIX "*" BACKUP_PART_SUFFIX)},
-                                             QDir::Files);
+  const QStringList parts = folder.entryList({QStringLiteral(BACKUP_NAME_PREFIX "*" BACKUP_PART_SUFFIX)}, QDir::Files);
   for (const QString &part : parts)
     folder.remove(part);
 }
@@ -140,17 +138,23 @@ bool BackgroundBackup::start(const QString &workDir, const QDateTime &now, Progr
     Result result;
     result.made = BackUpDatabase(workDir, now, &result.path, &result.reason, [this, run](int percent) {
       m_percent.store(percent, std::memory_order_relaxed);
-      QMetaObject::invokeMethod(m_context, [this, run, percent] {
-        if (run == m_run && m_thread.joinable() && m_progress)
-          m_progress(percent);
-      }, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          m_context,
+          [this, run, percent] {
+            if (run == m_run && m_thread.joinable() && m_progress)
+              m_progress(percent);
+          },
+          Qt::QueuedConnection);
     });
     m_result = result;
     m_copying.store(false, std::memory_order_release);
-    QMetaObject::invokeMethod(m_context, [this, run] {
-      if (run == m_run)
-        wait();
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        m_context,
+        [this, run] {
+          if (run == m_run)
+            wait();
+        },
+        Qt::QueuedConnection);
   });
   return true;
 }

@@ -25,7 +25,7 @@ class QObject;
 
 #define BACKUP_DIR "backups"
 #define BACKUP_NAME_PREFIX "quentadb-"
-#define BACKUP_PART_SUFFIX ".part"    /* a copy under way, or one an interruption left */
+#define BACKUP_PART_SUFFIX ".part" /* a copy under way, or one an interruption left */
 #define BACKUPS_KEPT 30
 
 /* "quentadb-YYYYMMDD-HHMMSS" of the time. */
@@ -65,8 +65,8 @@ class BackgroundBackup {
 public:
   struct Result {
     bool made = false;
-    QString path;                 /* the backup's full path, when made */
-    QString reason;               /* why not, in the operator's words */
+    QString path;   /* the backup's full path, when made */
+    QString reason; /* why not, in the operator's words */
   };
   using Progress = std::function<void(int percent)>;
   using Done = std::function<void(const Result &result)>;
@@ -93,10 +93,10 @@ public:
 private:
   QObject *m_context;
   std::thread m_thread;
-  unsigned m_run = 0;             /* counts the copies: a late call of an earlier one is dropped */
+  unsigned m_run = 0; /* counts the copies: a late call of an earlier one is dropped */
   Progress m_progress;
   Done m_done;
-  Result m_result;                /* written by the copy's thread, read once it has ended */
+  Result m_result; /* written by the copy's thread, read once it has ended */
   std::atomic<int> m_percent{0};
   std::atomic<bool> m_copying{false};
 };

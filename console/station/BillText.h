@@ -44,7 +44,7 @@ Settlement SettlementOf(Cents total, Cents deposit, Cents paid);
  * textOutsideSelection is the field's text without its selected part. */
 bool MoneyKeyAllowed(const QString &textOutsideSelection, QChar key);
 
-#define MONEY_FIELD_DIGITS 6      /* figures before the point a money field takes */
+#define MONEY_FIELD_DIGITS 6 /* figures before the point a money field takes */
 
 /* Whether a money field may hold the text: empty, or at most
  * MONEY_FIELD_DIGITS figures, then at most one point and two figures after it

@@ -19,9 +19,8 @@ struct LineConditions {
   const char *list[4];
 
   LineConditions(const QByteArray &machineId, int lineId)
-    : machine("machineid=" + SqlText(machineId)),
-      line("lineid=" + QByteArray::number(lineId)),
-      list{machine.constData(), line.constData(), "flag=0", nullptr}
+      : machine("machineid=" + SqlText(machineId)),
+        line("lineid=" + QByteArray::number(lineId)), list{machine.constData(), line.constData(), "flag=0", nullptr}
   {
   }
 };
@@ -66,7 +65,7 @@ bool MarkSettled(const QByteArray &machineId, int lineId, const char *callid)
   return quenta_updateCDRTable(conds, sets) == 0;
 }
 
-} // namespace
+}  // namespace
 
 QByteArray SqlText(const QByteArray &text)
 {
@@ -82,8 +81,7 @@ int CountUnsettledCalls(const QByteArray &machineId, int lineId)
   return n;
 }
 
-bool CollectUnsettledCalls(const QByteArray &machineId, int lineId,
-                           std::vector<CheckoutCall> *calls)
+bool CollectUnsettledCalls(const QByteArray &machineId, int lineId, std::vector<CheckoutCall> *calls)
 {
   calls->clear();
   LineConditions conds(machineId, lineId);

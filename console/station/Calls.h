@@ -35,8 +35,7 @@ struct CheckoutCall {
  * "billtbl" (the program stopped between storing its bill and marking it) is
  * marked settled here and left out, so it is never billed twice. False, and
  * no calls, when the calls or their bills could not be read. */
-bool CollectUnsettledCalls(const QByteArray &machineId, int lineId,
-                           std::vector<CheckoutCall> *calls);
+bool CollectUnsettledCalls(const QByteArray &machineId, int lineId, std::vector<CheckoutCall> *calls);
 
 /* The call in progress priced as if it ended at `end` (the engine's
  * "%Y-%m-%d %H:%M:%S" form, StationTime): the bill its checkout would list

@@ -53,16 +53,19 @@ bool FirstOf(int (*select)(const char *const *, USER_CALLBACK, void *), const QB
     Record *out;
     bool found;
   } found{out, false};
-  select(conds, [](void *r, void *p) {
-    auto *f = static_cast<Found *>(p);
-    if (!f->found)
-      *f->out = *static_cast<const Record *>(r);
-    f->found = true;
-  }, &found);
+  select(
+      conds,
+      [](void *r, void *p) {
+        auto *f = static_cast<Found *>(p);
+        if (!f->found)
+          *f->out = *static_cast<const Record *>(r);
+        f->found = true;
+      },
+      &found);
   return found.found;
 }
 
-} // namespace
+}  // namespace
 
 bool QueryCheckouts(const QByteArray &from, const QByteArray &to, QList<CheckoutRow> *rows)
 {
@@ -85,8 +88,7 @@ bool FindCheckout(qint64 number, CheckoutRow *row)
 QString CheckoutLineName(const LineNames &names, const QByteArray &machineId, int lineId)
 {
   const QString name = names.value({machineId, lineId});
-  return name.isEmpty() ? QStringLiteral("%1 线路#%2").arg(EngineText(machineId.constData())).arg(lineId + 1)
-                        : name;
+  return name.isEmpty() ? QStringLiteral("%1 线路#%2").arg(EngineText(machineId.constData())).arg(lineId + 1) : name;
 }
 
 Receipt ShopReceipt(const ShopInfo &shop, const QString &lineName, const QString &operatorName)

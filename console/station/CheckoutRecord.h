@@ -15,17 +15,17 @@
 
 /* One confirmed checkout. */
 struct CheckoutRow {
-  qint64 number = 0;              /* the running number (单号) */
-  QByteArray date;                /* when it was confirmed, the engine's time text */
-  QString admin;                  /* who took the money */
+  qint64 number = 0; /* the running number (单号) */
+  QByteArray date;   /* when it was confirmed, the engine's time text */
+  QString admin;     /* who took the money */
   QByteArray machineId;
   int lineId = 0;
-  Cents due = 0;                  /* the calls' amounts */
-  Cents deposit = 0;              /* counted as paid */
+  Cents due = 0;     /* the calls' amounts */
+  Cents deposit = 0; /* counted as paid */
   Cents paid = 0;
   Cents change = 0;
-  Cents owed = 0;                 /* left unpaid */
-  Cents refunded = 0;             /* handed back since */
+  Cents owed = 0;     /* left unpaid */
+  Cents refunded = 0; /* handed back since */
   QList<QByteArray> callIds;
   Cents Refundable() const { return due - owed - refunded; }
 };
@@ -59,14 +59,14 @@ bool RefundCheckout(qint64 checkout, Cents amount, const QString &admin, const Q
 
 /* One refund as its slip (退款单) shows it. */
 struct RefundSlip {
-  qint64 number = 0;              /* the refund's own number */
-  qint64 checkout = 0;            /* the checkout it refunds */
+  qint64 number = 0;   /* the refund's own number */
+  qint64 checkout = 0; /* the checkout it refunds */
   QDateTime time;
   QString admin;
   QString reason;
   Cents amount = 0;
-  Cents settled = 0;              /* what the customer had paid for the checkout */
-  Cents refundedBefore = 0;       /* refunded of it earlier */
+  Cents settled = 0;        /* what the customer had paid for the checkout */
+  Cents refundedBefore = 0; /* refunded of it earlier */
 };
 
 /* The slip as rich text, headed by the shop's name, for a receipt printer. */

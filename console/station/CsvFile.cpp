@@ -15,7 +15,7 @@ bool LooksLikeFormula(const QByteArray &b)
   return sign && (b.size() == 1 || !((b[1] >= '0' && b[1] <= '9') || b[1] == '.'));
 }
 
-} // namespace
+}  // namespace
 
 QByteArray CsvField(const QString &text)
 {

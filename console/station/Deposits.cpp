@@ -47,7 +47,7 @@ bool ParseDepositLine(const QByteArray &line, bool quoted, Deposit *deposit)
   return true;
 }
 
-} // namespace
+}  // namespace
 
 bool ReadDeposits(const QString &path, QList<Deposit> *deposits, QString *reason)
 {
@@ -108,8 +108,7 @@ DepositCheck CheckDeposit(DepositLevel shown, Cents deposit, Cents used)
   if (now == DEPOSIT_NONE)
     return {DEPOSIT_NONE, false, false};
   const DepositLevel level = qMax(now, shown);
-  return {level, level >= DEPOSIT_LOW && shown < DEPOSIT_LOW,
-          level == DEPOSIT_USED_UP && shown < DEPOSIT_USED_UP};
+  return {level, level >= DEPOSIT_LOW && shown < DEPOSIT_LOW, level == DEPOSIT_USED_UP && shown < DEPOSIT_USED_UP};
 }
 
 QString DepositText(Cents deposit, Cents used, DepositLevel level)

@@ -22,17 +22,17 @@
 #define DEPOSIT_WARNING_PERCENT 90 /* of the deposit used: the row warns */
 
 struct Deposit {
-  QByteArray machineId;           /* as the engine reports it, at most 127 bytes */
-  int lineId = 0;                 /* the engine's line id */
-  Cents amount = 0;               /* more than 0 */
+  QByteArray machineId; /* as the engine reports it, at most 127 bytes */
+  int lineId = 0;       /* the engine's line id */
+  Cents amount = 0;     /* more than 0 */
 };
 
 /* Where a line stands against its deposit, in the order a call passes them. */
 enum DepositLevel : unsigned char {
-  DEPOSIT_NONE,                   /* no deposit */
-  DEPOSIT_LEFT,                   /* less than DEPOSIT_WARNING_PERCENT used */
-  DEPOSIT_LOW,                    /* that much used: the row warns, the window beeps */
-  DEPOSIT_USED_UP,                /* all used: the line is denied */
+  DEPOSIT_NONE,    /* no deposit */
+  DEPOSIT_LEFT,    /* less than DEPOSIT_WARNING_PERCENT used */
+  DEPOSIT_LOW,     /* that much used: the row warns, the window beeps */
+  DEPOSIT_USED_UP, /* all used: the line is denied */
 };
 
 /* The deposits of the file in file order. Without a file there are none:

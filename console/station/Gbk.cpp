@@ -31,7 +31,7 @@ QStringDecoder &GbkDecoder()
   return *decoder;
 }
 
-} // namespace
+}  // namespace
 
 std::optional<QByteArray> ToGbk(const QString &text)
 {

@@ -40,10 +40,10 @@ QString BreakdownOf(const CheckoutCall &call)
 {
   if (!call.bill)
     return QString();
-  return CallBreakdown(QByteArray(call.cdr.callid, qstrnlen(call.cdr.callid, sizeof call.cdr.callid)),
-                       QByteArray(call.bill->m_period_record,
-                                  qstrnlen(call.bill->m_period_record, sizeof call.bill->m_period_record)),
-                       CentsOf(call.bill->m_count));
+  return CallBreakdown(
+      QByteArray(call.cdr.callid, qstrnlen(call.cdr.callid, sizeof call.cdr.callid)),
+      QByteArray(call.bill->m_period_record, qstrnlen(call.bill->m_period_record, sizeof call.bill->m_period_record)),
+      CentsOf(call.bill->m_count));
 }
 
 Receipt ReceiptOf(const ShopInfo &shop, const QString &lineName, const QString &operatorName,
@@ -53,14 +53,14 @@ Receipt ReceiptOf(const ShopInfo &shop, const QString &lineName, const QString &
   for (const CheckoutCall &call : calls) {
     // Only what is settled is on it: an unpriced call stays to be paid.
     if (call.bill)
-      receipt.calls.push_back({EngineText(call.cdr.desnum), EngineText(call.cdr.bdate),
-                               call.bill->m_calltime, CentsOf(call.bill->m_count), BreakdownOf(call)});
+      receipt.calls.push_back({EngineText(call.cdr.desnum), EngineText(call.cdr.bdate), call.bill->m_calltime,
+                               CentsOf(call.bill->m_count), BreakdownOf(call)});
   }
   return receipt;
 }
 
-int StoreLineCheckout(const LineCheckout &checkout, const QString &operatorName, Cents paid,
-                    const CheckoutMoney &money, checkout_info *co)
+int StoreLineCheckout(const LineCheckout &checkout, const QString &operatorName, Cents paid, const CheckoutMoney &money,
+                      checkout_info *co)
 {
   *co = checkout_info{};
   const QByteArray name = OperatorForBill(operatorName);

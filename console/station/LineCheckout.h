@@ -18,12 +18,12 @@
 #include "ShopInfo.h"
 
 struct LineCheckout {
-  QByteArray machineId;           /* the line settled */
+  QByteArray machineId; /* the line settled */
   int lineId = 0;
   std::vector<CheckoutCall> calls; /* its unsettled calls in the engine's order */
-  Cents total = 0;                /* the priced calls' amounts, each rounded to the fen once */
-  bool unpriced = false;          /* a call no rule prices: listed, neither counted nor settled */
-  Cents deposit = 0;              /* the line's deposit, 0: none */
+  Cents total = 0;                 /* the priced calls' amounts, each rounded to the fen once */
+  bool unpriced = false;           /* a call no rule prices: listed, neither counted nor settled */
+  Cents deposit = 0;               /* the line's deposit, 0: none */
 
   /* The calls the checkout settles: those with a price. */
   int PricedCalls() const;
@@ -46,8 +46,8 @@ Receipt ReceiptOf(const ShopInfo &shop, const QString &lineName, const QString &
  * with the operator and the money (paid now, the change given and what the
  * customer still owes); *co then holds the running number and date the
  * engine gave it. The engine's result: 0 when stored (Calls.h). */
-int StoreLineCheckout(const LineCheckout &checkout, const QString &operatorName, Cents paid,
-                    const CheckoutMoney &money, checkout_info *co);
+int StoreLineCheckout(const LineCheckout &checkout, const QString &operatorName, Cents paid, const CheckoutMoney &money,
+                      checkout_info *co);
 
 /* What a stored checkout adds to the shift's takings: what the customer settled. */
 Cents SettledAmount(const checkout_info &co);
@@ -57,8 +57,7 @@ CheckoutFigures FiguresOf(const LineCheckout &checkout, Cents paid, bool stored)
 
 /* The receipt of the stored checkout from the one the dialog showed: its
  * number, moment and money; the breakdowns only when wanted. */
-Receipt StoredReceipt(Receipt receipt, const LineCheckout &checkout, const checkout_info &co,
-                      bool breakdowns);
+Receipt StoredReceipt(Receipt receipt, const LineCheckout &checkout, const checkout_info &co, bool breakdowns);
 
 /* What the operator is told of a checkout the engine did not store. */
 QString CheckoutFailureText(int result);

@@ -5,6 +5,5 @@
 
 bool SendLineCommand(const QByteArray &machineId, int lineId, const QByteArray &command)
 {
-  return quenta_sendCommand(machineId.constData(), static_cast<unsigned int>(lineId),
-                            command.constData()) == 0;
+  return quenta_sendCommand(machineId.constData(), static_cast<unsigned int>(lineId), command.constData()) == 0;
 }

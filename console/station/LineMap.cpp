@@ -64,7 +64,7 @@ bool Integer(const QByteArray &text, qsizetype *pos, int *value)
   return true;
 }
 
-} // namespace
+}  // namespace
 
 bool NeedsQuotes(const QByteArray &bytes)
 {

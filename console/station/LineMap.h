@@ -28,12 +28,12 @@
 #include <optional>
 
 #define LINEMAP_FILE "linemap"
-#define QUOTED_FIELDS_MARK "#quoted"  /* first line of a file whose fields may be quoted */
+#define QUOTED_FIELDS_MARK "#quoted" /* first line of a file whose fields may be quoted */
 
 struct LineMapEntry {
-  QByteArray machineId;           /* as the engine reports it, at most 127 bytes */
-  int lineId = 0;                 /* the engine's line id */
-  QString name;                   /* display name */
+  QByteArray machineId; /* as the engine reports it, at most 127 bytes */
+  int lineId = 0;       /* the engine's line id */
+  QString name;         /* display name */
 };
 
 /* Splits one line of the file (its line feed removed or not): a field, a
@@ -62,7 +62,6 @@ bool ReadLineMap(const QString &path, QList<LineMapEntry> *entries);
  * the new one is complete. False when nothing could be written, or when a name
  * has a character with no GBK form (the file is then left as it was); *reason
  * (when given) says why in the operator's words. */
-bool WriteLineMap(const QString &path, const QList<LineMapEntry> &entries,
-                  QString *reason = nullptr);
+bool WriteLineMap(const QString &path, const QList<LineMapEntry> &entries, QString *reason = nullptr);
 
 #endif

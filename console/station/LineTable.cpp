@@ -25,12 +25,9 @@ QString CleanName(const QString &text)
   return name;
 }
 
-} // namespace
+}  // namespace
 
-LineTable::LineTable(QObject *parent)
-  : QAbstractTableModel(parent)
-{
-}
+LineTable::LineTable(QObject *parent) : QAbstractTableModel(parent) {}
 
 int LineTable::rowCount(const QModelIndex &parent) const
 {
@@ -51,20 +48,28 @@ QVariant LineTable::data(const QModelIndex &index, int role) const
   case Qt::DisplayRole:
   case Qt::EditRole:
     switch (index.column()) {
-    case COLUMN_NAME: return entry->name;
-    case COLUMN_STATE: return entry->stateText;
-    case COLUMN_DIALLED: return entry->dialled;
-    case COLUMN_START: return entry->startText;
-    case COLUMN_CALL_TIME: return entry->callTime;
-    case COLUMN_AMOUNT_DUE: return entry->amountDue;
-    case COLUMN_RUNNING_COST: return entry->runningText;
+    case COLUMN_NAME:
+      return entry->name;
+    case COLUMN_STATE:
+      return entry->stateText;
+    case COLUMN_DIALLED:
+      return entry->dialled;
+    case COLUMN_START:
+      return entry->startText;
+    case COLUMN_CALL_TIME:
+      return entry->callTime;
+    case COLUMN_AMOUNT_DUE:
+      return entry->amountDue;
+    case COLUMN_RUNNING_COST:
+      return entry->runningText;
     case COLUMN_DEPOSIT: {
       const std::optional<Cents> deposit = DepositOf(index.row());
       if (!deposit)
         return QString();
       return DepositText(*deposit, AmountDue(entry->unsettledAmount, entry->runningCost), entry->depositLevel);
     }
-    default: return QVariant();
+    default:
+      return QVariant();
     }
   case Qt::BackgroundRole:
   case Qt::ForegroundRole: {
@@ -87,7 +92,7 @@ QVariant LineTable::data(const QModelIndex &index, int role) const
 
 QVariant LineTable::headerData(int section, Qt::Orientation orientation, int role) const
 {
-  static const char *const captions[LINE_COLUMNS] = {"线路", "状态", "呼出号码", "开始时间",
+  static const char *const captions[LINE_COLUMNS] = {"线路",     "状态",     "呼出号码", "开始时间",
                                                      "通话时间", "应付金额", "本次话费", "押金"};
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= LINE_COLUMNS)
     return QVariant();
@@ -235,15 +240,15 @@ bool LineTable::Poll(const QDateTime &now)
   return std::exchange(m_added, false);
 }
 
-void LineTable::StatusCallback(const char *machineid, int lineid, const char *state, const char *,
-                               const char *desnum, const char *bdate, int flag, void *param)
+void LineTable::StatusCallback(const char *machineid, int lineid, const char *state, const char *, const char *desnum,
+                               const char *bdate, int flag, void *param)
 {
   static_cast<LineTable *>(param)->UpdateLine(machineid ? machineid : "", lineid, state ? state : "",
                                               desnum ? desnum : "", bdate ? bdate : "", flag);
 }
 
-void LineTable::UpdateLine(const char *machineid, int lineid, const char *state, const char *desnum,
-                           const char *bdate, int flag)
+void LineTable::UpdateLine(const char *machineid, int lineid, const char *state, const char *desnum, const char *bdate,
+                           int flag)
 {
   const QByteArray machine = QByteArray(machineid).left(MACHINE_ID_MAX);
   int row = FindLine(machine, lineid);
@@ -406,8 +411,8 @@ DepositCheck LineTable::WatchDeposit(int row)
   if (!Line(row))
     return {DEPOSIT_NONE, false, false};
   LineEntry &entry = m_lines[row];
-  DepositCheck check = CheckDeposit(entry.depositLevel, DepositOf(row).value_or(0),
-                                    AmountDue(entry.unsettledAmount, entry.runningCost));
+  DepositCheck check =
+      CheckDeposit(entry.depositLevel, DepositOf(row).value_or(0), AmountDue(entry.unsettledAmount, entry.runningCost));
   // A line the engine has not reported since the start has no address to
   // deny (a deposit read at login): it waits, warned, for the poll that does.
   if (check.deny && entry.shownState == LINE_NOT_SHOWN)

@@ -35,23 +35,23 @@
 
 /* One row. A row is known by its machine id and line id. */
 struct LineEntry {
-  QByteArray machineId;           /* as the engine reports it, at most 127 bytes */
-  int lineId = 0;                 /* as the engine reports it, from 0 */
-  QString name;                   /* display name, also the row's caption */
+  QByteArray machineId;                      /* as the engine reports it, at most 127 bytes */
+  int lineId = 0;                            /* as the engine reports it, from 0 */
+  QString name;                              /* display name, also the row's caption */
   unsigned char shownState = LINE_NOT_SHOWN; /* state whose caption "状态" shows */
-  QString stateText;              /* "状态" */
-  QString dialled;                /* "呼出号码" */
-  QString startText;              /* "开始时间", "（恢复）" after a call the restart took over */
-  QString callTime;               /* "通话时间" of a call in progress */
-  bool unsettled = false;         /* the line has, or may have, calls not yet settled */
-  bool billable = false;          /* its checkout button says "结帐" (a call in progress
+  QString stateText;                         /* "状态" */
+  QString dialled;                           /* "呼出号码" */
+  QString startText;                         /* "开始时间", "（恢复）" after a call the restart took over */
+  QString callTime;                          /* "通话时间" of a call in progress */
+  bool unsettled = false;                    /* the line has, or may have, calls not yet settled */
+  bool billable = false;                     /* its checkout button says "结帐" (a call in progress
                                      makes the line unsettled, the button only once it ends) */
-  std::optional<Cents> unsettledAmount; /* the unsettled calls' prices as last read; nothing: none */
-  std::optional<Cents> runningCost; /* the call in progress priced at the poll (0 when no rule
+  std::optional<Cents> unsettledAmount;      /* the unsettled calls' prices as last read; nothing: none */
+  std::optional<Cents> runningCost;          /* the call in progress priced at the poll (0 when no rule
                                        prices it); nothing: no call in progress */
-  QString runningText;            /* "本次话费": that price, "无法计费", or empty */
-  QString amountDue;              /* "应付金额": unsettled calls and the call in progress, or empty */
-  DepositLevel depositLevel = DEPOSIT_NONE; /* against its deposit, as the row shows it */
+  QString runningText;                       /* "本次话费": that price, "无法计费", or empty */
+  QString amountDue;                         /* "应付金额": unsettled calls and the call in progress, or empty */
+  DepositLevel depositLevel = DEPOSIT_NONE;  /* against its deposit, as the row shows it */
 };
 
 class LineTable : public QAbstractTableModel {
@@ -138,8 +138,8 @@ public:
 private:
   static void StatusCallback(const char *machineid, int lineid, const char *state, const char *srcnum,
                              const char *desnum, const char *bdate, int flag, void *param);
-  void UpdateLine(const char *machineid, int lineid, const char *state, const char *desnum,
-                  const char *bdate, int flag);
+  void UpdateLine(const char *machineid, int lineid, const char *state, const char *desnum, const char *bdate,
+                  int flag);
   /* Prices the entry's call in progress at the poll's moment. */
   void PriceRunningCall(LineEntry &entry, const char *desnum, const char *bdate);
   void RowChanged(int row);

@@ -26,12 +26,18 @@ LineState StateOfLine(const char *status, const char *dialled)
 QColor StateTint(unsigned char code)
 {
   switch (code) {
-  case LINE_IDLE: return QColor(0xFF, 0xFF, 0xFF);
-  case LINE_DIALLING: return QColor(0xFC, 0xE3, 0x8A);
-  case LINE_IN_CALL: return QColor(0x9C, 0xC9, 0xF0);
-  case LINE_DISABLED: return QColor(0xE5, 0x90, 0x50);
-  case LINE_OFFLINE: return QColor(0x8A, 0x8A, 0x8A);
-  default: return QColor();
+  case LINE_IDLE:
+    return QColor(0xFF, 0xFF, 0xFF);
+  case LINE_DIALLING:
+    return QColor(0xFC, 0xE3, 0x8A);
+  case LINE_IN_CALL:
+    return QColor(0x9C, 0xC9, 0xF0);
+  case LINE_DISABLED:
+    return QColor(0xE5, 0x90, 0x50);
+  case LINE_OFFLINE:
+    return QColor(0x8A, 0x8A, 0x8A);
+  default:
+    return QColor();
   }
 }
 
@@ -72,8 +78,8 @@ QByteArray StationTime(const QDateTime &moment)
   const QDate d = moment.date();
   const QTime t = moment.time();
   char text[64];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", d.year(), d.month(), d.day(),
-                t.hour(), t.minute(), t.second());
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", d.year(), d.month(), d.day(), t.hour(), t.minute(),
+                t.second());
   return QByteArray(text);
 }
 

@@ -12,21 +12,21 @@
 
 #include <optional>
 
-#define LINE_NAME_MAX 127         /* characters of a display name */
-#define MACHINE_ID_MAX 127        /* bytes of a machine id the engine reports */
+#define LINE_NAME_MAX 127  /* characters of a display name */
+#define MACHINE_ID_MAX 127 /* bytes of a machine id the engine reports */
 
 /* State codes of the "状态" column. */
-#define LINE_OFFLINE 0            /* "UNKNOWN": the line has fallen silent */
-#define LINE_IDLE 1               /* "IDLE", nothing dialled */
-#define LINE_DIALLING 2           /* "IDLE" with digits dialled so far */
-#define LINE_IN_CALL 3            /* "CONNECTED" */
-#define LINE_DISABLED 4           /* "FORBIDDEN" */
-#define LINE_NOT_SHOWN 254        /* nothing shown yet: the next report writes the caption */
-#define LINE_OTHER 255            /* any other status text, shown as it is */
+#define LINE_OFFLINE 0     /* "UNKNOWN": the line has fallen silent */
+#define LINE_IDLE 1        /* "IDLE", nothing dialled */
+#define LINE_DIALLING 2    /* "IDLE" with digits dialled so far */
+#define LINE_IN_CALL 3     /* "CONNECTED" */
+#define LINE_DISABLED 4    /* "FORBIDDEN" */
+#define LINE_NOT_SHOWN 254 /* nothing shown yet: the next report writes the caption */
+#define LINE_OTHER 255     /* any other status text, shown as it is */
 
 struct LineState {
-  unsigned char code;             /* one of the codes above, never LINE_NOT_SHOWN */
-  QString caption;                /* text of the "状态" column */
+  unsigned char code; /* one of the codes above, never LINE_NOT_SHOWN */
+  QString caption;    /* text of the "状态" column */
 };
 
 /* The state of a line from its status text and dialled number (GBK bytes, as

@@ -17,9 +17,9 @@
 #include <optional>
 #include <type_traits>
 
-using Cents = qint64;             /* an amount in fen (0.01 yuan) */
+using Cents = qint64; /* an amount in fen (0.01 yuan) */
 
-#define MONEY_DECIMALS 2          /* figures after the point of an amount: fen */
+#define MONEY_DECIMALS 2 /* figures after the point of an amount: fen */
 
 /* The fen of an engine amount, rounded as its "%.2f" text rounds (3.6000001 is
  * 360, 0.125 is 12). 0 for an amount that is not finite or from
@@ -51,10 +51,10 @@ QString AmountText(Cents cents);
 
 /* A float or double is an amount in yuan, never in fen: CentsOf first. */
 template <typename T>
-  requires std::is_floating_point_v<T>
-QString CentsText(T) = delete;
+requires std::is_floating_point_v<T> QString CentsText(T)
+= delete;
 template <typename T>
-  requires std::is_floating_point_v<T>
-QString AmountText(T) = delete;
+requires std::is_floating_point_v<T> QString AmountText(T)
+= delete;
 
 #endif

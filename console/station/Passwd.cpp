@@ -37,16 +37,13 @@ QByteArray LegacyDigestOf(const QByteArray &name, const QByteArray &password)
 
 QByteArray SaltedDigestOf(const QByteArray &password, const QByteArray &salt, quint32 iterations)
 {
-  const QByteArray key =
-      QPasswordDigestor::deriveKeyPbkdf2(QCryptographicHash::Sha256, password, salt, iterations, 32);
-  return SALTED_DIGEST_TAG + QByteArray::number(iterations, 16).rightJustified(8, '0') +
-         salt.toHex() + key.toHex();
+  const QByteArray key = QPasswordDigestor::deriveKeyPbkdf2(QCryptographicHash::Sha256, password, salt, iterations, 32);
+  return SALTED_DIGEST_TAG + QByteArray::number(iterations, 16).rightJustified(8, '0') + salt.toHex() + key.toHex();
 }
 
 bool IsSalted(const QByteArray &digest)
 {
-  return digest.size() == SALTED_DIGEST_HEX_LEN && digest.startsWith(SALTED_DIGEST_TAG) &&
-         IsLowerHex(digest);
+  return digest.size() == SALTED_DIGEST_HEX_LEN && digest.startsWith(SALTED_DIGEST_TAG) && IsLowerHex(digest);
 }
 
 bool IsLegacy(const QByteArray &digest)
@@ -95,7 +92,7 @@ bool SplitLine(const QByteArray &line, PasswdEntry *entry, qsizetype *digestAt)
 const QString kWhatToDo = QStringLiteral("请从备份恢复文件 passwd，或者把它移走，"
                                          "以 admin 和空密码重新开始（如同第一次启动）。");
 
-} // namespace
+}  // namespace
 
 QByteArray PasswordDigest(const QString &, const QString &password)
 {
@@ -165,8 +162,7 @@ PasswordCheck LookupPassword(const QString &path, const QString &name, const QSt
   if (!ReadPasswdFile(path, &entries))
     return PasswordCheck::Unreadable;
   if (!QFile::exists(path))
-    return IsAdministrator(name) && password.isEmpty() ? PasswordCheck::Accepted
-                                                       : PasswordCheck::UnknownName;
+    return IsAdministrator(name) && password.isEmpty() ? PasswordCheck::Accepted : PasswordCheck::UnknownName;
   std::optional<QByteArray> gbkName = ToGbk(name);
   if (!gbkName)
     return PasswordCheck::UnknownName;
@@ -180,8 +176,7 @@ PasswordCheck LookupPassword(const QString &path, const QString &name, const QSt
     std::optional<QByteArray> gbkPassword = ToGbk(password);
     if (!gbkPassword)
       return PasswordCheck::WrongPassword;
-    return GbkDigestMatches(e.digest, *gbkName, *gbkPassword) ? PasswordCheck::Accepted
-                                                             : PasswordCheck::WrongPassword;
+    return GbkDigestMatches(e.digest, *gbkName, *gbkPassword) ? PasswordCheck::Accepted : PasswordCheck::WrongPassword;
   }
   return PasswordCheck::UnknownName;
 }
@@ -219,8 +214,7 @@ bool UpgradeDigest(const QString &path, const QString &name, const QString &pass
   return false;
 }
 
-bool CheckPassword(const QString &path, const QString &name, const QString &password,
-                   QWidget *parent)
+bool CheckPassword(const QString &path, const QString &name, const QString &password, QWidget *parent)
 {
   switch (LookupPassword(path, name, password)) {
   case PasswordCheck::Accepted:
@@ -231,16 +225,14 @@ bool CheckPassword(const QString &path, const QString &name, const QString &pass
     return false;
   case PasswordCheck::DamagedDigest:
     ShowMessage(parent,
-                QStringLiteral("密码文件 passwd 中“%1”的密码记录已损坏，这个用户不能登录。\n").arg(name) +
-                    kWhatToDo,
+                QStringLiteral("密码文件 passwd 中“%1”的密码记录已损坏，这个用户不能登录。\n").arg(name) + kWhatToDo,
                 QStringLiteral("错误"));
     return false;
   case PasswordCheck::Unreadable: {
     QString reason;
     QList<PasswdEntry> entries;
     ReadPasswdFile(path, &entries, &reason);
-    ShowMessage(parent,
-                QStringLiteral("无法读取密码文件 passwd：%1，所有用户都不能登录。\n").arg(reason) + kWhatToDo,
+    ShowMessage(parent, QStringLiteral("无法读取密码文件 passwd：%1，所有用户都不能登录。\n").arg(reason) + kWhatToDo,
                 QStringLiteral("错误"));
     return false;
   }

@@ -36,16 +36,16 @@ class QWidget;
 #define DIGEST_ITERATIONS 20000   /* PBKDF2 rounds of a new digest: about 50 ms a login here */
 
 struct PasswdEntry {
-  QByteArray name;                /* operator name, GBK */
-  QByteArray digest;              /* as stored; empty: no password */
+  QByteArray name;   /* operator name, GBK */
+  QByteArray digest; /* as stored; empty: no password */
 };
 
 enum class PasswordCheck {
   Accepted,
-  WrongPassword,                  /* the name is there, the password does not match */
-  UnknownName,                    /* no line carries the name */
-  DamagedDigest,                  /* the name's digest is not a digest: refused */
-  Unreadable,                     /* the file is there but cannot be read: nobody gets in */
+  WrongPassword, /* the name is there, the password does not match */
+  UnknownName,   /* no line carries the name */
+  DamagedDigest, /* the name's digest is not a digest: refused */
+  Unreadable,    /* the file is there but cannot be read: nobody gets in */
 };
 
 /* A new digest of the password: the salted form with a fresh random salt.
@@ -79,8 +79,7 @@ bool ReadPasswdFile(const QString &path, QList<PasswdEntry> *entries, QString *r
  * digest gives the name, a blank and the line feed). The old file stays whole
  * until the new one is complete. False when it could not be written, and
  * *reason (when given) says why in the operator's words. */
-bool WritePasswdFile(const QString &path, const QList<PasswdEntry> &entries,
-                     QString *reason = nullptr);
+bool WritePasswdFile(const QString &path, const QList<PasswdEntry> &entries, QString *reason = nullptr);
 
 /* The verdict of the file on a name and password. The first line that carries
  * the name decides. Without a file only "admin" with an empty password is
@@ -98,7 +97,6 @@ bool UpgradeDigest(const QString &path, const QString &name, const QString &pass
  * so do a damaged digest and an unreadable file (which file, and what to do);
  * an unknown name is refused silently. An accepted legacy digest is rewritten
  * salted. */
-bool CheckPassword(const QString &path, const QString &name, const QString &password,
-                   QWidget *parent = nullptr);
+bool CheckPassword(const QString &path, const QString &name, const QString &password, QWidget *parent = nullptr);
 
 #endif

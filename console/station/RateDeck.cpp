@@ -14,7 +14,7 @@
 #include "RateFile.h"
 #include "Money.h"
 
-#define DECIMAL_DIGITS_MAX 18   /* significant digits of a price: exact in the arithmetic below */
+#define DECIMAL_DIGITS_MAX 18 /* significant digits of a price: exact in the arithmetic below */
 
 namespace {
 
@@ -133,8 +133,8 @@ QString Field(const CsvRecord &record, int column)
 }
 
 /* A money field as a rule holds it; the reason when it cannot be one. */
-std::optional<QString> ReadMoney(const QString &text, long long mul, long long div, const QString &what,
-                                 Cents *cents, Wide *num, Wide *den)
+std::optional<QString> ReadMoney(const QString &text, long long mul, long long div, const QString &what, Cents *cents,
+                                 Wide *num, Wide *den)
 {
   bool tooLong = false;
   const std::optional<Decimal> d = ReadDecimal(text, &tooLong);
@@ -148,8 +148,7 @@ std::optional<QString> ReadMoney(const QString &text, long long mul, long long d
 
 /* The rule of one deck line, or the reason it is refused. *note tells a
  * price rounded to the cent. seen holds the prefixes of earlier lines. */
-std::optional<QString> ReadDeckLine(const CsvRecord &record, QHash<QString, int> *seen, RateInfo *rule,
-                                    QString *note)
+std::optional<QString> ReadDeckLine(const CsvRecord &record, QHash<QString, int> *seen, RateInfo *rule, QString *note)
 {
   if (record.unclosed)
     return QStringLiteral("引号没有配对");
@@ -218,7 +217,9 @@ std::optional<QString> ReadDeckLine(const CsvRecord &record, QHash<QString, int>
 
   QStringList notes;
   if (!price.exact)
-    notes << QStringLiteral("每%1秒%2元记为%3元").arg(unit).arg(UnroundedText(priceNum, priceDen, 4), CentsText(price.value));
+    notes << QStringLiteral("每%1秒%2元记为%3元")
+                 .arg(unit)
+                 .arg(UnroundedText(priceNum, priceDen, 4), CentsText(price.value));
   if (!charge.exact)
     notes << QStringLiteral("手续费%1元记为%2元").arg(UnroundedText(chargeNum, chargeDen, 4), CentsText(charge.value));
   if (!notes.isEmpty())
@@ -237,9 +238,8 @@ bool IsHeader(const CsvRecord &record)
  * line break or blanks at its ends (which the reader would drop). */
 QString CsvField(const QString &text)
 {
-  const bool quote = text.contains(QLatin1Char(',')) || text.contains(QLatin1Char('"'))
-                     || text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r'))
-                     || text != text.trimmed();
+  const bool quote = text.contains(QLatin1Char(',')) || text.contains(QLatin1Char('"')) ||
+                     text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r')) || text != text.trimmed();
   if (!quote)
     return text;
   QString quoted = text;
@@ -247,12 +247,11 @@ QString CsvField(const QString &text)
   return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
-} // namespace
+}  // namespace
 
 QString DecodeDeck(const QByteArray &bytes, QString *encoding)
 {
-  const std::optional<QStringConverter::Encoding> marked =
-      QStringConverter::encodingForData(bytes.left(4));
+  const std::optional<QStringConverter::Encoding> marked = QStringConverter::encodingForData(bytes.left(4));
   if (marked && bytes.size() >= 2) {
     QStringDecoder decoder(*marked);
     *encoding = QString::fromLatin1(QStringConverter::nameForEncoding(*marked));
@@ -438,15 +437,13 @@ QByteArray FormatDeck(const QList<RateInfo> &rules, int *lossy)
     int periods = 0;
     for (const period_price &p : rule.m_period_price)
       periods += p.m_time[0] != '\0';
-    if (periods > 1 || rule.m_tao_price.m_category != 0 || rule.m_tao_price.m_price != 0
-        || rule.m_invalid_timeval != 0)
+    if (periods > 1 || rule.m_tao_price.m_category != 0 || rule.m_tao_price.m_price != 0 || rule.m_invalid_timeval != 0)
       less++;
     const QString name = IsDefaultRule(rule) ? QStringLiteral(DEFAULT_RULE_CAPTION) : FromGbk(FIELD_TEXT(rule.m_name));
-    text += CsvField(name) + QLatin1Char(',')
-            + QString::fromLatin1(FIELD_TEXT(rule.m_prefix)) + QLatin1Char(',')
-            + PerMinuteText(rule.m_period_price[0].m_price, rule.m_min_bill_time) + QLatin1Char(',')
-            + CentsText(CentsOf(rule.m_handling_charge)) + QLatin1Char(',')
-            + QString::number(rule.m_min_bill_time) + QStringLiteral("\r\n");
+    text += CsvField(name) + QLatin1Char(',') + QString::fromLatin1(FIELD_TEXT(rule.m_prefix)) + QLatin1Char(',') +
+            PerMinuteText(rule.m_period_price[0].m_price, rule.m_min_bill_time) + QLatin1Char(',') +
+            CentsText(CentsOf(rule.m_handling_charge)) + QLatin1Char(',') + QString::number(rule.m_min_bill_time) +
+            QStringLiteral("\r\n");
   }
   if (lossy)
     *lossy = less;
@@ -459,8 +456,8 @@ QString RuleCaption(const RateInfo &rule)
 {
   if (IsDefaultRule(rule))
     return QStringLiteral(DEFAULT_RULE_CAPTION);
-  return QStringLiteral("%1（%2）").arg(FromGbk(FIELD_TEXT(rule.m_name)),
-                                      QString::fromLatin1(FIELD_TEXT(rule.m_prefix)));
+  return QStringLiteral("%1（%2）")
+      .arg(FromGbk(FIELD_TEXT(rule.m_name)), QString::fromLatin1(FIELD_TEXT(rule.m_prefix)));
 }
 
 /* The prices of the periods in use, per charging unit: "每60秒全天0.90元",
@@ -495,7 +492,7 @@ QString FreeText(const RateInfo &rule)
   return rule.m_invalid_timeval == 0 ? QStringLiteral("无") : QStringLiteral("%1秒").arg(rule.m_invalid_timeval);
 }
 
-} // namespace
+}  // namespace
 
 QString DeckAddedText(const RateInfo &rule)
 {
@@ -518,6 +515,6 @@ QString DeckReplacedText(const RateInfo &before, const RateInfo &after)
   compare("手续费", AmountText(CentsOf(before.m_handling_charge)), AmountText(CentsOf(after.m_handling_charge)));
   compare("3+1", PackageText(before), PackageText(after));
   compare("免收费时长", FreeText(before), FreeText(after));
-  return QStringLiteral("替换 %1：").arg(RuleCaption(before))
-         + (changes.isEmpty() ? QStringLiteral("没有变化") : changes.join(QStringLiteral("；")));
+  return QStringLiteral("替换 %1：").arg(RuleCaption(before)) +
+         (changes.isEmpty() ? QStringLiteral("没有变化") : changes.join(QStringLiteral("；")));
 }

@@ -40,14 +40,14 @@
 
 #include "quenta/rateinfo.h"
 
-#define DECK_FILE_MAX (64 * 1024 * 1024)  /* bytes of a deck read at most */
-#define DECK_PRICE_MAX_CENTS 9999999LL    /* 99999.99: a price in single precision to the cent */
+#define DECK_FILE_MAX (64 * 1024 * 1024) /* bytes of a deck read at most */
+#define DECK_PRICE_MAX_CENTS 9999999LL   /* 99999.99: a price in single precision to the cent */
 
 /* One record of a CSV text: its fields and the line it starts on (from 1). */
 struct CsvRecord {
   int line;
   QStringList fields;
-  bool unclosed;                  /* a quote opened and never closed: the rest of the text */
+  bool unclosed; /* a quote opened and never closed: the rest of the text */
 };
 
 /* A line of the deck that the preview tells about. */
@@ -59,15 +59,15 @@ struct DeckNote {
 /* What importing a deck into a rate table does, worked out before anything is
  * written. */
 struct DeckPlan {
-  QString encoding;               /* "UTF-8", "GBK", ... as the bytes were read */
-  int headerLine = 0;             /* the header's line, 0 when there was none */
-  QList<RateInfo> added;          /* new rules, in file order */
-  QList<int> addedLines;          /* the line of each new rule */
-  QList<int> replacedRows;        /* rows of the table whose rule ... */
-  QList<RateInfo> replacements;   /* ... is replaced by the rule at the same index */
-  QList<int> replacementLines;    /* the line of each replacement */
-  QList<DeckNote> refused;        /* lines not taken, with the reason, in line order */
-  QList<DeckNote> rounded;        /* lines taken whose prices were rounded to the cent */
+  QString encoding;             /* "UTF-8", "GBK", ... as the bytes were read */
+  int headerLine = 0;           /* the header's line, 0 when there was none */
+  QList<RateInfo> added;        /* new rules, in file order */
+  QList<int> addedLines;        /* the line of each new rule */
+  QList<int> replacedRows;      /* rows of the table whose rule ... */
+  QList<RateInfo> replacements; /* ... is replaced by the rule at the same index */
+  QList<int> replacementLines;  /* the line of each replacement */
+  QList<DeckNote> refused;      /* lines not taken, with the reason, in line order */
+  QList<DeckNote> rounded;      /* lines taken whose prices were rounded to the cent */
 };
 
 /* The text of a deck's bytes; *encoding names the encoding that was used. */

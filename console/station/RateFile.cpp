@@ -24,7 +24,7 @@ QByteArray Money(float value)
   return QByteArray(utils::decimal_text(value).s);
 }
 
-} // namespace
+}  // namespace
 
 QByteArray FieldText(const char *field, size_t size)
 {
@@ -78,9 +78,8 @@ QByteArray FormatRateLine(const RateInfo &rule)
     line += start + '-' + Money(p.m_price);
     first = false;
   }
-  line += '|' + QByteArray::number(rule.m_tao_price.m_category) + ':'
-          + Money(rule.m_tao_price.m_price) + '|' + QByteArray::number(rule.m_invalid_timeval)
-          + '|' + QByteArray::number(rule.m_min_bill_time) + '\n';
+  line += '|' + QByteArray::number(rule.m_tao_price.m_category) + ':' + Money(rule.m_tao_price.m_price) + '|' +
+          QByteArray::number(rule.m_invalid_timeval) + '|' + QByteArray::number(rule.m_min_bill_time) + '\n';
   return line;
 }
 
@@ -182,10 +181,9 @@ QTime PeriodStartTime(const period_price &period)
 
 void SortPeriods(RateInfo *rule)
 {
-  std::stable_sort(std::begin(rule->m_period_price), std::end(rule->m_period_price),
-                   [](const period_price &a, const period_price &b) {
-                     return PeriodStartSeconds(a) < PeriodStartSeconds(b);
-                   });
+  std::stable_sort(
+      std::begin(rule->m_period_price), std::end(rule->m_period_price),
+      [](const period_price &a, const period_price &b) { return PeriodStartSeconds(a) < PeriodStartSeconds(b); });
   rule->m_ppcount = -1;
   for (const period_price &p : rule->m_period_price)
     if (p.m_time[0] != '\0')

@@ -19,13 +19,13 @@
 #include "quenta/rateinfo.h"
 
 #define RATE_FILE "rateinfo"
-#define DEFAULT_RULE_NAME ".default"  /* m_name of the default rule */
-#define DEFAULT_RULE_CAPTION "默认费率"   /* the default rule as the operator sees it */
-#define RATE_TEXT_MAX 127             /* bytes kept of a display name or a prefix */
-#define RATE_LINE_MAX 1023            /* longest line read back, line feed not counted */
-#define ENGINE_LINE_MAX 510           /* longest line the engine's loader takes */
-#define RULE_UNIT_DEFAULT 60          /* charging unit of a new rule, seconds */
-#define PERIOD_UNUSED_SECONDS 86401   /* sorts a period not in use after every time of day */
+#define DEFAULT_RULE_NAME ".default"    /* m_name of the default rule */
+#define DEFAULT_RULE_CAPTION "默认费率" /* the default rule as the operator sees it */
+#define RATE_TEXT_MAX 127               /* bytes kept of a display name or a prefix */
+#define RATE_LINE_MAX 1023              /* longest line read back, line feed not counted */
+#define ENGINE_LINE_MAX 510             /* longest line the engine's loader takes */
+#define RULE_UNIT_DEFAULT 60            /* charging unit of a new rule, seconds */
+#define PERIOD_UNUSED_SECONDS 86401     /* sorts a period not in use after every time of day */
 
 /* The text of a record's fixed field, up to its terminator or its end. */
 QByteArray FieldText(const char *field, size_t size);

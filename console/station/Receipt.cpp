@@ -22,10 +22,10 @@
 
 namespace {
 
-constexpr qreal kPaperMm = 80;    /* the common receipt roll; 58 mm paper takes it narrower */
-constexpr qreal kTextMm = 72;     /* the text on 80 mm paper, and its width on wider pages */
+constexpr qreal kPaperMm = 80; /* the common receipt roll; 58 mm paper takes it narrower */
+constexpr qreal kTextMm = 72;  /* the text on 80 mm paper, and its width on wider pages */
 constexpr qreal kMarginMm = 4;
-constexpr qreal kFontPoints = 9;  /* what receipt printers print, readable on A4 */
+constexpr qreal kFontPoints = 9; /* what receipt printers print, readable on A4 */
 constexpr int kPdfResolution = 300;
 
 qreal Pixels(qreal mm, int dpi)
@@ -61,7 +61,7 @@ std::unique_ptr<QTextDocument> Layout(const Receipt &receipt, QPaintDevice *devi
   return doc;
 }
 
-} // namespace
+}  // namespace
 
 QString ReceiptHtml(const Receipt &r)
 {
@@ -78,7 +78,8 @@ QString ReceiptHtml(const Receipt &r)
   QString html;
   if (!head.isEmpty())
     html += QStringLiteral("<p align=\"center\">%1</p><hr>").arg(head.join(QStringLiteral("<br>")));
-  const QString number = r.number > 0 ? QStringLiteral("单号：%1<br>").arg(r.number, 6, 10, QLatin1Char('0')) : QString();
+  const QString number =
+      r.number > 0 ? QStringLiteral("单号：%1<br>").arg(r.number, 6, 10, QLatin1Char('0')) : QString();
   html += QStringLiteral("<p>%4线路：%1<br>操作员：%2<br>时间：%3</p><hr>")
               .arg(Escaped(r.lineName), Escaped(r.operatorName), DateTimeText(r.time), number);
   html += QStringLiteral("<table width=\"100%\" cellspacing=\"0\" cellpadding=\"0\">");
@@ -149,8 +150,7 @@ QPageSize ReceiptPageSize(const Receipt &receipt)
   sink.open(QIODevice::WriteOnly);
   QPdfWriter probe(&sink);
   probe.setResolution(kPdfResolution);
-  const std::unique_ptr<QTextDocument> doc =
-      Layout(receipt, &probe, Pixels(kTextMm, kPdfResolution));
+  const std::unique_ptr<QTextDocument> doc = Layout(receipt, &probe, Pixels(kTextMm, kPdfResolution));
   const qreal textMm = doc->size().height() * 25.4 / kPdfResolution;
   return QPageSize(QSizeF(kPaperMm, std::ceil(textMm + 2 * kMarginMm + 1)), QPageSize::Millimeter,
                    QStringLiteral("小票"), QPageSize::ExactMatch);
@@ -170,8 +170,8 @@ bool WriteReceiptPdf(const QString &path, const Receipt &receipt, QString *reaso
     writer.setResolution(kPdfResolution);
     writer.setTitle(QStringLiteral("小票"));
     writer.setCreator(QStringLiteral("Mirolt"));
-    writer.setPageLayout(QPageLayout(ReceiptPageSize(receipt), QPageLayout::Portrait,
-                                     ReceiptMargins(), QPageLayout::Millimeter));
+    writer.setPageLayout(
+        QPageLayout(ReceiptPageSize(receipt), QPageLayout::Portrait, ReceiptMargins(), QPageLayout::Millimeter));
     if (!PaintReceipt(&writer, receipt))
       return RefuseWrite(reason, QStringLiteral("无法生成 PDF 文件"));
   }

@@ -20,33 +20,33 @@
 
 class QPagedPaintDevice;
 
-#define RECEIPT_DIR "receipts"    /* under the working directory: receipts kept as PDF files */
+#define RECEIPT_DIR "receipts" /* under the working directory: receipts kept as PDF files */
 
 struct ReceiptCall {
-  QString number;                 /* the dialled number */
-  QString start;                  /* the begin time as the engine gives it */
-  int seconds = 0;                /* the duration billed */
+  QString number;  /* the dialled number */
+  QString start;   /* the begin time as the engine gives it */
+  int seconds = 0; /* the duration billed */
   Cents amount = 0;
-  QString breakdown;              /* how the amount came about (rule, stretches, package,
+  QString breakdown; /* how the amount came about (rule, stretches, package,
                                      handling charge), one part a line; empty: left out */
 };
 
 struct Receipt {
-  QString shopName;               /* empty texts are left out */
+  QString shopName; /* empty texts are left out */
   QString address;
   QString phone;
   QString footer;
   QString lineName;
   QString operatorName;
-  QDateTime time;                 /* when the customer paid */
+  QDateTime time; /* when the customer paid */
   std::vector<ReceiptCall> calls;
   Cents total = 0;
-  Cents deposit = 0;              /* left before the calls, counted as paid; 0: none */
-  Cents paid = 0;                 /* paid at the checkout */
-  Cents change = 0;               /* deposit + paid - total: handed back, or owed when negative */
-  bool reprint = false;           /* printed again later: the receipt says so */
-  qint64 number = 0;              /* the checkout's running number (单号); 0: none yet */
-  Cents refunded = 0;             /* handed back since by refunds (a reprint shows it) */
+  Cents deposit = 0;    /* left before the calls, counted as paid; 0: none */
+  Cents paid = 0;       /* paid at the checkout */
+  Cents change = 0;     /* deposit + paid - total: handed back, or owed when negative */
+  bool reprint = false; /* printed again later: the receipt says so */
+  qint64 number = 0;    /* the checkout's running number (单号); 0: none yet */
+  Cents refunded = 0;   /* handed back since by refunds (a reprint shows it) */
 };
 
 /* The receipt as rich text (the text a printer gets). */
@@ -59,7 +59,7 @@ bool PaintReceipt(QPagedPaintDevice *device, const Receipt &receipt);
 /* The page of a receipt kept as a PDF file: 80 mm paper as long as the
  * receipt, and its margins. */
 QPageSize ReceiptPageSize(const Receipt &receipt);
-QMarginsF ReceiptMargins();       /* millimetres */
+QMarginsF ReceiptMargins(); /* millimetres */
 
 /* Writes the receipt as a PDF file on its own page size. False, and *reason
  * (when given) in the operator's words, when it could not be written. */

@@ -23,8 +23,7 @@ ReportRow ReportRowOf(const report_info &info)
 
 QList<QByteArray> ReportConditions(const QByteArray &from, const QByteArray &to)
 {
-  return {"cdrtbl.bdate>=" + SqlText(from), "cdrtbl.bdate<=" + SqlText(to),
-          "billtbl.callid=cdrtbl.callid"};
+  return {"cdrtbl.bdate>=" + SqlText(from), "cdrtbl.bdate<=" + SqlText(to), "billtbl.callid=cdrtbl.callid"};
 }
 
 QByteArray ReportFileText(const QList<ReportRow> &rows)

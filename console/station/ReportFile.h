@@ -20,14 +20,14 @@
 
 /* One listed call, each text as the table shows it, in GBK. */
 struct ReportRow {
-  QByteArray number;              /* dialled number */
-  QByteArray start;               /* begin time of the call */
-  QByteArray seconds;             /* duration in seconds, decimal, never negative */
-  QByteArray amount;              /* the bill, two decimals: the text of cents */
-  QByteArray admin;               /* operator who settled it */
-  QByteArray machine;             /* the line the call was made on: gateway machine ... */
-  int line = 0;                   /* ... and line on it (the booth) */
-  Cents cents = 0;                /* the bill, rounded to the fen once: what the total adds */
+  QByteArray number;  /* dialled number */
+  QByteArray start;   /* begin time of the call */
+  QByteArray seconds; /* duration in seconds, decimal, never negative */
+  QByteArray amount;  /* the bill, two decimals: the text of cents */
+  QByteArray admin;   /* operator who settled it */
+  QByteArray machine; /* the line the call was made on: gateway machine ... */
+  int line = 0;       /* ... and line on it (the booth) */
+  Cents cents = 0;    /* the bill, rounded to the fen once: what the total adds */
 };
 
 /* The row of one joined call and bill. */

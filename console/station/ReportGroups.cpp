@@ -14,7 +14,7 @@ struct Collect {
   ReportGrouping by;
   const LineNames *lines;
   ReportSummary *summary;
-  QByteArray lastKey;             /* the group of the last row */
+  QByteArray lastKey; /* the group of the last row */
   int lastLine = -1;
 };
 
@@ -38,8 +38,7 @@ void GroupArrived(void *record, void *param)
   auto *c = static_cast<Collect *>(param);
   const auto *g = static_cast<const report_group *>(record);
   const QByteArray key = FIELD_TEXT(g->m_key);
-  if (c->by != GroupNone &&
-      (c->summary->groups.isEmpty() || key != c->lastKey || g->m_lineid != c->lastLine)) {
+  if (c->by != GroupNone && (c->summary->groups.isEmpty() || key != c->lastKey || g->m_lineid != c->lastLine)) {
     c->summary->groups.append({GroupName(c->by, key, g->m_lineid, *c->lines), 0, 0, 0});
     c->lastKey = key;
     c->lastLine = g->m_lineid;
@@ -61,12 +60,12 @@ QDateTime TimeOf(const QByteArray &text)
   return QDateTime::fromString(QString::fromLatin1(text), QLatin1String(kTimeFormat));
 }
 
-} // namespace
+}  // namespace
 
 QStringList GroupingCaptions()
 {
-  return {QStringLiteral("不分组"), QStringLiteral("按线路"), QStringLiteral("按费率"),
-          QStringLiteral("按操作员"), QStringLiteral("按日期")};
+  return {QStringLiteral("不分组"), QStringLiteral("按线路"), QStringLiteral("按费率"), QStringLiteral("按操作员"),
+          QStringLiteral("按日期")};
 }
 
 QString GroupColumnCaption(ReportGrouping by)
@@ -90,8 +89,8 @@ bool ChartByHour(const QByteArray &from, const QByteArray &to)
   return from.left(10) == to.left(10);
 }
 
-bool QueryReportSummary(const QByteArray &from, const QByteArray &to, ReportGrouping by,
-                        const LineNames &lines, ReportSummary *summary)
+bool QueryReportSummary(const QByteArray &from, const QByteArray &to, ReportGrouping by, const LineNames &lines,
+                        ReportSummary *summary)
 {
   *summary = ReportSummary();
   Collect collect{by, &lines, summary, QByteArray(), -1};
@@ -121,8 +120,7 @@ QList<ChartPoint> ChartPoints(const QByteArray &from, const QByteArray &to,
     end = qMin(end, QDateTime(last, QTime(23, 59, 59)));
   }
   const bool hourly = ChartByHour(from, to);
-  QDateTime t = hourly ? QDateTime(begin.date(), QTime(begin.time().hour(), 0))
-                       : QDateTime(begin.date(), QTime(0, 0));
+  QDateTime t = hourly ? QDateTime(begin.date(), QTime(begin.time().hour(), 0)) : QDateTime(begin.date(), QTime(0, 0));
   while (t <= end) {
     const QByteArray bucket =
         t.toString(hourly ? QStringLiteral("yyyy-MM-dd HH") : QStringLiteral("yyyy-MM-dd")).toLatin1();
@@ -144,6 +142,5 @@ QString MinutesText(qint64 seconds)
 QString LineCaption(const QByteArray &machine, int line, const LineNames &lines)
 {
   const QString name = lines.value({machine, line});
-  return name.isEmpty() ? QStringLiteral("%1 线路#%2").arg(EngineText(machine.constData())).arg(line + 1)
-                        : name;
+  return name.isEmpty() ? QStringLiteral("%1 线路#%2").arg(EngineText(machine.constData())).arg(line + 1) : name;
 }

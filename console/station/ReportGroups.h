@@ -17,10 +17,10 @@
 
 /* How the listed calls are grouped; the values are the engine's QUENTA_GROUP_*. */
 enum ReportGrouping {
-  GroupNone = 0,                  /* the calls one by one, as the report lists them */
+  GroupNone = 0, /* the calls one by one, as the report lists them */
   GroupLine = 1,
-  GroupRule = 2,                  /* the rate rule that prices the dialled number */
-  GroupAdmin = 3,                 /* the operator who settled the call */
+  GroupRule = 2,  /* the rate rule that prices the dialled number */
+  GroupAdmin = 3, /* the operator who settled the call */
   GroupDay = 4,
 };
 
@@ -37,10 +37,10 @@ QString LineCaption(const QByteArray &machine, int line, const LineNames &lines)
 
 /* One group as the window lists it. */
 struct GroupRow {
-  QString name;                   /* the line's name, rule name, operator or day */
+  QString name; /* the line's name, rule name, operator or day */
   int calls = 0;
-  qint64 seconds = 0;             /* durations added */
-  qint64 cents = 0;               /* amounts added, each to the cent */
+  qint64 seconds = 0; /* durations added */
+  qint64 cents = 0;   /* amounts added, each to the cent */
 };
 
 /* What one query gives the window: the groups in the engine's order (empty
@@ -48,7 +48,7 @@ struct GroupRow {
 struct ReportSummary {
   QList<GroupRow> groups;
   QHash<QByteArray, qint64> bucketCents; /* "%Y-%m-%d" or "%Y-%m-%d %H": cents */
-  int calls = 0;                  /* every listed call */
+  int calls = 0;                         /* every listed call */
   qint64 seconds = 0;
   qint64 cents = 0;
 };
@@ -59,8 +59,8 @@ bool ChartByHour(const QByteArray &from, const QByteArray &to);
 /* One grouped query of the engine over from..to (begin times in the engine's
  * form, both ends inclusive), bucketed for the chart. False when the engine
  * refused it; *summary then holds what arrived. */
-bool QueryReportSummary(const QByteArray &from, const QByteArray &to, ReportGrouping by,
-                        const LineNames &lines, ReportSummary *summary);
+bool QueryReportSummary(const QByteArray &from, const QByteArray &to, ReportGrouping by, const LineNames &lines,
+                        ReportSummary *summary);
 
 /* A point of the chart: the start of a day or an hour and its takings. */
 struct ChartPoint {

@@ -128,7 +128,7 @@ int ReplaceBytes(const QByteArray &target, const QByteArray &bytes)
   return 0;
 }
 
-} // namespace
+}  // namespace
 
 bool OpenStationFile(QFile *file, QString *reason)
 {
@@ -162,14 +162,12 @@ bool RefuseWrite(QString *reason, const QString &text)
   return false;
 }
 
-void ShowSaveFailure(QWidget *parent, const char *fileName, const QString &reason,
-                     const QString &consequence)
+void ShowSaveFailure(QWidget *parent, const char *fileName, const QString &reason, const QString &consequence)
 {
   ShowSaveFailure(parent, QString::fromLatin1(fileName), reason, consequence);
 }
 
-void ShowSaveFailure(QWidget *parent, const QString &fileName, const QString &reason,
-                     const QString &consequence)
+void ShowSaveFailure(QWidget *parent, const QString &fileName, const QString &reason, const QString &consequence)
 {
   QString text = QStringLiteral("无法保存文件 %1：%2").arg(fileName, reason);
   if (!consequence.isEmpty())

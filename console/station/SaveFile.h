@@ -33,10 +33,8 @@ bool RefuseWrite(QString *reason, const QString &text);
 
 /* Tells the operator, caption "错误": "无法保存文件 lastlog：<reason>", then
  * what that means for him (consequence, a line of its own; may be empty). */
-void ShowSaveFailure(QWidget *parent, const char *fileName, const QString &reason,
-                     const QString &consequence);
+void ShowSaveFailure(QWidget *parent, const char *fileName, const QString &reason, const QString &consequence);
 /* The same for a file the operator named. */
-void ShowSaveFailure(QWidget *parent, const QString &fileName, const QString &reason,
-                     const QString &consequence);
+void ShowSaveFailure(QWidget *parent, const QString &fileName, const QString &reason, const QString &consequence);
 
 #endif

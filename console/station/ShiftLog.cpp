@@ -22,7 +22,7 @@ bool ReadRecord(const QString &path, QByteArray *name, QByteArray *amount)
   return !name->isEmpty() && !amount->isEmpty();
 }
 
-} // namespace
+}  // namespace
 
 bool ReadLastLog(const QString &path, const QString &operatorName, Cents *total)
 {
@@ -46,8 +46,7 @@ bool ReadLastLogOwner(const QString &path, QString *operatorName, Cents *total)
   return true;
 }
 
-bool WriteLastLog(const QString &path, const QString &operatorName, Cents total,
-                  QString *reason)
+bool WriteLastLog(const QString &path, const QString &operatorName, Cents total, QString *reason)
 {
   std::optional<QByteArray> gbkName = ToGbk(operatorName);
   if (!gbkName)

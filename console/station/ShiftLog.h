@@ -25,7 +25,6 @@ bool ReadLastLogOwner(const QString &path, QString *operatorName, Cents *total);
 /* Replaces the record with operatorName and total. The old record stays whole
  * until the new one is complete; false when nothing could be written, and
  * *reason (when given) says why in the operator's words. */
-bool WriteLastLog(const QString &path, const QString &operatorName, Cents total,
-                  QString *reason = nullptr);
+bool WriteLastLog(const QString &path, const QString &operatorName, Cents total, QString *reason = nullptr);
 
 #endif

@@ -12,7 +12,7 @@
 
 namespace {
 
-const int kTimeLength = 19;       /* "%Y-%m-%d %H:%M:%S" */
+const int kTimeLength = 19; /* "%Y-%m-%d %H:%M:%S" */
 
 void ShiftArrived(void *record, void *param)
 {
@@ -55,7 +55,7 @@ void RefundArrived(void *record, void *param)
   static_cast<ShiftDrawer *>(param)->refunded += static_cast<const refund_info *>(record)->m_amount;
 }
 
-} // namespace
+}  // namespace
 
 bool ReadShiftStart(const QString &path, const QString &operatorName, QByteArray *when)
 {
@@ -73,8 +73,7 @@ bool ReadShiftStart(const QString &path, const QString &operatorName, QByteArray
   return true;
 }
 
-bool WriteShiftStart(const QString &path, const QString &operatorName, const QByteArray &when,
-                     QString *reason)
+bool WriteShiftStart(const QString &path, const QString &operatorName, const QByteArray &when, QString *reason)
 {
   const std::optional<QByteArray> name = ToGbk(operatorName);
   if (!name)
@@ -82,8 +81,7 @@ bool WriteShiftStart(const QString &path, const QString &operatorName, const QBy
   return ReplaceFile(path, when + ' ' + *name, reason);
 }
 
-bool ReckonDrawer(const QByteArray &begin, const QByteArray &end, const QString &operatorName,
-                  ShiftDrawer *drawer)
+bool ReckonDrawer(const QByteArray &begin, const QByteArray &end, const QString &operatorName, ShiftDrawer *drawer)
 {
   drawer->taken = drawer->refunded = 0;
   drawer->checkouts = 0;
@@ -116,8 +114,7 @@ QString DrawerDifferenceText(Cents counted, Cents expected)
 }
 
 bool StoreHandover(const QByteArray &begin, const QByteArray &end, const QString &outgoing, Cents takings,
-                   const QString &incoming, const ShiftDrawer &drawer, std::optional<Cents> counted,
-                   bool handedOver)
+                   const QString &incoming, const ShiftDrawer &drawer, std::optional<Cents> counted, bool handedOver)
 {
   const std::optional<QByteArray> out = ToGbk(outgoing), in = ToGbk(incoming);
   if (!out || !in)

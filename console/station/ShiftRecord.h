@@ -38,9 +38,9 @@ bool WriteShiftStart(const QString &path, const QString &operatorName, const QBy
  * change), less the refunds given during the shift; the deposits still held
  * for lines lie in the drawer too, but apart. */
 struct ShiftDrawer {
-  Cents taken = 0;                /* by the shift's checkouts */
-  Cents refunded = 0;             /* handed back by refunds within the shift */
-  Cents held = 0;                 /* deposits of lines not settled yet */
+  Cents taken = 0;    /* by the shift's checkouts */
+  Cents refunded = 0; /* handed back by refunds within the shift */
+  Cents held = 0;     /* deposits of lines not settled yet */
   int checkouts = 0;
   Cents Expected() const { return taken - refunded; }
 };
@@ -48,8 +48,7 @@ struct ShiftDrawer {
 /* The checkouts of operatorName and the refunds dated within begin..end
  * (both inclusive) into *drawer (held untouched). False when the engine
  * refused a query. */
-bool ReckonDrawer(const QByteArray &begin, const QByteArray &end, const QString &operatorName,
-                  ShiftDrawer *drawer);
+bool ReckonDrawer(const QByteArray &begin, const QByteArray &end, const QString &operatorName, ShiftDrawer *drawer);
 
 /* "应有现金 12.50元（收款 15.00元，退款 2.50元），押金 20.00元另计". */
 QString DrawerText(const ShiftDrawer &drawer);
@@ -61,23 +60,22 @@ QString DrawerText(const ShiftDrawer &drawer);
 bool StoreHandover(const QByteArray &begin, const QByteArray &end, const QString &outgoing, Cents takings,
                    const QString &incoming);
 bool StoreHandover(const QByteArray &begin, const QByteArray &end, const QString &outgoing, Cents takings,
-                   const QString &incoming, const ShiftDrawer &drawer, std::optional<Cents> counted,
-                   bool handedOver);
+                   const QString &incoming, const ShiftDrawer &drawer, std::optional<Cents> counted, bool handedOver);
 
 /* One handover as the report lists it. */
 struct ShiftRow {
-  QByteArray begin;               /* when the shift began */
-  QByteArray end;                 /* the handover */
+  QByteArray begin; /* when the shift began */
+  QByteArray end;   /* the handover */
   QString outgoing;
   QString incoming;
-  Cents takingsCents = 0;         /* what was handed over */
-  int bills = 0;                  /* bills the outgoing operator stored within begin..end */
-  Cents billCents = 0;            /* their amounts */
-  bool handedOver = true;         /* else written at the next login (未交班) */
-  bool drawerKnown = false;       /* expected and held were kept (not by older stations) */
-  Cents expected = 0;             /* what the drawer should have held */
-  Cents held = 0;                 /* deposits held apart */
-  std::optional<Cents> counted;   /* the cash counted at the handover */
+  Cents takingsCents = 0;       /* what was handed over */
+  int bills = 0;                /* bills the outgoing operator stored within begin..end */
+  Cents billCents = 0;          /* their amounts */
+  bool handedOver = true;       /* else written at the next login (未交班) */
+  bool drawerKnown = false;     /* expected and held were kept (not by older stations) */
+  Cents expected = 0;           /* what the drawer should have held */
+  Cents held = 0;               /* deposits held apart */
+  std::optional<Cents> counted; /* the cash counted at the handover */
 };
 
 /* The handovers whose moment lies in from..to (both inclusive), oldest first.

@@ -39,7 +39,7 @@ QString OneLine(const QString &text)
   return line.trimmed();
 }
 
-} // namespace
+}  // namespace
 
 bool ReadShopInfo(const QString &path, ShopInfo *info, QString *reason)
 {
@@ -83,10 +83,8 @@ bool WriteShopInfo(const QString &path, const ShopInfo &info, QString *reason)
     bool written;
   };
   std::vector<Setting> settings;
-  for (const auto &[key, text] : {std::pair{SHOP_NAME_KEY, &info.name},
-                                  std::pair{SHOP_ADDRESS_KEY, &info.address},
-                                  std::pair{SHOP_PHONE_KEY, &info.phone},
-                                  std::pair{SHOP_FOOTER_KEY, &info.footer}}) {
+  for (const auto &[key, text] : {std::pair{SHOP_NAME_KEY, &info.name}, std::pair{SHOP_ADDRESS_KEY, &info.address},
+                                  std::pair{SHOP_PHONE_KEY, &info.phone}, std::pair{SHOP_FOOTER_KEY, &info.footer}}) {
     const std::optional<QByteArray> gbk = ToGbk(OneLine(*text));
     if (!gbk)
       return RefuseWrite(reason, QStringLiteral("店铺信息中有无法保存的字符"));

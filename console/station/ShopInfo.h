@@ -17,10 +17,10 @@
 #define SHOP_ADDRESS_KEY "address"
 #define SHOP_PHONE_KEY "phone"
 #define SHOP_FOOTER_KEY "footer"
-#define SHOP_DENY_KEY "deny_after_checkout"   /* "1" or "0" */
+#define SHOP_DENY_KEY "deny_after_checkout" /* "1" or "0" */
 
 struct ShopInfo {
-  QString name;                   /* the receipt's heading */
+  QString name; /* the receipt's heading */
   QString address;
   QString phone;
   QString footer;                 /* a free line at the receipt's end ("谢谢惠顾") */

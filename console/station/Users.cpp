@@ -23,7 +23,7 @@ bool NamesOperator(const QByteArray &line, const QByteArray &name)
   return i == line.size() || IsBlank(line[i]);
 }
 
-} // namespace
+}  // namespace
 
 QList<PasswdEntry> LoadUsers(const QString &path)
 {
@@ -41,8 +41,7 @@ qsizetype FindUser(const QList<PasswdEntry> &users, const QString &name)
   return -1;
 }
 
-qsizetype FindUserAgain(const QList<PasswdEntry> &before, qsizetype index,
-                        const QList<PasswdEntry> &now)
+qsizetype FindUserAgain(const QList<PasswdEntry> &before, qsizetype index, const QList<PasswdEntry> &now)
 {
   if (index < 0 || index >= before.size())
     return -1;
@@ -77,8 +76,7 @@ QByteArray PasswordLine(const QString &name, const QString &password)
   return *gbk + ' ' + digest + '\n';
 }
 
-bool SetOwnPassword(const QString &path, const QString &name, const QString &password,
-                    QString *reason)
+bool SetOwnPassword(const QString &path, const QString &name, const QString &password, QString *reason)
 {
   const QByteArray account = PasswordLine(name, password);
   if (name.isEmpty() || account.isEmpty())

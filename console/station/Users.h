@@ -23,8 +23,7 @@ qsizetype FindUser(const QList<PasswdEntry> &users, const QString &name);
 /* Where the account at index of before stands in now (the file read again):
  * the entry with the same name, the same how-many-th of that name (the login
  * heeds only the first); -1 when it is gone or index is not one of before. */
-qsizetype FindUserAgain(const QList<PasswdEntry> &before, qsizetype index,
-                        const QList<PasswdEntry> &now);
+qsizetype FindUserAgain(const QList<PasswdEntry> &before, qsizetype index, const QList<PasswdEntry> &now);
 
 /* Why name and password cannot make an account that logs in as typed, in
  * words for the operator, or empty when they can. A name must be there, hold
@@ -42,7 +41,6 @@ QByteArray PasswordLine(const QString &name, const QString &password);
  * missing file gets the one line. False, nothing changed, when the file
  * exists but cannot be read, cannot be replaced, or the texts have no GBK
  * form; *reason (when given) then says why in the operator's words. */
-bool SetOwnPassword(const QString &path, const QString &name, const QString &password,
-                    QString *reason = nullptr);
+bool SetOwnPassword(const QString &path, const QString &name, const QString &password, QString *reason = nullptr);
 
 #endif

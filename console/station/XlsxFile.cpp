@@ -57,7 +57,7 @@ lxw_format *NewFormat(lxw_workbook *book, const char *numbers, bool bold = false
   return format;
 }
 
-} // namespace
+}  // namespace
 
 CellKind CellKindOf(const QString &heading)
 {
@@ -73,8 +73,7 @@ CellKind CellKindOf(const QString &heading)
   return CellKind::Text;
 }
 
-bool WriteXlsxFile(const QString &path, const QString &sheet, const QList<QStringList> &rows,
-                   QString *reason)
+bool WriteXlsxFile(const QString &path, const QString &sheet, const QList<QStringList> &rows, QString *reason)
 {
   // The library writes a file of its own making; it takes the target's place
   // only when it is complete.
@@ -133,8 +132,8 @@ bool WriteXlsxFile(const QString &path, const QString &sheet, const QList<QStrin
     }
   }
   for (qsizetype c = 0; c < widths.size(); c++)
-    worksheet_set_column(ws, static_cast<lxw_col_t>(c), static_cast<lxw_col_t>(c),
-                         qMin(widths[c], kColumnWidthMax), nullptr);
+    worksheet_set_column(ws, static_cast<lxw_col_t>(c), static_cast<lxw_col_t>(c), qMin(widths[c], kColumnWidthMax),
+                         nullptr);
   worksheet_freeze_panes(ws, 1, 0);
 
   const lxw_error rc = wb.close();

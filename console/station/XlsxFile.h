@@ -13,9 +13,9 @@
 
 enum class CellKind {
   Text,
-  Amount,                         /* yuan, two decimals: "金额", "押金", "话费" ... */
-  Count,                          /* whole numbers: "通话次数", "账单笔数", "通话时长" in seconds */
-  Minutes,                        /* one decimal: "通话分钟" */
+  Amount,  /* yuan, two decimals: "金额", "押金", "话费" ... */
+  Count,   /* whole numbers: "通话次数", "账单笔数", "通话时长" in seconds */
+  Minutes, /* one decimal: "通话分钟" */
 };
 
 /* What the cells under a column heading hold. */
@@ -25,7 +25,6 @@ CellKind CellKindOf(const QString &heading);
  * sheet named sheet; the old file stays whole until the new one is complete.
  * A figure that is not a plain decimal ("", "—") goes in as text. False, and
  * *reason in the operator's words, when it could not be written. */
-bool WriteXlsxFile(const QString &path, const QString &sheet, const QList<QStringList> &rows,
-                   QString *reason);
+bool WriteXlsxFile(const QString &path, const QString &sheet, const QList<QStringList> &rows, QString *reason);
 
 #endif

@@ -22,8 +22,9 @@ extern "C" {
 #define SRV_PORT 9849
 
 /* quenta_init results besides 0 */
-#define QUENTA_INIT_FAILED -1     /* start-up failed; nothing is left running */
-#define QUENTA_INIT_RUNNING -2    /* another station runs on this machine (it holds the
+#define QUENTA_INIT_FAILED -1 /* start-up failed; nothing is left running */
+#define QUENTA_INIT_RUNNING \
+  -2 /* another station runs on this machine (it holds the
                                      single-instance lock named after the gateway port) */
 
 /* 0 when the engine runs (a second call after a successful one does nothing and
@@ -145,11 +146,12 @@ QUENTA_API int quenta_getReport(const char *const *conds, USER_CALLBACK cb, void
 QUENTA_API unsigned long long quenta_getRefused(char *lastaddr, int size);
 
 /* quenta_backup results besides 0 */
-#define QUENTA_BACKUP_FAILED -1       /* the engine does not run, or no path was given */
-#define QUENTA_BACKUP_UNREADABLE -2   /* the database cannot be read: missing, damaged, not a database */
-#define QUENTA_BACKUP_BUSY -3         /* another program kept the database locked for 5 s */
-#define QUENTA_BACKUP_FULL -4         /* the disk that takes the backup is full */
-#define QUENTA_BACKUP_CANTWRITE -5    /* the backup cannot be made there: no such folder, no
+#define QUENTA_BACKUP_FAILED -1     /* the engine does not run, or no path was given */
+#define QUENTA_BACKUP_UNREADABLE -2 /* the database cannot be read: missing, damaged, not a database */
+#define QUENTA_BACKUP_BUSY -3       /* another program kept the database locked for 5 s */
+#define QUENTA_BACKUP_FULL -4       /* the disk that takes the backup is full */
+#define QUENTA_BACKUP_CANTWRITE \
+  -5 /* the backup cannot be made there: no such folder, no
                                          permission, a disk error */
 
 /* Writes a consistent copy of the database "quentadb" to path (relative to the
@@ -193,14 +195,14 @@ QUENTA_API int quenta_backup(const char *path, BACKUP_CALLBACK progress, void *p
 QUENTA_API const char *quenta_getRuleName(const char *destnum);
 
 /* Groupings and time buckets of quenta_getReportGroups (m_key of report_group). */
-#define QUENTA_GROUP_NONE 0   /* one group of every call: m_key "" */
-#define QUENTA_GROUP_LINE 1   /* by line: m_key the machine id, m_lineid the line */
-#define QUENTA_GROUP_RULE 2   /* by rate rule: m_key quenta_getRuleName of the dialled number */
-#define QUENTA_GROUP_ADMIN 3  /* by operator who settled the call: m_key the bill's operator */
-#define QUENTA_GROUP_DAY 4    /* by day the call began: m_key "%Y-%m-%d" */
-#define QUENTA_BUCKET_NONE 0  /* m_bucket "" */
-#define QUENTA_BUCKET_DAY 1   /* m_bucket "%Y-%m-%d" of the begin time */
-#define QUENTA_BUCKET_HOUR 2  /* m_bucket "%Y-%m-%d %H" of the begin time */
+#define QUENTA_GROUP_NONE 0  /* one group of every call: m_key "" */
+#define QUENTA_GROUP_LINE 1  /* by line: m_key the machine id, m_lineid the line */
+#define QUENTA_GROUP_RULE 2  /* by rate rule: m_key quenta_getRuleName of the dialled number */
+#define QUENTA_GROUP_ADMIN 3 /* by operator who settled the call: m_key the bill's operator */
+#define QUENTA_GROUP_DAY 4   /* by day the call began: m_key "%Y-%m-%d" */
+#define QUENTA_BUCKET_NONE 0 /* m_bucket "" */
+#define QUENTA_BUCKET_DAY 1  /* m_bucket "%Y-%m-%d" of the begin time */
+#define QUENTA_BUCKET_HOUR 2 /* m_bucket "%Y-%m-%d %H" of the begin time */
 
 /* The settled calls that quenta_getReport lists for the range from..to (begin
  * times "%Y-%m-%d %H:%M:%S", both ends inclusive; a call with two stored bills
@@ -209,8 +211,8 @@ QUENTA_API const char *quenta_getRuleName(const char *destnum);
  * bucket, after the reading is done and the database lock is free again. A
  * group's amount is the sum of its bills each rounded to the cent. 0, or -1
  * (cb never called) for an unknown grouping or bucket or a failed read. */
-QUENTA_API int quenta_getReportGroups(const char *from, const char *to, int by, int bucket,
-                                      USER_CALLBACK cb, void *param);
+QUENTA_API int quenta_getReportGroups(const char *from, const char *to, int by, int bucket, USER_CALLBACK cb,
+                                      void *param);
 
 /* ---- shift history: "shifttbl" ---- */
 
@@ -261,8 +263,7 @@ QUENTA_API int quenta_audit(const char *admin, const char *action, const char *d
  * login before the engine ran): date is the moment it happened, in the form
  * "%Y-%m-%d %H:%M:%S"; a null date is now. -1 as above, and for a date of
  * another form. */
-QUENTA_API int quenta_auditAt(const char *date, const char *admin, const char *action,
-                              const char *detail);
+QUENTA_API int quenta_auditAt(const char *date, const char *admin, const char *action, const char *detail);
 
 /* The entries dated from..to (both inclusive, "%Y-%m-%d %H:%M:%S" texts), in
  * the order they were stored; only those of the operator admin and of the
@@ -275,9 +276,9 @@ QUENTA_API int quenta_selectAudit(const char *from, const char *to, const char *
 /* ---- checkouts and refunds: "checkouttbl", "refundtbl" ---- */
 
 /* Results of quenta_checkout and quenta_refund beyond 0 and -1. */
-#define QUENTA_CHECKOUT_STALE -2      /* a call is not an unsettled call of the line (settled meanwhile) */
-#define QUENTA_REFUND_TOO_MUCH -2     /* more than what is left of the checkout to refund */
-#define QUENTA_REFUND_NO_CHECKOUT -3  /* no checkout has that number */
+#define QUENTA_CHECKOUT_STALE -2     /* a call is not an unsettled call of the line (settled meanwhile) */
+#define QUENTA_REFUND_TOO_MUCH -2    /* more than what is left of the checkout to refund */
+#define QUENTA_REFUND_NO_CHECKOUT -3 /* no checkout has that number */
 
 /* Settles a checkout as one transaction: every bill stored in "billtbl" with
  * the operator co->m_admin and now (its amount in cents as quenta_saveBill
@@ -318,8 +319,7 @@ QUENTA_API int quenta_refund(refund_info *r);
 /* The refunds dated from..to (both inclusive), oldest first, only those of
  * administrator admin when it is given; cb gets one refund_info each. 0, or
  * -1 when the select failed. */
-QUENTA_API int quenta_selectRefunds(const char *from, const char *to, const char *admin, USER_CALLBACK cb,
-                                    void *param);
+QUENTA_API int quenta_selectRefunds(const char *from, const char *to, const char *admin, USER_CALLBACK cb, void *param);
 
 #ifdef __cplusplus
 }

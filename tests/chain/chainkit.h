@@ -53,7 +53,8 @@ public:
                     "chown nobody " PG_TEMPLATE_DIR " && " AS_NOBODY PG_BIN "/initdb -D " PG_TEMPLATE_DIR
                     "/new -U quenta --auth=trust -N -E UTF8 --locale=C.UTF-8 >/dev/null && "
                     "mv " PG_TEMPLATE_DIR "/new " PG_TEMPLATE_DIR "/data; }' && "
-                    "cp -a " PG_TEMPLATE_DIR "/data '" + dir_ + "/data' && chown -R nobody '" + dir_ + "'"));
+                    "cp -a " PG_TEMPLATE_DIR "/data '" +
+                    dir_ + "/data' && chown -R nobody '" + dir_ + "'"));
     port_ = free_port();
     EXPECT_TRUE(start());
   }
@@ -65,9 +66,28 @@ public:
   // server gets SIGQUIT (its immediate stop) when this process dies.
   bool start()
   {
-    pid_ = spawn({"/bin/sh", "-c", "exec \"$@\" 2>>\"$0\"", dir_ + "/postgres.log", "/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--pdeathsig=QUIT",
-                  PG_BIN "/postgres", "-D", dir_ + "/data", "-k", dir_, "-h", "127.0.0.1", "-p",
-                  std::to_string(port_), "-c", "fsync=off", "-c", "full_page_writes=off"},
+    pid_ = spawn({"/bin/sh",
+                  "-c",
+                  "exec \"$@\" 2>>\"$0\"",
+                  dir_ + "/postgres.log",
+                  "/usr/bin/setpriv",
+                  "--reuid=nobody",
+                  "--regid=nogroup",
+                  "--clear-groups",
+                  "--pdeathsig=QUIT",
+                  PG_BIN "/postgres",
+                  "-D",
+                  dir_ + "/data",
+                  "-k",
+                  dir_,
+                  "-h",
+                  "127.0.0.1",
+                  "-p",
+                  std::to_string(port_),
+                  "-c",
+                  "fsync=off",
+                  "-c",
+                  "full_page_writes=off"},
                  {}, "/dev/null");
     return eventually([&] { return query("select 1", false).size() == 1; }, 30000);
   }

@@ -32,8 +32,9 @@ std::string station_scalar(const std::string &path, const std::string &sql)
   std::string out;
   sqlite3_stmt *st = nullptr;
   if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
-      sqlite3_busy_timeout(db, 5000) == SQLITE_OK && sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK &&
-      sqlite3_step(st) == SQLITE_ROW && sqlite3_column_text(st, 0))
+      sqlite3_busy_timeout(db, 5000) == SQLITE_OK &&
+      sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW &&
+      sqlite3_column_text(st, 0))
     out = reinterpret_cast<const char *>(sqlite3_column_text(st, 0));
   sqlite3_finalize(st);
   sqlite3_close(db);
@@ -92,13 +93,18 @@ TEST(ChainTexts, StationTextsReachTheServerAsTheyMean)
   const std::pair<std::string, std::string> texts[] = {
       {"GW1-00000001@2024-05-01 10:00:00", "GW1-00000001@2024-05-01 10:00:00"},
       {"\xd5\xc5\xc8\xfd", "张三"},
-      {"a\xff" "b", "a\xEF\xBF\xBD" "b"},           // no GBK character: U+FFFD, and on
+      {"a\xff"
+       "b",
+       "a\xEF\xBF\xBD"
+       "b"},                                                // no GBK character: U+FFFD, and on
       {std::string("x\0y", 3) + "\xb9", "xy\xEF\xBF\xBD"},  // zero byte dropped, a cut character
   };
   for (const auto &t : texts)
     EXPECT_EQ(t.second, qsync::gbk_to_utf8(t.first));
-  const std::pair<const char *, bool> times[] = {{"2024-02-29 23:59:59", true}, {"2023-02-29 10:00:00", false},
-                                                 {"2024-05-01 24:00:00", false}, {"2024-05-01 10:00", false},
+  const std::pair<const char *, bool> times[] = {{"2024-02-29 23:59:59", true},
+                                                 {"2023-02-29 10:00:00", false},
+                                                 {"2024-05-01 24:00:00", false},
+                                                 {"2024-05-01 10:00", false},
                                                  {"", false}};
   for (const auto &t : times)
     EXPECT_EQ(t.second, qsync::is_station_time(t.first)) << t.first;
@@ -111,9 +117,9 @@ TEST(ChainTexts, APasswordStaysWhereOthersCannotReadIt)
   const std::string was = std::filesystem::current_path();
   std::filesystem::current_path(dir);
   struct {
-    const char *conf;       // sync.conf, or null for none
+    const char *conf;  // sync.conf, or null for none
     mode_t mode;
-    const char *dsn;        // --dsn, or null
+    const char *dsn;  // --dsn, or null
     bool accepted, warned;
   } cases[] = {
       {"station = S\ndsn = host=h password=secret\n", 0644, nullptr, false, false},
@@ -175,20 +181,20 @@ TEST(Chain, TwoStationsWithTheSimulatorSyncAtOnce)
   // single-station lock, with its simulator beside it; the sync programs and
   // the server stay outside.
   for (Shop &s : shops) {
-    s.station = spawn({DIES_WITH_TEST "/usr/bin/unshare", "-n", "--", "/bin/sh", "-c", "ip link set lo up && exec \"$0\" \"$@\"",
-                       STATION_PATH, s.dir.path()},
+    s.station = spawn({DIES_WITH_TEST "/usr/bin/unshare", "-n", "--", "/bin/sh", "-c",
+                       "ip link set lo up && exec \"$0\" \"$@\"", STATION_PATH, s.dir.path()},
                       {}, s.dir.file("station.out"));
     ASSERT_TRUE(eventually([&] { return testkit::file_size(s.dir.file("station.ready")) > 0; }, 30000))
         << testkit::slurp(s.dir.file("station.out"));
-    s.sync = std::make_unique<Sync>(s.dir.path(),
-                                    std::vector<std::string>{"--station", s.name, "--dsn", pg.dsn(), "--interval", "0.5"});
+    s.sync = std::make_unique<Sync>(
+        s.dir.path(), std::vector<std::string>{"--station", s.name, "--dsn", pg.dsn(), "--interval", "0.5"});
     s.sync->start();
   }
   std::vector<pid_t> sims;
   for (Shop &s : shops)
-    sims.push_back(spawn({DIES_WITH_TEST "/usr/bin/nsenter", "--net=/proc/" + std::to_string(s.station) + "/ns/net", GWSIM_PATH,
-                          "--machines", "2", "--lines", "4", "--random", "--duration", "8", "--talk", "0.3:1.5",
-                          "--idle", "0.2:1", "--keepalive", "500", "--digit-interval", "20"},
+    sims.push_back(spawn({DIES_WITH_TEST "/usr/bin/nsenter", "--net=/proc/" + std::to_string(s.station) + "/ns/net",
+                          GWSIM_PATH, "--machines", "2", "--lines", "4", "--random", "--duration", "8", "--talk",
+                          "0.3:1.5", "--idle", "0.2:1", "--keepalive", "500", "--digit-interval", "20"},
                          {}, "/dev/null"));
   for (pid_t sim : sims)
     EXPECT_EQ(0, wait_exit(sim));
@@ -205,11 +211,14 @@ TEST(Chain, TwoStationsWithTheSimulatorSyncAtOnce)
     EXPECT_TRUE(eventually(
         [&] {
           got = pg.scalar("select string_agg(concat_ws('|', callid, machineid, lineid, desnum, bdate, edate, flag), "
-                          "E'\\n' order by rowno) || E'\\n' from quenta.call where station = '" + s.name + "'");
+                          "E'\\n' order by rowno) || E'\\n' from quenta.call where station = '" +
+                          s.name + "'");
           return got == want;
         },
         15000))
-        << s.name << ": the server has\n" << got << "the station\n" << want << s.sync->log();
+        << s.name << ": the server has\n"
+        << got << "the station\n"
+        << want << s.sync->log();
   }
 }
 
@@ -296,7 +305,8 @@ TEST(Chain, RestoredBackupIsCaughtUpByKey)
   EXPECT_EQ("3", pg.scalar("select count(*) from quenta.audit"));
   const std::string log = sync.log();
   EXPECT_NE(std::string::npos, log.find("call row 500 is not the one the server copied there")) << log;
-  EXPECT_NE(std::string::npos, log.find("copied 150 calls, 100 bills, 1 shifts, 1 audit entries, 10 changed flags")) << log;
+  EXPECT_NE(std::string::npos, log.find("copied 150 calls, 100 bills, 1 shifts, 1 audit entries, 10 changed flags"))
+      << log;
 }
 
 TEST(Chain, AnotherFileUnderTheNameIsRefusedUntilAdopted)
@@ -414,8 +424,8 @@ TEST(Chain, StationFileHeldByAnotherProcess)
   handler.join();
   EXPECT_EQ(0, failed);
   EXPECT_GT(stored, 20);
-  EXPECT_TRUE(eventually([&] { return pg.scalar("select count(*) from quenta.call") == std::to_string(50000 + stored); },
-                         10000));
+  EXPECT_TRUE(eventually(
+      [&] { return pg.scalar("select count(*) from quenta.call") == std::to_string(50000 + stored); }, 10000));
   EXPECT_NE(std::string::npos, sync.log().find("held by another connection")) << sync.log();
 }
 
@@ -433,10 +443,12 @@ TEST(Chain, TakingsAddUpToTheFen)
   make_station(shop.file("quentadb"), false, fill);
   ASSERT_EQ(0, Sync(shop.path(), {"--station", "东店", "--dsn", pg.dsn(), "--once"}).run());
   for (const char *view : {"quenta.takings_daily", "quenta.takings_operator", "quenta.takings_rule"})
-    EXPECT_EQ("numeric|30200.00", pg.scalar(std::string("select pg_typeof(sum(takings)) || '|' || sum(takings) from ") +
-                                            view)) << view;
+    EXPECT_EQ("numeric|30200.00",
+              pg.scalar(std::string("select pg_typeof(sum(takings)) || '|' || sum(takings) from ") + view))
+        << view;
   const std::string out = shop.file("report.out");
-  ASSERT_EQ(0, sh(std::string(SYNC_PATH) + " report --by day --dsn '" + pg.dsn() + "' --from 2024-05-01 --to 2024-05-02 > " + out));
+  ASSERT_EQ(0, sh(std::string(SYNC_PATH) + " report --by day --dsn '" + pg.dsn() +
+                  "' --from 2024-05-01 --to 2024-05-02 > " + out));
   EXPECT_NE(std::string::npos, testkit::slurp(out).find("  30200.00\n")) << testkit::slurp(out);
 }
 
@@ -450,8 +462,8 @@ TEST(Chain, ReportOfTwoShopsAndANewerSchemaRefused)
   };
   auto bill = [](const std::string &id, int secs, const std::string &amount, const std::string &admin,
                  const std::string &date) {
-    return "insert into billtbl values('" + id + "', " + std::to_string(secs) + ", 'p', '" + amount + "', '" +
-           admin + "', '" + date + "');";
+    return "insert into billtbl values('" + id + "', " + std::to_string(secs) + ", 'p', '" + amount + "', '" + admin +
+           "', '" + date + "');";
   };
   // one shop with the shift and audit tables and its rules, one of an older release
   std::ofstream(east.file("rateinfo")) << gbk("国际|0086|0.00|0:00:00-0.10|60:0.50|0|60\n长途|0|0.00|0:00:00-0.10|"
@@ -464,7 +476,8 @@ TEST(Chain, ReportOfTwoShopsAndANewerSchemaRefused)
                    call("c4", "0086999", 0) + bill("c4", 10, "9.99", "admin", "unreadable") +
                    "insert into shifttbl values('2024-05-01 08:00:00', '2024-05-01 20:00:00', '" + gbk("张三") +
                    "', '3.70', '" + gbk("李四") + "')");
-  make_station(west.file("quentadb"), false, call("w1", "0086", 1) + bill("w1", 60, "1.00", "admin", "2024-05-01 12:00:00"));
+  make_station(west.file("quentadb"), false,
+               call("w1", "0086", 1) + bill("w1", 60, "1.00", "admin", "2024-05-01 12:00:00"));
   EXPECT_EQ(0, Sync(east.path(), {"--station", "东店", "--dsn", pg.dsn(), "--once"}).run());
   EXPECT_EQ(0, Sync(west.path(), {"--station", "西店", "--dsn", pg.dsn(), "--once"}).run());
   EXPECT_EQ("张三|3.70|李四", pg.scalar("select concat_ws('|', outgoing, takings, incoming) from quenta.shift"));
@@ -473,8 +486,8 @@ TEST(Chain, ReportOfTwoShopsAndANewerSchemaRefused)
 
   auto report = [&](const std::string &args, std::string &out) {
     out = east.file("report.out");
-    return sh(std::string(SYNC_PATH) + " report --dsn '" + pg.dsn() + "' --from 2024-05-01 --to 2024-05-02 " +
-              args + " > " + out + " 2>&1");
+    return sh(std::string(SYNC_PATH) + " report --dsn '" + pg.dsn() + "' --from 2024-05-01 --to 2024-05-02 " + args +
+              " > " + out + " 2>&1");
   };
   std::string out;
   ASSERT_EQ(0, report("--csv", out));
@@ -507,8 +520,8 @@ TEST(Chain, TheAuditTrailIsAppendedOnceTaggedWithTheShop)
   WorkDir east;
   auto entry = [](const std::string &date, const std::string &admin, const std::string &action,
                   const std::string &detail) {
-    return "insert into audittbl values('" + date + "', '" + gbk(admin) + "', '" + gbk(action) + "', '" +
-           gbk(detail) + "');";
+    return "insert into audittbl values('" + date + "', '" + gbk(admin) + "', '" + gbk(action) + "', '" + gbk(detail) +
+           "');";
   };
   make_station(east.file("quentadb"), true,
                entry("2024-05-01 08:00:00", "张三", "登录失败", "登录窗口：操作员名或密码不对") +

@@ -14,7 +14,7 @@
 #include "Modal.h"
 
 StationDir::StationDir()
-  : m_dir(std::make_unique<QTemporaryDir>()), m_path(m_dir->path()), m_previous(QDir::currentPath())
+    : m_dir(std::make_unique<QTemporaryDir>()), m_path(m_dir->path()), m_previous(QDir::currentPath())
 {
   QVERIFY(m_dir->isValid());
   QVERIFY(QDir::setCurrent(m_path));
@@ -56,9 +56,7 @@ ScriptedOperator::ScriptedOperator()
     Answer answer = m_script.takeFirst();
     answer(dialog);
   });
-  SetMessageAnswer([this](const QString &text, const QString &caption) {
-    messages.append({text, caption});
-  });
+  SetMessageAnswer([this](const QString &text, const QString &caption) { messages.append({text, caption}); });
   SetProgramEnd([this](int status) { ends.append(status); });
 }
 

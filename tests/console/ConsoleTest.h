@@ -130,10 +130,10 @@ public:
     QString text;
     QString caption;
   };
-  ShownLog<Message> messages;     /* message boxes, in order */
-  QStringList dialogs;            /* object names of the dialogs shown, in order */
-  ShownLog<QString> unexpected;   /* dialogs shown with the script used up */
-  QList<int> ends;                /* exit statuses the program asked for */
+  ShownLog<Message> messages;   /* message boxes, in order */
+  QStringList dialogs;          /* object names of the dialogs shown, in order */
+  ShownLog<QString> unexpected; /* dialogs shown with the script used up */
+  QList<int> ends;              /* exit statuses the program asked for */
   qsizetype pending() const { return m_script.size(); }
 
 private:
@@ -141,12 +141,12 @@ private:
 };
 
 /* A QTest main that creates the application first, as every window needs. */
-#define CONSOLE_TEST_MAIN(TestClass)                                                     \
-  int main(int argc, char *argv[])                                                       \
-  {                                                                                      \
-    QApplication app(argc, argv);                                                        \
-    TestClass test;                                                                      \
-    return QTest::qExec(&test, argc, argv);                                              \
+#define CONSOLE_TEST_MAIN(TestClass)        \
+  int main(int argc, char *argv[])          \
+  {                                         \
+    QApplication app(argc, argv);           \
+    TestClass test;                         \
+    return QTest::qExec(&test, argc, argv); \
   }
 
 #endif

@@ -63,10 +63,7 @@ inline QByteArray FreshMachine()
 /* One gateway line on a socket of its own. */
 class TestLine {
 public:
-  TestLine(const QByteArray &machine, int line)
-    : m_machine(machine.toStdString()), m_line(line)
-  {
-  }
+  TestLine(const QByteArray &machine, int line) : m_machine(machine.toStdString()), m_line(line) {}
 
   /* Each sends a message and is true once the station echoed it, that is once
    * the engine has handled it. */
@@ -76,13 +73,15 @@ public:
   }
   bool keepAlive(const char *state, const std::string &dialled = {})
   {
-    return exchange("KeepAlive", {{"machine_id", m_machine}, {"line_id", lineText()},
-                                  {"state", state}, {"dest_num", dialled}});
+    return exchange("KeepAlive",
+                    {{"machine_id", m_machine}, {"line_id", lineText()}, {"state", state}, {"dest_num", dialled}});
   }
   bool connected(const std::string &dialled, const std::string &calling = "8001")
   {
-    return exchange("Connected", {{"machine_id", m_machine}, {"line_id", lineText()},
-                                  {"state", "CONNECTED"}, {"src_num", calling},
+    return exchange("Connected", {{"machine_id", m_machine},
+                                  {"line_id", lineText()},
+                                  {"state", "CONNECTED"},
+                                  {"src_num", calling},
                                   {"dest_num", dialled}});
   }
 
@@ -123,7 +122,7 @@ private:
   testkit::GatewaySocket m_socket{SRV_PORT};
   std::string m_machine;
   int m_line;
-  time_t m_lastStart = -1;        /* second of the last call's start, or -1 */
+  time_t m_lastStart = -1; /* second of the last call's start, or -1 */
 };
 
 /* An SQL text literal of the bytes. */
@@ -139,9 +138,9 @@ inline std::vector<cdr_info> CallsOf(const QByteArray &machine)
   const QByteArray cond = "machineid=" + Literal(machine);
   const char *conds[] = {cond.constData(), nullptr};
   std::vector<cdr_info> rows;
-  quenta_selectCDRTable(conds, [](void *r, void *p) {
-    static_cast<std::vector<cdr_info> *>(p)->push_back(*static_cast<cdr_info *>(r));
-  }, &rows);
+  quenta_selectCDRTable(
+      conds, [](void *r, void *p) { static_cast<std::vector<cdr_info> *>(p)->push_back(*static_cast<cdr_info *>(r)); },
+      &rows);
   std::sort(rows.begin(), rows.end(), [](const cdr_info &a, const cdr_info &b) {
     return std::strcmp(a.bdate, b.bdate) < 0 || (std::strcmp(a.bdate, b.bdate) == 0 && a.lineid < b.lineid);
   });
@@ -153,9 +152,10 @@ inline std::vector<bill_info> BillsOf(const char *callid)
   const QByteArray cond = "callid=" + Literal(QByteArray(callid));
   const char *conds[] = {cond.constData(), nullptr};
   std::vector<bill_info> rows;
-  quenta_selectBillTable(conds, [](void *r, void *p) {
-    static_cast<std::vector<bill_info> *>(p)->push_back(*static_cast<bill_info *>(r));
-  }, &rows);
+  quenta_selectBillTable(
+      conds,
+      [](void *r, void *p) { static_cast<std::vector<bill_info> *>(p)->push_back(*static_cast<bill_info *>(r)); },
+      &rows);
   return rows;
 }
 
@@ -174,10 +174,9 @@ inline bool execOnEngineDb(const QByteArray &sql)
 /* The rate file of the console's engine suites: calls shorter than three
  * minutes cost 1.20 to "010...", 0.60 to "020..." and 2.00 to "030..."; no
  * rule prices any other number. */
-inline const QByteArray kStationRates =
-    "A|010|0.20|00:00:00-0.30|180:1.00|0|60\n"
-    "B|020|0.00|00:00:00-0.30|180:0.60|0|60\n"
-    "C|030|0.00|00:00:00-0.30|180:2.00|0|60\n";
+inline const QByteArray kStationRates = "A|010|0.20|00:00:00-0.30|180:1.00|0|60\n"
+                                        "B|020|0.00|00:00:00-0.30|180:0.60|0|60\n"
+                                        "C|030|0.00|00:00:00-0.30|180:2.00|0|60\n";
 
 /* The console's windows in a fresh working directory, on the process's engine. */
 struct StationFixture {
@@ -222,19 +221,16 @@ struct StationFixture {
   {
     return main->Monitor()->BillButton(row(machine, line));
   }
-  const LineEntry *entry(const QByteArray &machine, int line) const
-  {
-    return main->Lines()->Line(row(machine, line));
-  }
+  const LineEntry *entry(const QByteArray &machine, int line) const { return main->Lines()->Line(row(machine, line)); }
   /* How often the checkout dialog has been shown. */
   qsizetype checkouts() const { return forms->op.dialogs.count(QStringLiteral("BillForm")); }
 };
 
 /* The suite's engine directory is removed before the program leaves. */
-#define ENGINE_TEST_MAIN(TestClass)                                                      \
-  int main(int argc, char *argv[])                                                       \
-  {                                                                                      \
-    return RunConsoleSuite<TestClass>(argc, argv, LeaveEngine);                          \
+#define ENGINE_TEST_MAIN(TestClass)                             \
+  int main(int argc, char *argv[])                              \
+  {                                                             \
+    return RunConsoleSuite<TestClass>(argc, argv, LeaveEngine); \
   }
 
 #endif

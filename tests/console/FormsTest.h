@@ -48,7 +48,7 @@ inline bool LeaveEngine()
 }
 
 struct FormsFixture {
-  StationDir dir;                 /* first: the windows take it as the station's directory */
+  StationDir dir; /* first: the windows take it as the station's directory */
   ScriptedOperator op;
 
   FormsFixture() { CreateForms(); }
@@ -110,10 +110,10 @@ int RunConsoleSuite(int argc, char *argv[], bool (*engine_left)())
   return rc;
 }
 
-#define FORMS_TEST_MAIN(TestClass)                                                       \
-  int main(int argc, char *argv[])                                                       \
-  {                                                                                      \
-    return RunConsoleSuite<TestClass>(argc, argv, LeaveEngine);                          \
+#define FORMS_TEST_MAIN(TestClass)                              \
+  int main(int argc, char *argv[])                              \
+  {                                                             \
+    return RunConsoleSuite<TestClass>(argc, argv, LeaveEngine); \
   }
 
 #endif

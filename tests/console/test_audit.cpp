@@ -28,8 +28,8 @@
 
 namespace {
 
-const QByteArray kZhangSanGbk = "\xd5\xc5\xc8\xfd";                     // 张三
-const QByteArray kZhangSanMima = "58b6b09f6c5ec2d6317253f3d1be59ed";    // 张三 / 密码
+const QByteArray kZhangSanGbk = "\xd5\xc5\xc8\xfd";                   // 张三
+const QByteArray kZhangSanMima = "58b6b09f6c5ec2d6317253f3d1be59ed";  // 张三 / 密码
 
 /* The entries since the moment, as "operator action detail". */
 QStringList TrailSince(const QByteArray &since)
@@ -51,7 +51,7 @@ Answer typeMoney(const QString &money)
   };
 }
 
-} // namespace
+}  // namespace
 
 class TestAudit : public QObject {
   Q_OBJECT
@@ -196,12 +196,10 @@ private slots:
     QFETCH(QString, action);
     QFETCH(QStringList, details);
     static bool stored = false;
-    const char *entries[][4] = {{"2025-05-31 23:59:59", "admin", "登录", "before"},
-                                {"2025-06-01 00:00:00", "admin", "登录", "a"},
-                                {"2025-06-01 09:00:00", "\xd5\xc5\xc8\xfd", "结帐", "b"},
-                                {"2025-06-01 10:00:00", "admin", "修改费率", "c"},
-                                {"2025-06-02 23:59:59", "\xd5\xc5\xc8\xfd", "登录", "d"},
-                                {"2025-06-03 00:00:00", "admin", "登录", "after"}};
+    const char *entries[][4] = {
+        {"2025-05-31 23:59:59", "admin", "登录", "before"},       {"2025-06-01 00:00:00", "admin", "登录", "a"},
+        {"2025-06-01 09:00:00", "\xd5\xc5\xc8\xfd", "结帐", "b"}, {"2025-06-01 10:00:00", "admin", "修改费率", "c"},
+        {"2025-06-02 23:59:59", "\xd5\xc5\xc8\xfd", "登录", "d"}, {"2025-06-03 00:00:00", "admin", "登录", "after"}};
     for (const auto &e : entries)
       if (!stored)
         QCOMPARE(quenta_auditAt(e[0], e[1], ToGbk(QString::fromUtf8(e[2]))->constData(), e[3]), 0);

@@ -57,12 +57,18 @@ private slots:
   {
     QTest::addColumn<QString>("money");
     QTest::addColumn<QString>("change");
-    QTest::newRow("too much") << "5" << "1.20元";
-    QTest::newRow("too little") << "2" << "-1.80元";
-    QTest::newRow("exactly, never -0.00") << "3.80" << "0.00元";
-    QTest::newRow("empty") << "" << "0.00";
-    QTest::newRow("trailing point") << "5." << "1.20元";
-    QTest::newRow("leading point") << ".5" << "-3.30元";
+    QTest::newRow("too much") << "5"
+                              << "1.20元";
+    QTest::newRow("too little") << "2"
+                                << "-1.80元";
+    QTest::newRow("exactly, never -0.00") << "3.80"
+                                          << "0.00元";
+    QTest::newRow("empty") << ""
+                           << "0.00";
+    QTest::newRow("trailing point") << "5."
+                                    << "1.20元";
+    QTest::newRow("leading point") << ".5"
+                                   << "-3.30元";
     QTest::newRow("lone point") << "." << QString();
     QTest::newRow("two points") << "1.2.3" << QString();
     QTest::newRow("letters") << "5a" << QString();
@@ -81,14 +87,18 @@ private slots:
     QTest::addColumn<QByteArray>("record");
     QTest::addColumn<int>("amount");
     QTest::addColumn<QString>("text");
-    QTest::newRow("package and handling charge") << "北京" << QByteArray("1.00 in 180 second, handling charge 0.20 total 1.20")
-        << 120 << "费率：北京\n套餐（前3分0秒）：1.00元\n手续费：0.20元\n合计：1.20元";
-    QTest::newRow("stretches") << "长途" << QByteArray("22:58:00-23:00:00 0.60,23:00:00-23:02:00 0.20,0.00 in 0 second, handling charge 0.00 total 0.80")
+    QTest::newRow("package and handling charge")
+        << "北京" << QByteArray("1.00 in 180 second, handling charge 0.20 total 1.20") << 120
+        << "费率：北京\n套餐（前3分0秒）：1.00元\n手续费：0.20元\n合计：1.20元";
+    QTest::newRow("stretches")
+        << "长途"
+        << QByteArray("22:58:00-23:00:00 0.60,23:00:00-23:02:00 0.20,0.00 in 0 second, handling charge 0.00 total 0.80")
         << 80 << "费率：长途\n22:58:00-23:00:00：0.60元\n23:00:00-23:02:00：0.20元\n合计：0.80元";
-    QTest::newRow("stretches left out") << "A" << QByteArray("09:00:00-10:00:00 18.00,0.00 in 0 second, handling charge 0.50 total 30.50")
-        << 3050 << "费率：A\n09:00:00-10:00:00：18.00元\n其余时段：12.00元\n手续费：0.50元\n合计：30.50元";
+    QTest::newRow("stretches left out")
+        << "A" << QByteArray("09:00:00-10:00:00 18.00,0.00 in 0 second, handling charge 0.50 total 30.50") << 3050
+        << "费率：A\n09:00:00-10:00:00：18.00元\n其余时段：12.00元\n手续费：0.50元\n合计：30.50元";
     QTest::newRow("by units, no stretches") << "B" << QByteArray("0.00 in 0 second, handling charge 0.00 total 0.90")
-        << 90 << "费率：B\n通话费：0.90元\n合计：0.90元";
+                                            << 90 << "费率：B\n通话费：0.90元\n合计：0.90元";
     QTest::newRow("within the free limit") << "" << QByteArray() << 0 << "免费通话";
   }
   void breakdowns()

@@ -32,7 +32,8 @@ private slots:
     auto offers = [&](int row) {  // "禁止呼叫", "允许呼叫"
       main->Monitor()->SelectLine(row);
       emit Part<QMenu>(main, "PopupMenu1")->aboutToShow();
-      return QString(Part(main, "LineDeny")->isEnabled() ? '+' : '-') + (Part(main, "LinePermit")->isEnabled() ? '+' : '-');
+      return QString(Part(main, "LineDeny")->isEnabled() ? '+' : '-') +
+             (Part(main, "LinePermit")->isEnabled() ? '+' : '-');
     };
     auto shows = [&](const char *state) {
       return QTest::qWaitFor([&] { return main->PollLines(), s.text(m, 1, 1) == state; }, 5000);
@@ -84,10 +85,12 @@ private slots:
     TestLine a(m, 0);
     QVERIFY(a.discovery() && a.call("0202") && a.connected("0101"));
     s.main->PollLines();
-    s.forms->op.then([](QDialog *dlg) {
-      static_cast<TBillForm *>(dlg)->Money->setText(QStringLiteral("0.60"));
-      ScriptedOperator::click("OKBtn")(dlg);
-    }).then(ScriptedOperator::click("CancelBtn"));
+    s.forms->op
+        .then([](QDialog *dlg) {
+          static_cast<TBillForm *>(dlg)->Money->setText(QStringLiteral("0.60"));
+          ScriptedOperator::click("OKBtn")(dlg);
+        })
+        .then(ScriptedOperator::click("CancelBtn"));
     s.main->Checkout(s.main->Lines()->FindLine(m, 0));
     QVERIFY(!a.command(200));
     const QString name = s.entry(m, 0)->name;
@@ -98,7 +101,8 @@ private slots:
     };
     for (const char *answer : {"CancelBtn", "OKBtn"}) {
       s.forms->op.then([&, answer](QDialog *dlg) {
-        QVERIFY(dlg->findChild<QLabel *>("Question")->text().startsWith(QStringLiteral("线路“%1”正在通话中").arg(name)));
+        QVERIFY(
+            dlg->findChild<QLabel *>("Question")->text().startsWith(QStringLiteral("线路“%1”正在通话中").arg(name)));
         ScriptedOperator::click(answer)(dlg);
       });
       deny();

@@ -17,8 +17,8 @@
 
 namespace {
 
-const QByteArray kZhangSanGbk = "\xd5\xc5\xc8\xfd";                     // 张三
-const QByteArray kZhangSanMima = "58b6b09f6c5ec2d6317253f3d1be59ed";    // 张三 / 密码
+const QByteArray kZhangSanGbk = "\xd5\xc5\xc8\xfd";                   // 张三
+const QByteArray kZhangSanMima = "58b6b09f6c5ec2d6317253f3d1be59ed";  // 张三 / 密码
 
 /* The rows of the checkout table as "number amount" texts. */
 QStringList tableOf(const TBillForm *dialog)
@@ -76,11 +76,14 @@ bool storeCalls(const QByteArray &machine, std::initializer_list<const char *> n
 QList<checkout_info> checkoutsOf(const QByteArray &machine, QList<QByteArray> *callids = nullptr)
 {
   std::pair<QList<checkout_info>, QList<QByteArray>> rows;
-  quenta_selectCheckouts("0000", "9999", nullptr, [](void *r, void *p) {
-    auto *co = static_cast<checkout_info *>(r);
-    static_cast<decltype(rows) *>(p)->first.append(*co);
-    static_cast<decltype(rows) *>(p)->second.append(co->m_callids);
-  }, &rows);
+  quenta_selectCheckouts(
+      "0000", "9999", nullptr,
+      [](void *r, void *p) {
+        auto *co = static_cast<checkout_info *>(r);
+        static_cast<decltype(rows) *>(p)->first.append(*co);
+        static_cast<decltype(rows) *>(p)->second.append(co->m_callids);
+      },
+      &rows);
   QList<checkout_info> kept;
   for (qsizetype i = 0; i < rows.first.size(); i++) {
     if (QByteArray(rows.first[i].m_machineid) != machine)
@@ -92,7 +95,7 @@ QList<checkout_info> checkoutsOf(const QByteArray &machine, QList<QByteArray> *c
   return kept;
 }
 
-} // namespace
+}  // namespace
 
 class TestCheckout : public QObject {
   Q_OBJECT
@@ -135,8 +138,7 @@ private slots:
 
     s->forms->op.then([](QDialog *dlg) {
       auto *bill = static_cast<TBillForm *>(dlg);
-      QCOMPARE(tableOf(bill), QStringList({"0105550001 1.20元", "0205550002 0.60元",
-                                           "0305550003 2.00元"}));
+      QCOMPARE(tableOf(bill), QStringList({"0105550001 1.20元", "0205550002 0.60元", "0305550003 2.00元"}));
       const QTreeWidgetItem *first = bill->BillTable->topLevelItem(0);
       QVERIFY(QDateTime::fromString(first->text(1), QStringLiteral("yyyy-MM-dd HH:mm:ss")).isValid());
       QVERIFY(first->text(2).endsWith(QStringLiteral("秒")));
@@ -249,7 +251,7 @@ private slots:
   // while the customer pays: the checkout stores nothing at all.
   void aRefusedCheckoutSettlesNothing_data()
   {
-    QTest::addColumn<QByteArray>("trigger");   // on the engine's database; "stale": a call settled meanwhile
+    QTest::addColumn<QByteArray>("trigger");  // on the engine's database; "stale": a call settled meanwhile
     QTest::addColumn<QString>("told");
     QTest::newRow("bill refused") << QByteArray("before insert on billtbl when new.callid=%1") << "数据库出错";
     QTest::newRow("call not marked") << QByteArray("before update on cdrtbl when old.callid=%1") << "数据库出错";
@@ -309,24 +311,27 @@ private slots:
   // says so; the shift counts what the customer settled.
   void theCheckoutRecordKeepsTheMoney_data()
   {
-    QTest::addColumn<QByteArray>("deposit");   // the "deposits" file's amount, empty: none
-    QTest::addColumn<QString>("typed");        // into the money field before 结帐
-    QTest::addColumn<QString>("question");     // asked before settling; empty: none
+    QTest::addColumn<QByteArray>("deposit");  // the "deposits" file's amount, empty: none
+    QTest::addColumn<QString>("typed");       // into the money field before 结帐
+    QTest::addColumn<QString>("question");    // asked before settling; empty: none
     QTest::addColumn<bool>("confirm");
-    QTest::addColumn<QList<qint64>>("record"); // deposit, paid, change, owed; empty: no checkout
-    QTest::newRow("change") << QByteArray() << "5" << "" << true << QList<qint64>{0, 500, 180, 0};
-    QTest::newRow("exact") << QByteArray() << "3.2" << "" << true << QList<qint64>{0, 320, 0, 0};
-    QTest::newRow("short, confirmed") << QByteArray() << "2" << "还差1.20元，确定结帐吗？" << true
-                                      << QList<qint64>{0, 200, 0, 120};
-    QTest::newRow("nothing paid, confirmed") << QByteArray() << "" << "还差3.20元，确定结帐吗？" << true
-                                             << QList<qint64>{0, 0, 0, 320};
-    QTest::newRow("short, declined") << QByteArray() << "2" << "还差1.20元，确定结帐吗？" << false
-                                     << QList<qint64>{};
-    QTest::newRow("deposit covers it") << QByteArray("5.00") << "" << "" << true << QList<qint64>{500, 0, 180, 0};
-    QTest::newRow("deposit and more paid") << QByteArray("1.00") << "3" << "" << true
-                                           << QList<qint64>{100, 300, 80, 0};
-    QTest::newRow("deposit short") << QByteArray("1.00") << "1.5" << "还差0.70元，确定结帐吗？" << true
-                                   << QList<qint64>{100, 150, 0, 70};
+    QTest::addColumn<QList<qint64>>("record");  // deposit, paid, change, owed; empty: no checkout
+    QTest::newRow("change") << QByteArray() << "5"
+                            << "" << true << QList<qint64>{0, 500, 180, 0};
+    QTest::newRow("exact") << QByteArray() << "3.2"
+                           << "" << true << QList<qint64>{0, 320, 0, 0};
+    QTest::newRow("short, confirmed") << QByteArray() << "2"
+                                      << "还差1.20元，确定结帐吗？" << true << QList<qint64>{0, 200, 0, 120};
+    QTest::newRow("nothing paid, confirmed") << QByteArray() << ""
+                                             << "还差3.20元，确定结帐吗？" << true << QList<qint64>{0, 0, 0, 320};
+    QTest::newRow("short, declined") << QByteArray() << "2"
+                                     << "还差1.20元，确定结帐吗？" << false << QList<qint64>{};
+    QTest::newRow("deposit covers it") << QByteArray("5.00") << ""
+                                       << "" << true << QList<qint64>{500, 0, 180, 0};
+    QTest::newRow("deposit and more paid") << QByteArray("1.00") << "3"
+                                           << "" << true << QList<qint64>{100, 300, 80, 0};
+    QTest::newRow("deposit short") << QByteArray("1.00") << "1.5"
+                                   << "还差0.70元，确定结帐吗？" << true << QList<qint64>{100, 150, 0, 70};
   }
   void theCheckoutRecordKeepsTheMoney()
   {

@@ -67,8 +67,8 @@ private slots:
   {
     QVERIFY(QDir().mkpath(folder()));
     for (int day = 0; day < 35; day++)
-      f->dir.write(qPrintable(QStringLiteral(BACKUP_DIR "/")
-                              + BackupName(QDateTime(QDate(2020, 1, 1).addDays(day), QTime(8, 0)))),
+      f->dir.write(qPrintable(QStringLiteral(BACKUP_DIR "/") +
+                              BackupName(QDateTime(QDate(2020, 1, 1).addDays(day), QTime(8, 0)))),
                    "x");
     f->dir.write(BACKUP_DIR "/" BACKUP_NAME_PREFIX "20200101-090000" BACKUP_PART_SUFFIX, "half");
     f->logIn(QStringLiteral("admin"));
@@ -128,7 +128,10 @@ private slots:
     Part(main, "BackupDb")->trigger();
     // The window thread shows the copy's progress and polls the lines meanwhile.
     const bool shown = QTest::qWaitFor(
-        [&] { return Part<QStatusBar>(main, "StatusBar1")->currentMessage() == QStringLiteral("正在备份数据库... 37%"); }, 30000);
+        [&] {
+          return Part<QStatusBar>(main, "StatusBar1")->currentMessage() == QStringLiteral("正在备份数据库... 37%");
+        },
+        30000);
     QSignalSpy ticks(Part<QTimer>(main, "Timer1"), &QTimer::timeout);
     const bool ticked = ticks.wait(30000);
     // A second request, a shift change and quitting meanwhile start no second copy.

@@ -40,7 +40,7 @@ bool UseCommaNumbers(const QTemporaryDir &dir)
   return set && std::snprintf(text, sizeof text, "%.1f", 1.5) > 0 && QByteArray(text) == "1,5";
 }
 
-} // namespace
+}  // namespace
 
 class TestDeposit : public QObject {
   Q_OBJECT
@@ -52,11 +52,12 @@ private slots:
     QTest::addColumn<QByteArray>("written");
     const QByteArray gbk = ToGbk(QStringLiteral("终端甲")).value();
     QTest::newRow("lines") << QByteArray("GW1 0 20\nGW1 1 5.5\n") << QByteArray("GW1 0 20.00\nGW1 1 5.50\n");
-    QTest::newRow("GBK id, blanks, CRLF, no end") << "  " + gbk + "\t7  0.01 \r\nGW2 1 3" << gbk + " 7 0.01\nGW2 1 3.00\n";
+    QTest::newRow("GBK id, blanks, CRLF, no end")
+        << "  " + gbk + "\t7  0.01 \r\nGW2 1 3" << gbk + " 7 0.01\nGW2 1 3.00\n";
     QTest::newRow("machine id with a blank") << QByteArray(QUOTED_FIELDS_MARK "\n\"GW 1\" 0 5\n\"GW\\\"2\" 1 2\n")
                                              << QByteArray(QUOTED_FIELDS_MARK "\n\"GW 1\" 0 5.00\nGW\"2 1 2.00\n");
-    QTest::newRow("a quote of an earlier file") << QByteArray("\"GW1\" 0 5\n\"GW 2\" 1 3\n")
-                                                << QByteArray(QUOTED_FIELDS_MARK "\n\"\\\"GW1\\\"\" 0 5.00\n");
+    QTest::newRow("a quote of an earlier file")
+        << QByteArray("\"GW1\" 0 5\n\"GW 2\" 1 3\n") << QByteArray(QUOTED_FIELDS_MARK "\n\"\\\"GW1\\\"\" 0 5.00\n");
     QTest::newRow("a quote not closed") << QByteArray(QUOTED_FIELDS_MARK "\n\"GW1 0 5\nGW2 \"1\"x 3\n\"GW3\" 0 4 \"\n")
                                         << QByteArray();
     QTest::newRow("fen beyond a float") << QByteArray("GW1 0 1234567.89\n") << QByteArray("GW1 0 1234567.89\n");
@@ -77,8 +78,8 @@ private slots:
     // Read and written under a comma locale, as the window's may be, twice.
     QTemporaryDir locale;
     QVERIFY2(UseCommaNumbers(locale), "no locale with a decimal comma could be made");
-    const bool done = ReadDeposits(path, &deposits) && WriteDeposits(path, deposits) &&
-                      ReadDeposits(path, &deposits) && WriteDeposits(path, deposits);
+    const bool done = ReadDeposits(path, &deposits) && WriteDeposits(path, deposits) && ReadDeposits(path, &deposits) &&
+                      WriteDeposits(path, deposits);
     std::setlocale(LC_NUMERIC, "C");
     QVERIFY(done);
     QCOMPARE(dir.read(DEPOSITS_FILE), written);
@@ -91,12 +92,18 @@ private slots:
     QTest::addColumn<DepositLevel>("level");
     QTest::addColumn<QString>("events");  // b: beep, d: deny
     QTest::addColumn<QString>("text");
-    QTest::newRow("below 90 %") << DEPOSIT_NONE << Cents(899) << DEPOSIT_LEFT << "" << "10.00元，余1.01元";
-    QTest::newRow("90 %") << DEPOSIT_LEFT << Cents(900) << DEPOSIT_LOW << "b" << "10.00元，余1.00元，将用完";
-    QTest::newRow("still low") << DEPOSIT_LOW << Cents(999) << DEPOSIT_LOW << "" << "10.00元，余0.01元，将用完";
-    QTest::newRow("used up") << DEPOSIT_LOW << Cents(1000) << DEPOSIT_USED_UP << "d" << "10.00元，押金用完";
-    QTest::newRow("past both") << DEPOSIT_LEFT << Cents(1030) << DEPOSIT_USED_UP << "bd" << "10.00元，押金用完，超出0.30元";
-    QTest::newRow("a dip holds") << DEPOSIT_USED_UP << Cents(200) << DEPOSIT_USED_UP << "" << "10.00元，押金用完";
+    QTest::newRow("below 90 %") << DEPOSIT_NONE << Cents(899) << DEPOSIT_LEFT << ""
+                                << "10.00元，余1.01元";
+    QTest::newRow("90 %") << DEPOSIT_LEFT << Cents(900) << DEPOSIT_LOW << "b"
+                          << "10.00元，余1.00元，将用完";
+    QTest::newRow("still low") << DEPOSIT_LOW << Cents(999) << DEPOSIT_LOW << ""
+                               << "10.00元，余0.01元，将用完";
+    QTest::newRow("used up") << DEPOSIT_LOW << Cents(1000) << DEPOSIT_USED_UP << "d"
+                             << "10.00元，押金用完";
+    QTest::newRow("past both") << DEPOSIT_LEFT << Cents(1030) << DEPOSIT_USED_UP << "bd"
+                               << "10.00元，押金用完，超出0.30元";
+    QTest::newRow("a dip holds") << DEPOSIT_USED_UP << Cents(200) << DEPOSIT_USED_UP << ""
+                                 << "10.00元，押金用完";
   }
   void theThresholdsAreCrossedOnce()
   {
@@ -115,7 +122,8 @@ private slots:
   void theCheckoutsLastLine()
   {
     // Of a 2.10 total: a deposit short of it, above it, and with money on top.
-    const std::tuple<Cents, Cents, QString> cases[] = {{200, 0, "还需补交0.10"}, {300, 0, "退还0.90"}, {200, 500, "找零4.90"}};
+    const std::tuple<Cents, Cents, QString> cases[] = {
+        {200, 0, "还需补交0.10"}, {300, 0, "退还0.90"}, {200, 500, "找零4.90"}};
     for (const auto &[deposit, paid, text] : cases) {
       const Settlement s = SettlementOf(210, deposit, paid);
       QCOMPARE(s.caption + CentsText(s.amount), text);
@@ -167,8 +175,8 @@ private slots:
     const QString l = QString::fromLatin1(m) + "/1 ";
     QProcess sim;
     sim.start(GWSIM_PATH, {"-k", "200", "--duration", "30", "--format", "json", "-e",
-                           l + "announce;" + l + "connect 0611;" + l + "talk 0.5;" + l + "hangup;" + l + "talk 0.5;" + l +
-                               "connect 0622;" + l + "talk 20;" + l + "hangup"});
+                           l + "announce;" + l + "connect 0611;" + l + "talk 0.5;" + l + "hangup;" + l + "talk 0.5;" +
+                               l + "connect 0622;" + l + "talk 20;" + l + "hangup"});
     Part<QTimer>(s.main, "Timer1")->start();  // the polls of the station at work
     const LineEntry *booth = s.entry(m, 1);
     QVERIFY(QTest::qWaitFor([&] { return booth->depositLevel == DEPOSIT_LOW; }, 10000));

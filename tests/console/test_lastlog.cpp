@@ -33,16 +33,13 @@ private slots:
     QTest::addColumn<bool>("continues");
     QTest::addColumn<Cents>("total");
     QTest::newRow("same operator") << QByteArray("admin 12.50") << "admin" << true << Cents(1250);
-    QTest::newRow("line feed and blanks") << QByteArray("  admin\t3.25 \n") << "admin" << true
-                                          << Cents(325);
-    QTest::newRow("Chinese operator") << QByteArray("\xd5\xc5\xc8\xfd 7.00") << "张三" << true
-                                      << Cents(700);
+    QTest::newRow("line feed and blanks") << QByteArray("  admin\t3.25 \n") << "admin" << true << Cents(325);
+    QTest::newRow("Chinese operator") << QByteArray("\xd5\xc5\xc8\xfd 7.00") << "张三" << true << Cents(700);
     QTest::newRow("another operator") << QByteArray("bob 12.50") << "admin" << false << Cents(-100);
     QTest::newRow("letter case differs") << QByteArray("Admin 12.50") << "admin" << false << Cents(-100);
     QTest::newRow("name only") << QByteArray("admin") << "admin" << false << Cents(-100);
     QTest::newRow("empty") << QByteArray() << "admin" << false << Cents(-100);
-    QTest::newRow("only the first line counts") << QByteArray("\nadmin 1.00") << "admin" << false
-                                                << Cents(-100);
+    QTest::newRow("only the first line counts") << QByteArray("\nadmin 1.00") << "admin" << false << Cents(-100);
     QTest::newRow("amount not a number") << QByteArray("admin abc") << "admin" << true << Cents(0);
     QTest::newRow("amount with a tail") << QByteArray("admin 12.5yuan") << "admin" << true << Cents(1250);
     QTest::newRow("amount with a comma") << QByteArray("admin 12,50") << "admin" << true << Cents(1200);
@@ -50,8 +47,7 @@ private slots:
     QTest::newRow("amount nan") << QByteArray("admin nan") << "admin" << true << Cents(0);
     QTest::newRow("amount out of range") << QByteArray("admin 1e999") << "admin" << true << Cents(0);
     QTest::newRow("amount beyond any money") << QByteArray("admin 1e39") << "admin" << true << Cents(0);
-    QTest::newRow("fen beyond a float") << QByteArray("admin 123456789.01") << "admin" << true
-                                        << Cents(12345678901);
+    QTest::newRow("fen beyond a float") << QByteArray("admin 123456789.01") << "admin" << true << Cents(12345678901);
   }
   void continuesOnlyTheSameOperator()
   {

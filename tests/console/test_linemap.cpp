@@ -77,9 +77,9 @@ private slots:
     };
     QVERIFY(WriteLineMap(dir->file(LINEMAP_FILE), plain));
     // Words only: the file as earlier releases wrote it.
-    QCOMPARE(dir->read(LINEMAP_FILE),
-             QByteArray("GW1 0 \xc7\xb0\xcc\xa8\n"
-                        "GW\xb1\xb1 -1 \xd6\xd5\xb6\xcb" "02\xcf\xdf\xc2\xb7#0\n"));
+    QCOMPARE(dir->read(LINEMAP_FILE), QByteArray("GW1 0 \xc7\xb0\xcc\xa8\n"
+                                                 "GW\xb1\xb1 -1 \xd6\xd5\xb6\xcb"
+                                                 "02\xcf\xdf\xc2\xb7#0\n"));
     // Blanks, quotes, backslashes (one a GBK trail byte), line ends: every name and id comes back.
     const QString trail = FromGbk("\x81\x5c");
     const QList<LineMapEntry> rows = {
@@ -122,14 +122,16 @@ private slots:
                              "  GW4 \t -3   D  extra words\n"
                              "GW5 7name\n"
                              "GW6 99999999999 F\n"
-                             "GW7 1 " + longName + " GW8 2 tail\n"
-                             "GW9 2 last");
+                             "GW7 1 " +
+                                 longName +
+                                 " GW8 2 tail\n"
+                                 "GW9 2 last");
     QList<LineMapEntry> rows;
     QVERIFY(ReadLineMap(dir->file(LINEMAP_FILE), &rows));
     QStringList seen;
     for (const LineMapEntry &e : rows)
-      seen << QString::fromLatin1(e.machineId) + QLatin1Char('/') + QString::number(e.lineId) +
-                  QLatin1Char('/') + e.name.left(3);
+      seen << QString::fromLatin1(e.machineId) + QLatin1Char('/') + QString::number(e.lineId) + QLatin1Char('/') +
+                  e.name.left(3);
     QCOMPARE(seen, QStringList({"GW1/0/A", "GW4/-3/D", "GW5/7/nam", "GW7/1/xxx", "GW9/2/las"}));
     QCOMPARE(rows[3].name.size(), 127);
   }

@@ -17,21 +17,18 @@
 
 namespace {
 
-const QByteArray kZhangSanGbk = "\xd5\xc5\xc8\xfd";                     // 张三
-const QByteArray kZhangSanMima = "58b6b09f6c5ec2d6317253f3d1be59ed";    // 张三 / 密码
-const QByteArray kBobSecret = "bb20f63bb59e0455a4c09b19bd125401";       // bob / secret
+const QByteArray kZhangSanGbk = "\xd5\xc5\xc8\xfd";                   // 张三
+const QByteArray kZhangSanMima = "58b6b09f6c5ec2d6317253f3d1be59ed";  // 张三 / 密码
+const QByteArray kBobSecret = "bb20f63bb59e0455a4c09b19bd125401";     // bob / secret
 
-} // namespace
+}  // namespace
 
 class TestLoginDlg : public QObject {
   Q_OBJECT
 
   std::unique_ptr<FormsFixture> f;
 
-  QStringList stationFiles() const
-  {
-    return QDir(f->dir.path()).entryList(QDir::Files | QDir::Hidden);
-  }
+  QStringList stationFiles() const { return QDir(f->dir.path()).entryList(QDir::Files | QDir::Hidden); }
   /* The failed logins wait in audit.pending while no engine runs; once one
    * does (an earlier test of the process started it) they are stored at once. */
   static bool failuresWait() { return !EngineCalled(); }
@@ -144,8 +141,7 @@ private slots:
   {
     // The digest's first byte lost: it used to read as "no password".
     f->dir.write(PASSWD_FILE, "admin x033e22ae348aeb5660fc2140aec3585\n");
-    f->op.then(ScriptedOperator::logIn(QStringLiteral("admin"), QString()))
-        .then(ScriptedOperator::click("Button1"));
+    f->op.then(ScriptedOperator::logIn(QStringLiteral("admin"), QString())).then(ScriptedOperator::click("Button1"));
     f->showMainForm();
     QCOMPARE(f->op.ends, QList<int>{0});
     QCOMPARE(f->op.messages.size(), 1);

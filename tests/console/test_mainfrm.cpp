@@ -25,10 +25,10 @@
 
 namespace {
 
-const QByteArray kZhangSanGbk = "\xd5\xc5\xc8\xfd";                     // 张三
-const QByteArray kZhangSanMima = "58b6b09f6c5ec2d6317253f3d1be59ed";    // 张三 / 密码
+const QByteArray kZhangSanGbk = "\xd5\xc5\xc8\xfd";                   // 张三
+const QByteArray kZhangSanMima = "58b6b09f6c5ec2d6317253f3d1be59ed";  // 张三 / 密码
 
-} // namespace
+}  // namespace
 
 class TestMainForm : public QObject {
   Q_OBJECT
@@ -46,18 +46,10 @@ private slots:
   void everyWindowExistsFromTheStart()
   {
     const QList<QPair<QWidget *, QString>> windows = {
-        {Forms.BillForm, "结帐"},
-        {Forms.RateForm, "费率设置"},
-        {Forms.LoginDlg, "操作员登录"},
-        {Forms.UserMgrFrm, "操作员管理"},
-        {Forms.PasswordDlg, "更改密码"},
-        {Forms.ChangePwdDlg, "更改密码"},
-        {Forms.SwitchDlg, "交班"},
-        {Forms.ReportFrm, "报表统计"},
-        {Forms.ConfirmDlg, "确认退出"},
-        {Forms.AddUserDlg, "添加操作员"},
-        {Forms.ShopDlg, "店铺设置"},
-        {Forms.ReceiptDlg, "重打小票"},
+        {Forms.BillForm, "结帐"},         {Forms.RateForm, "费率设置"},    {Forms.LoginDlg, "操作员登录"},
+        {Forms.UserMgrFrm, "操作员管理"}, {Forms.PasswordDlg, "更改密码"}, {Forms.ChangePwdDlg, "更改密码"},
+        {Forms.SwitchDlg, "交班"},        {Forms.ReportFrm, "报表统计"},   {Forms.ConfirmDlg, "确认退出"},
+        {Forms.AddUserDlg, "添加操作员"}, {Forms.ShopDlg, "店铺设置"},     {Forms.ReceiptDlg, "重打小票"},
     };
     for (const auto &[window, caption] : windows) {
       QVERIFY(window);
@@ -83,9 +75,12 @@ private slots:
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("password");
     QTest::addColumn<bool>("admin");
-    QTest::newRow("admin") << "admin" << "" << true;
-    QTest::newRow("Admin") << "Admin" << "" << false;
-    QTest::newRow("张三") << "张三" << "密码" << false;
+    QTest::newRow("admin") << "admin"
+                           << "" << true;
+    QTest::newRow("Admin") << "Admin"
+                           << "" << false;
+    QTest::newRow("张三") << "张三"
+                          << "密码" << false;
   }
   void onlyAdminGetsItsMenus()
   {
@@ -111,10 +106,8 @@ private slots:
     QTest::addColumn<QByteArray>("before");
     QTest::addColumn<Cents>("total");
     QTest::addColumn<QByteArray>("after");
-    QTest::newRow("same operator continues") << QByteArray("admin 12.50") << Cents(1250)
-                                             << QByteArray("admin 12.50");
-    QTest::newRow("another operator's record") << QByteArray("bob 12.50") << Cents(0)
-                                               << QByteArray("admin 0.00");
+    QTest::newRow("same operator continues") << QByteArray("admin 12.50") << Cents(1250) << QByteArray("admin 12.50");
+    QTest::newRow("another operator's record") << QByteArray("bob 12.50") << Cents(0) << QByteArray("admin 0.00");
     QTest::newRow("no record") << QByteArray() << Cents(0) << QByteArray("admin 0.00");
     QTest::newRow("amount unreadable") << QByteArray("admin x") << Cents(0) << QByteArray("admin x");
   }
@@ -141,9 +134,7 @@ private slots:
     QVERIFY(Forms.RateForm->isVisible());
     QVERIFY(Forms.ReportFrm->isVisible());
     // The own password change names who is on duty.
-    f->op.then([](QDialog *dlg) {
-      QCOMPARE(dlg->windowTitle(), QStringLiteral("更改密码 - admin"));
-    });
+    f->op.then([](QDialog *dlg) { QCOMPARE(dlg->windowTitle(), QStringLiteral("更改密码 - admin")); });
     Part(main, "N5")->trigger();
     QCOMPARE(f->op.dialogs.last(), QStringLiteral("ChangePwdDlg"));
   }

@@ -36,8 +36,8 @@ QStringList lineMapOf(const StationDir &dir)
   ReadLineMap(dir.file(LINEMAP_FILE), &rows);
   QStringList texts;
   for (const LineMapEntry &e : rows)
-    texts << QString::fromLatin1(e.machineId) + QLatin1Char('/') + QString::number(e.lineId) +
-                 QLatin1Char('/') + e.name;
+    texts << QString::fromLatin1(e.machineId) + QLatin1Char('/') + QString::number(e.lineId) + QLatin1Char('/') +
+                 e.name;
   return texts;
 }
 
@@ -51,21 +51,17 @@ double lightness(const QColor &c)
 
 QString lineText(const QByteArray &machine, int line, const QString &name)
 {
-  return QString::fromLatin1(machine) + QLatin1Char('/') + QString::number(line) +
-         QLatin1Char('/') + name;
+  return QString::fromLatin1(machine) + QLatin1Char('/') + QString::number(line) + QLatin1Char('/') + name;
 }
 
-} // namespace
+}  // namespace
 
 class TestLineMonitor : public QObject {
   Q_OBJECT
 
   std::unique_ptr<StationFixture> s;
 
-  void select(int row)
-  {
-    s->main->Monitor()->SelectLine(row);
-  }
+  void select(int row) { s->main->Monitor()->SelectLine(row); }
 
   /* Renames the selected row through the pop-up menu: types text into the
    * editor and ends the edit with key. True when the editing flag was up
@@ -160,8 +156,7 @@ private slots:
     QPushButton *button = s->button(m, 0);
     QCOMPARE(button->text(), QString::number(row + 1));
     QCOMPARE(button->font().pointSize(), 14);
-    QCOMPARE(button->palette().color(QPalette::ButtonText),
-             s->main->palette().color(QPalette::WindowText));
+    QCOMPARE(button->palette().color(QPalette::ButtonText), s->main->palette().color(QPalette::WindowText));
 
     QVERIFY(a.connected("0105551234"));
     s->main->PollLines();
@@ -273,9 +268,8 @@ private slots:
     QCOMPARE(Part<QLabel>(main, "StatusTakings")->text(), QStringLiteral("本班收入：0.00元"));
     QCOMPARE(Part<QLabel>(main, "StatusEngine")->text(), QStringLiteral("计费引擎：运行中"));
     TestLine idle(m, 0), dialling(m, 1), talking(m, 2), denied(m, 3), silent(m, 4);
-    QVERIFY(idle.discovery() && dialling.discovery() && dialling.keepAlive("IDLE", "0105") &&
-            talking.discovery() && talking.connected("0101") && denied.discovery("FORBIDDEN") &&
-            silent.discovery("UNKNOWN"));
+    QVERIFY(idle.discovery() && dialling.discovery() && dialling.keepAlive("IDLE", "0105") && talking.discovery() &&
+            talking.connected("0101") && denied.discovery("FORBIDDEN") && silent.discovery("UNKNOWN"));
     main->PollLines();
     // Lighter to darker, far enough apart to tell without hue, text readable on each.
     double above = 109;  // idle may be white itself

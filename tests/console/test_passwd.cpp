@@ -14,9 +14,9 @@ const QByteArray kAdminEmpty = "d033e22ae348aeb5660fc2140aec3585";
 const QByteArray kAdmin123456 = "cd5ea73cd58f827fa78eef7197b8ee60";
 const QByteArray kZhangSanMima = "58b6b09f6c5ec2d6317253f3d1be59ed";  // 张三 / 密码
 const QByteArray kBobSecret = "bb20f63bb59e0455a4c09b19bd125401";
-const QByteArray kZhangSanGbk = "\xd5\xc5\xc8\xfd";                     // 张三
+const QByteArray kZhangSanGbk = "\xd5\xc5\xc8\xfd";  // 张三
 
-} // namespace
+}  // namespace
 
 Q_DECLARE_METATYPE(PasswordCheck)
 
@@ -57,7 +57,9 @@ private slots:
   {
     // PBKDF2-HMAC-SHA256 of "secret", salt "0123456789abcdef", 10000 rounds, worked out with
     // Python's hashlib.pbkdf2_hmac.
-    const QByteArray known = "01" "00002710" "30313233343536373839616263646566"
+    const QByteArray known = "01"
+                             "00002710"
+                             "30313233343536373839616263646566"
                              "eae9ac1e1cf4ca16fe60827f154802aec381fad2be806741fadbc8d8a3c81e7b";
     QVERIFY(DigestMatches(known, QStringLiteral("bob"), QStringLiteral("secret")));
     QVERIFY(!DigestMatches(known, QStringLiteral("bob"), QStringLiteral("Secret")));
@@ -65,7 +67,7 @@ private slots:
     const QByteArray a = PasswordDigest(QStringLiteral("bob"), QStringLiteral("123456"));
     const QByteArray b = PasswordDigest(QStringLiteral("bob"), QStringLiteral("123456"));
     QCOMPARE(a.size(), SALTED_DIGEST_HEX_LEN);
-    QVERIFY(a != b); // a salt of its own each time
+    QVERIFY(a != b);  // a salt of its own each time
     QVERIFY(DigestMatches(a, QStringLiteral("bob"), QStringLiteral("123456")));
     QVERIFY(DigestMatches(b, QStringLiteral("bob"), QStringLiteral("123456")));
     QVERIFY(!DigestMatches(a, QStringLiteral("bob"), QStringLiteral("123457")));
@@ -84,8 +86,7 @@ private slots:
     QTest::newRow("digest starting with a non-hex byte")
         << QByteArray("admin \xff" + kAdminEmpty.mid(1)) << PasswordCheck::DamagedDigest;
     QTest::newRow("digest with a stray byte inside")
-        << QByteArray("admin " + kAdminEmpty.left(10) + "-" + kAdminEmpty.mid(11))
-        << PasswordCheck::DamagedDigest;
+        << QByteArray("admin " + kAdminEmpty.left(10) + "-" + kAdminEmpty.mid(11)) << PasswordCheck::DamagedDigest;
     QTest::newRow("salted digest cut short") << QByteArray("admin 01000027") << PasswordCheck::WrongPassword;
     QTest::newRow("no digest at all stays passwordless") << QByteArray("admin") << PasswordCheck::Accepted;
   }
@@ -134,7 +135,7 @@ private slots:
     QCOMPARE(lookup(QStringLiteral("bob"), QStringLiteral("secret")), PasswordCheck::Accepted);
     QCOMPARE(lookup(QStringLiteral("bob"), QStringLiteral("wrong")), PasswordCheck::WrongPassword);
     QVERIFY(CheckPassword(dir->file(PASSWD_FILE), QStringLiteral("bob"), QStringLiteral("secret")));
-    QCOMPARE(dir->read(PASSWD_FILE), after); // salted already: left alone
+    QCOMPARE(dir->read(PASSWD_FILE), after);  // salted already: left alone
   }
 
   void splitsLines_data()
@@ -143,24 +144,21 @@ private slots:
     QTest::addColumn<bool>("account");
     QTest::addColumn<QByteArray>("name");
     QTest::addColumn<QByteArray>("digest");
-    QTest::newRow("plain") << QByteArray("bob " + kBobSecret + "\n") << true
-                           << QByteArray("bob") << kBobSecret;
-    QTest::newRow("leading blanks, tabs, CRLF") << QByteArray(" \t bob\t\t" + kBobSecret + "\r\n")
-                                                << true << QByteArray("bob") << kBobSecret;
-    QTest::newRow("text after the digest") << QByteArray("bob " + kBobSecret + " since 2009\n")
-                                           << true << QByteArray("bob") << kBobSecret;
-    QTest::newRow("digest is the whole non-blank run") << QByteArray("bob 12ab-34\n") << true
-                                                       << QByteArray("bob") << QByteArray("12ab-34");
-    QTest::newRow("upper-case digits kept as stored") << QByteArray("bob ABCdef\n") << true
-                                                      << QByteArray("bob") << QByteArray("ABCdef");
+    QTest::newRow("plain") << QByteArray("bob " + kBobSecret + "\n") << true << QByteArray("bob") << kBobSecret;
+    QTest::newRow("leading blanks, tabs, CRLF")
+        << QByteArray(" \t bob\t\t" + kBobSecret + "\r\n") << true << QByteArray("bob") << kBobSecret;
+    QTest::newRow("text after the digest")
+        << QByteArray("bob " + kBobSecret + " since 2009\n") << true << QByteArray("bob") << kBobSecret;
+    QTest::newRow("digest is the whole non-blank run")
+        << QByteArray("bob 12ab-34\n") << true << QByteArray("bob") << QByteArray("12ab-34");
+    QTest::newRow("upper-case digits kept as stored")
+        << QByteArray("bob ABCdef\n") << true << QByteArray("bob") << QByteArray("ABCdef");
     QTest::newRow("no digest") << QByteArray("bob\n") << true << QByteArray("bob") << QByteArray();
-    QTest::newRow("name then blanks only") << QByteArray("bob   \n") << true << QByteArray("bob")
-                                           << QByteArray();
-    QTest::newRow("GBK name") << QByteArray(kZhangSanGbk + " " + kZhangSanMima) << true
-                              << kZhangSanGbk << kZhangSanMima;
+    QTest::newRow("name then blanks only") << QByteArray("bob   \n") << true << QByteArray("bob") << QByteArray();
+    QTest::newRow("GBK name") << QByteArray(kZhangSanGbk + " " + kZhangSanMima) << true << kZhangSanGbk
+                              << kZhangSanMima;
     QTest::newRow("comment") << QByteArray("# operators\n") << false << QByteArray() << QByteArray();
-    QTest::newRow("indented comment") << QByteArray("   #bob 1234\n") << false << QByteArray()
-                                      << QByteArray();
+    QTest::newRow("indented comment") << QByteArray("   #bob 1234\n") << false << QByteArray() << QByteArray();
     QTest::newRow("blank line") << QByteArray(" \t \n") << false << QByteArray() << QByteArray();
     QTest::newRow("empty line") << QByteArray("\n") << false << QByteArray() << QByteArray();
   }
@@ -183,11 +181,16 @@ private slots:
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("password");
     QTest::addColumn<PasswordCheck>("verdict");
-    QTest::newRow("admin") << "admin" << "" << PasswordCheck::Accepted;
-    QTest::newRow("admin with a password") << "admin" << "admin" << PasswordCheck::UnknownName;
-    QTest::newRow("Admin") << "Admin" << "" << PasswordCheck::UnknownName;
-    QTest::newRow("someone else") << "bob" << "" << PasswordCheck::UnknownName;
-    QTest::newRow("empty name") << "" << "" << PasswordCheck::UnknownName;
+    QTest::newRow("admin") << "admin"
+                           << "" << PasswordCheck::Accepted;
+    QTest::newRow("admin with a password") << "admin"
+                                           << "admin" << PasswordCheck::UnknownName;
+    QTest::newRow("Admin") << "Admin"
+                           << "" << PasswordCheck::UnknownName;
+    QTest::newRow("someone else") << "bob"
+                                  << "" << PasswordCheck::UnknownName;
+    QTest::newRow("empty name") << ""
+                                << "" << PasswordCheck::UnknownName;
   }
   void withoutFileOnlyAdminWithEmptyPassword()
   {
@@ -195,8 +198,7 @@ private slots:
     QFETCH(QString, password);
     QFETCH(PasswordCheck, verdict);
     QCOMPARE(lookup(name, password), verdict);
-    QCOMPARE(CheckPassword(dir->file(PASSWD_FILE), name, password),
-             verdict == PasswordCheck::Accepted);
+    QCOMPARE(CheckPassword(dir->file(PASSWD_FILE), name, password), verdict == PasswordCheck::Accepted);
     QVERIFY(op->messages.isEmpty());
     QVERIFY(!dir->exists(PASSWD_FILE));
   }
@@ -206,24 +208,32 @@ private slots:
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("password");
     QTest::addColumn<PasswordCheck>("verdict");
-    QTest::newRow("right password after comments and blanks")
-        << "bob" << "secret" << PasswordCheck::Accepted;
-    QTest::newRow("wrong password") << "bob" << "Secret" << PasswordCheck::WrongPassword;
-    QTest::newRow("only the first of two lines counts")
-        << "admin" << "" << PasswordCheck::Accepted;
-    QTest::newRow("the second line's password is refused")
-        << "admin" << "123456" << PasswordCheck::WrongPassword;
-    QTest::newRow("no digest takes the empty password") << "carol" << "" << PasswordCheck::Accepted;
-    QTest::newRow("no digest refuses any other") << "carol" << "x" << PasswordCheck::WrongPassword;
-    QTest::newRow("upper-case digest never matches") << "dave" << "secret"
-                                                     << PasswordCheck::WrongPassword;
-    QTest::newRow("Chinese name") << "张三" << "密码" << PasswordCheck::Accepted;
-    QTest::newRow("name differing in case") << "BOB" << "secret" << PasswordCheck::UnknownName;
-    QTest::newRow("commented-out account") << "eve" << "" << PasswordCheck::UnknownName;
-    QTest::newRow("a blank line is nobody's account") << "" << "" << PasswordCheck::UnknownName;
-    QTest::newRow("password without GBK form") << "bob" << "secret😀"
-                                               << PasswordCheck::WrongPassword;
-    QTest::newRow("name without GBK form") << "bob😀" << "" << PasswordCheck::UnknownName;
+    QTest::newRow("right password after comments and blanks") << "bob"
+                                                              << "secret" << PasswordCheck::Accepted;
+    QTest::newRow("wrong password") << "bob"
+                                    << "Secret" << PasswordCheck::WrongPassword;
+    QTest::newRow("only the first of two lines counts") << "admin"
+                                                        << "" << PasswordCheck::Accepted;
+    QTest::newRow("the second line's password is refused") << "admin"
+                                                           << "123456" << PasswordCheck::WrongPassword;
+    QTest::newRow("no digest takes the empty password") << "carol"
+                                                        << "" << PasswordCheck::Accepted;
+    QTest::newRow("no digest refuses any other") << "carol"
+                                                 << "x" << PasswordCheck::WrongPassword;
+    QTest::newRow("upper-case digest never matches") << "dave"
+                                                     << "secret" << PasswordCheck::WrongPassword;
+    QTest::newRow("Chinese name") << "张三"
+                                  << "密码" << PasswordCheck::Accepted;
+    QTest::newRow("name differing in case") << "BOB"
+                                            << "secret" << PasswordCheck::UnknownName;
+    QTest::newRow("commented-out account") << "eve"
+                                           << "" << PasswordCheck::UnknownName;
+    QTest::newRow("a blank line is nobody's account") << ""
+                                                      << "" << PasswordCheck::UnknownName;
+    QTest::newRow("password without GBK form") << "bob"
+                                               << "secret😀" << PasswordCheck::WrongPassword;
+    QTest::newRow("name without GBK form") << "bob😀"
+                                           << "" << PasswordCheck::UnknownName;
   }
   void fileDecides()
   {
@@ -234,12 +244,18 @@ private slots:
                             "\n"
                             "  \t\n"
                             "admin\n"
-                            "   bob " + kBobSecret + " front desk\n"
-                            "admin " + kAdmin123456 + "\n"
-                            "carol\n"
-                            "dave " + kBobSecret.toUpper() + "\n"
-                            "#eve\n" +
-                            kZhangSanGbk + " " + kZhangSanMima + "\n");
+                            "   bob " +
+                                kBobSecret +
+                                " front desk\n"
+                                "admin " +
+                                kAdmin123456 +
+                                "\n"
+                                "carol\n"
+                                "dave " +
+                                kBobSecret.toUpper() +
+                                "\n"
+                                "#eve\n" +
+                                kZhangSanGbk + " " + kZhangSanMima + "\n");
     QCOMPARE(lookup(name, password), verdict);
   }
 
@@ -248,7 +264,7 @@ private slots:
     dir->write(PASSWD_FILE, "bob " + kBobSecret + "\n");
     const QString path = dir->file(PASSWD_FILE);
     QVERIFY(!CheckPassword(path, QStringLiteral("nobody"), QStringLiteral("secret")));
-    QVERIFY(!CheckPassword(path, QStringLiteral("admin"), QString())); // no built-in account now
+    QVERIFY(!CheckPassword(path, QStringLiteral("admin"), QString()));  // no built-in account now
     QVERIFY(op->messages.isEmpty());
     QVERIFY(CheckPassword(path, QStringLiteral("bob"), QStringLiteral("secret")));
     QVERIFY(op->messages.isEmpty());
@@ -279,7 +295,8 @@ private slots:
   void rewriteReplacesTheWholeFile()
   {
     dir->write(PASSWD_FILE, "# a long comment that the new file must not keep any part of\n"
-                            "bob " + kBobSecret + "\n");
+                            "bob " +
+                                kBobSecret + "\n");
     QVERIFY(WritePasswdFile(dir->file(PASSWD_FILE), {{"admin", kAdminEmpty}}));
     QCOMPARE(dir->read(PASSWD_FILE), "admin " + kAdminEmpty + "\n");
   }

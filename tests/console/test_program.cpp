@@ -35,13 +35,13 @@ int Finish(QProcess *p)
   return p->exitCode();
 }
 
-} // namespace
+}  // namespace
 
 class TestProgram : public QObject {
   Q_OBJECT
 
   std::unique_ptr<QTemporaryDir> dir;
-  std::unique_ptr<testkit::PortLock> port;  /* the stations started here bind the gateway port */
+  std::unique_ptr<testkit::PortLock> port; /* the stations started here bind the gateway port */
 
   QString stationDir(const char *name)
   {
@@ -134,9 +134,9 @@ private slots:
     QProcess p;
     Start(&p, station, QStringLiteral("admin"), {QStringLiteral("--screenshots"), shots});
     QCOMPARE(Finish(&p), 0);
-    const char *windows[] = {"MainForm", "BillForm", "RateForm", "LoginDlg",
-                             "UserMgrFrm", "PasswordDlg", "ChangePwdDlg", "SwitchDlg",
-                             "ReportFrm", "ConfirmDlg", "AddUserDlg", "ShopDlg", "ReceiptDlg"};
+    const char *windows[] = {"MainForm",    "BillForm",     "RateForm",  "LoginDlg",  "UserMgrFrm",
+                             "PasswordDlg", "ChangePwdDlg", "SwitchDlg", "ReportFrm", "ConfirmDlg",
+                             "AddUserDlg",  "ShopDlg",      "ReceiptDlg"};
     for (const char *w : windows) {
       QImage image(shots + QLatin1Char('/') + QLatin1String(w) + QStringLiteral(".png"));
       QVERIFY2(!image.isNull() && image.width() > 100, w);

@@ -19,8 +19,8 @@
 namespace {
 
 const QByteArray kBeijingGbk = "\xb1\xb1\xbe\xa9";  // 北京
-const QByteArray kRates = ".default||0.00|0:00:00-0.00|0:0.00|0|60\n" + kBeijingGbk
-                          + "|010|0.00|0:00:00-0.30,8:00:00-0.60|180:1.00|3|60\n";
+const QByteArray kRates =
+    ".default||0.00|0:00:00-0.00|0:0.00|0|60\n" + kBeijingGbk + "|010|0.00|0:00:00-0.30,8:00:00-0.60|180:1.00|3|60\n";
 
 QList<RateInfo> Table()
 {
@@ -68,7 +68,7 @@ QStringList Outcome(const DeckPlan &plan)
   return out;
 }
 
-} // namespace
+}  // namespace
 
 class TestRateDeck : public QObject {
   Q_OBJECT
@@ -101,14 +101,27 @@ private slots:
     QTest::newRow("refused lines")
         << QByteArray("x,,0.5\nx,01a,0.5\nx,030,abc\ny,030,0.5\nz,040,0.5,1,0\n.default,050,1\na|b,060,1\n"
                       "w,070,\nv,080,1,x\nu,090,1,2,3,4\n\"t,100,1\n")
-        << QStringList{"UTF-8", "!1 区号/代码不能为空", "!2 区号/代码只能由数字组成", "!3 每分钟价格不是数字",
-                       "!4 区号与第3行重复", "!5 计费间隔不能为0", "!6 “.default”不能用作国家/城市/地区",
-                       "!7 国家/城市/地区中不能有“|”", "!8 没有每分钟价格", "!9 手续费不是数字",
-                       "!10 列数过多：最多五列（名称、区号、每分钟价格、手续费、计费间隔）", "!11 引号没有配对"};
+        << QStringList{"UTF-8",
+                       "!1 区号/代码不能为空",
+                       "!2 区号/代码只能由数字组成",
+                       "!3 每分钟价格不是数字",
+                       "!4 区号与第3行重复",
+                       "!5 计费间隔不能为0",
+                       "!6 “.default”不能用作国家/城市/地区",
+                       "!7 国家/城市/地区中不能有“|”",
+                       "!8 没有每分钟价格",
+                       "!9 手续费不是数字",
+                       "!10 列数过多：最多五列（名称、区号、每分钟价格、手续费、计费间隔）",
+                       "!11 引号没有配对"};
     QTest::newRow("prices rounded to the cent, half up")
-        << QByteArray("a,091,0.39,,6\nb,092,0.015\nc,093,1,0.125\nd,094,0.6,,6")
-        << QStringList{"UTF-8", "+a 091 0.00 0.04 6", "+b 092 0.00 0.02 60", "+c 093 0.13 1.00 60",
-                       "+d 094 0.00 0.06 6", "~1", "~2", "~3"};
+        << QByteArray("a,091,0.39,,6\nb,092,0.015\nc,093,1,0.125\nd,094,0.6,,6") << QStringList{"UTF-8",
+                                                                                                "+a 091 0.00 0.04 6",
+                                                                                                "+b 092 0.00 0.02 60",
+                                                                                                "+c 093 0.13 1.00 60",
+                                                                                                "+d 094 0.00 0.06 6",
+                                                                                                "~1",
+                                                                                                "~2",
+                                                                                                "~3"};
     QTest::newRow("line ends, blank lines, a break inside quotes")
         << QByteArray("\r\nd,095,1\r\n\r\n,,\r\n\"f\ng\",096,1\re,097,2")
         << QStringList{"UTF-8", "+d 095 0.00 1.00 60", "+e 097 0.00 2.00 60", "!5 国家/城市/地区中不能有换行"};
@@ -116,12 +129,15 @@ private slots:
         << QByteArray("默认费率,,0.9\n默认费率,,1\n默认费率,090,1")
         << QStringList{"UTF-8", "+默认费率 090 0.00 1.00 60", "=0 .default  0.00 0.90 60", "!2 默认费率与第1行重复"};
     QTest::newRow("GBK") << QByteArray(kBeijingGbk + ",011,1") << QStringList{"GBK", "+北京 011 0.00 1.00 60"};
-    QTest::newRow("UTF-8 with its mark, then a header")
-        << QByteArray("\xef\xbb\xbfname,prefix,price\n北京,012,1")
-        << QStringList{"UTF-8", "header 1", "+北京 012 0.00 1.00 60"};
-    QTest::newRow("UTF-16 by its mark")
-        << QByteArray("\xff\xfe\x17\x53\xac\x4e,\x00" "0\x00" "1\x00" "3\x00,\x00" "1\x00", 18)
-        << QStringList{"UTF-16LE", "+北京 013 0.00 1.00 60"};
+    QTest::newRow("UTF-8 with its mark, then a header") << QByteArray("\xef\xbb\xbfname,prefix,price\n北京,012,1")
+                                                        << QStringList{"UTF-8", "header 1", "+北京 012 0.00 1.00 60"};
+    QTest::newRow("UTF-16 by its mark") << QByteArray("\xff\xfe\x17\x53\xac\x4e,\x00"
+                                                      "0\x00"
+                                                      "1\x00"
+                                                      "3\x00,\x00"
+                                                      "1\x00",
+                                                      18)
+                                        << QStringList{"UTF-16LE", "+北京 013 0.00 1.00 60"};
   }
   void plansEveryLine()
   {
@@ -132,7 +148,7 @@ private slots:
 
   void anExportReadsBackAsTheSameRules()
   {
-    QList<RateInfo> rules = Table();  // 北京 has two periods and a package
+    QList<RateInfo> rules = Table();   // 北京 has two periods and a package
     RateInfo odd = NewRuleTemplate();  // 0.01 per 7 s: 0.0857142857... a minute
     STORE_TEXT(odd.m_name, *ToGbk(QStringLiteral("Say \"hi\", 纽约")));
     STORE_TEXT(odd.m_prefix, "001212");
@@ -186,7 +202,8 @@ private slots:
       QCOMPARE(preview->Title->text(), QStringLiteral("deck.csv（UTF-8）"));
       QCOMPARE(preview->Summary->text(),
                QStringLiteral("新增费率：%1条\n替换区号相同的费率：%2条\n未导入的行：1行\n价格取整的行：0行")
-                   .arg(3 - before).arg(before - 1));
+                   .arg(3 - before)
+                   .arg(before - 1));
       QCOMPARE(preview->LineList->topLevelItemCount(), 4);  // the header and lines 2 to 4
       QCOMPARE(preview->LineList->topLevelItem(3)->text(0) + preview->LineList->topLevelItem(3)->text(1),
                QStringLiteral("4未导入：区号/代码只能由数字组成"));
@@ -199,9 +216,9 @@ private slots:
     QCOMPARE(form.RateTable->topLevelItemCount(), rules);
     if (!rateFileIsFolder)
       QCOMPARE(dir->read(RATE_FILE), rules == 2 ? kRates
-                                                : kRates.left(kRates.indexOf('\n') + 1) + kBeijingGbk
-                                                      + "|010|0.00|0:00:00-0.60|0:0.00|0|60\n"
-                                                        "\xc9\xcf\xba\xa3|021|0.00|0:00:00-0.90|0:0.00|0|60\n");
+                                                : kRates.left(kRates.indexOf('\n') + 1) + kBeijingGbk +
+                                                      "|010|0.00|0:00:00-0.60|0:0.00|0|60\n"
+                                                      "\xc9\xcf\xba\xa3|021|0.00|0:00:00-0.90|0:0.00|0|60\n");
   }
 
   void thePreviewTellsWhatBecomesOfEachLine()
@@ -219,16 +236,17 @@ private slots:
       ScriptedOperator::click("CancelBtn")(dlg);
     });
     QVERIFY(!form.ImportDeck(dir->file("deck.csv")));
-    QCOMPARE(rows, (QStringList{
-                       QStringLiteral("1 表头，已略过"),
-                       QStringLiteral("2 替换 北京（010）：价格：每60秒0:00:00起0.30元、8:00:00起0.60元 → 每60秒全天0.60元；"
-                                      "3+1：180秒1.00元 → 无；免收费时长：3秒 → 无"),
-                       QStringLiteral("3 新增 上海（021）：每60秒全天0.90元，手续费0.50元"),
-                       QStringLiteral("4 替换 默认费率：没有变化"),
-                       QStringLiteral("5 新增 广州（020）：每6秒全天0.04元"),
-                       QStringLiteral("5 已导入，每6秒0.039元记为0.04元（费率只记到分）"),
-                       QStringLiteral("6 未导入：每分钟价格不是数字"),
-                   }));
+    QCOMPARE(rows,
+             (QStringList{
+                 QStringLiteral("1 表头，已略过"),
+                 QStringLiteral("2 替换 北京（010）：价格：每60秒0:00:00起0.30元、8:00:00起0.60元 → 每60秒全天0.60元；"
+                                "3+1：180秒1.00元 → 无；免收费时长：3秒 → 无"),
+                 QStringLiteral("3 新增 上海（021）：每60秒全天0.90元，手续费0.50元"),
+                 QStringLiteral("4 替换 默认费率：没有变化"),
+                 QStringLiteral("5 新增 广州（020）：每6秒全天0.04元"),
+                 QStringLiteral("5 已导入，每6秒0.039元记为0.04元（费率只记到分）"),
+                 QStringLiteral("6 未导入：每分钟价格不是数字"),
+             }));
     QCOMPARE(dir->read(RATE_FILE), kRates);
     // A table without a default rule has none to replace.
     QCOMPARE(Outcome(PlanDeck("默认费率,,1", Table().mid(1))),
@@ -245,8 +263,10 @@ private slots:
     QCOMPARE(dir->read("out.csv"), FormatDeck(Table()));
     QCOMPARE(op->messages.size(), 1);
     QCOMPARE(op->messages[0].text,
-             QStringLiteral("已导出2条费率（含默认费率）到 %1。\n其中1条有多个时段、3+1时长或免收费时长，文件中只有时段1的价格；"
-                            "再导入时，这些费率只保留时段1的价格。").arg(dir->file("out.csv")));
+             QStringLiteral(
+                 "已导出2条费率（含默认费率）到 %1。\n其中1条有多个时段、3+1时长或免收费时长，文件中只有时段1的价格；"
+                 "再导入时，这些费率只保留时段1的价格。")
+                 .arg(dir->file("out.csv")));
   }
 };
 

@@ -28,7 +28,7 @@ void setPeriod(RateInfo *r, int n, const char *start, float price)
   r->m_period_price[n].m_price = price;
 }
 
-} // namespace
+}  // namespace
 
 class TestRateFile : public QObject {
   Q_OBJECT
@@ -46,12 +46,11 @@ private slots:
     RateInfo beijing = rule(kBeijingGbk.constData(), "010");
     beijing.m_handling_charge = 0.5f;
     setPeriod(&beijing, 0, "0:00:00", 0.3f);
-    setPeriod(&beijing, 2, "8:00:00", 0.6f);  // the gap of a period out of use is closed
+    setPeriod(&beijing, 2, "8:00:00", 0.6f);   // the gap of a period out of use is closed
     beijing.m_period_price[1].m_price = 9.0f;  // a price without a start time is not written
     beijing.m_tao_price = {180, {}, 0, 1.0f};
     beijing.m_invalid_timeval = 3;
-    QCOMPARE(FormatRateLine(beijing),
-             kBeijingGbk + "|010|0.50|0:00:00-0.30,8:00:00-0.60|180:1.00|3|60\n");
+    QCOMPARE(FormatRateLine(beijing), kBeijingGbk + "|010|0.50|0:00:00-0.30,8:00:00-0.60|180:1.00|3|60\n");
 
     // The default rule never writes a prefix, whatever its record holds.
     RateInfo def = DefaultRule();
@@ -68,26 +67,22 @@ private slots:
     QTest::addColumn<int>("periods");
     QTest::newRow("default") << QByteArray(".default||0.00|0:00:00-0.00|0:0.00|0|60\n") << true
                              << QByteArray(DEFAULT_RULE_NAME) << QByteArray() << 1;
-    QTest::newRow("default with its own digits")
-        << QByteArray(".default|12|0.00|0:00:00-0.00|0:0.00|0|60") << true
-        << QByteArray(DEFAULT_RULE_NAME) << QByteArray() << 1;
+    QTest::newRow("default with its own digits") << QByteArray(".default|12|0.00|0:00:00-0.00|0:0.00|0|60") << true
+                                                 << QByteArray(DEFAULT_RULE_NAME) << QByteArray() << 1;
     QTest::newRow("GBK name, two periods")
-        << QByteArray(kBeijingGbk + "|010|0.50|00:00:00-0.30,08:00:00-0.60|180:1.00|3|60")
-        << true << kBeijingGbk << QByteArray("010") << 2;
+        << QByteArray(kBeijingGbk + "|010|0.50|00:00:00-0.30,08:00:00-0.60|180:1.00|3|60") << true << kBeijingGbk
+        << QByteArray("010") << 2;
     QTest::newRow("blanks and CRLF around")
-        << QByteArray("  x|1|0|0:00:00-1|0:0|0|6 \r\n") << true << QByteArray("x")
-        << QByteArray("1") << 1;
+        << QByteArray("  x|1|0|0:00:00-1|0:0|0|6 \r\n") << true << QByteArray("x") << QByteArray("1") << 1;
     // The name field keeps 127 bytes: a character across the limit goes whole.
-    QTest::newRow("long GBK name") << QByteArray(QByteArray(126, 'x') + kBeijingGbk + "|1|0|0:00:00-1|0:0|0|6")
-                                   << true << QByteArray(126, 'x') << QByteArray("1") << 1;
-    QTest::newRow("empty name") << QByteArray("|1|0|0:00:00-1|0:0|0|6") << true << QByteArray()
-                                << QByteArray("1") << 1;
-    QTest::newRow("bar inside the name") << QByteArray("a|b|010|0.50|0:00:00-0.30|0:0.00|0|60")
-                                         << false << QByteArray() << QByteArray() << 0;
-    QTest::newRow("empty prefix") << QByteArray("x||0.00|0:00:00-0.00|0:0.00|0|60") << false
-                                  << QByteArray() << QByteArray() << 0;
-    QTest::newRow("no period") << QByteArray("x|010|0.00||0:0.00|0|60") << false << QByteArray()
-                               << QByteArray() << 0;
+    QTest::newRow("long GBK name") << QByteArray(QByteArray(126, 'x') + kBeijingGbk + "|1|0|0:00:00-1|0:0|0|6") << true
+                                   << QByteArray(126, 'x') << QByteArray("1") << 1;
+    QTest::newRow("empty name") << QByteArray("|1|0|0:00:00-1|0:0|0|6") << true << QByteArray() << QByteArray("1") << 1;
+    QTest::newRow("bar inside the name") << QByteArray("a|b|010|0.50|0:00:00-0.30|0:0.00|0|60") << false << QByteArray()
+                                         << QByteArray() << 0;
+    QTest::newRow("empty prefix") << QByteArray("x||0.00|0:00:00-0.00|0:0.00|0|60") << false << QByteArray()
+                                  << QByteArray() << 0;
+    QTest::newRow("no period") << QByteArray("x|010|0.00||0:0.00|0|60") << false << QByteArray() << QByteArray() << 0;
     QTest::newRow("no bar") << QByteArray("010 0.50") << false << QByteArray() << QByteArray() << 0;
     QTest::newRow("blank") << QByteArray(" \t\r\n") << false << QByteArray() << QByteArray() << 0;
   }
@@ -112,12 +107,11 @@ private slots:
     RateInfo beijing = rule(kBeijingGbk.constData(), "010");
     setPeriod(&beijing, 1, "20:00:00", 0.25f);
     QVERIFY(WriteRateFile(dir->file(RATE_FILE), {DefaultRule(), beijing}));
-    QCOMPARE(dir->read(RATE_FILE), ".default||0.00|0:00:00-0.00|0:0.00|0|60\n" + kBeijingGbk
-                                       + "|010|0.00|0:00:00-0.00,20:00:00-0.25|0:0.00|0|60\n");
+    QCOMPARE(dir->read(RATE_FILE), ".default||0.00|0:00:00-0.00|0:0.00|0|60\n" + kBeijingGbk +
+                                       "|010|0.00|0:00:00-0.00,20:00:00-0.25|0:0.00|0|60\n");
 
-    dir->write(RATE_FILE, dir->read(RATE_FILE) + "\n\nbroken line\n" + "a|b|010|1|0:00:00-1|0:0|0|6\n"
-                              + "long|" + QByteArray(RATE_LINE_MAX, '1') + "\n"
-                              + "last|030|1|0:00:00-1|0:0|0|6");
+    dir->write(RATE_FILE, dir->read(RATE_FILE) + "\n\nbroken line\n" + "a|b|010|1|0:00:00-1|0:0|0|6\n" + "long|" +
+                              QByteArray(RATE_LINE_MAX, '1') + "\n" + "last|030|1|0:00:00-1|0:0|0|6");
     QList<RateInfo> rules;
     int unreadable = -1;
     QVERIFY(ReadRateFile(dir->file(RATE_FILE), &rules, &unreadable));

@@ -24,10 +24,10 @@ namespace {
 
 const QByteArray kDefaultLine = ".default||0.00|0:00:00-0.00|0:0.00|0|60\n";
 const QByteArray kBeijingGbk = "\xb1\xb1\xbe\xa9";  // 北京
-const QByteArray kThreeRules = kDefaultLine + kBeijingGbk + "|010|0.50|0:00:00-0.30|0:0.00|0|60\n"
-                               + "Shanghai|021|0.00|0:00:00-0.40,8:00:00-0.70|180:1.00|3|6\n";
+const QByteArray kThreeRules = kDefaultLine + kBeijingGbk + "|010|0.50|0:00:00-0.30|0:0.00|0|60\n" +
+                               "Shanghai|021|0.00|0:00:00-0.40,8:00:00-0.70|180:1.00|3|6\n";
 
-} // namespace
+}  // namespace
 
 class TestRateForm : public QObject {
   Q_OBJECT
@@ -37,10 +37,7 @@ class TestRateForm : public QObject {
   std::unique_ptr<TRateForm> form;
 
   void select(int row) { form->RateTable->setCurrentItem(form->RateTable->topLevelItem(row)); }
-  QString caption(int row, int column = 0)
-  {
-    return form->RateTable->topLevelItem(row)->text(column);
-  }
+  QString caption(int row, int column = 0) { return form->RateTable->topLevelItem(row)->text(column); }
   void verifyPeriod(int n, bool inUse, QTime start, const char *price)
   {
     QCOMPARE(form->CheckBox[n]->isChecked(), inUse);
@@ -158,10 +155,10 @@ private slots:
     select(1);
     QVERIFY(form->Button3->isEnabled());
     op->then([](QDialog *dlg) {
-      auto *box = qobject_cast<QMessageBox *>(dlg);
-      QCOMPARE(box->windowTitle() + box->text(), QStringLiteral("删除费率要删除费率“北京”（区号/代码010）吗？"));
-      ScriptedOperator::click("CancelBtn")(dlg);
-    }).then(ScriptedOperator::click("OKBtn"));
+        auto *box = qobject_cast<QMessageBox *>(dlg);
+        QCOMPARE(box->windowTitle() + box->text(), QStringLiteral("删除费率要删除费率“北京”（区号/代码010）吗？"));
+        ScriptedOperator::click("CancelBtn")(dlg);
+      }).then(ScriptedOperator::click("OKBtn"));
     form->Button3->click();
     QCOMPARE(form->RuleCount(), 3);
     QCOMPARE(dir->read(RATE_FILE).count('\n'), 3);
@@ -191,15 +188,33 @@ private slots:
     QTest::addColumn<QString>("edit");
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("outcome");  // the new rule's line, or the message
-    QTest::newRow("charge") << "ChargeEdit" << "3.60" << "x|010|3.60|0:00:00-0.00|0:0.00|0|60\n";
-    QTest::newRow("rate 1") << "Rate1Edit" << "3.6" << "x|010|0.00|0:00:00-3.60|0:0.00|0|60\n";
-    QTest::newRow("rate 4, out of use") << "Rate4Edit" << "" << "x|010|0.00|0:00:00-0.00|0:0.00|0|60\n";
-    QTest::newRow("unit") << "UnitEdit" << "30" << "x|010|0.00|0:00:00-0.00|0:0.00|0|30\n";
-    QTest::newRow("three decimals") << "Rate1Edit" << "0.236" << "费率1最多只能有两位小数（“0.236”）";
-    QTest::newRow("half a cent") << "ChargeEdit" << "1.005" << "手续费最多只能有两位小数（“1.005”）";
-    QTest::newRow("beyond a float's cents") << "MinFeeEdit" << "123456789" << "3+1费率“123456789”过大";
-    QTest::newRow("empty price") << "Rate1Edit" << "" << "请填写费率1";
-    QTest::newRow("empty free limit") << "FreePeriodEdit" << "" << "请填写免收费时长";
+    QTest::newRow("charge") << "ChargeEdit"
+                            << "3.60"
+                            << "x|010|3.60|0:00:00-0.00|0:0.00|0|60\n";
+    QTest::newRow("rate 1") << "Rate1Edit"
+                            << "3.6"
+                            << "x|010|0.00|0:00:00-3.60|0:0.00|0|60\n";
+    QTest::newRow("rate 4, out of use") << "Rate4Edit"
+                                        << ""
+                                        << "x|010|0.00|0:00:00-0.00|0:0.00|0|60\n";
+    QTest::newRow("unit") << "UnitEdit"
+                          << "30"
+                          << "x|010|0.00|0:00:00-0.00|0:0.00|0|30\n";
+    QTest::newRow("three decimals") << "Rate1Edit"
+                                    << "0.236"
+                                    << "费率1最多只能有两位小数（“0.236”）";
+    QTest::newRow("half a cent") << "ChargeEdit"
+                                 << "1.005"
+                                 << "手续费最多只能有两位小数（“1.005”）";
+    QTest::newRow("beyond a float's cents") << "MinFeeEdit"
+                                            << "123456789"
+                                            << "3+1费率“123456789”过大";
+    QTest::newRow("empty price") << "Rate1Edit"
+                                 << ""
+                                 << "请填写费率1";
+    QTest::newRow("empty free limit") << "FreePeriodEdit"
+                                      << ""
+                                      << "请填写免收费时长";
   }
   void anEmptiedEditTakesWhatIsTypedOrSaysWhyNot()
   {
@@ -254,16 +269,26 @@ private slots:
     QTest::addColumn<bool>("newRule");
     QTest::addColumn<QString>("price");
     QTest::addColumn<QString>("answer");
-    QTest::newRow("quit, cancelled") << "quit" << false << "0.55" << "CancelBtn";
-    QTest::newRow("quit, dropped") << "quit" << false << "0.55" << "DiscardBtn";
-    QTest::newRow("quit, saved") << "quit" << false << "0.55" << "SaveBtn";
-    QTest::newRow("quit, refused save") << "quit" << false << "0.555" << "SaveBtn";
-    QTest::newRow("close box, saved") << "close box" << false << "0.55" << "SaveBtn";
-    QTest::newRow("another row, cancelled") << "row" << false << "0.55" << "CancelBtn";
-    QTest::newRow("another row, saved") << "row" << false << "0.55" << "SaveBtn";
-    QTest::newRow("another row, new rule saved") << "row" << true << "0.55" << "SaveBtn";
-    QTest::newRow("a new rule, dropped") << "new" << false << "0.55" << "DiscardBtn";
-    QTest::newRow("import, cancelled") << "import" << false << "0.55" << "CancelBtn";
+    QTest::newRow("quit, cancelled") << "quit" << false << "0.55"
+                                     << "CancelBtn";
+    QTest::newRow("quit, dropped") << "quit" << false << "0.55"
+                                   << "DiscardBtn";
+    QTest::newRow("quit, saved") << "quit" << false << "0.55"
+                                 << "SaveBtn";
+    QTest::newRow("quit, refused save") << "quit" << false << "0.555"
+                                        << "SaveBtn";
+    QTest::newRow("close box, saved") << "close box" << false << "0.55"
+                                      << "SaveBtn";
+    QTest::newRow("another row, cancelled") << "row" << false << "0.55"
+                                            << "CancelBtn";
+    QTest::newRow("another row, saved") << "row" << false << "0.55"
+                                        << "SaveBtn";
+    QTest::newRow("another row, new rule saved") << "row" << true << "0.55"
+                                                 << "SaveBtn";
+    QTest::newRow("a new rule, dropped") << "new" << false << "0.55"
+                                         << "DiscardBtn";
+    QTest::newRow("import, cancelled") << "import" << false << "0.55"
+                                       << "CancelBtn";
   }
   void leavingUnsavedEditsAsks()
   {
@@ -376,10 +401,8 @@ private slots:
     form->NameEdit->setText(QStringLiteral(".default"));
     form->SaveBtn->click();
 
-    const QStringList expected = {QStringLiteral("区号/代码不能为空"),
-                                  QStringLiteral("至少要使用一个时段"),
-                                  QStringLiteral("“.”不是有效的数值"),
-                                  QStringLiteral("国家/城市/地区中不能有“|”"),
+    const QStringList expected = {QStringLiteral("区号/代码不能为空"), QStringLiteral("至少要使用一个时段"),
+                                  QStringLiteral("“.”不是有效的数值"), QStringLiteral("国家/城市/地区中不能有“|”"),
                                   QStringLiteral("“.default”不能用作国家/城市/地区")};
     QCOMPARE(op->messages.size(), expected.size());
     for (qsizetype i = 0; i < expected.size(); i++) {
@@ -396,12 +419,12 @@ private slots:
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<int>("rows");
     QTest::addColumn<QString>("message");
-    QTest::newRow("nothing usable") << QByteArray("a|b|010|0.50|0:00:00-0.30|0:0.00|0|60\nbroken\n")
-                                    << 1 << QStringLiteral("费率文件中没有可用的费率，现以默认费率开始");
-    QTest::newRow("empty file") << QByteArray() << 1
-                                << QStringLiteral("费率文件中没有可用的费率，现以默认费率开始");
+    QTest::newRow("nothing usable") << QByteArray("a|b|010|0.50|0:00:00-0.30|0:0.00|0|60\nbroken\n") << 1
+                                    << QStringLiteral("费率文件中没有可用的费率，现以默认费率开始");
+    QTest::newRow("empty file") << QByteArray() << 1 << QStringLiteral("费率文件中没有可用的费率，现以默认费率开始");
     QTest::newRow("a prefix twice") << QByteArray(kThreeRules + "x|010|0|0:00:00-1|0:0|0|60\n") << 4
-                                    << QStringLiteral("区号/代码010有不止一条费率，计费只用其中的第一条；请删除或修改多余的费率");
+                                    << QStringLiteral(
+                                           "区号/代码010有不止一条费率，计费只用其中的第一条；请删除或修改多余的费率");
     QTest::newRow("one bad line") << QByteArray(kThreeRules + "x||0|0:00:00-1|0:0|0|60\n") << 3
                                   << QStringLiteral("费率文件中有1行无法读取，已略过；保存时这些行不再写入");
   }

@@ -59,7 +59,7 @@ QStringList receiptFiles(const StationDir &dir)
   return files;
 }
 
-} // namespace
+}  // namespace
 
 class TestReceipt : public QObject {
   Q_OBJECT
@@ -90,18 +90,21 @@ private slots:
 
   void shopInfoFileIsReadAndRewritten_data()
   {
-    QTest::addColumn<QByteArray>("before");   // null: no file
-    QTest::addColumn<QString>("read");        // name|address|phone|footer|deny
-    QTest::addColumn<QByteArray>("after");    // once the name is 小店 and the denial on
+    QTest::addColumn<QByteArray>("before");  // null: no file
+    QTest::addColumn<QString>("read");       // name|address|phone|footer|deny
+    QTest::addColumn<QByteArray>("after");   // once the name is 小店 and the denial on
     const QByteArray shop = "name=" + gbk("小店") + "\n";
-    QTest::newRow("no file") << QByteArray() << "||||0"
-        << shop + "address=\nphone=\nfooter=\ndeny_after_checkout=1\n";
-    QTest::newRow("every key") << gbk("name=张记\naddress=中山路1号\nphone=0571-1\nfooter=谢谢\ndeny_after_checkout=0\n")
-        << "张记|中山路1号|0571-1|谢谢|0" << shop + gbk("address=中山路1号\nphone=0571-1\nfooter=谢谢\ndeny_after_checkout=1\n");
-    QTest::newRow("other lines stay where they are") << gbk("# 打印机\nprinter=58\nname=A\n\nlogo=a.png\n")
-        << "A||||0" << gbk("# 打印机\nprinter=58\n") + shop + "\nlogo=a.png\naddress=\nphone=\nfooter=\ndeny_after_checkout=1\n";
-    QTest::newRow("blanks, CRLF, a key twice") << QByteArray(" name = A \r\nname=B\r\ndeny_after_checkout = Yes\r\nphone=1=2\r\n")
-        << "B||1=2||1" << shop + "deny_after_checkout=1\nphone=1=2\naddress=\nfooter=\n";
+    QTest::newRow("no file") << QByteArray() << "||||0" << shop + "address=\nphone=\nfooter=\ndeny_after_checkout=1\n";
+    QTest::newRow("every key")
+        << gbk("name=张记\naddress=中山路1号\nphone=0571-1\nfooter=谢谢\ndeny_after_checkout=0\n")
+        << "张记|中山路1号|0571-1|谢谢|0"
+        << shop + gbk("address=中山路1号\nphone=0571-1\nfooter=谢谢\ndeny_after_checkout=1\n");
+    QTest::newRow("other lines stay where they are")
+        << gbk("# 打印机\nprinter=58\nname=A\n\nlogo=a.png\n") << "A||||0"
+        << gbk("# 打印机\nprinter=58\n") + shop + "\nlogo=a.png\naddress=\nphone=\nfooter=\ndeny_after_checkout=1\n";
+    QTest::newRow("blanks, CRLF, a key twice")
+        << QByteArray(" name = A \r\nname=B\r\ndeny_after_checkout = Yes\r\nphone=1=2\r\n") << "B||1=2||1"
+        << shop + "deny_after_checkout=1\nphone=1=2\naddress=\nfooter=\n";
   }
   void shopInfoFileIsReadAndRewritten()
   {
@@ -113,8 +116,9 @@ private slots:
       dir.write(SHOPINFO_FILE, before);
     ShopInfo info;
     QVERIFY(ReadShopInfo(dir.file(SHOPINFO_FILE), &info));
-    QCOMPARE(QStringList({info.name, info.address, info.phone, info.footer,
-                          QString::number(info.denyAfterCheckout)}).join(QLatin1Char('|')), read);
+    QCOMPARE(QStringList({info.name, info.address, info.phone, info.footer, QString::number(info.denyAfterCheckout)})
+                 .join(QLatin1Char('|')),
+             read);
     info.name = QStringLiteral("小店\n");
     info.denyAfterCheckout = true;
     QVERIFY(WriteShopInfo(dir.file(SHOPINFO_FILE), info));
@@ -129,7 +133,7 @@ private slots:
 
   void receiptReadsOnEveryPage_data()
   {
-    QTest::addColumn<QSizeF>("page");         // millimetres; empty: the receipt's own PDF page
+    QTest::addColumn<QSizeF>("page");  // millimetres; empty: the receipt's own PDF page
     QTest::addColumn<bool>("withShop");
     QTest::newRow("80 mm roll") << QSizeF() << true;
     QTest::newRow("58 mm roll") << QSizeF(58, 300) << true;
@@ -173,9 +177,22 @@ private slots:
     const QString text = pdfText(pdf);
     QCOMPARE(text.count(QLatin1Char('\f')), 1);
     QCOMPARE(text.contains(QStringLiteral("电话")), withShop);
-    QStringList lines = {"线路：终端01线路#1", "操作员：张三", "时间：2026年12月9日 14:05:07",
-                         "0105550001", "1.20元", "2026-12-09 14:03:05", "1分5秒", "0205550002", "0.60元",
-                         "1小时2分5秒", "合计（2次通话）", "1.80元", "已付", "1.80元", "找零", "0.00元"};
+    QStringList lines = {"线路：终端01线路#1",
+                         "操作员：张三",
+                         "时间：2026年12月9日 14:05:07",
+                         "0105550001",
+                         "1.20元",
+                         "2026-12-09 14:03:05",
+                         "1分5秒",
+                         "0205550002",
+                         "0.60元",
+                         "1小时2分5秒",
+                         "合计（2次通话）",
+                         "1.80元",
+                         "已付",
+                         "1.80元",
+                         "找零",
+                         "0.00元"};
     if (withShop)
       lines = QStringList{"海天话吧", "中山路88号", "电话：0571-88886666"} + lines + QStringList{"谢谢惠顾"};
     QCOMPARE(missingInOrder(text, lines), QString());
@@ -193,11 +210,13 @@ private slots:
 
     // Too little paid, and the operator thinks better of it: nothing is
     // settled, and no receipt says otherwise.
-    s->forms->op.then([](QDialog *dlg) {
-      static_cast<TBillForm *>(dlg)->Money->setText(QStringLiteral("1"));
-      ScriptedOperator::click("PrintBtn")(dlg);
-      ScriptedOperator::click("CancelBtn")(dlg);
-    }).then(ScriptedOperator::click("CancelBtn"));
+    s->forms->op
+        .then([](QDialog *dlg) {
+          static_cast<TBillForm *>(dlg)->Money->setText(QStringLiteral("1"));
+          ScriptedOperator::click("PrintBtn")(dlg);
+          ScriptedOperator::click("CancelBtn")(dlg);
+        })
+        .then(ScriptedOperator::click("CancelBtn"));
     s->button(m, 0)->click();
     QVERIFY(receiptFiles(s->forms->dir).isEmpty());
 
@@ -213,15 +232,16 @@ private slots:
     QVERIFY(s->forms->op.messages.last().text.endsWith(files[0]));
     const QString first = pdfText(files[0].toUtf8());
     long long number = 0;
-    quenta_selectCheckouts("0000", "9999", nullptr, [](void *r, void *p) {
-      *static_cast<long long *>(p) = static_cast<const checkout_info *>(r)->m_number;
-    }, &number);
+    quenta_selectCheckouts(
+        "0000", "9999", nullptr,
+        [](void *r, void *p) { *static_cast<long long *>(p) = static_cast<const checkout_info *>(r)->m_number; },
+        &number);
     QVERIFY(number > 0);
-    QCOMPARE(missingInOrder(first, {"海天话吧", QStringLiteral("单号：%1").arg(number, 6, 10, QLatin1Char('0')),
-                                    "操作员：admin", "0105550001", "1.20元", "费率：A", "手续费：0.20元",
-                                    "合计：1.20元", "0205550002",
-                                    "0.60元", "合计（2次通话）", "1.80元", "5.00元", "3.20元", "欢迎再来"}),
-             QString());
+    QCOMPARE(
+        missingInOrder(first, {"海天话吧", QStringLiteral("单号：%1").arg(number, 6, 10, QLatin1Char('0')),
+                               "操作员：admin", "0105550001", "1.20元", "费率：A", "手续费：0.20元", "合计：1.20元",
+                               "0205550002", "0.60元", "合计（2次通话）", "1.80元", "5.00元", "3.20元", "欢迎再来"}),
+        QString());
     QVERIFY(!first.contains(QStringLiteral("补打")));
     Receipt shortPaid;  // settled for less: what is owed, never a negative change
     shortPaid.total = 120, shortPaid.paid = 100, shortPaid.change = -20;
@@ -235,8 +255,7 @@ private slots:
     again.removeAll(files[0]);
     QCOMPARE(again.size(), 1);
     QVERIFY2(s->forms->op.messages.last().text.endsWith(again[0]), qPrintable(s->forms->op.messages.last().text));
-    QCOMPARE(missingInOrder(pdfText(again[0].toUtf8()), {"海天话吧", "补打小票", "0105550001", "3.20元"}),
-             QString());
+    QCOMPARE(missingInOrder(pdfText(again[0].toUtf8()), {"海天话吧", "补打小票", "0105550001", "3.20元"}), QString());
   }
 
   void shopSettingsDialogKeepsTheFile()

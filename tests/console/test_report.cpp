@@ -60,10 +60,10 @@ cdr_info makeCall(testkit::GatewaySocket &gw, int line, const std::string &numbe
   [&] {
     QVERIFY(gw.exchange(testkit::message("KeepAlive", idle)));
     QVERIFY(gw.exchange(testkit::message("Connected", {{"machine_id", kMachine},
-                                                         {"line_id", id},
-                                                         {"state", "CONNECTED"},
-                                                         {"src_num", "801"},
-                                                         {"dest_num", number}})));
+                                                       {"line_id", id},
+                                                       {"state", "CONNECTED"},
+                                                       {"src_num", "801"},
+                                                       {"dest_num", number}})));
     QVERIFY(gw.exchange(testkit::message("KeepAlive", idle)));
   }();
   return storedCall(line);
@@ -82,7 +82,7 @@ void settle(const cdr_info &call)
   QCOMPARE(quenta_updateCDRTable(conds, sets), 0);
 }
 
-} // namespace
+}  // namespace
 
 class TestReportFrm : public QObject {
   Q_OBJECT
@@ -90,8 +90,8 @@ class TestReportFrm : public QObject {
   // One station for the suite: the engine keeps the database of the
   // directory it was started in for the rest of the process.
   std::unique_ptr<FormsFixture> f;
-  std::vector<cdr_info> settled;   /* the calls to 010, 020, 030 */
-  cdr_info unsettled{};            /* the call to 040 */
+  std::vector<cdr_info> settled; /* the calls to 010, 020, 030 */
+  cdr_info unsettled{};          /* the call to 040 */
 
   TReportFrm *report() const { return Forms.ReportFrm; }
   QStringList row(int i) const
@@ -145,8 +145,11 @@ private slots:
     QCOMPARE(report()->FromDate->date(), now.date());
     // In Chinese, whatever the machine's locale.
     const QString weekday = QStringLiteral("一二三四五六日").mid(now.date().dayOfWeek() - 1, 1);
-    QCOMPARE(report()->FromDate->text(), QStringLiteral("%1年%2月%3日星期%4").arg(now.date().year())
-                                             .arg(now.date().month()).arg(now.date().day()).arg(weekday));
+    QCOMPARE(report()->FromDate->text(), QStringLiteral("%1年%2月%3日星期%4")
+                                             .arg(now.date().year())
+                                             .arg(now.date().month())
+                                             .arg(now.date().day())
+                                             .arg(weekday));
     QCOMPARE(report()->FromTime->time(), QTime(0, 0, 0));
     QCOMPARE(report()->ToDate->date(), now.date());
     QVERIFY(qAbs(report()->ToTime->time().secsTo(now.time())) <= 2);
@@ -156,8 +159,7 @@ private slots:
       QCOMPARE(report()->ReportTable->columnWidth(c), widths[c]);
 
     report()->Button2->click();
-    QCOMPARE(listedNumbers(),
-             (QStringList{"0105550001", "0205550002", "0305550003"}));  // not the unsettled 040
+    QCOMPARE(listedNumbers(), (QStringList{"0105550001", "0205550002", "0305550003"}));  // not the unsettled 040
     for (int i = 0; i < 3; i++) {
       const QStringList texts = row(i);
       QCOMPARE(texts[1], QString::fromLatin1(settled[i].bdate));
@@ -270,8 +272,8 @@ private slots:
     info.m_bill.m_count = 0.125f;
     qstrcpy(info.m_bill.m_admin, kZhangSanGbk.constData());
     const ReportRow r = ReportRowOf(info);
-    QCOMPARE(ReportFileText({r}), *ToGbk(QStringLiteral(REPORT_HEADING "\n"))
-                                      + "0105550001, 2026-12-09 08:00:00, 125, 0.12, " + kZhangSanGbk + "\n");
+    QCOMPARE(ReportFileText({r}), *ToGbk(QStringLiteral(REPORT_HEADING "\n")) +
+                                      "0105550001, 2026-12-09 08:00:00, 125, 0.12, " + kZhangSanGbk + "\n");
     info.m_bill.m_calltime = -30;  // ended before it began: the clock was set back
     QCOMPARE(ReportRowOf(info).seconds, QByteArray("0"));
     QCOMPARE(StationTime(QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5))), QByteArray("2026-01-02 03:04:05"));

@@ -26,9 +26,12 @@ private slots:
                     "Free|053|0.50|00:00:00-0.05|0:0.00|60|1\n");
     const struct {
       const char *dialled;
-      bool earlierCall;           /* an unsettled call of the line before */
-    } cases[] = {{"0505551234", false}, {"0515551234", true}, {"0525551234", false},
-                 {"0535551234", false}, {"0995551234", false}};  // no rule prices the last
+      bool earlierCall; /* an unsettled call of the line before */
+    } cases[] = {{"0505551234", false},
+                 {"0515551234", true},
+                 {"0525551234", false},
+                 {"0535551234", false},
+                 {"0995551234", false}};  // no rule prices the last
     const int n = static_cast<int>(std::size(cases));
     StationFixture s;
     s.logIn();
@@ -62,8 +65,7 @@ private slots:
     for (int k = 0; k < 3; k++) {
       s.main->PollLines(now.addSecs(k));
       for (int i = 0; i < n; i++)
-        shown[i][StationTime(now.addSecs(k))] = {s.text(m, i, COLUMN_RUNNING_COST),
-                                                   s.text(m, i, COLUMN_AMOUNT_DUE)};
+        shown[i][StationTime(now.addSecs(k))] = {s.text(m, i, COLUMN_RUNNING_COST), s.text(m, i, COLUMN_AMOUNT_DUE)};
     }
     QCOMPARE(pricings(), logged);  // the running prices logged nothing
     for (int i = 0; i < n; i++)

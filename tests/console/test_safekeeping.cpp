@@ -80,7 +80,7 @@ class TestSafekeeping : public QObject {
   Q_OBJECT
 
   std::unique_ptr<StationFixture> s;
-  QByteArray m;                   /* the test's machine: lines 0 and 1 are shown */
+  QByteArray m; /* the test's machine: lines 0 and 1 are shown */
   static constexpr auto fill = &ScriptedOperator::fill;
 
   QByteArray read(const char *file) const { return s->forms->dir.read(file); }
@@ -201,8 +201,7 @@ private slots:
     checkout();  // two bills, told once
     const QString lastlog = "无法保存文件 lastlog：已有同名的文件夹";
     const QString linemap = "无法保存文件 linemap：已有同名的文件夹";
-    QCOMPARE(told(), QStringList({lastlog, linemap, linemap, linemap, lastlog,
-                                  "无法读取文件 passwd，修改没有保存。",
+    QCOMPARE(told(), QStringList({lastlog, linemap, linemap, linemap, lastlog, "无法读取文件 passwd，修改没有保存。",
                                   "无法保存文件 rateinfo：已有同名的文件夹", lastlog}));
   }
 
@@ -215,9 +214,13 @@ private slots:
     // Each file the console writes, as it is or as one would be, moved onto
     // the small disk and linked from its place.
     const QList<QPair<const char *, QByteArray>> files = {
-        {LINEMAP_FILE, m + " 0 A\n"}, {DEPOSITS_FILE, m + " 1 3.00\n"}, {SHOPINFO_FILE, "name=x\n"},
-        {PASSWD_FILE, "admin\n"}, {RATE_FILE, FormatRateLine(DefaultRule()) + '\n'},
-        {LASTLOG_FILE, "admin 0.00"}, {SHIFTSTART_FILE, read(SHIFTSTART_FILE)},
+        {LINEMAP_FILE, m + " 0 A\n"},
+        {DEPOSITS_FILE, m + " 1 3.00\n"},
+        {SHOPINFO_FILE, "name=x\n"},
+        {PASSWD_FILE, "admin\n"},
+        {RATE_FILE, FormatRateLine(DefaultRule()) + '\n'},
+        {LASTLOG_FILE, "admin 0.00"},
+        {SHIFTSTART_FILE, read(SHIFTSTART_FILE)},
     };
     for (const auto &[file, bytes] : files) {
       QFile::remove(s->forms->dir.file(file));
@@ -244,8 +247,8 @@ private slots:
     Part(s->main, "N6")->trigger();
     s->main->WaitForBackup();
     QStringList expected;
-    for (const char *file : {LINEMAP_FILE, DEPOSITS_FILE, SHOPINFO_FILE, PASSWD_FILE, RATE_FILE, LASTLOG_FILE,
-                             SHIFTSTART_FILE})
+    for (const char *file :
+         {LINEMAP_FILE, DEPOSITS_FILE, SHOPINFO_FILE, PASSWD_FILE, RATE_FILE, LASTLOG_FILE, SHIFTSTART_FILE})
       expected << QStringLiteral("无法保存文件 %1：磁盘空间已满").arg(QLatin1String(file));
     QCOMPARE(told(), expected);
     for (const auto &[file, bytes] : files)

@@ -26,8 +26,8 @@
 
 namespace {
 
-const QByteArray kZhangSanGbk = "\xd5\xc5\xc8\xfd";                     // 张三
-const QByteArray kZhangSanMima = "58b6b09f6c5ec2d6317253f3d1be59ed";    // 张三 / 密码
+const QByteArray kZhangSanGbk = "\xd5\xc5\xc8\xfd";                   // 张三
+const QByteArray kZhangSanMima = "58b6b09f6c5ec2d6317253f3d1be59ed";  // 张三 / 密码
 const QByteArray kPasswd = "admin\n" + kZhangSanGbk + " " + kZhangSanMima + "\n";
 const QByteArray kLongAgo = "2026-01-01 08:00:00";
 
@@ -38,10 +38,13 @@ QByteArray engineValue(const QByteArray &sql)
   QByteArray value;
   const QByteArray path = EngineDir()->filePath(QStringLiteral("quentadb")).toLocal8Bit();
   if (sqlite3_open(path.constData(), &db) == SQLITE_OK)
-    sqlite3_exec(db, sql.constData(), [](void *p, int, char **v, char **) {
-      *static_cast<QByteArray *>(p) = v[0] ? v[0] : "";
-      return 1;
-    }, &value, nullptr);
+    sqlite3_exec(
+        db, sql.constData(),
+        [](void *p, int, char **v, char **) {
+          *static_cast<QByteArray *>(p) = v[0] ? v[0] : "";
+          return 1;
+        },
+        &value, nullptr);
   sqlite3_close(db);
   return value;
 }
@@ -115,7 +118,7 @@ void storeBill(const char *admin, const char *date, const char *amount)
                          Literal(admin) + ", " + Literal(date) + ")"));
 }
 
-} // namespace
+}  // namespace
 
 class TestShifts : public QObject {
   Q_OBJECT
@@ -181,12 +184,12 @@ private slots:
     QTest::addColumn<bool>("continued");  // else the shift counts from the login
     QTest::addColumn<int>("cents");       // handed over: what "lastlog" continued
     QTest::newRow("continued") << kZhangSanGbk + " 5.00" << kLongAgo + " " + kZhangSanGbk << true << 500;
-    QTest::newRow("another operator's shift") << QByteArray("admin 5.00") << kLongAgo + " " + kZhangSanGbk
-                                              << false << 0;
+    QTest::newRow("another operator's shift")
+        << QByteArray("admin 5.00") << kLongAgo + " " + kZhangSanGbk << false << 0;
     QTest::newRow("no beginning kept") << kZhangSanGbk + " 5.00" << QByteArray() << false << 500;
     QTest::newRow("beginning of another") << kZhangSanGbk + " 5.00" << kLongAgo + " admin" << false << 500;
-    QTest::newRow("beginning unreadable") << kZhangSanGbk + " 5.00" << "yesterday " + kZhangSanGbk << false
-                                          << 500;
+    QTest::newRow("beginning unreadable") << kZhangSanGbk + " 5.00"
+                                          << "yesterday " + kZhangSanGbk << false << 500;
   }
   void theBeginningOfAShiftSurvivesARestart()
   {
@@ -216,12 +219,20 @@ private slots:
   void theHandoverCountsTheDrawer_data()
   {
     QTest::addColumn<QString>("counted");
-    QTest::addColumn<QString>("countedText");    // as 交班记录 shows it
+    QTest::addColumn<QString>("countedText");  // as 交班记录 shows it
     QTest::addColumn<QString>("difference");
-    QTest::newRow("as it should") << "20.00" << "20.00" << "0.00";
-    QTest::newRow("short") << "18.5" << "18.50" << "-1.50";
-    QTest::newRow("over") << "21" << "21.00" << "+1.00";
-    QTest::newRow("not counted") << "" << "未点" << "";
+    QTest::newRow("as it should") << "20.00"
+                                  << "20.00"
+                                  << "0.00";
+    QTest::newRow("short") << "18.5"
+                           << "18.50"
+                           << "-1.50";
+    QTest::newRow("over") << "21"
+                          << "21.00"
+                          << "+1.00";
+    QTest::newRow("not counted") << ""
+                                 << "未点"
+                                 << "";
   }
   void theHandoverCountsTheDrawer()
   {
@@ -244,10 +255,9 @@ private slots:
 
     s->forms->op.then([&](QDialog *dlg) {
       auto *sw = static_cast<TSwitchDlg *>(dlg);
-      QCOMPARE(sw->Drawer->text(),
-               QStringLiteral("应有现金 20.00元（收款 23.00元，退款 3.00元），押金 5.00元另计"));
-      ScriptedOperator::fill({{"Counted", counted}, {"Username", QStringLiteral("张三")},
-                              {"Password", QStringLiteral("密码")}})(dlg);
+      QCOMPARE(sw->Drawer->text(), QStringLiteral("应有现金 20.00元（收款 23.00元，退款 3.00元），押金 5.00元另计"));
+      ScriptedOperator::fill(
+          {{"Counted", counted}, {"Username", QStringLiteral("张三")}, {"Password", QStringLiteral("密码")}})(dlg);
     });
     Part(s->main, "N6")->trigger();
 
@@ -283,12 +293,11 @@ private slots:
     QTest::addColumn<QByteArray>("lastlog");
     QTest::addColumn<QByteArray>("shiftstart");
     QTest::addColumn<bool>("kept");
-    QTest::addColumn<QByteArray>("begin");       // empty: when "lastlog" was last written
-    QTest::newRow("another operator's shift") << kZhangSanGbk + " 7.34" << kLongAgo + " " + kZhangSanGbk << true
-                                              << kLongAgo;
+    QTest::addColumn<QByteArray>("begin");  // empty: when "lastlog" was last written
+    QTest::newRow("another operator's shift")
+        << kZhangSanGbk + " 7.34" << kLongAgo + " " + kZhangSanGbk << true << kLongAgo;
     QTest::newRow("its beginning lost") << kZhangSanGbk + " 7.34" << QByteArray() << true << QByteArray();
-    QTest::newRow("the same operator") << QByteArray("admin 7.34") << kLongAgo + " admin" << false
-                                       << QByteArray();
+    QTest::newRow("the same operator") << QByteArray("admin 7.34") << kLongAgo + " admin" << false << QByteArray();
     QTest::newRow("no record") << QByteArray() << QByteArray() << false << QByteArray();
   }
   void aShiftThatEndedWithTheProgramIsKept()
@@ -371,12 +380,19 @@ private slots:
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("amount");
     QTest::addColumn<QString>("reason");
-    QTest::addColumn<QString>("refusal");       // empty: refunded
-    QTest::newRow("in part") << "admin" << "0.50" << QStringLiteral("通话没接通") << QString();
-    QTest::newRow("in whole") << "admin" << "1.60" << QStringLiteral("线路故障") << QString();
-    QTest::newRow("more than was paid") << "admin" << "1.61" << QStringLiteral("多退") << "最多可退 1.60元";
-    QTest::newRow("without a reason") << "admin" << "0.50" << QString() << "请填写退款原因";
-    QTest::newRow("by an operator") << "张三" << "0.50" << "x" << "只有管理员可以退款";
+    QTest::addColumn<QString>("refusal");  // empty: refunded
+    QTest::newRow("in part") << "admin"
+                             << "0.50" << QStringLiteral("通话没接通") << QString();
+    QTest::newRow("in whole") << "admin"
+                              << "1.60" << QStringLiteral("线路故障") << QString();
+    QTest::newRow("more than was paid") << "admin"
+                                        << "1.61" << QStringLiteral("多退") << "最多可退 1.60元";
+    QTest::newRow("without a reason") << "admin"
+                                      << "0.50" << QString() << "请填写退款原因";
+    QTest::newRow("by an operator") << "张三"
+                                    << "0.50"
+                                    << "x"
+                                    << "只有管理员可以退款";
   }
   void onlyTheAdministratorRefundsAndNeverMoreThanWasPaid()
   {
@@ -429,8 +445,8 @@ private slots:
   void theReportSetsEachHandoverBesideItsBills()
   {
     storeBill("wang", "2025-05-01 09:00:00", "3.0");
-    storeBill("wang", "2025-05-01 20:00:00", "1.5");   // at the handover: still this shift
-    storeBill("wang", "2025-05-01 21:00:00", "7.0");   // in li's shift, but not li's bill
+    storeBill("wang", "2025-05-01 20:00:00", "1.5");  // at the handover: still this shift
+    storeBill("wang", "2025-05-01 21:00:00", "7.0");  // in li's shift, but not li's bill
     storeBill("wang", "2025-05-02 09:00:00", "7.0");
     const QString wang = QStringLiteral("wang"), li = QStringLiteral("li");
     QVERIFY(StoreHandover("2025-05-01 08:00:00", "2025-05-01 20:00:00", wang, 450, li));

@@ -12,8 +12,8 @@
 
 namespace {
 
-const QByteArray kZhangSanGbk = "\xd5\xc5\xc8\xfd";                     // 张三
-const QByteArray kZhangSanMima = "58b6b09f6c5ec2d6317253f3d1be59ed";    // 张三 / 密码
+const QByteArray kZhangSanGbk = "\xd5\xc5\xc8\xfd";                   // 张三
+const QByteArray kZhangSanMima = "58b6b09f6c5ec2d6317253f3d1be59ed";  // 张三 / 密码
 const QByteArray kPasswd = "admin\n" + kZhangSanGbk + " " + kZhangSanMima + "\n";
 
 /* An answer that checks the dialog's title before logging in. */
@@ -25,7 +25,7 @@ Answer titledLogIn(const QString &title, const QString &name, const QString &pas
   };
 }
 
-} // namespace
+}  // namespace
 
 class TestSwitchDlg : public QObject {
   Q_OBJECT

@@ -28,29 +28,28 @@
 
 namespace {
 
-const QByteArray kBeijing = "\xb1\xb1\xbe\xa9";                     // 北京
-const QByteArray kBeijingCity = kBeijing + "\xb3\xc7\xc7\xf8";      // 北京城区
-const QByteArray kShanghai = "\xc9\xcf\xba\xa3";                     // 上海
+const QByteArray kBeijing = "\xb1\xb1\xbe\xa9";                 // 北京
+const QByteArray kBeijingCity = kBeijing + "\xb3\xc7\xc7\xf8";  // 北京城区
+const QByteArray kShanghai = "\xc9\xcf\xba\xa3";                // 上海
 const QByteArray kRates = ".default||0.00|0:00:00-0.30|0:0.00|0|60\n" + kBeijing +
                           "|010|0.00|0:00:00-0.30|0:0.00|0|60\n" + kBeijingCity +
-                          "|0105|0.00|0:00:00-0.30|0:0.00|0|60\n" + kShanghai +
-                          "|020|0.00|0:00:00-0.30|0:0.00|0|60\n";
+                          "|0105|0.00|0:00:00-0.30|0:0.00|0|60\n" + kShanghai + "|020|0.00|0:00:00-0.30|0:0.00|0|60\n";
 
 const QByteArray kFrom = "2026-03-01 00:00:00", kTo = "2026-03-02 23:59:59";
 
 /* A settled call: machine, line, number, begin, seconds, amount, operator;
  * its id in the engine's form unless given. */
-void storeCall(const char *machine, int line, const char *number, const char *begin, int seconds,
-               const char *amount, const char *admin, bool billed = true, const char *callid = nullptr)
+void storeCall(const char *machine, int line, const char *number, const char *begin, int seconds, const char *amount,
+               const char *admin, bool billed = true, const char *callid = nullptr)
 {
   const QByteArray id =
       callid ? QByteArray(callid) : QByteArray(machine) + "-" + QByteArray::number(line) + "@" + begin;
   QVERIFY(execOnEngineDb("insert into cdrtbl values(" + Literal(id) + ", " + Literal(machine) + ", " +
-                         QByteArray::number(line) + ", '8001', " + Literal(number) + ", " + Literal(begin) +
-                         ", " + Literal(begin) + ", 1)"));
+                         QByteArray::number(line) + ", '8001', " + Literal(number) + ", " + Literal(begin) + ", " +
+                         Literal(begin) + ", 1)"));
   if (billed)
-    QVERIFY(execOnEngineDb("insert into billtbl values(" + Literal(id) + ", " + QByteArray::number(seconds) +
-                           ", '', " + amount + ", " + Literal(admin) + ", " + Literal(begin) + ")"));
+    QVERIFY(execOnEngineDb("insert into billtbl values(" + Literal(id) + ", " + QByteArray::number(seconds) + ", '', " +
+                           amount + ", " + Literal(admin) + ", " + Literal(begin) + ")"));
 }
 
 QByteArray unzipped(const QString &zip, const char *member)
@@ -96,7 +95,7 @@ QList<QStringList> sheetRows(const QString &path)
   return rows;
 }
 
-} // namespace
+}  // namespace
 
 class TestTakings : public QObject {
   Q_OBJECT
@@ -136,8 +135,8 @@ private slots:
     storeCall("TK1", 1, "0205550002", "2026-03-01 09:40:00", 60, "0.6", "li");
     storeCall("TK2", 0, "0106550003", "2026-03-02 10:00:00", 30, "0.3", "zhang");
     storeCall("TK2", 0, "9995550004", "2026-03-02 23:59:59", 65, "2.0", "li");
-    storeCall("TK2", 1, "0105550005", "2026-03-03 00:00:00", 60, "9.0", "li");           // after the range
-    storeCall("TK2", 1, "0105550006", "2026-03-01 12:00:00", 60, "9.0", "li", false);    // not settled
+    storeCall("TK2", 1, "0105550005", "2026-03-03 00:00:00", 60, "9.0", "li");         // after the range
+    storeCall("TK2", 1, "0105550006", "2026-03-01 12:00:00", 60, "9.0", "li", false);  // not settled
     report()->SetLineNames({{{"TK1", 0}, QStringLiteral("前台")}});
     report()->show();
   }
@@ -157,13 +156,14 @@ private slots:
                                                 {"TK1 线路#2", "1", "1.0", "0.60"},
                                                 {"TK2 线路#1", "2", "1.6", "2.30"}};
     QTest::newRow("rule") << int(GroupRule)
-                          << QList<QStringList>{{"默认费率", "1", "1.1", "2.00"}, {"北京", "1", "0.5", "0.30"},
-                                                {"北京城区", "1", "2.1", "1.20"}, {"上海", "1", "1.0", "0.60"}};
+                          << QList<QStringList>{{"默认费率", "1", "1.1", "2.00"},
+                                                {"北京", "1", "0.5", "0.30"},
+                                                {"北京城区", "1", "2.1", "1.20"},
+                                                {"上海", "1", "1.0", "0.60"}};
     QTest::newRow("operator") << int(GroupAdmin)
                               << QList<QStringList>{{"li", "2", "2.1", "2.60"}, {"zhang", "2", "2.6", "1.50"}};
     QTest::newRow("day") << int(GroupDay)
-                         << QList<QStringList>{{"2026-03-01", "2", "3.1", "1.80"},
-                                               {"2026-03-02", "2", "1.6", "2.30"}};
+                         << QList<QStringList>{{"2026-03-01", "2", "3.1", "1.80"}, {"2026-03-02", "2", "1.6", "2.30"}};
   }
   void groupsCountTimeAndSumTheCallsOfTheRange()
   {
@@ -183,7 +183,9 @@ private slots:
     QCOMPARE(report()->ReportTable->topLevelItemCount(), 4);
     QCOMPARE(report()->Info->text(), QStringLiteral("总计：4.10"));
     QVERIFY(report()->Button1->isEnabled());
-    QCOMPARE(quenta_getReportGroups(kFrom, kTo, 99, QUENTA_BUCKET_DAY, [](void *, void *) {}, nullptr), -1);
+    QCOMPARE(quenta_getReportGroups(
+                 kFrom, kTo, 99, QUENTA_BUCKET_DAY, [](void *, void *) {}, nullptr),
+             -1);
   }
 
   void theChartGoesByDayOrByHourOfOneDay()
@@ -249,8 +251,7 @@ private slots:
     QByteArray sql = "begin;";
     for (int i = 0; i < 3000; i++) {
       const QByteArray id = Literal("LL-" + QByteArray::number(i));
-      const QByteArray begin =
-          Literal(StationTime(QDateTime(QDate(2026, 6, 1 + i % 2), QTime(8, 0)).addSecs(i)));
+      const QByteArray begin = Literal(StationTime(QDateTime(QDate(2026, 6, 1 + i % 2), QTime(8, 0)).addSecs(i)));
       sql += "insert into cdrtbl values(" + id + ", 'LL', 0, '8001', '0105550001', " + begin + ", " + begin +
              ", 1);insert into billtbl values(" + id + ", 60, '', " + amounts[i % 6] + ", 'li', " + begin + ");";
     }
@@ -267,9 +268,8 @@ private slots:
     QCOMPARE(report()->Info->text(), QStringLiteral("总计：28575.00"));
 
     report()->GroupBy->setCurrentIndex(GroupDay);
-    QCOMPARE(listed(report()->GroupTable),
-             (QList<QStringList>{{"2026-06-01", "1500", "1500.0", "6830.00"},
-                                 {"2026-06-02", "1500", "1500.0", "21745.00"}}));
+    QCOMPARE(listed(report()->GroupTable), (QList<QStringList>{{"2026-06-01", "1500", "1500.0", "6830.00"},
+                                                               {"2026-06-02", "1500", "1500.0", "21745.00"}}));
     QCOMPARE(report()->Info->text(), QStringLiteral("总计：28575.00"));
   }
 

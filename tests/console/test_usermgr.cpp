@@ -21,13 +21,13 @@
 
 namespace {
 
-const QByteArray kZhangSanGbk = "\xd5\xc5\xc8\xfd";                     // 张三
-const QByteArray kZhangSanMima = "58b6b09f6c5ec2d6317253f3d1be59ed";    // 张三 / 密码
-const QByteArray kBobSecret = "bb20f63bb59e0455a4c09b19bd125401";       // bob / secret
+const QByteArray kZhangSanGbk = "\xd5\xc5\xc8\xfd";                   // 张三
+const QByteArray kZhangSanMima = "58b6b09f6c5ec2d6317253f3d1be59ed";  // 张三 / 密码
+const QByteArray kBobSecret = "bb20f63bb59e0455a4c09b19bd125401";     // bob / secret
 
 const auto fill = ScriptedOperator::fill;
 
-} // namespace
+}  // namespace
 
 class TestUserMgr : public QObject {
   Q_OBJECT
@@ -66,7 +66,8 @@ private slots:
       QCOMPARE(dlg->windowTitle(), QStringLiteral("添加操作员"));
       // Over the manager: the window system brings it back when the dialog closes.
       QCOMPARE(dlg->windowHandle()->transientParent(), mgr()->windowHandle());
-      fill({{"Username", QStringLiteral("张三")}, {"Password", QStringLiteral("密码")},
+      fill({{"Username", QStringLiteral("张三")},
+            {"Password", QStringLiteral("密码")},
             {"Password2", QStringLiteral("密码")}})(dlg);
     });
     mgr()->AddUserBtn->click();
@@ -77,8 +78,7 @@ private slots:
     // The next add starts with empty fields; cancelling it changes nothing.
     f->op.then([](QDialog *dlg) {
       auto *add = static_cast<TAddUserDlg *>(dlg);
-      QVERIFY(add->Username->text().isEmpty() && add->Password->text().isEmpty()
-              && add->Password2->text().isEmpty());
+      QVERIFY(add->Username->text().isEmpty() && add->Password->text().isEmpty() && add->Password2->text().isEmpty());
       ScriptedOperator::click("CancelBtn")(dlg);
     });
     mgr()->AddUserBtn->click();
@@ -122,11 +122,13 @@ private slots:
     QVERIFY(!mgr()->DelUserBtn->isEnabled());
     select(2);
     QVERIFY(mgr()->DelUserBtn->isEnabled());
-    f->op.then([](QDialog *dlg) {
-      auto *box = qobject_cast<QMessageBox *>(dlg);
-      QCOMPARE(box->windowTitle() + box->text(), QStringLiteral("删除操作员要删除操作员“bob”吗？"));
-      ScriptedOperator::click("CancelBtn")(dlg);
-    }).then(ScriptedOperator::click("OKBtn"));
+    f->op
+        .then([](QDialog *dlg) {
+          auto *box = qobject_cast<QMessageBox *>(dlg);
+          QCOMPARE(box->windowTitle() + box->text(), QStringLiteral("删除操作员要删除操作员“bob”吗？"));
+          ScriptedOperator::click("CancelBtn")(dlg);
+        })
+        .then(ScriptedOperator::click("OKBtn"));
     mgr()->DelUserBtn->click();
     QCOMPARE(listed().size(), 3);
     mgr()->DelUserBtn->click();
@@ -142,7 +144,8 @@ private slots:
     f->dir.write(PASSWD_FILE, "# accounts\nadmin\n  # bob left\n" + kZhangSanGbk + " " + kZhangSanMima + "\n");
     mgr()->show();
     select(0);
-    f->op.then([](QDialog *dlg) {
+    f->op
+        .then([](QDialog *dlg) {
           QCOMPARE(dlg->windowTitle(), QStringLiteral("更改密码"));
           auto *password = static_cast<TPasswordDlg *>(dlg);
           QCOMPARE(password->OKBtn->text(), QStringLiteral("确定"));
@@ -176,7 +179,8 @@ private slots:
     const QByteArray others = "# accounts\nadmin\n";
     f->dir.write(PASSWD_FILE, others + "  " + kZhangSanGbk + " " + kZhangSanMima + "  # desk 2\n");
     f->logIn(QStringLiteral("张三"), QStringLiteral("密码"));
-    f->op.then([](QDialog *dlg) {
+    f->op
+        .then([](QDialog *dlg) {
           QCOMPARE(dlg->windowTitle(), QStringLiteral("更改密码 - 张三"));
           fill({{"OrigPassword", "wrong"}, {"Password", "新密码"}, {"Password2", "新密码"}})(dlg);
         })

@@ -8,11 +8,11 @@
 
 namespace {
 
-const QByteArray kZhangSanGbk = "\xd5\xc5\xc8\xfd";                     // 张三
-const QByteArray kZhangSanMima = "58b6b09f6c5ec2d6317253f3d1be59ed";    // 张三 / 密码
-const QByteArray kBobSecret = "bb20f63bb59e0455a4c09b19bd125401";       // bob / secret
+const QByteArray kZhangSanGbk = "\xd5\xc5\xc8\xfd";                   // 张三
+const QByteArray kZhangSanMima = "58b6b09f6c5ec2d6317253f3d1be59ed";  // 张三 / 密码
+const QByteArray kBobSecret = "bb20f63bb59e0455a4c09b19bd125401";     // bob / secret
 
-} // namespace
+}  // namespace
 
 class TestUsers : public QObject {
   Q_OBJECT
@@ -53,14 +53,22 @@ private slots:
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("password");
     QTest::addColumn<bool>("refused");
-    QTest::newRow("plain") << "bob" << "secret" << false;
-    QTest::newRow("Chinese, no password") << "张三" << "" << false;
-    QTest::newRow("empty name") << "" << "x" << true;
-    QTest::newRow("blank inside") << "bob smith" << "x" << true;
-    QTest::newRow("tab") << "bob\tx" << "" << true;
-    QTest::newRow("comment mark") << "#bob" << "x" << true;
-    QTest::newRow("no GBK form in the name") << "bob😀" << "x" << true;
-    QTest::newRow("no GBK form in the password") << "bob" << "se😀cret" << true;
+    QTest::newRow("plain") << "bob"
+                           << "secret" << false;
+    QTest::newRow("Chinese, no password") << "张三"
+                                          << "" << false;
+    QTest::newRow("empty name") << ""
+                                << "x" << true;
+    QTest::newRow("blank inside") << "bob smith"
+                                  << "x" << true;
+    QTest::newRow("tab") << "bob\tx"
+                         << "" << true;
+    QTest::newRow("comment mark") << "#bob"
+                                  << "x" << true;
+    QTest::newRow("no GBK form in the name") << "bob😀"
+                                             << "x" << true;
+    QTest::newRow("no GBK form in the password") << "bob"
+                                                 << "se😀cret" << true;
   }
   void namesThatCouldNotLogInAsTypedAreRefused()
   {
@@ -75,19 +83,22 @@ private slots:
     const QByteArray before = "# station accounts\n"
                               "admin\n"
                               "   bob 0123 old note\n"
-                              "bobby " + kBobSecret + "\n"
+                              "bobby " +
+                              kBobSecret +
+                              "\n"
                               "\tbob\n"
-                              "#bob commented out\n"
-                              + kZhangSanGbk + " " + kZhangSanMima;  // no final line feed
+                              "#bob commented out\n" +
+                              kZhangSanGbk + " " + kZhangSanMima;  // no final line feed
     dir->write(PASSWD_FILE, before);
     QVERIFY(SetOwnPassword(passwd(), QStringLiteral("bob"), QStringLiteral("secret")));
     const QByteArray bobLine = "bob <secret>\n";
     QCOMPARE(MaskDigests(PasswordLine(QStringLiteral("bob"), QStringLiteral("secret")), {"secret"}), bobLine);
     QCOMPARE(MaskDigests(dir->read(PASSWD_FILE), {"secret"}), "# station accounts\n"
-                                     "admin\n" + bobLine + "bobby " + kBobSecret + "\n" + bobLine
-                                     + "#bob commented out\n" + kZhangSanGbk + " " + kZhangSanMima);
-    QVERIFY(LookupPassword(passwd(), QStringLiteral("bob"), QStringLiteral("secret"))
-            == PasswordCheck::Accepted);
+                                                              "admin\n" +
+                                                                  bobLine + "bobby " + kBobSecret + "\n" + bobLine +
+                                                                  "#bob commented out\n" + kZhangSanGbk + " " +
+                                                                  kZhangSanMima);
+    QVERIFY(LookupPassword(passwd(), QStringLiteral("bob"), QStringLiteral("secret")) == PasswordCheck::Accepted);
 
     // A name the file does not hold leaves it as it was.
     const QByteArray now = dir->read(PASSWD_FILE);

@@ -28,7 +28,7 @@ public:
   explicit TextList(std::vector<std::string> items) : items_(std::move(items)) { build(); }
   TextList(const TextList &o) : items_(o.items_) { build(); }
   const char *const *get() const { return ptrs_.data(); }
-  operator const char *const *() const { return get(); }
+  operator const char * const *() const { return get(); }
 
 private:
   void build()
@@ -68,11 +68,17 @@ inline int collect_rows(void *param, int argc, char **argv, char **colnames)
   return r->stop_after >= 0 && (int)r->rows.size() >= r->stop_after ? 1 : 0;
 }
 
-inline std::vector<std::string> cdr_values(const std::string &callid, const std::string &machine,
-                                           int line, int flag = 0)
+inline std::vector<std::string> cdr_values(const std::string &callid, const std::string &machine, int line,
+                                           int flag = 0)
 {
-  return {callid, machine, std::to_string(line), "800100", "0085212345678",
-          "2024-03-01 10:00:00", "2024-03-01 10:02:05", std::to_string(flag)};
+  return {callid,
+          machine,
+          std::to_string(line),
+          "800100",
+          "0085212345678",
+          "2024-03-01 10:00:00",
+          "2024-03-01 10:02:05",
+          std::to_string(flag)};
 }
 
 class DbTest : public ::testing::Test {
@@ -93,10 +99,7 @@ protected:
     utils::logfd = saved_fd_;
   }
 
-  std::string log() const
-  {
-    return testkit::slurp(log_);
-  }
+  std::string log() const { return testkit::slurp(log_); }
 
   // Raw statements on the file, outside the layer and its lock.
   void raw_exec(const std::string &sql) const
@@ -148,6 +151,6 @@ protected:
   int saved_fd_ = 2;
 };
 
-} // namespace dbtest
+}  // namespace dbtest
 
 #endif

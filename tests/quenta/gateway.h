@@ -33,8 +33,8 @@ using testkit::slurp;
 inline std::string keepalive(const std::string &machine, int line, const std::string &state,
                              const std::string &dest = "")
 {
-  return message("KeepAlive", {{"machine_id", machine}, {"line_id", std::to_string(line)}, {"state", state},
-                               {"dest_num", dest}});
+  return message("KeepAlive",
+                 {{"machine_id", machine}, {"line_id", std::to_string(line)}, {"state", state}, {"dest_num", dest}});
 }
 
 inline std::string discovery(const std::string &machine, int line, const std::string &state = "IDLE")
@@ -45,8 +45,11 @@ inline std::string discovery(const std::string &machine, int line, const std::st
 inline std::string connected(const std::string &machine, int line, const std::string &src, const std::string &dest,
                              const std::string &state = "CONNECTED")
 {
-  return message("Connected", {{"machine_id", machine}, {"line_id", std::to_string(line)}, {"state", state},
-                               {"src_num", src}, {"dest_num", dest}});
+  return message("Connected", {{"machine_id", machine},
+                               {"line_id", std::to_string(line)},
+                               {"state", state},
+                               {"src_num", src},
+                               {"dest_num", dest}});
 }
 
 /* One gateway endpoint on 127.0.0.1 (or source); a send the socket refuses
@@ -86,8 +89,8 @@ inline std::vector<Row> read_cdrs(const std::string &dbpath)
       return t ? std::string(reinterpret_cast<const char *>(t)) : std::string();
     };
     while (sqlite3_step(st) == SQLITE_ROW)
-      rows.push_back({text(0), text(1), sqlite3_column_int(st, 2), text(3), text(4), text(5), text(6),
-                      sqlite3_column_int(st, 7)});
+      rows.push_back(
+          {text(0), text(1), sqlite3_column_int(st, 2), text(3), text(4), text(5), text(6), sqlite3_column_int(st, 7)});
   }
   sqlite3_finalize(st);
   sqlite3_close(db);

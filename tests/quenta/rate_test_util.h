@@ -43,7 +43,11 @@ protected:
     utils::loglevel = 0;
   }
   std::string log() const { return slurp(dir_ + "/app.log"); }
-  void truncate_log() { (void)ftruncate(utils::logfd, 0); (void)lseek(utils::logfd, 0, SEEK_SET); }
+  void truncate_log()
+  {
+    (void)ftruncate(utils::logfd, 0);
+    (void)lseek(utils::logfd, 0, SEEK_SET);
+  }
 
   testkit::TempDir tmp_{"quenta-rates", true};
   std::string dir_ = tmp_.path();

@@ -50,7 +50,8 @@ TEST_F(Backup, ACopyTakenWhileCallsAreStoredIsWholeAndMissesNone)
 {
   // Calls of earlier years, long enough to make a file of many rounds.
   const std::string fill = "with recursive n(i) as (select 1 union all select i + 1 from n where i < " +
-                           std::to_string(kBulkCalls) + ") insert into cdrtbl select 'OLD-' || i, 'OLD', 1, '8001',"
+                           std::to_string(kBulkCalls) +
+                           ") insert into cdrtbl select 'OLD-' || i, 'OLD', 1, '8001',"
                            " printf('%.400c', '9'), '2020-01-01 10:00:00', '2020-01-01 10:01:35', 1 from n";
   ASSERT_EQ(0, sqlite_exec_cmd(dbpath_.c_str(), fill.c_str(), nullptr, nullptr));
   // 100 lines take turns: each line calls again only after 2 s, so every
@@ -142,13 +143,16 @@ TEST(BackupSnapshot, AWriteThatMeetsTheSnapshotWaitsForTheCopy)
 
 struct Failure {
   const char *name;
-  bool garbage;          // the database file holds no database
-  bool locked;           // another connection holds the database exclusively
-  const char *dest;      // relative to the working directory
+  bool garbage;      // the database file holds no database
+  bool locked;       // another connection holds the database exclusively
+  const char *dest;  // relative to the working directory
   int expected;
 };
 
-void PrintTo(const Failure &f, std::ostream *out) { *out << f.name; }
+void PrintTo(const Failure &f, std::ostream *out)
+{
+  *out << f.name;
+}
 
 class BackupFailure : public ::testing::TestWithParam<Failure> {
 protected:
@@ -175,7 +179,8 @@ TEST_P(BackupFailure, SaysWhyAndLeavesNoFile)
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, BackupFailure,
-                         ::testing::Values(Failure{"NoSuchFolder", false, false, "missing/copy", QUENTA_BACKUP_CANTWRITE},
+                         ::testing::Values(Failure{"NoSuchFolder", false, false, "missing/copy",
+                                                   QUENTA_BACKUP_CANTWRITE},
                                            Failure{"NotADatabase", true, false, "copy", QUENTA_BACKUP_UNREADABLE},
                                            Failure{"LockedThroughout", false, true, "copy", QUENTA_BACKUP_BUSY}),
                          [](const ::testing::TestParamInfo<Failure> &info) { return std::string(info.param.name); });

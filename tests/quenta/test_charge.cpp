@@ -161,8 +161,7 @@ TEST_F(Charge, MovedStartStaysOnTheWallClockInSummerTime)
   tzset();
   EXPECT_EQ(120, calltime);
   EXPECT_EQ("07:00:00-07:01:00 0.80,0.50 in 60 second, handling charge 0.00 total 1.30", record);
-  EXPECT_EQ("07:58:30-08:00:00 0.60,08:00:30-08:01:10 0.60,0.00 in 0 second, handling charge 0.50 total 1.70",
-            record2);
+  EXPECT_EQ("07:58:30-08:00:00 0.60,08:00:30-08:01:10 0.60,0.00 in 0 second, handling charge 0.50 total 1.70", record2);
 }
 
 TEST_F(Charge, TimeOfDayHelpers)
@@ -177,8 +176,8 @@ TEST_F(Charge, TimeOfDayHelpers)
     int add;
     const char *to;
   } adds[] = {
-      {"23:59:00", 60, "00:00:00"}, {"10:59:59", 1, "11:00:00"}, {"07:58:30", 120, "08:00:30"},
-      {"23:58:30", 120, "00:00:30"}, {"8:00:00", 3600, "09:00:00"}, {"12:34:56", 0, "12:34:56"},
+      {"23:59:00", 60, "00:00:00"},    {"10:59:59", 1, "11:00:00"},     {"07:58:30", 120, "08:00:30"},
+      {"23:58:30", 120, "00:00:30"},   {"8:00:00", 3600, "09:00:00"},   {"12:34:56", 0, "12:34:56"},
       {"00:00:00", 86399, "23:59:59"}, {"01:00:00", 86400, "01:00:00"},
   };
   for (auto &a : adds) {
@@ -242,7 +241,7 @@ TEST_F(Charge, DetailTextStaysTerminatedAndRuleWithoutUnitFails)
 struct priced_call {
   const char *prefix;
   const char *bdate, *edate;
-  int calltime;     // -1: no bill
+  int calltime;  // -1: no bill
   long long cents;
   const char *record;
 };
@@ -251,8 +250,7 @@ const priced_call kCalls[] = {
     // R1: 0.30 night, 0.60 from 08:00, 0.40 from 20:00, handling 0.50, free below 3 s
     {"010", "2024-03-01 07:58:30", "2024-03-01 08:01:10", 160, 170,
      "07:58:30-08:00:00 0.60,08:00:30-08:01:10 0.60,0.00 in 0 second, handling charge 0.50 total 1.70"},
-    {"010", "2024-03-01 10:00:00", "2024-03-01 10:00:02", 2, 0,
-     "0.00 in 0 second, handling charge 0.50 total 0.00"},
+    {"010", "2024-03-01 10:00:00", "2024-03-01 10:00:02", 2, 0, "0.00 in 0 second, handling charge 0.50 total 0.00"},
     {"010", "2024-03-01 10:00:00", "2024-03-01 10:00:03", 3, 110,
      "10:00:00-10:00:03 0.60,0.00 in 0 second, handling charge 0.50 total 1.10"},
     {"010", "2024-03-01 08:00:00", "2024-03-01 08:02:00", 120, 170,
@@ -271,12 +269,9 @@ const priced_call kCalls[] = {
     {"010", "2024-03-01 23:58:30", "2024-03-02 00:00:20", 110, 130,
      "23:58:30-23:59:59 0.80,0.00 in 0 second, handling charge 0.50 total 1.30"},
     // an end before the start: a free bill of no duration
-    {"010", "2024-03-01 10:00:00", "2024-03-01 09:59:00", 0, 0,
-     "0.00 in 0 second, handling charge 0.50 total 0.00"},
-    {"010", "2024-03-02 10:00:00", "2024-03-01 11:00:00", 0, 0,
-     "0.00 in 0 second, handling charge 0.50 total 0.00"},
-    {"040", "2024-03-01 10:00:10", "2024-03-01 10:00:00", 0, 0,
-     "1.00 in 180 second, handling charge 0.20 total 0.00"},
+    {"010", "2024-03-01 10:00:00", "2024-03-01 09:59:00", 0, 0, "0.00 in 0 second, handling charge 0.50 total 0.00"},
+    {"010", "2024-03-02 10:00:00", "2024-03-01 11:00:00", 0, 0, "0.00 in 0 second, handling charge 0.50 total 0.00"},
+    {"040", "2024-03-01 10:00:10", "2024-03-01 10:00:00", 0, 0, "1.00 in 180 second, handling charge 0.20 total 0.00"},
     // R2: 0.20 night, 0.50 from 08:00
     {"020", "2024-03-01 23:59:00", "2024-03-02 00:01:30", 150, 90,
      "23:59:00-23:59:59 0.50,00:00:00-00:01:30 0.40,0.00 in 0 second, handling charge 0.00 total 0.90"},
@@ -296,17 +291,12 @@ const priced_call kCalls[] = {
     {"020", "2024-03-01 07:00:00", "2024-03-01 09:00:00", 7200, 4150,
      "07:00:00-08:00:00 12.00,08:01:00-09:00:00 29.50,0.00 in 0 second, handling charge 0.00 total 41.50"},
     // R3: one period at 0.25, handling 0.10
-    {"030", "2024-03-01 10:00:00", "2024-03-01 10:01:01", 61, 60,
-     "0.00 in 0 second, handling charge 0.10 total 0.60"},
-    {"030", "2024-03-01 10:00:00", "2024-03-01 10:01:00", 60, 35,
-     "0.00 in 0 second, handling charge 0.10 total 0.35"},
-    {"030", "2024-03-01 10:00:00", "2024-03-01 10:00:00", 0, 10,
-     "0.00 in 0 second, handling charge 0.10 total 0.10"},
-    {"030", "2024-03-01 23:59:30", "2024-03-02 00:00:31", 61, 60,
-     "0.00 in 0 second, handling charge 0.10 total 0.60"},
+    {"030", "2024-03-01 10:00:00", "2024-03-01 10:01:01", 61, 60, "0.00 in 0 second, handling charge 0.10 total 0.60"},
+    {"030", "2024-03-01 10:00:00", "2024-03-01 10:01:00", 60, 35, "0.00 in 0 second, handling charge 0.10 total 0.35"},
+    {"030", "2024-03-01 10:00:00", "2024-03-01 10:00:00", 0, 10, "0.00 in 0 second, handling charge 0.10 total 0.10"},
+    {"030", "2024-03-01 23:59:30", "2024-03-02 00:00:31", 61, 60, "0.00 in 0 second, handling charge 0.10 total 0.60"},
     // R4: package 180 s at 1.00, then 0.30 a minute, handling 0.20, free below 5 s
-    {"040", "2024-03-01 10:00:00", "2024-03-01 10:00:04", 4, 0,
-     "1.00 in 180 second, handling charge 0.20 total 0.00"},
+    {"040", "2024-03-01 10:00:00", "2024-03-01 10:00:04", 4, 0, "1.00 in 180 second, handling charge 0.20 total 0.00"},
     {"040", "2024-03-01 10:00:00", "2024-03-01 10:00:05", 5, 120,
      "1.00 in 180 second, handling charge 0.20 total 1.20"},
     {"040", "2024-03-01 10:00:00", "2024-03-01 10:03:00", 180, 120,
@@ -324,8 +314,7 @@ const priced_call kCalls[] = {
      "06:59:00-7:00:00 0.40,0.50 in 60 second, handling charge 0.00 total 0.90"},
     {"050", "2024-03-01 18:59:50", "2024-03-01 19:01:00", 70, 70,
      "19:00:50-19:01:00 0.20,0.50 in 60 second, handling charge 0.00 total 0.70"},
-    {"050", "2024-03-01 10:00:00", "2024-03-01 10:01:00", 60, 50,
-     "0.50 in 60 second, handling charge 0.00 total 0.50"},
+    {"050", "2024-03-01 10:00:00", "2024-03-01 10:01:00", 60, 50, "0.50 in 60 second, handling charge 0.00 total 0.50"},
     {"050", "2024-03-01 23:59:30", "2024-03-02 00:01:00", 90, 70,
      "00:00:30-00:01:00 0.20,0.50 in 60 second, handling charge 0.00 total 0.70"},
     // R6: 0.06 then 0.12 from noon, 6 s units

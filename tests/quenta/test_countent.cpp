@@ -33,9 +33,8 @@ protected:
   {
     ratetest::WorkDir::SetUp();
     db_ = dir_ + "/quentadb";
-    ratetest::write_file(RATE_FILE_NAME,
-                         "Beijing|010|0.50|00:00:00-0.30,08:00:00-0.60,20:00:00-0.40|0:0.00|3|60\n"
-                         "Local|8|0.00|00:00:00-0.10|0:0.00|0|60\n");
+    ratetest::write_file(RATE_FILE_NAME, "Beijing|010|0.50|00:00:00-0.30,08:00:00-0.60,20:00:00-0.40|0:0.00|3|60\n"
+                                         "Local|8|0.00|00:00:00-0.10|0:0.00|0|60\n");
     testing::internal::CaptureStdout();
     ce_ = create_countent(db_.c_str(), "cdrtbl", "billtbl");
     testing::internal::GetCapturedStdout();
@@ -219,8 +218,8 @@ TEST_F(Countent, AStoredCallKeepsThePriceOfTheRulesItEndedUnder)
   const char *after = "Japan|0081|0.00|00:00:00-4.20|0:0|0|60\nLong|0099|0.01|00:00:00-3.00|0:0|0|1\n";
   struct {
     const char *id, *desnum, *bdate, *edate;
-    long long cents, today;   /* under the rates it was stored with, under today's */
-    const char *count;        /* as billtbl stores it */
+    long long cents, today; /* under the rates it was stored with, under today's */
+    const char *count;      /* as billtbl stores it */
   } calls[] = {
       {"J-1", "00815551234", "2024-03-01 10:00:00", "2024-03-01 10:00:30", 360, 420, "3.6"},
       // 100,000 one-second units: an amount whose cents a float cannot carry
@@ -314,8 +313,7 @@ TEST_F(CountentUnderCommaLocale, AmountsKeepThePoint)
                b->m_period_record);
   countent_save(ce_, b, "alice");
   std::vector<bill_info> back;
-  user_rows rows{[](void *r, void *p) { static_cast<std::vector<bill_info> *>(p)->push_back(*(bill_info *)r); },
-                 &back};
+  user_rows rows{[](void *r, void *p) { static_cast<std::vector<bill_info> *>(p)->push_back(*(bill_info *)r); }, &back};
   ASSERT_EQ(0, dbent_select(cdr_, "billtbl", nullptr, bill_select_callback, &rows));
   ASSERT_EQ(1u, back.size());
   EXPECT_EQ(1.70f, back[0].m_count);
@@ -336,8 +334,10 @@ TEST_F(Countent, ABillTheDatabaseRefusesIsToldOnceNamingItsCall)
   bill_info copy = *countent_getbill(ce_, "gw1-7");
   sqlite3 *db = nullptr;
   ASSERT_EQ(SQLITE_OK, sqlite3_open(db_.c_str(), &db));
-  EXPECT_EQ(SQLITE_OK, sqlite3_exec(db, "create trigger refuse before insert on billtbl "
-                                        "begin select raise(abort, 'bills refused'); end", nullptr, nullptr, nullptr));
+  EXPECT_EQ(SQLITE_OK, sqlite3_exec(db,
+                                    "create trigger refuse before insert on billtbl "
+                                    "begin select raise(abort, 'bills refused'); end",
+                                    nullptr, nullptr, nullptr));
   sqlite3_close(db);
   size_t before = log().size();
   EXPECT_EQ(-1, countent_save(ce_, &copy, "alice"));

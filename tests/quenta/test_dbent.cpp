@@ -19,13 +19,11 @@ using dbtest::TextList;
 
 namespace {
 
-const char kCdrCreate[] =
-    "create table cdrtbl(callid varchar(128), machineid varchar(128), lineid smallint, "
-    "orgnum varchar(128), desnum varchar(128), bdate varchar(128), edate varchar(128), "
-    "flag smallint, constraint key1 unique(callid))";
-const char kBillCreate[] =
-    "create table billtbl(callid varchar(64), calltime smallint, period varchar(128), "
-    "count real, admin varchar(64), date varchar(128))";
+const char kCdrCreate[] = "create table cdrtbl(callid varchar(128), machineid varchar(128), lineid smallint, "
+                          "orgnum varchar(128), desnum varchar(128), bdate varchar(128), edate varchar(128), "
+                          "flag smallint, constraint key1 unique(callid))";
+const char kBillCreate[] = "create table billtbl(callid varchar(64), calltime smallint, period varchar(128), "
+                           "count real, admin varchar(64), date varchar(128))";
 
 // sqlite_master keeps a create statement as given, except for its first two
 // words, which it writes in capitals.
@@ -118,10 +116,8 @@ TEST(StatementText, LongFragmentsAreNeverCut)
 TEST_F(DbentTest, DescribingCreatesTablesAndIndexesOnce)
 {
   describe_both();
-  EXPECT_EQ(as_stored(kCdrCreate),
-            raw_column("select sql from sqlite_master where type='table' and name='cdrtbl'"));
-  EXPECT_EQ(as_stored(kBillCreate),
-            raw_column("select sql from sqlite_master where type='table' and name='billtbl'"));
+  EXPECT_EQ(as_stored(kCdrCreate), raw_column("select sql from sqlite_master where type='table' and name='cdrtbl'"));
+  EXPECT_EQ(as_stored(kBillCreate), raw_column("select sql from sqlite_master where type='table' and name='billtbl'"));
   EXPECT_EQ((std::vector<std::string>{"billtbl_admin", "billtbl_callid", "billtbl_report", "cdrtbl_bdate",
                                       "cdrtbl_line", "cdrtbl_report"}),
             raw_column("select name from sqlite_master where type='index' and sql is not null "
@@ -158,7 +154,8 @@ TEST_F(DbentTest, FileFromEarlierRunGainsIndexesAndKeepsRows)
   EXPECT_EQ(std::vector<std::string>{"old"}, raw_column("select callid from cdrtbl"));
   // The checks the console runs use the indexes rather than a scan.
   auto plan = raw_column("explain query plan select * from cdrtbl "
-                         "where machineid='m1' and lineid=1 and flag=0", 3);
+                         "where machineid='m1' and lineid=1 and flag=0",
+                         3);
   ASSERT_FALSE(plan.empty());
   EXPECT_NE(std::string::npos, plan[0].find("cdrtbl_line")) << plan[0];
 }
@@ -171,8 +168,8 @@ TEST_F(DbentTest, ShiftTableOfAnEarlierRunGainsTheDrawerAtItsEnd)
   ASSERT_EQ(0, shifts_add_drawer(db_.c_str()));
   ASSERT_EQ(0, shifts_add_drawer(db_.c_str()));  // the next start finds them
   // The five that other programs read stay first and in their order.
-  EXPECT_EQ((std::vector<std::string>{"bdate", "edate", "outgoing", "takings", "incoming", "drawer", "counted",
-                                      "held", "handed"}),
+  EXPECT_EQ((std::vector<std::string>{"bdate", "edate", "outgoing", "takings", "incoming", "drawer", "counted", "held",
+                                      "handed"}),
             raw_column("select name from pragma_table_info('shifttbl') order by cid"));
   EXPECT_EQ(std::vector<std::string>{"x|1.5|1"},
             raw_column("select outgoing || '|' || takings || '|' || (drawer is null and handed is null) "
@@ -284,8 +281,7 @@ TEST_F(DbentTest, HostileValuesAreStoredByteForByte)
   ASSERT_EQ(2u, bills.rows.size());
   EXPECT_EQ("\"); drop table billtbl; --", bills.rows[1].at("callid"));
   EXPECT_EQ(period, bills.rows[1].at("period"));
-  EXPECT_EQ(as_stored(kCdrCreate),
-            raw_column("select sql from sqlite_master where name='cdrtbl'"));
+  EXPECT_EQ(as_stored(kCdrCreate), raw_column("select sql from sqlite_master where name='cdrtbl'"));
 }
 
 TEST_F(DbentTest, SelectUpdateAndDeleteTouchOnlyMatchingRows)
@@ -312,9 +308,8 @@ TEST_F(DbentTest, SelectUpdateAndDeleteTouchOnlyMatchingRows)
   TextList join{"billtbl.callid=cdrtbl.callid"};
   Rows report = select(nullptr, &join);
   ASSERT_EQ(1u, report.rows.size());
-  EXPECT_EQ((std::vector<std::string>{"callid", "machineid", "lineid", "orgnum", "desnum", "bdate",
-                                      "edate", "flag", "callid", "calltime", "period", "count",
-                                      "admin", "date"}),
+  EXPECT_EQ((std::vector<std::string>{"callid", "machineid", "lineid", "orgnum", "desnum", "bdate", "edate", "flag",
+                                      "callid", "calltime", "period", "count", "admin", "date"}),
             report.names);
   EXPECT_EQ("1", report.rows[0].at("flag"));
   EXPECT_EQ("zhang", report.rows[0].at("admin"));
@@ -373,7 +368,7 @@ TEST_F(DbentTest, ColumnListsLongerThanTheEntityHoldsAreRefused)
   EXPECT_NE(std::string::npos, log().substr(before.size()).find("FAILED: "));
   EXPECT_EQ(0, raw_count("sqlite_master where name='wider'"));
   std::vector<std::string> values(32, "1");
-  EXPECT_EQ(0, insert("wider", values)); // never described: nothing is written
+  EXPECT_EQ(0, insert("wider", values));  // never described: nothing is written
 }
 
 TEST_F(DbentTest, UnopenableFileFailsWithATransientCode)
@@ -392,4 +387,4 @@ TEST_F(DbentTest, UnopenableFileFailsWithATransientCode)
   EXPECT_NE(std::string::npos, text.find("table exist..."));
 }
 
-} // namespace
+}  // namespace

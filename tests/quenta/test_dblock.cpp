@@ -52,8 +52,7 @@ int checkout_row(void *param, int argc, char **argv, char **colnames)
     c->callids.push_back(argv[i]);
     Rows bills;
     TextList cond{"callid='" + std::string(argv[i]) + "'"};
-    if (dbent_select(c->query, "billtbl", cond, dbtest::collect_rows, &bills) != 0 ||
-        !bills.rows.empty())
+    if (dbent_select(c->query, "billtbl", cond, dbtest::collect_rows, &bills) != 0 || !bills.rows.empty())
       c->nested_failures++;
   }
   return 0;
@@ -89,8 +88,7 @@ TEST_F(DbLockTest, HandlerInsertsWhileConsoleSettlesAndNothingIsLost)
       EXPECT_TRUE(settled.insert(id).second) << id << " handed out twice";
       std::vector<std::string> bill = {id, "60", "p", "1.00", "li", "2024-03-01 12:00:00"};
       EXPECT_EQ(0, dbent_insert(console, "billtbl", TextList(bill)));
-      EXPECT_EQ(0, dbent_update(console, "cdrtbl", TextList{"callid='" + id + "'"},
-                                TextList{"flag=1"}));
+      EXPECT_EQ(0, dbent_update(console, "cdrtbl", TextList{"callid='" + id + "'"}, TextList{"flag=1"}));
     }
   }
   gateway.join();
@@ -116,8 +114,9 @@ TEST_F(DbLockTest, StatementsWaitForAnotherConnectionsWriteLock)
     sqlite3 *db = nullptr;
     int rc = sqlite3_open(db_.c_str(), &db);
     if (rc == SQLITE_OK)
-      rc = sqlite3_exec(db, "begin exclusive; insert into cdrtbl values('held', 'x', 1, '', '', "
-                            "'', '', 0)",
+      rc = sqlite3_exec(db,
+                        "begin exclusive; insert into cdrtbl values('held', 'x', 1, '', '', "
+                        "'', '', 0)",
                         nullptr, nullptr, nullptr);
     locked.set_value();
     if (rc == SQLITE_OK) {
@@ -132,9 +131,7 @@ TEST_F(DbLockTest, StatementsWaitForAnotherConnectionsWriteLock)
   auto start = std::chrono::steady_clock::now();
   std::atomic<int> select_rc{1};
   Rows seen;
-  std::thread reader([&] {
-    select_rc = dbent_select(console, "cdrtbl", nullptr, dbtest::collect_rows, &seen);
-  });
+  std::thread reader([&] { select_rc = dbent_select(console, "cdrtbl", nullptr, dbtest::collect_rows, &seen); });
   int insert_rc = dbent_insert(handler, "cdrtbl", TextList(cdr_values("waited", "gw", 1)));
   int insert_code = sqlite_last_errcode();
   reader.join();
@@ -146,10 +143,9 @@ TEST_F(DbLockTest, StatementsWaitForAnotherConnectionsWriteLock)
   EXPECT_EQ(0, insert_rc);
   EXPECT_EQ(SQLITE_OK, insert_code);
   EXPECT_EQ(0, select_rc.load());
-  EXPECT_FALSE(seen.rows.empty()); // it read after the holder's commit
-  EXPECT_GE(waited, hold - std::chrono::milliseconds(500)); // the lock was really in the way
-  EXPECT_EQ((std::vector<std::string>{"held", "waited"}),
-            raw_column("select callid from cdrtbl order by callid"));
+  EXPECT_FALSE(seen.rows.empty());                           // it read after the holder's commit
+  EXPECT_GE(waited, hold - std::chrono::milliseconds(500));  // the lock was really in the way
+  EXPECT_EQ((std::vector<std::string>{"held", "waited"}), raw_column("select callid from cdrtbl order by callid"));
 }
 
 TEST_F(DbLockTest, FailuresLeaveTheLockFreeAndTheirCodeOnTheirThread)
@@ -188,4 +184,4 @@ TEST_F(DbLockTest, FailuresLeaveTheLockFreeAndTheirCodeOnTheirThread)
   dbent_release(e);
 }
 
-} // namespace
+}  // namespace

@@ -30,8 +30,8 @@ struct line_state {
 
 std::vector<line_state> g_report;
 
-void collect(const char *machineid, int lineid, const char *state, const char *srcnum,
-             const char *desnum, const char *bdate, int flag)
+void collect(const char *machineid, int lineid, const char *state, const char *srcnum, const char *desnum,
+             const char *bdate, int flag)
 {
   g_report.push_back({machineid, state, srcnum, desnum, bdate, lineid, flag});
 }
@@ -64,8 +64,7 @@ std::vector<cdr_info> select_cdrs(std::vector<std::string> conds)
   return rows;
 }
 
-std::string announce(const std::string &machine, int line, const std::string &state,
-                     const std::string &dest = "")
+std::string announce(const std::string &machine, int line, const std::string &state, const std::string &dest = "")
 {
   testkit::Attrs a{{"machine_id", machine}, {"line_id", std::to_string(line)}, {"state", state}};
   if (!dest.empty())
@@ -73,8 +72,7 @@ std::string announce(const std::string &machine, int line, const std::string &st
   return message("KeepAlive", a);
 }
 
-std::string connected(const std::string &machine, int line, const std::string &src,
-                      const std::string &dest)
+std::string connected(const std::string &machine, int line, const std::string &src, const std::string &dest)
 {
   return message("Connected", {{"machine_id", machine},
                                {"line_id", std::to_string(line)},
@@ -274,8 +272,8 @@ TEST_F(Engine, CallsConnectedWithoutAConnectedMessageAreStoredAndPriced)
 TEST_F(Engine, RulesAndRatesFollowTheRateFile)
 {
   client gw;
-  std::string local = make_call(gw, "RATE", 0, "0215551234");   // rule "0"
-  std::string other = make_call(gw, "RATE", 1, "8005551234");   // default rule
+  std::string local = make_call(gw, "RATE", 0, "0215551234");  // rule "0"
+  std::string other = make_call(gw, "RATE", 1, "8005551234");  // default rule
   bill_info *b = quenta_getbill(local.c_str());
   ASSERT_NE(nullptr, b);
   EXPECT_NEAR(1.00f, b->m_count, 1e-6);
@@ -359,8 +357,8 @@ TEST_F(Engine, PollingThreadRacesTheHandler)
 
 }  // namespace
 
-std::vector<audit_info> audit_of(const char *admin = nullptr, const char *action = nullptr,
-                                 const char *from = "0000", const char *to = "9999")
+std::vector<audit_info> audit_of(const char *admin = nullptr, const char *action = nullptr, const char *from = "0000",
+                                 const char *to = "9999")
 {
   std::vector<audit_info> rows;
   EXPECT_EQ(0, quenta_selectAudit(from, to, admin, action, keep<audit_info>, &rows));
@@ -384,8 +382,7 @@ TEST_F(Engine, AuditTrailIsAppendedAndReadBackFiltered)
     const char *admin, *action, *from, *to;
     std::vector<std::string> details;
   } cases[] = {
-      {nullptr, nullptr, "2025-06-01 00:00:00", "2025-06-02 08:00:00",
-       {"", "it's \"1\"; drop table audittbl", ""}},
+      {nullptr, nullptr, "2025-06-01 00:00:00", "2025-06-02 08:00:00", {"", "it's \"1\"; drop table audittbl", ""}},
       {zhang.c_str(), "", "2025-06-01 00:00:00", "2025-06-30 00:00:00", {"it's \"1\"; drop table audittbl", ""}},
       {"", "login", "2025-06-01 00:00:00", "2025-06-30 00:00:00", {"", ""}},
       {zhang.c_str(), "login", "2025-06-01 00:00:00", "2025-06-30 00:00:00", {""}},
@@ -476,7 +473,7 @@ checkout_info checkout_of(const char *machine, int line, long long due, long lon
   return co;
 }
 
-} // namespace
+}  // namespace
 
 // A checkout stores its bills, settles its calls and keeps its own record in
 // one transaction: all of it, or, when any call is no longer to be settled
@@ -552,9 +549,12 @@ TEST_F(Engine, ACheckoutIsStoredWholeOrNotAtAll)
     long long checkout, amount;
     int result;
   } refunds[] = {
-      {co.m_number, 0, QUENTA_REFUND_TOO_MUCH},       {co.m_number, 301, QUENTA_REFUND_TOO_MUCH},
-      {co.m_number + 1000, 100, QUENTA_REFUND_NO_CHECKOUT}, {co.m_number, 120, 0},
-      {co.m_number, 181, QUENTA_REFUND_TOO_MUCH},     {co.m_number, 180, 0},
+      {co.m_number, 0, QUENTA_REFUND_TOO_MUCH},
+      {co.m_number, 301, QUENTA_REFUND_TOO_MUCH},
+      {co.m_number + 1000, 100, QUENTA_REFUND_NO_CHECKOUT},
+      {co.m_number, 120, 0},
+      {co.m_number, 181, QUENTA_REFUND_TOO_MUCH},
+      {co.m_number, 180, 0},
       {co.m_number, 1, QUENTA_REFUND_TOO_MUCH},
   };
   for (const auto &c : refunds) {
@@ -567,8 +567,7 @@ TEST_F(Engine, ACheckoutIsStoredWholeOrNotAtAll)
   }
   EXPECT_EQ(300, checkouts_of("cashier")[0].m_refunded);
   std::vector<refund_info> given;
-  ASSERT_EQ(0, quenta_selectRefunds("2000-01-01 00:00:00", "2999-01-01 00:00:00", "admin", keep<refund_info>,
-                                    &given));
+  ASSERT_EQ(0, quenta_selectRefunds("2000-01-01 00:00:00", "2999-01-01 00:00:00", "admin", keep<refund_info>, &given));
   ASSERT_EQ(2u, given.size());
   EXPECT_LT(given[0].m_number, given[1].m_number);
   EXPECT_EQ(co.m_number, given[1].m_checkout);

@@ -200,8 +200,9 @@ TEST(Station, DISABLED_FirstRun)
     return message("KeepAlive", {{"machine_id", "RST"}, {"line_id", "1"}, {"state", state}});
   };
   ASSERT_TRUE(gw.exchange(ka("IDLE")));
-  ASSERT_TRUE(gw.exchange(message("Connected", {{"machine_id", "RST"}, {"line_id", "1"}, {"state", "CONNECTED"},
-                                                  {"src_num", "1"}, {"dest_num", "114"}})));
+  ASSERT_TRUE(gw.exchange(message(
+      "Connected",
+      {{"machine_id", "RST"}, {"line_id", "1"}, {"state", "CONNECTED"}, {"src_num", "1"}, {"dest_num", "114"}})));
   ASSERT_TRUE(gw.exchange(ka("IDLE")));
   std::vector<cdr_info> rows;
   for (int i = 0; i < 100 && rows.empty(); i++) {

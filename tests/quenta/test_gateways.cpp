@@ -27,22 +27,37 @@ TEST(GatewayFile, LinesAreEntriesBlanksOrRefusedOnTheirOwn)
   // What the line reads as: "net/prefix" and its machines, "" for no entry, or "refused".
   const std::string long_id = "1.2.3.4 " + std::string(MACHINE_TIE_LEN, 'M');
   const std::pair<const char *, const char *> cases[] = {
-      {"192.168.1.20", "192.168.1.20/32"}, {"  10.0.0.0/8\t# the back room\r", "10.0.0.0/8"}, {"", ""},
-      {"192.168.1.77/24", "192.168.1.0/24"}, {"0.0.0.0/0", "0.0.0.0/0"}, {"  \t\r", ""}, {"# 192.168.1.20", ""},
-      {"192.168.1", "refused"}, {"192.168.1.256", "refused"}, {"192.168.01.2", "refused"}, {"1.2.3.4/", "refused"},
-      {"1.2.3.4/33", "refused"}, {"1.2.3.4/024", "refused"}, {"-1.2.3.4", "refused"},
+      {"192.168.1.20", "192.168.1.20/32"},
+      {"  10.0.0.0/8\t# the back room\r", "10.0.0.0/8"},
+      {"", ""},
+      {"192.168.1.77/24", "192.168.1.0/24"},
+      {"0.0.0.0/0", "0.0.0.0/0"},
+      {"  \t\r", ""},
+      {"# 192.168.1.20", ""},
+      {"192.168.1", "refused"},
+      {"192.168.1.256", "refused"},
+      {"192.168.01.2", "refused"},
+      {"1.2.3.4/", "refused"},
+      {"1.2.3.4/33", "refused"},
+      {"1.2.3.4/024", "refused"},
+      {"-1.2.3.4", "refused"},
       {"192.168.1.20 GW1\tGW2  # the counter's pair", "192.168.1.20/32 GW1 GW2"},
-      {"10.0.0.0/8 GW1", "10.0.0.0/8 GW1"}, {"1.2.3.4x GW1", "refused"},
+      {"10.0.0.0/8 GW1", "10.0.0.0/8 GW1"},
+      {"1.2.3.4x GW1", "refused"},
       {long_id.c_str(), "refused"},
-      {"1.2.3.4:9849", "refused"}, {"gateway1", "refused"}, {"1.2.3.4/24x", "refused"}, {"1.2.3.4.5", "refused"},
+      {"1.2.3.4:9849", "refused"},
+      {"gateway1", "refused"},
+      {"1.2.3.4/24x", "refused"},
+      {"1.2.3.4.5", "refused"},
   };
   for (const auto &[line, want] : cases) {
     gateway_net net;
     const char *why = nullptr;
     int r = gateway_parse_line(line, &net, &why);
     in_addr n{htonl(net.m_net)};
-    std::string got = r < 0 ? std::string("refused") + (why ? "" : " without a reason")
-                      : r == 0 ? "" : inet_ntoa(n) + ("/" + std::to_string(__builtin_popcount(net.m_mask)));
+    std::string got = r < 0    ? std::string("refused") + (why ? "" : " without a reason")
+                      : r == 0 ? ""
+                               : inet_ntoa(n) + ("/" + std::to_string(__builtin_popcount(net.m_mask)));
     for (size_t i = 0; r > 0 && i < net.m_machines.size(); i++)
       got += " " + net.m_machines[i];
     EXPECT_EQ(want, got) << line;
@@ -52,9 +67,9 @@ TEST(GatewayFile, LinesAreEntriesBlanksOrRefusedOnTheirOwn)
 TEST(GatewayFile, AFileThatListsNothingValidClosesTheNetwork)
 {
   struct {
-    const char *text;                   // null: no file; "/": a directory in its place
+    const char *text;  // null: no file; "/": a directory in its place
     int result;
-    bool local, elsewhere;              // 127.0.0.1 and 192.168.1.9 answered
+    bool local, elsewhere;  // 127.0.0.1 and 192.168.1.9 answered
     const char *logged;
   } cases[] = {
       {nullptr, 0, true, true, "no \"gateways\" file: every sender is answered"},
@@ -132,8 +147,8 @@ TEST_F(ClosedNetwork, ARefusedSenderChangesNothingAndTheShopGatewayWorksOn)
   const std::string before = table();
   const Attrs line = {{"machine_id", "GW1"}, {"line_id", "1"}, {"state", "IDLE"}};
   // Each of these, from the shop, would end the call, add a line or move the line's command address.
-  for (const std::string &msg : {keepalive("GW1", 1, "IDLE"), discovery("GW9", 1),
-                                 connected("GW1", 1, "666", "999"), message("CDR", line), message("Action", line)}) {
+  for (const std::string &msg : {keepalive("GW1", 1, "IDLE"), discovery("GW9", 1), connected("GW1", 1, "666", "999"),
+                                 message("CDR", line), message("Action", line)}) {
     stranger.send(msg);
     // Read in order: once the shop's echo is back, the stranger's datagram was handled.
     ASSERT_TRUE(shop.exchange(keepalive("GW1", 1, "CONNECTED")));
@@ -175,8 +190,7 @@ TEST_F(TiedMachines, ATiedMachineIsHeardOnlyFromItsAddress)
   ASSERT_TRUE(shop.exchange(discovery("GW1", 1)));
   ASSERT_TRUE(shop.exchange(connected("GW1", 1, "801", "114")));
   const std::string before = table();
-  for (const std::string &msg : {keepalive("GW1", 1, "IDLE"), connected("GW1", 1, "666", "999"),
-                                 discovery("GW3", 1)}) {
+  for (const std::string &msg : {keepalive("GW1", 1, "IDLE"), connected("GW1", 1, "666", "999"), discovery("GW3", 1)}) {
     neighbour.send(msg);
     ASSERT_TRUE(shop.exchange(keepalive("GW1", 1, "CONNECTED")));
     EXPECT_FALSE(neighbour.receive(20)) << msg;

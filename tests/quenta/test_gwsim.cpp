@@ -35,9 +35,8 @@ std::atomic<int> g_lines;
 int line_count(msghdlr *h)
 {
   g_lines = 0;
-  msghdlr_get_status(h, [](const char *, int, const char *, const char *, const char *, const char *, int) {
-    g_lines++;
-  });
+  msghdlr_get_status(h,
+                     [](const char *, int, const char *, const char *, const char *, const char *, int) { g_lines++; });
   return g_lines;
 }
 

@@ -38,9 +38,8 @@ protected:
   std::string start() const
   {
     static std::string bdate;
-    msghdlr_get_status(h_, [](const char *, int, const char *, const char *, const char *, const char *b, int) {
-      bdate = b;
-    });
+    msghdlr_get_status(
+        h_, [](const char *, int, const char *, const char *, const char *, const char *b, int) { bdate = b; });
     return bdate;
   }
 
@@ -78,8 +77,8 @@ TEST_F(JournalTest, CallsThatEndedWhileDownEndWhenLastKnownRunning)
   restart([&] {
     sqlite3 *db = nullptr;
     ASSERT_EQ(SQLITE_OK, sqlite3_open(dbpath_.c_str(), &db));
-    std::string sql = "insert into cdrtbl values('S-00000001@" + begin + "','S',1,'80','121','" + begin + "','" +
-                      seen + "',0)";
+    std::string sql =
+        "insert into cdrtbl values('S-00000001@" + begin + "','S',1,'80','121','" + begin + "','" + seen + "',0)";
     EXPECT_EQ(SQLITE_OK, sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr));
     sqlite3_close(db);
     // B comes back idle, C is never heard again, D is connected to another

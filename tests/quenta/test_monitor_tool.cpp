@@ -11,8 +11,9 @@ using namespace gwtest;
 TEST(QuentaMonitor, AmountDueIsTheSumOfTheListedAmounts)
 {
   WorkDir dir;
-  std::ofstream(dir.path() + "/rateinfo") << "A|010|3.60|0:00:00-0.00|0:0.00|0|60\nB|020|14.23|0:00:00-0.00|0:0.00|0|60\n"
-                                             "C|030|0.07|0:00:00-0.00|0:0.00|0|60\n";
+  std::ofstream(dir.path() + "/rateinfo")
+      << "A|010|3.60|0:00:00-0.00|0:0.00|0|60\nB|020|14.23|0:00:00-0.00|0:0.00|0|60\n"
+         "C|030|0.07|0:00:00-0.00|0:0.00|0|60\n";
   const std::string monitor = "cd '" + dir.path() + "' && " MONITOR_PATH " --once";
   int status = -1;
   run_command(monitor, &status);  // the engine makes its tables
@@ -37,7 +38,8 @@ TEST(QuentaMonitor, AmountDueIsTheSumOfTheListedAmounts)
 TEST(QuentaMonitor, QuietRunsTheStationWithoutReportsUntilStopped)
 {
   WorkDir dir;
-  const std::string cmd = "cd '" + dir.path() + "' && { " MONITOR_PATH " --quiet </dev/null >out 2>err & pid=$!; "
+  const std::string cmd = "cd '" + dir.path() +
+                          "' && { " MONITOR_PATH " --quiet </dev/null >out 2>err & pid=$!; "
                           "sleep 1.5; " MONITOR_PATH " --once >/dev/null 2>&1; echo second $?; "
                           "kill -TERM $pid; wait $pid; echo first $?; }";
   int status = -1;

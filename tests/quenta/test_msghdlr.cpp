@@ -153,8 +153,7 @@ TEST_F(HandlerTest, CallsEndByAnyOtherStateAndOnlyFromExactlyConnected)
   // A CDR message ends a call as well; "connected" in small letters is no call.
   ASSERT_TRUE(gw.exchange(discovery("B", 1)));
   ASSERT_TRUE(gw.exchange(connected("B", 1, "3", "4")));
-  ASSERT_TRUE(gw.exchange(message("CDR", {{"machine_id", "B"}, {"line_id", "1"}, {"state", "IDLE"},
-                                          {"callid", "x"}})));
+  ASSERT_TRUE(gw.exchange(message("CDR", {{"machine_id", "B"}, {"line_id", "1"}, {"state", "IDLE"}, {"callid", "x"}})));
   ASSERT_TRUE(gw.exchange(discovery("C", 1)));
   ASSERT_TRUE(gw.exchange(connected("C", 1, "5", "6", "connected")));
   ASSERT_TRUE(gw.exchange(keepalive("C", 1, "IDLE")));
@@ -293,14 +292,14 @@ TEST_F(HandlerTest, StatusReportTakesTurnsWithTheHandler)
   s_torn = &torn;
   std::thread poller([&] {
     while (!stop) {
-      msghdlr_get_status(h_, [](const char *, int, const char *state, const char *src, const char *dst,
-                                const char *bdate, int flag) {
-        if (flag)
-          (*s_flags)++;
-        // Each call below uses one number as calling and dialled number.
-        if (strcmp(state, "CONNECTED") == 0 && (strcmp(src, dst) != 0 || !bdate[0]))
-          (*s_torn)++;
-      });
+      msghdlr_get_status(
+          h_, [](const char *, int, const char *state, const char *src, const char *dst, const char *bdate, int flag) {
+            if (flag)
+              (*s_flags)++;
+            // Each call below uses one number as calling and dialled number.
+            if (strcmp(state, "CONNECTED") == 0 && (strcmp(src, dst) != 0 || !bdate[0]))
+              (*s_torn)++;
+          });
     }
   });
   const int calls = 30;
@@ -409,8 +408,10 @@ TEST_F(HandlerTest, ACallIdAlreadyStoredGoesToTheFailedFile)
     localtime_r(&t, &tm);
     char when[32];
     strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &tm);
-    std::string sql = "insert into cdrtbl values('G\tW-00000001@" + std::string(when) + "', 'G\tW', 1, 'old', "
-                      "'old', '" + when + "', '" + when + "', 1)";
+    std::string sql = "insert into cdrtbl values('G\tW-00000001@" + std::string(when) +
+                      "', 'G\tW', 1, 'old', "
+                      "'old', '" +
+                      when + "', '" + when + "', 1)";
     ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr));
   }
   sqlite3_close(db);
@@ -448,16 +449,18 @@ TEST_F(HandlerTest, SimulatedGatewayCallIsCapturedAndItsCommandAnswered)
   int rc = -1;
   std::string json;
   std::thread sim([&] {
-    json = run_command(gwsim_path() +
-                           " -k 300 --strict --format json --action 'call: note=CONNECTED' -e 'GW5/3 announce; "
-                           "GW5/3 dial 12; GW5/3 connect 12 700; GW5/3 talk 1.5; GW5/3 hangup'",
-                       &rc);
+    json =
+        run_command(gwsim_path() + " -k 300 --strict --format json --action 'call: note=CONNECTED' -e 'GW5/3 announce; "
+                                   "GW5/3 dial 12; GW5/3 connect 12 700; GW5/3 talk 1.5; GW5/3 hangup'",
+                    &rc);
   });
-  bool connected = eventually([&] {
-    auto st = status(h_);
-    const Status *s = find(st, "GW5", 3);
-    return s && s->state == "CONNECTED";
-  }, 5000);
+  bool connected = eventually(
+      [&] {
+        auto st = status(h_);
+        const Status *s = find(st, "GW5", 3);
+        return s && s->state == "CONNECTED";
+      },
+      5000);
   EXPECT_TRUE(connected);
   EXPECT_EQ(0, msghdlr_send_command(h_, "GW5", 3, "call: note\n"));
   sim.join();
@@ -532,8 +535,15 @@ TEST(HandlerBacklog, PendingCallsAreStoredOnceInOrderWhileTheGatewaysAreAnswered
     char bdate[32];
     strftime(bdate, sizeof bdate, "%Y-%m-%d %H:%M:%S", gmtime(&t));
     std::string m = i == calls - 1 ? "BIG" : "OLD";
-    file += cdr_line({.callid = m + "-00000001@" + bdate, .machineid = m, .lineid = "1", .orgnum = "801",
-                      .desnum = std::to_string(i), .bdate = bdate, .edate = bdate, .attempts = 0, .line = -1});
+    file += cdr_line({.callid = m + "-00000001@" + bdate,
+                      .machineid = m,
+                      .lineid = "1",
+                      .orgnum = "801",
+                      .desnum = std::to_string(i),
+                      .bdate = bdate,
+                      .edate = bdate,
+                      .attempts = 0,
+                      .line = -1});
   }
   const std::string pending = work.path() + "/cdr.pending";
   std::ofstream(pending) << file;

@@ -190,8 +190,7 @@ TEST_F(StoreTest, ReleaseLeavesWhatStillWaitsInThePendingFile)
   ASSERT_EQ(1u, h_->m_retry.size());
   msghdlr_release(h_);
   h_ = nullptr;
-  EXPECT_EQ("C-00000001@2024-01-01 10:00:00\tC\t1\t801\t7\t2024-01-01 10:00:00\t2024-01-01 10:00:00\t0\n",
-            pending());
+  EXPECT_EQ("C-00000001@2024-01-01 10:00:00\tC\t1\t801\t7\t2024-01-01 10:00:00\t2024-01-01 10:00:00\t0\n", pending());
   EXPECT_EQ("", failed());
 }
 
@@ -212,13 +211,18 @@ TEST_F(StoreTest, ThePendingFileIsReadBackWithoutLosingALine)
     std::string name, machine, file, failed;
     std::vector<std::string> stored;
   } cases[] = {
-      {"damaged middle lines", "M1", line("M1", "1") + lost_tab + bad_escape + line("M1", "4"),
-       lost_tab + bad_escape, {"1", "4"}},
-      {"CRLF line ends", "M2", crlf(line("M2", "1")) + crlf(line("M2", "2")) + "\r\n" + crlf(line("M2", "3")), "",
+      {"damaged middle lines",
+       "M1",
+       line("M1", "1") + lost_tab + bad_escape + line("M1", "4"),
+       lost_tab + bad_escape,
+       {"1", "4"}},
+      {"CRLF line ends",
+       "M2",
+       crlf(line("M2", "1")) + crlf(line("M2", "2")) + "\r\n" + crlf(line("M2", "3")),
+       "",
        {"1", "2", "3"}},
       {"a cut last line", "M3", line("M3", "1") + line("M3", "2").substr(0, 40), "", {"1"}},
-      {"a last line ended by CR alone", "M4", line("M4", "1") + cr_last, "",
-       {"1", "2"}},
+      {"a last line ended by CR alone", "M4", line("M4", "1") + cr_last, "", {"1", "2"}},
   };
   for (const Case &c : cases) {
     unlink((work_.path() + "/cdr.failed").c_str());

@@ -96,21 +96,21 @@ TEST(RateInfoParser, AcceptedForms)
 TEST(RateInfoParser, RefusedLinesPrintTheParsingError)
 {
   const char *bad[] = {
-      "010|1.|00:00:00-0.30|180:1.00|3|60",       // charge ends in its point
-      "010|.5|00:00:00-0.30|180:1.00|3|60",       // charge begins with its point
-      "010|0.50|00:00:00-0.30|180:1.00|3|60 ",    // trailing space
-      "010|0.50|00:00:00-0.30|180:1.00|3|60\r",   // trailing carriage return
-      "010|0.50|00:00:00-0.30|180:1.00|3|60\n",   // trailing line feed
-      "010|0.50|00:00:00-0.30|1801.00|3|60",      // package without ":"
-      "|0.50|00:00:00-0.30|180:1.00|3|60",        // empty prefix
-      "010|0.50||180:1.00|3|60",                  // no period
-      "010|0.50|00:00:00-|180:1.00|3|60",         // period without price
-      "010|0.50|00:00:00-0.30,|180:1.00|3|60",    // trailing comma
-      "010|0.50|00:00:00-0.30|:1.00|3|60",        // package without seconds
-      "010|0.50|00:00:00-0.30|180:1.00||60",      // empty free limit
-      "010|0.50|00:00:00-0.30|180:1.00|3|",       // stops before the unit
-      "010|0.50|00:00:00-0.30|180:1.00|3",        // stops inside the free limit
-      "01a|0.50|00:00:00-0.30|180:1.00|3|60",     // letter in the prefix
+      "010|1.|00:00:00-0.30|180:1.00|3|60",      // charge ends in its point
+      "010|.5|00:00:00-0.30|180:1.00|3|60",      // charge begins with its point
+      "010|0.50|00:00:00-0.30|180:1.00|3|60 ",   // trailing space
+      "010|0.50|00:00:00-0.30|180:1.00|3|60\r",  // trailing carriage return
+      "010|0.50|00:00:00-0.30|180:1.00|3|60\n",  // trailing line feed
+      "010|0.50|00:00:00-0.30|1801.00|3|60",     // package without ":"
+      "|0.50|00:00:00-0.30|180:1.00|3|60",       // empty prefix
+      "010|0.50||180:1.00|3|60",                 // no period
+      "010|0.50|00:00:00-|180:1.00|3|60",        // period without price
+      "010|0.50|00:00:00-0.30,|180:1.00|3|60",   // trailing comma
+      "010|0.50|00:00:00-0.30|:1.00|3|60",       // package without seconds
+      "010|0.50|00:00:00-0.30|180:1.00||60",     // empty free limit
+      "010|0.50|00:00:00-0.30|180:1.00|3|",      // stops before the unit
+      "010|0.50|00:00:00-0.30|180:1.00|3",       // stops inside the free limit
+      "01a|0.50|00:00:00-0.30|180:1.00|3|60",    // letter in the prefix
       "",
   };
   for (const char *line : bad) {

@@ -57,10 +57,9 @@ protected:
   counter *c_ = nullptr;
 };
 
-const char kThreeLines[] =
-    "Beijing|010|0.50|00:00:00-0.30,08:00:00-0.60|180:1.00|3|60\n"
-    "China|0|0.00|0:00:00-0.20|0:0.00|0|60\n"
-    ".default||0.00|0:00:00-0.00|0:0.00|0|60\n";
+const char kThreeLines[] = "Beijing|010|0.50|00:00:00-0.30,08:00:00-0.60|180:1.00|3|60\n"
+                           "China|0|0.00|0:00:00-0.20|0:0.00|0|60\n"
+                           ".default||0.00|0:00:00-0.00|0:0.00|0|60\n";
 
 TEST_F(RateTable, RateFileLoadsRulesInOrderAndTheDefaultRule)
 {
@@ -105,7 +104,7 @@ TEST_F(RateTable, LoadingStopsAtTheFirstLineThatIsNotARule)
       "Bad|020|0.50|00:00:00-0.30|180:1.00|3|60 \n",  // ends in a space
       "Bad|020|x|00:00:00-0.30|180:1.00|3|60\n",      // does not parse
       "no bar at all\n",
-      "\n",                                           // empty line
+      "\n",  // empty line
       "Long|020|0.50|00:00:00-0.30|180:1.00|3|60" + std::string(500, '0') + "\n",
   };
   for (const std::string &bad : third) {
@@ -138,11 +137,15 @@ TEST_F(RateTable, RuleWithoutChargingUnitIsRefusedAlone)
 
 TEST_F(RateTable, RulesThatCannotPriceACallAreRefusedAlone)
 {
-  load("A|010|0|00:00:00-0.30,999912:10:00-0.10|0:0|0|60\n"   // a start hours past any day
-       "B|011|0|00:00:00-0.30,8:60:00-0.10|0:0|0|60\n"        // minute 60
-       "C|012|0|0::0-0.30|0:0|0|60\n"                         // empty fields
-       "D|013|0|00:00:00-1" + std::string(40, '0') + "|0:0|0|60\n"  // beyond a float
-       "E|014|0|00:00:00-0.10|60:1" + std::string(40, '0') + "|0|60\n"
+  load("A|010|0|00:00:00-0.30,999912:10:00-0.10|0:0|0|60\n"  // a start hours past any day
+       "B|011|0|00:00:00-0.30,8:60:00-0.10|0:0|0|60\n"       // minute 60
+       "C|012|0|0::0-0.30|0:0|0|60\n"                        // empty fields
+       "D|013|0|00:00:00-1" +
+       std::string(40, '0') +
+       "|0:0|0|60\n"  // beyond a float
+       "E|014|0|00:00:00-0.10|60:1" +
+       std::string(40, '0') +
+       "|0|60\n"
        "F|015|0|0:00:00-0.10,23:59:59-0.20|0:0|0|60\n");
   EXPECT_EQ((std::vector<std::string>{"015"}), prefixes());
   std::string l = log();
@@ -282,8 +285,11 @@ TEST_F(RateTable, RuleNamesFollowTheChoiceQuietly)
                            "\xb1\xb1\xbe\xa9|0105|0|00:00:00-0.40|0:0|0|60\n";  // 北京
   const struct {
     const char *number, *with_default, *without;
-  } cases[] = {{"0102345", "B", "B"}, {"0105", "\xb1\xb1\xbe\xa9", "\xb1\xb1\xbe\xa9"},
-               {"02", "A", "A"}, {"8613900000000", ".default", ""}, {"", ".default", ""}};
+  } cases[] = {{"0102345", "B", "B"},
+               {"0105", "\xb1\xb1\xbe\xa9", "\xb1\xb1\xbe\xa9"},
+               {"02", "A", "A"},
+               {"8613900000000", ".default", ""},
+               {"", ".default", ""}};
   for (bool with_default : {true, false}) {
     for (bool walk : {false, true}) {
       if (c_)

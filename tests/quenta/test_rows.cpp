@@ -74,7 +74,7 @@ TEST(RowDelivery, TextsAreCutToTheirFields)
   std::vector<bill_info> bills;
   user_rows brows{keep<bill_info>, &bills};
   std::string period(500, 'p'), admin(100, 'a');
-  row b{{"callid", "c1"}, {"calltime", "125"}, {"period", period.c_str()},
+  row b{{"callid", "c1"},  {"calltime", "125"},      {"period", period.c_str()},
         {"count", "3.80"}, {"admin", admin.c_str()}, {"date", "2026-12-09 10:00:00"}};
   bill_select_callback(&brows, b.argc(), b.argv.data(), b.colnames.data());
   ASSERT_EQ(1u, bills.size());
@@ -91,14 +91,24 @@ TEST(RowDelivery, ReportRowFillsBothRecordsAndDateIsNotBdate)
   std::vector<report_info> got;
   user_rows rows{keep<report_info>, &got};
   // The column order of "select * from cdrtbl, billtbl".
-  row r{{"callid", "cdr-side"}, {"machineid", "GW1"}, {"lineid", "0"}, {"orgnum", "801"},
-        {"desnum", "0105551234"}, {"bdate", "2026-12-09 09:00:00"}, {"edate", "2026-12-09 09:01:00"},
-        {"flag", "1"}, {"callid", "bill-side"}, {"calltime", "60"}, {"period", "detail"},
-        {"count", "1.20"}, {"admin", "li"}, {"date", "2026-12-09 09:05:00"}};
+  row r{{"callid", "cdr-side"},
+        {"machineid", "GW1"},
+        {"lineid", "0"},
+        {"orgnum", "801"},
+        {"desnum", "0105551234"},
+        {"bdate", "2026-12-09 09:00:00"},
+        {"edate", "2026-12-09 09:01:00"},
+        {"flag", "1"},
+        {"callid", "bill-side"},
+        {"calltime", "60"},
+        {"period", "detail"},
+        {"count", "1.20"},
+        {"admin", "li"},
+        {"date", "2026-12-09 09:05:00"}};
   report_select_callback(&rows, r.argc(), r.argv.data(), r.colnames.data());
   ASSERT_EQ(1u, got.size());
   const report_info &ri = got[0];
-  EXPECT_STREQ("bill-side", ri.m_cdr.callid);   // the later occurrence stands
+  EXPECT_STREQ("bill-side", ri.m_cdr.callid);  // the later occurrence stands
   EXPECT_STREQ("bill-side", ri.m_bill.m_callid);
   EXPECT_STREQ("GW1", ri.m_cdr.machineid);
   EXPECT_STREQ("0105551234", ri.m_cdr.desnum);

@@ -108,8 +108,7 @@ public:
     pid_ = spawn(argv, env_, dir_ + "/station.out");
     if (pid_ < 0)
       return false;
-    return eventually([&] { return !alive() ? true : file_size(dir_ + "/station.ready") > 0; }, timeout_ms) &&
-           alive();
+    return eventually([&] { return !alive() ? true : file_size(dir_ + "/station.ready") > 0; }, timeout_ms) && alive();
   }
   bool alive()
   {
@@ -183,14 +182,17 @@ public:
 
 inline std::string keepalive(const std::string &m, int line, const std::string &state, const std::string &dest = "")
 {
-  return message("KeepAlive", {{"machine_id", m}, {"line_id", std::to_string(line)}, {"state", state},
-                               {"dest_num", dest}});
+  return message("KeepAlive",
+                 {{"machine_id", m}, {"line_id", std::to_string(line)}, {"state", state}, {"dest_num", dest}});
 }
 
 inline std::string connected(const std::string &m, int line, const std::string &src, const std::string &dest)
 {
-  return message("Connected", {{"machine_id", m}, {"line_id", std::to_string(line)}, {"state", "CONNECTED"},
-                               {"src_num", src}, {"dest_num", dest}});
+  return message("Connected", {{"machine_id", m},
+                               {"line_id", std::to_string(line)},
+                               {"state", "CONNECTED"},
+                               {"src_num", src},
+                               {"dest_num", dest}});
 }
 
 // One line of the station's status file.
@@ -242,8 +244,8 @@ inline std::vector<Row> cdr_rows(const WorkDir &dir, const std::string &where = 
     return rows;
   }
   sqlite3_busy_timeout(db, 10000);
-  std::string sql = "select callid, machineid, lineid, orgnum, desnum, bdate, edate, flag from cdrtbl " +
-                    where + " order by rowid";
+  std::string sql =
+      "select callid, machineid, lineid, orgnum, desnum, bdate, edate, flag from cdrtbl " + where + " order by rowid";
   sqlite3_stmt *st = nullptr;
   if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK) {
     auto text = [&](int i) {
@@ -251,8 +253,8 @@ inline std::vector<Row> cdr_rows(const WorkDir &dir, const std::string &where = 
       return b ? std::string(static_cast<const char *>(b), (size_t)sqlite3_column_bytes(st, i)) : std::string();
     };
     while (sqlite3_step(st) == SQLITE_ROW)
-      rows.push_back({text(0), text(1), sqlite3_column_int(st, 2), text(3), text(4), text(5), text(6),
-                      sqlite3_column_int(st, 7)});
+      rows.push_back(
+          {text(0), text(1), sqlite3_column_int(st, 2), text(3), text(4), text(5), text(6), sqlite3_column_int(st, 7)});
   }
   sqlite3_finalize(st);
   sqlite3_close(db);

@@ -71,8 +71,7 @@ std::map<std::pair<std::string, int>, line_state> g_lines;
 std::vector<std::pair<std::string, int>> g_ended, g_new;
 int g_status_fd = -1;
 
-void on_status(const char *machineid, int lineid, const char *state, const char *, const char *, const char *,
-               int flag)
+void on_status(const char *machineid, int lineid, const char *state, const char *, const char *, const char *, int flag)
 {
   auto key = std::make_pair(std::string(machineid), lineid);
   if (!g_lines.count(key))
@@ -82,8 +81,8 @@ void on_status(const char *machineid, int lineid, const char *state, const char 
     ls.state = state;
     char head[64];
     snprintf(head, sizeof head, "%lld ", now_ms());
-    std::string line = head + key.first + " " + std::to_string(lineid) + " " + state + " " +
-                       std::to_string(flag) + "\n";
+    std::string line =
+        head + key.first + " " + std::to_string(lineid) + " " + state + " " + std::to_string(flag) + "\n";
     if (write(g_status_fd, line.data(), line.size()) < 0)
       perror("rel_station: status");
   }

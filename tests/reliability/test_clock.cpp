@@ -42,8 +42,7 @@ void silence_rule_holds_across_a_jump(long shift_seconds)
   std::ofstream(dir.file("jumped")) << "now\n";
 
   long long unknown = -1;
-  EXPECT_TRUE(eventually([&] { return (unknown = first_state(dir, "CLK", 1, "UNKNOWN", last_message)) >= 0; },
-                         30000));
+  EXPECT_TRUE(eventually([&] { return (unknown = first_state(dir, "CLK", 1, "UNKNOWN", last_message)) >= 0; }, 30000));
   long long silent_ms = unknown - last_message;
   EXPECT_GE(silent_ms, 9000 - 100) << "the silence rule fired early";
   EXPECT_LE(silent_ms, 10000 + 1000) << "the silence rule fired late";

@@ -36,9 +36,26 @@ TEST(CrashSafety, ReportedCallsSurviveRepeatedKillsExactlyOnce)
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937 rng(seed);
 
-  pid_t sim = spawn({GWSIM_PATH, "--random", "-m", "10", "-l", "10", "--talk", "0.3:1.5", "--idle", "0.1:0.8",
-                     "-k", "500", "--digit-interval", "20", "--echo-timeout", "3000", "--duration", "200",
-                     "--seed", std::to_string(seed)},
+  pid_t sim = spawn({GWSIM_PATH,
+                     "--random",
+                     "-m",
+                     "10",
+                     "-l",
+                     "10",
+                     "--talk",
+                     "0.3:1.5",
+                     "--idle",
+                     "0.1:0.8",
+                     "-k",
+                     "500",
+                     "--digit-interval",
+                     "20",
+                     "--echo-timeout",
+                     "3000",
+                     "--duration",
+                     "200",
+                     "--seed",
+                     std::to_string(seed)},
                     {}, "/dev/null");
   ASSERT_GT(sim, 0);
 

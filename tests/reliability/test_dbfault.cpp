@@ -85,8 +85,12 @@ TEST(DatabaseFaults, AStationKilledWhileTheDatabaseIsHeldStoresItsPendingCallsOn
     ASSERT_TRUE(station.start()) << slurp(dir.file("station.out"));
     Holder held(dir);
     EXPECT_EQ(0, gwsim({"-e", calls_script("KILL", 6000), "--echo-timeout", "2000"}));
-    EXPECT_TRUE(eventually([&] { pending = slurp(dir.file("cdr.pending"));
-                                 return std::count(pending.begin(), pending.end(), '\n') == kLines; }, 5000));
+    EXPECT_TRUE(eventually(
+        [&] {
+          pending = slurp(dir.file("cdr.pending"));
+          return std::count(pending.begin(), pending.end(), '\n') == kLines;
+        },
+        5000));
     ASSERT_EQ(128 + SIGKILL, station.kill(SIGKILL));
   }
   // the first call again, as if stored just before the kill; another call under
@@ -159,8 +163,8 @@ TEST(DatabaseFaults, CallsEndingWhileAnotherProcessHoldsTheLockAreAllStored)
 
   Holder held(dir);
   long long locked = now_ms();
-  pid_t sim = spawn({GWSIM_PATH, "-e", calls_script("LOCK", 7000), "--echo-timeout", "8000", "--linger", "1000"},
-                    {}, "/dev/null");
+  pid_t sim = spawn({GWSIM_PATH, "-e", calls_script("LOCK", 7000), "--echo-timeout", "8000", "--linger", "1000"}, {},
+                    "/dev/null");
   std::this_thread::sleep_for(std::chrono::milliseconds(3000 - (now_ms() - locked)));
   long long released = now_ms();
   EXPECT_TRUE(numbers_stored(dir, "LOCK").empty());

@@ -82,34 +82,44 @@ TEST(HostileGateways, StationStaysUpKeepsItsLinesAndItsTimerAndStoresBytesExactl
   ASSERT_TRUE(station.start()) << slurp(dir.file("station.out"));
 
   // the known lines make calls for the whole scenario
-  pid_t sim = spawn({GWSIM_PATH, "--random", "-m", "2", "-l", "5", "--talk", "1:2", "--idle", "0.3:1", "-k", "1000",
-                     "--duration", "14", "--echo-timeout", "5000", "--strict", "--format", "csv", "-o",
-                     dir.file("sim.csv")},
+  pid_t sim = spawn({GWSIM_PATH,   "--random", "-m",
+                     "2",          "-l",       "5",
+                     "--talk",     "1:2",      "--idle",
+                     "0.3:1",      "-k",       "1000",
+                     "--duration", "14",       "--echo-timeout",
+                     "5000",       "--strict", "--format",
+                     "csv",        "-o",       dir.file("sim.csv")},
                     {}, "/dev/null");
 
   std::atomic<bool> stop{false};
   std::mt19937 rng(42);
   long sent_invalid = 0, sent_junk = 0;
-  std::thread invalid(flood, std::ref(stop), 10000,
-                      [](long n) {
-                        switch (n % 4) {
-                        case 0: return std::string("KeepAlive KeepAlive ui/1.0\nmachine_id GW1\n\n");
-                        case 1: return std::string("Register Register ui/1.0\nmachine_id: GW1\n\n");
-                        case 2: return message("Connected", {{"machine_id", "NOBODY"}, {"line_id", "1"}});
-                        default: return std::string("\n\n\n");
-                        }
-                      },
-                      &sent_invalid);
-  std::thread junk(flood, std::ref(stop), 500,
-                   [&rng](long n) {
-                     static const size_t oversized[] = {513, 1000, 8192, 65000};
-                     size_t size = n % 5 == 4 ? oversized[(n / 5) % 4] : rng() % 513;
-                     std::string bytes(size, '\0');
-                     for (char &c : bytes)
-                       c = (char)(rng() & 0xff);
-                     return bytes;
-                   },
-                   &sent_junk);
+  std::thread invalid(
+      flood, std::ref(stop), 10000,
+      [](long n) {
+        switch (n % 4) {
+        case 0:
+          return std::string("KeepAlive KeepAlive ui/1.0\nmachine_id GW1\n\n");
+        case 1:
+          return std::string("Register Register ui/1.0\nmachine_id: GW1\n\n");
+        case 2:
+          return message("Connected", {{"machine_id", "NOBODY"}, {"line_id", "1"}});
+        default:
+          return std::string("\n\n\n");
+        }
+      },
+      &sent_invalid);
+  std::thread junk(
+      flood, std::ref(stop), 500,
+      [&rng](long n) {
+        static const size_t oversized[] = {513, 1000, 8192, 65000};
+        size_t size = n % 5 == 4 ? oversized[(n / 5) % 4] : rng() % 513;
+        std::string bytes(size, '\0');
+        for (char &c : bytes)
+          c = (char)(rng() & 0xff);
+        return bytes;
+      },
+      &sent_junk);
 
   // a call whose every attribute is hostile text, during the flood
   RawGateway evil;
@@ -126,8 +136,8 @@ TEST(HostileGateways, StationStaysUpKeepsItsLinesAndItsTimerAndStoresBytesExactl
   ASSERT_TRUE(quiet.exchange(connected("SILENT", 1, "801", "114")));
   long long last_message = now_ms();
   long long unknown = -1;
-  EXPECT_TRUE(eventually(
-      [&] { return (unknown = first_state(dir, "SILENT", 1, "UNKNOWN", last_message)) >= 0; }, 20000));
+  EXPECT_TRUE(
+      eventually([&] { return (unknown = first_state(dir, "SILENT", 1, "UNKNOWN", last_message)) >= 0; }, 20000));
   long long silent_ms = unknown - last_message;
   RecordProperty("silence_ms", (int)silent_ms);
   EXPECT_GE(silent_ms, 9000 - 100) << "the line turned UNKNOWN early";
@@ -166,9 +176,13 @@ TEST(HostileGateways, AFloodOfNewLinesLeavesTheHundredKnownLinesWorking)
   Station station(dir);
   ASSERT_TRUE(station.start()) << slurp(dir.file("station.out"));
 
-  pid_t sim = spawn({GWSIM_PATH, "--random", "-m", "10", "-l", "10", "--talk", "1:3", "--idle", "0.5:2", "-k",
-                     "1000", "--duration", "12", "--echo-timeout", "5000", "--strict", "--format", "csv", "-o",
-                     dir.file("sim.csv")},
+  pid_t sim = spawn({GWSIM_PATH,   "--random", "-m",
+                     "10",         "-l",       "10",
+                     "--talk",     "1:3",      "--idle",
+                     "0.5:2",      "-k",       "1000",
+                     "--duration", "12",       "--echo-timeout",
+                     "5000",       "--strict", "--format",
+                     "csv",        "-o",       dir.file("sim.csv")},
                     {}, "/dev/null");
   auto known_lines = [&] {
     std::set<std::pair<std::string, int>> lines;
@@ -180,9 +194,9 @@ TEST(HostileGateways, AFloodOfNewLinesLeavesTheHundredKnownLinesWorking)
 
   std::atomic<bool> stop{false};
   long sent = 0;
-  std::thread newcomers(flood, std::ref(stop), 5000,
-                        [](long n) { return keepalive("FLOOD" + std::to_string(n % 150), (int)(n % 7), "IDLE"); },
-                        &sent);
+  std::thread newcomers(
+      flood, std::ref(stop), 5000,
+      [](long n) { return keepalive("FLOOD" + std::to_string(n % 150), (int)(n % 7), "IDLE"); }, &sent);
   RawGateway stranger;
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   EXPECT_FALSE(stranger.exchange(keepalive("STRANGER", 1, "IDLE"), 1000)) << "a 101st line was taken";

@@ -94,12 +94,12 @@ protected:
 TEST_F(LoopTest, RegistrationSlotsAndGrowth)
 {
   EXPECT_EQ(1, register_sock(500, POLLIN, &one, note));
-  EXPECT_EQ(0, register_sock(500, POLLIN | POLLOUT, &one, note));   // same triple
+  EXPECT_EQ(0, register_sock(500, POLLIN | POLLOUT, &one, note));  // same triple
   EXPECT_EQ(1, utils::pfd_count);
   EXPECT_EQ(POLLIN | POLLOUT, utils::pfd_list[0].events);
   EXPECT_STREQ("note", utils::pfd_call_backs[0].call_back_name);
-  EXPECT_EQ(2, register_sock(500, POLLIN, &two, note));        // other context
-  EXPECT_EQ(3, register_sock(500, POLLIN, &one, note_too));    // other callback
+  EXPECT_EQ(2, register_sock(500, POLLIN, &two, note));      // other context
+  EXPECT_EQ(3, register_sock(500, POLLIN, &one, note_too));  // other callback
   EXPECT_EQ(16, utils::pfd_size);
   for (int i = 4; i <= 16; i++)
     EXPECT_EQ(i, register_sock(500 + i, POLLIN, &one, note));
@@ -117,8 +117,8 @@ TEST_F(LoopTest, UnregisterLeavesHolesThatCompactionRemovesInOrder)
     register_sock(700 + i, POLLIN, &one, note);
   register_sock(700, POLLIN, &two, note);
   utils::unregister_sock(701, &one, note);
-  utils::unregister_sock(701, &one, note);   // already a hole: nothing more
-  utils::unregister_sock(799, &one, note);   // unknown: nothing
+  utils::unregister_sock(701, &one, note);  // already a hole: nothing more
+  utils::unregister_sock(799, &one, note);  // unknown: nothing
   utils::unregister_object(&two);
   EXPECT_EQ(6, utils::pfd_count);
   EXPECT_EQ(-1, utils::pfd_list[1].fd);
@@ -143,7 +143,7 @@ TEST_F(LoopTest, DispatchMasks)
   utils::pfd_list[1].revents = POLLPRI;
   utils::pfd_list[2].revents = POLLIN | POLLOUT | POLLERR;
   utils::pfd_list[3].revents = POLLNVAL;
-  utils::dispatch_sock_events(3);   // the fourth is beyond the count
+  utils::dispatch_sock_events(3);  // the fourth is beyond the count
   ASSERT_EQ(3u, seen.size());
   EXPECT_EQ(SOCKERR, seen[0].events);
   EXPECT_EQ(800, seen[0].sock);
@@ -226,14 +226,12 @@ TEST_F(LoopTest, RealLoopReadsDatagramsAndQuitsWithTheCode)
     sockaddr_in to;
     utils::timer *t;
   } sender = {where, nullptr};
-  sender.t = utils::create_timer(20, &sender, [](void *c) {
-    send_to(static_cast<Sender *>(c)->to, "hello");
-  });
+  sender.t = utils::create_timer(20, &sender, [](void *c) { send_to(static_cast<Sender *>(c)->to, "hello"); });
   utils::start_timer(sender.t, 2);
   EXPECT_EQ(7, utils::app_run());
   EXPECT_EQ(2, r.datagrams);
   EXPECT_EQ("hello", r.last);
-  EXPECT_EQ(0, utils::quit_flag);   // ready to run again
+  EXPECT_EQ(0, utils::quit_flag);  // ready to run again
   utils::destroy_timer(sender.t);
 
   // And it does run again; code 0 still ends it.
@@ -256,7 +254,7 @@ TEST_F(LoopTest, WithoutSocketsTheLoopSleepsUntilTheTimer)
   EXPECT_GE(elapsed, std::chrono::milliseconds(140));
   // Without a timer or socket left, a wait after the quit would never end.
   EXPECT_LT(elapsed, std::chrono::seconds(5));
-  EXPECT_LT((double)(clock() - cpu) / CLOCKS_PER_SEC, 0.1);   // slept, did not spin
+  EXPECT_LT((double)(clock() - cpu) / CLOCKS_PER_SEC, 0.1);  // slept, did not spin
   utils::destroy_timer(t);
 }
 
@@ -336,7 +334,7 @@ TEST_F(LoopTest, OnePassForEmbedding)
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
   EXPECT_EQ(1, r.datagrams);
   EXPECT_EQ(1, fired);
-  utils::_app_schedule();   // nothing pending: returns at once
+  utils::_app_schedule();  // nothing pending: returns at once
   EXPECT_EQ(1, r.datagrams);
   utils::destroy_timer(t);
 }
@@ -345,7 +343,7 @@ TEST(Wait, InterruptedPollWaitsOutItsTimeout)
 {
   struct sigaction sa = {};
   sa.sa_handler = [](int) {};
-  sigaction(SIGALRM, &sa, nullptr);   // no SA_RESTART: poll sees EINTR
+  sigaction(SIGALRM, &sa, nullptr);  // no SA_RESTART: poll sees EINTR
   itimerval every = {{0, 20000}, {0, 20000}};
   setitimer(ITIMER_REAL, &every, nullptr);
   auto start = std::chrono::steady_clock::now();

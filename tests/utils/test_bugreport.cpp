@@ -36,8 +36,8 @@ enum class Fault {
 };
 
 // Steps: 0 greeting, 1 HELO, 2 MAIL FROM, 3 RCPT TO, 4 DATA, 5 body, 6 QUIT.
-const char *const REPLIES[] = {"220 test server ready", "250 hello", "250 sender ok", "250 recipient ok",
-                               "354 go ahead", "250 queued", "221 bye"};
+const char *const REPLIES[] = {"220 test server ready", "250 hello",  "250 sender ok", "250 recipient ok",
+                               "354 go ahead",          "250 queued", "221 bye"};
 
 class SmtpServer {
 public:
@@ -60,7 +60,10 @@ public:
   }
   void greeting(const std::string &text) { greeting_ = text; }
   void silent() { silent_ = true; }
-  void start() { thread_ = std::thread([this] { run(); }); }
+  void start()
+  {
+    thread_ = std::thread([this] { run(); });
+  }
   void join()
   {
     if (thread_.joinable())
@@ -68,8 +71,8 @@ public:
   }
   int port() const { return port_; }
 
-  std::vector<std::string> commands; // command lines as received, CR LF kept
-  std::string data;                  // everything after DATA up to and with the final ".\r\n"
+  std::vector<std::string> commands;  // command lines as received, CR LF kept
+  std::string data;                   // everything after DATA up to and with the final ".\r\n"
 
 private:
   void run()
@@ -82,7 +85,7 @@ private:
     setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     if (silent_) {
       char b;
-      (void)recv(c, &b, 1, 0); // until the client gives up
+      (void)recv(c, &b, 1, 0);  // until the client gives up
       close(c);
       return;
     }
@@ -293,7 +296,8 @@ TEST_F(BugreportTest, UnusableSettingsAreReportedAndReplacedByDefaults)
   setenv("BUGREPORT_TIMEOUT", "soon", 1);
   SmtpServer server;
   ASSERT_EQ(0, report(server)) << err_;
-  EXPECT_NE(std::string::npos, err_.find("bugreport: BUGREPORT_MAILBOX: unusable value, using \"station@localhost\"\n"));
+  EXPECT_NE(std::string::npos,
+            err_.find("bugreport: BUGREPORT_MAILBOX: unusable value, using \"station@localhost\"\n"));
   EXPECT_NE(std::string::npos, err_.find("bugreport: BUGREPORT_TIMEOUT: unusable value, using 30\n"));
   EXPECT_EQ("MAIL FROM:<station@localhost>\r\n", server.commands[1]);
 }
@@ -458,4 +462,4 @@ TEST(TcpGets, ReadsLinesCutsLongOnesAndFailsAtTheEnd)
             cap.text());
 }
 
-} // namespace
+}  // namespace

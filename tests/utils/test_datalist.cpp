@@ -54,11 +54,11 @@ TEST_F(DatalistTest, InsertAtIndex)
   EXPECT_EQ((std::vector<void *>{&a, &c, &b}), items(l));
   int d = 4, e = 5;
   utils::datalist_insert(l, 0, &d);
-  utils::datalist_insert(l, 9, &e);   // beyond the end appends
+  utils::datalist_insert(l, 9, &e);  // beyond the end appends
   EXPECT_EQ((std::vector<void *>{&d, &a, &c, &b, &e}), items(l));
   EXPECT_EQ(&e, utils::datalist_itdata(utils::datalist_last(l)));
   EXPECT_EQ(5, utils::datalist_size(l));
-  utils::datalist_insert(l, 5, &a);   // at n: after the last
+  utils::datalist_insert(l, 5, &a);  // at n: after the last
   EXPECT_EQ(&a, utils::datalist_itdata(utils::datalist_last(l)));
 }
 
@@ -74,10 +74,10 @@ TEST_F(DatalistTest, RemoveKeepsEndsRight)
     utils::datalist_append(l, p);
   EXPECT_EQ(-1, utils::datalist_remove(l, 3));
   EXPECT_EQ(-1, utils::datalist_remove(l, -1));
-  ASSERT_EQ(0, utils::datalist_remove(l, 2));     // the last: last moves back
+  ASSERT_EQ(0, utils::datalist_remove(l, 2));  // the last: last moves back
   EXPECT_EQ(&b, utils::datalist_itdata(utils::datalist_last(l)));
   int d = 4;
-  utils::datalist_append(l, &d);                  // and appending still works
+  utils::datalist_append(l, &d);  // and appending still works
   EXPECT_EQ((std::vector<void *>{&a, &b, &d}), items(l));
   ASSERT_EQ(0, utils::datalist_remove_data(l, &d));
   EXPECT_EQ(&b, utils::datalist_itdata(utils::datalist_last(l)));
@@ -116,7 +116,7 @@ TEST_F(DatalistTest, ReleasedNodesAreReused)
     for (int i = 0; i < 100; i++)
       utils::datalist_append(l, &b);
   }
-  EXPECT_EQ(pool, l->memblk);   // no block was added
+  EXPECT_EQ(pool, l->memblk);  // no block was added
   EXPECT_EQ(100, utils::datalist_size(l));
 }
 
@@ -152,7 +152,7 @@ TEST_F(DatalistTest, CopyReplacesTheDestination)
   utils::datalist_append(l, &b);
   EXPECT_EQ(2, utils::datalist_copy(dest, l));
   EXPECT_EQ(2, utils::datalist_size(dest));
-  EXPECT_EQ((std::vector<void *>{&a, &b}), items(dest));   // plain pointers are shared
+  EXPECT_EQ((std::vector<void *>{&a, &b}), items(dest));  // plain pointers are shared
   EXPECT_EQ(&b, utils::datalist_itdata(utils::datalist_last(dest)));
   EXPECT_EQ(2, utils::datalist_copy(dest, dest));
   utils::datalist_free(dest);
@@ -162,7 +162,7 @@ TEST_F(DatalistTest, CopyOfTypedElementsIsDeep)
 {
   auto *one = static_cast<int32_t *>(utils::datalist_append_type(l, &utils::__int_typeinfo));
   ASSERT_NE(nullptr, one);
-  EXPECT_EQ(0, *one);   // zero-filled without init
+  EXPECT_EQ(0, *one);  // zero-filled without init
   *one = 41;
   auto *two = static_cast<int32_t *>(utils::datalist_insert_type(l, 0, &utils::__int_typeinfo));
   *two = 42;
@@ -204,7 +204,7 @@ TEST_F(DatalistTest, ListsOfListsCopyDeeply)
   auto *clone = static_cast<datalist *>(utils::type_clone(&utils::__datalist_typeinfo, inner));
   ASSERT_NE(nullptr, clone);
   EXPECT_EQ(2, utils::datalist_size(clone));
-  utils::type_free(&utils::__int_typeinfo, items(clone)[0]);   // about to be replaced
+  utils::type_free(&utils::__int_typeinfo, items(clone)[0]);  // about to be replaced
   EXPECT_EQ(2, utils::type_copy(&utils::__datalist_typeinfo, clone, copy));
   EXPECT_EQ(1, clone->ref);
 
@@ -218,9 +218,9 @@ TEST_F(DatalistTest, ListsOfListsCopyDeeply)
 
 TEST_F(DatalistTest, FailedElementCopyLeavesWhatWasCopied)
 {
-  static const utils::typeinfo refusing = {
-      "refusing", sizeof(int), nullptr, nullptr,
-      [](void *, const void *src) { return *static_cast<const int *>(src) < 0 ? -1 : 0; }};
+  static const utils::typeinfo refusing = {"refusing", sizeof(int), nullptr, nullptr, [](void *, const void *src) {
+                                             return *static_cast<const int *>(src) < 0 ? -1 : 0;
+                                           }};
   int *ok = static_cast<int *>(utils::datalist_append_type(l, &refusing));
   int *bad = static_cast<int *>(utils::datalist_append_type(l, &refusing));
   *ok = 1;
@@ -241,25 +241,24 @@ TEST(TypeInfo, CreateCopyCloneAndFree)
     int x, y;
   };
   static int freed;
-  static const utils::typeinfo ti = {
-      "pair", sizeof(pair),
-      [](void *obj, va_list ap) {
-        int x = va_arg(ap, int);
-        if (x < 0)
-          return -1;
-        static_cast<pair *>(obj)->x = x;
-        static_cast<pair *>(obj)->y = va_arg(ap, int);
-        return 0;
-      },
-      [](void *) { freed++; }, nullptr};
+  static const utils::typeinfo ti = {"pair", sizeof(pair),
+                                     [](void *obj, va_list ap) {
+                                       int x = va_arg(ap, int);
+                                       if (x < 0)
+                                         return -1;
+                                       static_cast<pair *>(obj)->x = x;
+                                       static_cast<pair *>(obj)->y = va_arg(ap, int);
+                                       return 0;
+                                     },
+                                     [](void *) { freed++; }, nullptr};
   auto *p = static_cast<pair *>(utils::type_create(&ti, 3, 4));
   ASSERT_NE(nullptr, p);
   EXPECT_EQ(3, p->x);
   EXPECT_EQ(4, p->y);
-  EXPECT_EQ(nullptr, utils::type_create(&ti, -1, 0));   // init refuses
+  EXPECT_EQ(nullptr, utils::type_create(&ti, -1, 0));  // init refuses
 
   pair q = {};
-  EXPECT_EQ((int)sizeof(pair), utils::type_copy(&ti, &q, p));   // byte copy
+  EXPECT_EQ((int)sizeof(pair), utils::type_copy(&ti, &q, p));  // byte copy
   EXPECT_EQ(4, q.y);
   auto *r = static_cast<pair *>(utils::type_clone(&ti, p));
   ASSERT_NE(nullptr, r);

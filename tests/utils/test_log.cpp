@@ -179,14 +179,17 @@ TEST_F(LogTest, RotationLosesNoLine)
     utils::dlog(0, "w", "r.c", i, "line %03d", i);
   std::string old = slurp(path_ + ".1");
   EXPECT_GE(old.size(), 4096u);
-  EXPECT_LE(old.size(), 4096u + 40u);   // cut at the line that crossed the limit
+  EXPECT_LE(old.size(), 4096u + 40u);  // cut at the line that crossed the limit
   std::string all = old + slurp(path_);
   int count = 0;
   std::istringstream lines(all);
   std::string line;
   while (std::getline(lines, line)) {
     EXPECT_EQ("  w(): r.c: " + std::to_string(count) + ": line " +
-                  (count < 10 ? "00" : count < 100 ? "0" : "") + std::to_string(count),
+                  (count < 10    ? "00"
+                   : count < 100 ? "0"
+                                 : "") +
+                  std::to_string(count),
               line);
     count++;
   }

@@ -86,7 +86,11 @@ TEST_F(LogBatchTest, AFatalPathWritesTheBatchAndItsLineBeforeItAborts)
   const std::vector<std::pair<std::function<void()>, std::string>> fatal = {
       {[&] { utils::memblk_alloc(&pool, 65532); }, "exceeds the maximun limit(65528): 65532\n"},
       {[&] { utils::datalist_append(&zero, &pool); }, "alloc_datalist_iterator(): datalist not initialized!\n"},
-      {[] { static_cast<char *>(MEMDEBUG_ALLOC(5))[5] = 0; MEMDEBUG_ALLOC(1); }, ""},  // reported on stderr
+      {[] {
+         static_cast<char *>(MEMDEBUG_ALLOC(5))[5] = 0;
+         MEMDEBUG_ALLOC(1);
+       },
+       ""},  // reported on stderr
   };
   for (const auto &[path, line] : fatal) {
     ASSERT_EQ(0, ftruncate(utils::logfd, 0));

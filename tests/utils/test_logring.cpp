@@ -166,4 +166,4 @@ TEST_F(LogRingTest, EventLoopDrainsTheRingWhenTheLogIsWritable)
   EXPECT_FALSE(drain_registered());
 }
 
-} // namespace
+}  // namespace

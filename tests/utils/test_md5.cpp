@@ -34,8 +34,7 @@ const std::vector<std::pair<std::string, std::string>> kRfc1321 = {
     {"abc", "900150983cd24fb0d6963f7d28e17f72"},
     {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
     {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
-    {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
-     "d174ab98d277d9f5a5611c2c9f419d9f"},
+    {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789", "d174ab98d277d9f5a5611c2c9f419d9f"},
     {"1234567890123456789012345678901234567890123456789012345678901234567890"
      "1234567890",
      "57edf4a22be3c955ac49da2e2107b67a"},
@@ -81,9 +80,9 @@ TEST(Md5, PaddingAroundTheBlockEnd)
 {
   // From 56 bytes on, the length field no longer fits the last block.
   const std::vector<std::pair<size_t, std::string>> cases = {
-      {55, "c932e1b1a97de537d13e0dddd96da42b"}, {56, "266ea7b18061f04ebe140d63ce648567"},
-      {63, "7b7cb022759a9f373ef24bf92c05204f"}, {64, "40bfc24c764552cb38083a62855664aa"},
-      {65, "4f8d62f3cf50e436dfe277c67b321fbc"}, {119, "4e20e3261348598d351ffb929cec1624"},
+      {55, "c932e1b1a97de537d13e0dddd96da42b"},  {56, "266ea7b18061f04ebe140d63ce648567"},
+      {63, "7b7cb022759a9f373ef24bf92c05204f"},  {64, "40bfc24c764552cb38083a62855664aa"},
+      {65, "4f8d62f3cf50e436dfe277c67b321fbc"},  {119, "4e20e3261348598d351ffb929cec1624"},
       {120, "c976bc0861b17fcb68af3c74b7e12f7a"},
   };
   for (const auto &[len, digest] : cases) {

@@ -85,8 +85,8 @@ TEST(MemdebugDeath, CorruptedInfoTextIsCaughtByTheCheckSum)
   EXPECT_ABORT(
       {
         void *p = MEMDEBUG_ALLOC(40);
-        auto *hdr = reinterpret_cast<utils::mem_debug_blk_hdr *>(static_cast<char *>(p) -
-                                                                  sizeof(utils::mem_debug_blk_hdr));
+        auto *hdr =
+            reinterpret_cast<utils::mem_debug_blk_hdr *>(static_cast<char *>(p) - sizeof(utils::mem_debug_blk_hdr));
         hdr->info[0] = '#';
         ::utils::__memdebug_check();
       },
@@ -315,4 +315,4 @@ TEST(Memdebug, TwoThreadsAllocatingAndFreeingSeeNoFalseCorruption)
   EXPECT_EQ(nullptr, utils::first_blk_hdr);
 }
 
-} // namespace
+}  // namespace

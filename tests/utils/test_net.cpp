@@ -122,7 +122,7 @@ TEST_F(NetTest, UdpBindFixedPortAndFailures)
   int mine = socket(AF_INET, SOCK_DGRAM, 0);
   EXPECT_EQ(-1, utils::udp_bind(mine, sa(&foreign), sizeof foreign));
   EXPECT_NE(std::string::npos, log().find("  SYSERROR: udp_bind(): utils/net.cpp: "));
-  EXPECT_EQ(0, utils::getsockerr(mine));   // still a valid socket
+  EXPECT_EQ(0, utils::getsockerr(mine));  // still a valid socket
   close(mine);
 }
 
@@ -179,15 +179,15 @@ TEST_F(NetTest, ConnectedUdpReportsThePendingError)
 {
   sockaddr_in probe = loopback();
   int p = utils::udp_bind(0, sa(&probe), sizeof probe);
-  close(p);   // now nothing listens on that port
+  close(p);  // now nothing listens on that port
   int s = utils::udp_connect(0, sa(&probe), sizeof probe);
   ASSERT_GE(s, 0);
-  EXPECT_EQ(0, utils::wait_socket(s, POLLIN, 0));   // nothing to read yet
+  EXPECT_EQ(0, utils::wait_socket(s, POLLIN, 0));  // nothing to read yet
   ASSERT_EQ(4, send(s, "ping", 4, 0));
   int ev = utils::wait_socket(s, POLLIN, 1000);
   EXPECT_TRUE(ev & POLLERR) << ev;
   EXPECT_EQ(ECONNREFUSED, utils::getsockerr(s));
-  EXPECT_EQ(0, utils::getsockerr(s));   // reading clears it
+  EXPECT_EQ(0, utils::getsockerr(s));  // reading clears it
   close(s);
   EXPECT_EQ(-1, utils::getsockerr(s));
 }
@@ -233,7 +233,7 @@ TEST_F(NetTest, HostNames)
   ASSERT_EQ(0, utils::gethostaddr("127.0.0.1", sa(&a), sizeof a));
   EXPECT_EQ(AF_INET, a.sin_family);
   EXPECT_EQ(htonl(INADDR_LOOPBACK), a.sin_addr.s_addr);
-  EXPECT_EQ(77, ntohs(a.sin_port));   // the port is left alone
+  EXPECT_EQ(77, ntohs(a.sin_port));  // the port is left alone
   EXPECT_EQ(-1, utils::gethostaddr("", sa(&a), sizeof a));
 }
 
@@ -295,7 +295,7 @@ struct EchoServer {
 TEST_F(NetTest, EchoServerTellsTheOutsideAddress)
 {
   EchoServer server;
-  server.bad_replies = 1;   // the first answer is not a reply and is ignored
+  server.bad_replies = 1;  // the first answer is not a reply and is ignored
   ASSERT_TRUE(server.start());
   setenv("ECHOSVR_ADDR", "127.0.0.1", 1);
   setenv("ECHOSVR_PORT", std::to_string(server.port).c_str(), 1);
@@ -308,17 +308,16 @@ TEST_F(NetTest, EchoServerTellsTheOutsideAddress)
   EXPECT_EQ(htonl(INADDR_LOOPBACK), got->sin_addr.s_addr);
   EXPECT_GE(ntohs(got->sin_port), 5000);
   EXPECT_EQ(0, memcmp(got, &out, 16));
-  EXPECT_NE(std::string::npos,
-            log().find(": Echo addr: 127.0.0.1:" + std::to_string(server.port) + "\n"));
+  EXPECT_NE(std::string::npos, log().find(": Echo addr: 127.0.0.1:" + std::to_string(server.port) + "\n"));
 }
 
 TEST_F(NetTest, EchoShortRepliesAndTooFewAnswers)
 {
   EchoServer server;
   server.bad_replies = 3;
-  server.bad = "ECHOGWADDRRP";   // the right tag but no address behind it
+  server.bad = "ECHOGWADDRRP";  // the right tag but no address behind it
   ASSERT_TRUE(server.start());
-  setenv("ECHOSVR_ADDR", "", 1);        // empty: the next variable counts
+  setenv("ECHOSVR_ADDR", "", 1);  // empty: the next variable counts
   setenv("GKADDR", "127.0.0.1", 1);
   setenv("ECHOSVR_PORT", std::to_string(server.port).c_str(), 1);
   sockaddr_in out;

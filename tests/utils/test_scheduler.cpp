@@ -49,7 +49,7 @@ TEST_F(SchedulerTest, RunsByPriorityThenQueueOrder)
   utils::scheduler_add_task(&s, &b, run_job, PIOR_URG);
   utils::scheduler_add_task(&s, &c, run_job, PIOR_MID);
   utils::scheduler_add_task(&s, &d, run_job, PIOR_LOW);
-  EXPECT_TRUE(ran.empty());   // nothing runs before the sweep
+  EXPECT_TRUE(ran.empty());  // nothing runs before the sweep
   EXPECT_EQ(-1, utils::timer_check_timeout());
   EXPECT_EQ((std::vector<std::string>{"b", "a", "c", "d"}), ran);
 }
@@ -59,7 +59,7 @@ TEST_F(SchedulerTest, QueuingAPairAgainMovesIt)
   Job a{"a"}, b{"b"};
   utils::scheduler_add_task(&s, &a, run_job, PIOR_MID);
   utils::scheduler_add_task(&s, &b, run_job, PIOR_MID);
-  utils::scheduler_add_task(&s, &a, other_task, PIOR_MID);   // another pair
+  utils::scheduler_add_task(&s, &a, other_task, PIOR_MID);  // another pair
   utils::scheduler_add_task(&s, &a, run_job, PIOR_MID);
   utils::timer_check_timeout();
   EXPECT_EQ((std::vector<std::string>{"b", "a*", "a"}), ran);
@@ -82,7 +82,7 @@ TEST_F(SchedulerTest, TaskQueuingItselfRunsOncePerSweep)
 {
   Self self = {&s, 0};
   utils::scheduler_add_task(&s, &self, self_task, PIOR_HIGH);
-  EXPECT_EQ(0, utils::timer_check_timeout());   // more to run: no blocking
+  EXPECT_EQ(0, utils::timer_check_timeout());  // more to run: no blocking
   EXPECT_EQ(1, self.runs);
   EXPECT_EQ(0, utils::timer_check_timeout());
   EXPECT_EQ(2, self.runs);
@@ -116,11 +116,14 @@ TEST_F(SchedulerTest, TaskCancellingALaterTaskOfTheSameRun)
   };
   Job victim{"victim"}, after{"after"};
   Killer k = {&s, &victim};
-  utils::scheduler_add_task(&s, &k, [](void *c) {
-    auto *x = static_cast<Killer *>(c);
-    ran.push_back("killer");
-    utils::scheduler_delete_all(x->s, x->victim);
-  }, PIOR_URG);
+  utils::scheduler_add_task(
+      &s, &k,
+      [](void *c) {
+        auto *x = static_cast<Killer *>(c);
+        ran.push_back("killer");
+        utils::scheduler_delete_all(x->s, x->victim);
+      },
+      PIOR_URG);
   utils::scheduler_add_task(&s, &victim, run_job, PIOR_MID);
   utils::scheduler_add_task(&s, &victim, other_task, PIOR_MID);
   utils::scheduler_add_task(&s, &after, run_job, PIOR_LOW);
@@ -149,7 +152,7 @@ TEST(AppThreadScheduler, ShortHandCallsUseTheLoopInstance)
   ASSERT_EQ(0, SCHEDULE(&b, run_job, PIOR_URG));
   ASSERT_EQ(0, utils::schedule_task(&b, other_task, PIOR_HIGH));
   EXPECT_EQ(0, utils::cancel_task(&a, run_job));
-  utils::cancel_all_task(&b, run_job);   // the task argument does not matter
+  utils::cancel_all_task(&b, run_job);  // the task argument does not matter
   ASSERT_EQ(0, utils::schedule_task(&a, other_task, PIOR_MID));
   CANCEL_ALL_SCHEDULE(&b);
   utils::timer_check_timeout();

@@ -34,23 +34,23 @@ TEST(ParseIpv4, AcceptedForms)
   EXPECT_EQ(AF_INET, a.sin_family);
   EXPECT_EQ(htonl(0xC0000201), a.sin_addr.s_addr);
   EXPECT_EQ(0, a.sin_port);
-  EXPECT_EQ(0, a.sin_zero[0]);   // comparable as 16 bytes
+  EXPECT_EQ(0, a.sin_zero[0]);  // comparable as 16 bytes
   ASSERT_EQ(0, utils::parse_ipv4_addr(" 192.0.2.1", &a));
   EXPECT_EQ("192.0.2.1", dotted(a));
   ASSERT_EQ(0, utils::parse_ipv4_addr("192.0.2.1:8080", &a));
   EXPECT_EQ(8080, ntohs(a.sin_port));
   ASSERT_EQ(0, utils::parse_ipv4_addr("0.0.0.0:65535", &a));
   EXPECT_EQ(65535, utils::getsockport(sa(&a)));
-  ASSERT_EQ(0, utils::parse_ipv4_addr("10.1.2.3 trailing", &a));   // rest ignored
+  ASSERT_EQ(0, utils::parse_ipv4_addr("10.1.2.3 trailing", &a));  // rest ignored
   EXPECT_EQ("10.1.2.3", dotted(a));
 }
 
 TEST(ParseIpv4, RejectedForms)
 {
   sockaddr_in a;
-  for (const char *bad : {"192.0.2", "192.0.2.256", "192.0.2.1:70000", "192.0.x.1", "a.b.c.d",
-                          "", "  192.0.2.1", "192.0.2.1:", "192.0.2.1:x", "192..2.1",
-                          "192.0.2.-1", "192.0.2.99999999999999999999", "192,0,2,1"})
+  for (const char *bad :
+       {"192.0.2", "192.0.2.256", "192.0.2.1:70000", "192.0.x.1", "a.b.c.d", "", "  192.0.2.1",
+        "192.0.2.1:", "192.0.2.1:x", "192..2.1", "192.0.2.-1", "192.0.2.99999999999999999999", "192,0,2,1"})
     EXPECT_EQ(-1, utils::parse_ipv4_addr(bad, &a)) << '"' << bad << '"';
 }
 
@@ -67,7 +67,7 @@ TEST(ParseIpv4, AtonFormsReturnZeroOnSuccess)
   EXPECT_EQ(99, utils::getsockport(sa(&a)));
   sockaddr_in untouched;
   memset(&untouched, 0x11, sizeof untouched);
-  EXPECT_EQ(-1, utils::sock_aton("192.0.2.7", sa(&untouched), 8));   // too short
+  EXPECT_EQ(-1, utils::sock_aton("192.0.2.7", sa(&untouched), 8));  // too short
   EXPECT_EQ(-1, utils::sock_aton("nonsense", sa(&untouched), sizeof untouched));
   EXPECT_EQ(0x11, reinterpret_cast<unsigned char *>(&untouched)[0]);
 }

@@ -29,8 +29,8 @@ std::string run(const std::string &cmd)
 std::vector<std::string> defined_symbols(const std::string &lib, bool demangle = false)
 {
   std::vector<std::string> names;
-  std::istringstream lines(run("nm -D --defined-only " + std::string(demangle ? "-C " : "") + "'" +
-                               lib + "' 2>/dev/null"));
+  std::istringstream lines(
+      run("nm -D --defined-only " + std::string(demangle ? "-C " : "") + "'" + lib + "' 2>/dev/null"));
   std::string line;
   while (std::getline(lines, line)) {
     // "<address> <type> <name>"; demangled names may contain blanks.
@@ -61,12 +61,12 @@ std::set<std::string> c_library_names()
       names.insert(n);
   // POSIX and BSD names the runtime library has functions of, whether or not
   // this C library happens to define them.
-  for (const char *n : {"bzero", "bcopy", "poll", "gettimeofday", "inet_aton", "inet_ntop", "MD5",
-                        "MD5Init", "MD5Update", "MD5Final", "MD5Transform", "select", "sendto",
-                        "recvfrom", "socket", "bind", "connect", "listen", "getsockname",
-                        "gethostname", "gethostbyname", "strdup", "strlen", "memcpy", "memset",
-                        "time", "rand", "srand", "getenv", "atexit", "abort", "write", "open",
-                        "close", "dup2", "rename", "timer_create"})
+  for (const char *n :
+       {"bzero",     "bcopy",    "poll",         "gettimeofday", "inet_aton",     "inet_ntop", "MD5",    "MD5Init",
+        "MD5Update", "MD5Final", "MD5Transform", "select",       "sendto",        "recvfrom",  "socket", "bind",
+        "connect",   "listen",   "getsockname",  "gethostname",  "gethostbyname", "strdup",    "strlen", "memcpy",
+        "memset",    "time",     "rand",         "srand",        "getenv",        "atexit",    "abort",  "write",
+        "open",      "close",    "dup2",         "rename",       "timer_create"})
     names.insert(n);
   return names;
 }
@@ -110,10 +110,9 @@ TEST(ExportedSymbols, RuntimeLibraryIsExportedInItsNamespace)
   std::set<std::string> names;
   for (const std::string &n : defined_symbols(kLibrary, true))
     names.insert(n.substr(0, n.find('(')));
-  for (const char *n : {"utils::poll", "utils::bzero", "utils::bcopy", "utils::gettimeofday",
-                        "utils::inet_aton", "utils::inet_ntop", "utils::MD5", "utils::app_run",
-                        "utils::udp_bind", "utils::create_datalist", "utils::__app_thread_scheduler",
-                        "utils::__int_typeinfo", "utils::__sockaddr_typeinfo"})
+  for (const char *n : {"utils::poll", "utils::bzero", "utils::bcopy", "utils::gettimeofday", "utils::inet_aton",
+                        "utils::inet_ntop", "utils::MD5", "utils::app_run", "utils::udp_bind", "utils::create_datalist",
+                        "utils::__app_thread_scheduler", "utils::__int_typeinfo", "utils::__sockaddr_typeinfo"})
     EXPECT_EQ(1u, names.count(n)) << n << " is not exported";
 }
 

@@ -24,7 +24,7 @@ using utils::timer;
 struct Probe {
   std::vector<int> *log;
   int id;
-  std::function<void()> then;   // runs inside the callback
+  std::function<void()> then;  // runs inside the callback
 };
 
 void record(void *ctxt)
@@ -113,7 +113,7 @@ TEST_F(TimerTest, RepeatCountFiresThatOftenAtTheInterval)
     EXPECT_GE(when - prev, std::chrono::milliseconds(19));
     prev = when;
   }
-  EXPECT_EQ(-1, utils::timer_check_timeout());   // retired after the third
+  EXPECT_EQ(-1, utils::timer_check_timeout());  // retired after the third
   EXPECT_EQ(-1, utils::stop_timer(t));
 }
 
@@ -123,7 +123,7 @@ TEST_F(TimerTest, ZeroIntervalRestartedFromItsCallbackFiresOncePerSweep)
   t = make(0, 1, [&] { utils::start_timer(t, 1); });
   utils::start_timer(t, 1);
   for (int sweep = 1; sweep <= 3; sweep++) {
-    EXPECT_EQ(0, utils::timer_check_timeout());   // queued again, due at once
+    EXPECT_EQ(0, utils::timer_check_timeout());  // queued again, due at once
     EXPECT_EQ((size_t)sweep, fired.size());
   }
   // An endless zero-interval timer also fires once per sweep.
@@ -160,7 +160,7 @@ TEST_F(TimerTest, RestartReplacesTheQueuedFiring)
   timer *t = make(10, 1);
   utils::start_timer(t, 1);
   utils::start_timer(t, 1);
-  utils::start_timer(t, 2);   // the last start wins: two firings
+  utils::start_timer(t, 2);  // the last start wins: two firings
   sweep_until([&] { return fired.size() >= 2; }, 1000);
   usleep(30 * 1000);
   utils::timer_check_timeout();
@@ -191,7 +191,7 @@ TEST_F(TimerTest, CallbackMayStopOrDestroyItsOwnRepeatingTimer)
   stops = make(0, 1, [&] { utils::stop_timer(stops); });
   utils::start_timer(stops, -1);
   utils::timer_check_timeout();
-  EXPECT_EQ(-1, utils::stop_timer(stops));   // the re-armed entry went too
+  EXPECT_EQ(-1, utils::stop_timer(stops));  // the re-armed entry went too
 
   timer *gone = utils::create_timer(0, nullptr, nullptr);
   struct Ctx {
@@ -225,12 +225,12 @@ TEST_F(TimerTest, TimerStartedInASweepWaitsForTheNext)
 TEST(TimeArithmetic, CompareTruncatesAndSubtractBorrows)
 {
   utils::timeval a = {10, 500000}, b = {9, 999999};
-  EXPECT_EQ(501, utils::tvcmp(&a, &b));   // 1000 + (-499999 / 1000)
+  EXPECT_EQ(501, utils::tvcmp(&a, &b));  // 1000 + (-499999 / 1000)
   EXPECT_EQ(-501, utils::tvcmp(&b, &a));
   utils::timeval c = {10, 500900};
-  EXPECT_EQ(0, utils::tvcmp(&c, &a));   // same millisecond
+  EXPECT_EQ(0, utils::tvcmp(&c, &a));  // same millisecond
   utils::timeval d = {10, 499100}, e = {10, 498900};
-  EXPECT_EQ(0, utils::tvcmp(&d, &a));    // -0.9 ms truncates toward zero
+  EXPECT_EQ(0, utils::tvcmp(&d, &a));  // -0.9 ms truncates toward zero
   EXPECT_EQ(-1, utils::tvcmp(&e, &a));
   utils::timeval r;
   utils::tvsub(&a, &b, &r);

@@ -99,8 +99,7 @@ TEST(MemoryPool, LargestRequestGetsA128KBlock)
 TEST(MemoryPoolDeathTest, OversizeRequestAborts)
 {
   memblk *head = nullptr;
-  EXPECT_DEATH(utils::memblk_alloc(&head, 65532),
-               "requested block size exceeds the maximun limit\\(65528\\): 65532");
+  EXPECT_DEATH(utils::memblk_alloc(&head, 65532), "requested block size exceeds the maximun limit\\(65528\\): 65532");
   EXPECT_DEATH(utils::memblk_alloc(&head, 65529), "maximun limit\\(65528\\): 65532");
   // A size_t near its maximum must not wrap into a small request.
   EXPECT_DEATH(utils::memblk_alloc(&head, SIZE_MAX - 1), "maximun limit");
@@ -114,9 +113,9 @@ TEST(CountedStrings, Equality)
   EXPECT_EQ(-1, utils::qnstrcmp("", 0, "", 0));
   EXPECT_EQ(-2, utils::qnstrcmp("abc", 3, "abcde", 5));
   EXPECT_EQ(2, utils::qnstrcmp("abcde", 5, "abc", 3));
-  EXPECT_EQ(-1, utils::qnstrcmp("xbc", 3, "abc", 3));   // first byte
-  EXPECT_EQ(-1, utils::qnstrcmp("abx", 3, "abc", 3));   // last byte
-  EXPECT_EQ(-1, utils::qnstrcmp("abxde", 5, "abcde", 5));  // middle byte
+  EXPECT_EQ(-1, utils::qnstrcmp("xbc", 3, "abc", 3));         // first byte
+  EXPECT_EQ(-1, utils::qnstrcmp("abx", 3, "abc", 3));         // last byte
+  EXPECT_EQ(-1, utils::qnstrcmp("abxde", 5, "abcde", 5));     // middle byte
   EXPECT_NE(0, utils::qnstrcmp("abxdefg", 7, "abcdefg", 7));  // the rest
   EXPECT_NE(0, utils::qnstrcmp("abcdexg", 7, "abcdefg", 7));
   // Only the given lengths count, not what follows.
@@ -169,7 +168,7 @@ TEST(Bytes, CopyZeroAndOverlap)
   utils::bcopy(dst, src, sizeof src);
   EXPECT_STREQ("0123456789", src);
   EXPECT_STREQ("0123456789", dst);
-  utils::bcopy(src + 2, src, 5);   // overlapping ranges copy as if buffered
+  utils::bcopy(src + 2, src, 5);  // overlapping ranges copy as if buffered
   EXPECT_STREQ("0101234789", src);
   utils::bzero(dst, 4);
   EXPECT_EQ(0, dst[3]);
@@ -234,12 +233,18 @@ TEST(Cents, ReadRoundedOnTheDigitsAndWrittenFromTheCents)
     const char *shown;  // format_cents of the cents
     size_t used;        // characters the number takes
   } cases[] = {
-      {"2.09", true, 209, "2.09", 4},        {"2.095", true, 210, "2.10", 5},
-      {"0.005", true, 1, "0.01", 5},         {"0.0049999", true, 0, "0.00", 9},
-      {"-0.125", true, -13, "-0.13", 6},     {" +12.", true, 1200, "12.00", 5},
-      {".5|", true, 50, "0.50", 2},          {"112855.82", true, 11285582, "112855.82", 9},
-      {"999999999999.995", true, 100000000000000, "1000000000000.00", 16}, {"1000000000000", true, 100000000000000, "1000000000000.00", 13},
-      {"1000000000000.01", false, 0, "0.00", 0}, {"abc", false, 0, "0.00", 0},
+      {"2.09", true, 209, "2.09", 4},
+      {"2.095", true, 210, "2.10", 5},
+      {"0.005", true, 1, "0.01", 5},
+      {"0.0049999", true, 0, "0.00", 9},
+      {"-0.125", true, -13, "-0.13", 6},
+      {" +12.", true, 1200, "12.00", 5},
+      {".5|", true, 50, "0.50", 2},
+      {"112855.82", true, 11285582, "112855.82", 9},
+      {"999999999999.995", true, 100000000000000, "1000000000000.00", 16},
+      {"1000000000000", true, 100000000000000, "1000000000000.00", 13},
+      {"1000000000000.01", false, 0, "0.00", 0},
+      {"abc", false, 0, "0.00", 0},
       {"-", false, 0, "0.00", 0},
   };
   for (const auto &c : cases) {
@@ -274,9 +279,12 @@ TEST(Texts, GbkCutKeepsWholeCharactersAndSqlLiteralsDoubleTheirQuotes)
     size_t max;
     const char *cut;
   } cuts[] = {
-      {"ab\xd6\xd0\xce\xc4", 5, "ab\xd6\xd0"}, {"ab\xd6\xd0\xce\xc4", 6, "ab\xd6\xd0\xce\xc4"},
-      {"a\xd6\xd0", 2, "a"},                   {"\x81'x", 2, "\x81'"},
-      {"abc\xd6", 4, "abc\xd6"},               {"abc", 0, ""},
+      {"ab\xd6\xd0\xce\xc4", 5, "ab\xd6\xd0"},
+      {"ab\xd6\xd0\xce\xc4", 6, "ab\xd6\xd0\xce\xc4"},
+      {"a\xd6\xd0", 2, "a"},
+      {"\x81'x", 2, "\x81'"},
+      {"abc\xd6", 4, "abc\xd6"},
+      {"abc", 0, ""},
       {nullptr, 5, ""},
   };
   for (const auto &c : cuts)
@@ -286,8 +294,7 @@ TEST(Texts, GbkCutKeepsWholeCharactersAndSqlLiteralsDoubleTheirQuotes)
     const char *text;
     const char *quoted;
   } literals[] = {
-      {"GW1", "'GW1'"}, {"O'Hara", "'O''Hara'"}, {"''", "''''''"}, {"", "''"}, {nullptr, "''"},
-      {"\x81'", "'\x81'''"},
+      {"GW1", "'GW1'"}, {"O'Hara", "'O''Hara'"}, {"''", "''''''"}, {"", "''"}, {nullptr, "''"}, {"\x81'", "'\x81'''"},
   };
   for (const auto &l : literals)
     EXPECT_EQ(l.quoted, utils::sql_quote(l.text)) << (l.text ? l.text : "(null)");

@@ -58,7 +58,7 @@ int64_t number_after(const char *text, size_t len, const char *name)
 
 struct Receiver {
   std::vector<int> socks;
-  std::vector<uint8_t> seen;        /* one per sequence number */
+  std::vector<uint8_t> seen; /* one per sequence number */
   std::vector<int64_t> latency_ns;
   long unexpected = 0, duplicates = 0;
   std::atomic<bool> stop{false};
@@ -106,11 +106,11 @@ long announce(const Options &opt, const Plan &plan, const std::vector<int> &sock
   std::vector<bool> back(socks.size(), false);
   for (size_t i = 0; i < socks.size(); i++) {
     texts[i] = compose("Discovery", {{"machine_id", plan.lines[i].machine},
-                                      {"line_id", std::to_string(plan.lines[i].line)},
-                                      {"state", "IDLE"},
-                                      {"dest_num", ""}});
-    if (sendto(socks[i], texts[i].data(), texts[i].size(), 0,
-               reinterpret_cast<const sockaddr *>(&opt.station), sizeof opt.station) < 0)
+                                     {"line_id", std::to_string(plan.lines[i].line)},
+                                     {"state", "IDLE"},
+                                     {"dest_num", ""}});
+    if (sendto(socks[i], texts[i].data(), texts[i].size(), 0, reinterpret_cast<const sockaddr *>(&opt.station),
+               sizeof opt.station) < 0)
       report.errors.push_back(std::string("announce: ") + strerror(errno));
   }
   long echoed = 0;
@@ -206,14 +206,13 @@ int run_load(const Options &opt, const Plan &plan, Report &report)
     if (due - now_ns() > 20000)
       sleep_until_ns(due);
     size_t line = i % socks.size();
-    int n = snprintf(msg, sizeof msg, "%sseq: %llu\nsent: %lld\n\n", prefix[line].c_str(),
-                     (unsigned long long)i, (long long)now_ns());
+    int n = snprintf(msg, sizeof msg, "%sseq: %llu\nsent: %lld\n\n", prefix[line].c_str(), (unsigned long long)i,
+                     (long long)now_ns());
     if (n < 0 || n >= (int)sizeof msg)
       break;
     ssize_t r;
     do
-      r = sendto(socks[line], msg, (size_t)n, 0, reinterpret_cast<const sockaddr *>(&opt.station),
-                 sizeof opt.station);
+      r = sendto(socks[line], msg, (size_t)n, 0, reinterpret_cast<const sockaddr *>(&opt.station), sizeof opt.station);
     while (r < 0 && errno == EINTR);
     if (r < 0)
       send_errors++;

@@ -178,7 +178,10 @@ int usage(const std::string &msg)
   return 2;
 }
 
-void on_signal(int) { g_stop = 1; }
+void on_signal(int)
+{
+  g_stop = 1;
+}
 
 } /* namespace */
 
@@ -190,31 +193,61 @@ int main(int argc, char **argv)
   opt.seed = (uint64_t)time(nullptr) ^ ((uint64_t)getpid() << 16);
   bool actions_given = false;
   enum {
-    O_FIRST = 1000, O_SEED, O_RANDOM, O_LOAD, O_DURATION, O_TALK, O_IDLE, O_NUMBERS, O_SILENT,
-    O_DIGIT, O_ACTION, O_NOACTION, O_ECHOTO, O_LINGER, O_FORMAT, O_STRICT, O_BIND, O_FLOOD
+    O_FIRST = 1000,
+    O_SEED,
+    O_RANDOM,
+    O_LOAD,
+    O_DURATION,
+    O_TALK,
+    O_IDLE,
+    O_NUMBERS,
+    O_SILENT,
+    O_DIGIT,
+    O_ACTION,
+    O_NOACTION,
+    O_ECHOTO,
+    O_LINGER,
+    O_FORMAT,
+    O_STRICT,
+    O_BIND,
+    O_FLOOD
   };
-  static const option longopts[] = {
-      {"station", required_argument, nullptr, 's'},   {"machines", required_argument, nullptr, 'm'},
-      {"lines", required_argument, nullptr, 'l'},     {"prefix", required_argument, nullptr, 'p'},
-      {"first-line", required_argument, nullptr, O_FIRST}, {"seed", required_argument, nullptr, O_SEED},
-      {"script", required_argument, nullptr, 'f'},    {"exec", required_argument, nullptr, 'e'},
-      {"random", no_argument, nullptr, O_RANDOM},     {"load", required_argument, nullptr, O_LOAD},
-      {"duration", required_argument, nullptr, O_DURATION}, {"talk", required_argument, nullptr, O_TALK},
-      {"idle", required_argument, nullptr, O_IDLE},   {"numbers", required_argument, nullptr, O_NUMBERS},
-      {"silent-ratio", required_argument, nullptr, O_SILENT},
-      {"keepalive", required_argument, nullptr, 'k'}, {"digit-interval", required_argument, nullptr, O_DIGIT},
-      {"action", required_argument, nullptr, O_ACTION}, {"no-action", no_argument, nullptr, O_NOACTION},
-      {"echo-timeout", required_argument, nullptr, O_ECHOTO}, {"linger", required_argument, nullptr, O_LINGER},
-      {"format", required_argument, nullptr, O_FORMAT}, {"output", required_argument, nullptr, 'o'},
-      {"verbose", no_argument, nullptr, 'v'},         {"strict", no_argument, nullptr, O_STRICT},
-      {"help", no_argument, nullptr, 'h'},
-      {"bind", required_argument, nullptr, O_BIND},   {"flood", required_argument, nullptr, O_FLOOD},
-      {nullptr, 0, nullptr, 0}};
+  static const option longopts[] = {{"station", required_argument, nullptr, 's'},
+                                    {"machines", required_argument, nullptr, 'm'},
+                                    {"lines", required_argument, nullptr, 'l'},
+                                    {"prefix", required_argument, nullptr, 'p'},
+                                    {"first-line", required_argument, nullptr, O_FIRST},
+                                    {"seed", required_argument, nullptr, O_SEED},
+                                    {"script", required_argument, nullptr, 'f'},
+                                    {"exec", required_argument, nullptr, 'e'},
+                                    {"random", no_argument, nullptr, O_RANDOM},
+                                    {"load", required_argument, nullptr, O_LOAD},
+                                    {"duration", required_argument, nullptr, O_DURATION},
+                                    {"talk", required_argument, nullptr, O_TALK},
+                                    {"idle", required_argument, nullptr, O_IDLE},
+                                    {"numbers", required_argument, nullptr, O_NUMBERS},
+                                    {"silent-ratio", required_argument, nullptr, O_SILENT},
+                                    {"keepalive", required_argument, nullptr, 'k'},
+                                    {"digit-interval", required_argument, nullptr, O_DIGIT},
+                                    {"action", required_argument, nullptr, O_ACTION},
+                                    {"no-action", no_argument, nullptr, O_NOACTION},
+                                    {"echo-timeout", required_argument, nullptr, O_ECHOTO},
+                                    {"linger", required_argument, nullptr, O_LINGER},
+                                    {"format", required_argument, nullptr, O_FORMAT},
+                                    {"output", required_argument, nullptr, 'o'},
+                                    {"verbose", no_argument, nullptr, 'v'},
+                                    {"strict", no_argument, nullptr, O_STRICT},
+                                    {"help", no_argument, nullptr, 'h'},
+                                    {"bind", required_argument, nullptr, O_BIND},
+                                    {"flood", required_argument, nullptr, O_FLOOD},
+                                    {nullptr, 0, nullptr, 0}};
 
   int c;
   while ((c = getopt_long(argc, argv, "s:m:l:p:f:e:k:o:vh", longopts, nullptr)) != -1) {
     switch (c) {
-    case 's': opt.station_text = optarg; break;
+    case 's':
+      opt.station_text = optarg;
+      break;
     case 'm':
       if (!parse_int(optarg, 1, opt.machines))
         return usage("--machines wants a number of at least 1");
@@ -225,7 +258,9 @@ int main(int argc, char **argv)
         return usage("--lines wants a number of at least 1");
       opt.grid_given = true;
       break;
-    case 'p': opt.prefix = optarg; break;
+    case 'p':
+      opt.prefix = optarg;
+      break;
     case O_FIRST:
       if (!parse_int(optarg, 0, opt.first_line))
         return usage("--first-line wants a number");
@@ -238,9 +273,15 @@ int main(int argc, char **argv)
         return usage("--seed wants a whole number");
       break;
     }
-    case 'f': opt.script_files.push_back(optarg); break;
-    case 'e': opt.exec_texts.push_back(optarg); break;
-    case O_RANDOM: opt.random = true; break;
+    case 'f':
+      opt.script_files.push_back(optarg);
+      break;
+    case 'e':
+      opt.exec_texts.push_back(optarg);
+      break;
+    case O_RANDOM:
+      opt.random = true;
+      break;
     case O_LOAD:
       if (!parse_double(optarg, 0, 1e7, opt.load_rate) || opt.load_rate <= 0)
         return usage("--load wants a rate above 0");
@@ -292,7 +333,9 @@ int main(int argc, char **argv)
       actions_given = true;
       break;
     }
-    case O_NOACTION: opt.answer_actions = false; break;
+    case O_NOACTION:
+      opt.answer_actions = false;
+      break;
     case O_ECHOTO:
       if (!parse_int(optarg, 1, opt.echo_timeout_ms))
         return usage("--echo-timeout wants milliseconds");
@@ -311,9 +354,15 @@ int main(int argc, char **argv)
       else
         return usage("--format is text, csv or json");
       break;
-    case 'o': opt.output = optarg; break;
-    case 'v': opt.verbose = true; break;
-    case O_STRICT: opt.strict = true; break;
+    case 'o':
+      opt.output = optarg;
+      break;
+    case 'v':
+      opt.verbose = true;
+      break;
+    case O_STRICT:
+      opt.strict = true;
+      break;
     case O_BIND:
       if (inet_pton(AF_INET, optarg, &g_source) != 1)
         return usage("--bind wants an IPv4 address");
@@ -323,8 +372,11 @@ int main(int argc, char **argv)
         return usage("--flood wants a rate above 0");
       opt.flood = true;
       break;
-    case 'h': fputs(kHelp, stdout); return 0;
-    default: return usage("unknown option");
+    case 'h':
+      fputs(kHelp, stdout);
+      return 0;
+    default:
+      return usage("unknown option");
     }
   }
   if (optind < argc)
@@ -348,7 +400,7 @@ int main(int argc, char **argv)
   if (!err.empty())
     return usage(err);
 
-  struct sigaction sa{};
+  struct sigaction sa {};
   sa.sa_handler = on_signal;
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);

@@ -25,11 +25,21 @@ std::string json_text(const std::string &s)
   std::string out = "\"";
   for (unsigned char c : s) {
     switch (c) {
-    case '"': out += "\\\""; break;
-    case '\\': out += "\\\\"; break;
-    case '\n': out += "\\n"; break;
-    case '\r': out += "\\r"; break;
-    case '\t': out += "\\t"; break;
+    case '"':
+      out += "\\\"";
+      break;
+    case '\\':
+      out += "\\\\";
+      break;
+    case '\n':
+      out += "\\n";
+      break;
+    case '\r':
+      out += "\\r";
+      break;
+    case '\t':
+      out += "\\t";
+      break;
     default:
       if (c < 0x20) {
         char esc[8];
@@ -78,12 +88,12 @@ void write_text(const Options &opt, const Report &r, FILE *out)
               c.number.c_str(), c.start.c_str(), c.end.empty() ? "(open)" : c.end.c_str(), c.seconds,
               c.ended_by.c_str());
     for (auto &c : r.commands)
-      fprintf(out, "command to %s/%d: %s  answered %s\n", c.machine.c_str(), c.line,
-              json_text(c.command).c_str(), c.answer.empty() ? "(not answered)" : c.answer.c_str());
+      fprintf(out, "command to %s/%d: %s  answered %s\n", c.machine.c_str(), c.line, json_text(c.command).c_str(),
+              c.answer.empty() ? "(not answered)" : c.answer.c_str());
     fprintf(out, "lines:\n");
     for (auto &l : r.lines)
-      fprintf(out, "  %s/%d  %-10s %s  sent %ld echoed %ld missing %ld unexpected %ld\n", l.machine.c_str(),
-              l.line, l.state.c_str(), l.address.c_str(), l.sent, l.echoed, l.missing, l.unexpected);
+      fprintf(out, "  %s/%d  %-10s %s  sent %ld echoed %ld missing %ld unexpected %ld\n", l.machine.c_str(), l.line,
+              l.state.c_str(), l.address.c_str(), l.sent, l.echoed, l.missing, l.unexpected);
   }
   for (auto &e : r.errors)
     fprintf(out, "error: %s\n", e.c_str());
@@ -93,8 +103,8 @@ void write_csv(const Report &r, FILE *out)
 {
   if (r.mode == "load" || r.mode == "flood") {
     fprintf(out, "rate,duration,lines,sent,achieved_rate,echoed,lost,duplicates,p50_us,p90_us,p99_us,max_us\n");
-    fprintf(out, "%.0f,%.1f,%zu,%ld,%.1f,%ld,%ld,%ld,%.1f,%.1f,%.1f,%.1f\n", r.rate, r.duration, r.lines.size(),
-            r.sent, r.achieved_rate, r.echoed, r.lost, r.duplicates, r.p50_us, r.p90_us, r.p99_us, r.max_us);
+    fprintf(out, "%.0f,%.1f,%zu,%ld,%.1f,%ld,%ld,%ld,%.1f,%.1f,%.1f,%.1f\n", r.rate, r.duration, r.lines.size(), r.sent,
+            r.achieved_rate, r.echoed, r.lost, r.duplicates, r.p50_us, r.p90_us, r.p99_us, r.max_us);
     return;
   }
   fprintf(out, "machine,line,src,number,start,end,seconds,ended_by\n");
@@ -107,8 +117,8 @@ void write_json(const Options &opt, const Report &r, FILE *out)
 {
   fprintf(out, "{\"mode\": %s, \"station\": %s, \"seed\": %llu,\n", json_text(r.mode).c_str(),
           json_text(opt.station_text).c_str(), (unsigned long long)opt.seed);
-  fprintf(out, " \"sent\": %ld, \"echoed\": %ld, \"missing\": %ld, \"unexpected\": %ld,\n", r.sent, r.echoed,
-          r.missing, r.unexpected);
+  fprintf(out, " \"sent\": %ld, \"echoed\": %ld, \"missing\": %ld, \"unexpected\": %ld,\n", r.sent, r.echoed, r.missing,
+          r.unexpected);
   if (r.mode == "load" || r.mode == "flood")
     fprintf(out,
             " \"rate\": %.1f, \"duration\": %.1f, \"achieved_rate\": %.1f, \"lost\": %ld, \"duplicates\": %ld,\n"
@@ -120,9 +130,8 @@ void write_json(const Options &opt, const Report &r, FILE *out)
     fprintf(out,
             "%s\n  {\"machine\": %s, \"line\": %d, \"src\": %s, \"number\": %s, \"start\": %s, \"end\": %s, "
             "\"seconds\": %.1f, \"ended_by\": %s}",
-            i ? "," : "", json_text(c.machine).c_str(), c.line, json_text(c.src).c_str(),
-            json_text(c.number).c_str(), json_text(c.start).c_str(), json_text(c.end).c_str(), c.seconds,
-            json_text(c.ended_by).c_str());
+            i ? "," : "", json_text(c.machine).c_str(), c.line, json_text(c.src).c_str(), json_text(c.number).c_str(),
+            json_text(c.start).c_str(), json_text(c.end).c_str(), c.seconds, json_text(c.ended_by).c_str());
   }
   fprintf(out, "],\n \"commands\": [");
   for (size_t i = 0; i < r.commands.size(); i++) {
@@ -150,9 +159,15 @@ void write_json(const Options &opt, const Report &r, FILE *out)
 void write_report(const Options &opt, const Report &report, FILE *out)
 {
   switch (opt.format) {
-  case Format::Text: write_text(opt, report, out); break;
-  case Format::Csv: write_csv(report, out); break;
-  case Format::Json: write_json(opt, report, out); break;
+  case Format::Text:
+    write_text(opt, report, out);
+    break;
+  case Format::Csv:
+    write_csv(report, out);
+    break;
+  case Format::Json:
+    write_json(opt, report, out);
+    break;
   }
 }
 

@@ -65,8 +65,8 @@ bool parse_seconds(const std::string &s, double &v)
 
 bool is_command(const std::string &w)
 {
-  static const char *names[] = {"announce", "keepalive", "state", "dial",   "connect", "talk", "wait",
-                                "hangup",   "cdr",       "silent", "send", "move"};
+  static const char *names[] = {"announce", "keepalive", "state", "dial",   "connect", "talk",
+                                "wait",     "hangup",    "cdr",   "silent", "send",    "move"};
   for (auto n : names)
     if (strcasecmp(w.c_str(), n) == 0)
       return true;
@@ -92,10 +92,12 @@ bool parse_selector(const std::string &w, Selector &sel)
   return parse_int(line, sel.key.line);
 }
 
-std::string default_src(int line) { return std::to_string(8000 + line); }
+std::string default_src(int line)
+{
+  return std::to_string(8000 + line);
+}
 
-void add_dial(const Options &opt, const std::string &digits, const std::string &where,
-              std::vector<Step> &steps)
+void add_dial(const Options &opt, const std::string &digits, const std::string &where, std::vector<Step> &steps)
 {
   for (size_t i = 1; i <= digits.size(); i++) {
     if (i > 1)

@@ -62,7 +62,7 @@ struct LineRt {
   LineKey key;
   int sock = -1;
   sockaddr_in local{};
-  std::string state, dest;          /* what the line reports */
+  std::string state, dest; /* what the line reports */
   bool announced = false;
   bool silent = false, silent_forever = false;
   bool call_lost_in_silence = false;
@@ -74,7 +74,7 @@ struct LineRt {
   std::optional<Call> call;
   TimePoint call_began{};
   std::deque<Pending> pending;
-  std::string last_answer;          /* our last command answer, not to be taken for a command */
+  std::string last_answer; /* our last command answer, not to be taken for a command */
   unsigned cdr_seq = 0;
   LineReport rep;
 };
@@ -248,10 +248,7 @@ private:
     }
   }
 
-  Attrs ids(const LineRt &l) const
-  {
-    return {{"machine_id", l.key.machine}, {"line_id", std::to_string(l.key.line)}};
-  }
+  Attrs ids(const LineRt &l) const { return {{"machine_id", l.key.machine}, {"line_id", std::to_string(l.key.line)}}; }
 
   void send(LineRt &l, const std::string &type, const Attrs &attrs, TimePoint now)
   {
@@ -354,9 +351,9 @@ private:
         end_call(l, "cdr", now);
       l.state = s.a;
       Attrs a = ids(l);
-      a.insert(a.end(), {{"state", l.state},
-                         {"callid", l.key.machine + "-" + std::to_string(l.key.line) + "-" +
-                                        std::to_string(++l.cdr_seq)}});
+      a.insert(a.end(),
+               {{"state", l.state},
+                {"callid", l.key.machine + "-" + std::to_string(l.key.line) + "-" + std::to_string(++l.cdr_seq)}});
       send(l, "CDR", a, now);
       break;
     }
@@ -458,8 +455,7 @@ private:
         continue;
       }
       Message m;
-      if (text != l.last_answer && parse_message(buf, (size_t)n, m) &&
-          strncasecmp(m.type.c_str(), "Action", 6) == 0) {
+      if (text != l.last_answer && parse_message(buf, (size_t)n, m) && strncasecmp(m.type.c_str(), "Action", 6) == 0) {
         command(l, buf, (size_t)n, now);
         continue;
       }
@@ -499,7 +495,7 @@ private:
       }
       l.state = state;
       if (denied(l))
-        l.dest.clear();  /* what was dialled so far is dropped */
+        l.dest.clear(); /* what was dialled so far is dropped */
       Attrs a = ids(l);
       a.emplace_back("state", state);
       send(l, "Action", a, now);
@@ -541,7 +537,7 @@ private:
   Mode mode_;
   std::vector<LineRt> lines_;
   std::optional<TimePoint> stop_at_;
-  bool finishing_ = false;          /* the last step has run; lingering */
+  bool finishing_ = false; /* the last step has run; lingering */
 };
 
 } /* namespace */

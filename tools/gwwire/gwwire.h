@@ -15,13 +15,13 @@ namespace gwwire {
 
 using Attrs = std::vector<std::pair<std::string, std::string>>;
 
-constexpr int kDatagramMax = 512;   /* the station reads at most this much */
+constexpr int kDatagramMax = 512;                 /* the station reads at most this much */
 constexpr const char *kDeniedState = "FORBIDDEN"; /* a line in this state makes no calls */
 
 struct Message {
   std::string type;
   Attrs attrs;
-  const std::string *find(const std::string &name) const;  /* case-insensitive, or null */
+  const std::string *find(const std::string &name) const; /* case-insensitive, or null */
 };
 
 /* "Type Type ui/1.0\n", "name: value\n" per attribute, "\n". */

@@ -27,7 +27,7 @@ volatile sig_atomic_t g_stop = 0;
 struct line_row {
   std::string machine, state, desnum, bdate;
   int line = 0, flag = 0;
-  bool recovered = false;  /* the call goes on from before the station's restart */
+  bool recovered = false; /* the call goes on from before the station's restart */
 };
 
 std::vector<line_row> g_lines;
@@ -73,7 +73,8 @@ void print_report()
   printf("== %s  lines: %zu\n", now, g_lines.size());
   if (unsigned unsaved = quenta_getUnsavedCalls())
     printf("!! %u ended calls are kept in memory only (database and cdr.pending cannot take them):"
-           " stopping now loses them\n", unsaved);
+           " stopping now loses them\n",
+           unsaved);
   /* A call that goes on from before a restart is marked after its start; the
    * mark takes eight columns. */
   printf("%-20s %6s %-12s %-20s %-27s %4s\n", "machine", "line", "state", "dialled", "start", "flag");
@@ -106,20 +107,19 @@ void print_report()
 
 void usage(FILE *out)
 {
-  fprintf(out,
-          "usage: quenta-monitor [--once] [--interval SECONDS] [--settle OPERATOR]\n"
-          "       quenta-monitor --quiet\n"
-          "Starts the billing engine in the current directory (database \"quentadb\",\n"
-          "rate file \"rateinfo\", log \"app.log\") and prints every gateway line and the\n"
-          "unsettled calls with their prices.\n"
-          "  --once              print one report after one interval and exit\n"
-          "  --interval SECONDS  seconds between reports (default 1)\n"
-          "  --settle OPERATOR   settle every ended call as OPERATOR (GBK) at the counter\n"
-          "  --quiet             no reports: run the station until SIGTERM or SIGINT, saying\n"
-          "                      on standard error only its start and stop and when ended\n"
-          "                      calls are kept in memory only (for a service manager)\n"
-          "  --help              this text\n"
-          "Exit status: 0, or 1 when the engine cannot start (2: another station runs).\n");
+  fprintf(out, "usage: quenta-monitor [--once] [--interval SECONDS] [--settle OPERATOR]\n"
+               "       quenta-monitor --quiet\n"
+               "Starts the billing engine in the current directory (database \"quentadb\",\n"
+               "rate file \"rateinfo\", log \"app.log\") and prints every gateway line and the\n"
+               "unsettled calls with their prices.\n"
+               "  --once              print one report after one interval and exit\n"
+               "  --interval SECONDS  seconds between reports (default 1)\n"
+               "  --settle OPERATOR   settle every ended call as OPERATOR (GBK) at the counter\n"
+               "  --quiet             no reports: run the station until SIGTERM or SIGINT, saying\n"
+               "                      on standard error only its start and stop and when ended\n"
+               "                      calls are kept in memory only (for a service manager)\n"
+               "  --help              this text\n"
+               "Exit status: 0, or 1 when the engine cannot start (2: another station runs).\n");
 }
 
 void on_signal(int)

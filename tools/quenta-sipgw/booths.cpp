@@ -55,7 +55,7 @@ std::string load_booths(const std::string &path, std::vector<BoothEntry> &out)
     BoothEntry e;
     std::string line, extra;
     if (!(words >> e.account))
-      continue;  /* blank or comment */
+      continue; /* blank or comment */
     std::string where = path + ":" + std::to_string(n) + ": ";
     if (!(words >> e.password >> e.machine >> line) || (words >> extra))
       return where + "expected ACCOUNT PASSWORD MACHINE LINE";

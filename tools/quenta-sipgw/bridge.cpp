@@ -105,8 +105,8 @@ std::string Bridge::start()
     by_account_[e.account] = booths_.size();
     booths_.push_back(std::move(b));
   }
-  logf("%zu booths from %s, %zu of them denied; station at %s", booths_.size(), opt_.booths_file.c_str(),
-       denied.size(), address_text(opt_.station).c_str());
+  logf("%zu booths from %s, %zu of them denied; station at %s", booths_.size(), opt_.booths_file.c_str(), denied.size(),
+       address_text(opt_.station).c_str());
   return "";
 }
 
@@ -154,8 +154,11 @@ void Bridge::report(Booth &b, TimePoint now, const char *type)
   if (!type)
     type = b.announced ? "KeepAlive" : "Discovery";
   const std::string &number = b.call_id.empty() ? b.dialling : b.number;
-  send_station(b, type, {{"machine_id", b.entry.machine}, {"line_id", std::to_string(b.entry.line)},
-                         {"state", state_of(b)}, {"dest_num", number}});
+  send_station(b, type,
+               {{"machine_id", b.entry.machine},
+                {"line_id", std::to_string(b.entry.line)},
+                {"state", state_of(b)},
+                {"dest_num", number}});
   b.announced = true;
   b.next_report = now + std::chrono::milliseconds(opt_.keepalive_ms);
 }
@@ -182,13 +185,17 @@ void Bridge::call_answered(Booth &b, const std::string &callid, const std::strin
   logf("booth %s: call to %s %s", b.entry.account.c_str(), number.c_str(),
        adopted ? "taken back from the SIP server" : "answered");
   if (syncing_)
-    return;  /* reported when the SIP server has told everything */
+    return; /* reported when the SIP server has told everything */
   if (adopted) {
     /* the station goes on with the call it knows from its real start */
     report(b, now);
   } else {
-    send_station(b, "Connected", {{"machine_id", b.entry.machine}, {"line_id", std::to_string(b.entry.line)},
-                                  {"state", "CONNECTED"}, {"src_num", b.entry.account}, {"dest_num", number}});
+    send_station(b, "Connected",
+                 {{"machine_id", b.entry.machine},
+                  {"line_id", std::to_string(b.entry.line)},
+                  {"state", "CONNECTED"},
+                  {"src_num", b.entry.account},
+                  {"dest_num", number}});
     b.announced = true;
     b.next_report = now + std::chrono::milliseconds(opt_.keepalive_ms);
   }
@@ -210,7 +217,7 @@ void Bridge::call_ended(Booth &b, const char *how, TimePoint now)
   b.h_entry.clear();
   b.h_id.clear();
   if (!syncing_)
-    report(b, now);  /* the state leaves CONNECTED: the station stores the call */
+    report(b, now); /* the state leaves CONNECTED: the station stores the call */
 }
 
 void Bridge::keep_denied()
@@ -265,8 +272,8 @@ void Bridge::on_station(Booth &b, const char *data, size_t len, TimePoint now)
     permit(b, now);
   else
     logf("booth %s: command not understood: %s", b.entry.account.c_str(), cmd.c_str());
-  send_station(b, "Action", {{"machine_id", b.entry.machine}, {"line_id", std::to_string(b.entry.line)},
-                             {"state", state_of(b)}});
+  send_station(b, "Action",
+               {{"machine_id", b.entry.machine}, {"line_id", std::to_string(b.entry.line)}, {"state", state_of(b)}});
 }
 
 /* One event of Kamailio (see tools/sip/kamailio.cfg): words separated by
@@ -427,8 +434,8 @@ void Bridge::hand_over()
   syncing_ = true;
   synced_calls_.clear();
   send_evapi("sync");
-  logf("connected to the SIP server at %s: %zu booths, %zu denied", address_text(opt_.evapi).c_str(),
-       booths_.size(), denied);
+  logf("connected to the SIP server at %s: %zu booths, %zu denied", address_text(opt_.evapi).c_str(), booths_.size(),
+       denied);
 }
 
 void Bridge::read_evapi(TimePoint now)

@@ -36,7 +36,7 @@ bool take_netstrings(std::string &buf, std::vector<std::string> &out)
     if (len > (1u << 24))
       return false;
     if (buf.size() < colon + 1 + len + 1)
-      break;  /* not complete yet */
+      break; /* not complete yet */
     if (buf[colon + 1 + len] != ',')
       return false;
     out.push_back(buf.substr(colon + 1, len));

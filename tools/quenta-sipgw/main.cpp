@@ -38,7 +38,10 @@ Kamailio's deny table (its next call gets 403) and ends its call in progress,
 
 volatile int g_stop = 0;
 
-void on_signal(int) { g_stop = 1; }
+void on_signal(int)
+{
+  g_stop = 1;
+}
 
 bool parse_address(const char *text, int default_port, sockaddr_in &out)
 {
@@ -63,12 +66,15 @@ bool parse_address(const char *text, int default_port, sockaddr_in &out)
 int main(int argc, char **argv)
 {
   enum { O_BIND = 1000, O_STATE, O_KEEPALIVE };
-  static const option longopts[] = {
-      {"booths", required_argument, nullptr, 'b'},   {"station", required_argument, nullptr, 's'},
-      {"bind", required_argument, nullptr, O_BIND},  {"sip", required_argument, nullptr, 'k'},
-      {"state", required_argument, nullptr, O_STATE}, {"keepalive", required_argument, nullptr, O_KEEPALIVE},
-      {"verbose", no_argument, nullptr, 'v'},        {"help", no_argument, nullptr, 'h'},
-      {nullptr, 0, nullptr, 0}};
+  static const option longopts[] = {{"booths", required_argument, nullptr, 'b'},
+                                    {"station", required_argument, nullptr, 's'},
+                                    {"bind", required_argument, nullptr, O_BIND},
+                                    {"sip", required_argument, nullptr, 'k'},
+                                    {"state", required_argument, nullptr, O_STATE},
+                                    {"keepalive", required_argument, nullptr, O_KEEPALIVE},
+                                    {"verbose", no_argument, nullptr, 'v'},
+                                    {"help", no_argument, nullptr, 'h'},
+                                    {nullptr, 0, nullptr, 0}};
   Options opt;
   parse_address("127.0.0.1", 9849, opt.station);
   parse_address("127.0.0.1", 8448, opt.evapi);
@@ -76,7 +82,9 @@ int main(int argc, char **argv)
   int c;
   while ((c = getopt_long(argc, argv, "b:s:k:vh", longopts, nullptr)) != -1) {
     switch (c) {
-    case 'b': opt.booths_file = optarg; break;
+    case 'b':
+      opt.booths_file = optarg;
+      break;
     case 's':
       if (!parse_address(optarg, 9849, opt.station)) {
         fprintf(stderr, "quenta-sipgw: --station %s: not an address\n", optarg);
@@ -95,7 +103,9 @@ int main(int argc, char **argv)
         return 2;
       }
       break;
-    case O_STATE: opt.state_file = optarg; break;
+    case O_STATE:
+      opt.state_file = optarg;
+      break;
     case O_KEEPALIVE: {
       char *end = nullptr;
       long ms = strtol(optarg, &end, 10);
@@ -107,16 +117,22 @@ int main(int argc, char **argv)
       opt.keepalive_ms = (int)ms;
       break;
     }
-    case 'v': opt.verbose = true; break;
-    case 'h': fputs(kHelp, stdout); return 0;
-    default: fputs(kHelp, stderr); return 2;
+    case 'v':
+      opt.verbose = true;
+      break;
+    case 'h':
+      fputs(kHelp, stdout);
+      return 0;
+    default:
+      fputs(kHelp, stderr);
+      return 2;
     }
   }
   if (opt.booths_file.empty() || optind < argc) {
     fputs(kHelp, stderr);
     return 2;
   }
-  struct sigaction sa{};
+  struct sigaction sa {};
   sa.sa_handler = on_signal;
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);

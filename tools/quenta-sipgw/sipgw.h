@@ -27,10 +27,10 @@ using TimePoint = Clock::time_point;
 
 /* One line of the booths file: "ACCOUNT PASSWORD MACHINE LINE". */
 struct BoothEntry {
-  std::string account;              /* SIP user name of the booth */
-  std::string password;             /* its digest password */
-  std::string machine;              /* machine id it is reported as */
-  int line = 0;                     /* line number on that machine */
+  std::string account;  /* SIP user name of the booth */
+  std::string password; /* its digest password */
+  std::string machine;  /* machine id it is reported as */
+  int line = 0;         /* line number on that machine */
 };
 
 /* Reads the booths file: "" and the entries, or the error text naming the
@@ -55,27 +55,27 @@ bool take_netstrings(std::string &buf, std::vector<std::string> &out);
 
 struct Options {
   std::string booths_file;
-  std::string state_file;           /* the kept deny list; empty: not kept */
-  sockaddr_in station{};            /* the station's gateway port */
-  in_addr source{};                 /* local address the booths speak from */
-  sockaddr_in evapi{};              /* Kamailio's event socket */
-  int keepalive_ms = 2000;          /* a booth reports itself this often */
+  std::string state_file;  /* the kept deny list; empty: not kept */
+  sockaddr_in station{};   /* the station's gateway port */
+  in_addr source{};        /* local address the booths speak from */
+  sockaddr_in evapi{};     /* Kamailio's event socket */
+  int keepalive_ms = 2000; /* a booth reports itself this often */
   bool verbose = false;
 };
 
 /* One booth as the bridge follows it. */
 struct Booth {
   BoothEntry entry;
-  int sock = -1;                    /* its own socket towards the station */
-  bool announced = false;           /* Discovery sent */
-  time_t registered_until = 0;      /* wall clock, from Kamailio; 0: not registered */
+  int sock = -1;               /* its own socket towards the station */
+  bool announced = false;      /* Discovery sent */
+  time_t registered_until = 0; /* wall clock, from Kamailio; 0: not registered */
   bool denied = false;
-  std::string dialling;             /* number of an INVITE on its way */
+  std::string dialling; /* number of an INVITE on its way */
   std::string dialling_callid;
   TimePoint dialling_since{};
-  std::string call_id;              /* the answered call, empty when none */
-  std::string number;               /* its dialled number */
-  std::string h_entry, h_id;        /* Kamailio's dialog handle */
+  std::string call_id;       /* the answered call, empty when none */
+  std::string number;        /* its dialled number */
+  std::string h_entry, h_id; /* Kamailio's dialog handle */
   TimePoint next_report{};
 };
 
@@ -103,8 +103,8 @@ private:
   void send_station(Booth &b, const std::string &type, const gwwire::Attrs &attrs);
   bool active(const Booth &b) const;
   const char *state_of(const Booth &b) const;
-  void call_answered(Booth &b, const std::string &callid, const std::string &number,
-                     const std::string &he, const std::string &hid, bool adopted, TimePoint now);
+  void call_answered(Booth &b, const std::string &callid, const std::string &number, const std::string &he,
+                     const std::string &hid, bool adopted, TimePoint now);
   void call_ended(Booth &b, const char *how, TimePoint now);
   void deny(Booth &b, TimePoint now);
   void permit(Booth &b, TimePoint now);
@@ -115,15 +115,15 @@ private:
   Options opt_;
   std::vector<Booth> booths_;
   std::map<std::string, size_t> by_account_;
-  int ev_ = -1;                     /* the event socket, -1 while not connected */
+  int ev_ = -1; /* the event socket, -1 while not connected */
   bool ev_connecting_ = false;
-  bool syncing_ = false;            /* between "sync" and "synced" */
+  bool syncing_ = false; /* between "sync" and "synced" */
   std::set<std::string> synced_calls_;
-  std::string ev_in_;               /* bytes read, not yet a netstring */
-  std::string ev_out_;              /* bytes to send */
+  std::string ev_in_;  /* bytes read, not yet a netstring */
+  std::string ev_out_; /* bytes to send */
   TimePoint ev_retry_{};
   int ev_backoff_ms_ = 0;
-  long generation_ = 0;             /* of the accounts handed over */
+  long generation_ = 0; /* of the accounts handed over */
 };
 
 /* The program's log: standard error, one line an entry with its time. */

@@ -11,7 +11,7 @@
 namespace qsync {
 
 #define SYNC_LOG_NAME "quenta-sync.log"
-#define SYNC_LOG_CAP (16L << 20)  /* past this the log is renamed to ".1" */
+#define SYNC_LOG_CAP (16L << 20) /* past this the log is renamed to ".1" */
 
 /* Opens (appending) the log file; echo also copies every line to stderr.
  * False when the file cannot be opened: lines then go to stderr only. */

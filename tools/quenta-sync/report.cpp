@@ -19,7 +19,9 @@ const char *key_title(const std::string &by)
 
 const char *section_title(const std::string &by)
 {
-  return by == "day" ? "Takings per shop and day" : by == "operator" ? "Takings per operator" : "Takings per destination rule";
+  return by == "day"        ? "Takings per shop and day"
+         : by == "operator" ? "Takings per operator"
+                            : "Takings per destination rule";
 }
 
 std::string padded(const std::string &text, size_t width, bool right)
@@ -115,8 +117,8 @@ int run_report(const report_settings &s, FILE *out)
     fprintf(stderr, "quenta-sync report: %s\n", srv.error().c_str());
     return schema == schema_state::newer ? 3 : 1;
   }
-  std::vector<std::string> groupings = s.by.empty() ? std::vector<std::string>{"day", "operator", "rule"}
-                                                     : std::vector<std::string>{s.by};
+  std::vector<std::string> groupings =
+      s.by.empty() ? std::vector<std::string>{"day", "operator", "rule"} : std::vector<std::string>{s.by};
   if (s.csv)
     fprintf(out, "grouping,station,key,bills,seconds,takings\r\n");
   else

@@ -14,8 +14,8 @@ namespace qsync {
 #define DEFAULT_RULE_NAME ".default"
 
 struct rate_rule {
-  std::string name;    /* display name, GBK as in the file */
-  std::string prefix;  /* dialled-number prefix */
+  std::string name;   /* display name, GBK as in the file */
+  std::string prefix; /* dialled-number prefix */
 };
 
 class rule_book {

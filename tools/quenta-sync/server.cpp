@@ -91,8 +91,15 @@ bool server::connect(const std::string &dsn)
 {
   disconnect();
   /* given before the DSN, so the DSN may override them; the encoding after it */
-  const char *keys[] = {"connect_timeout", "keepalives", "keepalives_idle", "keepalives_interval",
-                        "keepalives_count", "application_name", "dbname", "client_encoding", nullptr};
+  const char *keys[] = {"connect_timeout",
+                        "keepalives",
+                        "keepalives_idle",
+                        "keepalives_interval",
+                        "keepalives_count",
+                        "application_name",
+                        "dbname",
+                        "client_encoding",
+                        nullptr};
   const char *values[] = {"10", "1", "10", "5", "3", "quenta-sync", dsn.c_str(), "UTF8", nullptr};
   m_conn = PQconnectdbParams(keys, values, 1);
   if (!m_conn || PQstatus(m_conn) != CONNECTION_OK) {
@@ -101,12 +108,12 @@ bool server::connect(const std::string &dsn)
     return false;
   }
   /* the server's notices ("... already exists, skipping") are no failures */
-  PQsetNoticeProcessor(m_conn, [](void *, const char *) {}, nullptr);
+  PQsetNoticeProcessor(
+      m_conn, [](void *, const char *) {}, nullptr);
   /* A commit that a crash of the server loses takes its position with it, and
    * the rows are copied again: the copy need not wait for the server's disk. */
-  static const char *const setup =
-      "set statement_timeout = '120s';"
-      "set synchronous_commit = off;";
+  static const char *const setup = "set statement_timeout = '120s';"
+                                   "set synchronous_commit = off;";
   if (!run(setup)) {
     disconnect();
     return false;
@@ -128,9 +135,9 @@ server::result server::exec(const char *sql, const std::vector<std::string> &par
   std::vector<const char *> values;
   for (const std::string &p : params)
     values.push_back(p.c_str());
-  PGresult *r = params.empty() ? PQexec(m_conn, sql)
-                               : PQexecParams(m_conn, sql, (int)values.size(), nullptr, values.data(), nullptr,
-                                              nullptr, 0);
+  PGresult *r = params.empty()
+                    ? PQexec(m_conn, sql)
+                    : PQexecParams(m_conn, sql, (int)values.size(), nullptr, values.data(), nullptr, nullptr, 0);
   ExecStatusType st = PQresultStatus(r);
   const char *state = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
   m_sqlstate = state ? state : "";
@@ -215,10 +222,10 @@ schema_state server::ensure_schema(bool create)
   }
   if (m_server_version < SCHEMA_VERSION && !create) {
     rollback();
-    m_error = m_server_version == 0 ? "the server holds no station's data (no schema \"quenta\")"
-                                    : "the server's schema \"quenta\" is version " +
-                                          std::to_string(m_server_version) + ", older than " +
-                                          std::to_string(SCHEMA_VERSION) + ": run quenta-sync once to update it";
+    m_error = m_server_version == 0
+                  ? "the server holds no station's data (no schema \"quenta\")"
+                  : "the server's schema \"quenta\" is version " + std::to_string(m_server_version) + ", older than " +
+                        std::to_string(SCHEMA_VERSION) + ": run quenta-sync once to update it";
     return schema_state::failed;
   }
   for (int v = m_server_version; v < SCHEMA_VERSION && v < schema_migration_count; v++) {
@@ -311,13 +318,12 @@ const server::copied_table &server::table_of(row_table t)
   return audits_table;
 }
 
-bool server::holds_row(const std::string &station, row_table table, long long rowno, const std::string &key,
-                       bool &held)
+bool server::holds_row(const std::string &station, row_table table, long long rowno, const std::string &key, bool &held)
 {
   /* a lookup by the key's index: (station, callid) for calls, (station, rowno, ...) for the others */
   const copied_table &t = table_of(table);
-  std::string sql = std::string("select 1 from ") + t.table + " where station = $1 and rowno = $2 and " + t.key +
-                    " = $3 limit 1";
+  std::string sql =
+      std::string("select 1 from ") + t.table + " where station = $1 and rowno = $2 and " + t.key + " = $3 limit 1";
   result r = exec(sql.c_str(), {station, std::to_string(rowno), key});
   if (!r)
     return false;
@@ -366,8 +372,8 @@ bool server::store_rows(const copied_table &t, const std::string &data, long lon
   }
   if (via_temp) {
     std::string temp = std::string("copy ") + t.temp + " (" + t.columns + ") from stdin";
-    std::string insert = std::string("insert into ") + t.table + " (" + t.columns + ") select " + t.columns +
-                         " from " + t.temp + " on conflict do nothing";
+    std::string insert = std::string("insert into ") + t.table + " (" + t.columns + ") select " + t.columns + " from " +
+                         t.temp + " on conflict do nothing";
     result added, settled;
     ok = copy_in(temp.c_str(), data) && (added = exec(insert.c_str())) &&
          (!t.after_insert || (settled = exec(t.after_insert, {station})));
@@ -383,8 +389,7 @@ bool server::store_rows(const copied_table &t, const std::string &data, long lon
   return commit_position(station, t.position, from, to, out.moved);
 }
 
-bool server::commit_position(const std::string &station, const char *column, long long from, long long to,
-                             bool &moved)
+bool server::commit_position(const std::string &station, const char *column, long long from, long long to, bool &moved)
 {
   std::string sql = std::string("update quenta.station set ") + column + " = $2, last_contact = now() " +
                     "where name = $1 and " + column + " = $3";
@@ -396,8 +401,8 @@ bool server::commit_position(const std::string &station, const char *column, lon
   if (strcmp(PQcmdTuples(r.get()), "1") != 0) {
     rollback();
     moved = true;
-    m_error = std::string("the server's ") + column + " of station \"" + station + "\" is no longer " +
-              std::to_string(from);
+    m_error =
+        std::string("the server's ") + column + " of station \"" + station + "\" is no longer " + std::to_string(from);
     return false;
   }
   if (!run("commit")) {
@@ -412,25 +417,35 @@ bool server::commit_position(const std::string &station, const char *column, lon
  * keys are those of the unique indexes (see schema.cpp), times as their
  * station texts. */
 const server::copied_table server::calls_table = {
-    "quenta.call", "call_in", "station, callid, rowno, machineid, lineid, orgnum, desnum, bdate, edate, flag",
+    "quenta.call",
+    "call_in",
+    "station, callid, rowno, machineid, lineid, orgnum, desnum, bdate, edate, flag",
     "update quenta.call c set flag = i.flag from call_in i "
     "where c.station = $1 and i.station = $1 and c.callid = i.callid and c.flag = 0 and i.flag <> 0",
-    "call_rowid", "callid"};
+    "call_rowid",
+    "callid"};
 const server::copied_table server::bills_table = {
-    "quenta.bill", "bill_in", "station, rowno, callid, calltime, period, amount, operator, billed, rule", nullptr,
-    "bill_rowid", "callid || chr(31) || coalesce(to_char(billed, 'YYYY-MM-DD HH24:MI:SS'), '')"};
+    "quenta.bill", "bill_in",    "station, rowno, callid, calltime, period, amount, operator, billed, rule",
+    nullptr,       "bill_rowid", "callid || chr(31) || coalesce(to_char(billed, 'YYYY-MM-DD HH24:MI:SS'), '')"};
 const server::copied_table server::shifts_table = {
-    "quenta.shift", "shift_in", "station, rowno, began, handed_over, outgoing, takings, incoming", nullptr,
+    "quenta.shift",
+    "shift_in",
+    "station, rowno, began, handed_over, outgoing, takings, incoming",
+    nullptr,
     "shift_rowid",
     "coalesce(to_char(began, 'YYYY-MM-DD HH24:MI:SS'), '') || chr(31) || "
     "coalesce(to_char(handed_over, 'YYYY-MM-DD HH24:MI:SS'), '') || chr(31) || outgoing"};
 /* An audit entry the server holds stays as it was first copied. */
 const server::copied_table server::audits_table = {
-    "quenta.audit", "audit_in", "station, rowno, happened, operator, action, detail", nullptr, "audit_rowid",
+    "quenta.audit",
+    "audit_in",
+    "station, rowno, happened, operator, action, detail",
+    nullptr,
+    "audit_rowid",
     "coalesce(to_char(happened, 'YYYY-MM-DD HH24:MI:SS'), '') || chr(31) || operator || chr(31) || action"};
 
-bool server::store_calls(const std::string &station, const std::vector<station_call> &rows, long long from,
-                         bool held, store_result &out)
+bool server::store_calls(const std::string &station, const std::vector<station_call> &rows, long long from, bool held,
+                         store_result &out)
 {
   std::string data, row;
   for (const station_call &c : rows) {
@@ -451,8 +466,8 @@ bool server::store_calls(const std::string &station, const std::vector<station_c
   return store_rows(calls_table, data, (long long)rows.size(), station, from, to, held, out);
 }
 
-bool server::store_bills(const std::string &station, const std::vector<bill_row> &rows, long long from,
-                         bool held, store_result &out)
+bool server::store_bills(const std::string &station, const std::vector<bill_row> &rows, long long from, bool held,
+                         store_result &out)
 {
   std::string data, row;
   for (const bill_row &r : rows) {
@@ -473,8 +488,8 @@ bool server::store_bills(const std::string &station, const std::vector<bill_row>
   return store_rows(bills_table, data, (long long)rows.size(), station, from, to, held, out);
 }
 
-bool server::store_shifts(const std::string &station, const std::vector<station_shift> &rows, long long from,
-                          bool held, store_result &out)
+bool server::store_shifts(const std::string &station, const std::vector<station_shift> &rows, long long from, bool held,
+                          store_result &out)
 {
   std::string data, row;
   for (const station_shift &s : rows) {
@@ -492,8 +507,8 @@ bool server::store_shifts(const std::string &station, const std::vector<station_
   return store_rows(shifts_table, data, (long long)rows.size(), station, from, to, held, out);
 }
 
-bool server::store_audits(const std::string &station, const std::vector<station_audit> &rows, long long from,
-                          bool held, store_result &out)
+bool server::store_audits(const std::string &station, const std::vector<station_audit> &rows, long long from, bool held,
+                          store_result &out)
 {
   std::string data, row;
   for (const station_audit &a : rows) {
@@ -531,8 +546,8 @@ bool server::store_flags(const std::string &station, const std::vector<flag_chan
   return true;
 }
 
-bool server::takings(const std::string &by, const std::string &from, const std::string &to,
-                     const std::string &station, std::vector<takings_row> &out)
+bool server::takings(const std::string &by, const std::string &from, const std::string &to, const std::string &station,
+                     std::vector<takings_row> &out)
 {
   out.clear();
   std::string view, key;
@@ -551,8 +566,8 @@ bool server::takings(const std::string &by, const std::string &from, const std::
   }
   std::string sql = "select station, " + key + ", sum(bills)::bigint, coalesce(sum(seconds), 0)::bigint, " +
                     "coalesce(sum(takings), 0)::numeric(14, 2)::text from " + view +
-                    " where day between $1::date and $2::date and ($3 = '' or station = $3) " +
-                    "group by station, " + key + " order by station, " + key;
+                    " where day between $1::date and $2::date and ($3 = '' or station = $3) " + "group by station, " +
+                    key + " order by station, " + key;
   result r = exec(sql.c_str(), {from, to, station});
   if (!r)
     return false;

@@ -42,12 +42,12 @@ struct station_position {
 
 /* How the server knows the station's name, as claim_station found it. */
 enum class claim_result {
-  same,      /* the name belongs to this file */
-  first,     /* the name is new: it now belongs to this file */
-  recorded,  /* the name came from a program that kept no identity: now this file's */
-  adopted,   /* --adopt: the name moved from another file to this one */
-  foreign,   /* the name belongs to another file: refused (error() says so) */
-  failed     /* the server failed or another program holds the name */
+  same,     /* the name belongs to this file */
+  first,    /* the name is new: it now belongs to this file */
+  recorded, /* the name came from a program that kept no identity: now this file's */
+  adopted,  /* --adopt: the name moved from another file to this one */
+  foreign,  /* the name belongs to another file: refused (error() says so) */
+  failed    /* the server failed or another program holds the name */
 };
 
 /* The server's tables of station rows, for the calls that concern one. */
@@ -62,27 +62,27 @@ struct store_result {
 
 /* An unsettled call as the server holds it. */
 struct server_unsettled {
-  std::string callid, machineid;  /* UTF-8 */
+  std::string callid, machineid; /* UTF-8 */
   int lineid;
 };
 
 /* A bill with its rule, as the server stores it. */
 struct bill_row {
   const station_bill *bill;
-  std::string rule;  /* GBK, as the station's rate file names it */
+  std::string rule; /* GBK, as the station's rate file names it */
 };
 
 /* A flag that changed on the station. */
 struct flag_change {
-  std::string callid;  /* GBK, as the station holds it */
+  std::string callid; /* GBK, as the station holds it */
   int flag;
 };
 
 /* One row of a takings report. */
 struct takings_row {
-  std::string station, key;  /* key: the day, the operator or the rule */
+  std::string station, key; /* key: the day, the operator or the rule */
   long long bills, seconds;
-  std::string takings;       /* numeric text, two decimals */
+  std::string takings; /* numeric text, two decimals */
 };
 
 enum class schema_state { ok, newer, failed };
@@ -113,8 +113,8 @@ public:
    * moves to this file, with its position at the start, so the file's rows
    * are copied by key beside what the server holds from the other file.
    * `known` is the identity the server held for the name ("" for none). */
-  claim_result claim_station(const std::string &station, const std::string &identity, bool adopt,
-                             station_position &pos, std::string &known);
+  claim_result claim_station(const std::string &station, const std::string &identity, bool adopt, station_position &pos,
+                             std::string &known);
   bool unsettled(const std::string &station, std::vector<server_unsettled> &out);
   /* Whether the server holds a row of the table at the row number with the
    * key (row_key) in `held`; false when the server failed. */
@@ -169,7 +169,7 @@ private:
 
   PGconn *m_conn = nullptr;
   std::string m_error;
-  std::string m_sqlstate;  /* of the last statement */
+  std::string m_sqlstate; /* of the last statement */
   int m_server_version = 0;
 };
 

@@ -40,8 +40,9 @@ bool read_conf(std::map<std::string, std::string> &conf, std::string &error)
   struct stat st;
   if (conf.count("dsn") && dsn_has_password(conf["dsn"]) && stat(SYNC_CONF_NAME, &st) == 0 &&
       (st.st_mode & (S_IRWXG | S_IRWXO))) {
-    error = SYNC_CONF_NAME " holds a password and other users can read it: run \"chmod 600 " SYNC_CONF_NAME
-            "\", or keep the password in a passfile (~/.pgpass, or passfile=... in the dsn) or in PGPASSWORD";
+    error = SYNC_CONF_NAME
+        " holds a password and other users can read it: run \"chmod 600 " SYNC_CONF_NAME
+        "\", or keep the password in a passfile (~/.pgpass, or passfile=... in the dsn) or in PGPASSWORD";
     return false;
   }
   return true;

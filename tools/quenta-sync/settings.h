@@ -15,29 +15,29 @@ namespace qsync {
 #define SYNC_CONF_NAME "sync.conf"
 #define SYNC_DSN_ENV "QUENTA_SYNC_DSN"
 #define STATION_NAME_MAX 128
-#define SYNC_BATCH_DEFAULT 5000  /* rows per server transaction */
+#define SYNC_BATCH_DEFAULT 5000 /* rows per server transaction */
 
 struct sync_settings {
-  std::string station;                    /* the shop's name on the server (required) */
-  std::string dsn;                        /* libpq connection string or URI */
-  double interval_s = 5;                  /* seconds between cycles; the longest retry wait */
+  std::string station;   /* the shop's name on the server (required) */
+  std::string dsn;       /* libpq connection string or URI */
+  double interval_s = 5; /* seconds between cycles; the longest retry wait */
   int batch = SYNC_BATCH_DEFAULT;
-  std::string db_path = "quentadb";       /* the station's database */
-  std::string rate_path = "rateinfo";     /* the station's rate file, beside the database */
+  std::string db_path = "quentadb";   /* the station's database */
+  std::string rate_path = "rateinfo"; /* the station's rate file, beside the database */
   std::string log_path = SYNC_LOG_NAME;
-  bool once = false;                      /* one cycle, no retries */
-  bool adopt = false;                     /* the name moves to this file (command line only) */
-  std::string warning;                    /* said at the start: a password on the command line */
-  bool verbose = false;                   /* log lines also on stderr */
+  bool once = false;    /* one cycle, no retries */
+  bool adopt = false;   /* the name moves to this file (command line only) */
+  std::string warning;  /* said at the start: a password on the command line */
+  bool verbose = false; /* log lines also on stderr */
 };
 
 struct report_settings {
   std::string dsn;
-  std::string from, to;  /* days "YYYY-MM-DD", inclusive; today when not given */
-  std::string station;   /* one shop, or all when empty (never taken from sync.conf) */
-  std::string by;        /* "day", "operator", "rule", or empty: all three */
+  std::string from, to; /* days "YYYY-MM-DD", inclusive; today when not given */
+  std::string station;  /* one shop, or all when empty (never taken from sync.conf) */
+  std::string by;       /* "day", "operator", "rule", or empty: all three */
   bool csv = false;
-  std::string warning;   /* said before the report: a password on the command line */
+  std::string warning; /* said before the report: a password on the command line */
 };
 
 /* True when a libpq connection string or URI carries a password. */

@@ -235,8 +235,8 @@ bool station_db::calls_after(long long after, int limit, std::vector<station_cal
                     "from cdrtbl where rowid > ?1 order by rowid",
                     "reading cdrtbl", after, limit, more, [&](sqlite3_stmt *s) {
                       out.push_back({sqlite3_column_int64(s, 0), column_text(s, 1), column_text(s, 2),
-                                     sqlite3_column_int(s, 3), column_text(s, 4), column_text(s, 5),
-                                     column_text(s, 6), column_text(s, 7), sqlite3_column_int(s, 8)});
+                                     sqlite3_column_int(s, 3), column_text(s, 4), column_text(s, 5), column_text(s, 6),
+                                     column_text(s, 7), sqlite3_column_int(s, 8)});
                     });
 }
 

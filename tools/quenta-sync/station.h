@@ -47,7 +47,7 @@ struct station_bill {
   std::string period;
   double amount;
   std::string admin, date;
-  std::string desnum;  /* the call's dialled number, for its rule; empty without the call */
+  std::string desnum; /* the call's dialled number, for its rule; empty without the call */
 };
 
 struct station_shift {
@@ -132,7 +132,7 @@ private:
   std::map<std::string, sqlite3_stmt *> m_stmts;
   std::string m_error;
   long long m_db_us = 0, m_wait_us = 0;
-  int m_waited_ms = 0;  /* of the current wait */
+  int m_waited_ms = 0; /* of the current wait */
   long long m_opens = 0;
 };
 

@@ -193,21 +193,29 @@ cycle_result syncer::check_positions(const station_tables &tables)
     bool ok = true, found = false;
     std::string key;
     if (t == row_table::calls && tables.cdrtbl)
-      ok = key_of_row<station_call>(pos, [&](long long a, int l, std::vector<station_call> &p, bool &m) {
-        return m_station.calls_after(a, l, p, m);
-      }, found, key);
+      ok = key_of_row<station_call>(
+          pos,
+          [&](long long a, int l, std::vector<station_call> &p, bool &m) { return m_station.calls_after(a, l, p, m); },
+          found, key);
     else if (t == row_table::bills && tables.billtbl)
-      ok = key_of_row<station_bill>(pos, [&](long long a, int l, std::vector<station_bill> &p, bool &m) {
-        return m_station.bills_after(a, l, p, m);
-      }, found, key);
+      ok = key_of_row<station_bill>(
+          pos,
+          [&](long long a, int l, std::vector<station_bill> &p, bool &m) { return m_station.bills_after(a, l, p, m); },
+          found, key);
     else if (t == row_table::shifts && tables.shifttbl)
-      ok = key_of_row<station_shift>(pos, [&](long long a, int l, std::vector<station_shift> &p, bool &m) {
-        return m_station.shifts_after(a, l, p, m);
-      }, found, key);
+      ok = key_of_row<station_shift>(
+          pos,
+          [&](long long a, int l, std::vector<station_shift> &p, bool &m) {
+            return m_station.shifts_after(a, l, p, m);
+          },
+          found, key);
     else if (t == row_table::audits && tables.audittbl)
-      ok = key_of_row<station_audit>(pos, [&](long long a, int l, std::vector<station_audit> &p, bool &m) {
-        return m_station.audits_after(a, l, p, m);
-      }, found, key);
+      ok = key_of_row<station_audit>(
+          pos,
+          [&](long long a, int l, std::vector<station_audit> &p, bool &m) {
+            return m_station.audits_after(a, l, p, m);
+          },
+          found, key);
     if (!ok)
       return station_trouble();
     if (found && !ts.anchored) {

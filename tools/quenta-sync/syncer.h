@@ -34,11 +34,11 @@
 namespace qsync {
 
 enum class cycle_result {
-  done,            /* caught up (or nothing new) */
-  station_failed,  /* the station's file could not be read (or has no identity yet): try again */
-  server_failed,   /* the server could not be reached or refused: try again */
-  fatal,           /* the server's schema is newer: stop */
-  refused          /* the station's name belongs to another file on the server: stop */
+  done,           /* caught up (or nothing new) */
+  station_failed, /* the station's file could not be read (or has no identity yet): try again */
+  server_failed,  /* the server could not be reached or refused: try again */
+  fatal,          /* the server's schema is newer: stop */
+  refused         /* the station's name belongs to another file on the server: stop */
 };
 
 /* The exit statuses of run() besides 0 and 1. */
@@ -48,8 +48,8 @@ enum class cycle_result {
 /* What cycles cost the station, for the log and the benchmark. */
 struct cycle_stats {
   long long cycles = 0, idle_cycles = 0;
-  long long idle_db_us = 0, idle_db_max_us = 0;  /* cycles with nothing new */
-  long long work_db_us = 0, work_db_max_us = 0;  /* cycles that read rows */
+  long long idle_db_us = 0, idle_db_max_us = 0; /* cycles with nothing new */
+  long long work_db_us = 0, work_db_max_us = 0; /* cycles that read rows */
   long long calls = 0, bills = 0, shifts = 0, audits = 0, flags = 0;
 };
 
@@ -95,17 +95,17 @@ private:
   server m_server;
   rule_book m_rules;
   bool m_attached = false;
-  cycle_result m_fatal = cycle_result::done;  /* fatal or refused once the program must stop */
+  cycle_result m_fatal = cycle_result::done; /* fatal or refused once the program must stop */
   std::string m_stop_reason;
-  bool m_adopt = false;      /* --adopt, until the first claim of the name */
-  std::string m_identity;    /* of the file the name was claimed for */
+  bool m_adopt = false;   /* --adopt, until the first claim of the name */
+  std::string m_identity; /* of the file the name was claimed for */
   station_position m_pos;
   table_state m_tables[4];
   /* the calls the server holds as unsettled, by station call id (GBK), and
    * those the file shows unsettled that the server holds settled */
   std::unordered_map<std::string, line_key> m_unsettled;
   std::map<line_key, std::unordered_set<std::string>> m_lines;
-  bool m_gate = false;  /* the last cycle finished at m_data_version of open m_gate_open */
+  bool m_gate = false; /* the last cycle finished at m_data_version of open m_gate_open */
   long long m_data_version = 0, m_gate_open = 0;
   cycle_stats m_stats;
   volatile sig_atomic_t *m_stop = nullptr;

@@ -116,11 +116,20 @@ void copy_field(std::string &row, std::string_view text)
     row += '\t';
   for (char c : text) {
     switch (c) {
-    case '\\': row += "\\\\"; break;
-    case '\t': row += "\\t"; break;
-    case '\n': row += "\\n"; break;
-    case '\r': row += "\\r"; break;
-    default: row += c;
+    case '\\':
+      row += "\\\\";
+      break;
+    case '\t':
+      row += "\\t";
+      break;
+    case '\n':
+      row += "\\n";
+      break;
+    case '\r':
+      row += "\\r";
+      break;
+    default:
+      row += c;
     }
   }
 }
@@ -142,9 +151,8 @@ size_t display_width(std::string_view utf8)
     for (size_t k = 1; k < len && i + k < utf8.size(); k++)
       cp = (cp << 6) | ((unsigned char)utf8[i + k] & 0x3F);
     /* Hangul Jamo, CJK and its punctuation, Hangul, compatibility forms, full-width */
-    bool wide = (cp >= 0x1100 && cp <= 0x115F) || (cp >= 0x2E80 && cp <= 0xA4CF) ||
-                (cp >= 0xAC00 && cp <= 0xD7A3) || (cp >= 0xF900 && cp <= 0xFAFF) ||
-                (cp >= 0xFE30 && cp <= 0xFE4F) || (cp >= 0xFF00 && cp <= 0xFF60) ||
+    bool wide = (cp >= 0x1100 && cp <= 0x115F) || (cp >= 0x2E80 && cp <= 0xA4CF) || (cp >= 0xAC00 && cp <= 0xD7A3) ||
+                (cp >= 0xF900 && cp <= 0xFAFF) || (cp >= 0xFE30 && cp <= 0xFE4F) || (cp >= 0xFF00 && cp <= 0xFF60) ||
                 (cp >= 0xFFE0 && cp <= 0xFFE6) || (cp >= 0x20000 && cp <= 0x3FFFD);
     width += wide ? 2 : 1;
     i += len;
