@@ -3,6 +3,10 @@
 
 #include <QRegularExpression>
 
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+
 #include "Passwd.h"
 
 #include <QDialog>
@@ -138,4 +142,18 @@ QByteArray MaskDigests(QByteArray text, const QStringList &passwords)
       }
   }
   return text;
+}
+
+bool UseCommaNumbers(const QTemporaryDir &dir)
+{
+  QFile source(dir.filePath("src"));
+  const QByteArray make = "localedef -c -i '" + source.fileName().toLocal8Bit() + "' -f ANSI_X3.4-1968 '" +
+                          dir.filePath("comma").toLocal8Bit() + "' >/dev/null 2>&1";
+  if (!source.open(QIODevice::WriteOnly) || source.write("LC_NUMERIC\ndecimal_point \",\"\nEND LC_NUMERIC\n") < 0 ||
+      !source.flush() || std::system(make.constData()) == -1 || setenv("LOCPATH", qPrintable(dir.path()), 1) != 0)
+    return false;
+  const bool set = std::setlocale(LC_NUMERIC, "comma") != nullptr;
+  unsetenv("LOCPATH");
+  char text[8];
+  return set && std::snprintf(text, sizeof text, "%.1f", 1.5) > 0 && QByteArray(text) == "1,5";
 }

@@ -45,6 +45,11 @@ private:
  * verifies for none of them stays as it is, and the comparison shows it. */
 QByteArray MaskDigests(QByteArray text, const QStringList &passwords);
 
+/* Numbers with a decimal comma from now on (LC_NUMERIC): a locale of numbers
+ * only, made on the spot in dir (a whole one takes seconds to make). False
+ * when it cannot be made. */
+bool UseCommaNumbers(const QTemporaryDir &dir);
+
 using Answer = std::function<void(QDialog *)>;
 
 /* What the operator was shown, in order, each entry marked once the test has
