@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -151,7 +152,7 @@ inline void OpenConsole()
   CreateForms();
   Forms.MainForm->show();
   QCoreApplication::sendPostedEvents(Forms.MainForm, QEvent::MetaCall);
-  Forms.MainForm->Timer1->stop();
+  Forms.MainForm->findChild<QTimer *>(QStringLiteral("Timer1"))->stop();
   QCoreApplication::processEvents();
 }
 

@@ -110,7 +110,7 @@ void BM_PollOfRefreshedRows(benchmark::State &state)
   PollAndPaint();
   for (auto _ : state)
     PollAndPaint();
-  state.counters["rows"] = Forms.MainForm->LineCount();
+  state.counters["rows"] = Forms.MainForm->Lines()->LineCount();
   ReleaseForms();
 }
 
@@ -122,9 +122,9 @@ void BM_PollWithAnEndedCall(benchmark::State &state)
   for (auto _ : state) {
     state.PauseTiming();
     const TMainForm *main = Forms.MainForm;
-    const int row = main->FindLine(QByteArray::fromStdString(MachineOf(line)), line % kLines);
+    const int row = main->Lines()->FindLine(QByteArray::fromStdString(MachineOf(line)), line % kLines);
     // Each line already shows its older unsettled call: red, with an amount.
-    const QString before = main->LineList->topLevelItem(row)->text(5);
+    const QString before = main->Lines()->index(row, 5).data().toString();
     if (!g_gateways->endedCall(line, "0085290000001")) {
       state.SkipWithError("the station did not answer");
       break;
@@ -132,7 +132,7 @@ void BM_PollWithAnEndedCall(benchmark::State &state)
     state.ResumeTiming();
     PollAndPaint();
     state.PauseTiming();
-    if (main->LineList->topLevelItem(row)->text(5) == before) {
+    if (main->Lines()->index(row, 5).data().toString() == before) {
       state.SkipWithError("the ended call did not reach the amount due");
       break;
     }
@@ -151,7 +151,7 @@ void BM_FirstPollMakesTheRows(benchmark::State &state)
     state.ResumeTiming();
     PollAndPaint();
     state.PauseTiming();
-    const bool complete = Forms.MainForm->LineCount() == kMachines * kLines;
+    const bool complete = Forms.MainForm->Lines()->LineCount() == kMachines * kLines;
     ReleaseForms();
     if (!complete) {
       state.SkipWithError("rows missing");

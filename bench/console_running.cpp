@@ -91,8 +91,8 @@ void BM_PollOfCallsInProgress(benchmark::State &state)
     QCoreApplication::processEvents();
   }
   int priced = 0;
-  for (int row = 0; row < main->LineCount(); row++)
-    priced += main->LineList->topLevelItem(row)->text(COLUMN_RUNNING_COST).endsWith(QStringLiteral("元"));
+  for (int row = 0; row < main->Lines()->LineCount(); row++)
+    priced += main->Lines()->index(row, COLUMN_RUNNING_COST).data().toString().endsWith(QStringLiteral("元"));
   state.counters["priced"] = priced;
   ReleaseForms();
 }
