@@ -113,18 +113,33 @@ QString DrawerDifferenceText(Cents counted, Cents expected)
   return difference > 0 ? QStringLiteral("+") + CentsText(difference) : CentsText(difference);
 }
 
-bool StoreHandover(const QByteArray &begin, const QByteArray &end, const QString &outgoing, Cents takings,
-                   const QString &incoming, const ShiftDrawer &drawer, std::optional<Cents> counted, bool handedOver)
+namespace {
+
+/* The record of a shift from begin to end, handed from outgoing to incoming;
+ * false when a name has no GBK form. */
+bool ShiftOf(const QByteArray &begin, const QByteArray &end, const QString &outgoing, Cents takings,
+             const QString &incoming, shift_info *shift)
 {
   const std::optional<QByteArray> out = ToGbk(outgoing), in = ToGbk(incoming);
   if (!out || !in)
     return false;
-  shift_info shift{};
-  STORE_TEXT(shift.m_bdate, begin);
-  STORE_TEXT(shift.m_edate, end);
-  STORE_TEXT(shift.m_outgoing, *out);
-  STORE_TEXT(shift.m_incoming, *in);
-  shift.m_takings = FloatOf(takings);
+  *shift = shift_info{};
+  STORE_TEXT(shift->m_bdate, begin);
+  STORE_TEXT(shift->m_edate, end);
+  STORE_TEXT(shift->m_outgoing, *out);
+  STORE_TEXT(shift->m_incoming, *in);
+  shift->m_takings = FloatOf(takings);
+  return true;
+}
+
+}  // namespace
+
+bool StoreHandover(const QByteArray &begin, const QByteArray &end, const QString &outgoing, Cents takings,
+                   const QString &incoming, const ShiftDrawer &drawer, std::optional<Cents> counted, bool handedOver)
+{
+  shift_info shift;
+  if (!ShiftOf(begin, end, outgoing, takings, incoming, &shift))
+    return false;
   shift_drawer kept{};
   kept.m_expected = drawer.Expected();
   kept.m_held = drawer.held;
@@ -139,16 +154,8 @@ bool StoreHandover(const QByteArray &begin, const QByteArray &end, const QString
 bool StoreHandover(const QByteArray &begin, const QByteArray &end, const QString &outgoing, Cents takings,
                    const QString &incoming)
 {
-  const std::optional<QByteArray> out = ToGbk(outgoing), in = ToGbk(incoming);
-  if (!out || !in)
-    return false;
-  shift_info shift{};
-  STORE_TEXT(shift.m_bdate, begin);
-  STORE_TEXT(shift.m_edate, end);
-  STORE_TEXT(shift.m_outgoing, *out);
-  STORE_TEXT(shift.m_incoming, *in);
-  shift.m_takings = FloatOf(takings);
-  return quenta_saveShift(&shift) == 0;
+  shift_info shift;
+  return ShiftOf(begin, end, outgoing, takings, incoming, &shift) && quenta_saveShift(&shift) == 0;
 }
 
 bool QueryShifts(const QByteArray &from, const QByteArray &to, QList<ShiftRow> *rows)
